@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Corvane's build and tests need, when missing.
+# Idempotent: runs apt-get update only when something must be installed.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config
+  clang-14 libclang-rt-14-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libpcre2-dev libsqlite3-dev
+)
+if [ "${CORVANE_BROWSER_TESTS:-1}" = "1" ]; then
+  packages+=(chromium python3 python3-websocket)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

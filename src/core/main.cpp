@@ -1,0 +1,3 @@
+#include "core/program.h"
+
+int main(int argc, char** argv) { return corvane::RunCorvane(argc, argv); }

@@ -1,0 +1,181 @@
+#include "core/program.h"
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <iostream>
+
+#include "core/folders.h"
+#include "core/text.h"
+
+#ifndef CORVANE_VERSION_TEXT
+#define CORVANE_VERSION_TEXT "0.0.0"
+#endif
+
+namespace corvane {
+
+Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::ostream* err)
+    : paths_(std::move(paths)),
+      wall_(wall),
+      loop_(clock),
+      log_(wall, err),
+      ini_(JoinPath(paths_.program_folder, "Config"), log_),
+      settings_(ini_, log_) {
+  log_.SetErrorLogPath(JoinPath(paths_.program_folder, "Data/Corvane.txt"));
+  log_.SetDebugEnabled([this] { return settings_.values().debug_log; });
+  loop_.SetErrorReporter([this](std::string_view where, std::string_view what) {
+    log_.LogError("Corvane", std::string(where) + " ", what);
+  });
+}
+
+Program::~Program() = default;
+
+template <typename F>
+void Program::Step(const char* name, F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    log_.LogError("Corvane", name, e.what());
+  } catch (...) {
+    log_.LogError("Corvane", name, "unknown error");
+  }
+}
+
+void Program::InitXap() {
+  // Folders first: the INI cache and the error log live in them.
+  CreateFolders(JoinPath(paths_.program_folder, "Config/x"), &log_);
+  CreateFolders(JoinPath(paths_.program_folder, "Data/x"), &log_);
+  ini_.AppInitialize();
+  interface_address_ = ini_.GetIniSetting("Interface", "InterfaceAddress", "Default", kXapIniFile);
+  broadcast_address_ = ini_.GetIniSetting("Interface", "BroadcastAddress", "Default", kXapIniFile);
+  base_uid_ = NormalizeUID(
+      RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "UID", "FF.0022:00", kMainIniFile)));
+}
+
+void Program::InitHW() {
+  settings_.InitINIVariables();
+  periodic_ = ComputePeriodicSchedule(settings_.values().periodic_script_interval);
+}
+
+int Program::Startup() {
+  xap_ready_ = false;
+  exit_requested_ = false;
+  message_busy_ = false;
+  log_.Note(std::string("Corvane ") + CORVANE_VERSION_TEXT + " starting in " +
+            paths_.program_folder);
+  try {
+    InitXap();
+  } catch (const std::exception& e) {
+    log_.WriteErrorLog("Corvane", "InitXap", e.what());
+  }
+  Step(" InitHW: ", [&] { InitHW(); });
+  log_.Note("Corvane running");
+  return 0;
+}
+
+void Program::RequestExit() {
+  exit_requested_ = true;
+  loop_.Quit();
+}
+
+void Program::Shutdown() {
+  if (shut_down_) return;
+  shut_down_ = true;
+  exit_requested_ = true;
+  Step("FlushIniCache", [&] { ini_.FlushIniCache(); });
+  log_.Note("Corvane stopped");
+}
+
+namespace {
+
+void PrintUsage(std::ostream& out) {
+  out << "Usage: corvane [--home DIR] [--version] [--help]\n"
+         "\n"
+         "Joins a Vaux Aris 700 audio controller to an xAP home-automation network.\n"
+         "\n"
+         "  --home DIR   program folder holding Config/, Data/, Scripts/ and HTML/\n"
+         "               (default: the folder of the corvane executable)\n"
+         "  --version    print the version and exit\n"
+         "  --help       print this help and exit\n"
+         "\n"
+         "SIGINT, SIGTERM and SIGHUP save the settings and end the program.\n";
+}
+
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char buf[4096];
+  if (!::getcwd(buf, sizeof buf)) return path;
+  return JoinPath(buf, path);
+}
+
+}  // namespace
+
+int RunCorvane(int argc, char** argv) {
+  std::string home;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      PrintUsage(std::cout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::cout << "corvane " << CORVANE_VERSION_TEXT << "\n";
+      return 0;
+    }
+    if (arg == "--home" && i + 1 < argc) {
+      home = argv[++i];
+    } else if (arg.rfind("--home=", 0) == 0) {
+      home = arg.substr(7);
+    } else {
+      std::cerr << "corvane: unknown option '" << arg << "'\n";
+      PrintUsage(std::cerr);
+      return 2;
+    }
+  }
+
+  // Signals arrive through a descriptor the event loop watches; a broken
+  // connection must not end the process.
+  ::signal(SIGPIPE, SIG_IGN);
+  sigset_t mask;
+  sigemptyset(&mask);
+  sigaddset(&mask, SIGINT);
+  sigaddset(&mask, SIGTERM);
+  sigaddset(&mask, SIGHUP);
+  ::sigprocmask(SIG_BLOCK, &mask, nullptr);
+  int sig_fd = ::signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+
+  ProgramPaths paths;
+  paths.program_folder = Absolute(home.empty() ? ExecutableFolder() : home);
+  while (paths.program_folder.size() > 1 && paths.program_folder.back() == '/') {
+    paths.program_folder.pop_back();
+  }
+  paths.executable_path = JoinPath(paths.program_folder, ExecutableName());
+  paths.computer_name = ComputerName();
+
+  SteadyClock clock;
+  SystemWallClock wall;
+  Program program(paths, clock, wall, &std::cerr);
+  if (sig_fd >= 0) {
+    program.loop().Watch(sig_fd, EventLoop::kReadable, [&](unsigned) {
+      signalfd_siginfo info{};
+      while (::read(sig_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        program.log().Note(std::string("Signal ") + strsignal(static_cast<int>(info.ssi_signo)) +
+                           ": closing");
+        program.RequestExit();
+      }
+    });
+  }
+  int rc = program.Startup();
+  if (rc != 0) {
+    if (sig_fd >= 0) ::close(sig_fd);
+    return rc;
+  }
+  program.loop().Run();
+  program.Shutdown();
+  if (sig_fd >= 0) ::close(sig_fd);
+  return 0;
+}
+
+}  // namespace corvane

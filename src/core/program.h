@@ -1,0 +1,80 @@
+// The composition root: owns every subsystem, wires them together, and runs
+// the start-up and shutdown sequences in their fixed order.
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "config/ini_cache.h"
+#include "core/event_log.h"
+#include "core/settings.h"
+#include "platform/clock.h"
+#include "platform/event_loop.h"
+
+namespace corvane {
+
+struct ProgramPaths {
+  std::string program_folder;  // Config/, Data/, Scripts/, HTML/ live below it
+  std::string executable_path; // program folder, "/", the executable's name
+  std::string computer_name;
+};
+
+class Program {
+ public:
+  Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::ostream* err);
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // The start-up sequence. Returns 0, or the process exit code when start-up
+  // had to end the program.
+  int Startup();
+  // Marks the program as closing and ends the event loop; the shutdown
+  // sequence runs when the loop has returned.
+  void RequestExit();
+  // The shutdown sequence; every step runs even when an earlier one fails.
+  void Shutdown();
+
+  EventLoop& loop() { return loop_; }
+  EventLog& log() { return log_; }
+  IniCache& ini() { return ini_; }
+  SettingsStore& settings() { return settings_; }
+  const ProgramPaths& paths() const { return paths_; }
+  const std::string& base_uid() const { return base_uid_; }
+  const std::string& interface_address() const { return interface_address_; }
+  const std::string& broadcast_address() const { return broadcast_address_; }
+  const PeriodicSchedule& periodic_schedule() const { return periodic_; }
+
+  // Process-wide flags.
+  bool xap_ready() const { return xap_ready_; }
+  bool exit_requested() const { return exit_requested_; }
+
+ private:
+  void InitXap();
+  void InitHW();
+  template <typename F>
+  void Step(const char* name, F&& f);
+
+  ProgramPaths paths_;
+  const WallClock& wall_;
+  EventLoop loop_;
+  EventLog log_;
+  IniCache ini_;
+  SettingsStore settings_;
+
+  std::string base_uid_ = "FF.0022:00";
+  std::string interface_address_ = "Default";
+  std::string broadcast_address_ = "Default";
+  PeriodicSchedule periodic_;
+
+  bool xap_ready_ = false;
+  bool exit_requested_ = false;
+  bool message_busy_ = false;
+  bool shut_down_ = false;
+};
+
+// The entry point: corvane [--home DIR] [--version] [--help].
+int RunCorvane(int argc, char** argv);
+
+}  // namespace corvane

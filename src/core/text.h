@@ -1,0 +1,64 @@
+// Small text helpers shared by every module: case folding, trimming,
+// splitting, and the number readings the program's texts use.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane {
+
+std::string ToLower(std::string_view s);
+std::string ToUpper(std::string_view s);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix);
+// Position of `needle` in `s` ignoring letter case, or npos.
+size_t FindIgnoreCase(std::string_view s, std::string_view needle, size_t from = 0);
+// Case-insensitive ordering (ASCII), for sorted case-insensitive maps.
+int CompareIgnoreCase(std::string_view a, std::string_view b);
+struct LessIgnoreCase {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const {
+    return CompareIgnoreCase(a, b) < 0;
+  }
+};
+
+// Removes spaces only (not tabs), as the program's texts are trimmed.
+std::string_view TrimSpaces(std::string_view s);
+// Removes spaces, tabs, CR and LF.
+std::string_view TrimWhite(std::string_view s);
+
+// Splits at every occurrence of `sep`; an empty text gives one empty piece.
+std::vector<std::string> Split(std::string_view s, std::string_view sep);
+std::vector<std::string> Split(std::string_view s, char sep);
+std::string Join(const std::vector<std::string>& parts, std::string_view sep);
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
+// Removes every occurrence of `c`.
+std::string RemoveChar(std::string_view s, char c);
+
+// The leading numeric value of a text, as the standard leading-number parse
+// reads it: blanks are skipped, then an optional sign, digits, a decimal
+// point and an exponent; "&H" and "&O" read hexadecimal and octal. Text
+// without a number gives 0.
+double LeadingNumber(std::string_view s);
+
+// True when the whole text (surrounding blanks allowed) is a number.
+bool IsNumeric(std::string_view s);
+
+// Rounds to the nearest integer, halves to even.
+double RoundHalfEven(double v);
+
+// A 16-bit conversion: nearest integer, halves to even; nothing when out of
+// range -32768..32767 or not finite.
+std::optional<int16_t> ToInt16(double v);
+// A 32-bit conversion likewise.
+std::optional<int32_t> ToInt32(double v);
+
+// A number as the program writes it: integers without a decimal point, other
+// values with up to 15 significant digits, no trailing zeros, and exponent
+// form ("1E+16", "1E-05") outside the plain range.
+std::string NumberText(double v);
+
+}  // namespace corvane
