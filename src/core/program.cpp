@@ -9,6 +9,8 @@
 
 #include "core/folders.h"
 #include "core/text.h"
+#include "platform/posix_tcp.h"
+#include "web/tcp_server.h"
 
 #ifndef CORVANE_VERSION_TEXT
 #define CORVANE_VERSION_TEXT "0.0.0"
@@ -48,10 +50,19 @@ void Program::InitXap() {
   CreateFolders(JoinPath(paths_.program_folder, "Config/x"), &log_);
   CreateFolders(JoinPath(paths_.program_folder, "Data/x"), &log_);
   ini_.AppInitialize();
+  Step("TCPServer", [&] { LoadWebServer(); });
   interface_address_ = ini_.GetIniSetting("Interface", "InterfaceAddress", "Default", kXapIniFile);
   broadcast_address_ = ini_.GetIniSetting("Interface", "BroadcastAddress", "Default", kXapIniFile);
   base_uid_ = NormalizeUID(
       RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "UID", "FF.0022:00", kMainIniFile)));
+}
+
+// The HTTP listener form: it reads HTTPPort and HTTPBindAddress itself.
+void Program::LoadWebServer() {
+  http_listener_ = std::make_unique<PosixTcpListener>(loop_);
+  web_server_ = std::make_unique<TCPServer>(loop_, *http_listener_, ini_, log_, wall_,
+                                            paths_.program_folder);
+  web_server_->Load();
 }
 
 void Program::InitHW() {
@@ -85,6 +96,9 @@ void Program::Shutdown() {
   shut_down_ = true;
   exit_requested_ = true;
   Step("FlushIniCache", [&] { ini_.FlushIniCache(); });
+  Step("TCPServer", [&] {
+    if (web_server_) web_server_->Unload();
+  });
   log_.Note("Corvane stopped");
 }
 

@@ -14,6 +14,9 @@
 
 namespace corvane {
 
+class TcpListener;
+class TCPServer;
+
 struct ProgramPaths {
   std::string program_folder;  // Config/, Data/, Scripts/, HTML/ live below it
   std::string executable_path; // program folder, "/", the executable's name
@@ -45,6 +48,8 @@ class Program {
   const std::string& interface_address() const { return interface_address_; }
   const std::string& broadcast_address() const { return broadcast_address_; }
   const PeriodicSchedule& periodic_schedule() const { return periodic_; }
+  // The HTTP listener, loaded by InitXap (null before).
+  TCPServer* web_server() { return web_server_.get(); }
 
   // Process-wide flags.
   bool xap_ready() const { return xap_ready_; }
@@ -53,6 +58,7 @@ class Program {
  private:
   void InitXap();
   void InitHW();
+  void LoadWebServer();
   template <typename F>
   void Step(const char* name, F&& f);
 
@@ -67,6 +73,8 @@ class Program {
   std::string interface_address_ = "Default";
   std::string broadcast_address_ = "Default";
   PeriodicSchedule periodic_;
+  std::unique_ptr<TcpListener> http_listener_;
+  std::unique_ptr<TCPServer> web_server_;
 
   bool xap_ready_ = false;
   bool exit_requested_ = false;
