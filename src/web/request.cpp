@@ -157,11 +157,15 @@ void Request::ParsePage(std::string_view data) {
     }
     return;
   }
-  page_ = Decode(data.substr(space + 1, http - space - 2));
+  const std::string_view target = data.substr(space + 1, http - space - 2);
+  page_ = Decode(target);
   const size_t q = page_.find('?');
   if (q != std::string::npos) {
-    query_ = page_.substr(q);
-    ParsePairs(std::string_view(query_).substr(1), query_pairs_);
+    // The pairs come from the decoded text; Query keeps the text as it was
+    // sent, since it goes back into addresses (a redirect's Location).
+    const size_t raw_q = target.find('?');
+    query_ = raw_q != std::string_view::npos ? std::string(target.substr(raw_q)) : page_.substr(q);
+    ParsePairs(std::string_view(page_).substr(q + 1), query_pairs_);
     page_.resize(q);
   } else {
     query_.clear();
