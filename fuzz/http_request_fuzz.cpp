@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
   size_t split = input.find('\xfe');
   std::string_view first = input.substr(0, split);
-  std::string_view later = split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
+  std::string_view later =
+      split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
 
   corvane::Request request;
   request.ParsePage(first);

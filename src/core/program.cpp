@@ -60,8 +60,8 @@ void Program::InitXap() {
 // The HTTP listener form: it reads HTTPPort and HTTPBindAddress itself.
 void Program::LoadWebServer() {
   http_listener_ = std::make_unique<PosixTcpListener>(loop_);
-  web_server_ = std::make_unique<TCPServer>(loop_, *http_listener_, ini_, log_, wall_,
-                                            paths_.program_folder);
+  web_server_ =
+      std::make_unique<TCPServer>(loop_, *http_listener_, ini_, log_, wall_, paths_.program_folder);
   web_server_->Load();
 }
 

@@ -143,7 +143,7 @@ void FakeTcpListener::Close() {
 std::shared_ptr<FakeTcpClient> FakeTcpListener::Connect(std::string remote) {
   auto pipe = std::make_shared<FakeTcpPipe>();
   pipe->remote = std::move(remote);
-  auto client = std::make_shared<FakeTcpClient>(loop_, pipe);
+  auto client = std::make_shared<FakeTcpClient>(pipe);
   if (port_ == 0) {
     pipe->server_closed = true;  // refused
     return client;

@@ -18,7 +18,7 @@ class FakeTcpListener;
 
 // The shared state of one fake connection.
 struct FakeTcpPipe {
-  std::deque<std::string> to_server;    // packets not yet delivered
+  std::deque<std::string> to_server;     // packets not yet delivered
   std::vector<std::string> from_server;  // every Send of the server, in order
   bool server_closed = false;            // the server called Close
   bool client_closed = false;            // the client hung up
@@ -31,8 +31,7 @@ struct FakeTcpPipe {
 
 class FakeTcpClient {
  public:
-  FakeTcpClient(EventLoop& loop, std::shared_ptr<FakeTcpPipe> pipe)
-      : loop_(loop), pipe_(std::move(pipe)) {}
+  explicit FakeTcpClient(std::shared_ptr<FakeTcpPipe> pipe) : pipe_(std::move(pipe)) {}
 
   // One packet to the server (one receive event).
   void Send(std::string packet);
@@ -50,7 +49,6 @@ class FakeTcpClient {
   void CompleteSends();
 
  private:
-  EventLoop& loop_;
   std::shared_ptr<FakeTcpPipe> pipe_;
 };
 

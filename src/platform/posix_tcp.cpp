@@ -161,11 +161,15 @@ class PosixTcpConnection final : public TcpConnection {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
-std::string Describe(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string Describe(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
 
 }  // namespace
 
-PosixTcpListener::~PosixTcpListener() { Close(); }
+PosixTcpListener::~PosixTcpListener() {
+  Close();
+}
 
 bool PosixTcpListener::Listen(std::string_view address, uint16_t port, AcceptHandler on_accept,
                               std::string* error) {
@@ -219,8 +223,8 @@ void PosixTcpListener::OnReadable() {
   while (fd_ >= 0) {
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
-    int cfd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &len,
-                        SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int cfd =
+        ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (cfd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {

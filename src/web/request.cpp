@@ -40,12 +40,21 @@ size_t FindProtocol(std::string_view data, size_t space) {
   size_t line_end = data.find('\n');
   if (line_end == std::string_view::npos) line_end = data.size();
   size_t found = std::string_view::npos;
-  for (size_t k = FindIgnoreCase(data, "HTTP", space + 1); k != std::string_view::npos && k < line_end;
-       k = FindIgnoreCase(data, "HTTP", k + 1)) {
+  for (size_t k = FindIgnoreCase(data, "HTTP", space + 1);
+       k != std::string_view::npos && k < line_end; k = FindIgnoreCase(data, "HTTP", k + 1)) {
     if (data[k - 1] == ' ') found = k;
   }
   if (found != std::string_view::npos) return found;
   return FindIgnoreCase(data, "HTTP", space);
+}
+
+// Outside bytes as they go into the log: control and non-ASCII bytes as "?".
+std::string Printable(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
+  }
+  return out;
 }
 
 }  // namespace
@@ -120,8 +129,8 @@ void Request::ParsePairs(std::string_view text, PairCollection& collection) {
   size_t start = 0;
   while (start <= text.size()) {
     size_t amp = text.find('&', start);
-    std::string_view piece = text.substr(start, amp == std::string_view::npos ? text.size() - start
-                                                                              : amp - start);
+    std::string_view piece =
+        text.substr(start, amp == std::string_view::npos ? text.size() - start : amp - start);
     // A piece without "=" has no value and is skipped; parts after a
     // second "=" are dropped.
     size_t eq = piece.find('=');
@@ -139,7 +148,9 @@ void Request::ParsePairs(std::string_view text, PairCollection& collection) {
   }
 }
 
-void Request::AddPostData(std::string_view text) { ParsePairs(Decode(text), form_pairs_); }
+void Request::AddPostData(std::string_view text) {
+  ParsePairs(Decode(text), form_pairs_);
+}
 
 void Request::ParsePage(std::string_view data) {
   const size_t space = data.find(' ');
@@ -152,7 +163,7 @@ void Request::ParsePage(std::string_view data) {
     if (log_) {
       std::string what = "ParsePage i=" + std::to_string(space + 1) +
                          ",j=" + std::to_string(http + 1) + ",len=" + std::to_string(data.size()) +
-                         ", Data=" + std::string(data.substr(0, 256));
+                         ", Data=" + Printable(data.substr(0, 256));
       log_->LogError("Corvane", what, "Invalid procedure call or argument");
     }
     return;

@@ -26,7 +26,9 @@ void RequestQueue::RemoveSocket(int index) {
   items_of_[Slot(index)] = 0;
 }
 
-size_t RequestQueue::BytesOf(int index) const { return bytes_of_[Slot(index)]; }
+size_t RequestQueue::BytesOf(int index) const {
+  return bytes_of_[Slot(index)];
+}
 
 size_t RequestQueue::FrontBytesOf(int index) const {
   size_t n = 0;

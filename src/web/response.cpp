@@ -34,12 +34,23 @@ std::string AttributeText(std::string_view s) {
   std::string out;
   for (char c : s) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '\'': out += "&#39;"; break;
-      case '"': out += "&quot;"; break;
-      default: out.push_back(c);
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out.push_back(c);
     }
   }
   return out;
@@ -79,7 +90,9 @@ bool Response::SendText(int index, const std::string& text) {
   return SendNow(index, text);
 }
 
-void Response::Send(std::string_view text) { SendTextString(text, index_); }
+void Response::Send(std::string_view text) {
+  SendTextString(text, index_);
+}
 
 void Response::Redirect(std::string_view /*text*/) {
   SendTextString("<HTML>Unauthorized Access<HTML>", index_);
@@ -130,11 +143,10 @@ void Response::SendTextFile(std::string_view file, int index) {
     s.Add(kCrLf);
     s.Add(text);
     if (!SendText(index, s.Value())) {
-      server_.log().LogEvent("Corvane", "TCPServer Unable to send TextFile " +
-                                            server_.HtmlFolder() + std::string(file) +
-                                            " to socket " + std::to_string(index) +
-                                            " because State is " +
-                                            std::to_string(server_.SocketState(index)));
+      server_.log().LogEvent("Corvane",
+                             "TCPServer Unable to send TextFile " + server_.HtmlFolder() +
+                                 std::string(file) + " to socket " + std::to_string(index) +
+                                 " because State is " + std::to_string(server_.SocketState(index)));
     }
   } catch (const std::exception& e) {
     Report("TCPServer_SendTextFile ", e.what());
@@ -155,8 +167,7 @@ void Response::SendErrorResponse(int index) {
     if (!SendText(index, s.Value())) {
       Report("TCPServer_SendError_Response ", "socket " + std::to_string(index) +
                                                   " is not connected (State is " +
-                                                  std::to_string(server_.SocketState(index)) +
-                                                  ")");
+                                                  std::to_string(server_.SocketState(index)) + ")");
     }
   } catch (const std::exception& e) {
     Report("TCPServer_SendError_Response ", e.what());
@@ -188,9 +199,8 @@ bool Response::WaitForSendDone(int index) {
   server_.ArmSendWatchdog(index, kChunkWatchdogMs);
   EventLoop& loop = server_.loop();
   // The watchdog ends the wait; the deadline is only a backstop.
-  loop.PumpUntil(
-      [&] { return !server_.SocketConnected(index) || server_.SendDone(index); },
-      loop.NowMs() + 2 * kChunkWatchdogMs);
+  loop.PumpUntil([&] { return !server_.SocketConnected(index) || server_.SendDone(index); },
+                 loop.NowMs() + 2 * kChunkWatchdogMs);
   server_.SetSendDone(index, false);
   return server_.SocketConnected(index) && !loop.QuitRequested();
 }
@@ -276,8 +286,9 @@ void Response::RedirectToHS(std::string_view location, const Request& request, i
       body.Add("<HTML><HEAD><SCRIPT LANGUAGE=\"JavaScript\">");
       body.Add("function initialize() {document.redo.submit();}");
       body.Add("</script></HEAD><body onLoad='initialize()'>");
-      body.Add("<form name='redo' action='" + AttributeText("http://" + std::string(location) + path) +
-               "' method='" + AttributeText(method) + "'>");
+      body.Add("<form name='redo' action='" +
+               AttributeText("http://" + std::string(location) + path) + "' method='" +
+               AttributeText(method) + "'>");
       for (const auto* col : {&request.QueryStringCol(), &request.FormCol()}) {
         for (const auto& pair : *col) {
           body.Add("<input type='hidden' name='" + AttributeText(pair.KEY) + "' value='" +

@@ -63,7 +63,9 @@ TCPServer::TCPServer(EventLoop& loop, TcpListener& listener, IniCache& ini, Even
   }
 }
 
-TCPServer::~TCPServer() { Unload(); }
+TCPServer::~TCPServer() {
+  Unload();
+}
 
 void TCPServer::Load() {
   html_folder_ = JoinPath(program_folder_, "HTML");
@@ -80,15 +82,14 @@ void TCPServer::StartListening() {
       if (!(port >= 1 && port <= 65535) || port != static_cast<int>(port)) {
         throw std::runtime_error("HTTPPort " + port_text + " is not a port number");
       }
-      const std::string address = std::string(TrimWhite(RemoveQuotes(
-          ini_.GetIniSetting(kSettingsSection, "HTTPBindAddress", "", kMainIniFile))));
+      const std::string address = std::string(TrimWhite(
+          RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "HTTPBindAddress", "", kMainIniFile))));
       std::string error;
       listener_.Close();
-      if (!listener_.Listen(address, static_cast<uint16_t>(port),
-                            [this](std::unique_ptr<TcpConnection> c) {
-                              ConnectionRequest(std::move(c));
-                            },
-                            &error)) {
+      if (!listener_.Listen(
+              address, static_cast<uint16_t>(port),
+              [this](std::unique_ptr<TcpConnection> c) { ConnectionRequest(std::move(c)); },
+              &error)) {
         throw std::runtime_error(error);
       }
       for (int i = 1; i <= kFirstSockets; ++i) LoadSocket(i);
@@ -179,7 +180,9 @@ bool TCPServer::SocketSend(int index, std::string_view bytes) {
   return sockets_[index].connection->Send(bytes);
 }
 
-bool TCPServer::SendDone(int index) const { return Valid(index) && send_done_[index]; }
+bool TCPServer::SendDone(int index) const {
+  return Valid(index) && send_done_[index];
+}
 
 void TCPServer::SetSendDone(int index, bool done) {
   if (Valid(index)) send_done_[index] = done;

@@ -10,9 +10,9 @@
 namespace corvane {
 
 struct WebFile {
-  std::string path;        // the file's real path
-  uint64_t size = 0;       // bytes
-  double modified = 0;     // modification time as a local date value
+  std::string path;     // the file's real path
+  uint64_t size = 0;    // bytes
+  double modified = 0;  // modification time as a local date value
 };
 
 // Finds `name` below `folder`. Each part of the name matches a directory

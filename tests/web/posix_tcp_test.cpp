@@ -48,8 +48,8 @@ class PosixTcp : public ::testing::Test {
 
 TEST_F(PosixTcp, ServesAConnectionFromAcceptToClose) {
   std::string error;
-  ASSERT_TRUE(listener_.Listen("127.0.0.1", 0, [&](auto c) { accepted_.push_back(std::move(c)); },
-                               &error))
+  ASSERT_TRUE(listener_.Listen(
+      "127.0.0.1", 0, [&](auto c) { accepted_.push_back(std::move(c)); }, &error))
       << error;
   ASSERT_GT(listener_.LocalPort(), 0);
   int client = ConnectTo(listener_.LocalPort());
@@ -62,7 +62,8 @@ TEST_F(PosixTcp, ServesAConnectionFromAcceptToClose) {
   std::string got;
   int completions = 0;
   bool closed = false;
-  conn.SetEvents({[&](std::string d) { got += d; }, [&] { ++completions; }, [&] { closed = true; }});
+  conn.SetEvents(
+      {[&](std::string d) { got += d; }, [&] { ++completions; }, [&] { closed = true; }});
   ASSERT_EQ(::send(client, "hello", 5, 0), 5);
   ASSERT_TRUE(Until([&] { return got == "hello"; }));
 
@@ -89,8 +90,8 @@ TEST_F(PosixTcp, ServesAConnectionFromAcceptToClose) {
 
 TEST_F(PosixTcp, AConnectionMayBeDestroyedFromItsOwnHandler) {
   std::string error;
-  ASSERT_TRUE(listener_.Listen("127.0.0.1", 0, [&](auto c) { accepted_.push_back(std::move(c)); },
-                               &error));
+  ASSERT_TRUE(listener_.Listen(
+      "127.0.0.1", 0, [&](auto c) { accepted_.push_back(std::move(c)); }, &error));
   int client = ConnectTo(listener_.LocalPort());
   ASSERT_TRUE(Until([&] { return !accepted_.empty(); }));
   bool seen = false;

@@ -65,8 +65,7 @@ TEST_F(Writers, SendAndRedirectWriteToTheResponsesSocket) {
 TEST_F(Writers, RedirectToAnotherServerKeepsPageQueryAndBody) {
   auto c = Open();
   Response r(server_);
-  r.RedirectToHS("hs.example:81", Parsed("GET /status?x=1 HTTP/1.1\r\nHost: h\r\n\r\n"),
-                 index_);
+  r.RedirectToHS("hs.example:81", Parsed("GET /status?x=1 HTTP/1.1\r\nHost: h\r\n\r\n"), index_);
   RunUntilClosed(c);
   EXPECT_EQ(c->Received(),
             "HTTP/1.0 307 NoSupport\r\nServer: zyn\r\nDate: 06-Dec-26\r\nConnection: close\r\n"
@@ -95,10 +94,11 @@ TEST_F(Writers, AnApplianceBrowserGetsAPageThatPostsItselfOn) {
       "<input type='hidden' name='q' value='1'>"
       "<input type='hidden' name='name' value='&#39;&gt;&lt;script&gt;'>"
       "<input type='hidden' name='b' value='2'></form></HTML>";
-  EXPECT_EQ(c->Received(), "HTTP/1.0 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\n"
-                           "Connection: close\r\nContent-Type: text/html\r\n"
-                           "Location: http://hs/stat?q=1\r\nContent-Length: " +
-                               std::to_string(body.size()) + "\r\n\r\n" + body);
+  EXPECT_EQ(c->Received(),
+            "HTTP/1.0 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\n"
+            "Connection: close\r\nContent-Type: text/html\r\n"
+            "Location: http://hs/stat?q=1\r\nContent-Length: " +
+                std::to_string(body.size()) + "\r\n\r\n" + body);
 }
 
 }  // namespace

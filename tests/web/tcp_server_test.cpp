@@ -44,9 +44,9 @@ TEST_F(Web, StatusPathsReachTheStatusPageWithTheirQuery) {
 
 TEST_F(Web, StatusPageMayAnswerItselfAndEmptyPagesAreStillSent) {
   status_.redirect = true;
-  EXPECT_EQ(Get(GetLine("/status")),
-            std::string(kPageHeader) + "Content-Length: 31\r\nCache-Control: no-cache\r\n\r\n" +
-                "<HTML>Unauthorized Access<HTML>");
+  EXPECT_EQ(Get(GetLine("/status")), std::string(kPageHeader) +
+                                         "Content-Length: 31\r\nCache-Control: no-cache\r\n\r\n" +
+                                         "<HTML>Unauthorized Access<HTML>");
   status_.redirect = false;
   status_.answer = "";
   EXPECT_EQ(Get(GetLine("/status")),
@@ -90,8 +90,9 @@ TEST_F(Web, StaticFilesAreFoundIgnoringLetterCaseAndNeverOutsideTheWebFolder) {
   EXPECT_NE(logo.find("Content-Type: image/gif\r\n"), std::string::npos);
   EXPECT_EQ(logo.substr(logo.find("\r\n\r\n") + 4), std::string(2500, 'x'));
 
-  for (const char* path : {"/../secret.css", "/img/..%2f..%2fsecret.css", "/img/%2e%2e/%2e%2e/secret.css",
-                           "/img\\..\\..\\secret.css", "/./stylenobody.css", "/img"}) {
+  for (const char* path :
+       {"/../secret.css", "/img/..%2f..%2fsecret.css", "/img/%2e%2e/%2e%2e/secret.css",
+        "/img\\..\\..\\secret.css", "/./stylenobody.css", "/img"}) {
     EXPECT_EQ(Get(GetLine(path)), kNotFound) << path;
   }
   EXPECT_EQ(Get(GetLine("/../secret.gif")),
@@ -301,9 +302,10 @@ TEST_F(Web, DataOfAConnectionThatClosedIsNotProcessed) {
 }
 
 TEST_F(Web, HelpPageComesFromTheHelpFileWithItsPicturesMadeReachable) {
-  EXPECT_EQ(server_.HelpPage(), "Sorry, Help from " + dir_.path() +
-                                    "/HTML/Help/Corvane/Corvane.htm is not available");
-  WebFile("help/corvane/corvane.HTM", "<img src='CORVANE_FILES/a.gif'><a href='Corvane_files/b.css'>");
+  EXPECT_EQ(server_.HelpPage(),
+            "Sorry, Help from " + dir_.path() + "/HTML/Help/Corvane/Corvane.htm is not available");
+  WebFile("help/corvane/corvane.HTM",
+          "<img src='CORVANE_FILES/a.gif'><a href='Corvane_files/b.css'>");
   const std::string answer = Get(GetLine("/help"));
   EXPECT_NE(answer.find("\r\n\r\n<img src='help/Corvane/Corvane_files/a.gif'>"
                         "<a href='help/Corvane/Corvane_files/b.css'>"),

@@ -96,8 +96,8 @@ class WebServerProgram : public ::testing::Test {
     port_ = FreePort();
     std::filesystem::create_directories(home_.File("Config"));
     std::filesystem::create_directories(home_.File("HTML/img"));
-    WriteFile(home_.File("Config/Corvane.ini"), "[Vaux]\r\nHTTPPort=" + std::to_string(port_) +
-                                                    "\r\nHTTPBindAddress=127.0.0.1\r\n");
+    WriteFile(home_.File("Config/Corvane.ini"),
+              "[Vaux]\r\nHTTPPort=" + std::to_string(port_) + "\r\nHTTPBindAddress=127.0.0.1\r\n");
     WriteFile(home_.File("Config/zynXap.ini"), "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
     WriteFile(home_.File("HTML/StyleNoBody.css"), "body { color: black; }\n");
     for (size_t i = 0; i < 2500; ++i) logo_.push_back(static_cast<char>(i * 7 % 256));
@@ -111,9 +111,7 @@ class WebServerProgram : public ::testing::Test {
     }));
     date_ = FormatMediumDate(std::floor(SystemWallClock().Now()));
   }
-  void TearDown() override {
-    EXPECT_EQ(program_.Stop(SIGTERM), 0) << program_.Stderr();
-  }
+  void TearDown() override { EXPECT_EQ(program_.Stop(SIGTERM), 0) << program_.Stderr(); }
 
   TempDir home_;
   Subprocess program_;
@@ -149,8 +147,9 @@ TEST_F(WebServerProgram, WritersAnswerWithTheirExactStatusLinesAndHeaders) {
 
   EXPECT_NE(Get(port_, "/").find("HTTP/1.1 302 Found\r\n"), std::string::npos);
   EXPECT_NE(Get(port_, "/anything").find("HTTP/1.1 200 Object Not Found\r\n"), std::string::npos);
-  EXPECT_NE(Get(port_, "/help").find("Sorry, Help from " + home_.path() +
-                                     "/HTML/Help/Corvane/Corvane.htm is not available"),
+  EXPECT_NE(Get(port_, "/help")
+                .find("Sorry, Help from " + home_.path() +
+                      "/HTML/Help/Corvane/Corvane.htm is not available"),
             std::string::npos);
 }
 
