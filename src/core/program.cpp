@@ -1,7 +1,6 @@
 #include "core/program.h"
 
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -9,6 +8,7 @@
 
 #include "core/folders.h"
 #include "core/text.h"
+#include "platform/signals.h"
 
 #ifndef CORVANE_VERSION_TEXT
 #define CORVANE_VERSION_TEXT "0.0.0"
@@ -190,13 +190,7 @@ int RunCorvane(int argc, char** argv) {
   // Signals arrive through a descriptor the event loop watches; a broken
   // connection must not end the process.
   ::signal(SIGPIPE, SIG_IGN);
-  sigset_t mask;
-  sigemptyset(&mask);
-  sigaddset(&mask, SIGINT);
-  sigaddset(&mask, SIGTERM);
-  sigaddset(&mask, SIGHUP);
-  ::sigprocmask(SIG_BLOCK, &mask, nullptr);
-  int sig_fd = ::signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+  int sig_fd = BlockTerminationSignals();
 
   ProgramPaths paths;
   paths.program_folder = Absolute(home.empty() ? ExecutableFolder() : home);
@@ -209,16 +203,10 @@ int RunCorvane(int argc, char** argv) {
   SteadyClock clock;
   SystemWallClock wall;
   Program program(paths, clock, wall, &std::cerr);
-  if (sig_fd >= 0) {
-    program.loop().Watch(sig_fd, EventLoop::kReadable, [&](unsigned) {
-      signalfd_siginfo info{};
-      while (::read(sig_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        program.log().Note(std::string("Signal ") + strsignal(static_cast<int>(info.ssi_signo)) +
-                           ": closing");
-        program.RequestExit();
-      }
-    });
-  }
+  WatchTerminationSignals(program.loop(), sig_fd, [&](int signo) {
+    program.log().Note(std::string("Signal ") + strsignal(signo) + ": closing");
+    program.RequestExit();
+  });
   int rc = program.Startup();
   if (rc != 0) {
     if (sig_fd >= 0) ::close(sig_fd);

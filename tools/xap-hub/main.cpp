@@ -1,6 +1,4 @@
 // xap-hub: a local xAP hub for Linux.
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,6 +9,7 @@
 #include "core/text.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "platform/signals.h"
 #include "platform/udp_socket.h"
 #include "xap_hub.h"
 
@@ -63,13 +62,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  sigset_t mask;
-  sigemptyset(&mask);
-  sigaddset(&mask, SIGINT);
-  sigaddset(&mask, SIGTERM);
-  sigaddset(&mask, SIGHUP);
-  ::sigprocmask(SIG_BLOCK, &mask, nullptr);
-  int sig_fd = ::signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+  int sig_fd = corvane::BlockTerminationSignals();
 
   corvane::SteadyClock clock;
   corvane::EventLoop loop(clock);
@@ -80,18 +73,10 @@ int main(int argc, char** argv) {
               << corvane::ErrorText(err) << "\n";
     return 1;
   }
-  if (sig_fd >= 0) {
-    loop.Watch(sig_fd, corvane::EventLoop::kReadable, [&](unsigned) {
-      signalfd_siginfo info{};
-      while (::read(sig_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        if (options.verbose) {
-          std::cout << "xap-hub: " << strsignal(static_cast<int>(info.ssi_signo)) << ", closing"
-                    << std::endl;
-        }
-        loop.Quit();
-      }
-    });
-  }
+  corvane::WatchTerminationSignals(loop, sig_fd, [&](int signo) {
+    if (options.verbose) std::cout << "xap-hub: " << strsignal(signo) << ", closing" << std::endl;
+    loop.Quit();
+  });
   loop.Run();
   hub.Stop();
   if (sig_fd >= 0) ::close(sig_fd);
