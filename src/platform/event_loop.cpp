@@ -211,7 +211,7 @@ void EventLoop::DispatchOnce(int64_t max_wait_ms) {
 }
 
 void EventLoop::Run() {
-  quit_ = false;
+  // A Quit() that came before Run() (a signal during start-up) still counts.
   while (!quit_) {
     DispatchOnce(-1);
     if (clock_.IsManual() && watches_.empty() && deferred_.empty() &&
