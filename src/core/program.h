@@ -15,8 +15,8 @@
 namespace corvane {
 
 struct ProgramPaths {
-  std::string program_folder;  // Config/, Data/, Scripts/, HTML/ live below it
-  std::string executable_path; // program folder, "/", the executable's name
+  std::string program_folder;   // Config/, Data/, Scripts/, HTML/ live below it
+  std::string executable_path;  // program folder, "/", the executable's name
   std::string computer_name;
 };
 
@@ -37,6 +37,7 @@ class Program {
   void Shutdown();
 
   EventLoop& loop() { return loop_; }
+  const WallClock& wall() const { return wall_; }
   EventLog& log() { return log_; }
   IniCache& ini() { return ini_; }
   SettingsStore& settings() { return settings_; }

@@ -1,8 +1,8 @@
 #include "config/ini_cache.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <utime.h>
 
 #include <sstream>

@@ -53,7 +53,8 @@ TEST_F(IniToolTest, GrammarOfTheLoader) {
 }
 
 TEST_F(IniToolTest, LineEndsOfEveryKindAndBinaryBytes) {
-  ini_.LoadText(std::string("[A]\rx=1\ry=2\n[B]\nz=\x01\xff\0bin\r\n", 29));
+  using namespace std::string_literals;
+  ini_.LoadText("[A]\rx=1\ry=2\n[B]\nz=\x01\xff\0bin\r\n"s);
   EXPECT_EQ(ini_.Read("A", "x", ""), "1");
   EXPECT_EQ(ini_.Read("A", "y", ""), "2");
   EXPECT_EQ(ini_.Read("B", "z", ""), std::string("\x01\xff\0bin", 6));
@@ -88,7 +89,8 @@ TEST_F(IniToolTest, SaveWritesSortedUpperCaseSectionsWithBackup) {
             "[DEVICES]\r\nkitchen=x\r\n"
             "[RECEIVED]\r\na.b.c~x.y=tag;event\r\n"
             "[VAUX]\r\nAlpha=2\r\nzeta=1\r\n");
-  EXPECT_EQ(ReadFile(path + "_bck"), "[Vaux]\nzeta=1\nAlpha=2\n[devices]\nkitchen=x\n[Empty]\n; gone\n");
+  EXPECT_EQ(ReadFile(path + "_bck"),
+            "[Vaux]\nzeta=1\nAlpha=2\n[devices]\nkitchen=x\n[Empty]\n; gone\n");
 
   // Names longer than any column width are saved too; line ends inside a
   // value cannot forge lines of their own.

@@ -21,7 +21,7 @@ TEST(DateTimeTest, DateValuesCountDaysFromTheBase) {
   EXPECT_EQ(leap.month, 2);
   EXPECT_EQ(leap.day, 29);
   EXPECT_EQ(leap.second, 59);
-  EXPECT_EQ(Weekday(At(2026, 12, 6)), 1);  // a Sunday
+  EXPECT_EQ(Weekday(At(2026, 12, 6)), 1);                            // a Sunday
   EXPECT_EQ(DaysFromCivil(2026, 13, 1), DaysFromCivil(2027, 1, 1));  // months roll over
 }
 

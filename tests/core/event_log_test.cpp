@@ -20,8 +20,11 @@ TEST(EventLogTest, EventsGoToStderrAndToTheXapSender) {
   EXPECT_EQ(err.str(), "12/6/2026 8:05:09 AM [Corvane] Using xAP port 32768\n");
   ASSERT_EQ(sent.size(), 1u);
   using namespace std::string_literals;
-  EXPECT_EQ(sent[0], "Time\x01" "12/6/2026 8:05:09 AM\0Type\x01" "Corvane\0Data\x01"
-                     "Using xAP port 32768"s);
+  EXPECT_EQ(sent[0],
+            "Time\x01"
+            "12/6/2026 8:05:09 AM\0Type\x01"
+            "Corvane\0Data\x01"
+            "Using xAP port 32768"s);
 
   // Debug events only while the setting is on.
   bool debug = false;

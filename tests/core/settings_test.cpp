@@ -66,9 +66,9 @@ TEST_F(SettingsTest, ConversionsOfStoredTexts) {
   EXPECT_TRUE(s.show_macro_map);
   EXPECT_FALSE(s.show_only_used);
   EXPECT_TRUE(s.show_receive_messages);
-  EXPECT_EQ(s.show_status, 2);            // halves go to even
-  EXPECT_EQ(s.background, "\"Navy\"");    // kept as stored
-  EXPECT_EQ(s.http_port, "8018");         // empty value takes the default
+  EXPECT_EQ(s.show_status, 2);          // halves go to even
+  EXPECT_EQ(s.background, "\"Navy\"");  // kept as stored
+  EXPECT_EQ(s.http_port, "8018");       // empty value takes the default
 
   Load("[Vaux]\r\nUID=\"FF.0022:05\"\r\nShowStatus=\"3\"\r\nShowSetup=on\r\n");
   EXPECT_EQ(store_.values().uid, "FF.0022:05");
