@@ -53,6 +53,7 @@ class Program final : public XapCallback {
   void SetMessageHandler(XapMessageHandler* handler);
 
   EventLoop& loop() { return loop_; }
+  const WallClock& wall() const { return wall_; }
   EventLog& log() { return log_; }
   IniCache& ini() { return ini_; }
   SettingsStore& settings() { return settings_; }
