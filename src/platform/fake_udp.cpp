@@ -118,6 +118,7 @@ int FakeUdpNetwork::Bind(uint64_t id, const std::string& address, uint16_t port,
   std::string addr = address.empty() ? "0.0.0.0" : address;
   if (!IsDotted(addr)) return EINVAL;
   if (!IsLocal(addr)) return EADDRNOTAVAIL;
+  if (auto it = bind_errors_.find(addr); it != bind_errors_.end() && it->second) return it->second;
   auto conflicts = [&](uint16_t p) {
     for (const auto& [other, b] : bindings_) {
       if (other == id || b.port != p) continue;

@@ -38,6 +38,8 @@ class FakeUdpNetwork final : public UdpNetwork {
   }
   // Every send fails with `err` while it is not 0.
   void FailSends(int err) { send_error_ = err; }
+  // Binding `address` fails with `err` (0 removes the rule).
+  void FailBinds(const std::string& address, int err) { bind_errors_[address] = err; }
 
   // Every datagram sent, in order, delivered or not.
   const std::vector<FakeDatagram>& sent() const { return sent_; }
@@ -62,6 +64,7 @@ class FakeUdpNetwork final : public UdpNetwork {
   std::map<uint64_t, Binding> bindings_;
   std::map<uint64_t, FakeUdpSocket*> sockets_;
   std::vector<FakeDatagram> sent_;
+  std::map<std::string, int> bind_errors_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   uint64_t next_id_ = 1;
   uint16_t next_ephemeral_ = 49152;
