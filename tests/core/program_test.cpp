@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "core/folders.h"
+#include "support/loopback.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -49,6 +50,7 @@ class ProgramProcessTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(ProgramProcessTest, SignalEndsTheProgramCleanly) {
   TempDir home;
+  testing::WriteLoopbackXapConfig(home.File("home"));  // xAP stays on loopback
   testing::Subprocess corvane;
   ASSERT_TRUE(corvane.Start({"corvane", "--home", home.File("home")}, home.File("log")));
   ASSERT_TRUE(testing::Eventually(
