@@ -22,7 +22,8 @@ Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::o
       loop_(clock),
       log_(wall, err),
       ini_(JoinPath(paths_.program_folder, "Config"), log_),
-      settings_(ini_, log_) {
+      settings_(ini_, log_),
+      devices_(ini_, log_, wall, settings_.values()) {
   log_.SetErrorLogPath(JoinPath(paths_.program_folder, "Data/Corvane.txt"));
   log_.SetDebugEnabled([this] { return settings_.values().debug_log; });
   loop_.SetErrorReporter([this](std::string_view where, std::string_view what) {
@@ -55,7 +56,11 @@ void Program::InitXap() {
 }
 
 void Program::InitHW() {
+  Step("CreateDictionaries", [&] { devices_.CreateDictionaries(); });
   settings_.InitINIVariables();
+  Step("ReadLastChange", [&] { devices_.ReadLastChange(); });
+  Step("BuildX10Dictionary", [&] { devices_.BuildX10Dictionary(); });
+  Step("LinkDevicesToModules", [&] { devices_.LinkDevicesToModules(); });
   periodic_ = ComputePeriodicSchedule(settings_.values().periodic_script_interval);
 }
 
@@ -84,6 +89,8 @@ void Program::Shutdown() {
   if (shut_down_) return;
   shut_down_ = true;
   exit_requested_ = true;
+  Step("SaveLastChange", [&] { devices_.SaveLastChange(); });
+  Step("SaveDeviceDictionary", [&] { devices_.SaveDeviceDictionary(); });
   Step("FlushIniCache", [&] { ini_.FlushIniCache(); });
   log_.Note("Corvane stopped");
 }

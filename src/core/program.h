@@ -9,14 +9,15 @@
 #include "config/ini_cache.h"
 #include "core/event_log.h"
 #include "core/settings.h"
+#include "devicetable/device_table.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 
 namespace corvane {
 
 struct ProgramPaths {
-  std::string program_folder;  // Config/, Data/, Scripts/, HTML/ live below it
-  std::string executable_path; // program folder, "/", the executable's name
+  std::string program_folder;   // Config/, Data/, Scripts/, HTML/ live below it
+  std::string executable_path;  // program folder, "/", the executable's name
   std::string computer_name;
 };
 
@@ -40,6 +41,7 @@ class Program {
   EventLog& log() { return log_; }
   IniCache& ini() { return ini_; }
   SettingsStore& settings() { return settings_; }
+  DeviceTable& devices() { return devices_; }
   const ProgramPaths& paths() const { return paths_; }
   const std::string& base_uid() const { return base_uid_; }
   const std::string& interface_address() const { return interface_address_; }
@@ -62,6 +64,8 @@ class Program {
   EventLog log_;
   IniCache ini_;
   SettingsStore settings_;
+  // The controller side.
+  DeviceTable devices_;
 
   std::string base_uid_ = "FF.0022:00";
   std::string interface_address_ = "Default";
