@@ -188,15 +188,17 @@ void VauxPort::CommReceive(const std::string& data, int event_code) {
   try {
     echo_.EchoReceived(data);
     if (event_code == SerialPort::kReceiveEvent) {
-      if (receive_buffer_.size() >= kReceiveLimit) {
-        if (receive_buffer_.find("\r\n") != std::string::npos) return;  // lines still waiting
+      if (receive_buffer_.size() < kReceiveLimit) {
+        receive_buffer_ += RemoveChar(data, ' ');
+      } else if (receive_buffer_.find("\r\n") == std::string::npos) {
         // Without a line end nothing would ever be decoded again.
         log_.DebugEvent("Corvane",
                         "Vaux receive buffer discarded: " + std::to_string(receive_buffer_.size()) +
                             " characters without a line end");
-        receive_buffer_.clear();
+        receive_buffer_ = RemoveChar(data, ' ');
       }
-      receive_buffer_ += RemoveChar(data, ' ');
+      // A full buffer whose lines still wait drops the new data; its lines
+      // are decoded as soon as decoding is free.
       if (response_busy_) return;
       DecodeLines();
     } else if (event_code != 3 && log_.DebugEnabled()) {
