@@ -20,6 +20,16 @@ std::string KindOf(std::string_view line) {
   return std::string(line.substr(0, 2));
 }
 
+// Reports carry the controller's bytes; control characters (a terminal's
+// escape sequences among them) are shown as "?".
+std::string Printable(std::string_view line) {
+  std::string out(line);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
 // Not empty, not an error report, and no information other than "accepted".
 bool IsGoodReply(std::string_view r) {
   if (r.empty()) return false;
@@ -91,7 +101,7 @@ std::string VauxLink::VauxSend(const std::string& cmd, std::string_view reply,
         } else if (name == "GetZoneStatus") {
           if (kind == "VX") {
             const ZoneStatusReply r = ParseZoneStatus(result);
-            log_.DebugEvent("Corvane", ZoneStatusReport(result, r));
+            log_.DebugEvent("Corvane", ZoneStatusReport(Printable(result), r));
             ZoneStatusUpdate(r.zone, r.source, r.status, CodeToDb(r.volume_code, VolumeTable()),
                              CodeToDb(r.bass_code, BassTable()),
                              CodeToDb(r.treble_code, TrebleTable()));
@@ -102,7 +112,7 @@ std::string VauxLink::VauxSend(const std::string& cmd, std::string_view reply,
           if (kind == "VX") {
             const int zone = HexField(cmd, 7);  // the zone is in the request only
             const PowerupReply r = ParsePowerup(result);
-            log_.DebugEvent("Corvane", PowerupReport(result, zone, r));
+            log_.DebugEvent("Corvane", PowerupReport(Printable(result), zone, r));
             PowerupUpdate(zone, CodeToDb(r.mute_code, VolumeTable()),
                           CodeToDb(r.volume_code, VolumeTable()));
           } else {
@@ -310,20 +320,21 @@ void VauxLink::VauxReceive(const std::string& line) {
       last_response_ = line;
     }
     if (log_.DebugEnabled()) {
-      log_.LogEvent("Corvane", "Receiving Status " + line);
+      const std::string shown = Printable(line);
+      log_.LogEvent("Corvane", "Receiving Status " + shown);
       std::string report;
       if (kind == "VI") {
-        report = "Vaux Information: " + InformationText(ReplyCode(line));
+        report = "Vaux Information: " + InformationText(ReplyCode(shown));
       } else if (kind == "VE") {
-        report = "Vaux Error Report: " + ErrorText(ReplyCode(line));
+        report = "Vaux Error Report: " + ErrorText(ReplyCode(shown));
       } else if (kind == "VV") {
-        report = EventReport(line);
+        report = EventReport(shown);
       } else if (kind == "VS") {
-        report = "Vaux Short Response: " + line;
+        report = "Vaux Short Response: " + shown;
       } else if (kind == "VR") {
-        report = "Vaux Normal Response: " + line;
+        report = "Vaux Normal Response: " + shown;
       } else if (kind == "VX") {
-        report = "Vaux Extended Response: " + line;
+        report = "Vaux Extended Response: " + shown;
       }
       if (!report.empty()) log_.LogEvent("Corvane", report);
     }
