@@ -43,6 +43,7 @@ class Program {
   void Shutdown();
 
   EventLoop& loop() { return loop_; }
+  const WallClock& wall() const { return wall_; }
   EventLog& log() { return log_; }
   IniCache& ini() { return ini_; }
   SettingsStore& settings() { return settings_; }
