@@ -219,9 +219,7 @@ int RunCorvane(int argc, char** argv) {
     if (sig_fd >= 0) ::close(sig_fd);
     return rc;
   }
-  // A signal during start-up (which may wait for the controller) ends the
-  // program as soon as start-up is through.
-  if (!program.exit_requested()) program.loop().Run();
+  program.loop().Run();
   program.Shutdown();
   if (sig_fd >= 0) ::close(sig_fd);
   return 0;
