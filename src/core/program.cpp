@@ -26,7 +26,13 @@ Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::o
       settings_(ini_, log_),
       network_(network ? network(loop_) : std::make_unique<PosixUdpNetwork>(loop_)),
       xap_(loop_, *network_, log_),
-      outbox_(xap_, log_) {
+      outbox_(xap_, log_),
+      devices_(ini_, log_, wall_, settings_.values()),
+      echo_(wall_, log_),
+      serial_(std::make_unique<PosixSerialPort>(loop_)),
+      tcp_(std::make_unique<PosixTcpClient>(loop_)),
+      port_(loop_, log_, settings_.values(), echo_, *serial_, *tcp_),
+      vaux_(loop_, log_, settings_.values(), devices_, port_, echo_) {
   log_.SetErrorLogPath(JoinPath(paths_.program_folder, "Data/Corvane.txt"));
   // Every event goes out as an xAP message; until the transport is ready the
   // send routine holds them.
@@ -37,6 +43,20 @@ Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::o
   loop_.SetErrorReporter([this](std::string_view where, std::string_view what) {
     log_.LogError("Corvane", std::string(where) + " ", what);
   });
+  // The controller link: lines go to the reply decoder, the echo window
+  // repaints by processing pending events, and the settings loader opens
+  // the port.
+  port_.SetLineHandler([this](const std::string& line) { vaux_.VauxReceive(line); });
+  port_.SetExitRequested([this] { return exit_requested_; });
+  echo_.SetPump([this] { loop_.Pump(); });
+  SettingsStore::PortHooks hooks;
+  hooks.reset_receive = [this] { port_.ResetReceive(); };
+  hooks.port_is_open = [this] { return port_.IsOpen(); };
+  hooks.open_port = [this](const std::string& port) {
+    LoadCommAndTimer();
+    return port_.InitCommPort(port);
+  };
+  settings_.SetPortHooks(std::move(hooks));
 }
 
 Program::~Program() {
@@ -65,8 +85,31 @@ void Program::InitXap() {
       RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "UID", "FF.0022:00", kMainIniFile)));
 }
 
+void Program::LoadCommAndTimer() {
+  if (comm_and_timer_loaded_) return;
+  comm_and_timer_loaded_ = true;
+  log_.DebugEvent("Corvane Debug", "Internal Timer Started");
+}
+
 void Program::InitHW() {
+  // The echo window is loaded; start-up clears its scroll flag once.
+  echo_.Load();
+  echo_.SetScrollFlag(false);
+  // Lines that arrive before the settings are loaded wait in the buffer.
+  port_.SetResponseBusy(true);
+  port_.ResetReceive();
+  Step("CreateDictionaries", [&] { devices_.CreateDictionaries(); });
   settings_.InitINIVariables();
+  port_.SetResponseBusy(false);
+  LoadCommAndTimer();
+  // The controller's configuration and power-up settings, the zone records,
+  // then each zone's status.
+  Step("ConfigurationAck", [&] { vaux_.ConfigurationAck(); });
+  Step("ReadLastChange", [&] { devices_.ReadLastChange(); });
+  Step("BuildX10Dictionary", [&] { devices_.BuildX10Dictionary(); });
+  Step("LinkDevicesToModules", [&] { devices_.LinkDevicesToModules(); });
+  Step("ApplyHeldPowerup", [&] { vaux_.ApplyHeldPowerup(); });
+  Step("GetCurrentUPBStatus", [&] { vaux_.GetCurrentUPBStatus(); });
   periodic_ = ComputePeriodicSchedule(settings_.values().periodic_script_interval);
 }
 
@@ -117,7 +160,11 @@ void Program::Shutdown() {
   if (shut_down_) return;
   shut_down_ = true;
   exit_requested_ = true;
+  Step("SaveLastChange", [&] { devices_.SaveLastChange(); });
+  Step("SaveDeviceDictionary", [&] { devices_.SaveDeviceDictionary(); });
   Step("FlushIniCache", [&] { ini_.FlushIniCache(); });
+  Step("CommAndTimer", [&] { port_.Shutdown(); });  // closes the serial port and the socket
+  echo_.Unload();
   Step("xap Unload", [&] { xap_.Unload(); });
   log_.Note("Corvane stopped");
 }

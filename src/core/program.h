@@ -10,9 +10,15 @@
 #include "config/ini_cache.h"
 #include "core/event_log.h"
 #include "core/settings.h"
+#include "device/vaux_link.h"
+#include "device/vaux_port.h"
+#include "devicetable/device_table.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "platform/serial_port.h"
+#include "platform/tcp_client.h"
 #include "platform/udp_socket.h"
+#include "ui/echo_window.h"
 #include "xap/xap_handler.h"
 #include "xap/xap_sender.h"
 #include "xap/xap_transport.h"
@@ -57,6 +63,10 @@ class Program final : public XapCallback {
   EventLog& log() { return log_; }
   IniCache& ini() { return ini_; }
   SettingsStore& settings() { return settings_; }
+  DeviceTable& devices() { return devices_; }
+  EchoWindow& echo() { return echo_; }
+  VauxPort& port() { return port_; }
+  VauxLink& vaux() { return vaux_; }
   const ProgramPaths& paths() const { return paths_; }
   const std::string& base_uid() const { return base_uid_; }
   const std::string& interface_address() const { return interface_address_; }
@@ -73,6 +83,7 @@ class Program final : public XapCallback {
  private:
   void InitXap();
   void InitHW();
+  void LoadCommAndTimer();
   template <typename F>
   void Step(const char* name, F&& f);
 
@@ -87,6 +98,14 @@ class Program final : public XapCallback {
   XapOutbox outbox_;
   IgnoreXapMessages ignore_messages_;
   XapMessageHandler* message_handler_ = &ignore_messages_;
+  // The controller side.
+  DeviceTable devices_;
+  EchoWindow echo_;
+  std::unique_ptr<SerialPort> serial_;  // MSComm1
+  std::unique_ptr<TcpClient> tcp_;      // Winsock1
+  VauxPort port_;
+  VauxLink vaux_;
+  bool comm_and_timer_loaded_ = false;
 
   std::string base_uid_ = "FF.0022:00";
   std::string interface_address_ = "Default";

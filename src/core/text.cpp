@@ -265,4 +265,29 @@ std::string NumberText(double v) {
   return s;
 }
 
+std::string ToHex(long value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  if (value < 0 || value > 255) return "00";
+  return {kDigits[value >> 4], kDigits[value & 15]};
+}
+
+int FromHex(std::string_view s) {
+  if (s.empty() || s.size() > 4) return -1;
+  int v = 0;
+  for (char c : s) {
+    int d;
+    if (c >= '0' && c <= '9') {
+      d = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      d = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      d = c - 'A' + 10;
+    } else {
+      return -1;
+    }
+    v = v * 16 + d;
+  }
+  return v;
+}
+
 }  // namespace corvane

@@ -44,8 +44,9 @@ TEST_F(XapProgramTest, StartupSendsHeartbeatThenPortEventThenTimeQuery) {
   ASSERT_EQ(early->Bind("127.0.0.1", 32768), 0);
   ASSERT_EQ(program->Startup(), 0);
   EXPECT_TRUE(program->xap_ready());
+  // The first three; the controller's start-up events follow them.
   const auto sent = Sent();
-  ASSERT_EQ(sent.size(), 3u);
+  ASSERT_GE(sent.size(), 3u);
   EXPECT_EQ(sent[0],
             "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.0022:00\nclass=xap-hbeat.alive\n"
             "source=zyn.Vaux.HOST\ninterval=600\nport=32769\n}\n");
