@@ -49,5 +49,3 @@ void BM_FiveThousandFields(benchmark::State& state) {
 BENCHMARK(BM_FiveThousandFields);
 
 }  // namespace
-
-BENCHMARK_MAIN();

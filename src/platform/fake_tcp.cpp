@@ -97,25 +97,25 @@ FakeTcpConnection* ServerEnd(const std::shared_ptr<FakeTcpPipe>& pipe) {
 
 }  // namespace
 
-void FakeTcpClient::Send(std::string packet) {
+void FakeTcpPeer::Send(std::string packet) {
   if (pipe_->client_closed) return;
   pipe_->to_server.push_back(std::move(packet));
   if (auto* server = ServerEnd(pipe_)) server->DeliverLater();
 }
 
-void FakeTcpClient::Close() {
+void FakeTcpPeer::Close() {
   if (pipe_->client_closed) return;
   pipe_->client_closed = true;
   if (auto* server = ServerEnd(pipe_)) server->CloseLater();
 }
 
-std::string FakeTcpClient::Received() const {
+std::string FakeTcpPeer::Received() const {
   std::string all;
   for (const auto& s : pipe_->from_server) all += s;
   return all;
 }
 
-void FakeTcpClient::CompleteSends() {
+void FakeTcpPeer::CompleteSends() {
   auto* server = ServerEnd(pipe_);
   for (; pipe_->sends_waiting > 0; --pipe_->sends_waiting) {
     if (server) server->CompleteLater();
@@ -140,10 +140,10 @@ void FakeTcpListener::Close() {
   on_accept_ = nullptr;
 }
 
-std::shared_ptr<FakeTcpClient> FakeTcpListener::Connect(std::string remote) {
+std::shared_ptr<FakeTcpPeer> FakeTcpListener::Connect(std::string remote) {
   auto pipe = std::make_shared<FakeTcpPipe>();
   pipe->remote = std::move(remote);
-  auto client = std::make_shared<FakeTcpClient>(pipe);
+  auto client = std::make_shared<FakeTcpPeer>(pipe);
   if (port_ == 0) {
     pipe->server_closed = true;  // refused
     return client;

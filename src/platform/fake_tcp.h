@@ -29,9 +29,9 @@ struct FakeTcpPipe {
   TcpConnection* server = nullptr;  // the server's end while it exists
 };
 
-class FakeTcpClient {
+class FakeTcpPeer {
  public:
-  explicit FakeTcpClient(std::shared_ptr<FakeTcpPipe> pipe) : pipe_(std::move(pipe)) {}
+  explicit FakeTcpPeer(std::shared_ptr<FakeTcpPipe> pipe) : pipe_(std::move(pipe)) {}
 
   // One packet to the server (one receive event).
   void Send(std::string packet);
@@ -62,7 +62,7 @@ class FakeTcpListener final : public TcpListener {
   void Close() override;
 
   // A new client; the server's accept event follows through the loop.
-  std::shared_ptr<FakeTcpClient> Connect(std::string remote = "127.0.0.1");
+  std::shared_ptr<FakeTcpPeer> Connect(std::string remote = "127.0.0.1");
 
   // What the last Listen asked for; a Listen fails while refuse_listen is set.
   std::string address;

@@ -7,7 +7,7 @@ namespace {
 class Writers : public WebFixture {
  protected:
   // A connected socket; returns its client end and sets index_.
-  std::shared_ptr<FakeTcpClient> Open() {
+  std::shared_ptr<FakeTcpPeer> Open() {
     auto c = Connect();
     index_ = 0;
     for (int i = 1; i <= TCPServer::kHighestSocket; ++i) {

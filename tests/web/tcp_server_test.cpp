@@ -157,7 +157,7 @@ TEST_F(Web, RequestsArrivingDuringADrainAreServedByThatDrainInOrder) {
   auto slow = Connect();
   slow->SetAutoComplete(false);
   slow->Send(GetLine("/a.gif"));
-  std::shared_ptr<FakeTcpClient> quick;
+  std::shared_ptr<FakeTcpPeer> quick;
   At(100, [&] {
     quick = listener_.Connect();
     quick->Send(GetLine("/s.css"));
@@ -245,7 +245,7 @@ TEST_F(Web, ARequestLineSplitAcrossPacketsIsServedWhenWhole) {
 }
 
 TEST_F(Web, ThePoolGrowsToTwentyFiveAndResetsWhenTwentyFourAreOpen) {
-  std::vector<std::shared_ptr<FakeTcpClient>> idle;
+  std::vector<std::shared_ptr<FakeTcpPeer>> idle;
   for (int i = 0; i < 3; ++i) idle.push_back(Connect());
   EXPECT_EQ(server_.OpenSocketCount(), 3);
   EXPECT_EQ(server_.HighestSocket(), 7);

@@ -69,7 +69,7 @@ class WebFixture : public ::testing::Test {
     WriteFile(p.string(), content);
   }
 
-  std::shared_ptr<FakeTcpClient> Connect() {
+  std::shared_ptr<FakeTcpPeer> Connect() {
     auto c = listener_.Connect();
     loop_.Pump();
     return c;
@@ -94,7 +94,7 @@ class WebFixture : public ::testing::Test {
     loop_.PumpUntil([] { return false; }, loop_.NowMs() + ms);
   }
   // Runs until the client has been closed by the server (at most `ms`).
-  bool RunUntilClosed(const std::shared_ptr<FakeTcpClient>& c, int64_t ms = 60000) {
+  bool RunUntilClosed(const std::shared_ptr<FakeTcpPeer>& c, int64_t ms = 60000) {
     return loop_.PumpUntil([&] { return c->ClosedByServer(); }, loop_.NowMs() + ms);
   }
 
