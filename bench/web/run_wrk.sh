@@ -56,18 +56,34 @@ rss_kb() {
   awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status"
 }
 
-# Counted runs: every wrk thread stops after its share of responses.
+# Counted runs: the thread stops after WRK_LIMIT responses and leaves a
+# mark; wrk itself runs until its duration, so it is interrupted then.
 cat > "$home/count.lua" <<'LUA'
 local limit = tonumber(os.getenv("WRK_LIMIT"))
 local n = 0
 response = function(status, headers, body)
   n = n + 1
-  if n >= limit then wrk.thread:stop() end
+  if n == limit then
+    local f = io.open(os.getenv("WRK_DONE"), "w")
+    f:write(n)
+    f:close()
+    wrk.thread:stop()
+  end
 end
 LUA
 counted() {
-  WRK_LIMIT=$1 wrk -t1 -c"$connections" -d"${max_seconds}s" -s "$home/count.lua" "$url" \
-    | awk '/requests in/ { print "  " $0 }'
+  rm -f "$home/done"
+  WRK_LIMIT=$1 WRK_DONE="$home/done" wrk -t1 -c"$connections" -d"${max_seconds}s" \
+    -s "$home/count.lua" "$url" > "$home/counted.txt" &
+  local wrk_pid=$!
+  local waited=0
+  while [ ! -e "$home/done" ] && [ "$waited" -lt $((max_seconds * 10)) ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  kill -INT "$wrk_pid" 2>/dev/null || true
+  wait "$wrk_pid" 2>/dev/null || true
+  awk '/requests in/ { print "  wrk: " $0 }' "$home/counted.txt"
 }
 
 echo "== static .css ($(stat -c %s "$home/HTML/StyleNoBody.css") bytes), ${duration}s, $connections connections"

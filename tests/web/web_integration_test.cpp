@@ -170,6 +170,8 @@ TEST_F(WebServerProgram, AbuseLeavesTheServerServingWithoutLeakingConnections) {
       {"POST /status HTTP/1.1\r\nContent-Length: " + std::to_string(fields.size()) + "\r\n\r\n",
        fields},
       {"POST /status HTTP/1.1\r\nContent-Length: 3\r\n\r\n", "a=1", "&b=2&c=3"},
+      {"POST /status HTTP/1.1\r\nContent-Length: -5\r\n\r\nx=1"},
+      {"POST /status HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\nx=1"},
   };
   for (const auto& packets : abuse) {
     EXPECT_NE(Exchange(port_, packets), "<no connection>");
