@@ -26,7 +26,13 @@ class FakeTcpConnection final : public TcpConnection {
   size_t PendingSendBytes() const override { return pending_; }
 
   bool Send(std::string_view bytes) override {
-    if (state_ != kConnected) return false;
+    if (state_ != kConnected && state_ != kClosing) return false;
+    if (pipe_->client_closed && !pipe_->client_reads) {
+      // Nobody reads any more: the send fails and the connection is lost.
+      state_ = kError;
+      Later([this] { Notify(events_.on_close); });
+      return true;
+    }
     pipe_->from_server.emplace_back(bytes);
     pending_ += bytes.size();
     if (pipe_->auto_complete) {
@@ -104,8 +110,16 @@ void FakeTcpPeer::Send(std::string packet) {
 }
 
 void FakeTcpPeer::Close() {
+  pipe_->client_reads = false;
   if (pipe_->client_closed) return;
   pipe_->client_closed = true;
+  if (auto* server = ServerEnd(pipe_)) server->CloseLater();
+}
+
+void FakeTcpPeer::FinishSending() {
+  if (pipe_->client_closed) return;
+  pipe_->client_closed = true;
+  pipe_->client_reads = true;
   if (auto* server = ServerEnd(pipe_)) server->CloseLater();
 }
 

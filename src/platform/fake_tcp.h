@@ -21,7 +21,8 @@ struct FakeTcpPipe {
   std::deque<std::string> to_server;     // packets not yet delivered
   std::vector<std::string> from_server;  // every Send of the server, in order
   bool server_closed = false;            // the server called Close
-  bool client_closed = false;            // the client hung up
+  bool client_closed = false;            // the client hung up or finished sending
+  bool client_reads = false;             // ... and still reads (half close)
   bool auto_complete = true;             // server sends complete at once
   size_t sends_waiting = 0;              // held back completions
   bool accepted = false;
@@ -35,8 +36,12 @@ class FakeTcpPeer {
 
   // One packet to the server (one receive event).
   void Send(std::string packet);
-  // The client hangs up; the server sees a close event.
+  // The client hangs up; the server sees a close event, and its sends fail
+  // from then on.
   void Close();
+  // The client has finished sending but still reads (a half close); the
+  // server sees a close event and may still answer.
+  void FinishSending();
   // Everything the server sent, joined, and each send on its own.
   std::string Received() const;
   const std::vector<std::string>& Sends() const { return pipe_->from_server; }

@@ -31,8 +31,9 @@ class PosixTcpConnection final : public TcpConnection {
   std::string RemoteAddress() const override { return remote_; }
   size_t PendingSendBytes() const override { return out_.size() - out_pos_; }
 
+  // A peer that has only finished sending (kClosing) still takes data.
   bool Send(std::string_view bytes) override {
-    if (state_ != kConnected) return false;
+    if (state_ != kConnected && state_ != kClosing) return false;
     if (PendingSendBytes() == 0) {
       out_.clear();
       out_pos_ = 0;
@@ -64,11 +65,14 @@ class PosixTcpConnection final : public TcpConnection {
  private:
   void OnEvent(unsigned revents) {
     auto alive = alive_;
-    if (revents & EventLoop::kWritable) {
+    if ((revents & (EventLoop::kWritable | EventLoop::kError)) && PendingSendBytes() > 0) {
       Flush();
       if (!*alive) return;
     }
-    if (revents & (EventLoop::kReadable | EventLoop::kHangup | EventLoop::kError)) ReadAll();
+    if (state_ == kConnected &&
+        (revents & (EventLoop::kReadable | EventLoop::kHangup | EventLoop::kError))) {
+      ReadAll();
+    }
   }
 
   void ReadAll() {
@@ -119,7 +123,8 @@ class PosixTcpConnection final : public TcpConnection {
       }
     }
     const bool waiting = PendingSendBytes() > 0;
-    loop_.SetEvents(watch_, EventLoop::kReadable | (waiting ? EventLoop::kWritable : 0u));
+    loop_.SetEvents(watch_, (state_ == kConnected ? EventLoop::kReadable : 0u) |
+                                (waiting ? EventLoop::kWritable : 0u));
     if (!waiting) {
       out_.clear();
       out_pos_ = 0;
@@ -129,7 +134,8 @@ class PosixTcpConnection final : public TcpConnection {
 
   void Lost(StateCode state) {
     state_ = state;
-    loop_.SetEvents(watch_, 0);
+    const bool waiting = state == kClosing && PendingSendBytes() > 0;
+    loop_.SetEvents(watch_, waiting ? EventLoop::kWritable : 0u);
     Notify(events_.on_close);
   }
 

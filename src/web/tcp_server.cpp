@@ -242,7 +242,7 @@ void TCPServer::DataArrival(int index, std::string data) {
     if (request_queue_.BytesOf(index) + s.held.size() + data.size() > kMaxQueuedBytes) {
       log_.LogEvent("Corvane", "socket_DataArrival connection from " + RemoteAddress(index) +
                                    " closed: more request data than the server takes");
-      socket_Close(index);
+      CloseConnection(index);
       return;
     }
     request_queue_.Add(index, std::move(data));
@@ -261,17 +261,23 @@ void TCPServer::SendComplete(int index) {
     binary_send_timers_[index]->SetEnabled(false);
     send_done_[index] = true;
     sockets_[index].last_activity_ms = loop_.NowMs();
-    if (sockets_[index].tag != "1") socket_Close(index);
+    if (sockets_[index].tag != "1") CloseConnection(index);
   });
 }
 
 void TCPServer::socket_Close(int index) {
   Guarded(log_, "socket_Close ", [&] {
     if (!Valid(index)) return;
-    if (SocketState(index) != TcpConnection::kClosed) --open_socket_count_;
-    // Nothing of a connection that is gone is processed.
-    DropConnection(index);
+    const bool answer_owed = request_queue_.Holds(index) || serving_ == index;
+    if (SocketState(index) == TcpConnection::kClosing && answer_owed) return;
+    CloseConnection(index);
   });
+}
+
+void TCPServer::CloseConnection(int index) {
+  if (SocketState(index) != TcpConnection::kClosed) --open_socket_count_;
+  // Nothing of a connection that is gone is processed.
+  DropConnection(index);
 }
 
 void TCPServer::TCPBinarySendTimerTick(int index) {
@@ -290,7 +296,7 @@ void TCPServer::CloseIdleConnections() {
     if (now - s.last_activity_ms >= kIdleCloseMs && !request_queue_.Holds(i)) {
       log_.DebugEvent("Corvane Debug", "Web connection " + std::to_string(i) + " from " +
                                            RemoteAddress(i) + " closed after 30 s without data");
-      socket_Close(i);
+      CloseConnection(i);
     } else {
       any = true;
     }
@@ -318,7 +324,12 @@ void TCPServer::ServeNext() {
   std::string first = std::move(s.held);
   s.held.clear();
   first += item.data;
-  auto hold = [&](std::string text) { sockets_[index].held = std::move(text); };
+  // The start of a request waits for the rest; a peer that has finished
+  // sending will never complete it.
+  auto hold = [&](std::string text) {
+    if (SocketState(index) == TcpConnection::kClosing) return CloseConnection(index);
+    sockets_[index].held = std::move(text);
+  };
 
   // A request's header block may come in several packets: it is served
   // once the block is whole.
@@ -373,12 +384,15 @@ void TCPServer::ServeNext() {
 
   Response response(*this);
   response.index(static_cast<int16_t>(index));
+  serving_ = index;
   try {
     Route(request, response, index);
   } catch (...) {
     if (!response.Answered()) response.SendErrorResponse(index);
+    serving_ = 0;
     throw;
   }
+  serving_ = 0;
 }
 
 void TCPServer::Route(Request& request, Response& response, int index) {

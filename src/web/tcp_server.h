@@ -65,7 +65,11 @@ class TCPServer {
 
   // --- the connection sockets, as the response writers use them ---------
   int SocketState(int index) const;
-  bool SocketConnected(int index) const { return SocketState(index) == TcpConnection::kConnected; }
+  // Connected, or the peer has only finished sending: an answer can go out.
+  bool SocketConnected(int index) const {
+    const int state = SocketState(index);
+    return state == TcpConnection::kConnected || state == TcpConnection::kClosing;
+  }
   std::string RemoteAddress(int index) const;
   const std::string& SocketTag(int index) const;
   void SetSocketTag(int index, std::string tag);
@@ -74,9 +78,12 @@ class TCPServer {
   void SetSendDone(int index, bool done);
   // Arms the chunk watchdog of a socket.
   void ArmSendWatchdog(int index, int64_t ms);
-  // The send-completion handler (also called by the chunked sender).
+  // The send-completion handler (also called by the chunked sender); it
+  // closes the connection unless a chunked file is still being sent.
   void SendComplete(int index);
-  // The close handler (the peer closed, or called directly).
+  // The close handler (the peer closed, or called directly). A peer that
+  // only finished sending keeps its connection while its request waits to
+  // be answered.
   void socket_Close(int index);
 
   EventLoop& loop() { return loop_; }
@@ -104,6 +111,8 @@ class TCPServer {
   void LoadSocket(int index);
   void UnloadSocket(int index);
   void PoolReset();
+  // The close steps: uncount an open connection, close it, drop its data.
+  void CloseConnection(int index);
   // Closes a socket's connection without counting (pool reset, shutdown).
   void DropConnection(int index);
   bool Valid(int index) const { return index >= 1 && index <= kHighestSocket; }
@@ -123,6 +132,7 @@ class TCPServer {
   int highest_ = 0;
   int16_t open_socket_count_ = 0;
   int16_t next_socket_ = 0;
+  int serving_ = 0;  // the socket whose request is being answered
   RequestQueue request_queue_;
   Timer server_timer_;
   Timer idle_timer_;

@@ -80,12 +80,19 @@ TEST_F(PosixTcp, ServesAConnectionFromAcceptToClose) {
   }));
   EXPECT_EQ(conn.PendingSendBytes(), 0u);
 
-  ::close(client);
+  // The client finishes sending but still reads.
+  ::shutdown(client, SHUT_WR);
   ASSERT_TRUE(Until([&] { return closed; }));
   EXPECT_EQ(conn.State(), TcpConnection::kClosing);
+  ASSERT_TRUE(conn.Send("bye"));
+  ASSERT_TRUE(Until([&] { return completions == 2; }));
   conn.Close();
   EXPECT_EQ(conn.State(), TcpConnection::kClosed);
   EXPECT_FALSE(conn.Send("x"));
+  char tail[8];
+  EXPECT_EQ(::recv(client, tail, sizeof tail, 0), 3);
+  EXPECT_EQ(::recv(client, tail, sizeof tail, 0), 0);
+  ::close(client);
 }
 
 TEST_F(PosixTcp, AConnectionMayBeDestroyedFromItsOwnHandler) {

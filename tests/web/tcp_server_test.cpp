@@ -288,17 +288,27 @@ TEST_F(Web, IdleOrOversizedConnectionsAreClosedAndTheirDataDropped) {
   EXPECT_TRUE(status_.seen.empty());
 }
 
-TEST_F(Web, DataOfAConnectionThatClosedIsNotProcessed) {
-  auto c = Connect();
-  c->Send(Post("a=1"));
-  c->Send("a=1");
-  c->Close();
+TEST_F(Web, AClosedConnectionLeavesNothingBehindButAHalfClosedOneIsAnswered) {
+  // The body never came: nothing of it is served, now or to the next
+  // connection on the same socket.
+  auto gone = Connect();
+  gone->Send(Post("a=1&b=2"));
+  gone->Send("a=1");
+  gone->Close();
   Run(200);
-  EXPECT_TRUE(status_.seen.empty());
+  EXPECT_TRUE(gone->ClosedByServer());
   EXPECT_TRUE(server_.Queue().Empty());
-  // The next connection on the same socket starts clean.
   EXPECT_EQ(Get(GetLine("/none")), kNotFound);
   EXPECT_TRUE(status_.seen.empty());
+
+  // A client that finished sending still reads its answer.
+  auto half = Connect();
+  half->Send(Post("a=1") + "a=1");
+  half->FinishSending();
+  ASSERT_TRUE(RunUntilClosed(half));
+  EXPECT_EQ(status_.seen.size(), 1u);
+  EXPECT_NE(half->Received().find("<html>status</html>"), std::string::npos);
+  EXPECT_EQ(server_.OpenSocketCount(), 0);
 }
 
 TEST_F(Web, HelpPageComesFromTheHelpFileWithItsPicturesMadeReachable) {

@@ -145,6 +145,14 @@ TEST_F(WebServerProgram, WritersAnswerWithTheirExactStatusLinesAndHeaders) {
             std::string::npos);
   EXPECT_EQ(logo.substr(blank + 4), logo_);
 
+  // A client that finishes sending after its request still gets the answer.
+  int half = Dial(port_);
+  const std::string get = "GET /StyleNoBody.css HTTP/1.0\r\n\r\n";
+  ::send(half, get.data(), get.size(), MSG_NOSIGNAL);
+  ::shutdown(half, SHUT_WR);
+  EXPECT_NE(ReadAll(half).find("body { color: black; }"), std::string::npos);
+  ::close(half);
+
   EXPECT_NE(Get(port_, "/").find("HTTP/1.1 302 Found\r\n"), std::string::npos);
   EXPECT_NE(Get(port_, "/anything").find("HTTP/1.1 200 Object Not Found\r\n"), std::string::npos);
   EXPECT_NE(Get(port_, "/help")
