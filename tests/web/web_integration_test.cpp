@@ -104,11 +104,10 @@ class WebServerProgram : public ::testing::Test {
     WriteFile(home_.File("HTML/img/logo.gif"), logo_);
     WriteFile(home_.File("HTML/img/big.gif"), std::string(4 * 1024 * 1024, 'b'));
     ASSERT_TRUE(program_.Start({"corvane", "--home", home_.path()}, home_.File("corvane")));
-    ASSERT_TRUE(Eventually([&] {
-      int fd = Dial(port_);
-      if (fd >= 0) ::close(fd);
-      return fd >= 0;
-    }));
+    // Start-up has ended (every socket of the program is open) once it says so.
+    ASSERT_TRUE(Eventually(
+        [&] { return program_.Stderr().find("Corvane running") != std::string::npos; }, 20s))
+        << program_.Stderr();
     date_ = FormatMediumDate(std::floor(SystemWallClock().Now()));
   }
   void TearDown() override { EXPECT_EQ(program_.Stop(SIGTERM), 0) << program_.Stderr(); }
