@@ -74,7 +74,9 @@ void TCPServer::Load() {
 }
 
 void TCPServer::StartListening() {
-  Guarded(log_, "StartListening ", [&] {
+  // Listening starts with the program, before the xAP transport exists:
+  // failures go to the error log, as start-up failures do.
+  try {
     const std::string port_text =
         RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "HTTPPort", "8018", kMainIniFile));
     const double port = LeadingNumber(port_text);
@@ -98,7 +100,9 @@ void TCPServer::StartListening() {
       log_.Note("Web server listening on " + (address.empty() ? std::string("*") : address) + ":" +
                 std::to_string(listener_.LocalPort()));
     }
-  });
+  } catch (const std::exception& e) {
+    log_.WriteErrorLog("Corvane", "StartListening", e.what());
+  }
   server_timer_.SetEnabled(false);
   server_timer_.SetInterval(0);
 }

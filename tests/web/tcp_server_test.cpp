@@ -319,7 +319,9 @@ TEST_F(Web, ListeningFollowsTheSettings) {
 
   WriteFile(dir_.File("Config/Corvane.ini"), "[Vaux]\r\nHTTPPort=99999\r\n");
   server_.StartListening();
-  EXPECT_NE(log_text_.str().find("StartListening  Line 0 HTTPPort 99999"), std::string::npos);
+  EXPECT_NE(log_text_.str().find("[error log] Corvane StartListening 0 HTTPPort 99999 is not a "
+                                 "port number"),
+            std::string::npos);
   listener_.refuse_listen = true;
   WriteFile(dir_.File("Config/Corvane.ini"), "[Vaux]\r\nHTTPPort=8030\r\n");
   server_.StartListening();
