@@ -53,6 +53,9 @@ TEST(ProgramTest, StartupMakesTheFoldersAndReadsTheSettings) {
 class ProgramProcessTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(ProgramProcessTest, SignalEndsTheProgramCleanly) {
+  // An empty settings file means the web server listens on every address at
+  // port 8018: keep that inside a network of this test's own where possible.
+  testing::EnterPrivateNetwork();
   TempDir home;
   testing::WriteLoopbackXapConfig(home.File("home"));  // xAP stays on loopback
   testing::Subprocess corvane;
