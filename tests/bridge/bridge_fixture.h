@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/xap_text.h"
 #include "device/link_fixture.h"
 #include "devicetable/script_event_queue.h"
 #include "platform/fake_udp.h"
@@ -71,16 +72,7 @@ class BridgeTest : public LinkTest {
   static std::string Message(const std::string& cls, const std::string& target,
                              const std::vector<std::vector<std::string>>& sections,
                              const std::string& source = "x.y.z") {
-    std::string t =
-        "xap-header\n{\nv=13\nhop=1\nuid=FF.1234:00\nclass=" + cls + "\nsource=" + source + "\n";
-    if (!target.empty()) t += "target=" + target + "\n";
-    t += "}\n";
-    for (const auto& s : sections) {
-      t += s.at(0) + "\n{\n";
-      for (size_t i = 1; i < s.size(); ++i) t += s[i] + "\n";
-      t += "}\n";
-    }
-    return t;
+    return testing::XapText(cls, source, target, sections);
   }
   void Handle(const std::string& text) { bridge_.inbound().Readmessage(text); }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../device_integration/sim_harness.h"
+#include "bridge/xap_text.h"
 #include "support/loopback.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -101,16 +102,7 @@ class BridgeE2ETest : public ::testing::Test {
   void Send(const std::string& text) { ASSERT_TRUE(sender_->SendTo(text, kBroadcast, kXapPort)); }
   std::string Message(const std::string& cls, const std::string& target,
                       const std::vector<std::vector<std::string>>& sections) {
-    std::string t =
-        "xap-header\n{\nv=13\nhop=1\nuid=FF.ABCD:00\nclass=" + cls + "\nsource=test.client.e2e\n";
-    if (!target.empty()) t += "target=" + target + "\n";
-    t += "}\n";
-    for (const auto& s : sections) {
-      t += s.at(0) + "\n{\n";
-      for (size_t i = 1; i < s.size(); ++i) t += s[i] + "\n";
-      t += "}\n";
-    }
-    return t;
+    return testing::XapText(cls, "test.client.e2e", target, sections);
   }
   std::string Cmd(const std::string& sub, const std::string& id, const std::string& level) {
     return Message("xAPBSC.cmd", me_ + ":" + sub,
