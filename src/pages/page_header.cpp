@@ -59,6 +59,21 @@ std::string Attr(std::string_view s) {
   return HtmlEscape(s);
 }
 
+// One section of a settings file, read with a single check of the file
+// (a page reads dozens of keys).
+class SectionReader {
+ public:
+  SectionReader(IniCache& ini, std::string_view section, std::string_view file)
+      : store_(ini.Store(ini.FindIniFile(file, false))), section_(section) {}
+  std::string operator()(std::string_view key, std::string_view default_value = {}) const {
+    return store_.Read(section_, key, default_value);
+  }
+
+ private:
+  IniTool& store_;
+  std::string_view section_;
+};
+
 int64_t Number(const std::string& s) {
   return static_cast<int64_t>(LeadingNumber(s));
 }
@@ -146,6 +161,7 @@ void PageHeader::StartMiscFunctionsASP() {
   db_.reset();
   db_tried_ = false;
   place_.reset();
+  includes_.reset();
   weather_.reset();
   try {
     auto get = [&](std::string_view key) { return Setting("Settings", key, "", kMainIniFile); };
@@ -377,22 +393,21 @@ std::string PageHeader::LinkFile() {
   }
 }
 
-PageHeader::Includes PageHeader::ReadIncludes() {
-  Includes inc;
+const PageHeader::Includes& PageHeader::ReadIncludes() {
+  if (includes_) return *includes_;
+  Includes& inc = includes_.emplace();
   // The two keys a new includes.ini is given, so the user finds them there.
   bool wrote = false;
+  const SectionReader get(ini_, kIncludesSection, kIncludesFile);
   auto keep = [&](std::string_view key, std::string_view default_value) {
     constexpr std::string_view kMissing = "\x01";
-    std::string v = Setting(kIncludesSection, key, kMissing, kIncludesFile);
+    std::string v = get(key, kMissing);
     if (v == kMissing) {
       ini_.SaveIniSetting(kIncludesSection, key, default_value, kIncludesFile);
       wrote = true;
       return std::string(default_value);
     }
     return v;
-  };
-  auto get = [&](std::string_view key, std::string_view default_value = {}) {
-    return Setting(kIncludesSection, key, default_value, kIncludesFile);
   };
   inc.page_title = keep("strPageTitle", "n/a");
   inc.show_links = keep("strShowLinks", "OldStyle");
@@ -422,7 +437,7 @@ std::string PageHeader::CustomHeader(const std::vector<std::string>& args) {
   FastString out;
   try {
     auto arg = [&](size_t i) { return i < args.size() ? args[i] : std::string(); };
-    const Includes inc = ReadIncludes();
+    const Includes& inc = ReadIncludes();
     const std::string title = arg(0).empty() ? inc.page_title : arg(0);
 
     // 1. Head and title.
@@ -589,7 +604,7 @@ std::string PageHeader::MenuItem(const std::string& text, const std::string& url
 std::string PageHeader::MenuRow() {
   FastString out;
   try {
-    const Includes inc = ReadIncludes();
+    const Includes& inc = ReadIncludes();
     const std::string page = fnPageName();
     const std::string address = ClientAddress();
     if (TrimWhite(inc.log_page_hits) == "1") {
@@ -735,7 +750,7 @@ std::vector<std::string> PageHeader::PageScrollWeatherman() {
 
 std::string PageHeader::PageScroll() {
   try {
-    const Includes inc = ReadIncludes();
+    const Includes& inc = ReadIncludes();
     std::string tpl = FileContents("javascript/page_scroll.js");
     if (tpl == kNoFile) return {};
     const std::string mode(TrimWhite(inc.use_page_scroll));

@@ -94,7 +94,8 @@ class PageHeader {
     int64_t level_id = 0, parent_id = 0, menu_id = 0, secure_level = 0;
   };
 
-  Includes ReadIncludes();
+  // includes.ini, read once a page.
+  const Includes& ReadIncludes();
   std::string LinkRow(const Includes& inc);
   std::string TitleBar(const std::string& title);
   std::string LogoBar(const Includes& inc);
@@ -134,6 +135,7 @@ class PageHeader {
   bool db_tried_ = false;
   std::string last_db_error_;
   std::optional<std::optional<PagePlace>> place_;
+  std::optional<Includes> includes_;
   // WeatherData.ini, read at most once a page.
   struct Weather;
   std::unique_ptr<Weather> weather_;

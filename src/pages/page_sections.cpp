@@ -69,7 +69,7 @@ void StatusPageModule::AddFilter(FastString& out) {
       if (s.show_receive_detail && record && *record) {
         for (const auto& [name, text] : (*record)->MessageList) {
           out.Add(FormatCell(HtmlEscape(name), "right", "3", cls));
-          out.Add(FormatCell(HtmlEscape(text), "left", "", cls));
+          out.Add(FormatCell(HtmlEscape(text), "left", config ? "2" : "", cls));
           out.Add("</tr><tr>");
         }
       }

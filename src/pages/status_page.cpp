@@ -94,7 +94,9 @@ std::string StatusPageModule::Status_ASP() {
           ctx_.ini.GetIniSetting(kSettingsSection, "StatusSortKey", "DCSort", kMainIniFile));
       today_ = std::floor(ctx_.wall.Now());
       yesterday_ = today_ - 1;
+      buffer_.Reserve(last_page_size_ + last_page_size_ / 8);
       FormatScreen();
+      last_page_size_ = buffer_.size();
     }
   } catch (const std::exception& e) {
     Report("Status_ASP: ", e.what());
@@ -248,11 +250,27 @@ std::vector<std::string> StatusPageModule::ControlOptions(int kind) const {
   }
 }
 
+namespace {
+constexpr std::string_view kPulldownHead =
+    "<select class='formdropdown'  onChange='ClearSubmit(this);' name='";
+constexpr std::string_view kPulldownSize = "' size='1'>";
+constexpr std::string_view kPulldownEnd = "</select>";
+}  // namespace
+
 std::string StatusPageModule::Controls(std::string_view name, int kind) const {
   try {
-    const auto options = ControlOptions(kind);
-    if (options.empty()) return " ";
-    return LinkPulldown(name, " ", options);
+    auto cached = options_html_.find(kind);
+    if (cached == options_html_.end()) {
+      const auto options = ControlOptions(kind);
+      cached =
+          options_html_.emplace(kind, options.empty() ? "" : PulldownOptions(" ", options)).first;
+    }
+    if (cached->second.empty()) return " ";
+    std::string out;
+    out.reserve(kPulldownHead.size() + name.size() + cached->second.size() + 32);
+    out.append(kPulldownHead).append(HtmlEscape(name)).append(kPulldownSize);
+    out.append(cached->second).append(kPulldownEnd);
+    return out;
   } catch (const std::exception& e) {
     Report("Controls", e.what());
     return " ";
@@ -261,10 +279,13 @@ std::string StatusPageModule::Controls(std::string_view name, int kind) const {
 
 std::string StatusPageModule::LinkPulldown(std::string_view name, std::string_view selected,
                                            const std::vector<std::string>& options) {
+  return std::string(kPulldownHead) + HtmlEscape(name) + std::string(kPulldownSize) +
+         PulldownOptions(selected, options) + std::string(kPulldownEnd);
+}
+
+std::string StatusPageModule::PulldownOptions(std::string_view selected,
+                                              const std::vector<std::string>& options) {
   FastString out;
-  out.Add("<select class='formdropdown'  onChange='ClearSubmit(this);' name='");
-  out.Add(HtmlEscape(name));
-  out.Add("' size='1'>");
   out.Add(TrimSpaces(selected).empty() ? "<option selected=' '></option>"
                                        : "<option value=' '></option>");
   for (const std::string& option : options) {
@@ -275,7 +296,6 @@ std::string StatusPageModule::LinkPulldown(std::string_view name, std::string_vi
     out.Add(o);
     out.Add("</option>");
   }
-  out.Add("</select>");
   return out.Take();
 }
 
@@ -335,6 +355,7 @@ void StatusPageModule::BuildItemTable(int16_t show_status) {
 
 void StatusPageModule::FormatScreen() {
   FastString& out = buffer_;
+  options_html_.clear();
   const Settings& s = ctx_.settings.values();
   const int16_t show_status = s.show_status;
   try {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,9 @@ class StatusPageModule final : public StatusPageHandler {
   std::string Controls(std::string_view name, int kind) const;
   static std::string LinkPulldown(std::string_view name, std::string_view selected,
                                   const std::vector<std::string>& options);
+  // The option elements of a drop-down list.
+  static std::string PulldownOptions(std::string_view selected,
+                                     const std::vector<std::string>& options);
   ZoneRecord GetVauxObject(int uid) const;
   std::string GetEnumIndex(int uid, std::string_view label) const;
   std::string FormatCell(std::string_view text, std::string_view align, std::string_view colspan,
@@ -109,6 +113,9 @@ class StatusPageModule final : public StatusPageHandler {
   std::string sort_direction_;
   double today_ = 0;
   double yesterday_ = 0;
+  // The option elements of each kind's control, made once a page.
+  mutable std::map<int, std::string> options_html_;
+  size_t last_page_size_ = 0;
 };
 
 }  // namespace corvane
