@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <memory>
+
 #include "page_fixture.h"
 #include "pages/html_text.h"
 #include "pages/sha256.h"
@@ -247,10 +249,11 @@ TEST_F(Header, SlideInMenuFromTemplateAndDatabase) {
 TEST_F(Header, ServerAddressFromHostOrReferer) {
   PageHeader& header = page_.header();
   Response response(server_);
+  std::unique_ptr<Request> request;
   auto ip = [&](const std::string& raw) {
-    Request request;
-    request.ParsePage(raw);
-    header.Begin(request, response);
+    request = std::make_unique<Request>();
+    request->ParsePage(raw);
+    header.Begin(*request, response);
     return header.GetServerIP();
   };
   EXPECT_EQ(ip("GET /status HTTP/1.1\r\nHost: 192.168.1.5:8018\r\n\r\n"),
