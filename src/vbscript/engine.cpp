@@ -95,12 +95,12 @@ void Engine::Reset() {
 // ------------------------------------------------------------------ HostObject
 
 HostObject& HostObject::AddMethod(std::string_view name, Fn fn) {
-  members_.push_back(Member{std::string(name), std::move(fn), nullptr});
+  members_.push_back(Member{std::string(name), std::move(fn), nullptr, false});
   return *this;
 }
 
-HostObject& HostObject::AddProperty(std::string_view name, Fn get, Fn let) {
-  members_.push_back(Member{std::string(name), std::move(get), std::move(let)});
+HostObject& HostObject::AddProperty(std::string_view name, Fn get, Fn let, bool indexed) {
+  members_.push_back(Member{std::string(name), std::move(get), std::move(let), !indexed});
   return *this;
 }
 
@@ -133,6 +133,10 @@ Value HostObject::Invoke(int id, InvokeKind kind, CallArgs& args) {
     return m.let(args);
   }
   if (!m.get) Throw(kErrNoMember);
+  if (m.plain_property && args.size() > 0) {
+    CallArgs none(args.raw(), 0);
+    return ApplyToDefault(m.get(none), args);
+  }
   return m.get(args);
 }
 

@@ -117,7 +117,9 @@ class HostObject : public Object {
   HostObject& AddMethod(std::string_view name, Fn fn);
   // A property: `get` reads it; `let` receives the assigned value as the last
   // argument (after any index arguments). Without `let` it is read-only.
-  HostObject& AddProperty(std::string_view name, Fn get, Fn let = nullptr);
+  // A property that is not `indexed` takes no arguments: `obj.Prop(i)` reads
+  // the property and then calls its value's default member with (i).
+  HostObject& AddProperty(std::string_view name, Fn get, Fn let = nullptr, bool indexed = false);
   // The member used for `obj` and `obj(args)`.
   HostObject& SetDefault(std::string_view name);
   // Makes the object a collection for For Each.
@@ -133,6 +135,7 @@ class HostObject : public Object {
   struct Member {
     std::string name;
     Fn get, let;
+    bool plain_property = false;
   };
   std::string type_name_;
   std::vector<Member> members_;

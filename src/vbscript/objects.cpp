@@ -31,6 +31,15 @@ Value ProcRef::Invoke(int id, InvokeKind kind, CallArgs& args) {
   return vm_->RunProc(keep.get(), Value(), args.raw(), args.size());
 }
 
+Value ApplyToDefault(Value result, CallArgs& args) {
+  if (args.size() == 0) return result;
+  const Value& r = result.Deref();
+  if (r.tag() == Tag::kArray) return ArrayElement(r.arr(), args.raw(), args.size());
+  if (r.tag() != Tag::kObject) Throw(kErrWrongArgs);
+  Ref<Object> o(r.obj());
+  return o->Invoke(kDefaultMember, InvokeKind::kGet, args);
+}
+
 namespace {
 
 class ValueEnum : public Enumerator {

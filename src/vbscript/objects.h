@@ -72,6 +72,10 @@ class ProcRef : public TrackedObject {
   std::shared_ptr<Proc> proc_;
 };
 
+// `obj.Prop(args)` for a property without parameters: the arguments go to
+// the default member of the object the property gives.
+Value ApplyToDefault(Value result, CallArgs& args);
+
 // Creates a built-in object by ProgID; Empty when the ProgID is unknown.
 Value CreateBuiltinObject(Vm& vm, std::string_view prog_id);
 Value NewDictionary(Vm& vm);
