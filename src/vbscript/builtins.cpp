@@ -1133,7 +1133,7 @@ Value FnLoadPicture(Vm&, A&) {
   Throw(kErrCantCreate);
 }
 Value FnIllegalAssign(Vm&, A& a) {
-  Throw(kErrIllegalAssign, std::string(ErrorText(kErrIllegalAssign)) + ": '" + Text(a, 0) + "'");
+  ThrowNamed(kErrIllegalAssign, Text(a, 0));
 }
 
 const Builtin kBuiltins[] = {

@@ -245,8 +245,20 @@ std::string_view ErrorText(int32_t number) {
   }
 }
 
+std::string ScriptError::FullDescription() const {
+  return name.empty() ? description : description + ": '" + name + "'";
+}
+
 std::string ScriptError::Message() const {
-  return source + ": " + description;
+  return source + ": " + FullDescription();
+}
+
+void ThrowNamed(int32_t number, std::string_view name) {
+  std::string_view text = ErrorText(number);
+  ScriptError e(number, text.empty() ? "Unknown runtime error" : std::string(text),
+                std::string(kRuntimeSource));
+  e.name = std::string(name);
+  throw e;
 }
 
 void Throw(int32_t number) {

@@ -104,21 +104,26 @@ struct ScriptError : std::runtime_error {
   std::string description;
   std::string source;
   std::string module;
+  std::string name;  // the name the error is about, shown after the text
   int line = 0;
   int column = 0;
   std::string line_text;
   bool compile = false;
   ScriptError(int32_t n, std::string desc, std::string src)
       : std::runtime_error(desc), number(n), description(std::move(desc)), source(std::move(src)) {}
-  // "file(3, 1) Microsoft VBScript runtime error: Division by zero"-style text
-  // without the file part: "Microsoft VBScript runtime error: Division by zero".
+  // The text a host shows: "Microsoft VBScript runtime error: Type mismatch:
+  // 'Foo'" (the source, the description and the name when there is one).
   std::string Message() const;
+  // The description with the name: "Type mismatch: 'Foo'".
+  std::string FullDescription() const;
 };
 
 // Throws run-time error `number` with its standard text.
 [[noreturn]] void Throw(int32_t number);
-// Throws with a text of its own (for example "Type mismatch: 'Foo'").
+// Throws with a text of its own.
 [[noreturn]] void Throw(int32_t number, std::string description);
+// Throws error `number` about `name` ("Variable is undefined: 'x'").
+[[noreturn]] void ThrowNamed(int32_t number, std::string_view name);
 // Throws a compilation error at a position.
 [[noreturn]] void ThrowSyntax(int32_t number, int line, int column);
 

@@ -129,9 +129,14 @@ class Dictionary : public BuiltinObject {
         int i = Find(a[0]);
         if (i < 0) Throw(kErrElementNotFound);
         if (Find(a[1]) >= 0) Throw(kErrKeyExists);
-        Value item = entries_[static_cast<size_t>(i)].value;
-        Erase(i);
-        Insert(a[1], std::move(item));
+        const Value& nk = a[1];
+        if (nk.tag() == Tag::kArray) Throw(kErrTypeMismatch);
+        // The entry keeps its place in the order.
+        Entry& e = entries_[static_cast<size_t>(i)];
+        Unplace(i);
+        e.key = nk;
+        e.hash = Hash(nk);
+        Place(i, e.hash);
         return Value();
       }
       case 6: {
@@ -248,15 +253,20 @@ class Dictionary : public BuiltinObject {
     table_[i] = index;
   }
 
-  void Erase(int index) {
-    Entry& e = entries_[static_cast<size_t>(index)];
+  void Unplace(int index) {
+    const Entry& e = entries_[static_cast<size_t>(index)];
     size_t mask = table_.size() - 1;
     for (size_t i = e.hash & mask;; i = (i + 1) & mask) {
       if (table_[i] == index) {
         table_[i] = kDeleted;
-        break;
+        return;
       }
     }
+  }
+
+  void Erase(int index) {
+    Unplace(index);
+    Entry& e = entries_[static_cast<size_t>(index)];
     Value k = std::move(e.key), v = std::move(e.value);
     e.live = false;
     --live_;

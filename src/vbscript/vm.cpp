@@ -30,11 +30,6 @@ constexpr size_t kNativeReserve = size_t{1} << 20;
 constexpr size_t kNativeReserve = size_t{1} << 20;
 #endif
 
-[[noreturn]] void ThrowNamed(int32_t number, std::string_view name) {
-  std::string text(ErrorText(number));
-  Throw(number, text + ": '" + std::string(name) + "'");
-}
-
 // For Each over the elements of an array (a snapshot: the array is shared
 // until the script writes to it).
 class ArrayEnum : public Enumerator {

@@ -20,8 +20,7 @@ void Usage() {
 }
 
 void Report(const std::string& file, const ScriptError& e) {
-  std::cerr << file << "(" << e.line << ", " << e.column << ") " << e.source << ": "
-            << e.description << "\n";
+  std::cerr << file << "(" << e.line << ", " << e.column << ") " << e.Message() << "\n";
 }
 
 }  // namespace
