@@ -128,8 +128,8 @@ std::string IniCache::GetIniSetting(std::string_view group, std::string_view key
   }
 }
 
-void IniCache::SaveIniSetting(std::string_view group, std::string_view key,
-                              std::string_view value, std::string_view file) {
+void IniCache::SaveIniSetting(std::string_view group, std::string_view key, std::string_view value,
+                              std::string_view file) {
   try {
     int slot = FindIniFile(file, true);
     if (slot == 0) return;

@@ -288,7 +288,8 @@ bool IniTool::Save() {
   if (!ok) {
     int err = errno;
     ::unlink(tmp.c_str());
-    if (log_) log_->LogError("Corvane", "IniTool Save ", failure + path_ + ": " + std::strerror(err));
+    if (log_)
+      log_->LogError("Corvane", "IniTool Save ", failure + path_ + ": " + std::strerror(err));
     return false;
   }
   return true;

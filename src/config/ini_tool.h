@@ -66,7 +66,7 @@ class IniTool {
 
   EventLog* log_;
   std::string path_;
-  std::vector<Entry> entries_;                   // insertion order, with holes
+  std::vector<Entry> entries_;                     // insertion order, with holes
   std::unordered_map<std::string, size_t> index_;  // lower-cased key -> position
   size_t dead_ = 0;
 };

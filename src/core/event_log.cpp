@@ -36,7 +36,9 @@ std::string PackItems(std::initializer_list<std::pair<std::string_view, std::str
 EventLog::EventLog(const WallClock& clock, std::ostream* err)
     : clock_(clock), err_(err ? err : &std::cerr) {}
 
-std::string EventLog::TimeText() const { return FormatGeneralDate(clock_.Now()); }
+std::string EventLog::TimeText() const {
+  return FormatGeneralDate(clock_.Now());
+}
 
 void EventLog::LogEvent(std::string_view type, std::string_view data) {
   const std::string time = TimeText();

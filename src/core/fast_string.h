@@ -26,8 +26,8 @@ class FastString {
     text_.push_back(c);
   }
   template <typename T>
-    requires std::is_integral_v<T> && (!std::is_same_v<T, char>) && (!std::is_same_v<T, bool>)
-  void Add(T n) {
+  requires std::is_integral_v<T> &&
+      (!std::is_same_v<T, char>)&&(!std::is_same_v<T, bool>)void Add(T n) {
     Count();
     text_.append(std::to_string(n));
   }

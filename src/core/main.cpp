@@ -1,3 +1,5 @@
 #include "core/program.h"
 
-int main(int argc, char** argv) { return corvane::RunCorvane(argc, argv); }
+int main(int argc, char** argv) {
+  return corvane::RunCorvane(argc, argv);
+}

@@ -1,7 +1,6 @@
 #include "core/program.h"
 
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -9,6 +8,7 @@
 
 #include "core/folders.h"
 #include "core/text.h"
+#include "platform/signals.h"
 
 #ifndef CORVANE_VERSION_TEXT
 #define CORVANE_VERSION_TEXT "0.0.0"
@@ -16,21 +16,52 @@
 
 namespace corvane {
 
-Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::ostream* err)
+Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::ostream* err,
+                 NetworkFactory network)
     : paths_(std::move(paths)),
       wall_(wall),
       loop_(clock),
       log_(wall, err),
       ini_(JoinPath(paths_.program_folder, "Config"), log_),
-      settings_(ini_, log_) {
+      settings_(ini_, log_),
+      network_(network ? network(loop_) : std::make_unique<PosixUdpNetwork>(loop_)),
+      xap_(loop_, *network_, log_),
+      outbox_(xap_, log_),
+      devices_(ini_, log_, wall_, settings_.values()),
+      echo_(wall_, log_),
+      serial_(std::make_unique<PosixSerialPort>(loop_)),
+      tcp_(std::make_unique<PosixTcpClient>(loop_)),
+      port_(loop_, log_, settings_.values(), echo_, *serial_, *tcp_),
+      vaux_(loop_, log_, settings_.values(), devices_, port_, echo_) {
   log_.SetErrorLogPath(JoinPath(paths_.program_folder, "Data/Corvane.txt"));
+  // Every event goes out as an xAP message; until the transport is ready the
+  // send routine holds them.
+  log_.SetXapSender([this](std::string_view items) {
+    outbox_.SendXap("", "Homeseer.Event", "Event.Log", items);
+  });
   log_.SetDebugEnabled([this] { return settings_.values().debug_log; });
   loop_.SetErrorReporter([this](std::string_view where, std::string_view what) {
     log_.LogError("Corvane", std::string(where) + " ", what);
   });
+  // The controller link: lines go to the reply decoder, the echo window
+  // repaints by processing pending events, and the settings loader opens
+  // the port.
+  port_.SetLineHandler([this](const std::string& line) { vaux_.VauxReceive(line); });
+  port_.SetExitRequested([this] { return exit_requested_; });
+  echo_.SetPump([this] { loop_.Pump(); });
+  SettingsStore::PortHooks hooks;
+  hooks.reset_receive = [this] { port_.ResetReceive(); };
+  hooks.port_is_open = [this] { return port_.IsOpen(); };
+  hooks.open_port = [this](const std::string& port) {
+    LoadCommAndTimer();
+    return port_.InitCommPort(port);
+  };
+  settings_.SetPortHooks(std::move(hooks));
 }
 
-Program::~Program() = default;
+Program::~Program() {
+  log_.SetXapSender(nullptr);
+}
 
 template <typename F>
 void Program::Step(const char* name, F&& f) {
@@ -54,13 +85,36 @@ void Program::InitXap() {
       RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "UID", "FF.0022:00", kMainIniFile)));
 }
 
+void Program::LoadCommAndTimer() {
+  if (comm_and_timer_loaded_) return;
+  comm_and_timer_loaded_ = true;
+  log_.DebugEvent("Corvane Debug", "Internal Timer Started");
+}
+
 void Program::InitHW() {
+  // The echo window is loaded; start-up clears its scroll flag once.
+  echo_.Load();
+  echo_.SetScrollFlag(false);
+  // Lines that arrive before the settings are loaded wait in the buffer.
+  port_.SetResponseBusy(true);
+  port_.ResetReceive();
+  Step("CreateDictionaries", [&] { devices_.CreateDictionaries(); });
   settings_.InitINIVariables();
+  port_.SetResponseBusy(false);
+  LoadCommAndTimer();
+  // The controller's configuration and power-up settings, the zone records,
+  // then each zone's status.
+  Step("ConfigurationAck", [&] { vaux_.ConfigurationAck(); });
+  Step("ReadLastChange", [&] { devices_.ReadLastChange(); });
+  Step("BuildX10Dictionary", [&] { devices_.BuildX10Dictionary(); });
+  Step("LinkDevicesToModules", [&] { devices_.LinkDevicesToModules(); });
+  Step("ApplyHeldPowerup", [&] { vaux_.ApplyHeldPowerup(); });
+  Step("GetCurrentUPBStatus", [&] { vaux_.GetCurrentUPBStatus(); });
   periodic_ = ComputePeriodicSchedule(settings_.values().periodic_script_interval);
 }
 
 int Program::Startup() {
-  xap_ready_ = false;
+  outbox_.SetReady(false);
   exit_requested_ = false;
   message_busy_ = false;
   log_.Note(std::string("Corvane ") + CORVANE_VERSION_TEXT + " starting in " +
@@ -70,6 +124,28 @@ int Program::Startup() {
   } catch (const std::exception& e) {
     log_.WriteErrorLog("Corvane", "InitXap", e.what());
   }
+
+  // The xAP transport: identity, addresses, then the sockets.
+  xap_.RegisterNewMessageCallback(this);
+  xap_.SetXapSource("zyn.Vaux." + paths_.computer_name);
+  xap_.SetXapUID("FF.0022:00");
+  xap_.SetBroadcastAddress(broadcast_address_);
+  xap_.SetInterfaceAddress(interface_address_);
+  outbox_.SetBaseUID(base_uid_);
+  const int32_t port = xap_.Init();
+  if (port <= 0) {
+    log_.WriteErrorLog("Corvane", "xAP Init Error " + std::to_string(port) + " occurred");
+    return 1;
+  }
+  try {
+    xap_.SendHeartbeat(60);
+  } catch (const std::exception& e) {
+    log_.WriteErrorLog("Corvane", "SendHeartbeat", e.what());
+  }
+  outbox_.SetReady(true);
+  log_.LogEvent("Corvane", "Using xAP port " + std::to_string(port));
+  outbox_.SendXap("", "time.query", "time.query", PackItems({{"id", "*"}}));
+
   Step(" InitHW: ", [&] { InitHW(); });
   log_.Note("Corvane running");
   return 0;
@@ -84,8 +160,31 @@ void Program::Shutdown() {
   if (shut_down_) return;
   shut_down_ = true;
   exit_requested_ = true;
+  Step("SaveLastChange", [&] { devices_.SaveLastChange(); });
+  Step("SaveDeviceDictionary", [&] { devices_.SaveDeviceDictionary(); });
   Step("FlushIniCache", [&] { ini_.FlushIniCache(); });
+  Step("CommAndTimer", [&] { port_.Shutdown(); });  // closes the serial port and the socket
+  echo_.Unload();
+  Step("xap Unload", [&] { xap_.Unload(); });
   log_.Note("Corvane stopped");
+}
+
+void Program::SetMessageHandler(XapMessageHandler* handler) {
+  message_handler_ = handler ? handler : &ignore_messages_;
+}
+
+void Program::onMessage() {
+  if (message_busy_) return;
+  message_busy_ = true;
+  struct ClearBusy {
+    bool& busy;
+    ~ClearBusy() { busy = false; }
+  } clear_busy{message_busy_};
+  for (std::string text = xap_.GetMessage(); !text.empty(); text = xap_.GetMessage()) {
+    // The handler reports its own failures; this only keeps one bad message
+    // from stopping the drain.
+    Step("Readmessage", [&] { message_handler_->Readmessage(text); });
+  }
 }
 
 namespace {
@@ -138,13 +237,7 @@ int RunCorvane(int argc, char** argv) {
   // Signals arrive through a descriptor the event loop watches; a broken
   // connection must not end the process.
   ::signal(SIGPIPE, SIG_IGN);
-  sigset_t mask;
-  sigemptyset(&mask);
-  sigaddset(&mask, SIGINT);
-  sigaddset(&mask, SIGTERM);
-  sigaddset(&mask, SIGHUP);
-  ::sigprocmask(SIG_BLOCK, &mask, nullptr);
-  int sig_fd = ::signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+  int sig_fd = BlockTerminationSignals();
 
   ProgramPaths paths;
   paths.program_folder = Absolute(home.empty() ? ExecutableFolder() : home);
@@ -157,16 +250,10 @@ int RunCorvane(int argc, char** argv) {
   SteadyClock clock;
   SystemWallClock wall;
   Program program(paths, clock, wall, &std::cerr);
-  if (sig_fd >= 0) {
-    program.loop().Watch(sig_fd, EventLoop::kReadable, [&](unsigned) {
-      signalfd_siginfo info{};
-      while (::read(sig_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        program.log().Note(std::string("Signal ") + strsignal(static_cast<int>(info.ssi_signo)) +
-                           ": closing");
-        program.RequestExit();
-      }
-    });
-  }
+  WatchTerminationSignals(program.loop(), sig_fd, [&](int signo) {
+    program.log().Note(std::string("Signal ") + strsignal(signo) + ": closing");
+    program.RequestExit();
+  });
   int rc = program.Startup();
   if (rc != 0) {
     if (sig_fd >= 0) ::close(sig_fd);

@@ -2,6 +2,7 @@
 // the start-up and shutdown sequences in their fixed order.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -9,21 +10,35 @@
 #include "config/ini_cache.h"
 #include "core/event_log.h"
 #include "core/settings.h"
+#include "device/vaux_link.h"
+#include "device/vaux_port.h"
+#include "devicetable/device_table.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "platform/serial_port.h"
+#include "platform/tcp_client.h"
+#include "platform/udp_socket.h"
+#include "ui/echo_window.h"
+#include "xap/xap_handler.h"
+#include "xap/xap_sender.h"
+#include "xap/xap_transport.h"
 
 namespace corvane {
 
 struct ProgramPaths {
-  std::string program_folder;  // Config/, Data/, Scripts/, HTML/ live below it
-  std::string executable_path; // program folder, "/", the executable's name
+  std::string program_folder;   // Config/, Data/, Scripts/, HTML/ live below it
+  std::string executable_path;  // program folder, "/", the executable's name
   std::string computer_name;
 };
 
-class Program {
+// Makes the UDP network the xAP transport uses (tests pass an in-memory one).
+using NetworkFactory = std::function<std::unique_ptr<UdpNetwork>(EventLoop&)>;
+
+class Program final : public XapCallback {
  public:
-  Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::ostream* err);
-  ~Program();
+  Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::ostream* err,
+          NetworkFactory network = nullptr);
+  ~Program() override;
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
@@ -36,23 +51,39 @@ class Program {
   // The shutdown sequence; every step runs even when an earlier one fails.
   void Shutdown();
 
+  // Drains the xAP receive queue into the message handler; a second call
+  // while one runs (a handler waiting on the loop) returns at once.
+  void onMessage() override;
+  // The inbound handler; nullptr restores the default, which ignores
+  // every message.
+  void SetMessageHandler(XapMessageHandler* handler);
+
   EventLoop& loop() { return loop_; }
+  const WallClock& wall() const { return wall_; }
   EventLog& log() { return log_; }
   IniCache& ini() { return ini_; }
   SettingsStore& settings() { return settings_; }
+  DeviceTable& devices() { return devices_; }
+  EchoWindow& echo() { return echo_; }
+  VauxPort& port() { return port_; }
+  VauxLink& vaux() { return vaux_; }
   const ProgramPaths& paths() const { return paths_; }
   const std::string& base_uid() const { return base_uid_; }
   const std::string& interface_address() const { return interface_address_; }
   const std::string& broadcast_address() const { return broadcast_address_; }
   const PeriodicSchedule& periodic_schedule() const { return periodic_; }
+  XapTransport& xap() { return xap_; }
+  // The send routine of every module (SendXap).
+  XapSender& xap_sender() { return outbox_; }
 
   // Process-wide flags.
-  bool xap_ready() const { return xap_ready_; }
+  bool xap_ready() const { return outbox_.Ready(); }
   bool exit_requested() const { return exit_requested_; }
 
  private:
   void InitXap();
   void InitHW();
+  void LoadCommAndTimer();
   template <typename F>
   void Step(const char* name, F&& f);
 
@@ -62,13 +93,25 @@ class Program {
   EventLog log_;
   IniCache ini_;
   SettingsStore settings_;
+  std::unique_ptr<UdpNetwork> network_;
+  XapTransport xap_;
+  XapOutbox outbox_;
+  IgnoreXapMessages ignore_messages_;
+  XapMessageHandler* message_handler_ = &ignore_messages_;
+  // The controller side.
+  DeviceTable devices_;
+  EchoWindow echo_;
+  std::unique_ptr<SerialPort> serial_;  // MSComm1
+  std::unique_ptr<TcpClient> tcp_;      // Winsock1
+  VauxPort port_;
+  VauxLink vaux_;
+  bool comm_and_timer_loaded_ = false;
 
   std::string base_uid_ = "FF.0022:00";
   std::string interface_address_ = "Default";
   std::string broadcast_address_ = "Default";
   PeriodicSchedule periodic_;
 
-  bool xap_ready_ = false;
   bool exit_requested_ = false;
   bool message_busy_ = false;
   bool shut_down_ = false;

@@ -71,7 +71,9 @@ const std::vector<std::string>& FormDefaults() {
   return list;
 }
 
-std::string RemoveQuotes(std::string_view s) { return RemoveChar(s, '"'); }
+std::string RemoveQuotes(std::string_view s) {
+  return RemoveChar(s, '"');
+}
 
 bool IniBool(std::string_view s) {
   std::string t = ToLower(RemoveQuotes(s));
@@ -118,8 +120,8 @@ void SettingsStore::SetIniValue(std::string_view name) {
     const std::string lname = ToLower(name);
     // Settings this program adds beside the list.
     if (lname == "serialsettings") {
-      v.serial_settings = RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "SerialSettings",
-                                                          "9600,n,8,1", kMainIniFile));
+      v.serial_settings = RemoveQuotes(
+          ini_.GetIniSetting(kSettingsSection, "SerialSettings", "9600,n,8,1", kMainIniFile));
       return;
     }
     if (lname == "httpbindaddress") {
@@ -139,24 +141,59 @@ void SettingsStore::SetIniValue(std::string_view name) {
     const std::string raw =
         ini_.GetIniSetting(kSettingsSection, info.key, info.loader_default, kMainIniFile);
     switch (index) {
-      case 0: v.upb_comm_port = RemoveQuotes(raw); break;
-      case 1: v.serial_ip = RemoveQuotes(raw); break;
-      case 2: v.http_port = RemoveQuotes(raw); break;
-      case 3: v.debug_log = IniBool(raw); break;
-      case 4: v.background = raw; break;
-      case 5: v.style_sheet = RemoveQuotes(raw); break;
-      case 6: v.uid = NormalizeUID(RemoveQuotes(raw)); break;
-      case 7: v.show_setup = IniBool(raw); break;
-      case 8: v.show_input_links = IniBool(raw); break;
-      case 9: v.show_macro_map = IniBool(raw); break;
-      case 10: v.show_only_used = IniBool(raw); break;
-      case 11: v.show_status = IniInt16(raw); break;
-      case 12: v.show_receive_messages = IniBool(raw); break;
-      case 13: v.show_receive_detail = IniBool(raw); break;
-      case 14: v.periodic_script_interval = raw; break;
-      case 15: v.input_name_list = raw; break;
-      case 16: v.up_down_increment = raw; break;
-      default: break;
+      case 0:
+        v.upb_comm_port = RemoveQuotes(raw);
+        break;
+      case 1:
+        v.serial_ip = RemoveQuotes(raw);
+        break;
+      case 2:
+        v.http_port = RemoveQuotes(raw);
+        break;
+      case 3:
+        v.debug_log = IniBool(raw);
+        break;
+      case 4:
+        v.background = raw;
+        break;
+      case 5:
+        v.style_sheet = RemoveQuotes(raw);
+        break;
+      case 6:
+        v.uid = NormalizeUID(RemoveQuotes(raw));
+        break;
+      case 7:
+        v.show_setup = IniBool(raw);
+        break;
+      case 8:
+        v.show_input_links = IniBool(raw);
+        break;
+      case 9:
+        v.show_macro_map = IniBool(raw);
+        break;
+      case 10:
+        v.show_only_used = IniBool(raw);
+        break;
+      case 11:
+        v.show_status = IniInt16(raw);
+        break;
+      case 12:
+        v.show_receive_messages = IniBool(raw);
+        break;
+      case 13:
+        v.show_receive_detail = IniBool(raw);
+        break;
+      case 14:
+        v.periodic_script_interval = raw;
+        break;
+      case 15:
+        v.input_name_list = raw;
+        break;
+      case 16:
+        v.up_down_increment = raw;
+        break;
+      default:
+        break;
     }
   } catch (const std::exception& e) {
     log_.LogError("Corvane", "SetIniValue", e.what());

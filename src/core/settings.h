@@ -80,8 +80,8 @@ class SettingsStore {
   // What InitINIVariables does with the controller port, supplied by the
   // controller link once it exists.
   struct PortHooks {
-    std::function<void()> reset_receive;          // empty the pending receive text
-    std::function<bool()> port_is_open;           // is the port already open
+    std::function<void()> reset_receive;                // empty the pending receive text
+    std::function<bool()> port_is_open;                 // is the port already open
     std::function<bool(const std::string&)> open_port;  // InitCommPort
   };
   void SetPortHooks(PortHooks hooks) { hooks_ = std::move(hooks); }

@@ -9,9 +9,15 @@
 namespace corvane {
 
 namespace {
-char Lc(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char Uc(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+char Lc(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char Uc(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 }  // namespace
 
 std::string ToLower(std::string_view s) {
@@ -257,6 +263,31 @@ std::string NumberText(double v) {
     return mant + "E" + sign + digits;
   }
   return s;
+}
+
+std::string ToHex(long value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  if (value < 0 || value > 255) return "00";
+  return {kDigits[value >> 4], kDigits[value & 15]};
+}
+
+int FromHex(std::string_view s) {
+  if (s.empty() || s.size() > 4) return -1;
+  int v = 0;
+  for (char c : s) {
+    int d;
+    if (c >= '0' && c <= '9') {
+      d = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      d = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      d = c - 'A' + 10;
+    } else {
+      return -1;
+    }
+    v = v * 16 + d;
+  }
+  return v;
 }
 
 }  // namespace corvane

@@ -61,4 +61,11 @@ std::optional<int32_t> ToInt32(double v);
 // form ("1E+16", "1E-05") outside the plain range.
 std::string NumberText(double v);
 
+// Two upper-case hexadecimal digits for 0..255, "00" for any other value
+// (every number in a controller command and every record key is written so).
+std::string ToHex(long value);
+// 1 to 4 hexadecimal digits (either letter case) as a number; -1 for an
+// empty text, a longer one or one holding anything else.
+int FromHex(std::string_view s);
+
 }  // namespace corvane

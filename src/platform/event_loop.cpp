@@ -88,9 +88,13 @@ void EventLoop::Unwatch(WatchId id) {
   }
 }
 
-size_t EventLoop::WatchCount() const { return watches_.size(); }
+size_t EventLoop::WatchCount() const {
+  return watches_.size();
+}
 
-void EventLoop::Defer(std::function<void()> fn) { deferred_.push_back(std::move(fn)); }
+void EventLoop::Defer(std::function<void()> fn) {
+  deferred_.push_back(std::move(fn));
+}
 
 std::shared_ptr<EventLoop::TimerEntry> EventLoop::AddTimerEntry() {
   auto t = std::make_shared<TimerEntry>();
@@ -211,7 +215,7 @@ void EventLoop::DispatchOnce(int64_t max_wait_ms) {
 }
 
 void EventLoop::Run() {
-  quit_ = false;
+  // A Quit() that came before Run() (a signal during start-up) still counts.
   while (!quit_) {
     DispatchOnce(-1);
     if (clock_.IsManual() && watches_.empty() && deferred_.empty() &&
@@ -221,7 +225,9 @@ void EventLoop::Run() {
   }
 }
 
-void EventLoop::Pump() { DispatchOnce(0); }
+void EventLoop::Pump() {
+  DispatchOnce(0);
+}
 
 bool EventLoop::PumpUntil(const std::function<bool()>& done, int64_t deadline_ms) {
   while (!done()) {
@@ -244,9 +250,13 @@ Timer::Timer(EventLoop& loop, std::function<void()> on_tick)
   entry_->handler = std::move(on_tick);
 }
 
-Timer::~Timer() { loop_.RemoveTimerEntry(entry_); }
+Timer::~Timer() {
+  loop_.RemoveTimerEntry(entry_);
+}
 
-void Timer::SetHandler(std::function<void()> on_tick) { entry_->handler = std::move(on_tick); }
+void Timer::SetHandler(std::function<void()> on_tick) {
+  entry_->handler = std::move(on_tick);
+}
 
 void Timer::SetInterval(int64_t ms) {
   if (ms < 0) ms = 0;

@@ -46,7 +46,8 @@ class EventLoop {
   void Defer(std::function<void()> fn);
 
   // --- running ----------------------------------------------------------
-  // Dispatches until Quit().
+  // Dispatches until Quit(). Quit is final: once requested, Run returns and
+  // every nested wait ends early.
   void Run();
   void Quit() { quit_ = true; }
   bool QuitRequested() const { return quit_; }

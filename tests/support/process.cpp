@@ -70,7 +70,11 @@ int Subprocess::Stop(int sig, std::chrono::milliseconds timeout) {
   return Wait(timeout);
 }
 
-std::string Subprocess::Stdout() const { return ReadFile(out_path_); }
-std::string Subprocess::Stderr() const { return ReadFile(err_path_); }
+std::string Subprocess::Stdout() const {
+  return ReadFile(out_path_);
+}
+std::string Subprocess::Stderr() const {
+  return ReadFile(err_path_);
+}
 
 }  // namespace corvane::testing

@@ -1,0 +1,398 @@
+#include "device/vaux_link.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "core/event_log.h"
+#include "core/settings.h"
+#include "core/text.h"
+#include "device/levels.h"
+#include "device/vaux_decode.h"
+#include "device/vaux_port.h"
+#include "devicetable/device_table.h"
+#include "ui/echo_window.h"
+
+namespace corvane {
+
+namespace {
+
+std::string KindOf(std::string_view line) {
+  return std::string(line.substr(0, 2));
+}
+
+// Reports carry the controller's bytes; control characters (a terminal's
+// escape sequences among them) are shown as "?".
+std::string Printable(std::string_view line) {
+  std::string out(line);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
+// Not empty, not an error report, and no information other than "accepted".
+bool IsGoodReply(std::string_view r) {
+  if (r.empty()) return false;
+  const std::string kind = KindOf(r);
+  if (kind == "VE") return false;
+  if (kind == "VI" && r != "VI80") return false;
+  return true;
+}
+
+std::string Zone(int zone) {
+  return ToHex(zone);
+}
+
+}  // namespace
+
+VauxLink::VauxLink(EventLoop& loop, EventLog& log, const Settings& settings, DeviceTable& table,
+                   VauxPort& port, EchoWindow& echo)
+    : loop_(loop),
+      log_(log),
+      settings_(settings),
+      table_(table),
+      port_(port),
+      echo_(echo),
+      upb_send_timer_(loop, [this] { UPBSendTimer_Timer(); }) {}
+
+std::string VauxLink::Checksum(std::string_view payload) {
+  int sum = 0;
+  for (size_t i = 0; i + 1 < payload.size(); i += 2) {
+    const int byte = FromHex(payload.substr(i, 2));
+    sum = (sum + (byte < 0 ? 0 : byte)) % 256;
+  }
+  return ToHex(sum);
+}
+
+// --- send and wait -----------------------------------------------------------
+
+void VauxLink::UPBSendTimer_Timer() {
+  last_response_.clear();
+  upb_send_timer_.Stop();
+}
+
+std::string VauxLink::VauxSend(const std::string& cmd, std::string_view reply,
+                               std::string_view name) {
+  std::string result;
+  try {
+    echo_.InsertBeforeLastLineEnd("<try 2>");
+    // A line that came while no command waited is no reply to this one.
+    if (!reply.empty()) last_response_.clear();
+    const bool sent = port_.PortSend(cmd);
+    // Nothing went out (no link): no reply can come, so none is awaited.
+    if (reply.empty() || !sent) return {};
+    for (int pass = 1;; ++pass) {
+      upb_send_timer_.SetInterval(kReplyWaitMs);
+      upb_send_timer_.Stop();
+      upb_send_timer_.Start();
+      loop_.PumpUntil([&] { return !last_response_.empty() || !upb_send_timer_.Enabled(); },
+                      loop_.NowMs() + kReplyWaitMs + 1000);
+      upb_send_timer_.Stop();
+      result = last_response_;
+      bool again = false;
+      if (IsGoodReply(result)) {
+        const std::string kind = KindOf(result);
+        if (name == "ConfigurationByteA" || name == "ConfigurationByteB") {
+          if (kind == "VS") {
+            log_.DebugEvent("Corvane", ConfigurationReport(name, HexField(result, 3)));
+          } else {
+            again = true;
+          }
+        } else if (name == "GetZoneStatus") {
+          if (kind == "VX") {
+            const ZoneStatusReply r = ParseZoneStatus(result);
+            log_.DebugEvent("Corvane", ZoneStatusReport(Printable(result), r));
+            ZoneStatusUpdate(r.zone, r.source, r.status, CodeToDb(r.volume_code, VolumeTable()),
+                             CodeToDb(r.bass_code, BassTable()),
+                             CodeToDb(r.treble_code, TrebleTable()));
+          } else {
+            again = true;
+          }
+        } else if (name == "PowerupStatus") {
+          if (kind == "VX") {
+            const int zone = HexField(cmd, 7);  // the zone is in the request only
+            const PowerupReply r = ParsePowerup(result);
+            log_.DebugEvent("Corvane", PowerupReport(Printable(result), zone, r));
+            PowerupUpdate(zone, CodeToDb(r.mute_code, VolumeTable()),
+                          CodeToDb(r.volume_code, VolumeTable()));
+          } else {
+            again = true;
+          }
+        }
+      }
+      last_response_.clear();
+      if (!again) return result;
+      if (pass >= kMaxWaitPasses) {
+        log_.DebugEvent("Corvane", "VauxSend " + cmd + ": no " + std::string(name) +
+                                       " reply after " + std::to_string(pass) + " replies");
+        return result;
+      }
+    }
+  } catch (const std::exception& e) {
+    log_.LogError("Corvane", "VauxSend", e.what());
+  }
+  return result;
+}
+
+// --- command builders --------------------------------------------------------
+
+void VauxLink::ConfigurationAck() {
+  VauxSend("VPFF3A06" + Checksum("3A06"), "VI", "ConfigurationAck");
+  VauxSend("VPFE010000", "VS", "ConfigurationByteA");
+  VauxSend("VPFE040000", "VS", "ConfigurationByteB");
+  for (int zone = 1; zone <= kZoneCount; ++zone) PowerupStatus(zone);
+}
+
+std::string VauxLink::GetZoneStatus(int zone) {
+  return VauxSend("VPFE52" + Zone(zone) + "00", "VX", "GetZoneStatus");
+}
+
+std::string VauxLink::PowerupStatus(int zone) {
+  return VauxSend("VPFE51" + Zone(zone) + "00", "VX", "PowerupStatus");
+}
+
+bool VauxLink::AttemptUntil(const std::function<void()>& command,
+                            const std::function<void()>& read_back, int kind, int zone,
+                            int expected) {
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    command();
+    read_back();
+    ZoneRecord record = table_.ZoneRecordOf(kind, zone);
+    if (record && record->Value == expected) return true;
+  }
+  return false;
+}
+
+bool VauxLink::SourceToZoneRoute(int zone, int source) {
+  const std::string cmd = "VP21" + Zone(zone) + "01" + ToHex(source);
+  return AttemptUntil([&] { VauxSend(cmd, "VI", "SourceToZoneRoute"); },
+                      [&] { GetZoneStatus(zone); }, kSourceKind, zone, source);
+}
+
+bool VauxLink::AbsoluteLevel(int zone, int db, int kind, std::string_view function,
+                             std::string_view name) {
+  const LevelTable& table = *TableForKind(kind);
+  const std::string cmd = "VP21" + Zone(zone) + std::string(function) + ToHex(DbToCode(db, table));
+  return AttemptUntil([&] { VauxSend(cmd, "VI", name); }, [&] { GetZoneStatus(zone); }, kind, zone,
+                      DbToListPosition(db, table));
+}
+
+bool VauxLink::AdjustVolumeToAbsoluteLevel(int zone, int db) {
+  return AbsoluteLevel(zone, db, kVolumeKind, "02", "AdjustVolumeToAbsoluteLevel");
+}
+
+bool VauxLink::AdjustBassToAbsoluteLevel(int zone, int db) {
+  return AbsoluteLevel(zone, db, kBassKind, "03", "AdjustBassToAbsoluteLevel");
+}
+
+bool VauxLink::AdjustTrebleToAbsoluteLevel(int zone, int db) {
+  return AbsoluteLevel(zone, db, kTrebleKind, "04", "AdjustTrebleToAbsoluteLevel");
+}
+
+bool VauxLink::MuteZone(int zone, int action) {
+  if (action != 0 && action != 1) return false;
+  const std::string cmd = "VP21" + Zone(zone) + (action == 0 ? "28" : "1B") + "01";
+  const std::string reply = action == 0 ? "2" : "1";
+  return AttemptUntil([&] { VauxSend(cmd, reply, "MuteZone"); }, [&] { GetZoneStatus(zone); },
+                      kStatusKind, zone, action == 0 ? 2 : 1);
+}
+
+std::string VauxLink::AdjustPowerupSettings(int zone, int code, int kind) {
+  auto code_of = [&](int k) {
+    if (k == kind) return code;
+    ZoneRecord record = table_.ZoneRecordOf(k, zone);
+    return ListPositionToCode(record ? record->Value : 0, *TableForKind(k));
+  };
+  const std::string cmd = "VPX2110" + Zone(zone) + ToHex(code_of(kTurnOnVolumeKind)) +
+                          ToHex(code_of(kBassKind)) + ToHex(code_of(kTrebleKind)) + "1405" +
+                          ToHex(code_of(kTurnOnMuteKind)) + "000200;";
+  return VauxSend(cmd, "VX", "AdjustPowerupSettings");
+}
+
+bool VauxLink::TurnOnLevel(int zone, int db, int kind) {
+  const int code = DbToCode(db, VolumeTable());
+  return AttemptUntil([&] { AdjustPowerupSettings(zone, code, kind); },
+                      [&] { PowerupStatus(zone); }, kind, zone,
+                      DbToListPosition(db, VolumeTable()));
+}
+
+bool VauxLink::SetTurnOnMuteLevel(int zone, int db) {
+  return TurnOnLevel(zone, db, kTurnOnMuteKind);
+}
+
+bool VauxLink::SetTurnOnVolumeLevel(int zone, int db) {
+  return TurnOnLevel(zone, db, kTurnOnVolumeKind);
+}
+
+std::string VauxLink::VauxCommand(const std::string& text) {
+  return VauxSend(text, "Script", "VauxCommand");
+}
+
+// --- requests ----------------------------------------------------------------
+
+void VauxLink::ControlVauxLink(const ZoneRecord& record, std::string_view value) {
+  try {
+    if (!record) return;
+    if (!IsNumeric(value)) {
+      log_.LogError("Corvane", "ControlVauxLink", "'" + std::string(value) + "' is not a number");
+      return;
+    }
+    const auto requested = ToInt16(LeadingNumber(value));
+    if (!requested) {
+      log_.LogError("Corvane", "ControlVauxLink", "'" + std::string(value) + "' is out of range");
+      return;
+    }
+    const int v = *requested;
+    const int zone = ZoneOfRecord(record->UIDindex);
+    const int kind = record->Kind;
+    if (kind == kSourceKind) {
+      SourceToZoneRoute(zone, v);
+    } else if (kind == kStatusKind) {
+      // "On" unmutes (action 1, expects On); "Mute" mutes (action 0, expects
+      // Mute); "Toggle" does the one that changes the current state.
+      ZoneRecord status = table_.ZoneRecordOf(kStatusKind, zone);
+      const bool muted = status && status->Value == 2;
+      if (v == 1) {
+        MuteZone(zone, 1);
+      } else if (v == 2) {
+        MuteZone(zone, 0);
+      } else if (v == 0) {
+        MuteZone(zone, muted ? 1 : 0);
+      }
+    } else if (const LevelTable* table = TableForKind(kind)) {
+      const int last = static_cast<int>(LevelList(*table).size()) - 1;
+      const double step = LeadingNumber(settings_.up_down_increment);
+      ZoneRecord current = table_.ZoneRecordOf(kind, zone);
+      const int cur = current ? current->Value : 0;
+      double target = v;
+      if (v == 0) {
+        target = std::max(RoundHalfEven(cur - step), 2.0);  // "Up": towards the loudest
+      } else if (v == 1) {
+        target = std::min(RoundHalfEven(cur + step), static_cast<double>(last));  // "Down"
+      }
+      const double p = std::clamp((target - 2) * 2, 0.0, static_cast<double>(table->size() - 2));
+      const int db = (*table)[static_cast<size_t>(p) + 1];
+      switch (kind) {
+        case kVolumeKind:
+          AdjustVolumeToAbsoluteLevel(zone, db);
+          break;
+        case kBassKind:
+          AdjustBassToAbsoluteLevel(zone, db);
+          break;
+        case kTrebleKind:
+          AdjustTrebleToAbsoluteLevel(zone, db);
+          break;
+        case kTurnOnMuteKind:
+          SetTurnOnMuteLevel(zone, db);
+          break;
+        case kTurnOnVolumeKind:
+          SetTurnOnVolumeLevel(zone, db);
+          break;
+        default:
+          break;
+      }
+    }
+  } catch (const std::exception& e) {
+    log_.LogError("Corvane", "ControlVauxLink", e.what());
+  }
+}
+
+void VauxLink::CommandVaux(const UPBStatus& status) {
+  try {
+    if (!status.Link) return;
+    status.Link->Value = status.Value;
+    log_.LogEvent("Corvane", "Commanding " + ToHex(status.Link->UIDindex) + " to " +
+                                 std::to_string(status.Value));
+  } catch (const std::exception& e) {
+    log_.LogError("Corvane", "CommandVaux", e.what());
+  }
+}
+
+// --- replies -----------------------------------------------------------------
+
+void VauxLink::VauxReceive(const std::string& line) {
+  try {
+    const std::string kind = KindOf(line);
+    if (kind == "VS" || kind == "VX") {
+      last_response_ = line;
+    } else if ((kind == "VE" || kind == "VI" || kind == "VV" || kind == "VR") &&
+               last_response_.empty()) {
+      last_response_ = line;
+    }
+    if (log_.DebugEnabled()) {
+      const std::string shown = Printable(line);
+      log_.LogEvent("Corvane", "Receiving Status " + shown);
+      std::string report;
+      if (kind == "VI") {
+        report = "Vaux Information: " + InformationText(ReplyCode(shown));
+      } else if (kind == "VE") {
+        report = "Vaux Error Report: " + ErrorText(ReplyCode(shown));
+      } else if (kind == "VV") {
+        report = EventReport(shown);
+      } else if (kind == "VS") {
+        report = "Vaux Short Response: " + shown;
+      } else if (kind == "VR") {
+        report = "Vaux Normal Response: " + shown;
+      } else if (kind == "VX") {
+        report = "Vaux Extended Response: " + shown;
+      }
+      if (!report.empty()) log_.LogEvent("Corvane", report);
+    }
+    loop_.Pump();
+  } catch (const std::exception& e) {
+    log_.LogError("Corvane", "VauxReceive", e.what());
+  }
+}
+
+// --- zone model --------------------------------------------------------------
+
+void VauxLink::GetCurrentUPBStatus() {
+  log_.LogEvent("Corvane", "Getting Status from Vaux Aris 700");
+  for (int zone = 1; zone <= kZoneCount; ++zone) GetZoneStatus(zone);
+}
+
+void VauxLink::ZoneStatusUpdate(int zone, int source, int status, int volume_db, int bass_db,
+                                int treble_db) {
+  // A zone outside 1..6 would name another zone's records (record 6 x kind +
+  // zone), and a missing field is no value.
+  if (zone < 1 || zone > kZoneCount || source < 0 || status < 0) {
+    log_.DebugEvent("Corvane", "Vaux zone status for zone " + std::to_string(zone) + " ignored");
+    return;
+  }
+  const int values[] = {source, std::min(status, 2), DbToListPosition(volume_db, VolumeTable()),
+                        DbToListPosition(bass_db, BassTable()),
+                        DbToListPosition(treble_db, TrebleTable())};
+  for (int kind = kSourceKind; kind <= kTrebleKind; ++kind) {
+    ZoneRecord record = table_.ZoneRecordOf(kind, zone);
+    const auto value = static_cast<int16_t>(values[kind]);
+    if (record && record->Value != value) table_.ChangeEvent(record, value);
+  }
+}
+
+void VauxLink::PowerupUpdate(int zone, int mute_db, int volume_db) {
+  if (zone < 1 || zone > kZoneCount) {
+    log_.DebugEvent("Corvane", "Vaux power-up for zone " + std::to_string(zone) + " ignored");
+    return;
+  }
+  if (table_.LinkDictionary().Empty()) {
+    held_powerup_[static_cast<size_t>(zone)] = {true, mute_db, volume_db};
+    return;
+  }
+  const int values[] = {DbToListPosition(mute_db, VolumeTable()),
+                        DbToListPosition(volume_db, VolumeTable())};
+  for (int kind = kTurnOnMuteKind; kind <= kTurnOnVolumeKind; ++kind) {
+    ZoneRecord record = table_.ZoneRecordOf(kind, zone);
+    const auto value = static_cast<int16_t>(values[kind - kTurnOnMuteKind]);
+    if (record && record->Value != value) table_.ChangeEvent(record, value);
+  }
+}
+
+void VauxLink::ApplyHeldPowerup() {
+  for (int zone = 1; zone <= kZoneCount; ++zone) {
+    HeldPowerup held = held_powerup_[static_cast<size_t>(zone)];
+    held_powerup_[static_cast<size_t>(zone)] = {};
+    if (held.held) PowerupUpdate(zone, held.mute_db, held.volume_db);
+  }
+}
+
+}  // namespace corvane

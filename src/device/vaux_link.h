@@ -1,0 +1,102 @@
+// The controller's command side and zone model: command encoding with the
+// send-and-wait cycle (VauxSend, the 2 s UPBSendTimer), the read-back retry
+// loops, the request mapper ControlVauxLink, the reply decoder VauxReceive,
+// and the zone-status and power-up updates of the zone records.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "devicetable/records.h"
+#include "platform/event_loop.h"
+
+namespace corvane {
+
+class DeviceTable;
+class EchoWindow;
+class EventLog;
+class VauxPort;
+struct Settings;
+
+class VauxLink {
+ public:
+  static constexpr int64_t kReplyWaitMs = 2000;
+  static constexpr int kAttempts = 3;
+  // A reply of the wrong kind starts another wait; this many at the most.
+  static constexpr int kMaxWaitPasses = 8;
+
+  VauxLink(EventLoop& loop, EventLog& log, const Settings& settings, DeviceTable& table,
+           VauxPort& port, EchoWindow& echo);
+
+  // Sends one command; when `reply` is not empty waits up to 2 s (pumping
+  // events) for the reply and returns it, decoding it by `name`.
+  std::string VauxSend(const std::string& cmd, std::string_view reply, std::string_view name);
+  // The reply the command path waits for (filled by VauxReceive).
+  const std::string& LastResponse() const { return last_response_; }
+
+  // Command builders.
+  void ConfigurationAck();  // ack, configuration bytes A and B, power-up of zones 1..6
+  std::string GetZoneStatus(int zone);
+  std::string PowerupStatus(int zone);
+  bool SourceToZoneRoute(int zone, int source);
+  bool AdjustVolumeToAbsoluteLevel(int zone, int db);
+  bool AdjustBassToAbsoluteLevel(int zone, int db);
+  bool AdjustTrebleToAbsoluteLevel(int zone, int db);
+  // Action 0 sends function 28 and expects Mute; action 1 sends 1B and expects On.
+  bool MuteZone(int zone, int action);
+  std::string AdjustPowerupSettings(int zone, int code, int kind);
+  bool SetTurnOnMuteLevel(int zone, int db);
+  bool SetTurnOnVolumeLevel(int zone, int db);
+  // A script's own command text, sent unchanged; gives the reply.
+  std::string VauxCommand(const std::string& text);
+
+  // Carries out a requested value (a list position, as text) for a record.
+  void ControlVauxLink(const ZoneRecord& record, std::string_view value);
+  // Sets a record's value without sending anything.
+  void CommandVaux(const UPBStatus& status);
+
+  // Classifies, keeps and reports one reply line.
+  void VauxReceive(const std::string& line);
+
+  // The start-up status poll of zones 1 to 6.
+  void GetCurrentUPBStatus();
+  // A zone status reply: source, status and levels (dB) of a zone.
+  void ZoneStatusUpdate(int zone, int source, int status, int volume_db, int bass_db,
+                        int treble_db);
+  // A power-up reply: turn-on mute level and turn-on volume (dB) of a zone.
+  void PowerupUpdate(int zone, int mute_db, int volume_db);
+  // Power-up replies that came before the zone records existed are applied
+  // once they do.
+  void ApplyHeldPowerup();
+
+  // The configuration-command checksum: the payload's bytes summed modulo
+  // 256, as two hex digits ("3A06" -> "40").
+  static std::string Checksum(std::string_view payload);
+
+ private:
+  bool AttemptUntil(const std::function<void()>& command, const std::function<void()>& read_back,
+                    int kind, int zone, int expected);
+  bool AbsoluteLevel(int zone, int db, int kind, std::string_view function, std::string_view name);
+  bool TurnOnLevel(int zone, int db, int kind);
+  void UPBSendTimer_Timer();
+
+  EventLoop& loop_;
+  EventLog& log_;
+  const Settings& settings_;
+  DeviceTable& table_;
+  VauxPort& port_;
+  EchoWindow& echo_;
+  Timer upb_send_timer_;       // UPBSendTimer
+  std::string last_response_;  // LastResponse
+
+  struct HeldPowerup {
+    bool held = false;
+    int mute_db = 0;
+    int volume_db = 0;
+  };
+  std::array<HeldPowerup, 7> held_powerup_{};  // by zone 1..6
+};
+
+}  // namespace corvane

@@ -1,0 +1,99 @@
+// The physical link to the controller: a local serial port, or TCP to a
+// serial-to-IP adapter (when SerialIP holds a "."). Opens and reopens the
+// link, writes command text, echoes both directions into the echo window,
+// and cuts what arrives into CR LF lines for the reply decoder.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/event_loop.h"
+
+namespace corvane {
+
+class EchoWindow;
+class EventLog;
+class SerialPort;
+class TcpClient;
+struct Settings;
+
+class VauxPort {
+ public:
+  static constexpr size_t kReceiveLimit = 2000;
+  static constexpr int64_t kConnectTickMs = 2000;
+  static constexpr int kMaxConnects = 6;
+
+  VauxPort(EventLoop& loop, EventLog& log, const Settings& settings, EchoWindow& echo,
+           SerialPort& serial, TcpClient& tcp);
+  ~VauxPort();
+
+  // Where decoded lines go (the reply decoder), and whether the program is
+  // closing (a lost TCP link is then not reopened).
+  void SetLineHandler(std::function<void(const std::string& line)> handler) {
+    on_line_ = std::move(handler);
+  }
+  void SetExitRequested(std::function<bool()> exiting) { exiting_ = std::move(exiting); }
+
+  // Start-up open: up to two tries of OpenCommPort.
+  bool InitCommPort(const std::string& port);
+  // One open attempt, serial or TCP (waiting up to about 12 s for TCP).
+  bool OpenCommPort(const std::string& port);
+  // Closes the link after a failed open.
+  void ClosePort(const std::string& port);
+  // Is the link usable now; in TCP mode a dropped connection is reopened.
+  bool PortOpen(const std::string& port);
+  // Writes the text unchanged, echoes and reports it. False when nothing
+  // could be written (the link is not open).
+  bool PortSend(const std::string& cmd);
+  // The readable form of sent text: characters below "0" as <HH>, the others
+  // in pairs followed by a space ("VPFE520100" -> "VP FE 52 01 00 ").
+  static std::string EchoHex(std::string_view text);
+  // The common receive routine of both link kinds.
+  void CommReceive(const std::string& data, int event_code);
+  void ReceiveFromVaux(const std::string& /*s*/) {}
+
+  // Empties the pending receive text and the connect-attempt counter.
+  void ResetReceive();
+  // Is the link open, without reopening anything.
+  bool IsOpen() const;
+  // Closes both links for good (shutdown).
+  void Shutdown();
+
+  bool ResponseBusy() const { return response_busy_; }
+  void SetResponseBusy(bool busy) { response_busy_ = busy; }
+  const std::string& ReceiveBuffer() const { return receive_buffer_; }
+  int ConnectAttempts() const { return connect_attempts_; }
+  bool TcpMode() const { return tcp_mode_; }
+
+ private:
+  void Winsock1_Connect();
+  void Winsock1_DataArrival(const std::string& data);
+  void Winsock1_Error(int number, const std::string& description);
+  void Winsock1_Close();
+  void MSComm1_OnComm(const std::string& data, int event_code);
+  void ConnectTimer_Timer();
+  void ReopenLater();
+  void DecodeLines();
+  bool Exiting() const { return exiting_ && exiting_(); }
+
+  EventLoop& loop_;
+  EventLog& log_;
+  const Settings& settings_;
+  EchoWindow& echo_;
+  SerialPort& serial_;
+  TcpClient& tcp_;
+  Timer connect_timer_;  // ConnectTimer
+  std::function<void(const std::string&)> on_line_;
+  std::function<bool()> exiting_;
+
+  std::string receive_buffer_;  // ReceiveBuffer
+  bool response_busy_ = false;  // ResponseBusy
+  bool tcp_mode_ = false;
+  bool opening_ = false;  // a TCP open is waiting for its connection
+  int connect_attempts_ = 0;
+  std::string connect_host_;
+  int connect_port_ = 0;
+};
+
+}  // namespace corvane

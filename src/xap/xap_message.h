@@ -1,0 +1,162 @@
+// One xAP message: builds the text of every message the program sends and
+// holds every message it parses from the network. Scripts call the same
+// operations, so their names are the ones scripts use.
+//
+// The text format: every line ends with one line feed; a message is a header
+// block ("xap-header", "{", name=value lines, "}") followed by sections (a
+// name line, "{", name=value lines, "}").
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "core/fast_string.h"
+
+namespace corvane {
+
+class EventLog;
+
+// Raised by MsgSection for a parse that registered exactly one section: the
+// caller's own error handling applies.
+class XapMessageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// True when two xAP addresses match: only the text before the first ":"
+// counts, parts are compared ignoring letter case, "*" matches any one part
+// and ">" matches the rest of the address from its position on.
+bool CompareXapAddress(std::string_view a, std::string_view b);
+
+class XapMessage;
+
+// The items of one parsed section, in arrival order. Keys are item names
+// lower-cased with surrounding spaces removed; each item keeps its whole
+// line as received. A view: valid while its message lives and is not parsed
+// again.
+class XapItemCollection {
+ public:
+  size_t Count() const { return end_ - begin_; }
+  // The i-th item's key (lower-cased) and stored line.
+  std::string Key(size_t i) const;
+  std::string_view Line(size_t i) const;
+  // The stored line of an item (key ignoring letter case), if any.
+  std::optional<std::string_view> Find(std::string_view key) const;
+
+ private:
+  friend class XapMessage;
+  XapItemCollection(const XapMessage& m, uint32_t section, uint32_t begin, uint32_t end)
+      : msg_(&m), section_(section), begin_(begin), end_(end) {}
+  const XapMessage* msg_;
+  uint32_t section_;
+  uint32_t begin_, end_;
+};
+
+class XapMessage {
+ public:
+  // `log` receives the error-log line of a faulty parse; none: not written.
+  explicit XapMessage(EventLog* log = nullptr) : log_(log) {}
+  XapMessage(const XapMessage&) = delete;
+  XapMessage& operator=(const XapMessage&) = delete;
+  ~XapMessage();
+
+  // --- header fields (start value "Unknown") ---------------------------
+  const std::string& MsgClass() const { return class_; }
+  const std::string& MsgSource() const { return source_; }
+  const std::string& MsgTarget() const { return target_; }
+  const std::string& MsgUID() const { return uid_; }
+  void SetMsgClass(std::string v) { class_ = std::move(v); }
+  void SetMsgSource(std::string v) { source_ = std::move(v); }
+  void SetMsgTarget(std::string v) { target_ = std::move(v); }
+  void SetMsgUID(std::string v) { uid_ = std::move(v); }
+
+  // --- writing ------------------------------------------------------------
+  // Empties the output text; the argument is not used.
+  int Init(std::string_view sMessage = {});
+  void Reset() {}
+  // Appends the header block: xap-header, {, v=13, hop=1, uid=, class=,
+  // source=, target= (only when MsgTarget is not empty), }.
+  int AddHeader();
+  // Closes the open section, if any, and opens `sSection`.
+  int AddSection(std::string_view sSection);
+  // Appends name=value to the section written last (`sSection` is not read).
+  int AddItem(std::string_view sSection, std::string_view sItem, std::string_view sValue);
+  // The output text with the open section closed.
+  std::string ToXap() const;
+
+  // --- reading --------------------------------------------------------------
+  // Parses a received text into the header fields and sections. Lines are
+  // split at line feeds only. A repeated section name, a repeated item name
+  // within a section or a final "}" with nothing after it ends the parse
+  // (one error-log line "From XAP"); what was taken before stays.
+  int FromXap(std::string_view sRawMessage);
+  // Everything after the first "=" of the item's stored line, spaces kept;
+  // "Unknown" for a missing section or item.
+  std::string GetItem(std::string_view sSection, std::string_view sItem) const;
+  // The section names (lower-cased) in order, less the last registered one;
+  // one empty name when none was registered. Throws XapMessageError when
+  // exactly one section was registered.
+  std::vector<std::string> MsgSection() const;
+  // The items of section number `index`; nothing when there is none.
+  std::optional<XapItemCollection> msgCollection(int16_t index) const;
+  size_t SectionCount() const { return sections_.size(); }
+
+  // --- matching -----------------------------------------------------------
+  bool CompareAddress(std::string_view sItem1, std::string_view sItem2) const {
+    return CompareXapAddress(sItem1, sItem2);
+  }
+  bool CompareSource(std::string_view sSource) const { return CompareXapAddress(sSource, source_); }
+  bool CompareTarget(std::string_view sTarget) const { return CompareXapAddress(sTarget, target_); }
+  // Equal ignoring letter case; no wildcards.
+  bool CompareClass(std::string_view sClass) const;
+
+ private:
+  friend class XapItemCollection;
+  struct Span {
+    uint32_t pos = 0, len = 0;
+  };
+  struct Item {
+    Span key;  // trimmed name, letter case as received
+    Span line;
+    uint32_t hash;
+  };
+  struct Section {
+    Span name;
+    uint32_t hash;
+    uint32_t begin, end;  // its items in items_
+  };
+  using HashIndex = std::unordered_multimap<uint32_t, uint32_t>;
+
+  std::string_view View(Span s) const { return std::string_view(raw_).substr(s.pos, s.len); }
+  int FindSection(std::string_view name, uint32_t hash) const;
+  bool RegisterSection(Span name);
+  bool AddParsedItem(Span key, Span line);
+  int64_t FindItem(const Section& s, uint32_t section_no, std::string_view key,
+                   uint32_t hash) const;
+  void Fault(std::string_view description) const;
+
+  EventLog* log_;
+  std::string class_ = "Unknown";
+  std::string source_ = "Unknown";
+  std::string target_ = "Unknown";
+  std::string uid_ = "Unknown";
+
+  FastString out_;
+  bool section_open_ = false;
+
+  std::string raw_;
+  std::vector<Section> sections_;
+  std::vector<Item> items_;
+  // Built only for large messages, so that thousands of sections or items
+  // are looked up in constant time.
+  std::unique_ptr<HashIndex> section_index_;
+  std::unordered_map<uint32_t, HashIndex> item_index_;  // by section number
+};
+
+}  // namespace corvane

@@ -1,0 +1,87 @@
+#include "core/program.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <sstream>
+
+#include "core/folders.h"
+#include "support/loopback.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace corvane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FileExists;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+TEST(ProgramTest, StartupMakesTheFoldersAndReadsTheSettings) {
+  TempDir home;
+  CreateFolders(home.File("Config/x"));
+  WriteFile(home.File("Config/Corvane.ini"),
+            "[Vaux]\r\nUID=AB123400\r\nPeriodicScriptInterval=90\r\n");
+  WriteFile(home.File("Config/zynXap.ini"), "[Interface]\r\nBroadcastAddress=127.255.255.255\r\n");
+  ManualClock clock;
+  ManualWallClock wall(46000, &clock);
+  std::ostringstream err;
+  Program program({home.path(), home.File("corvane"), "host"}, clock, wall, &err);
+  ASSERT_EQ(program.Startup(), 0);
+  EXPECT_TRUE(FileExists(home.File("Data")));
+  EXPECT_EQ(program.base_uid(), "AB.1234:00");
+  EXPECT_EQ(program.broadcast_address(), "127.255.255.255");
+  EXPECT_EQ(program.interface_address(), "Default");
+  EXPECT_EQ(program.settings().values().uid, "AB.1234:00");
+  EXPECT_TRUE(program.periodic_schedule().enabled);
+  EXPECT_EQ(program.periodic_schedule().interval_ms, 30000);
+
+  // Changes reach the disk at shutdown, sorted and with CR LF.
+  program.ini().SaveIniSetting("Vaux", "Background", "Navy", "Corvane.ini");
+  program.Shutdown();
+  // The zone table's 42 lines are saved with them.
+  const std::string ini = ReadFile(home.File("Config/Corvane.ini"));
+  EXPECT_EQ(ini.substr(0, 66),
+            "[VAUX]\r\nBackground=Navy\r\nPeriodicScriptInterval=90\r\nUID=AB123400\r\n");
+  EXPECT_NE(ini.find("Vaux_Aris_700_2A="), std::string::npos);
+}
+
+class ProgramProcessTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(ProgramProcessTest, SignalEndsTheProgramCleanly) {
+  TempDir home;
+  testing::WriteLoopbackXapConfig(home.File("home"));  // xAP stays on loopback
+  testing::Subprocess corvane;
+  ASSERT_TRUE(corvane.Start({"corvane", "--home", home.File("home")}, home.File("log")));
+  ASSERT_TRUE(testing::Eventually(
+      [&] { return corvane.Stderr().find("Corvane running") != std::string::npos; }));
+  EXPECT_TRUE(FileExists(home.File("home/Config/Corvane.ini")));
+  EXPECT_TRUE(FileExists(home.File("home/Data")));
+  EXPECT_EQ(ReadFile(home.File("home/Config/Corvane.ini")), "");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(corvane.Stop(GetParam(), 5s), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_NE(corvane.Stderr().find("Corvane stopped"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ProgramProcessTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+
+TEST(ProgramCommandLineTest, VersionHelpAndBadOptions) {
+  testing::TempDir dir;
+  testing::Subprocess p;
+  ASSERT_TRUE(p.Start({"corvane", "--version"}, dir.File("v")));
+  EXPECT_EQ(p.Wait(5s), 0);
+  EXPECT_EQ(p.Stdout().rfind("corvane ", 0), 0u);
+  ASSERT_TRUE(p.Start({"corvane", "--help"}, dir.File("h")));
+  EXPECT_EQ(p.Wait(5s), 0);
+  EXPECT_NE(p.Stdout().find("--home DIR"), std::string::npos);
+  ASSERT_TRUE(p.Start({"corvane", "--frobnicate"}, dir.File("b")));
+  EXPECT_EQ(p.Wait(5s), 2);
+  EXPECT_NE(p.Stderr().find("unknown option"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvane

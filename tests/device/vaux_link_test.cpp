@@ -1,0 +1,234 @@
+#include "device/vaux_link.h"
+
+#include "device/levels.h"
+#include "device/vaux_decode.h"
+#include "link_fixture.h"
+
+namespace corvane {
+namespace {
+
+using ::testing::ElementsAre;
+
+TEST_F(LinkTest, StartupAsksInOrderAndRecordsTakeTheControllersState) {
+  Open();
+  link_.ConfigurationAck();
+  BuildRecords();
+  link_.ApplyHeldPowerup();
+  link_.GetCurrentUPBStatus();
+  EXPECT_THAT(TakeSent(),
+              ElementsAre("VPFF3A0640", "VPFE010000", "VPFE040000", "VPFE510100", "VPFE510200",
+                          "VPFE510300", "VPFE510400", "VPFE510500", "VPFE510600", "VPFE520100",
+                          "VPFE520200", "VPFE520300", "VPFE520400", "VPFE520500", "VPFE520600"));
+  EXPECT_EQ(clock_.NowMs(), 1000);  // every reply came at once: no wait ran out
+  for (int zone = 1; zone <= 6; ++zone) {
+    const sim::SimZone& s = sim_.Zone(zone);
+    EXPECT_EQ(Value(RecordIndex(0, zone)), s.source);
+    EXPECT_EQ(Value(RecordIndex(1, zone)), s.status);
+    EXPECT_EQ(Value(RecordIndex(2, zone)),
+              DbToListPosition(CodeToDb(s.volume, VolumeTable()), VolumeTable()));
+    EXPECT_EQ(Value(RecordIndex(3, zone)),
+              DbToListPosition(CodeToDb(s.bass, BassTable()), BassTable()));
+    EXPECT_EQ(Value(RecordIndex(4, zone)),
+              DbToListPosition(CodeToDb(s.treble, TrebleTable()), TrebleTable()));
+    EXPECT_EQ(Value(RecordIndex(5, zone)),
+              DbToListPosition(CodeToDb(s.turn_on_mute, VolumeTable()), VolumeTable()));
+    EXPECT_EQ(Value(RecordIndex(6, zone)),
+              DbToListPosition(CodeToDb(s.turn_on_volume, VolumeTable()), VolumeTable()));
+  }
+  EXPECT_TRUE(
+      Logged("ConfigurationByteA, Echo_Errors=False, Ignore_Checksum=False, "
+             "Enable_Prompts=False, Info_Messages=True, Error_Messages=True"));
+  EXPECT_TRUE(
+      Logged("Vaux Zone Status Response: VX01013B040901=> Zone 1, Source=1, Status=On, "
+             "Volume=-2db, Bass=-6db, Treble=9db"));
+  EXPECT_TRUE(
+      Logged("Vaux Zone Powerup Response: VX33060614051F=> Zone 1, Mute=-58db, "
+             "Volume=-18db"));
+}
+
+TEST_F(LinkTest, CommandEncodingExamples) {
+  Open();
+  BuildRecords();
+  EXPECT_EQ(VauxLink::Checksum("3A06"), "40");
+  link_.GetZoneStatus(3);
+  link_.PowerupStatus(6);
+  EXPECT_THAT(TakeSent(), ElementsAre("VPFE520300", "VPFE510600"));
+
+  EXPECT_TRUE(link_.SourceToZoneRoute(2, 5));
+  EXPECT_THAT(TakeSent(), ElementsAre("VP21020105", "VPFE520200"));
+  EXPECT_EQ(Value(2), 5);
+
+  // 0 dB for zone 1: level code 60, read back as volume position 5.
+  EXPECT_TRUE(link_.AdjustVolumeToAbsoluteLevel(1, 0));
+  EXPECT_THAT(TakeSent(), ElementsAre("VP2101023C", "VPFE520100"));
+  EXPECT_EQ(Value(13), 5);
+
+  for (int kind : {3, 4, 5}) table_.ZoneRecordOf(kind, 1)->Value = 2;
+  link_.AdjustPowerupSettings(1, 61, 6);
+  EXPECT_THAT(TakeSent(), ElementsAre("VPX2110013D0B0A14053F000200;"));
+}
+
+TEST_F(LinkTest, RequestMapping) {
+  Open();
+  BuildRecords();
+  ZoneRecord volume = table_.Record(13);
+  // "Up" at the loudest level stays there (+6 dB = code 63).
+  volume->Value = 2;
+  link_.ControlVauxLink(volume, "0");
+  EXPECT_EQ(TakeSent().front(), "VP2101023F");
+  // "Down" at the last position stays there (-80 dB = code 27).
+  volume->Value = 38;
+  link_.ControlVauxLink(volume, "1");
+  EXPECT_EQ(TakeSent().front(), "VP2101021B");
+  // With a step of 3, "Down" from 0 dB (position 5) goes to -6 dB (code 57).
+  volume->Value = 5;
+  link_.ControlVauxLink(volume, "1");
+  EXPECT_EQ(TakeSent().front(), "VP21010239");
+  EXPECT_EQ(Value(13), 8);
+  // A requested position; halves round to even.
+  link_.ControlVauxLink(table_.Record(19), "6.5");  // zone 1 bass, position 6 = +3 dB
+  EXPECT_EQ(TakeSent().front(), "VP21010307");
+  // Status: Mute mutes, On unmutes, Toggle flips.
+  ZoneRecord status = table_.Record(7);
+  link_.ControlVauxLink(status, "2");
+  EXPECT_EQ(TakeSent().front(), "VP21012801");
+  EXPECT_EQ(Value(7), 2);
+  link_.ControlVauxLink(status, "0");
+  EXPECT_EQ(TakeSent().front(), "VP21011B01");
+  EXPECT_EQ(Value(7), 1);
+  link_.ControlVauxLink(status, "1");
+  EXPECT_EQ(TakeSent().front(), "VP21011B01");
+  link_.ControlVauxLink(status, "7");
+  EXPECT_TRUE(TakeSent().empty());
+  // Turn-on levels go through the power-up record and read it back.
+  link_.ControlVauxLink(table_.Record(37), "5");
+  EXPECT_THAT(TakeSent(), ElementsAre(::testing::StartsWith("VPX2110013C"), "VPFE510100"));
+  EXPECT_EQ(Value(37), 5);
+  // Text that is no number is reported; nothing is sent.
+  link_.ControlVauxLink(volume, "loud");
+  EXPECT_TRUE(TakeSent().empty());
+  EXPECT_TRUE(Logged("ControlVauxLink Line 0 'loud' is not a number"));
+
+  link_.CommandVaux(UPBStatus{table_.Record(42), 17});
+  EXPECT_EQ(Value(42), 17);
+  EXPECT_TRUE(TakeSent().empty());
+  EXPECT_TRUE(Logged("Commanding 2A to 17"));
+}
+
+TEST_F(LinkTest, SilentControllerEndsEveryWaitAfterTwoSeconds) {
+  Open();
+  BuildRecords();
+  sim_.options().silent = true;
+  const int64_t start = clock_.NowMs();
+  EXPECT_EQ(link_.GetZoneStatus(1), "");
+  EXPECT_EQ(clock_.NowMs() - start, 2000);
+  // A read-back command gives up after 3 x (2 + 2) seconds.
+  EXPECT_FALSE(link_.SourceToZoneRoute(1, 5));
+  EXPECT_EQ(clock_.NowMs() - start, 2000 + 12000);
+  EXPECT_EQ(TakeSent().size(), 1u + 6u);
+  EXPECT_TRUE(link_.LastResponse().empty());
+}
+
+TEST_F(LinkTest, AcceptedRequestWaitsAgainForItsDataWithoutResending) {
+  Open();
+  BuildRecords();
+  sim_.options().ack_requests = true;
+  EXPECT_EQ(link_.GetZoneStatus(3), "VX020335060703");
+  EXPECT_THAT(TakeSent(), ElementsAre("VPFE520300"));
+  EXPECT_EQ(Value(15), 12);  // -14 dB
+  // An error reply ends the wait at once, and a read-back command retries.
+  sim_.options().ack_requests = false;
+  const int64_t start = clock_.NowMs();
+  EXPECT_EQ(link_.VauxSend("VP21090101", "VI", "SourceToZoneRoute").substr(0, 4), "VE33");
+  EXPECT_EQ(clock_.NowMs(), start);
+  EXPECT_FALSE(link_.SourceToZoneRoute(1, 9));  // no input 9: VE31 three times
+  EXPECT_EQ(TakeSent().size(), 1u + 6u);
+}
+
+TEST_F(LinkTest, ReplyDecodingKeepsAndReports) {
+  link_.VauxReceive("VI80");
+  EXPECT_EQ(link_.LastResponse(), "VI80");
+  EXPECT_TRUE(Logged("Vaux Information: Command Accepted"));
+  link_.VauxReceive("VE33");  // not kept: a reply is already waiting
+  EXPECT_EQ(link_.LastResponse(), "VI80");
+  link_.VauxReceive("VX0101");  // always kept
+  EXPECT_EQ(link_.LastResponse(), "VX0101");
+  link_.VauxReceive("VE93");
+  link_.VauxReceive("VE55");
+  link_.VauxReceive("VI81");
+  link_.VauxReceive("VV00100A14010000");
+  link_.VauxReceive("VV00010B1C010000");
+  link_.VauxReceive("VV0099010000");
+  link_.VauxReceive("VV00400C0102");
+  link_.VauxReceive("garbage\x1b[2J");
+  EXPECT_TRUE(Logged("Vaux Error Report: Invalid Zone number (or Group) requested"));
+  EXPECT_TRUE(Logged("Vaux Error Report: Program download error (contact factory)"));
+  EXPECT_TRUE(Logged("Vaux Error Report: Unknown Error Code 55"));
+  EXPECT_TRUE(Logged("Command Aborted (an ABORT character was received \u2014 buffer flushed)"));
+  EXPECT_TRUE(
+      Logged("Vaux Event: VV00100A14010000> Status=Invalid X-10 Function \u2014 Not "
+             "Performed, Source=10, Zone=1, Function=X10 ON"));
+  EXPECT_TRUE(Logged("Source=11, Zone=1, Function=Security DISARM"));
+  EXPECT_TRUE(Logged("Status=System Boot (dd = Ctrl Model"));
+  EXPECT_TRUE(
+      Logged("Status=A/V Route was performed, Source=12, Zone=2, Function=Unknown "
+             "Function"));
+  EXPECT_TRUE(Logged("Receiving Status garbage?[2J"));  // no escape reaches a terminal
+
+  EXPECT_EQ(ParseZoneStatus("VX0503").status, 2);        // larger than 2 counts as Mute
+  EXPECT_EQ(ParseZoneStatus("VX0503").volume_code, -1);  // a missing field reads -1
+  EXPECT_EQ(EventFunctionText(10, 20), "X10 ON");
+  EXPECT_EQ(InformationText("77"), "Vaux Information Unknown 77");
+
+  // Without DebugLog the reply is still kept but nothing is reported.
+  settings_.debug_log = false;
+  err_.str("");
+  link_.VauxReceive("VS12");
+  EXPECT_EQ(link_.LastResponse(), "VS12");
+  EXPECT_EQ(err_.str(), "");
+}
+
+TEST_F(LinkTest, ZoneStatusUpdateChangesOnlyWhatDiffers) {
+  struct Counter : ZoneChangeObserver {
+    std::vector<int> seen;
+    void NotifyUPBState(const ZoneRecord& r) override { seen.push_back(r->UIDindex); }
+  } counter;
+  table_.SetObserver(&counter);
+  BuildRecords();
+  table_.Record(22)->Value = 7;  // bass already 0 dB
+  link_.ZoneStatusUpdate(4, 3, 1, CodeToDb(54, VolumeTable()), 0, 0);
+  EXPECT_EQ(Value(4), 3);
+  EXPECT_EQ(Value(10), 1);
+  EXPECT_EQ(Value(16), 11);
+  EXPECT_EQ(Value(22), 7);
+  EXPECT_EQ(Value(28), 6);
+  EXPECT_EQ(counter.seen, (std::vector<int>{4, 10, 16, 28}));
+  EXPECT_EQ(table_.Record(28)->Sequence, 4);
+  // A zone outside 1..6 would name other zones' records: ignored.
+  link_.ZoneStatusUpdate(7, 0, 0, 0, 0, 0);
+  EXPECT_EQ(Value(7), 0);
+  EXPECT_EQ(counter.seen.size(), 4u);
+  // Power-up replies before the records exist are held until they do.
+  DeviceTable empty(ini_, log_, wall_, settings_);
+  VauxLink early(loop_, log_, settings_, empty, port_, echo_);
+  early.PowerupUpdate(2, -58, -18);
+  empty.ReadLastChange();
+  EXPECT_EQ(empty.Record(32)->Value, 0);
+  early.ApplyHeldPowerup();
+  EXPECT_EQ(empty.Record(32)->Value, DbToListPosition(-58, VolumeTable()));
+  EXPECT_EQ(empty.Record(38)->Value, DbToListPosition(-18, VolumeTable()));
+}
+
+TEST_F(LinkTest, StaleLineIsNoReplyToTheNextCommand) {
+  Open();
+  BuildRecords();
+  sim_.options().events = true;
+  // The route's VV event arrives after its VI80 and is stored while nothing
+  // waits; the status request that follows must still wait for its VX.
+  EXPECT_TRUE(link_.SourceToZoneRoute(1, 4));
+  EXPECT_EQ(Value(1), 4);
+  EXPECT_THAT(TakeSent(), ElementsAre("VP21010104", "VPFE520100"));
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,148 @@
+// The real corvane against the real vaux-sim, over TCP and over a
+// pseudo-terminal, on loopback.
+#include <gmock/gmock.h>
+
+#include "config/ini_cache.h"
+#include "core/event_log.h"
+#include "core/settings.h"
+#include "device/levels.h"
+#include "device/vaux_link.h"
+#include "device/vaux_port.h"
+#include "devicetable/device_table.h"
+#include "platform/clock.h"
+#include "platform/event_loop.h"
+#include "platform/serial_port.h"
+#include "platform/tcp_client.h"
+#include "sim_harness.h"
+#include "simulator.h"
+#include "ui/echo_window.h"
+
+namespace corvane::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+const std::vector<std::string> kStartupCommands = {
+    "VPFF3A0640", "VPFE010000", "VPFE040000", "VPFE510100", "VPFE510200",
+    "VPFE510300", "VPFE510400", "VPFE510500", "VPFE510600", "VPFE520100",
+    "VPFE520200", "VPFE520300", "VPFE520400", "VPFE520500", "VPFE520600"};
+
+// What each of the 42 records holds for the simulator's starting state.
+int ExpectedValue(int n) {
+  const sim::VauxSimulator sim;
+  const int zone = ZoneOfRecord(n);
+  const int kind = (n - 1) / 6;
+  const sim::SimZone& z = sim.Zone(zone);
+  switch (kind) {
+    case 0:
+      return z.source;
+    case 1:
+      return z.status;
+    case 2:
+      return DbToListPosition(CodeToDb(z.volume, VolumeTable()), VolumeTable());
+    case 3:
+      return DbToListPosition(CodeToDb(z.bass, BassTable()), BassTable());
+    case 4:
+      return DbToListPosition(CodeToDb(z.treble, TrebleTable()), TrebleTable());
+    case 5:
+      return DbToListPosition(CodeToDb(z.turn_on_mute, VolumeTable()), VolumeTable());
+    default:
+      return DbToListPosition(CodeToDb(z.turn_on_volume, VolumeTable()), VolumeTable());
+  }
+}
+
+void StartupTakesTheControllersState(const std::vector<std::string>& sim_args, bool tcp) {
+  TempDir dir;
+  Sim sim;
+  ASSERT_TRUE(sim.Start(dir, sim_args)) << sim.process.Stderr();
+  WriteSettings(dir, sim.address, tcp ? "127.0.0.1" : "");
+  Subprocess corvane;
+  ASSERT_TRUE(StartCorvane(corvane, dir)) << corvane.Stderr();
+  EXPECT_EQ(sim.Commands(), kStartupCommands);
+  EXPECT_THAT(corvane.Stderr(), HasSubstr("Vaux Aris 700 Comm Port " + sim.address + " Opened"));
+  EXPECT_THAT(corvane.Stderr(), HasSubstr("Vaux Zone Status Response: VX00062C090406=> Zone 6"));
+  EXPECT_EQ(corvane.Stop(SIGTERM), 0);
+  const std::string ini = ReadFile(dir.File("Config/Corvane.ini"));
+  for (int n = 1; n <= 42; ++n) EXPECT_EQ(SavedValue(ini, n), ExpectedValue(n)) << "record " << n;
+}
+
+TEST(VauxSimIntegrationTest, StartupOverTcp) {
+  StartupTakesTheControllersState({"--tcp", "0"}, true);
+}
+
+TEST(VauxSimIntegrationTest, StartupOverPseudoTerminalWithSplitReplies) {
+  // The simulator answers requests with VI80 first and sends VX on a line
+  // of its own: the program still waits for and joins the data.
+  StartupTakesTheControllersState({"--pty", "--ack", "--split-vx"}, false);
+}
+
+TEST(VauxSimIntegrationTest, DroppedTcpLinkIsOpenedAgain) {
+  TempDir dir;
+  Sim sim;
+  ASSERT_TRUE(sim.Start(dir, {"--tcp", "0", "--fault", "drop", "--drop-after", "3"}));
+  WriteSettings(dir, sim.address, "127.0.0.1");
+  Subprocess corvane;
+  ASSERT_TRUE(StartCorvane(corvane, dir)) << corvane.Stderr();
+  const std::string out = sim.process.Stdout();
+  EXPECT_THAT(out, HasSubstr("dropping the connection"));
+  const size_t second = out.find("connected", out.find("disconnected") + 12);
+  ASSERT_NE(second, std::string::npos) << out;
+  EXPECT_THAT(out.substr(second), HasSubstr("<- VPFE520600"));  // the poll ran on the new link
+  // Seen as the peer's close, or as a reset when a command went out first.
+  EXPECT_THAT(corvane.Stderr(), ::testing::AnyOf(HasSubstr("Vaux IP Connection Closed 8"),
+                                                 HasSubstr("Vaux Winsock1_Error at State 9")));
+  EXPECT_EQ(corvane.Stop(SIGTERM), 0);
+  // Two connections in all: the closing program does not open a third.
+  const std::string all = sim.process.Stdout();
+  size_t connects = 0;
+  for (size_t at = 0; (at = all.find("\nconnected\n", at)) != std::string::npos; ++at) ++connects;
+  EXPECT_EQ(connects, 2u) << all;
+}
+
+TEST(VauxSimIntegrationTest, SilentControllerStartupCompletesAndTheProgramStaysUp) {
+  TempDir dir;
+  Sim sim;
+  ASSERT_TRUE(sim.Start(dir, {"--tcp", "0", "--fault", "silent"}));
+  WriteSettings(dir, sim.address, "127.0.0.1");
+  Subprocess corvane;
+  // 15 commands, each given up after 2 seconds.
+  ASSERT_TRUE(StartCorvane(corvane, dir, std::chrono::seconds(45))) << corvane.Stderr();
+  EXPECT_EQ(sim.Commands(), kStartupCommands);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(corvane.Running());
+  EXPECT_EQ(corvane.Stop(SIGTERM), 0);
+}
+
+// The controller link of the program, in this process, over a real socket.
+TEST(VauxSimIntegrationTest, VolumeRequestSendsTheLevelAndReadsTheZoneBack) {
+  TempDir dir;
+  Sim sim;
+  ASSERT_TRUE(sim.Start(dir, {"--tcp", "0"}));
+  SteadyClock clock;
+  SystemWallClock wall;
+  EventLoop loop(clock);
+  std::ostringstream err;
+  EventLog log(wall, &err);
+  IniCache ini(dir.path(), log);
+  Settings settings;
+  settings.upb_comm_port = sim.address;
+  settings.serial_ip = "127.0.0.1";
+  DeviceTable table(ini, log, wall, settings);
+  EchoWindow echo(wall, log);
+  PosixSerialPort serial(loop);
+  PosixTcpClient tcp(loop);
+  VauxPort port(loop, log, settings, echo, serial, tcp);
+  VauxLink link(loop, log, settings, table, port, echo);
+  port.SetLineHandler([&](const std::string& line) { link.VauxReceive(line); });
+  ASSERT_TRUE(port.InitCommPort(sim.address)) << err.str();
+  table.ReadLastChange();
+  // Position 5 of the volume list is 0 dB.
+  link.ControlVauxLink(table.Record(13), "5");
+  EXPECT_THAT(sim.Commands(), ElementsAre("VP2101023C", "VPFE520100"));
+  EXPECT_EQ(table.Record(13)->Value, 5);
+  EXPECT_THAT(sim.process.Stdout(), HasSubstr("-> VX01013C040901"));
+}
+
+}  // namespace
+}  // namespace corvane::testing

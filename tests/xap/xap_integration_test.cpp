@@ -1,0 +1,170 @@
+// The real corvane and xap-hub programs on loopback. Each test first moves
+// into a network namespace of its own when the system allows it, so the
+// fixed ports it occupies are not shared with other tests.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <regex>
+
+#include "support/loopback.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace corvane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Eventually;
+using testing::ReadFile;
+using testing::Subprocess;
+using testing::TempDir;
+using testing::TestUdpSocket;
+
+constexpr uint16_t kXapPort = 3639;
+
+class XapIntegrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::EnterPrivateNetwork()) {
+      std::fprintf(stderr, "note: no private network namespace; using the shared loopback\n");
+    }
+  }
+  bool StartCorvane(Subprocess& p, const std::string& broadcast) {
+    testing::WriteLoopbackXapConfig(home.File("home"), broadcast);
+    return p.Start({"corvane", "--home", home.File("home")}, home.File("corvane"));
+  }
+  // Reads datagrams until one satisfies `want`; others are skipped.
+  template <typename F>
+  std::string ReceiveUntil(TestUdpSocket& s, F want) {
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < end) {
+      auto d = s.Receive(200ms);
+      if (d && want(d->data)) return d->data;
+    }
+    return "";
+  }
+
+  TempDir home;
+};
+
+// The first free port from `first` on, as a bind on 127.0.0.1 finds it now.
+int FirstFreePort(int first) {
+  for (int p = first; p < 32968; ++p) {
+    TestUdpSocket probe;
+    if (probe.Bind("127.0.0.1", static_cast<uint16_t>(p), false) == 0) return p;
+  }
+  return -1;
+}
+
+TEST_F(XapIntegrationTest, StartupSendsHeartbeatPortEventAndTimeQuery) {
+  for (const std::string broadcast : {"127.0.0.1", "127.255.255.255"}) {
+    SCOPED_TRACE(broadcast);
+    TestUdpSocket listener;
+    ASSERT_EQ(listener.Bind(broadcast, kXapPort), 0);
+    Subprocess corvane;
+    ASSERT_TRUE(StartCorvane(corvane, broadcast));
+
+    auto hb = listener.Receive(10s);
+    ASSERT_TRUE(hb);
+    std::smatch m;
+    const std::regex heartbeat(
+        "xap-hbeat\n\\{\nv=13\nhop=1\nuid=FF\\.0022:00\nclass=xap-hbeat\\.alive\n"
+        "source=zyn\\.Vaux\\.[^\n]+\ninterval=600\nport=(\\d+)\n\\}\n");
+    ASSERT_TRUE(std::regex_match(hb->data, m, heartbeat)) << hb->data;
+    const int port = std::stoi(m[1]);
+    EXPECT_GE(port, 32768);
+    EXPECT_LE(port, 32967);
+
+    auto event = listener.Receive(5s);
+    ASSERT_TRUE(event);
+    EXPECT_NE(event->data.find("\nclass=Homeseer.Event\n"), std::string::npos);
+    EXPECT_NE(event->data.find("}\nEvent.Log\n{\nTime="), std::string::npos);
+    EXPECT_NE(
+        event->data.find("\nType=Corvane\nData=Using xAP port " + std::to_string(port) + "\n}\n"),
+        std::string::npos)
+        << event->data;
+    auto query = listener.Receive(5s);
+    ASSERT_TRUE(query);
+    EXPECT_NE(query->data.find("\nclass=time.query\n"), std::string::npos);
+    EXPECT_EQ(query->data.substr(query->data.find("}\n") + 2), "time.query\n{\nid=*\n}\n");
+    // All three leave through the same socket.
+    EXPECT_EQ(event->from_port, hb->from_port);
+    EXPECT_EQ(query->from_port, hb->from_port);
+    EXPECT_EQ(corvane.Stop(SIGTERM), 0);
+  }
+}
+
+TEST_F(XapIntegrationTest, TakenFirstPortMovesTheAnnouncementToTheNext) {
+  TestUdpSocket listener;
+  ASSERT_EQ(listener.Bind("127.0.0.1", kXapPort), 0);
+  TestUdpSocket squatter;
+  squatter.Bind("127.0.0.1", 32768, false);  // fails only when someone else has it
+  const int expected = FirstFreePort(32769);
+  Subprocess corvane;
+  ASSERT_TRUE(StartCorvane(corvane, "127.0.0.1"));
+  std::string hb =
+      ReceiveUntil(listener, [](const std::string& d) { return d.rfind("xap-hbeat\n", 0) == 0; });
+  EXPECT_NE(hb.find("\nport=" + std::to_string(expected) + "\n}\n"), std::string::npos) << hb;
+  EXPECT_EQ(corvane.Stop(SIGTERM), 0);
+}
+
+TEST_F(XapIntegrationTest, NoFreePortWritesTheErrorLogAndEnds) {
+  std::vector<std::unique_ptr<TestUdpSocket>> taken;
+  for (int p = 32768; p <= 32967; ++p) {
+    taken.push_back(std::make_unique<TestUdpSocket>());
+    taken.back()->Bind("127.0.0.1", static_cast<uint16_t>(p), false);
+  }
+  Subprocess corvane;
+  ASSERT_TRUE(StartCorvane(corvane, "127.0.0.1"));
+  const int rc = corvane.Wait(10s);
+  EXPECT_NE(rc, 0);
+  EXPECT_NE(rc, -1) << "still running";
+  EXPECT_NE(ReadFile(home.File("home/Data/Corvane.txt")).find("xAP Init Error -1 occurred"),
+            std::string::npos);
+  EXPECT_EQ(corvane.Stderr().find("Corvane running"), std::string::npos);
+}
+
+TEST_F(XapIntegrationTest, HubRelaysBetweenClientsAndToCorvane) {
+  Subprocess hub;
+  ASSERT_TRUE(hub.Start({"xap-hub", "--bind", "127.0.0.1", "--verbose"}, home.File("hub")));
+  ASSERT_TRUE(Eventually([&] { return hub.Stdout().find("listening") != std::string::npos; }));
+
+  TestUdpSocket a, b;
+  ASSERT_EQ(a.Bind("127.0.0.1", 0, false), 0);
+  ASSERT_EQ(b.Bind("127.0.0.1", 0, false), 0);
+  auto heartbeat = [](const char* name, uint16_t port) {
+    return std::string("xap-hbeat\n{\nv=13\nhop=1\nuid=FF.ABCD:00\nclass=xap-hbeat.alive\n") +
+           "source=test.client." + name + "\ninterval=60\nport=" + std::to_string(port) + "\n}\n";
+  };
+  ASSERT_TRUE(a.SendTo(heartbeat("a", a.port()), "127.0.0.1", kXapPort));
+  ASSERT_TRUE(b.SendTo(heartbeat("b", b.port()), "127.0.0.1", kXapPort));
+  ASSERT_TRUE(Eventually([&] { return hub.Stdout().find("test.client.b") != std::string::npos; }));
+
+  const std::string hello =
+      "xap-header\n{\nv=13\nhop=1\nuid=FF.ABCD:00\nclass=test.hello\nsource=test.client.a\n}\n"
+      "hello\n{\ntext=hi\n}\n";
+  ASSERT_TRUE(a.SendTo(hello, "127.0.0.1", kXapPort));
+  auto at_b = b.Receive(5s);
+  ASSERT_TRUE(at_b);
+  EXPECT_EQ(at_b->data, hello);
+  EXPECT_EQ(at_b->from_port, kXapPort);
+  auto at_a = a.Receive(5s);  // the sender gets it too
+  ASSERT_TRUE(at_a);
+  EXPECT_EQ(at_a->data, hello);
+
+  // Corvane announces itself to the hub, which relays its messages to the
+  // clients (and to corvane).
+  Subprocess corvane;
+  ASSERT_TRUE(StartCorvane(corvane, "127.0.0.1"));
+  std::string query = ReceiveUntil(
+      b, [](const std::string& d) { return d.find("\nclass=time.query\n") != std::string::npos; });
+  EXPECT_NE(query.find("\nsource=zyn.Vaux."), std::string::npos);
+  EXPECT_NE(hub.Stdout().find("client zyn.Vaux."), std::string::npos);
+  EXPECT_NE(hub.Stdout().find("time.query"), std::string::npos);
+  EXPECT_EQ(corvane.Stop(SIGTERM), 0);
+  EXPECT_EQ(hub.Stop(SIGTERM), 0);
+}
+
+}  // namespace
+}  // namespace corvane

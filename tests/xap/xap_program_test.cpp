@@ -1,0 +1,119 @@
+// The xAP steps of start-up and the drain of received messages, on an
+// in-memory network and virtual time.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "core/program.h"
+#include "platform/fake_udp.h"
+#include "support/temp_dir.h"
+
+namespace corvane {
+namespace {
+
+using ::corvane::testing::TempDir;
+using ::corvane::testing::WriteFile;
+
+class XapProgramTest : public ::testing::Test {
+ protected:
+  XapProgramTest() {
+    WriteFile(home.File("Config/zynXap.ini"), "[Interface]\nBroadcastAddress=127.0.0.1\n");
+    program = std::make_unique<Program>(ProgramPaths{home.path(), home.File("corvane"), "HOST"},
+                                        clock, wall, &err, [this](EventLoop& loop) {
+                                          auto n = std::make_unique<FakeUdpNetwork>(loop);
+                                          net = n.get();
+                                          return n;
+                                        });
+  }
+  std::vector<std::string> Sent() {
+    std::vector<std::string> out;
+    for (const auto& d : net->SentTo(3639)) out.push_back(d.data);
+    return out;
+  }
+
+  TempDir home;
+  ManualClock clock;
+  ManualWallClock wall{46000.5, &clock};  // 12/9/2025 12:00:00 PM
+  std::ostringstream err;
+  FakeUdpNetwork* net = nullptr;
+  std::unique_ptr<Program> program;
+};
+
+TEST_F(XapProgramTest, StartupSendsHeartbeatThenPortEventThenTimeQuery) {
+  auto early = net->OpenUdp();  // another program on the first port
+  ASSERT_EQ(early->Bind("127.0.0.1", 32768), 0);
+  ASSERT_EQ(program->Startup(), 0);
+  EXPECT_TRUE(program->xap_ready());
+  // The first three; the controller's start-up events follow them.
+  const auto sent = Sent();
+  ASSERT_GE(sent.size(), 3u);
+  EXPECT_EQ(sent[0],
+            "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.0022:00\nclass=xap-hbeat.alive\n"
+            "source=zyn.Vaux.HOST\ninterval=600\nport=32769\n}\n");
+  EXPECT_EQ(sent[1],
+            "xap-header\n{\nv=13\nhop=1\nuid=FF.0022:00\nclass=Homeseer.Event\n"
+            "source=zyn.Vaux.HOST\n}\nEvent.Log\n{\nTime=12/9/2025 12:00:00 PM\nType=Corvane\n"
+            "Data=Using xAP port 32769\n}\n");
+  EXPECT_EQ(sent[2],
+            "xap-header\n{\nv=13\nhop=1\nuid=FF.0022:00\nclass=time.query\n"
+            "source=zyn.Vaux.HOST\n}\ntime.query\n{\nid=*\n}\n");
+
+  // Events from now on go out at once, with the base UID from the settings.
+  program->log().LogEvent("Corvane", "later");
+  EXPECT_NE(Sent().back().find("Data=later\n"), std::string::npos);
+  program->Shutdown();
+}
+
+// A handler that waits on the loop while handling its first message, as the
+// controller command path does; datagrams arriving meanwhile must be taken
+// by the running drain, never by a nested one.
+class WaitingHandler : public XapMessageHandler {
+ public:
+  WaitingHandler(Program& p, UdpSocket& peer, uint16_t port) : p_(p), peer_(peer), port_(port) {}
+  void Readmessage(const std::string& text) override {
+    ++depth;
+    max_depth = std::max(max_depth, depth);
+    got.push_back(text);
+    if (got.size() == 1) {
+      peer_.SendTo("xap-header\nsecond\n", "127.0.0.1", port_);
+      p_.loop().WaitMs(500);
+    }
+    if (text == "xap-header\nthrows\n") {
+      --depth;
+      throw std::runtime_error("bad message");
+    }
+    --depth;
+  }
+  std::vector<std::string> got;
+  int depth = 0, max_depth = 0;
+
+ private:
+  Program& p_;
+  UdpSocket& peer_;
+  uint16_t port_;
+};
+
+TEST_F(XapProgramTest, OnMessageDrainsEverythingWithoutNesting) {
+  ASSERT_EQ(program->Startup(), 0);
+  const auto port = static_cast<uint16_t>(program->xap().port());
+  auto peer = net->OpenUdp();
+  WaitingHandler handler(*program, *peer, port);
+  program->SetMessageHandler(&handler);
+  peer->SendTo("xap-header\nfirst\n", "127.0.0.1", port);
+  peer->SendTo("xap-header\nthrows\n", "127.0.0.1", port);
+  peer->SendTo("xap-header\nthird\n", "127.0.0.1", port);
+  program->loop().WaitMs(2000);
+  EXPECT_EQ(handler.got, (std::vector<std::string>{"xap-header\nfirst\n", "xap-header\nthrows\n",
+                                                   "xap-header\nthird\n", "xap-header\nsecond\n"}));
+  EXPECT_EQ(handler.max_depth, 1);
+  EXPECT_NE(err.str().find("Readmessage Line 0 bad message"), std::string::npos);
+
+  program->SetMessageHandler(nullptr);
+  peer->SendTo("xap-header\nignored\n", "127.0.0.1", port);
+  program->loop().WaitMs(100);
+  EXPECT_EQ(handler.got.size(), 4u);
+  EXPECT_EQ(program->xap().ReceiveQueueSize(), 0u);
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,231 @@
+#include "xap/xap_transport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "core/event_log.h"
+#include "platform/clock.h"
+#include "platform/fake_udp.h"
+#include "xap/xap_sender.h"
+
+namespace corvane {
+namespace {
+
+constexpr char kHeartbeat60[] =
+    "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.0022:00\nclass=xap-hbeat.alive\nsource=zyn.Vaux.HOST\n"
+    "interval=600\nport=32769\n}\n";
+
+class Receiver : public XapCallback {
+ public:
+  explicit Receiver(XapTransport& xap) : xap_(xap) {}
+  void onMessage() override {
+    ++calls;
+    for (std::string m = xap_.GetMessage(); !m.empty(); m = xap_.GetMessage()) got.push_back(m);
+  }
+  int calls = 0;
+  std::vector<std::string> got;
+
+ private:
+  XapTransport& xap_;
+};
+
+class XapTransportTest : public ::testing::Test {
+ protected:
+  XapTransportTest() {
+    xap.SetXapSource("zyn.Vaux.HOST");
+    xap.SetXapUID("FF.0022:00");
+    xap.SetBroadcastAddress("127.255.255.255");
+    log.SetDebugEnabled([] { return true; });
+    log.SetXapSender([this](std::string_view items) { events.emplace_back(items); });
+  }
+  // Another program holding 127.0.0.1:port.
+  void Occupy(uint16_t port) {
+    occupied.push_back(net.OpenUdp());
+    ASSERT_EQ(occupied.back()->Bind("127.0.0.1", port), 0);
+  }
+  std::vector<std::string> SentTexts() {
+    std::vector<std::string> out;
+    for (const auto& d : net.SentTo(3639)) out.push_back(d.data);
+    return out;
+  }
+
+  ManualClock clock;
+  EventLoop loop{clock};
+  ManualWallClock wall{46000.0};
+  EventLog log{wall, nullptr};
+  FakeUdpNetwork net{loop};
+  XapTransport xap{loop, net, log};
+  std::vector<std::unique_ptr<UdpSocket>> occupied;
+  std::vector<std::string> events;
+};
+
+TEST_F(XapTransportTest, TakesTheFirstFreePortAndAnnouncesItInTheHeartbeat) {
+  Occupy(32768);
+  ASSERT_EQ(xap.Init(), 32769);
+  xap.SendHeartbeat(60);
+  ASSERT_EQ(SentTexts(), std::vector<std::string>{kHeartbeat60});
+  EXPECT_EQ(net.sent().back().to.address, "127.255.255.255");
+  EXPECT_EQ(xap.HBeatTimer().Interval(), 60000);
+  EXPECT_TRUE(xap.HBeatTimer().Enabled());
+
+  // The interval is clamped to 0 or 5..60 and written ten times over.
+  const std::pair<int, const char*> clamps[] = {
+      {3, "interval=50\n"}, {100, "interval=600\n"}, {-4, "interval=00\n"}, {0, "interval=00\n"}};
+  for (const auto& [n, line] : clamps) {
+    xap.SendHeartbeat(n);
+    EXPECT_NE(SentTexts().back().find(line), std::string::npos) << n;
+  }
+  EXPECT_FALSE(xap.HBeatTimer().Enabled());
+}
+
+TEST_F(XapTransportTest, NoFreePortOrAnUnbindableSenderIsAFailure) {
+  for (int p = 32768; p <= 32967; ++p) Occupy(static_cast<uint16_t>(p));
+  EXPECT_EQ(xap.Init(), -1);
+
+  occupied.clear();
+  net.SetHostAddresses({"192.0.2.7"});
+  net.FailBinds("192.0.2.7", EADDRNOTAVAIL);
+  EXPECT_EQ(xap.Init(), -EADDRNOTAVAIL);
+  EXPECT_THROW(xap.SendHeartbeat(60), std::runtime_error);  // no heartbeat tail, no sender
+}
+
+TEST_F(XapTransportTest, SenderAddressFollowsTheHostAddressOrFallsBackToAny) {
+  // A loopback host address: the sender takes any address and a system port.
+  ASSERT_EQ(xap.Init(), 32768);
+  EXPECT_EQ(xap.SendEndpoint().address, "0.0.0.0");
+  EXPECT_NE(xap.SendEndpoint().port, 32768);
+
+  // A LAN address picked by the interface pattern keeps the same port.
+  net.SetHostAddresses({"192.0.2.7", "198.51.100.9"});
+  xap.SetInterfaceAddress("198.51.100.255");
+  ASSERT_EQ(xap.Init(), 32768);
+  EXPECT_EQ(xap.local_address(), "198.51.100.9");
+  EXPECT_EQ(xap.SendEndpoint().address, "198.51.100.9");
+  EXPECT_EQ(xap.SendEndpoint().port, 32768);
+
+  // That port already in use there: any address again.
+  xap.Unload();
+  auto other = net.OpenUdp();
+  ASSERT_EQ(other->Bind("198.51.100.9", 32768), 0);
+  ASSERT_EQ(xap.Init(), 32768);
+  EXPECT_EQ(xap.SendEndpoint().address, "0.0.0.0");
+
+  xap.SetInterfaceAddress("Default");
+  EXPECT_EQ(xap.GetIP(), "192.0.2.7");
+  net.SetHostAddresses({});
+  EXPECT_EQ(xap.GetIP(), "");
+}
+
+TEST_F(XapTransportTest, SendAddressAndInterfacePatterns) {
+  xap.SetBroadcastAddress("DEFAULT");
+  ASSERT_GT(xap.Init(), 0);
+  EXPECT_EQ(xap.send_address(), "255.255.255.255");
+  xap.SendHeartbeat(60);  // broadcasts need SO_BROADCAST: the fake refuses them without
+  EXPECT_EQ(net.sent().back().to.address, "255.255.255.255");
+
+  EXPECT_TRUE(XapTransport::MatchesInterface("192.168.1.255", "192.168.1.20"));
+  EXPECT_TRUE(XapTransport::MatchesInterface("255.255.255.255", "10.0.0.1"));
+  EXPECT_FALSE(XapTransport::MatchesInterface("192.168.1.255", "192.168.2.20"));
+  EXPECT_FALSE(XapTransport::MatchesInterface("Default", "192.168.1.20"));
+  EXPECT_FALSE(XapTransport::MatchesInterface("192.168.1", "192.168.1.20"));
+  EXPECT_TRUE(XapTransport::MatchesInterface("x.y.z.w", "0.0.0.0"));
+  EXPECT_FALSE(XapTransport::MatchesInterface("1e20.0.0.0", "1.0.0.0"));
+}
+
+TEST_F(XapTransportTest, HeartbeatRepeatsEveryTenthTick) {
+  ASSERT_GT(xap.Init(), 0);
+  xap.SendHeartbeat(60);
+  loop.WaitMs(599'000);
+  EXPECT_EQ(SentTexts().size(), 1u);
+  loop.WaitMs(2'000);
+  ASSERT_EQ(SentTexts().size(), 2u);
+  EXPECT_EQ(SentTexts()[1], SentTexts()[0]);
+  loop.WaitMs(600'000);
+  EXPECT_EQ(SentTexts().size(), 3u);
+}
+
+TEST_F(XapTransportTest, SendXapBuildsOneSectionFromTheItemList) {
+  ASSERT_GT(xap.Init(), 0);
+  using namespace std::string_literals;
+  EXPECT_EQ(xap.SendXap("", "c.d", "Sec",
+                        "a\x01"
+                        "1\0junk\0b\x01x\x01y"s,
+                        "Zone1", "FF.0022:05"),
+            "");
+  EXPECT_EQ(SentTexts().back(),
+            "xap-header\n{\nv=13\nhop=1\nuid=FF.0022:05\nclass=c.d\nsource=zyn.Vaux.HOST:Zone1\n"
+            "}\nSec\n{\na=1\nb=x\x01y\n}\n");
+  xap.SendXap("acme.x.y", "c.d", "s", "", "", "", "sub");
+  EXPECT_NE(SentTexts().back().find("uid=FF.0022:00\n"), std::string::npos);
+  EXPECT_NE(SentTexts().back().find("\ntarget=acme.x.y:sub\n}\ns\n{\n}\n"), std::string::npos);
+
+  net.FailSends(ENETUNREACH);
+  EXPECT_EQ(xap.SendXap("", "c.d", "s", ""), "0 " + ErrorText(ENETUNREACH));
+  EXPECT_THROW(xap.SendRawXap("x"), std::runtime_error);
+}
+
+TEST_F(XapTransportTest, ReceivesMessagesDropsHeartbeatsAndCallsBackAfter50Ms) {
+  Receiver receiver(xap);
+  xap.RegisterNewMessageCallback(&receiver);
+  const int32_t port = xap.Init();
+  auto peer = net.OpenUdp();
+  peer->SendTo("xap-hbeat\n{\n}\n", "127.0.0.1", static_cast<uint16_t>(port));
+  peer->SendTo("XAP-HEADER\n{\n}\n", "127.0.0.1", static_cast<uint16_t>(port));
+  peer->SendTo("xap-header\n2\n", "127.0.0.1", static_cast<uint16_t>(port));
+  peer->SendTo("junk", "127.0.0.1", static_cast<uint16_t>(port));
+  const int64_t start = clock.NowMs();
+  loop.Pump();
+  EXPECT_EQ(xap.ReceiveQueueSize(), 2u);
+  loop.PumpUntil([&] { return receiver.calls > 0; }, start + 1000);
+  EXPECT_EQ(clock.NowMs() - start, 50);
+  EXPECT_EQ(receiver.got, (std::vector<std::string>{"XAP-HEADER\n{\n}\n", "xap-header\n2\n"}));
+  EXPECT_FALSE(xap.ReceiveTimer().Enabled());
+  EXPECT_EQ(xap.GetMessage(), "");
+
+  xap.SetFilterHeartbeats(false);
+  peer->SendTo("xap-hbeat\n{\n}\n", "127.0.0.1", static_cast<uint16_t>(port));
+  loop.WaitMs(100);
+  EXPECT_EQ(receiver.got.back(), "xap-hbeat\n{\n}\n");
+}
+
+TEST_F(XapTransportTest, ReceiveQueueIsCappedDroppingTheOldest) {
+  ASSERT_GT(xap.Init(), 0);
+  const size_t extra = 5;
+  for (size_t i = 0; i < XapTransport::kReceiveQueueLimit + extra; ++i) {
+    xap.ProcessReceivedMessage("xap-header " + std::to_string(i));
+  }
+  EXPECT_EQ(xap.ReceiveQueueSize(), XapTransport::kReceiveQueueLimit);
+  EXPECT_EQ(xap.DroppedCount(), extra);
+  EXPECT_EQ(xap.GetMessage(), "xap-header " + std::to_string(extra));
+  ASSERT_EQ(events.size(), 1u);  // one report while the flood lasts
+  EXPECT_NE(events[0].find("receive queue full"), std::string::npos);
+  while (!xap.GetMessage().empty()) {
+  }
+  ASSERT_EQ(events.size(), 2u);  // and one with the count once drained
+  EXPECT_NE(events[1].find("5 datagrams dropped"), std::string::npos);
+}
+
+TEST_F(XapTransportTest, OutboxHoldsMessagesUntilReadyAndWorksOutUIDs) {
+  ASSERT_GT(xap.Init(), 0);
+  XapOutbox outbox(xap, log);
+  outbox.SetBaseUID("FF.0022:00");
+  outbox.SendXap("", "first.class", "s",
+                 "a\x01"
+                 "1");
+  outbox.SendXap("", "second.class", "s", "", "", "05");
+  EXPECT_TRUE(SentTexts().empty());
+  EXPECT_EQ(outbox.PendingCount(), 2u);
+  outbox.SetReady(true);
+  outbox.SendXap("", "third.class", "s", "", "", "AB.CDEF:12");
+  const auto sent = SentTexts();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_NE(sent[0].find("uid=FF.0022:00\nclass=first.class"), std::string::npos);
+  EXPECT_NE(sent[1].find("uid=FF.0022:05\nclass=second.class"), std::string::npos);
+  EXPECT_NE(sent[2].find("uid=AB.CDEF:12\nclass=third.class"), std::string::npos);
+  EXPECT_EQ(outbox.PendingCount(), 0u);
+  EXPECT_EQ(XapOutbox::WorkOutUID("X", "05"), "05");
+}
+
+}  // namespace
+}  // namespace corvane
