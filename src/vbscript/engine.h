@@ -42,6 +42,9 @@ struct EngineOptions {
   // The local date and time for Now, Date, Time and Timer (a date value);
   // the system clock when empty.
   std::function<double()> clock;
+  // Whether scripts may create Scripting.FileSystemObject and WScript.Shell
+  // (off for untrusted text, such as fuzzing input).
+  bool allow_system_objects = true;
 };
 
 // Creates an object for CreateObject("prog.id").

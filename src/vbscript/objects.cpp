@@ -312,9 +312,12 @@ Value NewDictionary(Vm& vm) {
 
 Value CreateBuiltinObject(Vm& vm, std::string_view prog_id) {
   if (EqualsIgnoreCase(prog_id, "Scripting.Dictionary")) return NewDictionary(vm);
-  if (EqualsIgnoreCase(prog_id, "Scripting.FileSystemObject")) return NewFileSystemObject(vm);
+  bool system = vm.options().allow_system_objects;
+  if (system && EqualsIgnoreCase(prog_id, "Scripting.FileSystemObject")) {
+    return NewFileSystemObject(vm);
+  }
   if (EqualsIgnoreCase(prog_id, "VBScript.RegExp")) return NewRegExp(vm);
-  if (EqualsIgnoreCase(prog_id, "WScript.Shell")) return NewShell(vm);
+  if (system && EqualsIgnoreCase(prog_id, "WScript.Shell")) return NewShell(vm);
   return Value();
 }
 

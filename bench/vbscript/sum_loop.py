@@ -1,0 +1,5 @@
+# Sums 1..3,000,000 in a loop.
+total = 0
+for i in range(1, 3000001):
+    total = total + i
+print(total)
