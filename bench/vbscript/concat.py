@@ -1,5 +1,5 @@
 # 100,000 string concatenations in a loop.
 s = ""
 for i in range(1, 100001):
-    s = s + "x" + str(i)
+    s += "x" + str(i)
 print(len(s))

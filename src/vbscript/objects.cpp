@@ -202,6 +202,10 @@ class Dictionary : public BuiltinObject {
         } else {
           for (unsigned char c : k.text()) h = (h ^ c) * 1099511628211ULL;
         }
+        // FNV leaves the low bits poorly mixed; the table indexes by them.
+        h ^= h >> 33;
+        h *= 0xFF51AFD7ED558CCDULL;
+        h ^= h >> 33;
         return h;
       case Tag::kObject:
         return reinterpret_cast<uintptr_t>(k.obj()) * 0x9E3779B97F4A7C15ULL;
@@ -239,7 +243,7 @@ class Dictionary : public BuiltinObject {
   void Insert(const Value& key0, Value value) {
     const Value& key = key0.Deref();
     if (key.tag() == Tag::kArray) Throw(kErrTypeMismatch);
-    if ((entries_.size() + 1) * 2 > table_.size()) Rehash();
+    if ((entries_.size() + 1) * 4 > table_.size() * 3) Rehash();
     uint64_t h = Hash(key);
     entries_.push_back(Entry{key, std::move(value), h, true});
     ++live_;
@@ -285,7 +289,7 @@ class Dictionary : public BuiltinObject {
     }
     entries_.swap(kept);
     size_t want = 16;
-    while (want < (entries_.size() + 1) * 4) want *= 2;
+    while (want < (entries_.size() + 1) * 2) want *= 2;
     if (want > (size_t{1} << 31)) Throw(kErrOutOfMemory);
     table_.assign(want, kFree);
     for (size_t i = 0; i < entries_.size(); ++i) Place(static_cast<int32_t>(i), entries_[i].hash);

@@ -373,6 +373,10 @@ class Vm {
   Engine* engine_;
   EngineOptions options_;
   std::vector<std::unique_ptr<Module>> modules_;
+  // Modules and host objects dropped by a Reset while code ran.
+  std::vector<std::unique_ptr<Module>> retired_modules_;
+  std::vector<Ref<Object>> retired_hosts_;
+  void ReleaseRetired();
   std::unique_ptr<Value[]> stack_;
   Value* stack_end_ = nullptr;
   std::vector<Frame> frames_;

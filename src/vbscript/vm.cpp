@@ -15,7 +15,7 @@ namespace corvane::vbs {
 
 namespace {
 
-constexpr size_t kStackValues = size_t{1} << 20;
+constexpr size_t kStackValues = size_t{1} << 22;
 constexpr int kTimeCheckInterval = 4096;
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -166,10 +166,13 @@ void ClassInstance::Finalize() {
 // ------------------------------------------------------------------ Vm
 
 Vm::Vm(Engine* engine, EngineOptions options) : engine_(engine), options_(options) {
-  void* mem = std::calloc(kStackValues, sizeof(Value));
+  // Room for the deepest call chain allowed; untouched pages cost nothing.
+  size_t values = std::clamp<size_t>(static_cast<size_t>(options_.max_call_depth) * 256,
+                                     size_t{1} << 16, kStackValues);
+  void* mem = std::calloc(values, sizeof(Value));
   if (!mem) throw std::bad_alloc();
   stack_.reset(static_cast<Value*>(mem));
-  stack_end_ = stack_.get() + kStackValues;
+  stack_end_ = stack_.get() + values;
   frames_.reserve(static_cast<size_t>(options_.max_call_depth) + 64);
   pthread_attr_t attr;
   if (pthread_getattr_np(pthread_self(), &attr) == 0) {
@@ -191,6 +194,19 @@ Vm::~Vm() {
 }
 
 void Vm::Reset() {
+  if (running()) {
+    // A script asked for the reset: its code keeps running on the old
+    // modules, which go away when the outermost call returns.
+    for (auto& m : modules_) retired_modules_.push_back(std::move(m));
+    for (auto& h : host_items_) retired_hosts_.push_back(std::move(h.object));
+    modules_.clear();
+    host_items_.clear();
+    ++host_generation_;
+    GetModule("Global", true);
+    return;
+  }
+  retired_modules_.clear();
+  retired_hosts_.clear();
   // Variables go first, so Class_Terminate runs for objects they held.
   for (auto& m : modules_) {
     for (auto& s : m->slots) {
@@ -312,6 +328,12 @@ Value Vm::RunProc(Proc* proc, const Value& me, Value* args, int argc) {
     int& d;
     ~DepthRestore() { --d; }
   } dr{native_depth_};
+  struct Outermost {
+    Vm* vm;
+    ~Outermost() {
+      if (vm->frames_.empty() && !vm->retired_modules_.empty()) vm->ReleaseRetired();
+    }
+  } outermost_guard{this};
   Value r = Execute();
   if (frames_.empty() && pending_) DrainTerminates();
   return r;
@@ -354,6 +376,17 @@ Value Vm::RunMember(ClassInstance* inst, int id, InvokeKind kind, CallArgs& args
   return RunProc(proc, me, args.raw(), argc);
 }
 
+void Vm::ReleaseRetired() {
+  std::vector<std::unique_ptr<Module>> old;
+  old.swap(retired_modules_);
+  for (auto& m : old) {
+    for (auto& slot : m->slots) slot.value = Value();
+  }
+  DrainTerminates();
+  old.clear();
+  retired_hosts_.clear();
+}
+
 void Vm::ScheduleTerminate(ClassInstance* inst) {
   pending_terminate_.push_back(inst);
   pending_ = true;
@@ -369,7 +402,7 @@ void Vm::DrainTerminates() {
     try {
       Value me = Value::Obj(inst);
       RunProc(inst->cls()->terminate.get(), me, nullptr, 0);
-    } catch (const ScriptError&) {
+    } catch (...) {
       // An error in Class_Terminate is dropped, as on Windows.
     }
     inst->Release();

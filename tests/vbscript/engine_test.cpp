@@ -214,6 +214,22 @@ TEST(EngineTest, ResetDropsCodeAndRunsTerminate) {
   EXPECT_TRUE(e.Eval("", "x").raw_bool());
 }
 
+TEST(EngineTest, ResetFromInsideARunningScriptIsSafe) {
+  Engine e;
+  auto host = MakeRef<HostObject>("Host");
+  host->AddMethod("Restart", [&](CallArgs&) {
+    e.Reset();
+    e.AddCode("Main", "Function Main(t) : Main = \"new \" & t : End Function");
+    return Value();
+  });
+  e.AddObject("Host", host, true);
+  e.AddCode("Main",
+            "Function Main(t)\n Dim before : before = \"old\"\n Restart\n"
+            " Main = before & \" code still ran\"\nEnd Function\n");
+  EXPECT_EQ(Text(e.Call("Main", "Main", {Value::Str("x")})), "old code still ran");
+  EXPECT_EQ(Text(e.Call("Main", "Main", {Value::Str("x")})), "new x");
+}
+
 TEST(EngineTest, MsgBoxAndInputBoxGoToTheLog) {
   Engine e;
   std::vector<std::string> log;
