@@ -87,8 +87,9 @@ class Dictionary : public BuiltinObject {
     switch (id) {
       case 1: {  // Add key, item
         Need(a, 2);
-        if (Find(a[0]) >= 0) Throw(kErrKeyExists);
-        Insert(a[0], a[1]);
+        uint64_t h = Hash(a[0]);
+        if (Find(a[0], h) >= 0) Throw(kErrKeyExists);
+        Insert(a[0], a[1], h);
         return Value();
       }
       case 2:
@@ -189,6 +190,17 @@ class Dictionary : public BuiltinObject {
     if (a.size() < n) Throw(kErrArgNotOptional);
   }
 
+  // The table indexes by the low bits, so every hash goes through a full
+  // 64-bit mix.
+  static uint64_t Mix(uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDULL;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ULL;
+    h ^= h >> 33;
+    return h;
+  }
+
   uint64_t Hash(const Value& k0) const {
     const Value& k = k0.Deref();
     uint64_t h = 1469598103934665603ULL;
@@ -202,13 +214,9 @@ class Dictionary : public BuiltinObject {
         } else {
           for (unsigned char c : k.text()) h = (h ^ c) * 1099511628211ULL;
         }
-        // FNV leaves the low bits poorly mixed; the table indexes by them.
-        h ^= h >> 33;
-        h *= 0xFF51AFD7ED558CCDULL;
-        h ^= h >> 33;
-        return h;
+        return Mix(h);
       case Tag::kObject:
-        return reinterpret_cast<uintptr_t>(k.obj()) * 0x9E3779B97F4A7C15ULL;
+        return Mix(reinterpret_cast<uintptr_t>(k.obj()));
       case Tag::kNothing:
         return 7;
       case Tag::kEmpty:
@@ -221,14 +229,15 @@ class Dictionary : public BuiltinObject {
         if (d == 0) d = 0;  // -0 and 0 are one key
         uint64_t bits;
         std::memcpy(&bits, &d, sizeof bits);
-        return (bits ^ (bits >> 29)) * 0xBF58476D1CE4E5B9ULL;
+        return Mix(bits);
       }
     }
   }
 
-  int Find(const Value& key) const {
+  int Find(const Value& key) const { return table_.empty() ? -1 : Find(key, Hash(key)); }
+
+  int Find(const Value& key, uint64_t h) const {
     if (table_.empty()) return -1;
-    uint64_t h = Hash(key);
     size_t mask = table_.size() - 1;
     for (size_t i = h & mask;; i = (i + 1) & mask) {
       int32_t e = table_[i];
@@ -240,11 +249,12 @@ class Dictionary : public BuiltinObject {
     }
   }
 
-  void Insert(const Value& key0, Value value) {
+  void Insert(const Value& key0, Value value) { Insert(key0, std::move(value), Hash(key0)); }
+
+  void Insert(const Value& key0, Value value, uint64_t h) {
     const Value& key = key0.Deref();
     if (key.tag() == Tag::kArray) Throw(kErrTypeMismatch);
     if ((entries_.size() + 1) * 4 > table_.size() * 3) Rehash();
-    uint64_t h = Hash(key);
     entries_.push_back(Entry{key, std::move(value), h, true});
     ++live_;
     Place(static_cast<int32_t>(entries_.size() - 1), h);
@@ -281,13 +291,16 @@ class Dictionary : public BuiltinObject {
   }
 
   void Rehash() {
-    // Drop removed entries, then size the table for twice the entries.
-    std::vector<Entry> kept;
-    kept.reserve(live_ + 1);
-    for (auto& e : entries_) {
-      if (e.live) kept.push_back(std::move(e));
+    // Drop removed entries (in place), then size the table for the entries.
+    if (live_ < entries_.size()) {
+      size_t out = 0;
+      for (size_t i = 0; i < entries_.size(); ++i) {
+        if (!entries_[i].live) continue;
+        if (out != i) entries_[out] = std::move(entries_[i]);
+        ++out;
+      }
+      entries_.resize(out);
     }
-    entries_.swap(kept);
     size_t want = 16;
     while (want < (entries_.size() + 1) * 2) want *= 2;
     if (want > (size_t{1} << 31)) Throw(kErrOutOfMemory);

@@ -1,3 +1,4 @@
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -609,8 +610,8 @@ void AppendText(std::string& out, const Value& v) {
     case Tag::kInteger:
     case Tag::kLong: {
       char buf[24];
-      int n = std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(d.raw_int()));
-      out.append(buf, static_cast<size_t>(n));
+      auto r = std::to_chars(buf, buf + sizeof buf, d.raw_int());
+      out.append(buf, static_cast<size_t>(r.ptr - buf));
       return;
     }
     case Tag::kDouble:
