@@ -670,6 +670,14 @@ Value Vm::Execute() {
       } else if (m.field < 0) {
         p = m.method ? m.method.get() : m.get.get();
       }
+      if (p && !valuep && argc > 0 && p->nparams == 0 && p->kind == ProcKind::kPropertyGet) {
+        // obj.Prop(i) on a property without parameters indexes its value.
+        Value me = objp->Deref();
+        f->ip = ip;
+        Value v = RunProc(p, me, nullptr, 0);
+        push_result(objp, CallValue(v, objp + 1, argc, kind));
+        return;
+      }
       if (p) {
         if (pending_) DrainTerminates();
         Value me = objp->Deref();
