@@ -1160,7 +1160,10 @@ Value Vm::Execute() {
             break;
           case Opc::kJumpFalse: {
             Value v = std::move(VBS_POP());
-            if (!Truth(v)) ip = in.c;
+            if (!Truth(v)) {
+              if (in.c < ip && budget_-- <= 0) CheckTime();
+              ip = in.c;
+            }
             break;
           }
           case Opc::kJumpTrue: {
