@@ -72,6 +72,45 @@ TEST(EngineTest, SyntaxErrorsCarryNumberLineAndColumnAndRunNothing) {
   }
 }
 
+TEST(EngineTest, SyntaxErrorNumbersMatchWindows) {
+  struct Case {
+    const char* code;
+    int32_t number;
+    int line;
+  };
+  static const std::string deep = "x = " + std::string(300, '(') + "1";
+  const Case cases[] = {
+      {"If x Then\n y = 1\n", kErrExpectedEnd, 3},
+      {"For i = 1 To 3\n", kErrExpectedNext, 2},
+      {"Next\n", kErrUnexpectedNext, 1},
+      {"Loop\n", kErrLoopWithoutDo, 1},
+      {"x = (1 + 2\n", kErrExpectedRParen, 1},
+      {"Foo 1,\nSub Foo(a, b) : End Sub\nFoo(1, 2)\n", kErrParensOnSub, 3},
+      {"Dim 5\n", kErrExpectedIdent, 1},
+      {"x = 1 2\n", kErrExpectedEndOfStatement, 1},
+      {"Sub A\n Sub B\n End Sub\nEnd Sub\n", kErrSyntax, 2},
+      {"Class C\n Public Default Sub A : End Sub\n Public Default Sub B : End Sub\nEnd Class\n",
+       kErrMultipleDefault, 3},
+      {"Exit For\n", kErrInvalidExit, 1},
+      {"x = Me\n", kErrInvalidMe, 1},
+      {"Select Case x\n Case 1\n", kErrExpectedEnd, 3},
+      {"x = \"a\" & \"b\n", kErrUnterminatedString, 1},
+      {"x = 1 @ 2\n", kErrInvalidChar, 1},
+      {deep.c_str(), kErrOutOfStack, 1},
+  };
+  for (const auto& c : cases) {
+    Engine e;
+    try {
+      e.AddCode("", c.code);
+      ADD_FAILURE() << "no error for: " << c.code;
+    } catch (const ScriptError& err) {
+      EXPECT_TRUE(err.compile) << c.code;
+      EXPECT_EQ(err.number, c.number) << c.code;
+      EXPECT_EQ(err.line, c.line) << c.code;
+    }
+  }
+}
+
 TEST(EngineTest, RuntimeErrorsReportWhereTheyHappened) {
   Engine e;
   e.AddCode("Main", "Sub Main(t)\n  Dim a\n  a = 1\n  a = a / 0\nEnd Sub\n");
