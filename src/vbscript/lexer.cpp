@@ -110,7 +110,7 @@ class Lexer {
           space = true;
         } else if (c == '_' && ContinuationAt(pos_)) {
           ++pos_;
-          while (src_[pos_] == ' ' || src_[pos_] == '\t') ++pos_;
+          while (pos_ < src_.size() && (src_[pos_] == ' ' || src_[pos_] == '\t')) ++pos_;
           SkipNewline();
           space = true;
         } else {
