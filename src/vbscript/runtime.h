@@ -352,19 +352,13 @@ class Vm {
   void PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t pop_extra,
                  bool native);
   Value* StackTop();
-  void HandleError(ScriptError& e, Value*& sp);
   void UnwindTo(size_t depth, Value* sp);
   void DrainTerminates();
   void CheckTime();
   void CheckNativeStack();
 
   // Helpers of the interpreter loop.
-  Value* VarAddr(const Instr& in, Frame& f, bool for_store);
-  void LoadSlowGlobal(GlobalSlot* slot, Value*& sp, int argc, bool as_ref, Frame& f);
   Value CallValue(const Value& target, Value* args, int argc, InvokeKind kind);
-  Value InvokeMember(Value& objv, const Instr& in, Value* args, int argc, Frame& f, bool* pushed);
-  bool TryInlineCall(Object* obj, int id, InvokeKind kind, Value*& sp, int argc, int pop_extra,
-                     Frame& f);
   void StoreTo(Value& dst, Value&& v, uint8_t mode);
   void StoreIndexed(Value& target, Value* args, int argc, Value&& v, uint8_t mode);
   void ReDimVar(Value& var, Value* bounds, int n, bool preserve);
