@@ -17,5 +17,10 @@ if [ ! -s "$home/Config/zynXap.ini" ]; then
   printf '[Interface]\r\nBroadcastAddress=127.255.255.255\r\n' > "$home/Config/zynXap.ini"
 fi
 
+# The web server answers on this machine only.
+if [ ! -s "$home/Config/Corvane.ini" ]; then
+  printf '[Vaux]\r\nHTTPBindAddress=127.0.0.1\r\n' > "$home/Config/Corvane.ini"
+fi
+
 echo "Corvane demo: home folder $home (Ctrl-C to stop)"
 exec "$build/bin/corvane" --home "$home"

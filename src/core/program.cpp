@@ -8,7 +8,9 @@
 
 #include "core/folders.h"
 #include "core/text.h"
+#include "platform/posix_tcp.h"
 #include "platform/signals.h"
+#include "web/tcp_server.h"
 
 #ifndef CORVANE_VERSION_TEXT
 #define CORVANE_VERSION_TEXT "0.0.0"
@@ -79,6 +81,7 @@ void Program::InitXap() {
   CreateFolders(JoinPath(paths_.program_folder, "Config/x"), &log_);
   CreateFolders(JoinPath(paths_.program_folder, "Data/x"), &log_);
   ini_.AppInitialize();
+  Step("TCPServer", [&] { LoadWebServer(); });
   interface_address_ = ini_.GetIniSetting("Interface", "InterfaceAddress", "Default", kXapIniFile);
   broadcast_address_ = ini_.GetIniSetting("Interface", "BroadcastAddress", "Default", kXapIniFile);
   base_uid_ = NormalizeUID(
@@ -89,6 +92,14 @@ void Program::LoadCommAndTimer() {
   if (comm_and_timer_loaded_) return;
   comm_and_timer_loaded_ = true;
   log_.DebugEvent("Corvane Debug", "Internal Timer Started");
+}
+
+// The HTTP listener form: it reads HTTPPort and HTTPBindAddress itself.
+void Program::LoadWebServer() {
+  http_listener_ = std::make_unique<PosixTcpListener>(loop_);
+  web_server_ =
+      std::make_unique<TCPServer>(loop_, *http_listener_, ini_, log_, wall_, paths_.program_folder);
+  web_server_->Load();
 }
 
 void Program::InitHW() {
@@ -166,6 +177,9 @@ void Program::Shutdown() {
   Step("CommAndTimer", [&] { port_.Shutdown(); });  // closes the serial port and the socket
   echo_.Unload();
   Step("xap Unload", [&] { xap_.Unload(); });
+  Step("TCPServer", [&] {
+    if (web_server_) web_server_->Unload();
+  });
   log_.Note("Corvane stopped");
 }
 

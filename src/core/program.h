@@ -25,6 +25,9 @@
 
 namespace corvane {
 
+class TcpListener;
+class TCPServer;
+
 struct ProgramPaths {
   std::string program_folder;   // Config/, Data/, Scripts/, HTML/ live below it
   std::string executable_path;  // program folder, "/", the executable's name
@@ -75,6 +78,8 @@ class Program final : public XapCallback {
   XapTransport& xap() { return xap_; }
   // The send routine of every module (SendXap).
   XapSender& xap_sender() { return outbox_; }
+  // The HTTP listener, loaded by InitXap (null before).
+  TCPServer* web_server() { return web_server_.get(); }
 
   // Process-wide flags.
   bool xap_ready() const { return outbox_.Ready(); }
@@ -84,6 +89,7 @@ class Program final : public XapCallback {
   void InitXap();
   void InitHW();
   void LoadCommAndTimer();
+  void LoadWebServer();
   template <typename F>
   void Step(const char* name, F&& f);
 
@@ -111,6 +117,8 @@ class Program final : public XapCallback {
   std::string interface_address_ = "Default";
   std::string broadcast_address_ = "Default";
   PeriodicSchedule periodic_;
+  std::unique_ptr<TcpListener> http_listener_;
+  std::unique_ptr<TCPServer> web_server_;
 
   bool exit_requested_ = false;
   bool message_busy_ = false;

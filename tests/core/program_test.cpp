@@ -24,7 +24,7 @@ TEST(ProgramTest, StartupMakesTheFoldersAndReadsTheSettings) {
   TempDir home;
   CreateFolders(home.File("Config/x"));
   WriteFile(home.File("Config/Corvane.ini"),
-            "[Vaux]\r\nUID=AB123400\r\nPeriodicScriptInterval=90\r\n");
+            "[Vaux]\r\nUID=AB123400\r\nPeriodicScriptInterval=90\r\nHTTPPort=0\r\n");
   WriteFile(home.File("Config/zynXap.ini"), "[Interface]\r\nBroadcastAddress=127.255.255.255\r\n");
   ManualClock clock;
   ManualWallClock wall(46000, &clock);
@@ -44,14 +44,18 @@ TEST(ProgramTest, StartupMakesTheFoldersAndReadsTheSettings) {
   program.Shutdown();
   // The zone table's 42 lines are saved with them.
   const std::string ini = ReadFile(home.File("Config/Corvane.ini"));
-  EXPECT_EQ(ini.substr(0, 66),
-            "[VAUX]\r\nBackground=Navy\r\nPeriodicScriptInterval=90\r\nUID=AB123400\r\n");
+  EXPECT_EQ(ini.substr(0, 78),
+            "[VAUX]\r\nBackground=Navy\r\nHTTPPort=0\r\n"
+            "PeriodicScriptInterval=90\r\nUID=AB123400\r\n");
   EXPECT_NE(ini.find("Vaux_Aris_700_2A="), std::string::npos);
 }
 
 class ProgramProcessTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(ProgramProcessTest, SignalEndsTheProgramCleanly) {
+  // An empty settings file means the web server listens on every address at
+  // port 8018: keep that inside a network of this test's own where possible.
+  testing::EnterPrivateNetwork();
   TempDir home;
   testing::WriteLoopbackXapConfig(home.File("home"));  // xAP stays on loopback
   testing::Subprocess corvane;

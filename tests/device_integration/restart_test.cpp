@@ -30,7 +30,7 @@ TEST(DeviceTableRestartTest, ZoneLinesAndDevicesSurviveRestarts) {
   TempDir home;
   ::mkdir(home.File("Config").c_str(), 0755);
   WriteFile(home.File("Config/zynXap.ini"), "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
-  std::string vaux = "[Vaux]\r\nDebugLog=True\r\n";
+  std::string vaux = "[Vaux]\r\nDebugLog=True\r\nHTTPPort=0\r\n";
   for (int n = 1; n <= 42; ++n) {
     char key[64];
     std::snprintf(key, sizeof key, "Vaux_Aris_700_%02X", n);

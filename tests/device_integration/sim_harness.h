@@ -54,8 +54,8 @@ struct Sim {
 inline void WriteSettings(const TempDir& home, const std::string& port, const std::string& ip) {
   ::mkdir(home.File("Config").c_str(), 0755);
   WriteFile(home.File("Config/zynXap.ini"), "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
-  WriteFile(home.File("Config/Corvane.ini"),
-            "[Vaux]\r\nUPBCommPort=" + port + "\r\nSerialIP=" + ip + "\r\nDebugLog=True\r\n");
+  WriteFile(home.File("Config/Corvane.ini"), "[Vaux]\r\nUPBCommPort=" + port + "\r\nSerialIP=" +
+                                                 ip + "\r\nDebugLog=True\r\nHTTPPort=0\r\n");
 }
 
 inline bool StartCorvane(Subprocess& corvane, const TempDir& home,

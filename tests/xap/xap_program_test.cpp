@@ -2,6 +2,7 @@
 // in-memory network and virtual time.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "core/program.h"
@@ -17,7 +18,9 @@ using ::corvane::testing::WriteFile;
 class XapProgramTest : public ::testing::Test {
  protected:
   XapProgramTest() {
+    std::filesystem::create_directories(home.File("Config"));
     WriteFile(home.File("Config/zynXap.ini"), "[Interface]\nBroadcastAddress=127.0.0.1\n");
+    WriteFile(home.File("Config/Corvane.ini"), "[Vaux]\r\nHTTPPort=0\r\n");  // no web listener
     program = std::make_unique<Program>(ProgramPaths{home.path(), home.File("corvane"), "HOST"},
                                         clock, wall, &err, [this](EventLoop& loop) {
                                           auto n = std::make_unique<FakeUdpNetwork>(loop);

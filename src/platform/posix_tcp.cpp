@@ -1,0 +1,257 @@
+#include "platform/posix_tcp.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace corvane {
+
+namespace {
+
+// One receive event takes at most this much, so that a fast sender cannot
+// keep the loop from serving others; the rest comes with the next event.
+constexpr size_t kMaxReadPerEvent = 256 * 1024;
+
+class PosixTcpConnection final : public TcpConnection {
+ public:
+  PosixTcpConnection(EventLoop& loop, int fd, std::string remote)
+      : loop_(loop), fd_(fd), remote_(std::move(remote)) {
+    watch_ = loop_.Watch(fd_, EventLoop::kReadable, [this](unsigned ev) { OnEvent(ev); });
+  }
+  ~PosixTcpConnection() override { Close(); }
+
+  void SetEvents(Events events) override { events_ = std::move(events); }
+  int State() const override { return state_; }
+  std::string RemoteAddress() const override { return remote_; }
+  size_t PendingSendBytes() const override { return out_.size() - out_pos_; }
+
+  // A peer that has only finished sending (kClosing) still takes data.
+  bool Send(std::string_view bytes) override {
+    if (state_ != kConnected && state_ != kClosing) return false;
+    if (PendingSendBytes() == 0) {
+      out_.clear();
+      out_pos_ = 0;
+    }
+    out_.append(bytes);
+    Flush();
+    return true;
+  }
+
+  void Close() override {
+    *alive_ = false;
+    alive_ = std::make_shared<bool>(true);
+    if (watch_) loop_.Unwatch(watch_);
+    watch_ = 0;
+    if (fd_ >= 0) {
+      // Unread input would make the system reset the connection instead of
+      // closing it, and the peer could lose the answer it was sent.
+      char buf[4096];
+      for (int i = 0; i < 16 && ::recv(fd_, buf, sizeof buf, 0) > 0; ++i) {
+      }
+      ::close(fd_);
+    }
+    fd_ = -1;
+    state_ = kClosed;
+    out_.clear();
+    out_pos_ = 0;
+  }
+
+ private:
+  void OnEvent(unsigned revents) {
+    auto alive = alive_;
+    if ((revents & (EventLoop::kWritable | EventLoop::kError)) && PendingSendBytes() > 0) {
+      Flush();
+      if (!*alive) return;
+    }
+    if (state_ == kConnected &&
+        (revents & (EventLoop::kReadable | EventLoop::kHangup | EventLoop::kError))) {
+      ReadAll();
+    }
+  }
+
+  void ReadAll() {
+    auto alive = alive_;
+    std::string data;
+    bool ended = false;
+    bool failed = false;
+    char buf[16384];
+    while (data.size() < kMaxReadPerEvent) {
+      ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      if (n > 0) {
+        data.append(buf, static_cast<size_t>(n));
+      } else if (n == 0) {
+        ended = true;
+        break;
+      } else if (errno == EINTR) {
+        continue;
+      } else {
+        if (errno != EAGAIN && errno != EWOULDBLOCK) failed = true;
+        break;
+      }
+    }
+    if (!data.empty() && events_.on_data) {
+      auto on_data = events_.on_data;  // the handler may destroy this connection
+      on_data(std::move(data));
+      if (!*alive) return;
+    }
+    if (ended || failed) Lost(ended ? kClosing : kError);
+  }
+
+  // Writes what the system takes now; watches for writability while bytes
+  // remain and reports completion once none do.
+  void Flush() {
+    while (PendingSendBytes() > 0) {
+      ssize_t n = ::send(fd_, out_.data() + out_pos_, PendingSendBytes(), MSG_NOSIGNAL);
+      if (n > 0) {
+        out_pos_ += static_cast<size_t>(n);
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        break;
+      } else {
+        // The peer is gone: report it from the loop, not from inside Send.
+        state_ = kError;
+        loop_.SetEvents(watch_, 0);
+        Later([this] { Notify(events_.on_close); });
+        return;
+      }
+    }
+    const bool waiting = PendingSendBytes() > 0;
+    loop_.SetEvents(watch_, (state_ == kConnected ? EventLoop::kReadable : 0u) |
+                                (waiting ? EventLoop::kWritable : 0u));
+    if (!waiting) {
+      out_.clear();
+      out_pos_ = 0;
+      Later([this] { Notify(events_.on_send_complete); });
+    }
+  }
+
+  void Lost(StateCode state) {
+    state_ = state;
+    const bool waiting = state == kClosing && PendingSendBytes() > 0;
+    loop_.SetEvents(watch_, waiting ? EventLoop::kWritable : 0u);
+    Notify(events_.on_close);
+  }
+
+  // Calls a handler through a copy: the handler may destroy this connection.
+  static void Notify(const std::function<void()>& handler) {
+    if (!handler) return;
+    auto copy = handler;
+    copy();
+  }
+
+  // Runs `fn` from the loop unless the connection was closed meanwhile.
+  template <typename F>
+  void Later(F fn) {
+    std::weak_ptr<bool> alive = alive_;
+    loop_.Defer([alive, fn] {
+      auto a = alive.lock();
+      if (a && *a) fn();
+    });
+  }
+
+  EventLoop& loop_;
+  int fd_;
+  std::string remote_;
+  EventLoop::WatchId watch_ = 0;
+  int state_ = kConnected;
+  Events events_;
+  std::string out_;
+  size_t out_pos_ = 0;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+std::string Describe(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+PosixTcpListener::~PosixTcpListener() {
+  Close();
+}
+
+bool PosixTcpListener::Listen(std::string_view address, uint16_t port, AcceptHandler on_accept,
+                              std::string* error) {
+  Close();
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  if (address.empty()) {
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  } else if (::inet_pton(AF_INET, std::string(address).c_str(), &addr.sin_addr) != 1) {
+    if (error) *error = "not an IPv4 address: " + std::string(address);
+    return false;
+  }
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    if (error) *error = Describe("socket");
+    return false;
+  }
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (error) *error = Describe("bind");
+    ::close(fd);
+    return false;
+  }
+  if (::listen(fd, 64) != 0) {
+    if (error) *error = Describe("listen");
+    ::close(fd);
+    return false;
+  }
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  fd_ = fd;
+  port_ = ntohs(addr.sin_port);
+  on_accept_ = std::move(on_accept);
+  watch_ = loop_.Watch(fd_, EventLoop::kReadable, [this](unsigned) { OnReadable(); });
+  return true;
+}
+
+void PosixTcpListener::Close() {
+  resume_.Stop();
+  if (watch_) loop_.Unwatch(watch_);
+  watch_ = 0;
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  port_ = 0;
+}
+
+void PosixTcpListener::OnReadable() {
+  // Takes every waiting connection; a handler may close the listener.
+  while (fd_ >= 0) {
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    int cfd =
+        ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (cfd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // The connections wait in the backlog until descriptors are free.
+        loop_.SetEvents(watch_, 0);
+        resume_.SetHandler([this] {
+          resume_.Stop();
+          if (watch_) loop_.SetEvents(watch_, EventLoop::kReadable);
+        });
+        resume_.SetInterval(100);
+        resume_.Start();
+      }
+      return;
+    }
+    int one = 1;
+    ::setsockopt(cfd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    char text[INET_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+    auto connection = std::make_unique<PosixTcpConnection>(loop_, cfd, text);
+    if (on_accept_) on_accept_(std::move(connection));
+  }
+}
+
+}  // namespace corvane

@@ -1,0 +1,31 @@
+// TCP server sockets of the system (non-blocking, watched by the event loop).
+#pragma once
+
+#include "platform/event_loop.h"
+#include "platform/tcp_listener.h"
+
+namespace corvane {
+
+class PosixTcpListener final : public TcpListener {
+ public:
+  explicit PosixTcpListener(EventLoop& loop) : loop_(loop) {}
+  ~PosixTcpListener() override;
+
+  bool Listen(std::string_view address, uint16_t port, AcceptHandler on_accept,
+              std::string* error) override;
+  uint16_t LocalPort() const override { return port_; }
+  void Close() override;
+
+ private:
+  void OnReadable();
+
+  EventLoop& loop_;
+  // Out of descriptors: accepting pauses briefly instead of spinning.
+  Timer resume_{loop_};
+  int fd_ = -1;
+  EventLoop::WatchId watch_ = 0;
+  uint16_t port_ = 0;
+  AcceptHandler on_accept_;
+};
+
+}  // namespace corvane

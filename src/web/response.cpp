@@ -1,0 +1,317 @@
+#include "web/response.h"
+
+#include <cmath>
+#include <exception>
+#include <fstream>
+#include <iterator>
+
+#include "core/datetime.h"
+#include "core/event_log.h"
+#include "core/fast_string.h"
+#include "core/text.h"
+#include "web/request.h"
+#include "web/tcp_server.h"
+#include "web/web_files.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kNotFoundBody = "<html><h1>404 File Not Found</h1></html>";
+
+// Request text that goes into a header line must not end the line.
+std::string HeaderSafe(std::string_view s) {
+  std::string out;
+  for (char c : s) {
+    if (c != '\r' && c != '\n') out.push_back(c);
+  }
+  return out;
+}
+
+// Text for a single-quoted HTML attribute.
+std::string AttributeText(std::string_view s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out.push_back(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ContentTypeFor(std::string_view name) {
+  static constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
+      {".txt", "text/plain"}, {".htm", "text/html"}, {".jpg", "image/jpg"},
+      {".gif", "image/gif"},  {".bmp", "image/bmp"}, {".php", "text/html"},
+  };
+  for (const auto& [part, type] : kTypes) {
+    if (name.find(part) != std::string_view::npos) return std::string(type);
+  }
+  return "unknown/binary";
+}
+
+std::string Response::DateText() const {
+  return FormatMediumDate(std::floor(server_.wall().Now()));
+}
+
+void Response::Report(std::string_view routine, std::string_view what) {
+  server_.log().LogError("Corvane", routine, what);
+}
+
+bool Response::SendNow(int index, std::string_view bytes) {
+  answered_ = true;
+  if (!server_.SocketConnected(index)) return false;
+  server_.SocketSend(index, bytes);
+  server_.loop().Pump();
+  return true;
+}
+
+bool Response::SendText(int index, const std::string& text) {
+  server_.SetSocketTag(index, "0");
+  return SendNow(index, text);
+}
+
+void Response::Send(std::string_view text) {
+  SendTextString(text, index_);
+}
+
+void Response::Redirect(std::string_view /*text*/) {
+  SendTextString("<HTML>Unauthorized Access<HTML>", index_);
+}
+
+void Response::SendTextString(std::string_view text, int index) {
+  try {
+    FastString s;
+    s.Add("HTTP/1.1 200 OK\r\n");
+    s.Add("Server: zyn\r\n");
+    s.Add("Date: " + DateText() + "\r\n");
+    s.Add("Expires: Tue, 04 Dec 1993 21:29:02 GMT\r\n");
+    s.Add("Accept-Ranges: bytes\r\n");
+    s.Add("Content-Type: text/html\r\n");
+    s.Add("Content-Length: " + std::to_string(text.size()) + "\r\n");
+    s.Add("Cache-Control: no-cache\r\n");
+    s.Add(kCrLf);
+    s.Add(text);
+    if (!SendText(index, s.Value())) {
+      Report("TCPSever_SendTextString ", "socket " + std::to_string(index) +
+                                             " is not connected (State is " +
+                                             std::to_string(server_.SocketState(index)) + ")");
+    }
+  } catch (const std::exception& e) {
+    Report("TCPSever_SendTextString ", e.what());
+  }
+}
+
+void Response::SendTextFile(std::string_view file, int index) {
+  try {
+    auto found = FindWebFile(server_.HtmlFolder(), file);
+    std::string text;
+    if (found) {
+      std::ifstream in(found->path, std::ios::binary);
+      if (!in) found.reset();
+      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    if (!found) return SendErrorResponse(index);
+    FastString s;
+    s.Reserve(text.size() + 256);
+    s.Add("HTTP/1.0 200 OK\r\n");
+    s.Add("Server: zyn\r\n");
+    s.Add("Date: " + DateText() + "\r\n");
+    s.Add("Accept-Ranges: bytes\r\n");
+    s.Add("Content-Type: text/html\r\n");
+    s.Add("Last-Modified: " + FormatGeneralDate(found->modified) + "\r\n");
+    s.Add("Content-Length: " + std::to_string(text.size()) + "\r\n");
+    s.Add(kCrLf);
+    s.Add(text);
+    if (!SendText(index, s.Value())) {
+      server_.log().LogEvent("Corvane",
+                             "TCPServer Unable to send TextFile " + server_.HtmlFolder() +
+                                 std::string(file) + " to socket " + std::to_string(index) +
+                                 " because State is " + std::to_string(server_.SocketState(index)));
+    }
+  } catch (const std::exception& e) {
+    Report("TCPServer_SendTextFile ", e.what());
+  }
+}
+
+void Response::SendErrorResponse(int index) {
+  try {
+    FastString s;
+    s.Add("HTTP/1.1 200 Object Not Found\r\n");
+    s.Add("Server: zyn\r\n");
+    s.Add("Date: " + DateText() + "\r\n");
+    s.Add("Connection: Close\r\n");
+    s.Add("Content-Type: text/html\r\n");
+    s.Add("Content-Length: " + std::to_string(kNotFoundBody.size()) + "\r\n");
+    s.Add(kCrLf);
+    s.Add(kNotFoundBody);
+    if (!SendText(index, s.Value())) {
+      Report("TCPServer_SendError_Response ", "socket " + std::to_string(index) +
+                                                  " is not connected (State is " +
+                                                  std::to_string(server_.SocketState(index)) + ")");
+    }
+  } catch (const std::exception& e) {
+    Report("TCPServer_SendError_Response ", e.what());
+  }
+}
+
+void Response::SendRedirect(std::string_view path, int index) {
+  try {
+    const std::string target = HeaderSafe(path);
+    const std::string body =
+        "<html><a href='" + AttributeText(target) + "'>" + AttributeText(target) + "</a></html>";
+    FastString s;
+    s.Add("HTTP/1.1 302 Found\r\n");
+    s.Add("Server: zyn\r\n");
+    s.Add("Date: " + DateText() + "\r\n");
+    s.Add("Location: " + target + "\r\n");
+    s.Add("Connection: Close\r\n");
+    s.Add("Content-Type: text/html\r\n");
+    s.Add("Content-Length: " + std::to_string(body.size()) + "\r\n");
+    s.Add(kCrLf);
+    s.Add(body);
+    SendText(index, s.Value());
+  } catch (const std::exception& e) {
+    Report("TCPSever_SendTextString ", e.what());
+  }
+}
+
+bool Response::WaitForSendDone(int index) {
+  server_.ArmSendWatchdog(index, kChunkWatchdogMs);
+  EventLoop& loop = server_.loop();
+  // The watchdog ends the wait; the deadline is only a backstop.
+  loop.PumpUntil([&] { return !server_.SocketConnected(index) || server_.SendDone(index); },
+                 loop.NowMs() + 2 * kChunkWatchdogMs);
+  server_.SetSendDone(index, false);
+  return server_.SocketConnected(index) && !loop.QuitRequested();
+}
+
+void Response::SendBinaryFile(std::string_view file, int index) {
+  try {
+    answered_ = true;
+    const std::string type = ContentTypeFor(file);
+    auto found = FindWebFile(server_.HtmlFolder(), file);
+    std::ifstream in;
+    if (found) {
+      in.open(found->path, std::ios::binary);
+      if (!in) found.reset();
+    }
+    if (!found) {
+      // The tag stays as it is, so the send completion closes the connection.
+      SendNow(index, "HTTP/1.1 404 Not Found\r\nServer: zyn\r\nDate:" + DateText() + "\r\n\r\n");
+      return;
+    }
+    server_.SetSocketTag(index, "1");
+    FastString s;
+    s.Add("HTTP/1.1 200 OK\r\n");
+    s.Add("Server: zyn\r\n");
+    s.Add("Date:" + DateText() + "\r\n");
+    s.Add("Last-Modified: " + FormatGeneralDate(found->modified) + "\r\n");
+    s.Add("Accept-Ranges: bytes\r\n");
+    s.Add("Content-Length: " + std::to_string(found->size) + "\r\n");
+    s.Add("Connection: Close\r\n");
+    s.Add("Content-Type: " + type + "\r\n");
+    s.Add(kCrLf);
+    SendNow(index, s.Value());
+
+    server_.SetSendDone(index, true);
+    uint64_t left = found->size;
+    char chunk[kChunkBytes];
+    bool sent_any = false;
+    while (server_.SocketConnected(index) && left > 0) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kChunkBytes));
+      in.read(chunk, static_cast<std::streamsize>(n));
+      if (static_cast<size_t>(in.gcount()) != n) break;  // the file shrank meanwhile
+      left -= n;
+      // Each chunk waits for the previous one's completion or the watchdog.
+      if (!WaitForSendDone(index)) break;
+      SendNow(index, std::string_view(chunk, n));
+      sent_any = true;
+    }
+    // The last chunk goes out before the connection is closed.
+    if (sent_any && server_.SocketConnected(index)) WaitForSendDone(index);
+    in.close();
+    server_.SetSocketTag(index, "0");
+    server_.SendComplete(index);
+  } catch (const std::exception& e) {
+    Report("TCPServer_SendBinaryFile ", e.what());
+  }
+}
+
+void Response::RedirectToHS(std::string_view location, const Request& request, int index) {
+  try {
+    const std::string path = ReplaceAll(request.page(), "\\", "/");
+    const std::string target =
+        HeaderSafe("http://" + std::string(location) + path + request.Query());
+    FastString s;
+    if (FindIgnoreCase(request.ServerVariables("http_user_agent"), "audrey") ==
+        std::string_view::npos) {
+      s.Add("HTTP/1.0 307 NoSupport\r\n");
+      s.Add("Server: zyn\r\n");
+      s.Add("Date: " + DateText() + "\r\n");
+      s.Add("Connection: close\r\n");
+      s.Add("Content-Type: text/html\r\n");
+      s.Add("Location: " + target + "\r\n");
+      if (!TrimWhite(request.Payload()).empty()) {
+        s.Add("Content-Length: " + std::to_string(request.Payload().size()) + "\r\n");
+        s.Add(kCrLf);
+        s.Add(request.Payload());
+      } else {
+        s.Add(kCrLf);
+      }
+    } else {
+      // An appliance browser that does not follow 307: a page that posts
+      // itself to the new place. "POSTx" is the listener's own mark.
+      const std::string method = request.Method() == "POSTx" ? "POST" : request.Method();
+      FastString body;
+      body.Add("<HTML><HEAD><SCRIPT LANGUAGE=\"JavaScript\">");
+      body.Add("function initialize() {document.redo.submit();}");
+      body.Add("</script></HEAD><body onLoad='initialize()'>");
+      body.Add("<form name='redo' action='" +
+               AttributeText("http://" + std::string(location) + path) + "' method='" +
+               AttributeText(method) + "'>");
+      for (const auto* col : {&request.QueryStringCol(), &request.FormCol()}) {
+        for (const auto& pair : *col) {
+          body.Add("<input type='hidden' name='" + AttributeText(pair.KEY) + "' value='" +
+                   AttributeText(pair.Value) + "'>");
+        }
+      }
+      body.Add("</form></HTML>");
+      s.Add("HTTP/1.0 200 OK\r\n");
+      s.Add("Server: zyn\r\n");
+      s.Add("Date: " + DateText() + "\r\n");
+      s.Add("Connection: close\r\n");
+      s.Add("Content-Type: text/html\r\n");
+      s.Add("Location: " + target + "\r\n");
+      s.Add("Content-Length: " + std::to_string(body.size()) + "\r\n");
+      s.Add(kCrLf);
+      s.Add(body.Value());
+    }
+    if (!SendText(index, s.Value())) {
+      Report("TCPSever_RedirectToHS ", "socket " + std::to_string(index) + " is not connected");
+    }
+  } catch (const std::exception& e) {
+    Report("TCPSever_RedirectToHS ", e.what());
+  }
+}
+
+}  // namespace corvane

@@ -1,0 +1,66 @@
+// The writer of one HTTP answer to one connection socket of the listener.
+// Each writer builds the status line, headers and body in one text and hands
+// it to the socket in one send; the listener closes the connection when the
+// send completes. Binary files go out in 1000-byte chunks instead.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+class Request;
+class TCPServer;
+
+// The Content-Type for a file name: the first of ".txt", ".htm", ".jpg",
+// ".gif", ".bmp", ".php" that the name contains (exact letter case), else
+// "unknown/binary".
+std::string ContentTypeFor(std::string_view name);
+
+class Response {
+ public:
+  static constexpr size_t kChunkBytes = 1000;
+  static constexpr int64_t kChunkWatchdogMs = 5000;
+
+  explicit Response(TCPServer& server) : server_(server) {}
+
+  // The socket index that Send and Redirect write to.
+  void index(int16_t socket_index) { index_ = socket_index; }
+
+  void Send(std::string_view text);
+  // The "Unauthorized Access" page; the argument is not used.
+  void Redirect(std::string_view text);
+
+  // A generated page.
+  void SendTextString(std::string_view text, int index);
+  // A text file of the web folder ("\" separated name below it), sent whole.
+  void SendTextFile(std::string_view file, int index);
+  // The not-found page.
+  void SendErrorResponse(int index);
+  // A binary file of the web folder, sent in chunks.
+  void SendBinaryFile(std::string_view file, int index);
+  // Sends the browser on to `location` (host, optionally ":port") with the
+  // same page, query and form data.
+  void RedirectToHS(std::string_view location, const Request& request, int index);
+  // A plain redirect to another path of this server.
+  void SendRedirect(std::string_view path, int index);
+
+  // True once a writer has answered (or tried to) through this response.
+  bool Answered() const { return answered_; }
+
+ private:
+  // Sets the tag to "0" and sends; false when the socket is not connected.
+  bool SendText(int index, const std::string& text);
+  // Sends when connected and lets pending events run once.
+  bool SendNow(int index, std::string_view bytes);
+  void Report(std::string_view routine, std::string_view what);
+  std::string DateText() const;
+  bool WaitForSendDone(int index);
+
+  TCPServer& server_;
+  int16_t index_ = 0;
+  bool answered_ = false;
+};
+
+}  // namespace corvane

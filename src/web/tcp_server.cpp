@@ -1,0 +1,435 @@
+#include "web/tcp_server.h"
+
+#include <exception>
+#include <fstream>
+#include <iterator>
+
+#include "config/ini_cache.h"
+#include "core/event_log.h"
+#include "core/folders.h"
+#include "core/settings.h"
+#include "core/text.h"
+#include "web/request.h"
+#include "web/response.h"
+#include "web/web_files.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr int64_t kIdleSweepMs = 1000;
+
+template <typename F>
+void Guarded(EventLog& log, std::string_view routine, F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    log.LogError("Corvane", routine, e.what());
+  } catch (...) {
+    log.LogError("Corvane", routine, "unknown error");
+  }
+}
+
+std::string ReplaceIgnoreCase(std::string_view text, std::string_view from, std::string_view to) {
+  std::string out;
+  size_t start = 0;
+  for (size_t at = FindIgnoreCase(text, from); at != std::string_view::npos;
+       at = FindIgnoreCase(text, from, start)) {
+    out.append(text.substr(start, at - start)).append(to);
+    start = at + from.size();
+  }
+  out.append(text.substr(start));
+  return out;
+}
+
+}  // namespace
+
+TCPServer::TCPServer(EventLoop& loop, TcpListener& listener, IniCache& ini, EventLog& log,
+                     const WallClock& wall, std::string program_folder)
+    : loop_(loop),
+      listener_(listener),
+      ini_(ini),
+      log_(log),
+      wall_(wall),
+      program_folder_(std::move(program_folder)),
+      server_timer_(loop),
+      idle_timer_(loop) {
+  server_timer_.SetHandler([this] { ProcessRequestQueue(); });
+  idle_timer_.SetHandler([this] { CloseIdleConnections(); });
+  idle_timer_.SetInterval(kIdleSweepMs);
+  for (int i = 0; i <= kHighestSocket; ++i) {
+    binary_send_timers_.push_back(
+        std::make_unique<Timer>(loop_, [this, i] { TCPBinarySendTimerTick(i); }));
+  }
+}
+
+TCPServer::~TCPServer() {
+  Unload();
+}
+
+void TCPServer::Load() {
+  html_folder_ = JoinPath(program_folder_, "HTML");
+  StartListening();
+  CreateFolders(JoinPath(program_folder_, "Data/Corvane/x"), &log_);
+}
+
+void TCPServer::StartListening() {
+  // Listening starts with the program, before the xAP transport exists:
+  // failures go to the error log, as start-up failures do.
+  try {
+    const std::string port_text =
+        RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "HTTPPort", "8018", kMainIniFile));
+    const double port = LeadingNumber(port_text);
+    if (!port_text.empty() && port != listener_.LocalPort()) {
+      if (!(port >= 1 && port <= 65535) || port != static_cast<int>(port)) {
+        throw std::runtime_error("HTTPPort " + port_text + " is not a port number");
+      }
+      const std::string address = std::string(TrimWhite(
+          RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "HTTPBindAddress", "", kMainIniFile))));
+      std::string error;
+      listener_.Close();
+      if (!listener_.Listen(
+              address, static_cast<uint16_t>(port),
+              [this](std::unique_ptr<TcpConnection> c) { ConnectionRequest(std::move(c)); },
+              &error)) {
+        throw std::runtime_error(error);
+      }
+      for (int i = 1; i <= kFirstSockets; ++i) LoadSocket(i);
+      open_socket_count_ = 0;
+      next_socket_ = 0;
+      log_.Note("Web server listening on " + (address.empty() ? std::string("*") : address) + ":" +
+                std::to_string(listener_.LocalPort()));
+    }
+  } catch (const std::exception& e) {
+    log_.WriteErrorLog("Corvane", "StartListening", e.what());
+  }
+  server_timer_.SetEnabled(false);
+  server_timer_.SetInterval(0);
+}
+
+void TCPServer::Unload() {
+  for (int i = 1; i <= kHighestSocket; ++i) {
+    Guarded(log_, "Unload", [&] {
+      DropConnection(i);
+      UnloadSocket(i);
+    });
+  }
+  listener_.Close();
+  request_queue_.Clear();
+  server_timer_.SetEnabled(false);
+  idle_timer_.SetEnabled(false);
+  highest_ = 0;
+  open_socket_count_ = 0;
+}
+
+// --- the socket pool --------------------------------------------------------
+
+void TCPServer::LoadSocket(int index) {
+  if (!Valid(index)) return;
+  sockets_[index].loaded = true;
+  if (index > highest_) highest_ = index;
+}
+
+void TCPServer::UnloadSocket(int index) {
+  if (!Valid(index)) return;
+  Socket& s = sockets_[index];
+  s.loaded = false;
+  s.tag.clear();
+  binary_send_timers_[index]->SetEnabled(false);
+  send_done_[index] = false;
+  while (highest_ > 0 && !sockets_[highest_].loaded) --highest_;
+}
+
+void TCPServer::DropConnection(int index) {
+  if (!Valid(index)) return;
+  Socket& s = sockets_[index];
+  request_queue_.RemoveSocket(index);
+  s.held.clear();
+  if (!s.connection) return;
+  s.connection->Close();
+  // The object may be inside one of its own event handlers: release it
+  // from the loop.
+  std::shared_ptr<TcpConnection> gone = std::move(s.connection);
+  loop_.Defer([gone] {});
+}
+
+void TCPServer::PoolReset() {
+  for (int i = 1; i <= kHighestSocket; ++i) DropConnection(i);
+  for (int i = highest_; i > kFirstSockets; --i) UnloadSocket(i);
+  open_socket_count_ = 0;
+}
+
+int TCPServer::SocketState(int index) const {
+  if (!Valid(index)) return TcpConnection::kClosed;
+  const Socket& s = sockets_[index];
+  return s.loaded && s.connection ? s.connection->State() : TcpConnection::kClosed;
+}
+
+std::string TCPServer::RemoteAddress(int index) const {
+  if (!Valid(index) || !sockets_[index].connection) return {};
+  return sockets_[index].connection->RemoteAddress();
+}
+
+const std::string& TCPServer::SocketTag(int index) const {
+  static const std::string kNone;
+  return Valid(index) ? sockets_[index].tag : kNone;
+}
+
+void TCPServer::SetSocketTag(int index, std::string tag) {
+  if (Valid(index)) sockets_[index].tag = std::move(tag);
+}
+
+bool TCPServer::SocketSend(int index, std::string_view bytes) {
+  if (!SocketConnected(index)) return false;
+  return sockets_[index].connection->Send(bytes);
+}
+
+bool TCPServer::SendDone(int index) const {
+  return Valid(index) && send_done_[index];
+}
+
+void TCPServer::SetSendDone(int index, bool done) {
+  if (Valid(index)) send_done_[index] = done;
+}
+
+void TCPServer::ArmSendWatchdog(int index, int64_t ms) {
+  if (!Valid(index)) return;
+  binary_send_timers_[index]->SetInterval(ms);
+  binary_send_timers_[index]->SetEnabled(true);
+}
+
+// --- socket events ----------------------------------------------------------
+
+void TCPServer::ConnectionRequest(std::unique_ptr<TcpConnection> connection) {
+  Guarded(log_, "socket_ConnectionRequest ", [&] {
+    if (open_socket_count_ >= kPoolResetCount) PoolReset();
+    while (open_socket_count_ >= highest_ - 4 && highest_ < kHighestSocket) {
+      LoadSocket(highest_ + 1);
+    }
+    // Round robin over the connection sockets for a closed one; when the
+    // count has drifted from the sockets' states and none is closed, the
+    // connection is refused rather than searched for without end.
+    int chosen = 0;
+    for (int tries = 0; tries < highest_ && chosen == 0; ++tries) {
+      next_socket_ = static_cast<int16_t>((next_socket_ + 1) % (highest_ + 1));
+      if (next_socket_ == 0) next_socket_ = 1;
+      if (sockets_[next_socket_].loaded && SocketState(next_socket_) == TcpConnection::kClosed) {
+        chosen = next_socket_;
+      }
+    }
+    if (chosen == 0) {
+      connection->Close();
+      throw std::runtime_error("no free socket for a connection from " +
+                               connection->RemoteAddress());
+    }
+    ++open_socket_count_;
+    Socket& s = sockets_[chosen];
+    if (s.connection) DropConnection(chosen);
+    s.tag.clear();
+    s.held.clear();
+    s.last_activity_ms = loop_.NowMs();
+    send_done_[chosen] = false;
+    s.connection = std::move(connection);
+    TcpConnection::Events events;
+    events.on_data = [this, chosen](std::string data) { DataArrival(chosen, std::move(data)); };
+    events.on_send_complete = [this, chosen] { SendComplete(chosen); };
+    events.on_close = [this, chosen] { socket_Close(chosen); };
+    s.connection->SetEvents(std::move(events));
+    if (!idle_timer_.Enabled()) idle_timer_.Start();
+  });
+}
+
+void TCPServer::DataArrival(int index, std::string data) {
+  Guarded(log_, "socket_DataArrival ", [&] {
+    Socket& s = sockets_[index];
+    s.last_activity_ms = loop_.NowMs();
+    if (request_queue_.BytesOf(index) + s.held.size() + data.size() > kMaxQueuedBytes) {
+      log_.LogEvent("Corvane", "socket_DataArrival connection from " + RemoteAddress(index) +
+                                   " closed: more request data than the server takes");
+      CloseConnection(index);
+      return;
+    }
+    request_queue_.Add(index, std::move(data));
+    // While a drain runs the timer stays enabled at interval 0: the running
+    // drain takes the new item.
+    if (!server_timer_.Enabled()) {
+      server_timer_.SetInterval(kDrainDelayMs);
+      server_timer_.SetEnabled(true);
+    }
+  });
+}
+
+void TCPServer::SendComplete(int index) {
+  Guarded(log_, "Socket_SendComplete", [&] {
+    if (!Valid(index)) return;
+    binary_send_timers_[index]->SetEnabled(false);
+    send_done_[index] = true;
+    sockets_[index].last_activity_ms = loop_.NowMs();
+    if (sockets_[index].tag != "1") CloseConnection(index);
+  });
+}
+
+void TCPServer::socket_Close(int index) {
+  Guarded(log_, "socket_Close ", [&] {
+    if (!Valid(index)) return;
+    const bool answer_owed = request_queue_.Holds(index) || serving_ == index;
+    if (SocketState(index) == TcpConnection::kClosing && answer_owed) return;
+    CloseConnection(index);
+  });
+}
+
+void TCPServer::CloseConnection(int index) {
+  if (SocketState(index) != TcpConnection::kClosed) --open_socket_count_;
+  // Nothing of a connection that is gone is processed.
+  DropConnection(index);
+}
+
+void TCPServer::TCPBinarySendTimerTick(int index) {
+  Guarded(log_, "TCPBinarySendTimer_Timer", [&] {
+    binary_send_timers_[index]->SetEnabled(false);
+    send_done_[index] = true;
+  });
+}
+
+void TCPServer::CloseIdleConnections() {
+  const int64_t now = loop_.NowMs();
+  bool any = false;
+  for (int i = 1; i <= kHighestSocket; ++i) {
+    if (SocketState(i) == TcpConnection::kClosed) continue;
+    const Socket& s = sockets_[i];
+    if (now - s.last_activity_ms >= kIdleCloseMs && !request_queue_.Holds(i)) {
+      log_.DebugEvent("Corvane Debug", "Web connection " + std::to_string(i) + " from " +
+                                           RemoteAddress(i) + " closed after 30 s without data");
+      CloseConnection(i);
+    } else {
+      any = true;
+    }
+  }
+  if (!any) idle_timer_.Stop();
+}
+
+// --- draining the queue -----------------------------------------------------
+
+void TCPServer::ProcessRequestQueue() {
+  // Interval 0 keeps the timer enabled without firing: receive events
+  // during the drain only append, and this loop takes their items.
+  server_timer_.SetInterval(0);
+  while (!request_queue_.Empty()) {
+    Guarded(log_, "ProcessRequestQueue ", [&] { ServeNext(); });
+  }
+  server_timer_.SetEnabled(false);
+}
+
+void TCPServer::ServeNext() {
+  RequestQueue::Item item = request_queue_.TakeFirst();
+  const int index = item.index;
+  if (!Valid(index) || !SocketConnected(index)) return;
+  Socket& s = sockets_[index];
+  std::string first = std::move(s.held);
+  s.held.clear();
+  first += item.data;
+  // The start of a request waits for the rest; a peer that has finished
+  // sending will never complete it.
+  auto hold = [&](std::string text) {
+    if (SocketState(index) == TcpConnection::kClosing) return CloseConnection(index);
+    sockets_[index].held = std::move(text);
+  };
+
+  // A request's header block may come in several packets: it is served
+  // once the block is whole.
+  while (!HeaderBlockEnd(first) && request_queue_.FrontIs(index)) {
+    first += request_queue_.TakeFirst().data;
+  }
+  if (!HeaderBlockEnd(first)) return hold(std::move(first));
+
+  // With a Content-Length, a body still on its way is waited for, and a
+  // body longer than announced is cut there.
+  const auto length = AnnouncedContentLength(first);
+  const size_t blank = first.find("\r\n\r\n");
+  size_t body_in_first = 0;
+  if (length && blank != std::string::npos) {
+    const size_t body_at = blank + 4;
+    body_in_first = first.size() - body_at;
+    if (body_in_first + request_queue_.FrontBytesOf(index) < *length) {
+      while (request_queue_.FrontIs(index)) first += request_queue_.TakeFirst().data;
+      return hold(std::move(first));
+    }
+    if (body_in_first > *length) {
+      first.resize(body_at + *length);
+      body_in_first = *length;
+    }
+    // A body that began with the headers is read whole with them.
+    if (body_in_first > 2) {
+      while (body_in_first < *length && request_queue_.FrontIs(index)) {
+        first += request_queue_.TakeFirst().data;
+        body_in_first = first.size() - body_at;
+      }
+      if (body_in_first > *length) {
+        first.resize(body_at + *length);
+        body_in_first = *length;
+      }
+    }
+  }
+
+  Request request(&log_);
+  request.remoteip(RemoteAddress(index));
+  request.ParsePage(first);
+  if (request.Method() == "POST") {
+    // The body came in packets of its own: collect what this connection
+    // sent after the headers.
+    std::string body;
+    while (request_queue_.FrontIs(index)) body += request_queue_.TakeFirst().data;
+    if (length) {
+      const size_t rest = *length - std::min(*length, body_in_first);
+      if (body.size() > rest) body.resize(rest);
+    }
+    if (!body.empty()) request.AddPostData(body);
+  }
+
+  Response response(*this);
+  response.index(static_cast<int16_t>(index));
+  serving_ = index;
+  try {
+    Route(request, response, index);
+  } catch (...) {
+    if (!response.Answered()) response.SendErrorResponse(index);
+    serving_ = 0;
+    throw;
+  }
+  serving_ = 0;
+}
+
+void TCPServer::Route(Request& request, Response& response, int index) {
+  const std::string key = ReplaceAll(ToLower(request.page()), "/", "\\");
+  const std::string ext = key.size() > 4 ? key.substr(key.size() - 4) : key;
+  const std::string_view head = std::string_view(key).substr(0, 5);
+  if (ext == ".jpg" || ext == ".gif" || ext == ".png" || ext == ".wmz") {
+    response.SendBinaryFile(key, index);
+  } else if (ext == ".css") {
+    response.SendTextFile(key, index);
+  } else if (head == "\\stat") {
+    if (!status_page_) return response.SendErrorResponse(index);
+    std::string page = status_page_->StatusPage(request, response);
+    if (!response.Answered()) response.SendTextString(page, index);
+  } else if (head == "\\help") {
+    response.SendTextString(HelpPage(), index);
+  } else if (key == "\\") {
+    response.SendRedirect("/status", index);
+  } else {
+    response.SendErrorResponse(index);
+  }
+}
+
+std::string TCPServer::HelpPage() const {
+  const std::string path = JoinPath(program_folder_, "HTML/Help/Corvane/Corvane.htm");
+  if (auto file = FindFileIgnoringCase(path)) {
+    std::ifstream in(file->path, std::ios::binary);
+    if (in) {
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      return ReplaceIgnoreCase(text, "Corvane_files", "help/Corvane/Corvane_files");
+    }
+  }
+  return "Sorry, Help from " + path + " is not available";
+}
+
+}  // namespace corvane

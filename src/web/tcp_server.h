@@ -1,0 +1,141 @@
+// The HTTP listener: one listening socket, a pool of up to 25 connection
+// sockets, one first-in-first-out queue of everything that arrived, drained
+// 50 ms after the first arrival. Each drained request is parsed, routed by
+// its path and answered through a Response; every answer ends with the
+// connection closed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/event_loop.h"
+#include "platform/tcp_listener.h"
+#include "web/page_handler.h"
+#include "web/request_queue.h"
+
+namespace corvane {
+
+class EventLog;
+class IniCache;
+class Request;
+class Response;
+
+class TCPServer {
+ public:
+  static constexpr int kHighestSocket = 25;
+  static constexpr int kFirstSockets = 5;
+  static constexpr int kPoolResetCount = 24;
+  static constexpr int64_t kDrainDelayMs = 50;
+  // A connection whose waiting data passes this is closed.
+  static constexpr size_t kMaxQueuedBytes = 1024 * 1024;
+  // A connection that neither sends nor takes data this long is closed.
+  static constexpr int64_t kIdleCloseMs = 30000;
+
+  TCPServer(EventLoop& loop, TcpListener& listener, IniCache& ini, EventLog& log,
+            const WallClock& wall, std::string program_folder);
+  ~TCPServer();
+  TCPServer(const TCPServer&) = delete;
+  TCPServer& operator=(const TCPServer&) = delete;
+
+  // Form load: the web folder, StartListening, the Data/Corvane folder.
+  void Load();
+  // Form unload: closes every socket and drops what is queued.
+  void Unload();
+  // Listens on HTTPPort (and HTTPBindAddress) unless already listening there.
+  void StartListening();
+
+  // The page code for paths that begin with "/stat"; without one such
+  // paths get the not-found page.
+  void SetStatusPage(StatusPageHandler* handler) { status_page_ = handler; }
+
+  // The help page: the program's help file with its picture folder made
+  // reachable through /help/Corvane/Corvane_files/, or a "not available" text.
+  std::string HelpPage() const;
+
+  const std::string& HtmlFolder() const { return html_folder_; }
+  uint16_t ListeningPort() const { return listener_.LocalPort(); }
+  int16_t OpenSocketCount() const { return open_socket_count_; }
+  int HighestSocket() const { return highest_; }
+  const RequestQueue& Queue() const { return request_queue_; }
+  bool ServerTimerEnabled() const { return server_timer_.Enabled(); }
+
+  // --- the connection sockets, as the response writers use them ---------
+  int SocketState(int index) const;
+  // Connected, or the peer has only finished sending: an answer can go out.
+  bool SocketConnected(int index) const {
+    const int state = SocketState(index);
+    return state == TcpConnection::kConnected || state == TcpConnection::kClosing;
+  }
+  std::string RemoteAddress(int index) const;
+  const std::string& SocketTag(int index) const;
+  void SetSocketTag(int index, std::string tag);
+  bool SocketSend(int index, std::string_view bytes);
+  bool SendDone(int index) const;
+  void SetSendDone(int index, bool done);
+  // Arms the chunk watchdog of a socket.
+  void ArmSendWatchdog(int index, int64_t ms);
+  // The send-completion handler (also called by the chunked sender); it
+  // closes the connection unless a chunked file is still being sent.
+  void SendComplete(int index);
+  // The close handler (the peer closed, or called directly). A peer that
+  // only finished sending keeps its connection while its request waits to
+  // be answered.
+  void socket_Close(int index);
+
+  EventLoop& loop() { return loop_; }
+  EventLog& log() { return log_; }
+  const WallClock& wall() const { return wall_; }
+
+ private:
+  struct Socket {
+    bool loaded = false;
+    std::unique_ptr<TcpConnection> connection;
+    std::string tag;
+    int64_t last_activity_ms = 0;
+    // The start of a request still waiting for the rest of its data.
+    std::string held;
+  };
+
+  void ConnectionRequest(std::unique_ptr<TcpConnection> connection);
+  void DataArrival(int index, std::string data);
+  void ProcessRequestQueue();
+  void ServeNext();
+  void Route(Request& request, Response& response, int index);
+  void TCPBinarySendTimerTick(int index);
+  void CloseIdleConnections();
+
+  void LoadSocket(int index);
+  void UnloadSocket(int index);
+  void PoolReset();
+  // The close steps: uncount an open connection, close it, drop its data.
+  void CloseConnection(int index);
+  // Closes a socket's connection without counting (pool reset, shutdown).
+  void DropConnection(int index);
+  bool Valid(int index) const { return index >= 1 && index <= kHighestSocket; }
+
+  EventLoop& loop_;
+  TcpListener& listener_;
+  IniCache& ini_;
+  EventLog& log_;
+  const WallClock& wall_;
+  std::string program_folder_;
+  std::string html_folder_;
+  StatusPageHandler* status_page_ = nullptr;
+
+  std::array<Socket, kHighestSocket + 1> sockets_;
+  std::array<bool, kHighestSocket + 1> send_done_{};
+  std::vector<std::unique_ptr<Timer>> binary_send_timers_;  // TCPBinarySendTimer, by index
+  int highest_ = 0;
+  int16_t open_socket_count_ = 0;
+  int16_t next_socket_ = 0;
+  int serving_ = 0;  // the socket whose request is being answered
+  RequestQueue request_queue_;
+  Timer server_timer_;
+  Timer idle_timer_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,129 @@
+// The system TCP listener on loopback: accept, receive, send completion,
+// the peer's close, and a connection that closes itself from its handler.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/event_loop.h"
+#include "platform/posix_tcp.h"
+
+namespace corvane {
+namespace {
+
+int ConnectTo(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+class PosixTcp : public ::testing::Test {
+ protected:
+  // Dispatches in short slices, so that `done` (which may read the client
+  // end) runs often.
+  bool Until(const std::function<bool()>& done) {
+    const int64_t deadline = loop_.NowMs() + 5000;
+    while (!done() && loop_.NowMs() < deadline) loop_.PumpUntil(done, loop_.NowMs() + 5);
+    return done();
+  }
+  SteadyClock clock_;
+  EventLoop loop_{clock_};
+  PosixTcpListener listener_{loop_};
+  std::vector<std::unique_ptr<TcpConnection>> accepted_;
+};
+
+TEST_F(PosixTcp, ServesAConnectionFromAcceptToClose) {
+  std::string error;
+  ASSERT_TRUE(listener_.Listen(
+      "127.0.0.1", 0, [&](auto c) { accepted_.push_back(std::move(c)); }, &error))
+      << error;
+  ASSERT_GT(listener_.LocalPort(), 0);
+  int client = ConnectTo(listener_.LocalPort());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Until([&] { return !accepted_.empty(); }));
+  TcpConnection& conn = *accepted_[0];
+  EXPECT_EQ(conn.State(), TcpConnection::kConnected);
+  EXPECT_EQ(conn.RemoteAddress(), "127.0.0.1");
+
+  std::string got;
+  int completions = 0;
+  bool closed = false;
+  conn.SetEvents(
+      {[&](std::string d) { got += d; }, [&] { ++completions; }, [&] { closed = true; }});
+  ASSERT_EQ(::send(client, "hello", 5, 0), 5);
+  ASSERT_TRUE(Until([&] { return got == "hello"; }));
+
+  // A large send completes once, after every byte went out.
+  const std::string big(3 * 1024 * 1024, 'z');
+  ASSERT_TRUE(conn.Send(big));
+  EXPECT_EQ(completions, 0);  // never from inside Send
+  size_t read_total = 0;
+  char buf[65536];
+  ASSERT_TRUE(Until([&] {
+    ssize_t n = ::recv(client, buf, sizeof buf, MSG_DONTWAIT);
+    if (n > 0) read_total += static_cast<size_t>(n);
+    return completions == 1 && read_total == big.size();
+  }));
+  EXPECT_EQ(conn.PendingSendBytes(), 0u);
+
+  // The client finishes sending but still reads.
+  ::shutdown(client, SHUT_WR);
+  ASSERT_TRUE(Until([&] { return closed; }));
+  EXPECT_EQ(conn.State(), TcpConnection::kClosing);
+  ASSERT_TRUE(conn.Send("bye"));
+  ASSERT_TRUE(Until([&] { return completions == 2; }));
+  conn.Close();
+  EXPECT_EQ(conn.State(), TcpConnection::kClosed);
+  EXPECT_FALSE(conn.Send("x"));
+  char tail[8];
+  EXPECT_EQ(::recv(client, tail, sizeof tail, 0), 3);
+  EXPECT_EQ(::recv(client, tail, sizeof tail, 0), 0);
+  ::close(client);
+}
+
+TEST_F(PosixTcp, AConnectionMayBeDestroyedFromItsOwnHandler) {
+  std::string error;
+  ASSERT_TRUE(listener_.Listen(
+      "127.0.0.1", 0, [&](auto c) { accepted_.push_back(std::move(c)); }, &error));
+  int client = ConnectTo(listener_.LocalPort());
+  ASSERT_TRUE(Until([&] { return !accepted_.empty(); }));
+  bool seen = false;
+  accepted_[0]->SetEvents({[&](std::string) {
+                             seen = true;
+                             accepted_.clear();
+                           },
+                           nullptr, nullptr});
+  ASSERT_EQ(::send(client, "x", 1, 0), 1);
+  ASSERT_TRUE(Until([&] { return seen; }));
+  // The server side is gone: the client sees the end of the stream.
+  char c;
+  EXPECT_EQ(::recv(client, &c, 1, 0), 0);
+  ::close(client);
+}
+
+TEST_F(PosixTcp, ListenReportsBadAddressesAndBusyPorts) {
+  std::string error;
+  EXPECT_FALSE(listener_.Listen("not-an-address", 0, nullptr, &error));
+  EXPECT_NE(error.find("not an IPv4 address"), std::string::npos);
+  ASSERT_TRUE(listener_.Listen("127.0.0.1", 0, nullptr, &error));
+  PosixTcpListener second(loop_);
+  EXPECT_FALSE(second.Listen("127.0.0.1", listener_.LocalPort(), nullptr, &error));
+  EXPECT_NE(error.find("bind"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,105 @@
+// The writers that the listener's routes do not reach on their own.
+#include "web_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+class Writers : public WebFixture {
+ protected:
+  // A connected socket; returns its client end and sets index_.
+  std::shared_ptr<FakeTcpPeer> Open() {
+    auto c = Connect();
+    index_ = 0;
+    for (int i = 1; i <= TCPServer::kHighestSocket; ++i) {
+      if (server_.SocketConnected(i)) index_ = i;
+    }
+    EXPECT_NE(index_, 0);
+    return c;
+  }
+  int index_ = 0;
+  Request Parsed(const std::string& raw) {
+    Request r;
+    r.ParsePage(raw);
+    return r;
+  }
+};
+
+TEST_F(Writers, ContentTypesFollowTheFirstMatchingNamePart) {
+  EXPECT_EQ(ContentTypeFor("\\a.txt"), "text/plain");
+  EXPECT_EQ(ContentTypeFor("\\a.html"), "text/html");
+  EXPECT_EQ(ContentTypeFor("\\photo.jpg.bmp"), "image/jpg");
+  EXPECT_EQ(ContentTypeFor("\\a.gif"), "image/gif");
+  EXPECT_EQ(ContentTypeFor("\\a.bmp"), "image/bmp");
+  EXPECT_EQ(ContentTypeFor("\\a.php"), "text/html");
+  EXPECT_EQ(ContentTypeFor("\\a.png"), "unknown/binary");
+  EXPECT_EQ(ContentTypeFor("\\a.wmz"), "unknown/binary");
+  EXPECT_EQ(ContentTypeFor("\\A.GIF"), "unknown/binary");  // exact letter case
+}
+
+TEST_F(Writers, SendAndRedirectWriteToTheResponsesSocket) {
+  auto c = Open();
+  Response r(server_);
+  r.index(static_cast<int16_t>(index_));
+  r.Send("hi");
+  RunUntilClosed(c);
+  EXPECT_EQ(c->Received(),
+            "HTTP/1.1 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\n"
+            "Expires: Tue, 04 Dec 1993 21:29:02 GMT\r\nAccept-Ranges: bytes\r\n"
+            "Content-Type: text/html\r\nContent-Length: 2\r\nCache-Control: no-cache\r\n\r\nhi");
+  EXPECT_EQ(server_.SocketTag(1), "0");
+  EXPECT_TRUE(r.Answered());
+
+  // A socket that is gone gets nothing, and the writer says so.
+  Response late(server_);
+  late.SendTextString("x", 1);
+  EXPECT_NE(log_text_.str().find("TCPSever_SendTextString  Line 0 socket 1 is not connected"),
+            std::string::npos);
+  late.SendTextFile("\\none.css", 1);
+  WebFile("there.css", "t");
+  late.SendTextFile("\\there.css", 1);
+  EXPECT_NE(log_text_.str().find("TCPServer Unable to send TextFile " + dir_.path() +
+                                 "/HTML\\there.css to socket 1 because State is 0"),
+            std::string::npos);
+}
+
+TEST_F(Writers, RedirectToAnotherServerKeepsPageQueryAndBody) {
+  auto c = Open();
+  Response r(server_);
+  r.RedirectToHS("hs.example:81", Parsed("GET /status?x=1 HTTP/1.1\r\nHost: h\r\n\r\n"), index_);
+  RunUntilClosed(c);
+  EXPECT_EQ(c->Received(),
+            "HTTP/1.0 307 NoSupport\r\nServer: zyn\r\nDate: 06-Dec-26\r\nConnection: close\r\n"
+            "Content-Type: text/html\r\nLocation: http://hs.example:81/status?x=1\r\n\r\n");
+
+  auto d = Open();
+  Response p(server_);
+  p.RedirectToHS("hs", Parsed("POST /stat HTTP/1.1\r\nHost: h\r\n\r\na=1&b=2"), index_);
+  RunUntilClosed(d);
+  EXPECT_NE(d->Received().find("Location: http://hs/stat\r\nContent-Length: 7\r\n\r\na=1&b=2"),
+            std::string::npos);
+}
+
+TEST_F(Writers, AnApplianceBrowserGetsAPageThatPostsItselfOn) {
+  auto c = Open();
+  Response r(server_);
+  r.RedirectToHS("hs",
+                 Parsed("POST /stat?q=1 HTTP/1.1\r\nUser-Agent: Audrey/2\r\n\r\n"
+                        "name=%27%3E%3Cscript%3E&b=2"),
+                 index_);
+  RunUntilClosed(c);
+  const std::string body =
+      "<HTML><HEAD><SCRIPT LANGUAGE=\"JavaScript\">function initialize() "
+      "{document.redo.submit();}</script></HEAD><body onLoad='initialize()'>"
+      "<form name='redo' action='http://hs/stat' method='POST'>"
+      "<input type='hidden' name='q' value='1'>"
+      "<input type='hidden' name='name' value='&#39;&gt;&lt;script&gt;'>"
+      "<input type='hidden' name='b' value='2'></form></HTML>";
+  EXPECT_EQ(c->Received(),
+            "HTTP/1.0 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\n"
+            "Connection: close\r\nContent-Type: text/html\r\n"
+            "Location: http://hs/stat?q=1\r\nContent-Length: " +
+                std::to_string(body.size()) + "\r\n\r\n" + body);
+}
+
+}  // namespace
+}  // namespace corvane::testing

@@ -1,0 +1,333 @@
+// The listener on the fake transport: routing, the queue and its drain, POST
+// bodies, the socket pool, chunked files and the limits on connections.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <ctime>
+
+#include "web_fixture.h"
+
+namespace corvane::testing {
+namespace {
+
+using Web = WebFixture;
+
+constexpr std::string_view kPageHeader =
+    "HTTP/1.1 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\n"
+    "Expires: Tue, 04 Dec 1993 21:29:02 GMT\r\nAccept-Ranges: bytes\r\n"
+    "Content-Type: text/html\r\n";
+constexpr std::string_view kNotFound =
+    "HTTP/1.1 200 Object Not Found\r\nServer: zyn\r\nDate: 06-Dec-26\r\nConnection: Close\r\n"
+    "Content-Type: text/html\r\nContent-Length: 40\r\n\r\n"
+    "<html><h1>404 File Not Found</h1></html>";
+
+std::string Post(const std::string& body, const std::string& extra_headers = "") {
+  return "POST /status HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+         "application/x-www-form-urlencoded\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n" + extra_headers + "\r\n";
+}
+
+TEST_F(Web, StatusPathsReachTheStatusPageWithTheirQuery) {
+  for (const char* path : {"/STATUS", "/stat", "/status?x=1"}) {
+    std::string answer = Get(GetLine(path));
+    EXPECT_EQ(answer, std::string(kPageHeader) +
+                          "Content-Length: 19\r\nCache-Control: no-cache\r\n\r\n"
+                          "<html>status</html>")
+        << path;
+  }
+  ASSERT_EQ(status_.seen.size(), 3u);
+  EXPECT_EQ(status_.seen[0].page, "/STATUS");
+  EXPECT_EQ(status_.seen[2].page, "/status");
+  EXPECT_EQ(status_.seen[2].query, "?x=1");
+
+  // A page that answered itself is not answered again; an empty one is sent.
+  status_.redirect = true;
+  EXPECT_NE(Get(GetLine("/status"))
+                .find("Content-Length: 31\r\nCache-Control: no-cache\r\n\r\n"
+                      "<HTML>Unauthorized Access<HTML>"),
+            std::string::npos);
+  status_.redirect = false;
+  status_.answer = "";
+  EXPECT_EQ(Get(GetLine("/status")),
+            std::string(kPageHeader) + "Content-Length: 0\r\nCache-Control: no-cache\r\n\r\n");
+}
+
+TEST_F(Web, UnknownPathsGetTheNotFoundPageAndTheRootRedirects) {
+  for (const char* path : {"/nothing", "/x.txt", "/stxt", "/sta", "/helpme.css"}) {
+    EXPECT_EQ(Get(GetLine(path)), kNotFound) << path;
+  }
+  EXPECT_EQ(Get("garbage\r\n\r\n"), kNotFound);
+  const std::string root = Get(GetLine("/"));
+  EXPECT_EQ(root.substr(0, root.find("\r\n\r\n")),
+            "HTTP/1.1 302 Found\r\nServer: zyn\r\nDate: 06-Dec-26\r\nLocation: /status\r\n"
+            "Connection: Close\r\nContent-Type: text/html\r\nContent-Length: 42");
+  EXPECT_TRUE(status_.seen.empty());
+  // Without page code the status path is not found either.
+  server_.SetStatusPage(nullptr);
+  EXPECT_EQ(Get(GetLine("/status")), kNotFound);
+}
+
+TEST_F(Web, StaticFilesAreFoundIgnoringLetterCaseAndNeverOutsideTheWebFolder) {
+  WebFile("Img/Logo.GIF", std::string(2500, 'x'));
+  WebFile("StyleNoBody.css", "body{}");
+  WriteFile(dir_.File("secret.css"), "secret");
+  WriteFile(dir_.File("secret.gif"), "secret");
+  // A fixed modification time gives a known Last-Modified text.
+  tm t{};
+  t.tm_year = 126, t.tm_mon = 11, t.tm_mday = 5, t.tm_hour = 7, t.tm_min = 4, t.tm_sec = 3;
+  t.tm_isdst = -1;
+  const time_t when = mktime(&t);
+  timespec times[2] = {{when, 0}, {when, 0}};
+  ::utimensat(AT_FDCWD, dir_.File("HTML/StyleNoBody.css").c_str(), times, 0);
+
+  EXPECT_EQ(Get(GetLine("/stylenobody.css")),
+            "HTTP/1.0 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\nAccept-Ranges: bytes\r\n"
+            "Content-Type: text/html\r\nLast-Modified: 12/5/2026 7:04:03 AM\r\n"
+            "Content-Length: 6\r\n\r\nbody{}");
+  std::string logo = Get(GetLine("/img/Logo.GIF"));
+  EXPECT_EQ(logo.find("HTTP/1.1 200 OK\r\n"), 0u);
+  EXPECT_NE(logo.find("Content-Type: image/gif\r\n"), std::string::npos);
+  EXPECT_EQ(logo.substr(logo.find("\r\n\r\n") + 4), std::string(2500, 'x'));
+
+  for (const char* path :
+       {"/../secret.css", "/img/..%2f..%2fsecret.css", "/img/%2e%2e/%2e%2e/secret.css",
+        "/img\\..\\..\\secret.css", "/./stylenobody.css", "/img"}) {
+    EXPECT_EQ(Get(GetLine(path)), kNotFound) << path;
+  }
+  EXPECT_EQ(Get(GetLine("/../secret.gif")),
+            "HTTP/1.1 404 Not Found\r\nServer: zyn\r\nDate:06-Dec-26\r\n\r\n");
+}
+
+TEST_F(Web, PicturesGoOutInChunksOfAThousandBytesThenTheConnectionCloses) {
+  WebFile("img/photo.png", std::string(1000, 'a') + std::string(1000, 'b') + std::string(500, 'c'));
+  auto c = Connect();
+  c->Send(GetLine("/img/photo.png"));
+  ASSERT_TRUE(RunUntilClosed(c));
+  const auto& sends = c->Sends();
+  ASSERT_EQ(sends.size(), 4u);
+  EXPECT_EQ(sends[0].substr(0, sends[0].find("Last-Modified")),
+            "HTTP/1.1 200 OK\r\nServer: zyn\r\nDate:06-Dec-26\r\n");
+  EXPECT_NE(sends[0].find("\r\nAccept-Ranges: bytes\r\nContent-Length: 2500\r\n"
+                          "Connection: Close\r\nContent-Type: unknown/binary\r\n\r\n"),
+            std::string::npos);
+  EXPECT_EQ(sends[1] + sends[2] + sends[3], ReadFile(dir_.File("HTML/img/photo.png")));
+  EXPECT_EQ(sends[3], std::string(500, 'c'));
+
+  // Completions that never come: the first chunk goes at once; the second,
+  // the third and the close each wait for the 5 s watchdog.
+  auto slow = Connect();
+  slow->SetAutoComplete(false);
+  slow->Send(GetLine("/img/photo.png"));
+  const int64_t start = loop_.NowMs();
+  ASSERT_TRUE(RunUntilClosed(slow, 60000));
+  EXPECT_EQ(slow->Sends().size(), 4u);
+  EXPECT_GE(loop_.NowMs() - start, 15000);
+  EXPECT_LT(loop_.NowMs() - start, 16000);
+  EXPECT_EQ(server_.OpenSocketCount(), 0);
+}
+
+TEST_F(Web, AClientThatVanishesDuringAChunkedFileLeavesTheServerServing) {
+  WebFile("big.gif", std::string(50000, 'g'));
+  WebFile("s.css", "css");
+  auto c = Connect();
+  c->SetAutoComplete(false);
+  c->Send(GetLine("/big.gif"));
+  At(6000, [&] { c->CompleteSends(); });
+  At(6001, [&] { c->Close(); });
+  ASSERT_TRUE(RunUntilClosed(c));
+  EXPECT_GE(c->Sends().size(), 3u);  // the header and the first chunks
+  EXPECT_LT(c->Sends().size(), 10u);
+  auto other = Connect();
+  other->Send(GetLine("/s.css"));
+  ASSERT_TRUE(RunUntilClosed(other));
+  EXPECT_NE(other->Received().find("\r\n\r\ncss"), std::string::npos);
+  EXPECT_EQ(server_.OpenSocketCount(), 0);
+  EXPECT_TRUE(server_.Queue().Empty());
+}
+
+TEST_F(Web, RequestsArrivingDuringADrainAreServedByThatDrainInOrder) {
+  WebFile("a.gif", std::string(3000, 'a'));
+  WebFile("s.css", "css");
+  auto slow = Connect();
+  slow->SetAutoComplete(false);
+  slow->Send(GetLine("/a.gif"));
+  std::shared_ptr<FakeTcpPeer> quick;
+  At(100, [&] {
+    quick = listener_.Connect();
+    quick->Send(GetLine("/s.css"));
+  });
+  std::string quick_meanwhile = "?";
+  size_t queued_meanwhile = 0;
+  bool timer_meanwhile = false;
+  At(200, [&] {
+    quick_meanwhile = quick->Received();
+    queued_meanwhile = server_.Queue().Count();
+    timer_meanwhile = server_.ServerTimerEnabled();
+  });
+  At(300, [&] {
+    slow->SetAutoComplete(true);
+    slow->CompleteSends();
+  });
+  Run(400);
+  ASSERT_TRUE(quick);
+  EXPECT_EQ(quick_meanwhile, "");  // one request after another
+  EXPECT_EQ(queued_meanwhile, 1u);
+  EXPECT_TRUE(timer_meanwhile);  // held at interval 0 while draining
+  EXPECT_TRUE(slow->ClosedByServer());
+  EXPECT_TRUE(quick->ClosedByServer());
+  EXPECT_NE(quick->Received().find("\r\n\r\ncss"), std::string::npos);
+  EXPECT_FALSE(server_.ServerTimerEnabled());
+}
+
+TEST_F(Web, APostSplitIntoHeaderAndBodyPacketsIsOneRequest) {
+  auto c = Connect();
+  c->Send(Post("clientinput=ON&clientvalue=3"));
+  c->Send("clientinput=ON&clientvalue=3");
+  ASSERT_TRUE(RunUntilClosed(c));
+  ASSERT_EQ(status_.seen.size(), 1u);
+  EXPECT_EQ(status_.seen[0].method, "POST");
+  ASSERT_EQ(status_.seen[0].form.size(), 2u);
+  EXPECT_EQ(status_.seen[0].form[1].KEY, "clientvalue");
+  EXPECT_EQ(status_.seen[0].form[1].Value, "3");
+  EXPECT_EQ(c->Sends().size(), 1u);
+
+  // Headers and body in one packet.
+  Get(Post("script=Read") + "script=Read");
+  ASSERT_EQ(status_.seen.size(), 2u);
+  EXPECT_EQ(status_.seen[1].method, "POSTx");
+  EXPECT_EQ(status_.seen[1].form.at(0).KEY, "script");
+}
+
+TEST_F(Web, ARequestIsWaitedForUntilWholeAndItsBodyCutAtItsContentLength) {
+  // The request line and the body arrive long after the drain ran.
+  status_.field_to_read = "b";
+  auto c = Connect();
+  c->Send("POST /sta");
+  Run(500);
+  c->Send(Post("a=1&b=2").substr(9));
+  Run(500);
+  EXPECT_TRUE(status_.seen.empty());
+  c->Send("a=1&");
+  Run(500);
+  EXPECT_TRUE(status_.seen.empty());
+  c->Send("b=2");
+  ASSERT_TRUE(RunUntilClosed(c));
+  ASSERT_EQ(status_.seen.size(), 1u);
+  EXPECT_EQ(status_.seen[0].form_field, "2");
+
+  // More than announced: the rest is cut off, in either packet layout.
+  Get(Post("a=1") + "a=1&b=evil");
+  auto d = Connect();
+  d->Send(Post("a=1"));
+  d->Send("a=1&b=evil");
+  RunUntilClosed(d);
+  ASSERT_EQ(status_.seen.size(), 3u);
+  EXPECT_EQ(status_.seen[1].form.size(), 1u);
+  EXPECT_EQ(status_.seen[2].form.size(), 1u);
+  EXPECT_EQ(status_.seen[2].form_field, "");
+}
+
+TEST_F(Web, ThePoolGrowsToTwentyFiveAndResetsWhenTwentyFourAreOpen) {
+  std::vector<std::shared_ptr<FakeTcpPeer>> idle;
+  for (int i = 0; i < 3; ++i) idle.push_back(Connect());
+  EXPECT_EQ(server_.OpenSocketCount(), 3);
+  EXPECT_EQ(server_.HighestSocket(), 7);
+  for (int i = 3; i < 24; ++i) idle.push_back(Connect());
+  EXPECT_EQ(server_.OpenSocketCount(), 24);
+  EXPECT_EQ(server_.HighestSocket(), 25);
+  for (const auto& c : idle) EXPECT_FALSE(c->ClosedByServer());
+
+  auto newcomer = Connect();
+  EXPECT_TRUE(newcomer->Accepted());
+  EXPECT_FALSE(newcomer->ClosedByServer());
+  for (const auto& c : idle) EXPECT_TRUE(c->ClosedByServer());
+  EXPECT_EQ(server_.OpenSocketCount(), 1);
+  EXPECT_EQ(server_.HighestSocket(), 5);
+  EXPECT_EQ(Get(GetLine("/none")), kNotFound);
+  newcomer->Send(GetLine("/none"));
+  ASSERT_TRUE(RunUntilClosed(newcomer));
+  EXPECT_EQ(server_.OpenSocketCount(), 0);
+}
+
+TEST_F(Web, IdleOrOversizedConnectionsAreClosedAndTheirDataDropped) {
+  auto silent = Connect();
+  auto partial = Connect();
+  partial->Send("GET /status HTTP/1.1\r\nHost: x\r\n");
+  Run(29000);
+  EXPECT_FALSE(silent->ClosedByServer());
+  Run(2000);
+  EXPECT_TRUE(silent->ClosedByServer());
+  EXPECT_TRUE(partial->ClosedByServer());
+  EXPECT_EQ(partial->Received(), "");
+
+  auto flood = Connect();
+  for (int i = 0; i < 20 && !flood->ClosedByServer(); ++i) {
+    flood->Send(std::string(100 * 1024, 'A'));
+    Run(10);
+  }
+  EXPECT_TRUE(flood->ClosedByServer());
+  EXPECT_EQ(server_.OpenSocketCount(), 0);
+  EXPECT_TRUE(server_.Queue().Empty());
+  EXPECT_TRUE(status_.seen.empty());
+}
+
+TEST_F(Web, AClosedConnectionLeavesNothingBehindButAHalfClosedOneIsAnswered) {
+  // The body never came: nothing of it is served, now or to the next
+  // connection on the same socket.
+  auto gone = Connect();
+  gone->Send(Post("a=1&b=2"));
+  gone->Send("a=1");
+  gone->Close();
+  Run(200);
+  EXPECT_TRUE(gone->ClosedByServer());
+  EXPECT_TRUE(server_.Queue().Empty());
+  EXPECT_EQ(Get(GetLine("/none")), kNotFound);
+  EXPECT_TRUE(status_.seen.empty());
+
+  // A client that finished sending still reads its answer.
+  auto half = Connect();
+  half->Send(Post("a=1") + "a=1");
+  half->FinishSending();
+  ASSERT_TRUE(RunUntilClosed(half));
+  EXPECT_EQ(status_.seen.size(), 1u);
+  EXPECT_NE(half->Received().find("<html>status</html>"), std::string::npos);
+  EXPECT_EQ(server_.OpenSocketCount(), 0);
+}
+
+TEST_F(Web, HelpPageComesFromTheHelpFileWithItsPicturesMadeReachable) {
+  EXPECT_EQ(server_.HelpPage(),
+            "Sorry, Help from " + dir_.path() + "/HTML/Help/Corvane/Corvane.htm is not available");
+  WebFile("help/corvane/corvane.HTM",
+          "<img src='CORVANE_FILES/a.gif'><a href='Corvane_files/b.css'>");
+  const std::string answer = Get(GetLine("/help"));
+  EXPECT_NE(answer.find("\r\n\r\n<img src='help/Corvane/Corvane_files/a.gif'>"
+                        "<a href='help/Corvane/Corvane_files/b.css'>"),
+            std::string::npos);
+}
+
+TEST_F(Web, ListeningFollowsTheSettings) {
+  EXPECT_EQ(server_.ListeningPort(), 8018);
+  EXPECT_EQ(listener_.address, "");
+  EXPECT_EQ(listener_.listen_calls, 1);
+  server_.StartListening();  // same port: nothing changes
+  EXPECT_EQ(listener_.listen_calls, 1);
+  WriteFile(dir_.File("Config/Corvane.ini"),
+            "[Vaux]\r\nHTTPPort=\"8020\"\r\nHTTPBindAddress=127.0.0.1\r\n");
+  server_.StartListening();
+  EXPECT_EQ(server_.ListeningPort(), 8020);
+  EXPECT_EQ(listener_.address, "127.0.0.1");
+
+  WriteFile(dir_.File("Config/Corvane.ini"), "[Vaux]\r\nHTTPPort=99999\r\n");
+  server_.StartListening();
+  EXPECT_NE(log_text_.str().find("[error log] Corvane StartListening 0 HTTPPort 99999 is not a "
+                                 "port number"),
+            std::string::npos);
+  listener_.refuse_listen = true;
+  WriteFile(dir_.File("Config/Corvane.ini"), "[Vaux]\r\nHTTPPort=8030\r\n");
+  server_.StartListening();
+  EXPECT_NE(log_text_.str().find("Address already in use"), std::string::npos);
+  EXPECT_FALSE(server_.ServerTimerEnabled());
+}
+
+}  // namespace
+}  // namespace corvane::testing

@@ -1,0 +1,209 @@
+// The real program's web server on loopback: exact answers of each writer,
+// and abuse that must leave it serving without leaking connections.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/datetime.h"
+#include "platform/clock.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace corvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+uint16_t FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+int Dial(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads until the server closes (or `timeout` passes).
+std::string ReadAll(int fd, std::chrono::milliseconds timeout = 5s) {
+  std::string out;
+  auto end = std::chrono::steady_clock::now() + timeout;
+  char buf[65536];
+  while (std::chrono::steady_clock::now() < end) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 50) <= 0) continue;
+    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
+}
+
+// Sends each packet (a short pause between them) and reads the answer.
+std::string Exchange(uint16_t port, const std::vector<std::string>& packets) {
+  int fd = Dial(port);
+  if (fd < 0) return "<no connection>";
+  for (size_t i = 0; i < packets.size(); ++i) {
+    if (i > 0) std::this_thread::sleep_for(20ms);
+    ::send(fd, packets[i].data(), packets[i].size(), MSG_NOSIGNAL);
+  }
+  std::string answer = ReadAll(fd);
+  ::close(fd);
+  return answer;
+}
+
+std::string Get(uint16_t port, const std::string& path) {
+  return Exchange(port, {"GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: t\r\n\r\n"});
+}
+
+size_t OpenDescriptors(pid_t pid) {
+  size_t n = 0;
+  std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd"), end;
+  for (; it != end; ++it) ++n;
+  return n;
+}
+
+class WebServerProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    port_ = FreePort();
+    std::filesystem::create_directories(home_.File("Config"));
+    std::filesystem::create_directories(home_.File("HTML/img"));
+    WriteFile(home_.File("Config/Corvane.ini"),
+              "[Vaux]\r\nHTTPPort=" + std::to_string(port_) + "\r\nHTTPBindAddress=127.0.0.1\r\n");
+    WriteFile(home_.File("Config/zynXap.ini"), "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
+    WriteFile(home_.File("HTML/StyleNoBody.css"), "body { color: black; }\n");
+    for (size_t i = 0; i < 2500; ++i) logo_.push_back(static_cast<char>(i * 7 % 256));
+    WriteFile(home_.File("HTML/img/logo.gif"), logo_);
+    WriteFile(home_.File("HTML/img/big.gif"), std::string(4 * 1024 * 1024, 'b'));
+    ASSERT_TRUE(program_.Start({"corvane", "--home", home_.path()}, home_.File("corvane")));
+    // Start-up has ended (every socket of the program is open) once it says so.
+    ASSERT_TRUE(Eventually(
+        [&] { return program_.Stderr().find("Corvane running") != std::string::npos; }, 20s))
+        << program_.Stderr();
+    date_ = FormatMediumDate(std::floor(SystemWallClock().Now()));
+  }
+  void TearDown() override { EXPECT_EQ(program_.Stop(SIGTERM), 0) << program_.Stderr(); }
+
+  TempDir home_;
+  Subprocess program_;
+  uint16_t port_ = 0;
+  std::string logo_;
+  std::string date_;
+};
+
+TEST_F(WebServerProgram, WritersAnswerWithTheirExactStatusLinesAndHeaders) {
+  const std::string css = Get(port_, "/stylenobody.css");
+  EXPECT_EQ(css.substr(0, css.find("Last-Modified")),
+            "HTTP/1.0 200 OK\r\nServer: zyn\r\nDate: " + date_ +
+                "\r\nAccept-Ranges: bytes\r\nContent-Type: text/html\r\n");
+  EXPECT_NE(css.find("\r\nContent-Length: 23\r\n\r\nbody { color: black; }\n"), std::string::npos);
+
+  EXPECT_EQ(Get(port_, "/none.css"),
+            "HTTP/1.1 200 Object Not Found\r\nServer: zyn\r\nDate: " + date_ +
+                "\r\nConnection: Close\r\nContent-Type: text/html\r\nContent-Length: 40\r\n\r\n"
+                "<html><h1>404 File Not Found</h1></html>");
+  EXPECT_EQ(Get(port_, "/img/none.jpg"),
+            "HTTP/1.1 404 Not Found\r\nServer: zyn\r\nDate:" + date_ + "\r\n\r\n");
+
+  const std::string logo = Get(port_, "/img/Logo.GIF");
+  const size_t blank = logo.find("\r\n\r\n");
+  ASSERT_NE(blank, std::string::npos);
+  const std::string head = logo.substr(0, blank + 4);
+  EXPECT_EQ(head.substr(0, head.find("Last-Modified")),
+            "HTTP/1.1 200 OK\r\nServer: zyn\r\nDate:" + date_ + "\r\n");
+  EXPECT_NE(head.find("\r\nAccept-Ranges: bytes\r\nContent-Length: 2500\r\nConnection: Close\r\n"
+                      "Content-Type: image/gif\r\n\r\n"),
+            std::string::npos);
+  EXPECT_EQ(logo.substr(blank + 4), logo_);
+
+  // A client that finishes sending after its request still gets the answer.
+  int half = Dial(port_);
+  const std::string get = "GET /StyleNoBody.css HTTP/1.0\r\n\r\n";
+  ::send(half, get.data(), get.size(), MSG_NOSIGNAL);
+  ::shutdown(half, SHUT_WR);
+  EXPECT_NE(ReadAll(half).find("body { color: black; }"), std::string::npos);
+  ::close(half);
+
+  EXPECT_NE(Get(port_, "/").find("HTTP/1.1 302 Found\r\n"), std::string::npos);
+  EXPECT_NE(Get(port_, "/anything").find("HTTP/1.1 200 Object Not Found\r\n"), std::string::npos);
+  EXPECT_NE(Get(port_, "/help")
+                .find("Sorry, Help from " + home_.path() +
+                      "/HTML/Help/Corvane/Corvane.htm is not available"),
+            std::string::npos);
+}
+
+TEST_F(WebServerProgram, AbuseLeavesTheServerServingWithoutLeakingConnections) {
+  const size_t descriptors = OpenDescriptors(program_.pid());
+  std::string fields;
+  for (int i = 0; i < 5000; ++i) fields += "f" + std::to_string(i) + "=" + std::to_string(i) + "&";
+  const std::vector<std::vector<std::string>> abuse = {
+      {"GET\r\n\r\n"},
+      {"GARBAGE GARBAGE GARBAGE\r\n\r\n"},
+      {"GET /status\r\n\r\n"},
+      {std::string("\x01\x02\x00\xff\xfe \x80/\x00 HTTP\r\n\r\n", 18)},
+      {"GET /stylenobody.css HTTP/1.1\r\nNo colon here\r\n: \r\nA: b: c\r\n\r\n"},
+      {"GET /" + std::string(100 * 1024, 'x') + " HTTP/1.1\r\n\r\n"},
+      {"GET /status?a=% HTTP/1.1\r\n\r\n"},
+      {"GET /x.css?a=%4 HTTP/1.1\r\n\r\n"},
+      {"GET /status?a=1&a=2&A=3&a=4 HTTP/1.1\r\n\r\n"},
+      {"POST /status HTTP/1.1\r\nContent-Length: " + std::to_string(fields.size()) + "\r\n\r\n",
+       fields},
+      {"POST /status HTTP/1.1\r\nContent-Length: 3\r\n\r\n", "a=1", "&b=2&c=3"},
+      {"POST /status HTTP/1.1\r\nContent-Length: -5\r\n\r\nx=1"},
+      {"POST /status HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\nx=1"},
+  };
+  for (const auto& packets : abuse) {
+    EXPECT_NE(Exchange(port_, packets), "<no connection>");
+  }
+
+  // 25 idle connections, then a client that leaves in the middle of a
+  // chunked file.
+  std::vector<int> idle;
+  for (int i = 0; i < 25; ++i) idle.push_back(Dial(port_));
+  std::this_thread::sleep_for(100ms);
+  int leaver = Dial(port_);
+  const std::string get_big = "GET /img/big.gif HTTP/1.1\r\nHost: a\r\n\r\n";
+  ::send(leaver, get_big.data(), get_big.size(), MSG_NOSIGNAL);
+  char buf[4096];
+  ASSERT_GT(::recv(leaver, buf, sizeof buf, 0), 0);
+  ::close(leaver);
+  for (int fd : idle) ::close(fd);
+
+  const std::string css = Get(port_, "/StyleNoBody.css");
+  EXPECT_EQ(css.substr(0, 17), "HTTP/1.0 200 OK\r\n");
+  EXPECT_NE(css.find("body { color: black; }"), std::string::npos);
+  EXPECT_TRUE(Eventually([&] { return OpenDescriptors(program_.pid()) == descriptors; }, 10s))
+      << OpenDescriptors(program_.pid()) << " descriptors, " << descriptors << " at start";
+  EXPECT_TRUE(program_.Running());
+}
+
+}  // namespace
+}  // namespace corvane::testing
