@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   corvane::vbs::EngineOptions o;
-  o.timeout_ms = 200;
+  o.timeout_ms = 50;
   o.max_call_depth = 200;
   o.max_string_bytes = 1 << 20;
   o.max_array_elements = 100000;
