@@ -2,6 +2,7 @@
 
 #include "core/text.h"
 #include "vbscript/objects.h"
+#include "vbscript/ops.h"
 #include "vbscript/runtime.h"
 
 namespace corvane::vbs {
@@ -90,6 +91,49 @@ void Engine::SetLogSink(LogSink sink) {
 
 void Engine::Reset() {
   vm_->Reset();
+}
+
+// ------------------------------------------------------------------ script text
+
+std::string DecodeScriptText(std::string_view b) {
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(b[i]); };
+  if (b.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+    return std::string(b.substr(3));
+  }
+  if (b.size() >= 2 &&
+      ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
+    bool little = byte(0) == 0xFF;
+    std::string out;
+    for (size_t i = 2; i + 1 < b.size(); i += 2) {
+      uint32_t u = little ? (byte(i) | (byte(i + 1) << 8)) : ((byte(i) << 8) | byte(i + 1));
+      if (u >= 0xD800 && u < 0xDC00 && i + 3 < b.size()) {
+        uint32_t lo =
+            little ? (byte(i + 2) | (byte(i + 3) << 8)) : ((byte(i + 2) << 8) | byte(i + 3));
+        if (lo >= 0xDC00 && lo < 0xE000) {
+          u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
+          i += 2;
+        }
+      }
+      AppendCodePoint(out, u);
+    }
+    return out;
+  }
+  bool valid = true;
+  for (size_t i = 0; i < b.size() && valid;) {
+    if (byte(i) < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len = 1;
+    DecodeChar(b, i, &len);
+    if (len == 1) valid = false;
+    i += len;
+  }
+  if (valid) return std::string(b);
+  std::string out;
+  out.reserve(b.size() + b.size() / 4);
+  for (size_t i = 0; i < b.size(); ++i) AppendCodePoint(out, AnsiToUnicode(byte(i)));
+  return out;
 }
 
 // ------------------------------------------------------------------ HostObject

@@ -103,6 +103,12 @@ class Engine {
   LogSink log_;
 };
 
+// Script file bytes as the engine's UTF-8 text: a UTF-8 byte-order mark is
+// dropped, UTF-16 (with its mark, as Windows editors save "Unicode") is
+// converted, and text that is not valid UTF-8 is read as Windows-1252, the
+// code page scripts written on Windows use.
+std::string DecodeScriptText(std::string_view bytes);
+
 // A host object whose members are plain C++ functions: the easy way to give
 // scripts an object.
 //

@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     }
     std::ostringstream ss;
     ss << f.rdbuf();
-    blocks.push_back(corvane::vbs::ScriptBlock{path, ss.str()});
+    blocks.push_back(corvane::vbs::ScriptBlock{path, corvane::vbs::DecodeScriptText(ss.str())});
   }
 
   corvane::vbs::EngineOptions options;

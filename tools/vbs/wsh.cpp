@@ -168,7 +168,7 @@ std::string Attribute(std::string_view tag, std::string_view name) {
 bool ReadWsf(const std::string& path, std::vector<ScriptBlock>& blocks, std::string& error) {
   namespace fs = std::filesystem;
   bool ok = false;
-  std::string text = ReadWhole(path, ok);
+  std::string text = DecodeScriptText(ReadWhole(path, ok));
   if (!ok) {
     error = "Cannot open " + path;
     return false;
@@ -203,7 +203,7 @@ bool ReadWsf(const std::string& path, std::vector<ScriptBlock>& blocks, std::str
         error = "Cannot open " + full.lexically_normal().string();
         return false;
       }
-      blocks.push_back(ScriptBlock{full.lexically_normal().string(), code});
+      blocks.push_back(ScriptBlock{full.lexically_normal().string(), DecodeScriptText(code)});
     }
     size_t cdata = body.find("<![CDATA[");
     if (cdata != std::string::npos) {
