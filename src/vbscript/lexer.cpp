@@ -96,7 +96,9 @@ bool IsIdentChar(unsigned char c) {
 
 class Lexer {
  public:
-  explicit Lexer(std::string_view src) : src_(src) {}
+  explicit Lexer(std::string_view src) : src_(src) {
+    if (src_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = line_start_ = 3;  // a UTF-8 mark
+  }
 
   std::vector<Token> Run() {
     std::vector<Token> out;
