@@ -1386,7 +1386,6 @@ std::shared_ptr<Proc> CompileProgram(Vm& vm, Module& m, ProgramAst& ast) {
   c.Prologue(ast.main);
   c.Body(ast.main);
   c.Finish();
-  m.code.push_back(main);
   return main;
 }
 

@@ -1378,7 +1378,6 @@ Value Vm::EvalText(Module& m, std::string_view text) {
   auto outer = std::make_shared<Proc>();
   outer->module = &m;
   auto p = vbs::CompileSnippet(*this, m, outer.get(), nullptr, e.get());
-  m.code.push_back(p);
   return RunProc(p.get(), Value(), nullptr, 0);
 }
 
@@ -1402,7 +1401,6 @@ void Vm::ExecuteText(std::string_view text, bool global) {
   }
   Proc* outer = caller.proc;
   auto p = vbs::CompileSnippet(*this, *m, outer, &ast, nullptr);
-  m->code.push_back(p);
   std::vector<Value> refs;
   refs.reserve(outer->local_names.size());
   Value* base = caller.base;
@@ -1420,13 +1418,11 @@ Value Vm::EvalInScope(std::string_view text) {
     auto outer = std::make_shared<Proc>();
     outer->module = m;
     auto p = vbs::CompileSnippet(*this, *m, outer.get(), nullptr, e.get());
-    m->code.push_back(p);
     return RunProc(p.get(), Value(), nullptr, 0);
   }
   Frame& caller = frames_.back();
   Proc* outer = caller.proc;
   auto p = vbs::CompileSnippet(*this, *m, outer, nullptr, e.get());
-  m->code.push_back(p);
   std::vector<Value> refs;
   Value* base = caller.base;
   for (size_t i = 0; i < outer->local_names.size(); ++i) {
