@@ -691,6 +691,8 @@ Value Vm::Execute() {
     CallArgs ca(objp + 1, argc);
     Value r = o->Invoke(id, kind, ca);
     push_result(objp, std::move(r));
+    // Objects the call released run their Class_Terminate now.
+    if (pending_) DrainTerminates();
   };
 
   while (true) {
@@ -987,6 +989,7 @@ Value Vm::Execute() {
             // Execute may have defined new names; the frame itself is unchanged.
             f = &frames_.back();
             push_result(sp - argc, std::move(r));
+            if (pending_) DrainTerminates();
             break;
           }
           case Opc::kAppendLocal:
