@@ -331,7 +331,11 @@ Value Vm::RunProc(Proc* proc, const Value& me, Value* args, int argc) {
   struct Outermost {
     Vm* vm;
     ~Outermost() {
-      if (vm->frames_.empty() && !vm->retired_modules_.empty()) vm->ReleaseRetired();
+      if (!vm->frames_.empty()) return;
+      // Also when an error leaves the engine: objects the unwinding released
+      // get their Class_Terminate before control returns to the host.
+      if (vm->pending_) vm->DrainTerminates();
+      if (!vm->retired_modules_.empty()) vm->ReleaseRetired();
     }
   } outermost_guard{this};
   Value r = Execute();
