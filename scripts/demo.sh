@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Builds Corvane and runs it on a demo home folder (demo-home/) that keeps all
-# xAP traffic on this machine (broadcasts to 127.255.255.255). Ctrl-C stops it.
+# Builds Corvane and runs the whole bridge on this machine: a local xAP hub
+# (unless something already listens on UDP 3639: then that hub is used), the
+# Vaux Aris 700 simulator on a free loopback TCP port, and corvane with a demo
+# home folder (demo-home/) whose settings point at the simulator and keep all
+# xAP traffic on loopback (broadcasts to 127.255.255.255). Ctrl-C stops all
+# three.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,18 +13,87 @@ CORVANE_BROWSER_TESTS=0 bash scripts/deps.sh
 build=${CORVANE_BUILD:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_TESTS=OFF \
   -DCORVANE_BENCH=OFF -DCORVANE_FUZZ=OFF > /dev/null
-cmake --build "$build" --target corvane
+cmake --build "$build" --target corvane xap-hub vaux-sim xap-send
+bin=$(cd "$build/bin" && pwd)
 
 home=${CORVANE_DEMO_HOME:-$PWD/demo-home}
-mkdir -p "$home/Config"
+mkdir -p "$home/Config" "$home/Data"
+logs=$home/Data
+
+hub_pid="" sim_pid="" corvane_pid=""
+stop() {
+  trap - EXIT INT TERM
+  # corvane first, so that it saves its zone table while the others still run.
+  for pid in $corvane_pid $sim_pid $hub_pid; do
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  echo "Corvane demo stopped."
+}
+trap stop EXIT
+trap 'exit 130' INT TERM
+
+# Waits up to 5 s for a line matching $2 in file $1.
+wait_for() {
+  for _ in $(seq 50); do
+    grep -q "$2" "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "demo: '$2' did not appear in $1" >&2
+  return 1
+}
+
+# The hub: the one already running, or ours.
+if command -v ss > /dev/null && [ -n "$(ss -Hlun 'sport = :3639' 2>/dev/null)" ]; then
+  echo "Something already listens on UDP 3639 (an xAP hub?): using it."
+else
+  "$bin/xap-hub" --verbose > "$logs/xap-hub.log" 2>&1 &
+  hub_pid=$!
+  wait_for "$logs/xap-hub.log" "listening"
+fi
+
+# The simulated controller on a free port of 127.0.0.1.
+"$bin/vaux-sim" --tcp 0 > "$logs/vaux-sim.log" 2>&1 &
+sim_pid=$!
+wait_for "$logs/vaux-sim.log" "listening on 127.0.0.1:"
+sim_port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$logs/vaux-sim.log" | head -1)
+
+# xAP on loopback only.
 if [ ! -s "$home/Config/zynXap.ini" ]; then
   printf '[Interface]\r\nBroadcastAddress=127.255.255.255\r\n' > "$home/Config/zynXap.ini"
 fi
+# Point section [Vaux] of Corvane.ini at the simulator and keep the web server
+# on this machine; everything else in the
+# file (the zone table corvane saved last time, your own settings) stays.
+ini=$home/Config/Corvane.ini
+touch "$ini"
+awk -v port="$sim_port" '
+  function keys() { printf "UPBCommPort=%s\r\nSerialIP=127.0.0.1\r\nHTTPBindAddress=127.0.0.1\r\n", port; done = 1 }
+  /^\[/ { in_vaux = (tolower($0) ~ /^\[vaux\]/) }
+  in_vaux && tolower($0) ~ /^(upbcommport|serialip|httpbindaddress)[ \t]*=/ { next }
+  { print }
+  /^\[/ && in_vaux && !done { keys() }
+  END { if (!done) { printf "[Vaux]\r\n"; keys() } }
+' "$ini" > "$ini.demo" && mv "$ini.demo" "$ini"
 
-# The web server answers on this machine only.
-if [ ! -s "$home/Config/Corvane.ini" ]; then
-  printf '[Vaux]\r\nHTTPBindAddress=127.0.0.1\r\n' > "$home/Config/Corvane.ini"
-fi
+"$bin/corvane" --home "$home" &
+corvane_pid=$!
+sleep 1
+host=$(hostname)
+cat <<INFO
 
-echo "Corvane demo: home folder $home (Ctrl-C to stop)"
-exec "$build/bin/corvane" --home "$home"
+Corvane demo is running: home folder $home, controller simulator on
+127.0.0.1:$sim_port, hub and simulator logs in $logs.
+In another terminal, turn zone 1 on (record 07 is its Status) and watch the event:
+
+  $bin/xap-send --class xAPBSC.cmd --target 'zyn.Vaux.$host:>' \\
+      output.state.1 ID=07 Level=1 --listen 3 --filter-class xapbsc.event
+
+Ask for the state of every zone's Status record (answers come one every 200 ms):
+
+  $bin/xap-send --class xAPBSC.query --target 'zyn.Vaux.$host:*.*.status' request \\
+      --listen 4 --filter-class 'xAPBSC.*'
+
+Ctrl-C stops the demo.
+INFO
+wait "$corvane_pid"

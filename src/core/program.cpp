@@ -34,7 +34,9 @@ Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::o
       serial_(std::make_unique<PosixSerialPort>(loop_)),
       tcp_(std::make_unique<PosixTcpClient>(loop_)),
       port_(loop_, log_, settings_.values(), echo_, *serial_, *tcp_),
-      vaux_(loop_, log_, settings_.values(), devices_, port_, echo_) {
+      vaux_(loop_, log_, settings_.values(), devices_, port_, echo_),
+      bridge_(loop_, log_, wall_, outbox_, xap_, devices_, vaux_, script_events_,
+              paths_.executable_path) {
   log_.SetErrorLogPath(JoinPath(paths_.program_folder, "Data/Corvane.txt"));
   // Every event goes out as an xAP message; until the transport is ready the
   // send routine holds them.
@@ -59,6 +61,8 @@ Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::o
     return port_.InitCommPort(port);
   };
   settings_.SetPortHooks(std::move(hooks));
+  // Value changes of used zone records are announced on xAP.
+  devices_.SetObserver(&bridge_.reporter());
 }
 
 Program::~Program() {
@@ -121,6 +125,7 @@ void Program::InitHW() {
   Step("LinkDevicesToModules", [&] { devices_.LinkDevicesToModules(); });
   Step("ApplyHeldPowerup", [&] { vaux_.ApplyHeldPowerup(); });
   Step("GetCurrentUPBStatus", [&] { vaux_.GetCurrentUPBStatus(); });
+  Step("BSCQueue", [&] { bridge_.reporter().CreateQueue(); });
   periodic_ = ComputePeriodicSchedule(settings_.values().periodic_script_interval);
 }
 
@@ -180,11 +185,12 @@ void Program::Shutdown() {
   Step("TCPServer", [&] {
     if (web_server_) web_server_->Unload();
   });
+  Step("BSCQueue", [&] { bridge_.reporter().ReleaseQueue(); });
   log_.Note("Corvane stopped");
 }
 
 void Program::SetMessageHandler(XapMessageHandler* handler) {
-  message_handler_ = handler ? handler : &ignore_messages_;
+  message_handler_ = handler ? handler : &bridge_.inbound();
 }
 
 void Program::onMessage() {

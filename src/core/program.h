@@ -13,12 +13,14 @@
 #include "device/vaux_link.h"
 #include "device/vaux_port.h"
 #include "devicetable/device_table.h"
+#include "devicetable/script_event_queue.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/serial_port.h"
 #include "platform/tcp_client.h"
 #include "platform/udp_socket.h"
 #include "ui/echo_window.h"
+#include "xap/bridge.h"
 #include "xap/xap_handler.h"
 #include "xap/xap_sender.h"
 #include "xap/xap_transport.h"
@@ -57,9 +59,12 @@ class Program final : public XapCallback {
   // Drains the xAP receive queue into the message handler; a second call
   // while one runs (a handler waiting on the loop) returns at once.
   void onMessage() override;
-  // The inbound handler; nullptr restores the default, which ignores
-  // every message.
+  // Replaces the inbound handler; nullptr restores the program's own
+  // (the bridge's Readmessage).
   void SetMessageHandler(XapMessageHandler* handler);
+  // The script host, once there is one; until then (and after nullptr)
+  // script events are dropped without a report.
+  void SetScriptEventQueue(ScriptEventQueue* host) { script_events_.Install(host); }
 
   EventLoop& loop() { return loop_; }
   const WallClock& wall() const { return wall_; }
@@ -70,6 +75,9 @@ class Program final : public XapCallback {
   EchoWindow& echo() { return echo_; }
   VauxPort& port() { return port_; }
   VauxLink& vaux() { return vaux_; }
+  // Inbound handling and BSC reporting: BSCCmd, BSCQuery, Sunrise/Sunset.
+  XapBridge& bridge() { return bridge_; }
+  ScriptEventQueue& script_events() { return script_events_; }
   const ProgramPaths& paths() const { return paths_; }
   const std::string& base_uid() const { return base_uid_; }
   const std::string& interface_address() const { return interface_address_; }
@@ -102,8 +110,6 @@ class Program final : public XapCallback {
   std::unique_ptr<UdpNetwork> network_;
   XapTransport xap_;
   XapOutbox outbox_;
-  IgnoreXapMessages ignore_messages_;
-  XapMessageHandler* message_handler_ = &ignore_messages_;
   // The controller side.
   DeviceTable devices_;
   EchoWindow echo_;
@@ -112,6 +118,10 @@ class Program final : public XapCallback {
   VauxPort port_;
   VauxLink vaux_;
   bool comm_and_timer_loaded_ = false;
+  // The bridge between the two.
+  ScriptEventSink script_events_;
+  XapBridge bridge_;
+  XapMessageHandler* message_handler_ = &bridge_.inbound();
 
   std::string base_uid_ = "FF.0022:00";
   std::string interface_address_ = "Default";

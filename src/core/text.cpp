@@ -1,5 +1,7 @@
 #include "core/text.h"
 
+#include "core/event_log.h"
+
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -271,7 +273,7 @@ std::string ToHex(long value) {
   return {kDigits[value >> 4], kDigits[value & 15]};
 }
 
-int FromHex(std::string_view s) {
+int HexValue(std::string_view s) {
   if (s.empty() || s.size() > 4) return -1;
   int v = 0;
   for (char c : s) {
@@ -286,6 +288,22 @@ int FromHex(std::string_view s) {
       return -1;
     }
     v = v * 16 + d;
+  }
+  return v;
+}
+
+int FromHex(std::string_view s, EventLog* log) {
+  if (s.empty() || s.size() > 4) return -1;
+  const std::string padded = std::string(4 - s.size(), '0') + ToUpper(s);
+  int32_t v = 0;
+  for (char c : padded) {
+    const int code = static_cast<unsigned char>(c);
+    const int d = (c >= '0' && c <= '9') ? code - '0' : code - 'A' + 10;
+    v = v * 16 + d;
+    if (v < INT16_MIN || v > INT16_MAX) {
+      if (log) log->LogError("Corvane", "FromHex", "Overflow");
+      return -1;
+    }
   }
   return v;
 }

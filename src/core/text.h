@@ -10,6 +10,8 @@
 
 namespace corvane {
 
+class EventLog;
+
 std::string ToLower(std::string_view s);
 std::string ToUpper(std::string_view s);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
@@ -64,8 +66,18 @@ std::string NumberText(double v);
 // Two upper-case hexadecimal digits for 0..255, "00" for any other value
 // (every number in a controller command and every record key is written so).
 std::string ToHex(long value);
-// 1 to 4 hexadecimal digits (either letter case) as a number; -1 for an
-// empty text, a longer one or one holding anything else.
-int FromHex(std::string_view s);
+// 1 to 4 hexadecimal digits (either letter case) as a number 0..65535; -1
+// for an empty text, a longer one or one holding anything else. The reader
+// for controller bytes, where anything but a hex digit is a broken field.
+int HexValue(std::string_view s);
+
+// The reader of record numbers in xAP commands: a text of 1 to 4 characters
+// is padded on the left with "0" to four, upper-cased and read digit by
+// digit as value * 16 + d, where d is 0..9 for a digit and the character's
+// code minus the code of "A" plus 10 for anything else (so "A".."F" give
+// 10..15 and "G" continues with 16). -1 for an empty or longer text, and -1
+// (reported to `log` as "FromHex" when given) for a value outside the 16-bit
+// range.
+int FromHex(std::string_view s, EventLog* log = nullptr);
 
 }  // namespace corvane

@@ -101,7 +101,7 @@ std::string ReplyCode(std::string_view line) {
 
 int HexField(std::string_view line, size_t pos) {
   if (pos == 0 || pos > line.size()) return -1;
-  return FromHex(line.substr(pos - 1, 2));
+  return HexValue(line.substr(pos - 1, 2));
 }
 
 std::string InformationText(std::string_view code) {

@@ -58,7 +58,7 @@ VauxLink::VauxLink(EventLoop& loop, EventLog& log, const Settings& settings, Dev
 std::string VauxLink::Checksum(std::string_view payload) {
   int sum = 0;
   for (size_t i = 0; i + 1 < payload.size(); i += 2) {
-    const int byte = FromHex(payload.substr(i, 2));
+    const int byte = HexValue(payload.substr(i, 2));
     sum = (sum + (byte < 0 ? 0 : byte)) % 256;
   }
   return ToHex(sum);

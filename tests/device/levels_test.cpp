@@ -66,18 +66,18 @@ TEST(LevelTablesTest, ListsAndNames) {
   EXPECT_EQ(ZoneOfRecord(42), 6);
 }
 
-TEST(HexTest, ToHexAndFromHex) {
+TEST(HexTest, ToHexAndHexValue) {
   EXPECT_EQ(ToHex(0), "00");
   EXPECT_EQ(ToHex(60), "3C");
   EXPECT_EQ(ToHex(255), "FF");
   EXPECT_EQ(ToHex(256), "00");
   EXPECT_EQ(ToHex(-1), "00");
-  EXPECT_EQ(FromHex("3c"), 60);
-  EXPECT_EQ(FromHex("FFFF"), 65535);
-  EXPECT_EQ(FromHex(""), -1);
-  EXPECT_EQ(FromHex("12345"), -1);
-  EXPECT_EQ(FromHex("0G"), -1);
-  EXPECT_EQ(FromHex("7"), 7);
+  EXPECT_EQ(HexValue("3c"), 60);
+  EXPECT_EQ(HexValue("FFFF"), 65535);
+  EXPECT_EQ(HexValue(""), -1);
+  EXPECT_EQ(HexValue("12345"), -1);
+  EXPECT_EQ(HexValue("0G"), -1);
+  EXPECT_EQ(HexValue("7"), 7);
 }
 
 }  // namespace

@@ -122,7 +122,7 @@ std::vector<std::string> VauxSimulator::Handle(const std::string& cmd) {
   if (cmd[2] == 'X') return Extended(cmd.substr(3, cmd.size() - 4));
   int b[4];
   for (int i = 0; i < 4; ++i) {
-    b[i] = FromHex(std::string_view(cmd).substr(2 + 2 * static_cast<size_t>(i), 2));
+    b[i] = HexValue(std::string_view(cmd).substr(2 + 2 * static_cast<size_t>(i), 2));
     if (b[i] < 0) return Reply({Line("VE02")});
   }
   switch (b[0]) {
@@ -196,7 +196,7 @@ std::vector<std::string> VauxSimulator::Control(int zone, int function, int data
 std::vector<std::string> VauxSimulator::Extended(const std::string& hex) {
   // "2110" zone, turn-on volume, bass, treble, "14", "05", turn-on mute, "000200".
   auto byte = [&](size_t i) {
-    return i * 2 + 2 <= hex.size() ? FromHex(std::string_view(hex).substr(i * 2, 2)) : -1;
+    return i * 2 + 2 <= hex.size() ? HexValue(std::string_view(hex).substr(i * 2, 2)) : -1;
   };
   const int zone = byte(2);
   if (hex.size() != 24 || byte(0) != 0x21 || byte(1) != 0x10 || !InRange(zone, 1, 6) ||

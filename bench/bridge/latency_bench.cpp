@@ -1,0 +1,137 @@
+// Command latency end to end, on loopback: an "xAPBSC.cmd" broadcast to
+// 127.255.255.255:3639 -> xap-hub -> corvane (50 ms receive delay, then the
+// command) -> vaux-sim, which answers at once -> the read-back -> the
+// "xapbsc.event" heard on 3639. Each iteration toggles zone 4 between On and
+// Mute, so every command changes the Status record. Runs in a network
+// namespace of its own when the system allows it.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/loopback.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using corvane::testing::Eventually;
+using corvane::testing::Subprocess;
+using corvane::testing::TempDir;
+using corvane::testing::TestUdpSocket;
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+void BM_CommandLatency(benchmark::State& state) {
+  if (!std::getenv("CORVANE_BIN_DIR")) {
+    char exe[PATH_MAX] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    std::string dir(exe, n > 0 ? static_cast<size_t>(n) : 0);
+    ::setenv("CORVANE_BIN_DIR", dir.substr(0, dir.rfind('/')).c_str(), 1);
+  }
+  const bool private_net = corvane::testing::EnterPrivateNetwork();
+  TempDir dir;
+  Subprocess hub, sim, corvane;
+  auto stop_all = [&] {
+    corvane.Stop(SIGTERM);
+    sim.Stop(SIGTERM);
+    hub.Stop(SIGTERM);
+  };
+  hub.Start({"xap-hub", "--verbose"}, dir.File("hub"));
+  sim.Start({"vaux-sim", "--tcp", "0"}, dir.File("sim"));
+  std::string sim_port;
+  Eventually([&] {
+    const std::string out = sim.Stdout();
+    const size_t at = out.find("listening on 127.0.0.1:");
+    if (at == std::string::npos || out.find('\n', at) == std::string::npos) return false;
+    sim_port = out.substr(at + 23, out.find('\n', at) - at - 23);
+    return true;
+  });
+  corvane::testing::WriteLoopbackXapConfig(dir.File("home"), "127.255.255.255");
+  corvane::testing::WriteFile(dir.File("home/Config/Corvane.ini"),
+                              "[Vaux]\r\nUPBCommPort=" + sim_port + "\r\nSerialIP=127.0.0.1\r\n");
+  TestUdpSocket listener, sender;
+  listener.Bind("127.255.255.255", 3639);
+  sender.Bind("0.0.0.0", 0, false);
+  corvane.Start({"corvane", "--home", dir.File("home")}, dir.File("corvane"));
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  const std::string me = std::string("zyn.Vaux.") + host;
+  if (!Eventually([&] { return hub.Stdout().find("client " + me + " at") != std::string::npos; })) {
+    state.SkipWithError("corvane did not come up");
+    stop_all();
+    return;
+  }
+  while (listener.Receive(300ms)) {
+  }
+
+  std::vector<double> total, to_sim;
+  int level = 1;
+  for (auto _ : state) {
+    const size_t seen = Count(sim.Stdout(), "<- VP2104");
+    const std::string cmd =
+        "xap-header\n{\nv=13\nhop=1\nuid=FF.ABCD:00\nclass=xAPBSC.cmd\n"
+        "source=bench.client.x\ntarget=" +
+        me + ":>\n}\noutput.state.1\n{\nID=0A\nLevel=" + std::to_string(level) + "\n}\n";
+    level = level == 1 ? 2 : 1;
+    const auto t0 = Clock::now();
+    sender.SendTo(cmd, "127.255.255.255", 3639);
+    // Seen by the simulator: its "<- command" line (polled, so a little late).
+    Clock::time_point t1{};
+    while (Clock::now() - t0 < 5s) {
+      if (Count(sim.Stdout(), "<- VP2104") > seen) {
+        t1 = Clock::now();
+        break;
+      }
+      std::this_thread::sleep_for(100us);
+    }
+    Clock::time_point t2{};
+    while (Clock::now() - t0 < 5s) {
+      auto d = listener.Receive(100ms);
+      if (d && d->data.find("\nuid=FF.0022:0A\nclass=xapbsc.event\n") != std::string::npos) {
+        t2 = Clock::now();
+        break;
+      }
+    }
+    if (t1 == Clock::time_point{} || t2 == Clock::time_point{}) {
+      state.SkipWithError("no command or no event");
+      break;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(t2 - t0).count());
+    total.push_back(Ms(t2 - t0));
+    to_sim.push_back(Ms(t1 - t0));
+  }
+  const double median = Median(total);
+  state.counters["median_ms"] = median;
+  state.counters["median_to_sim_ms"] = Median(to_sim);
+  state.counters["receive_delay_share"] = median > 0 ? 50.0 / median : 0;
+  state.counters["private_net"] = private_net ? 1 : 0;
+  stop_all();
+}
+BENCHMARK(BM_CommandLatency)->UseManualTime()->Iterations(40)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,41 @@
+// The bridge between the controller and the xAP network: the inbound handler
+// (installed as the program's message handler) and the BSC reporting (the
+// device table's change observer), built together because the handler
+// answers queries through the reporting.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "xap/bsc_reporter.h"
+#include "xap/inbound.h"
+
+namespace corvane {
+
+class XapBridge {
+ public:
+  XapBridge(EventLoop& loop, EventLog& log, const WallClock& wall, XapSender& sender,
+            const XapTransport& xap, DeviceTable& table, VauxLink& vaux, ScriptEventQueue& scripts,
+            std::string executable_path)
+      : reporter_(loop, log, sender, table, vaux, scripts),
+        inbound_(log, wall, sender, xap, table, vaux, reporter_, scripts,
+                 std::move(executable_path)) {}
+
+  InboundHandler& inbound() { return inbound_; }
+  BscReporter& reporter() { return reporter_; }
+
+  // What the status page and the scripts use.
+  void BSCCmd(std::string_view target, std::string_view id, std::string_view state,
+              std::string_view level) {
+    inbound_.BSCCmd(target, id, state, level);
+  }
+  void BSCQuery(std::string_view target) { reporter_.BSCQuery(target); }
+  const std::string& Sunrise() const { return inbound_.Sunrise(); }
+  const std::string& Sunset() const { return inbound_.Sunset(); }
+
+ private:
+  BscReporter reporter_;
+  InboundHandler inbound_;
+};
+
+}  // namespace corvane

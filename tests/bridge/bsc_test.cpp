@@ -1,0 +1,228 @@
+// BSC reporting: change events, the state item list, query answers and
+// their pacing.
+#include "bridge_fixture.h"
+#include "devicetable/status_text.h"
+
+namespace corvane {
+namespace {
+
+const std::string kHead = "xap-header\n{\nv=13\nhop=1\n";
+
+TEST_F(BridgeTest, ChangeEventsOfUsedRecords) {
+  table_.ChangeEvent(Record(7), 1);
+  auto sent = Sent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0], kHead +
+                         "uid=FF.0022:07\nclass=xapbsc.event\n"
+                         "source=zyn.Vaux.HOST:Corvane_Channel1_Status.Vaux_Aris_700_07.Status\n"
+                         "}\noutput.state\n{\nstate=ON\nDisplayText=1 / On\nlevel=1/2\n}\n");
+
+  // The state comes from the zone's Status record; levels from LastCommand.
+  Record(4)->Name = "Den";
+  Record(16)->LastCommand = "7.0";
+  Record(16)->Controllable = false;
+  table_.ChangeEvent(Record(4), 3);
+  table_.ChangeEvent(Record(16), 5);
+  sent = Sent();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_NE(sent[0].find("uid=FF.0022:04\nclass=xapbsc.event\n"
+                         "source=zyn.Vaux.HOST:Corvane_Den.Vaux_Aris_700_04.Source\n}\n"
+                         "output.state\n{\nstate=OFF\nDisplayText=3 / Input3\nlevel=3/8\n}\n"),
+            std::string::npos)
+      << sent[0];
+  EXPECT_NE(sent[1].find("uid=FF.0022:10\n"), std::string::npos);
+  EXPECT_NE(sent[1].find("}\ninput.state\n{\nstate=OFF\nDisplayText=5 / 0 db\nlevel=7/36\n}\n"),
+            std::string::npos)
+      << sent[1];
+
+  // An unused record changes silently.
+  Record(8)->Used = false;
+  const int32_t before = table_.ChangeSequence();
+  clock_.Advance(5000);
+  table_.ChangeEvent(Record(8), 2);
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(Record(8)->Value, 2);
+  EXPECT_EQ(Record(8)->Sequence, before + 1);
+  EXPECT_EQ(Record(8)->LastChange, wall_.Now());
+}
+
+TEST_F(BridgeTest, X10RecordsSendX10EventsAndScriptEventsFollow) {
+  Record(13)->X10 = "A1";
+  Record(13)->EventNotification = true;
+  Record(13)->Tag = "lamp";
+  for (int16_t v : {100, 40, 0}) table_.ChangeEvent(Record(13), v);
+  const auto sent = Sent();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[0], kHead +
+                         "uid=FF.0022:00\nclass=xap-x10.event\nsource=zyn.Vaux.HOST\n}\n"
+                         "xap-x10.event\n{\nevent=ON\ndevice=A1\ncount=100\n}\n");
+  EXPECT_NE(sent[1].find("{\nevent=DIM\ndevice=A1\ncount=40\n}\n"), std::string::npos);
+  EXPECT_NE(sent[2].find("{\nevent=OFF\ndevice=A1\ncount=0\n}\n"), std::string::npos);
+
+  ASSERT_EQ(scripts_.events.size(), 3u);
+  const DeviceRecord& e = scripts_.events[2];
+  EXPECT_EQ(e->Tag, "lamp");
+  EXPECT_EQ(e->Link, nullptr);
+  EXPECT_EQ(*e->MessageList.Find("value"), "0");
+  EXPECT_EQ(*e->MessageList.Find("lastchange"), "6/12/2026 8:05:09 AM");
+  EXPECT_FALSE(table_.DeviceDictionary().Exists("lamp"));
+}
+
+TEST_F(BridgeTest, RecordWithoutStatusRecordIsReportedNotSent) {
+  ZoneRecord source = Record(1);
+  table_.LinkDictionary().Remove("Vaux_Aris_700_07");
+  table_.ChangeEvent(source, 4);
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_TRUE(Logged("IncludeContent Line 0"));
+  EXPECT_EQ(source->Value, 4);
+}
+
+TEST(FormatStatusTest, ValueAndItsName) {
+  UPBLinkState r;
+  r.Kind = 1;
+  r.Values =
+      "Off\x02"
+      "0\x01On\x02"
+      "1\x01Mute\x02"
+      "2";
+  r.Value = 1;
+  EXPECT_EQ(FormatStatus(r), "1 / On");
+  r.Value = 3;
+  EXPECT_EQ(FormatStatus(r), "");
+  r.Kind = 2;  // level lists leave out "Up" and "Down"
+  r.Value = 4;
+  EXPECT_EQ(FormatStatus(r), "4 / Mute");
+  r.Value = 1;
+  EXPECT_EQ(FormatStatus(r), "");
+  r.Kind = 0;
+  r.Value = 0;
+  r.Values = " ";
+  EXPECT_EQ(FormatStatus(r), "0");
+  r.Values = "";
+  EXPECT_EQ(FormatStatus(r), "");
+}
+
+class QueryTest : public BridgeTest {
+ protected:
+  void Query(const std::string& sub) {
+    Handle(Message("xAPBSC.query", "zyn.Vaux.HOST:" + sub, {{"request"}}));
+  }
+  // Runs the loop until the queue is drained and the timer has stopped.
+  void Drain() { loop_.WaitMs(1000 + 200 * static_cast<int64_t>(bridge_.reporter().QueueSize())); }
+  static std::string Source(const std::string& message) {
+    const size_t at = message.find("\nsource=");
+    return message.substr(at + 8, message.find('\n', at + 1) - at - 8);
+  }
+  static const std::vector<std::string> kWholePoll;
+};
+const std::vector<std::string> QueryTest::kWholePoll = {"VPFE520100", "VPFE520200", "VPFE520300",
+                                                        "VPFE520400", "VPFE520500", "VPFE520600"};
+
+TEST_F(QueryTest, EveryUsedRecordAnsweredAfterTheWholeZonePollAndPaced) {
+  UseOnly({1, 7, 13});
+  Record(13)->Controllable = false;
+  sender_.times.clear();
+  const int64_t start = loop_.NowMs();
+  Query(">");
+  const auto polls = Commands();
+  ASSERT_EQ(polls.size(), 9u);
+  EXPECT_EQ(std::vector<std::string>(polls.begin(), polls.begin() + 6), kWholePoll);
+  EXPECT_EQ(polls[6], "VPFE520100");  // each answer reads its zone first
+  EXPECT_TRUE(bridge_.reporter().BSCTimer().Enabled());
+  Drain();
+  EXPECT_FALSE(bridge_.reporter().BSCTimer().Enabled());
+
+  const auto sent = Sent();
+  ASSERT_EQ(sent.size(), 5u);
+  ASSERT_EQ(sender_.times.size(), 5u);
+  EXPECT_EQ(sender_.times[0], start + 2000);
+  for (size_t i = 1; i < 5; ++i) EXPECT_EQ(sender_.times[i] - sender_.times[i - 1], 200);
+  const std::string sub7 = "zyn.Vaux.HOST:corvane_channel1_status.vaux_aris_700_07.status";
+  EXPECT_NE(sent[0].find("\nclass=xAPBSC.Values\n"), std::string::npos);
+  EXPECT_EQ(Source(sent[0]), "zyn.Vaux.HOST:corvane_channel1_source.vaux_aris_700_01.source");
+  EXPECT_NE(sent[1].find("}\noutput.state\n{\nstate=ON\nDisplayText=1 / Input1\nlevel=1/8\n}\n"),
+            std::string::npos);
+  EXPECT_EQ(sent[2], kHead + "uid=FF.0022:07\nclass=xAPBSC.Values\nsource=" + sub7 +
+                         "\n}\nvalues.1\n{\nText=Off\nLevel=0/2\n}\nvalues.2\n{\nText=On\n"
+                         "Level=1/2\n}\nvalues.3\n{\nText=Mute\nLevel=2/2\n}\n");
+  EXPECT_EQ(sent[3], kHead + "uid=FF.0022:07\nclass=xAPBSC.Info\nsource=" + sub7 +
+                         "\n}\noutput.state\n{\nstate=ON\nDisplayText=1 / On\nlevel=1/2\n}\n");
+  // A record that cannot be commanded has no value list and reports an input.
+  EXPECT_NE(sent[4].find("\nclass=xAPBSC.Info\n"), std::string::npos);
+  EXPECT_NE(sent[4].find("}\ninput.state\n{\nstate=ON\n"), std::string::npos);
+}
+
+TEST_F(QueryTest, TheAttributePartDecidesTheWholeZonePoll) {
+  UseOnly({7, 8, 9, 13});
+  struct Case {
+    std::string sub;
+    bool whole_poll;
+    std::vector<std::string> sources;  // the records answered, by key
+  } cases[] = {
+      {"*.*.status", false, {"07", "08", "09"}},
+      {"*.*.STATUS.extra", false, {"07", "08", "09"}},
+      {">.>.status", true, {"07", "08", "09", "0D"}},
+      {"corvane_channel1_status", true, {"07"}},
+      {"*.vaux_aris_700_0d.volumedb", false, {"0D"}},
+      {"nothing.*.status", false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sub);
+    // Far enough apart that every whole-zone poll is a fresh one.
+    loop_.WaitMs(5000);
+    sender_.times.clear();
+    const int64_t start = loop_.NowMs();
+    Query(c.sub);
+    const auto polls = Commands();
+    const bool whole = polls.size() >= 6 &&
+                       std::vector<std::string>(polls.begin(), polls.begin() + 6) == kWholePoll;
+    EXPECT_EQ(whole, c.whole_poll);
+    EXPECT_EQ(polls.size(), (c.whole_poll ? 6 : 0) + c.sources.size());
+    Drain();
+    std::vector<std::string> answered;
+    for (const auto& m : Sent()) {
+      if (m.find("\nclass=xAPBSC.Info\n") == std::string::npos) continue;
+      const std::string src = Source(m);
+      answered.push_back(src.substr(src.find("vaux_aris_700_") + 14, 2));
+      const std::string sub = src.substr(src.find(':'));
+      EXPECT_EQ(sub, ToLower(sub));
+    }
+    for (auto& a : answered) a = ToUpper(a);
+    EXPECT_EQ(answered, c.sources);
+    if (!c.sources.empty()) {
+      EXPECT_EQ(sender_.times[0], start + (c.whole_poll ? 2000 : 0));
+    }
+  }
+}
+
+TEST_F(QueryTest, QueriesWithoutEndpointOrFromOthersAnswerNothing) {
+  for (const std::string target : {"zyn.Vaux.HOST", "", "*", "other.prog.x:>"}) {
+    Handle(Message("xAPBSC.query", target, {{"request"}}));
+  }
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(QueryTest, BurstsPollOnceAndTheQueueStaysBounded) {
+  settings_.debug_log = true;
+  UseOnly({7});
+  Query(">");
+  Query(">");
+  const auto polls = Commands();
+  // The second query found the records freshly polled.
+  EXPECT_EQ(std::count(polls.begin(), polls.end(), "VPFE520600"), 1);
+  EXPECT_EQ(polls.size(), 6u + 2u);
+
+  Drain();
+  Sent();
+  for (int i = 0; i < 3000; ++i) bridge_.BSCQuery(">:*.*.status");
+  EXPECT_EQ(bridge_.reporter().QueueSize(), BscReporter::kQueueLimit);
+  EXPECT_TRUE(Logged("BSCQueue full: dropping the oldest query answers"));
+  Drain();
+  EXPECT_TRUE(Logged("BSCQueue: 999 query answers dropped"));
+  EXPECT_EQ(Sent().size(), BscReporter::kQueueLimit + 1);
+  EXPECT_FALSE(bridge_.reporter().BSCTimer().Enabled());
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,291 @@
+// Inbound handling: the addressing gate, BSC commands and their record
+// selection, watched sources, X10, echo, time and role messages.
+#include <set>
+
+#include "bridge_fixture.h"
+#include "core/text.h"
+
+namespace corvane {
+namespace {
+
+using Sections = std::vector<std::vector<std::string>>;
+
+TEST(HexTest, ToHexAndFromHex) {
+  EXPECT_EQ(ToHex(10), "0A");
+  EXPECT_EQ(ToHex(300), "00");
+  EXPECT_EQ(FromHex("ff"), 255);
+  EXPECT_EQ(FromHex("0A"), 10);
+  EXPECT_EQ(FromHex("7FFF"), 32767);
+  EXPECT_EQ(FromHex("12345"), -1);
+  EXPECT_EQ(FromHex(""), -1);
+  // Characters beyond F continue the count; anything else is read likewise.
+  EXPECT_EQ(FromHex("G"), 16);
+  EXPECT_EQ(FromHex("1g"), 32);
+  EXPECT_EQ(FromHex("*"), '*' - 'A' + 10);
+  ManualWallClock wall(46000.5);
+  std::ostringstream err;
+  EventLog log(wall, &err);
+  EXPECT_EQ(FromHex("8000", &log), -1);  // beyond the 16-bit range
+  EXPECT_EQ(FromHex("ZZZZ", &log), -1);
+  EXPECT_NE(err.str().find("FromHex Line 0 Overflow"), std::string::npos);
+}
+
+class CommandTest : public BridgeTest {
+ protected:
+  // The records whose LastCommand the command set, after clearing them all.
+  std::set<int> Commanded(const std::string& target, const std::string& id,
+                          const std::string& level = "40") {
+    for (auto& [key, r] : table_.LinkDictionary()) r->LastCommand = "-";
+    bridge_.BSCCmd(target, id, "ON", level);
+    std::set<int> out;
+    for (auto& [key, r] : table_.LinkDictionary()) {
+      if (r->LastCommand != "-") out.insert(r->UIDindex);
+    }
+    return out;
+  }
+  static std::set<int> Range(int from, int to) {
+    std::set<int> s;
+    for (int i = from; i <= to; ++i) s.insert(i);
+    return s;
+  }
+};
+
+TEST_F(CommandTest, SubAddressAndIdSelectRecords) {
+  for (int n : {7, 13, 19}) Record(n)->Name = "Kitchen";
+  Record(8)->Used = false;  // not consulted by commands
+  const std::string me = "zyn.Vaux.HOST";
+  struct Case {
+    std::string target, id;
+    std::set<int> expected;
+  } cases[] = {
+      {me + ":>", "*", Range(1, 42)},
+      {me + ":", "*", Range(1, 42)},
+      {me + ":corvane_kitchen.*.volumedb", "*", {13}},
+      {me + ":corvane_kitchen.>.volumedb", "*", {7, 13, 19}},
+      {me + ":CORVANE_KITCHEN", "*", {7, 13, 19}},
+      {me + ":*.VAUX_ARIS_700_14.*", "*", {20}},
+      {me + ":*.*.status", "*", Range(7, 12)},
+      {me + ":*.*.status.ignored.parts", "*", Range(7, 12)},
+      {me + ":corvane_kitchen..volumedb", "*", {}},  // an empty part names nothing
+      {me + ":*.*.*.>", "*", Range(1, 42)},
+      {me, "*", {}},  // no ":": no endpoint
+      {me + ":nothing.matches", "0A", {10}},
+      {me + ":>", "0a", {10}},
+      {me + ":>", "2A", {42}},
+      {me + ":>", "2B", {}},
+      {me + ":>", "G", {16}},
+      {me + ":>", " 0A", {}},  // the space counts as a character
+      {me + ":>", "12345", {}},
+      {me + ":>", "8000", {}},
+      {me, "0A", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target + " ID=" + c.id);
+    EXPECT_EQ(Commanded(c.target, c.id), c.expected);
+  }
+  EXPECT_TRUE(Logged("FromHex Line 0 Overflow"));
+}
+
+TEST_F(CommandTest, LevelIsTheLeadingNumberAndReachesTheController) {
+  const std::string target = "zyn.Vaux.HOST:>";
+  struct Case {
+    std::string level, text;
+  } cases[] = {{"50%", "50"},    {" 40", "40"}, {"4/10", "4"}, {"12.5", "12.5"},
+               {"Unknown", "0"}, {"", "0"},     {"abc", "0"},  {"-3", "-3"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.level);
+    bridge_.BSCCmd(target, "0D", "ON", c.level);
+    EXPECT_EQ(Record(13)->LastCommand, c.text);
+  }
+  Commands();
+  // Record 10 is the Status of zone 4: level 2 mutes it, and the command is
+  // read back with a status request.
+  bridge_.BSCCmd(target, "0A", "off", "2");
+  const auto sent = Commands();
+  ASSERT_GE(sent.size(), 2u);
+  EXPECT_EQ(sent[0], "VP21042801");
+  EXPECT_EQ(sent[1], "VPFE520400");
+  EXPECT_EQ(Record(10)->Value, 2);
+}
+
+TEST_F(CommandTest, CommandMessagesNeedTheProgramsAddressAndTakeFiveBlocks) {
+  auto block = [](int n, const std::string& id, const std::string& level) {
+    return std::vector<std::string>{"output.state." + std::to_string(n), "ID=" + id,
+                                    "Level=" + level};
+  };
+  auto last_commands = [&] {
+    std::vector<std::string> out;
+    for (int n : {1, 2, 3, 4, 5, 6, 7}) out.push_back(Record(n)->LastCommand);
+    return out;
+  };
+  const Sections blocks = {block(1, "01", "1"), block(2, "02", "2"), block(4, "04", "4")};
+  // Not for this program: nothing happens.
+  for (const std::string target :
+       {"", "*", "zyn.Vaux.OTHER:>", "zyn.Vaux:>", "zyn.Vaux.HOST.sub:>", "zyn..HOST:>"}) {
+    SCOPED_TRACE(target);
+    Handle(Message("xAPBSC.cmd", target, blocks));
+    EXPECT_EQ(last_commands(), std::vector<std::string>(7, ""));
+  }
+  // A gap ends the numbered blocks.
+  Handle(Message("xAPBSC.cmd", "ZYN.vaux.host:>", blocks));
+  EXPECT_EQ(last_commands(), (std::vector<std::string>{"1", "2", "", "", "", "", ""}));
+  // At most five; an unnumbered block is taken instead of the numbered ones.
+  Handle(Message("xAPBSC.cmd", "zyn.*.>:>",
+                 {block(1, "01", "11"), block(2, "02", "12"), block(3, "03", "13"),
+                  block(4, "04", "14"), block(5, "05", "15"), block(6, "06", "16")}));
+  EXPECT_EQ(last_commands(), (std::vector<std::string>{"11", "12", "13", "14", "15", "", ""}));
+  Handle(Message("xAPBSC.cmd", "zyn.Vaux.HOST:>",
+                 {block(1, "01", "21"), {"output.state", "ID=07", "State=off"}}));
+  EXPECT_EQ(Record(7)->LastCommand, "0");
+  EXPECT_EQ(Record(1)->LastCommand, "11");
+}
+
+TEST_F(BridgeTest, BadMessagesChangeNothingAndSendNothing) {
+  UseOnly({});
+  const std::string me = "zyn.Vaux.HOST:>";
+  const std::vector<std::string> bad = {
+      "",
+      "not xap at all",
+      "xap-hbeat\n{\nclass=xap-hbeat.alive\nsource=a.b.c\n}\n",
+      "xap-header\n{\nclass=xAPBSC.cmd\ntarget=zyn.Vaux.HOST:>\n}\n",
+      Message("xAPBSC.cmd", me, {{"output.state.1", "Level=40"}}),
+      Message("xAPBSC.cmd", me, {{"output.state.0", "ID=*", "Level=40"}}),
+      Message("xAPBSC.cmd", "zyn.Vaux.HOST:>.>.>", {{"output.state.1", "ID=zz", "Level=40"}}),
+      Message("xAPBSC.cmd", "zyn.Vaux.HOST:::", {{"output.state", "ID=*", "Level=x"}}),
+      Message("xAPBSC.cmd", "zyn.Vaux.HOST:a.b.c.d.e", {{"output.state", "ID=*", "Level=1"}}),
+      Message("xAPBSC.cmd", ":>", {{"output.state", "ID=*", "Level=1"}}),
+      Message("xAPBSC.query", "", {{"request"}}),
+      Message("xAPBSC.query", "zyn.Vaux.HOST", {{"request"}}),
+      Message("xAPBSC.query", "zyn.Vaux.HOST:nothing.*.*", {{"request"}}),
+      Message("xAPBSC.query", ">:>", {{"request"}}),  // nothing is used
+      Message("xAPBSC.cmd.x", me, {{"output.state", "ID=*", "Level=1"}}),
+      Message("WDT.Echo", "", {{"Echo.Response", "Response=x"}}),
+      Message("WDT.Echo", "other.prog.x", {{"Echo.Query", "Query=x"}}),
+      Message("Homeseer.Role", "", {{"Role.Query", "Role=device"}}),
+      Message("Homeseer.Role", "", {{"Role.Notification", "Role=any"}}),
+      Message("xAP-X10.request", "", {{"xAP-X10.request", "command=on"}}),
+      Message("xAP-X10.request", "", {{"xAP-X10.request", "device=,,Z9,", "command=on"}}),
+      Message("xapbsc.event", "", {{"output.state", "state=ON"}}),
+      std::string(70000, '}'),
+      "xap-header\n" + std::string(5000, '\n') + "}\n",
+  };
+  for (const auto& text : bad) Handle(text);
+  EXPECT_TRUE(Sent().empty());
+  for (const auto& cmd : Commands()) EXPECT_EQ(cmd.rfind("VP21", 0), std::string::npos) << cmd;
+  for (auto& [key, r] : table_.LinkDictionary()) EXPECT_EQ(r->LastCommand, "") << key;
+  EXPECT_EQ(bridge_.reporter().QueueSize(), 0u);
+}
+
+class WatchTest : public BridgeTest {
+ protected:
+  void SetUp() override {
+    BridgeTest::SetUp();
+    table_.FilterDictionary().Add("x.y.z~a.b", "kitchen;Lights");
+    table_.FilterDictionary().Add("x.y.quiet~a.b", "kitchen;");
+    table_.FilterDictionary().Add("x.y.nobody~a.b", "nobody;Lights");
+    kitchen_ = std::make_shared<DeviceClass>();
+    kitchen_->Tag = "kitchen";
+    table_.DeviceDictionary().Add("kitchen", kitchen_);
+  }
+  DeviceRecord kitchen_;
+};
+
+TEST_F(WatchTest, FilteredSourcesKeepTheirLatestItems) {
+  const int32_t base = table_.ChangeSequence();
+  // Any target: the record is kept even for messages the program does not act on.
+  Handle(Message("a.b", "some.other.prog",
+                 {{"Status", "level = 50", "text=a=b", "empty="}, {"More", "x=1"}}));
+  EXPECT_EQ(kitchen_->MessageKeyList,
+            (std::vector<std::string>{"status.level ", "status.text", "status.empty", "more.x"}));
+  EXPECT_EQ(*kitchen_->MessageList.Find("STATUS.LEVEL "), " 50");
+  EXPECT_EQ(*kitchen_->MessageList.Find("status.text"), "a=b");
+  EXPECT_EQ(*kitchen_->MessageList.Find("status.empty"), "");
+  EXPECT_EQ(kitchen_->LastChange, wall_.Now());
+  EXPECT_EQ(kitchen_->Sequence, base + 1);
+  ASSERT_EQ(scripts_.events.size(), 1u);
+  EXPECT_EQ(scripts_.events[0], kitchen_);
+
+  // The items are replaced whole; no event name, no script event.
+  Handle(Message("A.B", "", {{"other", "y=2"}}, "x.y.quiet"));
+  EXPECT_EQ(kitchen_->MessageKeyList, std::vector<std::string>{"other.y"});
+  EXPECT_EQ(kitchen_->Sequence, base + 2);
+  EXPECT_EQ(scripts_.events.size(), 1u);
+
+  // Source and class must be as the filter has them; a tag without a
+  // record changes nothing.
+  Handle(Message("a.b.c", "", {{"s", "z=3"}}));
+  Handle(Message("a.b", "", {{"s", "z=3"}}, "x.y.nobody"));
+  EXPECT_EQ(kitchen_->MessageKeyList, std::vector<std::string>{"other.y"});
+  EXPECT_EQ(table_.ChangeSequence(), base + 2);
+  EXPECT_EQ(scripts_.events.size(), 1u);
+}
+
+TEST_F(WatchTest, ItemKeysThatCoincideEndTheMessage) {
+  table_.FilterDictionary().Add("x.y.z~WDT.Echo", "kitchen;Lights");
+  // "a.b" + "c" and "a" + "b.c" give the same key: reported, nothing kept,
+  // and the rest of the handling (an echo here) does not happen.
+  Handle(Message("WDT.Echo", "", {{"a.b", "c=1"}, {"a", "b.c=2"}, {"Echo.Query", "Query=x"}}));
+  EXPECT_TRUE(Logged("Readmessage Line 0"));
+  EXPECT_TRUE(kitchen_->MessageKeyList.empty());
+  EXPECT_TRUE(Sent().empty());
+  // A header with nothing after it has no section list.
+  Handle("xap-header\n{\nsource=x.y.z\nclass=a.b\n}\n");
+  EXPECT_TRUE(kitchen_->MessageKeyList.empty());
+  EXPECT_EQ(scripts_.events.size(), 0u);
+}
+
+TEST_F(BridgeTest, X10RequestsSetTheirRecords) {
+  Record(13)->X10 = "A1";
+  Record(14)->X10 = "B2";
+  table_.BuildX10Dictionary();
+  auto x10 = [&](const std::string& device, const std::string& command, const std::string& count,
+                 int v13, int v14) {
+    Record(13)->Value = static_cast<int16_t>(v13);
+    Record(14)->Value = static_cast<int16_t>(v14);
+    std::vector<std::string> items = {"xAP-X10.request", "device=" + device, "command=" + command};
+    if (!count.empty()) items.push_back("count=" + count);
+    Handle(Message("xAP-X10.request", "", {items}));
+    return std::make_pair(Record(13)->Value, Record(14)->Value);
+  };
+  using P = std::pair<int16_t, int16_t>;
+  EXPECT_EQ(x10("A1,B2", "on", "", 5, 5), P(100, 100));
+  EXPECT_EQ(x10("a1,b2", "OFF", "", 5, 5), P(0, 0));
+  EXPECT_EQ(x10("A1,B2", "dim", "30", 50, 10), P(20, 0));
+  EXPECT_EQ(x10("A1,B2", "dim", "-70", 50, 10), P(100, 80));
+  EXPECT_EQ(x10("A1", "bright", "40.5", 5, 5), P(40, 5));
+  EXPECT_EQ(x10("B2", "extended", "32", 5, 5), P(5, 51));
+  EXPECT_EQ(x10("A1, B2,C3", "on", "", 5, 5), P(100, 5));  // " B2" is no address
+  EXPECT_EQ(x10("A1", "bright", "99999", 5, 5), P(5, 5));  // out of range: reported
+  EXPECT_TRUE(Logged("Readmessage Line 0 Overflow"));
+  EXPECT_TRUE(Logged("Commanding 0D to 100"));
+  EXPECT_TRUE(Commands().empty());  // nothing goes to the controller
+  EXPECT_TRUE(Sent().empty());      // and no event: the value is only stored
+}
+
+TEST_F(BridgeTest, EchoRoleAndTimeMessages) {
+  // Echo answers go to the sender's full address; role answers need
+  // "application" or "any" in any letter case.
+  Handle(Message("wdt.echo", "zyn.Vaux.HOST", {{"echo.query", "query= Two Words"}}, "a.b.c:Zone1"));
+  Handle(Message("Homeseer.Role", "*", {{"Role.Query", "Role=ApPlication"}}));
+  Handle(Message("Homeseer.Role", "", {{"Role.Query", "Role=device"}}));
+  const auto sent = Sent();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_NE(sent[0].find("\ntarget=a.b.c:Zone1\n}\nEcho.Response\n{\nResponse= two words\n}\n"),
+            std::string::npos);
+  EXPECT_NE(sent[1].find("{\nRole=UPB\nPath=/opt/corvane/corvane\nForm=EchoWindow\n}\n"),
+            std::string::npos);
+
+  EXPECT_EQ(bridge_.Sunrise(), "");
+  Handle(Message("Time.Today", "", {{"Time.Today", "Sunrise=06:12", "Sunset= 21:40 "}}));
+  EXPECT_EQ(bridge_.Sunrise(), "06:12");
+  EXPECT_EQ(bridge_.Sunset(), " 21:40 ");
+  Handle(Message("time.today", "", {{"Time.Today", "Sunrise=06:13"}}));
+  EXPECT_EQ(bridge_.Sunrise(), "06:13");
+  EXPECT_EQ(bridge_.Sunset(), "Unknown");
+  Handle(Message("Time.Today", "elsewhere.a.b", {{"Time.Today", "Sunrise=1", "Sunset=2"}}));
+  EXPECT_EQ(bridge_.Sunrise(), "06:13");
+  EXPECT_TRUE(Sent().empty());
+}
+
+}  // namespace
+}  // namespace corvane
