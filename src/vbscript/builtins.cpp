@@ -428,7 +428,7 @@ Value FnAbs(Vm&, A& a) {
     case Tag::kByte:
       return v.raw_int() < 0 ? OpNeg(v) : v;
     case Tag::kCurrency:
-      return Value::Currency(v.raw_int() < 0 ? -v.raw_int() : v.raw_int());
+      return v.raw_int() < 0 ? OpNeg(v) : v;
     case Tag::kSingle:
       return Value::Single(std::fabs(static_cast<float>(v.raw_double())));
     case Tag::kDate:
@@ -840,6 +840,8 @@ Value FnDateAdd(Vm&, A& a) {
   std::string iv = Interval(a, 0);
   double n = std::trunc(Num(a, 1));
   if (IsNullArg(a, 2)) return Value::Null();
+  // Beyond this every interval leaves the date range.
+  if (!(std::fabs(n) < 4e11)) Throw(kErrInvalidCall);
   double d = ToDate(Arg(a, 2));
   CivilDateTime t = FromDateValue(d);
   double r;

@@ -980,6 +980,7 @@ Value OpNeg(const Value& a0) {
     case Tag::kDouble:
       return Value::Double(-a.raw_double());
     case Tag::kCurrency:
+      if (a.raw_int() == INT64_MIN) Throw(kErrOverflow);
       return Value::Currency(-a.raw_int());
     case Tag::kDate:
       return Value::Date(-a.raw_double());

@@ -60,6 +60,16 @@ class EnumHolder : public Object {
   std::unique_ptr<Enumerator> e_;
 };
 
+// The dimension for an upper bound given in Dim or ReDim: -1 gives an empty
+// dimension; more elements than the limit allows is "Out of memory".
+ArrayDim DimFor(int32_t upper) {
+  if (upper < -1) Throw(kErrSubscript);
+  if (static_cast<int64_t>(upper) + 1 > static_cast<int64_t>(CurrentLimits().max_array_elements)) {
+    Throw(kErrOutOfMemory);
+  }
+  return ArrayDim{0, upper + 1};
+}
+
 inline void Clear(Value* from, Value* to) {
   for (Value* v = from; v < to; ++v) {
     if (!v->IsEmpty()) *v = Value();
@@ -126,7 +136,7 @@ ClassInstance::ClassInstance(Vm* vm, std::shared_ptr<ClassInfo> cls)
     const FieldInit& fi = cls_->fields[i];
     if (!fi.bounds.empty() || fi.dynamic_array) {
       std::vector<ArrayDim> dims;
-      for (int32_t b : fi.bounds) dims.push_back(ArrayDim{0, b + 1});
+      for (int32_t b : fi.bounds) dims.push_back(DimFor(b));
       fields_[i] = NewArray(std::move(dims));
       fields_[i].arr()->fixed = !fi.bounds.empty();
     }
@@ -497,9 +507,8 @@ void Vm::ReDimVar(Value& var0, Value* bounds, int n, bool preserve) {
   size_t total = 1;
   for (int i = 0; i < n; ++i) {
     int32_t ub = ToLong(bounds[i]);
-    if (ub < -1) Throw(kErrSubscript);
-    dims.push_back(ArrayDim{0, ub + 1});
-    total *= static_cast<size_t>(ub + 1);
+    dims.push_back(DimFor(ub));
+    total *= static_cast<size_t>(dims.back().count);
     if (total > CurrentLimits().max_array_elements) Throw(kErrOutOfMemory);
   }
   if (var.tag() == Tag::kArray) {
@@ -1282,9 +1291,7 @@ Value Vm::Execute() {
             } else {
               std::vector<ArrayDim> dims;
               for (int i = 0; i < n; ++i) {
-                int32_t ub = ToLong(sp[i - n]);
-                if (ub < -1) Throw(kErrSubscript);
-                dims.push_back(ArrayDim{0, ub + 1});
+                dims.push_back(DimFor(ToLong(sp[i - n])));
               }
               Value a = NewArray(std::move(dims));
               a.arr()->fixed = true;
