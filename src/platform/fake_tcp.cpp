@@ -1,5 +1,7 @@
 #include "platform/fake_tcp.h"
 
+#include "platform/deferred_call.h"
+
 namespace corvane {
 
 namespace {
@@ -30,7 +32,7 @@ class FakeTcpConnection final : public TcpConnection {
     if (pipe_->client_closed && !pipe_->client_reads) {
       // Nobody reads any more: the send fails and the connection is lost.
       state_ = kError;
-      Later([this] { Notify(events_.on_close); });
+      Later([this] { CallHandler(events_.on_close); });
       return true;
     }
     pipe_->from_server.emplace_back(bytes);
@@ -64,29 +66,21 @@ class FakeTcpConnection final : public TcpConnection {
     Later([this] {
       if (state_ != kConnected) return;
       state_ = kClosing;
-      Notify(events_.on_close);
+      CallHandler(events_.on_close);
     });
   }
   void CompleteLater() {
     Later([this] {
       pending_ = 0;
-      Notify(events_.on_send_complete);
+      CallHandler(events_.on_send_complete);
     });
   }
 
  private:
-  static void Notify(const std::function<void()>& handler) {
-    if (!handler) return;
-    auto copy = handler;
-    copy();
-  }
+  // Runs `fn` from the loop unless the connection was closed meanwhile.
   template <typename F>
   void Later(F fn) {
-    std::weak_ptr<bool> alive = alive_;
-    loop_.Defer([alive, fn] {
-      auto a = alive.lock();
-      if (a && *a) fn();
-    });
+    DeferWhileAlive(loop_, alive_, std::move(fn));
   }
 
   EventLoop& loop_;

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/deferred_call.h"
+
 namespace corvane {
 
 namespace {
@@ -118,7 +120,7 @@ class PosixTcpConnection final : public TcpConnection {
         // The peer is gone: report it from the loop, not from inside Send.
         state_ = kError;
         loop_.SetEvents(watch_, 0);
-        Later([this] { Notify(events_.on_close); });
+        Later([this] { CallHandler(events_.on_close); });
         return;
       }
     }
@@ -128,7 +130,7 @@ class PosixTcpConnection final : public TcpConnection {
     if (!waiting) {
       out_.clear();
       out_pos_ = 0;
-      Later([this] { Notify(events_.on_send_complete); });
+      Later([this] { CallHandler(events_.on_send_complete); });
     }
   }
 
@@ -136,24 +138,13 @@ class PosixTcpConnection final : public TcpConnection {
     state_ = state;
     const bool waiting = state == kClosing && PendingSendBytes() > 0;
     loop_.SetEvents(watch_, waiting ? EventLoop::kWritable : 0u);
-    Notify(events_.on_close);
-  }
-
-  // Calls a handler through a copy: the handler may destroy this connection.
-  static void Notify(const std::function<void()>& handler) {
-    if (!handler) return;
-    auto copy = handler;
-    copy();
+    CallHandler(events_.on_close);
   }
 
   // Runs `fn` from the loop unless the connection was closed meanwhile.
   template <typename F>
   void Later(F fn) {
-    std::weak_ptr<bool> alive = alive_;
-    loop_.Defer([alive, fn] {
-      auto a = alive.lock();
-      if (a && *a) fn();
-    });
+    DeferWhileAlive(loop_, alive_, std::move(fn));
   }
 
   EventLoop& loop_;

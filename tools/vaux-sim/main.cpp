@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 
 #include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "platform/signals.h"
 #include "simulator.h"
 
 namespace {
@@ -272,13 +272,7 @@ int main(int argc, char** argv) {
   }
 
   ::signal(SIGPIPE, SIG_IGN);
-  sigset_t mask;
-  sigemptyset(&mask);
-  sigaddset(&mask, SIGINT);
-  sigaddset(&mask, SIGTERM);
-  sigaddset(&mask, SIGHUP);
-  ::sigprocmask(SIG_BLOCK, &mask, nullptr);
-  int sig_fd = ::signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+  const int sig_fd = corvane::BlockTerminationSignals();
 
   corvane::SteadyClock clock;
   EventLoop loop(clock);
@@ -288,7 +282,7 @@ int main(int argc, char** argv) {
   server.drop = drop;
   server.drop_after = drop_after;
   if (pty ? !server.OpenPty() : !server.ListenTcp(tcp_port)) return 1;
-  loop.Watch(sig_fd, EventLoop::kReadable, [&](unsigned) { loop.Quit(); });
+  corvane::WatchTerminationSignals(loop, sig_fd, [&](int) { loop.Quit(); });
   loop.Run();
   return 0;
 }

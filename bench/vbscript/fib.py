@@ -1,0 +1,6 @@
+# Recursive Fibonacci(25).
+def fib(n):
+    if n < 2:
+        return n
+    return fib(n - 1) + fib(n - 2)
+print(fib(25))

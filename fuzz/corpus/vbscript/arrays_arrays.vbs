@@ -1,0 +1,59 @@
+' Fixed and dynamic arrays, ReDim Preserve, Erase, multi-dimensional
+' arrays and the value semantics of assigning an array.
+Dim fixed(2), dyn(), m(1, 2), a, b
+fixed(0) = "x"
+WScript.Echo UBound(fixed), LBound(fixed), fixed(0), IsEmpty(fixed(1)), IsArray(fixed), IsArray(dyn)
+ReDim dyn(1)
+dyn(0) = 1 : dyn(1) = 2
+ReDim Preserve dyn(3)
+dyn(3) = 4
+WScript.Echo UBound(dyn), dyn(0), dyn(1), IsEmpty(dyn(2)), dyn(3)
+ReDim dyn(1)
+WScript.Echo IsEmpty(dyn(0))
+m(1, 2) = "corner"
+WScript.Echo UBound(m), UBound(m, 1), UBound(m, 2), m(1, 2)
+For Each v In m
+  If Not IsEmpty(v) Then WScript.Echo "each:", v
+Next
+a = Array(1, 2, 3)
+b = a
+b(0) = 99
+WScript.Echo a(0), b(0)
+Sub ChangeArr(arr)
+  arr(1) = "changed"
+End Sub
+ChangeArr a
+WScript.Echo a(1)
+Sub ChangeByVal(ByVal arr)
+  arr(2) = "no"
+End Sub
+ChangeByVal a
+WScript.Echo a(2)
+Function MakeArr()
+  MakeArr = Array("r", "s")
+End Function
+WScript.Echo MakeArr()(1), UBound(MakeArr)
+Erase fixed
+WScript.Echo UBound(fixed), IsEmpty(fixed(0))
+Erase dyn
+On Error Resume Next
+WScript.Echo UBound(dyn)
+WScript.Echo Err.Number, Err.Description
+Err.Clear
+WScript.Echo a(5)
+WScript.Echo Err.Number
+Err.Clear
+ReDim fixed(5)
+WScript.Echo Err.Number, Err.Description
+Err.Clear
+On Error GoTo 0
+Dim big
+ReDim big(99999)
+big(99999) = 1
+WScript.Echo UBound(big), big(99999)
+Dim grid()
+ReDim grid(2, 1)
+grid(2, 1) = "g"
+ReDim Preserve grid(2, 3)
+WScript.Echo grid(2, 1), UBound(grid, 2)
+WScript.Echo UBound(Array())

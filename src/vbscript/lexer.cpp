@@ -1,0 +1,424 @@
+#include "vbscript/lexer.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "core/datetime.h"
+#include "core/text.h"
+#include "vbscript/error.h"
+
+namespace corvane::vbs {
+
+namespace {
+
+struct KeywordName {
+  const char* name;
+  Kw kw;
+};
+
+const KeywordName kKeywords[] = {
+    {"and", Kw::kAnd},
+    {"byref", Kw::kByRef},
+    {"byval", Kw::kByVal},
+    {"call", Kw::kCall},
+    {"case", Kw::kCase},
+    {"class", Kw::kClass},
+    {"const", Kw::kConst},
+    {"default", Kw::kDefault},
+    {"dim", Kw::kDim},
+    {"do", Kw::kDo},
+    {"each", Kw::kEach},
+    {"else", Kw::kElse},
+    {"elseif", Kw::kElseIf},
+    {"empty", Kw::kEmpty},
+    {"end", Kw::kEnd},
+    {"eqv", Kw::kEqv},
+    {"erase", Kw::kErase},
+    {"error", Kw::kError},
+    {"exit", Kw::kExit},
+    {"explicit", Kw::kExplicit},
+    {"false", Kw::kFalse},
+    {"for", Kw::kFor},
+    {"function", Kw::kFunction},
+    {"get", Kw::kGet},
+    {"goto", Kw::kGoTo},
+    {"if", Kw::kIf},
+    {"imp", Kw::kImp},
+    {"in", Kw::kIn},
+    {"is", Kw::kIs},
+    {"let", Kw::kLet},
+    {"loop", Kw::kLoop},
+    {"me", Kw::kMe},
+    {"mod", Kw::kMod},
+    {"new", Kw::kNew},
+    {"next", Kw::kNext},
+    {"not", Kw::kNot},
+    {"nothing", Kw::kNothing},
+    {"null", Kw::kNull},
+    {"on", Kw::kOn},
+    {"option", Kw::kOption},
+    {"or", Kw::kOr},
+    {"preserve", Kw::kPreserve},
+    {"private", Kw::kPrivate},
+    {"property", Kw::kProperty},
+    {"public", Kw::kPublic},
+    {"redim", Kw::kReDim},
+    {"resume", Kw::kResume},
+    {"select", Kw::kSelect},
+    {"set", Kw::kSet},
+    {"step", Kw::kStep},
+    {"stop", Kw::kStop},
+    {"sub", Kw::kSub},
+    {"then", Kw::kThen},
+    {"to", Kw::kTo},
+    {"true", Kw::kTrue},
+    {"until", Kw::kUntil},
+    {"wend", Kw::kWend},
+    {"while", Kw::kWhile},
+    {"with", Kw::kWith},
+    {"xor", Kw::kXor},
+};
+
+Kw LookupKeyword(std::string_view word) {
+  if (word.size() < 2 || word.size() > 8) return Kw::kNone;
+  for (const auto& k : kKeywords) {
+    if (EqualsIgnoreCase(word, k.name)) return k.kw;
+  }
+  return Kw::kNone;
+}
+
+bool IsIdentStart(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c >= 0x80;
+}
+bool IsIdentChar(unsigned char c) {
+  return IsIdentStart(c) || (c >= '0' && c <= '9') || c == '_';
+}
+
+class Lexer {
+ public:
+  explicit Lexer(std::string_view src) : src_(src) {
+    if (src_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = line_start_ = 3;  // a UTF-8 mark
+  }
+
+  std::vector<Token> Run() {
+    std::vector<Token> out;
+    bool space = false;
+    while (true) {
+      // Blanks and line continuations.
+      while (pos_ < src_.size()) {
+        char c = src_[pos_];
+        if (c == ' ' || c == '\t' || c == '\f' || c == '\v' || c == '\0') {
+          ++pos_;
+          space = true;
+        } else if (c == '_' && ContinuationAt(pos_)) {
+          ++pos_;
+          while (pos_ < src_.size() && (src_[pos_] == ' ' || src_[pos_] == '\t')) ++pos_;
+          SkipNewline();
+          space = true;
+        } else {
+          break;
+        }
+      }
+      Token t;
+      t.line = line_;
+      t.col = static_cast<int>(pos_ - line_start_) + 1;
+      t.space_before = space;
+      space = false;
+      if (pos_ >= src_.size()) {
+        t.kind = TokKind::kEnd;
+        out.push_back(std::move(t));
+        return out;
+      }
+      unsigned char c = static_cast<unsigned char>(src_[pos_]);
+      if (c == '\r' || c == '\n') {
+        SkipNewline();
+        t.kind = TokKind::kNewline;
+        if (out.empty() || out.back().kind != TokKind::kNewline) out.push_back(std::move(t));
+        continue;
+      }
+      if (c == '\'') {
+        SkipComment();
+        continue;
+      }
+      if (IsIdentStart(c)) {
+        size_t start = pos_;
+        while (pos_ < src_.size() && IsIdentChar(static_cast<unsigned char>(src_[pos_]))) ++pos_;
+        std::string_view word = src_.substr(start, pos_ - start);
+        if (word.size() > 255) ThrowSyntax(1030, t.line, t.col);
+        bool after_dot = !out.empty() && out.back().kind == TokKind::kDot;
+        if (!after_dot && EqualsIgnoreCase(word, "rem")) {
+          SkipComment();
+          continue;
+        }
+        t.kind = TokKind::kIdent;
+        t.text = std::string(word);
+        t.kw = after_dot ? Kw::kNone : LookupKeyword(word);
+        out.push_back(std::move(t));
+        continue;
+      }
+      if (c == '[') {
+        size_t end = src_.find(']', pos_);
+        size_t nl = src_.find_first_of("\r\n", pos_);
+        if (end == std::string_view::npos || (nl != std::string_view::npos && nl < end)) {
+          ThrowSyntax(1007, t.line, t.col);
+        }
+        t.kind = TokKind::kIdent;
+        t.text = std::string(src_.substr(pos_ + 1, end - pos_ - 1));
+        pos_ = end + 1;
+        out.push_back(std::move(t));
+        continue;
+      }
+      bool prev_operand =
+          !out.empty() && !t.space_before &&
+          (out.back().kind == TokKind::kIdent || out.back().kind == TokKind::kRParen);
+      if ((c >= '0' && c <= '9') || (c == '.' && !prev_operand && pos_ + 1 < src_.size() &&
+                                     src_[pos_ + 1] >= '0' && src_[pos_ + 1] <= '9')) {
+        ReadNumber(t);
+        out.push_back(std::move(t));
+        continue;
+      }
+      if (c == '&' && pos_ + 1 < src_.size() &&
+          (src_[pos_ + 1] == 'h' || src_[pos_ + 1] == 'H' || src_[pos_ + 1] == 'o' ||
+           src_[pos_ + 1] == 'O' || (src_[pos_ + 1] >= '0' && src_[pos_ + 1] <= '7'))) {
+        if (ReadRadix(t)) {
+          out.push_back(std::move(t));
+          continue;
+        }
+      }
+      if (c == '"') {
+        ReadString(t);
+        out.push_back(std::move(t));
+        continue;
+      }
+      if (c == '#') {
+        ReadDate(t);
+        out.push_back(std::move(t));
+        continue;
+      }
+      ++pos_;
+      switch (c) {
+        case ':':
+          t.kind = TokKind::kColon;
+          break;
+        case '+':
+          t.kind = TokKind::kPlus;
+          break;
+        case '-':
+          t.kind = TokKind::kMinus;
+          break;
+        case '*':
+          t.kind = TokKind::kStar;
+          break;
+        case '/':
+          t.kind = TokKind::kSlash;
+          break;
+        case '\\':
+          t.kind = TokKind::kBackslash;
+          break;
+        case '^':
+          t.kind = TokKind::kCaret;
+          break;
+        case '&':
+          t.kind = TokKind::kAmp;
+          break;
+        case '(':
+          t.kind = TokKind::kLParen;
+          break;
+        case ')':
+          t.kind = TokKind::kRParen;
+          break;
+        case ',':
+          t.kind = TokKind::kComma;
+          break;
+        case '.':
+          t.kind = TokKind::kDot;
+          break;
+        case '=':
+          t.kind = TokKind::kEq;
+          if (Peek('<'))
+            t.kind = TokKind::kLe;
+          else if (Peek('>'))
+            t.kind = TokKind::kGe;
+          break;
+        case '<':
+          t.kind = TokKind::kLt;
+          if (Peek('='))
+            t.kind = TokKind::kLe;
+          else if (Peek('>'))
+            t.kind = TokKind::kNe;
+          break;
+        case '>':
+          t.kind = TokKind::kGt;
+          if (Peek('=')) t.kind = TokKind::kGe;
+          break;
+        default:
+          ThrowSyntax(1032, t.line, t.col);
+      }
+      out.push_back(std::move(t));
+    }
+  }
+
+ private:
+  bool Peek(char c) {
+    if (pos_ < src_.size() && src_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+
+  bool ContinuationAt(size_t p) const {
+    // "_" ends a line when only blanks follow it; it may not end a name.
+    if (p > 0 && IsIdentChar(static_cast<unsigned char>(src_[p - 1]))) return false;
+    size_t q = p + 1;
+    while (q < src_.size() && (src_[q] == ' ' || src_[q] == '\t')) ++q;
+    return q >= src_.size() || src_[q] == '\r' || src_[q] == '\n';
+  }
+
+  void SkipNewline() {
+    if (pos_ < src_.size() && src_[pos_] == '\r') ++pos_;
+    if (pos_ < src_.size() && src_[pos_] == '\n') ++pos_;
+    ++line_;
+    line_start_ = pos_;
+  }
+
+  void SkipComment() {
+    while (pos_ < src_.size() && src_[pos_] != '\r' && src_[pos_] != '\n') ++pos_;
+  }
+
+  void ReadNumber(Token& t) {
+    size_t start = pos_;
+    bool is_float = false;
+    while (pos_ < src_.size() && isdigit(static_cast<unsigned char>(src_[pos_]))) ++pos_;
+    if (pos_ < src_.size() && src_[pos_] == '.') {
+      is_float = true;
+      ++pos_;
+      while (pos_ < src_.size() && isdigit(static_cast<unsigned char>(src_[pos_]))) ++pos_;
+    }
+    if (pos_ < src_.size() && (src_[pos_] == 'e' || src_[pos_] == 'E')) {
+      size_t q = pos_ + 1;
+      if (q < src_.size() && (src_[q] == '+' || src_[q] == '-')) ++q;
+      if (q < src_.size() && isdigit(static_cast<unsigned char>(src_[q]))) {
+        is_float = true;
+        pos_ = q;
+        while (pos_ < src_.size() && isdigit(static_cast<unsigned char>(src_[pos_]))) ++pos_;
+      }
+    }
+    if (pos_ < src_.size() && IsIdentStart(static_cast<unsigned char>(src_[pos_]))) {
+      ThrowSyntax(1025, t.line, static_cast<int>(pos_ - line_start_) + 1);
+    }
+    t.kind = TokKind::kNumber;
+    t.text = std::string(src_.substr(start, pos_ - start));
+    double d = std::strtod(t.text.c_str(), nullptr);
+    if (!std::isfinite(d)) ThrowSyntax(1031, t.line, t.col);
+    if (!is_float && d <= 32767) {
+      t.value = Value::Integer(static_cast<int16_t>(d));
+    } else if (!is_float && d <= 2147483647.0) {
+      t.value = Value::Long(static_cast<int32_t>(d));
+    } else {
+      t.value = Value::Double(d);
+    }
+  }
+
+  bool ReadRadix(Token& t) {
+    size_t p = pos_ + 1;
+    int base = 8;
+    if (src_[p] == 'h' || src_[p] == 'H') {
+      base = 16;
+      ++p;
+    } else if (src_[p] == 'o' || src_[p] == 'O') {
+      ++p;
+    }
+    uint64_t v = 0;
+    size_t digits = 0;
+    while (p < src_.size()) {
+      char c = src_[p];
+      int d = (c >= '0' && c <= '9')   ? c - '0'
+              : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+              : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                       : 99;
+      if (d >= base) break;
+      v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+      if (v > 0xFFFFFFFFull) ThrowSyntax(1031, t.line, t.col);
+      ++digits;
+      ++p;
+    }
+    if (digits == 0) return false;
+    bool long_suffix = p < src_.size() && src_[p] == '&';
+    if (long_suffix) ++p;
+    t.kind = TokKind::kNumber;
+    t.text = std::string(src_.substr(pos_, p - pos_));
+    pos_ = p;
+    if (!long_suffix && v <= 0xFFFF) {
+      t.value = Value::Integer(static_cast<int16_t>(static_cast<uint16_t>(v)));
+    } else {
+      t.value = Value::Long(static_cast<int32_t>(static_cast<uint32_t>(v)));
+    }
+    return true;
+  }
+
+  void ReadString(Token& t) {
+    ++pos_;
+    std::string s;
+    while (true) {
+      if (pos_ >= src_.size() || src_[pos_] == '\r' || src_[pos_] == '\n') {
+        ThrowSyntax(1033, t.line, t.col);
+      }
+      char c = src_[pos_++];
+      if (c == '"') {
+        if (pos_ < src_.size() && src_[pos_] == '"') {
+          s.push_back('"');
+          ++pos_;
+          continue;
+        }
+        break;
+      }
+      s.push_back(c);
+    }
+    t.kind = TokKind::kString;
+    t.value = Value::Str(std::move(s));
+  }
+
+  void ReadDate(Token& t) {
+    size_t end = src_.find('#', pos_ + 1);
+    size_t nl = src_.find_first_of("\r\n", pos_ + 1);
+    if (end == std::string_view::npos || (nl != std::string_view::npos && nl < end)) {
+      ThrowSyntax(1002, t.line, t.col);
+    }
+    auto d = ParseDateTime(src_.substr(pos_ + 1, end - pos_ - 1));
+    if (!d) ThrowSyntax(1002, t.line, t.col);
+    t.kind = TokKind::kDate;
+    t.value = Value::Date(*d);
+    pos_ = end + 1;
+  }
+
+  std::string_view src_;
+  size_t pos_ = 0;
+  int line_ = 1;
+  size_t line_start_ = 0;
+};
+
+}  // namespace
+
+std::vector<Token> Tokenize(std::string_view src) {
+  return Lexer(src).Run();
+}
+
+bool IsReservedKeyword(Kw kw) {
+  switch (kw) {
+    case Kw::kNone:
+    case Kw::kDefault:
+    case Kw::kError:
+    case Kw::kExplicit:
+    case Kw::kGet:
+    case Kw::kPreserve:
+    case Kw::kProperty:
+    case Kw::kResume:
+    case Kw::kStep:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace corvane::vbs

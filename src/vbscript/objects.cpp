@@ -1,0 +1,353 @@
+#include "vbscript/objects.h"
+
+#include <cstring>
+
+#include "core/text.h"
+#include "vbscript/ops.h"
+
+namespace corvane::vbs {
+
+int MemberTable::Find(std::string_view name) const {
+  for (size_t i = 0; i < names_.size(); ++i) {
+    if (EqualsIgnoreCase(name, names_[i])) return static_cast<int>(i) + 1;
+  }
+  return kNoMember;
+}
+
+int MemberTable::Resolve(int id) const {
+  if (id == kDefaultMember) {
+    if (default_id_ == kNoMember) Throw(kErrNoMember);
+    return default_id_;
+  }
+  if (id < 1 || id > static_cast<int>(names_.size())) Throw(kErrNoMember);
+  return id;
+}
+
+Value ProcRef::Invoke(int id, InvokeKind kind, CallArgs& args) {
+  (void)kind;
+  if (id != kDefaultMember) Throw(kErrNoMember);
+  if (!proc_ || !vm_) Throw(kErrObjectNotSet);
+  std::shared_ptr<Proc> keep = proc_;
+  return vm_->RunProc(keep.get(), Value(), args.raw(), args.size());
+}
+
+Value ApplyToDefault(Value result, CallArgs& args) {
+  if (args.size() == 0) return result;
+  const Value& r = result.Deref();
+  if (r.tag() == Tag::kArray) return ArrayElement(r.arr(), args.raw(), args.size());
+  if (r.tag() != Tag::kObject) Throw(kErrWrongArgs);
+  Ref<Object> o(r.obj());
+  return o->Invoke(kDefaultMember, InvokeKind::kGet, args);
+}
+
+namespace {
+
+class ValueEnum : public Enumerator {
+ public:
+  explicit ValueEnum(std::vector<Value> items) : items_(std::move(items)) {}
+  bool Next(Value& out) override {
+    if (i_ >= items_.size()) return false;
+    out = std::move(items_[i_++]);
+    return true;
+  }
+
+ private:
+  std::vector<Value> items_;
+  size_t i_ = 0;
+};
+
+// ------------------------------------------------------------ Dictionary
+
+const MemberTable kDictMembers({"Add", "Exists", "Item", "Items", "Key", "Keys", "Remove",
+                                "RemoveAll", "Count", "CompareMode", "HashVal"},
+                               3);
+
+class Dictionary : public BuiltinObject {
+ public:
+  explicit Dictionary(Vm* vm) : BuiltinObject(vm, kDictMembers) {}
+  std::string TypeName() const override { return "Dictionary"; }
+  std::unique_ptr<Enumerator> NewEnum() override {
+    std::vector<Value> keys;
+    keys.reserve(live_);
+    for (auto& e : entries_) {
+      if (e.live) keys.push_back(e.key);
+    }
+    return EnumerateValues(std::move(keys));
+  }
+  void ClearReferences() override {
+    std::vector<Entry> old;
+    old.swap(entries_);
+    table_.clear();
+    live_ = 0;
+  }
+
+ protected:
+  Value Call(int id, InvokeKind kind, CallArgs& a) override {
+    bool put = kind == InvokeKind::kLet || kind == InvokeKind::kSet;
+    switch (id) {
+      case 1: {  // Add key, item
+        Need(a, 2);
+        uint64_t h = Hash(a[0]);
+        if (Find(a[0], h) >= 0) Throw(kErrKeyExists);
+        Insert(a[0], a[1], h);
+        return Value();
+      }
+      case 2:
+        Need(a, 1);
+        return Value::Bool(Find(a[0]) >= 0);
+      case 3: {  // Item(key) [= value]
+        if (put) {
+          Need(a, 2);
+          int i = Find(a[0]);
+          Value v = a[1];
+          if (i < 0) {
+            Insert(a[0], std::move(v));
+          } else {
+            entries_[static_cast<size_t>(i)].value = std::move(v);
+          }
+          return Value();
+        }
+        Need(a, 1);
+        int i = Find(a[0]);
+        if (i < 0) {
+          // Reading a missing key adds it, as Windows does.
+          Insert(a[0], Value());
+          return Value();
+        }
+        return entries_[static_cast<size_t>(i)].value;
+      }
+      case 4: {
+        std::vector<Value> items;
+        items.reserve(live_);
+        for (auto& e : entries_) {
+          if (e.live) items.push_back(e.value);
+        }
+        return ArrayFromValues(std::move(items));
+      }
+      case 5: {  // Key(old) = new
+        if (!put) Throw(kErrIllegalAssign);
+        Need(a, 2);
+        int i = Find(a[0]);
+        if (i < 0) Throw(kErrElementNotFound);
+        if (Find(a[1]) >= 0) Throw(kErrKeyExists);
+        const Value& nk = a[1];
+        if (nk.tag() == Tag::kArray) Throw(kErrTypeMismatch);
+        // The entry keeps its place in the order.
+        Entry& e = entries_[static_cast<size_t>(i)];
+        Unplace(i);
+        e.key = nk;
+        e.hash = Hash(nk);
+        Place(i, e.hash);
+        return Value();
+      }
+      case 6: {
+        std::vector<Value> keys;
+        keys.reserve(live_);
+        for (auto& e : entries_) {
+          if (e.live) keys.push_back(e.key);
+        }
+        return ArrayFromValues(std::move(keys));
+      }
+      case 7: {
+        Need(a, 1);
+        int i = Find(a[0]);
+        if (i < 0) Throw(kErrElementNotFound);
+        Erase(i);
+        return Value();
+      }
+      case 8:
+        ClearReferences();
+        return Value();
+      case 9:
+        return Value::Long(static_cast<int32_t>(live_));
+      case 10:
+        if (put) {
+          if (live_ > 0) Throw(kErrInvalidCall);
+          int32_t m = ToLong(a[a.size() - 1]);
+          if (m < 0) Throw(kErrInvalidCall);
+          text_mode_ = m == 1;
+          compare_mode_ = m;
+          return Value();
+        }
+        return Value::Long(compare_mode_);
+      case 11:
+        Need(a, 1);
+        return Value::Long(static_cast<int32_t>(Hash(a[0]) & 0x7FFFFFF));
+      default:
+        Throw(kErrNoMember);
+    }
+  }
+
+ private:
+  struct Entry {
+    Value key;
+    Value value;
+    uint64_t hash;
+    bool live;
+  };
+
+  static void Need(CallArgs& a, int n) {
+    if (a.size() < n) Throw(kErrArgNotOptional);
+  }
+
+  // The table indexes by the low bits, so every hash goes through a full
+  // 64-bit mix.
+  static uint64_t Mix(uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDULL;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ULL;
+    h ^= h >> 33;
+    return h;
+  }
+
+  uint64_t Hash(const Value& k0) const {
+    const Value& k = k0.Deref();
+    uint64_t h = 1469598103934665603ULL;
+    switch (k.tag()) {
+      case Tag::kString:
+        if (text_mode_) {
+          for (unsigned char c : k.text()) {
+            c = static_cast<unsigned char>((c >= 'A' && c <= 'Z') ? c + 32 : c);
+            h = (h ^ c) * 1099511628211ULL;
+          }
+        } else {
+          for (unsigned char c : k.text()) h = (h ^ c) * 1099511628211ULL;
+        }
+        return Mix(h);
+      case Tag::kObject:
+        return Mix(reinterpret_cast<uintptr_t>(k.obj()));
+      case Tag::kNothing:
+        return 7;
+      case Tag::kEmpty:
+      case Tag::kNull:
+        return static_cast<uint64_t>(k.tag());
+      case Tag::kArray:
+        Throw(kErrTypeMismatch);
+      default: {
+        double d = ToDouble(k);
+        if (d == 0) d = 0;  // -0 and 0 are one key
+        uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        return Mix(bits);
+      }
+    }
+  }
+
+  int Find(const Value& key) const { return table_.empty() ? -1 : Find(key, Hash(key)); }
+
+  int Find(const Value& key, uint64_t h) const {
+    if (table_.empty()) return -1;
+    size_t mask = table_.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+      int32_t e = table_[i];
+      if (e == kFree) return -1;
+      if (e >= 0) {
+        const Entry& en = entries_[static_cast<size_t>(e)];
+        if (en.hash == h && SameKey(en.key, key, text_mode_)) return e;
+      }
+    }
+  }
+
+  void Insert(const Value& key0, Value value) { Insert(key0, std::move(value), Hash(key0)); }
+
+  void Insert(const Value& key0, Value value, uint64_t h) {
+    const Value& key = key0.Deref();
+    if (key.tag() == Tag::kArray) Throw(kErrTypeMismatch);
+    if ((entries_.size() + 1) * 4 > table_.size() * 3) Rehash();
+    entries_.push_back(Entry{key, std::move(value), h, true});
+    ++live_;
+    Place(static_cast<int32_t>(entries_.size() - 1), h);
+  }
+
+  void Place(int32_t index, uint64_t h) {
+    size_t mask = table_.size() - 1;
+    size_t i = h & mask;
+    while (table_[i] >= 0) i = (i + 1) & mask;
+    table_[i] = index;
+  }
+
+  void Unplace(int index) {
+    const Entry& e = entries_[static_cast<size_t>(index)];
+    size_t mask = table_.size() - 1;
+    for (size_t i = e.hash & mask;; i = (i + 1) & mask) {
+      if (table_[i] == index) {
+        table_[i] = kDeleted;
+        return;
+      }
+    }
+  }
+
+  void Erase(int index) {
+    Unplace(index);
+    Entry& e = entries_[static_cast<size_t>(index)];
+    Value k = std::move(e.key), v = std::move(e.value);
+    e.live = false;
+    --live_;
+    if (live_ == 0) {
+      entries_.clear();
+      std::fill(table_.begin(), table_.end(), kFree);
+    }
+  }
+
+  void Rehash() {
+    // Drop removed entries (in place), then size the table for the entries.
+    if (live_ < entries_.size()) {
+      size_t out = 0;
+      for (size_t i = 0; i < entries_.size(); ++i) {
+        if (!entries_[i].live) continue;
+        if (out != i) entries_[out] = std::move(entries_[i]);
+        ++out;
+      }
+      entries_.resize(out);
+    }
+    size_t want = 16;
+    while (want < (entries_.size() + 1) * 2) want *= 2;
+    if (want > (size_t{1} << 31)) Throw(kErrOutOfMemory);
+    table_.assign(want, kFree);
+    for (size_t i = 0; i < entries_.size(); ++i) Place(static_cast<int32_t>(i), entries_[i].hash);
+  }
+
+  static constexpr int32_t kFree = -1;
+  static constexpr int32_t kDeleted = -2;
+  std::vector<Entry> entries_;
+  std::vector<int32_t> table_;
+  size_t live_ = 0;
+  bool text_mode_ = false;
+  int32_t compare_mode_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Enumerator> EnumerateValues(std::vector<Value> items) {
+  return std::make_unique<ValueEnum>(std::move(items));
+}
+
+Value NewDictionary(Vm& vm) {
+  return Value::Obj(new Dictionary(&vm));
+}
+
+Value CreateBuiltinObject(Vm& vm, std::string_view prog_id) {
+  if (EqualsIgnoreCase(prog_id, "Scripting.Dictionary")) return NewDictionary(vm);
+  bool system = vm.options().allow_system_objects;
+  if (system && EqualsIgnoreCase(prog_id, "Scripting.FileSystemObject")) {
+    return NewFileSystemObject(vm);
+  }
+  if (EqualsIgnoreCase(prog_id, "VBScript.RegExp")) return NewRegExp(vm);
+  if (system && EqualsIgnoreCase(prog_id, "WScript.Shell")) return NewShell(vm);
+  return Value();
+}
+
+void Vm::ReleaseTrackedObjects() {
+  std::vector<TrackedObject*> live(tracked_.begin(), tracked_.end());
+  for (TrackedObject* o : live) o->AddRef();
+  for (TrackedObject* o : live) o->ClearReferences();
+  for (TrackedObject* o : live) {
+    o->Detach();
+    tracked_.erase(o);
+  }
+  for (TrackedObject* o : live) o->Release();
+  tracked_.clear();
+}
+
+}  // namespace corvane::vbs

@@ -1,0 +1,1138 @@
+#include "vbscript/parser.h"
+
+#include <algorithm>
+
+#include "core/text.h"
+#include "vbscript/error.h"
+#include "vbscript/lexer.h"
+
+namespace corvane::vbs {
+
+namespace {
+
+constexpr int kMaxDepth = 200;      // nested blocks and parentheses
+constexpr int kMaxExprDepth = 400;  // operator chains
+
+class Parser {
+ public:
+  explicit Parser(std::string_view src) : toks_(Tokenize(src)) {}
+
+  ProgramAst Program() {
+    ProgramAst prog;
+    bool first = true;
+    while (true) {
+      SkipSeparators();
+      if (At(TokKind::kEnd)) break;
+      const Token& t = Cur();
+      if (t.kw == Kw::kOption) {
+        Next();
+        if (Cur().kw != Kw::kExplicit) Error(kErrSyntax);
+        Next();
+        if (!first) {
+          // Windows accepts it only as the first statement.
+          ThrowSyntax(1042, t.line, t.col);
+        }
+        prog.option_explicit = true;
+        EndOfStatement();
+        first = false;
+        continue;
+      }
+      first = false;
+      if (t.kw == Kw::kClass) {
+        prog.classes.push_back(ParseClass());
+        continue;
+      }
+      if (IsProcStart()) {
+        prog.procs.push_back(ParseProc(false));
+        continue;
+      }
+      if (t.kw == Kw::kPublic || t.kw == Kw::kPrivate) {
+        // Public/Private variables and constants at the top level.
+        Next();
+        if (Cur().kw == Kw::kConst) {
+          prog.main.push_back(ParseConst());
+        } else {
+          prog.main.push_back(ParseDimList(t));
+        }
+        EndOfStatement();
+        continue;
+      }
+      ParseStatementInto(prog.main, false);
+    }
+    return prog;
+  }
+
+  ExprPtr ExpressionOnly() {
+    while (At(TokKind::kNewline)) Next();
+    ExprPtr e = Expression();
+    while (At(TokKind::kNewline)) Next();
+    if (!At(TokKind::kEnd)) Error(kErrExpectedEndOfStatement);
+    return e;
+  }
+
+ private:
+  // ------------------------------------------------------------ tokens
+  const Token& Cur() const { return toks_[pos_]; }
+  const Token& PeekTok(size_t ahead = 1) const {
+    return toks_[std::min(pos_ + ahead, toks_.size() - 1)];
+  }
+  bool At(TokKind k) const { return Cur().kind == k; }
+  bool AtKw(Kw k) const { return Cur().kind == TokKind::kIdent && Cur().kw == k; }
+  void Next() {
+    if (pos_ + 1 < toks_.size()) ++pos_;
+  }
+  [[noreturn]] void Error(int32_t number) const { ThrowSyntax(number, Cur().line, Cur().col); }
+  void Expect(TokKind k, int32_t err) {
+    if (!At(k)) Error(err);
+    Next();
+  }
+  void ExpectKw(Kw k, int32_t err) {
+    if (!AtKw(k)) Error(err);
+    Next();
+  }
+  bool AtEndOfStatement() const {
+    return At(TokKind::kNewline) || At(TokKind::kColon) || At(TokKind::kEnd) ||
+           (single_line_if_ > 0 && AtKw(Kw::kElse));
+  }
+  void EndOfStatement() {
+    if (!AtEndOfStatement()) Error(kErrExpectedEndOfStatement);
+  }
+  void SkipSeparators() {
+    while (At(TokKind::kNewline) || At(TokKind::kColon)) Next();
+  }
+  std::string Name() {
+    if (!At(TokKind::kIdent) || IsReservedKeyword(Cur().kw)) Error(kErrExpectedIdent);
+    std::string n = Cur().text;
+    Next();
+    return n;
+  }
+  // A member name after "." may be any word, keywords included.
+  std::string MemberName() {
+    if (!At(TokKind::kIdent)) Error(kErrExpectedIdent);
+    std::string n = Cur().text;
+    Next();
+    return n;
+  }
+
+  struct DepthGuard {
+    explicit DepthGuard(Parser& p) : p_(p) {
+      if (++p_.depth_ > kMaxDepth) {
+        ThrowSyntax(kErrOutOfStack, p_.Cur().line, p_.Cur().col);
+      }
+    }
+    ~DepthGuard() { --p_.depth_; }
+    Parser& p_;
+  };
+
+  // ------------------------------------------------------------ definitions
+  bool IsProcStart() const {
+    size_t i = pos_;
+    while (toks_[i].kw == Kw::kPublic || toks_[i].kw == Kw::kPrivate ||
+           toks_[i].kw == Kw::kDefault) {
+      ++i;
+    }
+    Kw k = toks_[i].kw;
+    return k == Kw::kSub || k == Kw::kFunction || k == Kw::kProperty;
+  }
+
+  ProcDef ParseProc(bool in_class) {
+    ProcDef p;
+    p.line = Cur().line;
+    p.col = Cur().col;
+    bool saw_access = false;
+    while (AtKw(Kw::kPublic) || AtKw(Kw::kPrivate) || AtKw(Kw::kDefault)) {
+      if (AtKw(Kw::kPrivate)) p.is_public = false;
+      if (AtKw(Kw::kDefault)) {
+        if (!in_class) Error(kErrSyntax);
+        if (!saw_access || !p.is_public) Error(kErrDefaultPublic);
+        p.is_default = true;
+      }
+      saw_access = true;
+      Next();
+    }
+    Kw end_kw;
+    if (AtKw(Kw::kSub)) {
+      p.kind = ProcKind::kSub;
+      end_kw = Kw::kSub;
+    } else if (AtKw(Kw::kFunction)) {
+      p.kind = ProcKind::kFunction;
+      end_kw = Kw::kFunction;
+    } else {
+      if (!in_class) ThrowSyntax(1048, Cur().line, Cur().col);
+      Next();
+      end_kw = Kw::kProperty;
+      if (AtKw(Kw::kGet)) {
+        p.kind = ProcKind::kPropertyGet;
+      } else if (AtKw(Kw::kLet)) {
+        p.kind = ProcKind::kPropertyLet;
+      } else if (AtKw(Kw::kSet)) {
+        p.kind = ProcKind::kPropertySet;
+      } else {
+        Error(kErrExpectedPropertyKind);
+      }
+      if (p.is_default && p.kind != ProcKind::kPropertyGet) Error(kErrDefaultOnGet);
+    }
+    Next();
+    p.name = Name();
+    if (At(TokKind::kLParen)) {
+      Next();
+      while (!At(TokKind::kRParen)) {
+        Param prm;
+        if (AtKw(Kw::kByVal)) {
+          prm.by_val = true;
+          Next();
+        } else if (AtKw(Kw::kByRef)) {
+          Next();
+        }
+        prm.name = Name();
+        if (At(TokKind::kLParen)) {
+          Next();
+          Expect(TokKind::kRParen, kErrExpectedRParen);
+        }
+        p.params.push_back(prm);
+        if (At(TokKind::kComma)) {
+          Next();
+          continue;
+        }
+        if (!At(TokKind::kRParen)) Error(kErrExpectedRParen);
+      }
+      Next();
+    }
+    if ((p.kind == ProcKind::kPropertyLet || p.kind == ProcKind::kPropertySet) &&
+        p.params.empty()) {
+      ThrowSyntax(kErrPropertyArgs, p.line, p.col);
+    }
+    EndOfStatement();
+    proc_kind_ = static_cast<int>(p.kind);
+    in_proc_ = true;
+    p.body = ParseBlockUntilEnd(end_kw);
+    in_proc_ = false;
+    return p;
+  }
+
+  ClassDef ParseClass() {
+    ClassDef c;
+    c.line = Cur().line;
+    c.col = Cur().col;
+    Next();
+    c.name = Name();
+    EndOfStatement();
+    bool have_default = false;
+    while (true) {
+      SkipSeparators();
+      if (At(TokKind::kEnd)) Error(kErrExpectedEnd);
+      if (AtKw(Kw::kEnd)) {
+        Next();
+        ExpectKw(Kw::kClass, kErrExpectedClass);
+        EndOfStatement();
+        break;
+      }
+      if (IsProcStart()) {
+        ProcDef p = ParseProc(true);
+        if (p.is_default) {
+          if (have_default) ThrowSyntax(kErrMultipleDefault, p.line, p.col);
+          have_default = true;
+        }
+        c.procs.push_back(std::move(p));
+        continue;
+      }
+      bool is_public = true;
+      if (AtKw(Kw::kPublic) || AtKw(Kw::kPrivate)) {
+        is_public = AtKw(Kw::kPublic);
+        Next();
+        if (AtKw(Kw::kDefault)) Error(kErrDefaultPlacement);
+      } else if (AtKw(Kw::kDim)) {
+        Next();
+      } else {
+        Error(kErrExpectedStatement);
+      }
+      while (true) {
+        ClassVar v;
+        v.line = Cur().line;
+        v.col = Cur().col;
+        v.is_public = is_public;
+        v.name = Name();
+        if (At(TokKind::kLParen)) {
+          v.has_parens = true;
+          v.bounds = BoundsList();
+        }
+        c.vars.push_back(std::move(v));
+        if (!At(TokKind::kComma)) break;
+        Next();
+      }
+      EndOfStatement();
+    }
+    return c;
+  }
+
+  // ------------------------------------------------------------ blocks
+  // A block of statements up to "End <kw>".
+  Block ParseBlockUntilEnd(Kw kw) {
+    DepthGuard g(*this);
+    Block b;
+    while (true) {
+      SkipSeparators();
+      if (At(TokKind::kEnd)) Error(kErrExpectedEnd);
+      if (AtKw(Kw::kEnd) && PeekTok().kw == kw) {
+        Next();
+        Next();
+        EndOfStatement();
+        return b;
+      }
+      ParseStatementInto(b, false);
+    }
+  }
+
+  // A block ended by one of the given keywords (not consumed).
+  Block ParseBlockUntil(std::initializer_list<Kw> stops, Kw end_partner = Kw::kNone) {
+    DepthGuard g(*this);
+    Block b;
+    while (true) {
+      SkipSeparators();
+      if (At(TokKind::kEnd)) return b;
+      if (At(TokKind::kIdent)) {
+        Kw k = Cur().kw;
+        if (std::find(stops.begin(), stops.end(), k) != stops.end()) {
+          if (k != Kw::kEnd || PeekTok().kw == end_partner) return b;
+        }
+      }
+      ParseStatementInto(b, false);
+    }
+  }
+
+  // ------------------------------------------------------------ statements
+  void ParseStatementInto(Block& b, bool single_line) {
+    const Token& t = Cur();
+    if (t.kind == TokKind::kIdent) {
+      switch (t.kw) {
+        case Kw::kSub:
+        case Kw::kFunction:
+        case Kw::kProperty:
+        case Kw::kClass:
+        case Kw::kPublic:
+        case Kw::kPrivate:
+          // Definitions are only allowed at the top level.
+          Error(kErrSyntax);
+        case Kw::kEnd:
+        case Kw::kLoop:
+        case Kw::kNext:
+        case Kw::kWend:
+        case Kw::kElse:
+        case Kw::kElseIf:
+        case Kw::kCase:
+          if (t.kw == Kw::kLoop) Error(kErrLoopWithoutDo);
+          if (t.kw == Kw::kNext) Error(kErrUnexpectedNext);
+          Error(kErrExpectedStatement);
+        default:
+          break;
+      }
+    }
+    b.push_back(Statement(single_line));
+    if (!single_line) {
+      if (At(TokKind::kColon) || At(TokKind::kNewline) || At(TokKind::kEnd)) return;
+      Error(kErrExpectedEndOfStatement);
+    }
+  }
+
+  StmtPtr NewStmt(StmtKind k) {
+    auto s = std::make_unique<Stmt>();
+    s->kind = k;
+    s->line = Cur().line;
+    s->col = Cur().col;
+    return s;
+  }
+
+  StmtPtr Statement(bool single_line) {
+    const Token& t = Cur();
+    if (t.kind == TokKind::kDot) return AssignOrCall();
+    if (t.kind != TokKind::kIdent) Error(kErrExpectedStatement);
+    switch (t.kw) {
+      case Kw::kDim: {
+        Token start = t;
+        Next();
+        return ParseDimList(start);
+      }
+      case Kw::kReDim:
+        return ParseReDim();
+      case Kw::kConst:
+        return ParseConst();
+      case Kw::kErase: {
+        auto s = NewStmt(StmtKind::kErase);
+        Next();
+        while (true) {
+          DimItem d;
+          d.line = Cur().line;
+          d.col = Cur().col;
+          d.name = Name();
+          s->dims.push_back(std::move(d));
+          if (!At(TokKind::kComma)) break;
+          Next();
+        }
+        return s;
+      }
+      case Kw::kIf:
+        return ParseIf();
+      case Kw::kSelect:
+        return ParseSelect();
+      case Kw::kFor:
+        return ParseFor();
+      case Kw::kDo:
+        return ParseDo();
+      case Kw::kWhile: {
+        auto s = NewStmt(StmtKind::kWhile);
+        Next();
+        s->conds.push_back(Expression());
+        EndOfStatement();
+        s->blocks.push_back(ParseBlockUntil({Kw::kWend}));
+        ExpectKw(Kw::kWend, kErrExpectedWend);
+        return s;
+      }
+      case Kw::kWith: {
+        auto s = NewStmt(StmtKind::kWith);
+        Next();
+        s->value = Expression();
+        EndOfStatement();
+        s->blocks.push_back(ParseBlockUntil({Kw::kEnd}, Kw::kWith));
+        if (!(AtKw(Kw::kEnd) && PeekTok().kw == Kw::kWith)) Error(kErrExpectedEnd);
+        Next();
+        Next();
+        return s;
+      }
+      case Kw::kExit: {
+        auto s = NewStmt(StmtKind::kExit);
+        Next();
+        switch (Cur().kw) {
+          case Kw::kSub:
+            s->exit_kind = ExitKind::kSub;
+            break;
+          case Kw::kFunction:
+            s->exit_kind = ExitKind::kFunction;
+            break;
+          case Kw::kProperty:
+            s->exit_kind = ExitKind::kProperty;
+            break;
+          case Kw::kFor:
+            s->exit_kind = ExitKind::kFor;
+            break;
+          case Kw::kDo:
+            s->exit_kind = ExitKind::kDo;
+            break;
+          default:
+            Error(kErrInvalidExit);
+        }
+        Next();
+        return s;
+      }
+      case Kw::kOn: {
+        Next();
+        ExpectKw(Kw::kError, kErrSyntax);
+        if (AtKw(Kw::kResume)) {
+          auto s = NewStmt(StmtKind::kOnErrorResumeNext);
+          Next();
+          ExpectKw(Kw::kNext, kErrSyntax);
+          return s;
+        }
+        if (AtKw(Kw::kGoTo)) {
+          auto s = NewStmt(StmtKind::kOnErrorGoto0);
+          Next();
+          if (!(At(TokKind::kNumber) && Cur().text == "0")) Error(kErrSyntax);
+          Next();
+          return s;
+        }
+        Error(kErrSyntax);
+      }
+      case Kw::kSet: {
+        auto s = NewStmt(StmtKind::kSet);
+        Next();
+        s->target = Postfix(nullptr);
+        CheckAssignable(*s->target);
+        Expect(TokKind::kEq, kErrExpectedEquals);
+        s->value = Expression();
+        return s;
+      }
+      case Kw::kLet:
+        Next();
+        return AssignOrCall();
+      case Kw::kCall: {
+        auto s = NewStmt(StmtKind::kCall);
+        Next();
+        s->target = Postfix(nullptr);
+        if (s->target->kind != ExprKind::kIdent && s->target->kind != ExprKind::kMember &&
+            s->target->kind != ExprKind::kCall) {
+          Error(kErrExpectedIdent);
+        }
+        return s;
+      }
+      case Kw::kStop: {
+        auto s = NewStmt(StmtKind::kNop);
+        Next();
+        return s;
+      }
+      default:
+        break;
+    }
+    (void)single_line;
+    return AssignOrCall();
+  }
+
+  void CheckAssignable(const Expr& e) {
+    if (e.kind == ExprKind::kIdent || e.kind == ExprKind::kMember) return;
+    if (e.kind == ExprKind::kCall && e.a &&
+        (e.a->kind == ExprKind::kIdent || e.a->kind == ExprKind::kMember ||
+         e.a->kind == ExprKind::kCall)) {
+      return;
+    }
+    ThrowSyntax(kErrSyntax, e.line, e.col);
+  }
+
+  StmtPtr AssignOrCall() {
+    auto s = NewStmt(StmtKind::kCall);
+    if (At(TokKind::kIdent) && IsReservedKeyword(Cur().kw) && Cur().kw != Kw::kMe) {
+      Error(kErrExpectedStatement);
+    }
+    ExprPtr chain = Postfix(nullptr);
+    if (At(TokKind::kEq)) {
+      Next();
+      CheckAssignable(*chain);
+      s->kind = StmtKind::kAssign;
+      s->target = std::move(chain);
+      s->value = Expression();
+      return s;
+    }
+    if (AtEndOfStatement()) {
+      if (chain->kind == ExprKind::kCall) {
+        if (chain->args.size() > 1) ThrowSyntax(kErrParensOnSub, chain->line, chain->col);
+        if (chain->args.size() == 1 && chain->args[0]->kind != ExprKind::kMissing) {
+          // "Foo(x)": the parentheses belong to the argument, passed by value.
+          chain->args[0] = Wrap(std::move(chain->args[0]));
+        }
+      } else if (chain->kind != ExprKind::kIdent && chain->kind != ExprKind::kMember) {
+        Error(kErrExpectedStatement);
+      }
+      s->target = std::move(chain);
+      return s;
+    }
+    // "Foo a, b" or "Foo (a) + 1, b": the rest of the statement is arguments.
+    auto call = std::make_unique<Expr>();
+    call->kind = ExprKind::kCall;
+    call->line = chain->line;
+    call->col = chain->col;
+    ExprPtr seed;
+    if (chain->kind == ExprKind::kCall && chain->space_before_paren) {
+      if (chain->args.size() != 1) ThrowSyntax(kErrParensOnSub, chain->line, chain->col);
+      seed = Wrap(std::move(chain->args[0]));
+      call->a = std::move(chain->a);
+    } else if (chain->kind == ExprKind::kIdent || chain->kind == ExprKind::kMember) {
+      call->a = std::move(chain);
+    } else {
+      Error(kErrExpectedEndOfStatement);
+    }
+    if (seed) {
+      call->args.push_back(Expression(std::move(seed)));
+    } else if (At(TokKind::kComma)) {
+      call->args.push_back(Missing());
+    } else {
+      call->args.push_back(Expression());
+    }
+    while (At(TokKind::kComma)) {
+      Next();
+      if (At(TokKind::kComma) || AtEndOfStatement()) {
+        call->args.push_back(Missing());
+      } else {
+        call->args.push_back(Expression());
+      }
+    }
+    EndOfStatement();
+    s->target = std::move(call);
+    return s;
+  }
+
+  ExprPtr Wrap(ExprPtr e) {
+    auto p = std::make_unique<Expr>();
+    p->kind = ExprKind::kParen;
+    p->line = e->line;
+    p->col = e->col;
+    p->depth = e->depth + 1;
+    p->a = std::move(e);
+    return p;
+  }
+
+  ExprPtr Missing() {
+    auto m = std::make_unique<Expr>();
+    m->kind = ExprKind::kMissing;
+    m->line = Cur().line;
+    m->col = Cur().col;
+    return m;
+  }
+
+  std::vector<ExprPtr> BoundsList() {
+    std::vector<ExprPtr> out;
+    Expect(TokKind::kLParen, kErrExpectedLParen);
+    if (At(TokKind::kRParen)) {
+      Next();
+      return out;
+    }
+    while (true) {
+      out.push_back(Expression());
+      if (At(TokKind::kComma)) {
+        Next();
+        continue;
+      }
+      Expect(TokKind::kRParen, kErrExpectedRParen);
+      return out;
+    }
+  }
+
+  StmtPtr ParseDimList(const Token& start) {
+    auto s = NewStmt(StmtKind::kDim);
+    s->line = start.line;
+    s->col = start.col;
+    while (true) {
+      DimItem d;
+      d.line = Cur().line;
+      d.col = Cur().col;
+      d.name = Name();
+      if (At(TokKind::kLParen)) {
+        d.has_parens = true;
+        d.bounds = BoundsList();
+      }
+      s->dims.push_back(std::move(d));
+      if (!At(TokKind::kComma)) break;
+      Next();
+    }
+    return s;
+  }
+
+  StmtPtr ParseReDim() {
+    auto s = NewStmt(StmtKind::kReDim);
+    Next();
+    if (AtKw(Kw::kPreserve)) {
+      s->preserve = true;
+      Next();
+    }
+    while (true) {
+      DimItem d;
+      d.line = Cur().line;
+      d.col = Cur().col;
+      d.name = Name();
+      d.has_parens = true;
+      d.bounds = BoundsList();
+      if (d.bounds.empty()) Error(kErrExpectedExpression);
+      s->dims.push_back(std::move(d));
+      if (!At(TokKind::kComma)) break;
+      Next();
+    }
+    return s;
+  }
+
+  StmtPtr ParseConst() {
+    auto s = NewStmt(StmtKind::kConst);
+    Next();
+    while (true) {
+      DimItem d;
+      d.line = Cur().line;
+      d.col = Cur().col;
+      d.name = Name();
+      Expect(TokKind::kEq, kErrExpectedEquals);
+      d.value = Expression();
+      if (!IsConstantExpr(*d.value)) ThrowSyntax(kErrExpectedLiteral, d.value->line, d.value->col);
+      s->dims.push_back(std::move(d));
+      if (!At(TokKind::kComma)) break;
+      Next();
+    }
+    return s;
+  }
+
+  static bool IsConstantExpr(const Expr& e) {
+    if (e.kind == ExprKind::kLiteral) return true;
+    if (e.kind == ExprKind::kParen) return IsConstantExpr(*e.a);
+    if (e.kind == ExprKind::kUnary && e.op == Op::kNeg) return IsConstantExpr(*e.a);
+    // Other constants may be named: Const B = A.
+    if (e.kind == ExprKind::kIdent) return true;
+    return false;
+  }
+
+  StmtPtr ParseIf() {
+    auto s = NewStmt(StmtKind::kIf);
+    Next();
+    s->conds.push_back(Expression());
+    ExpectKw(Kw::kThen, kErrExpectedThen);
+    if (At(TokKind::kNewline) || At(TokKind::kEnd)) {
+      // Block form.
+      s->blocks.push_back(ParseBlockUntil({Kw::kElseIf, Kw::kElse, Kw::kEnd}, Kw::kIf));
+      while (AtKw(Kw::kElseIf)) {
+        s->branch_lines.push_back(Cur().line);
+        Next();
+        s->conds.push_back(Expression());
+        ExpectKw(Kw::kThen, kErrExpectedThen);
+        s->blocks.push_back(ParseBlockUntil({Kw::kElseIf, Kw::kElse, Kw::kEnd}, Kw::kIf));
+      }
+      if (AtKw(Kw::kElse)) {
+        Next();
+        s->has_else = true;
+        s->blocks.push_back(ParseBlockUntil({Kw::kEnd}, Kw::kIf));
+      }
+      if (!(AtKw(Kw::kEnd) && PeekTok().kw == Kw::kIf)) Error(kErrExpectedEnd);
+      Next();
+      Next();
+      return s;
+    }
+    // Single-line form: statements up to the end of the line.
+    DepthGuard g(*this);
+    ++single_line_if_;
+    s->blocks.push_back(SingleLineBlock());
+    if (AtKw(Kw::kElse)) {
+      Next();
+      s->has_else = true;
+      s->blocks.push_back(SingleLineBlock());
+    }
+    --single_line_if_;
+    // An "End If" may close a single-line If on the same line.
+    if (AtKw(Kw::kEnd) && PeekTok().kw == Kw::kIf) {
+      Next();
+      Next();
+    }
+    return s;
+  }
+
+  Block SingleLineBlock() {
+    Block b;
+    while (true) {
+      while (At(TokKind::kColon)) Next();
+      if (At(TokKind::kNewline) || At(TokKind::kEnd) || AtKw(Kw::kElse)) break;
+      if (AtKw(Kw::kEnd) && PeekTok().kw == Kw::kIf) break;
+      b.push_back(Statement(true));
+      if (!At(TokKind::kColon) && !At(TokKind::kNewline) && !At(TokKind::kEnd) &&
+          !AtKw(Kw::kElse) && !(AtKw(Kw::kEnd) && PeekTok().kw == Kw::kIf)) {
+        Error(kErrExpectedEndOfStatement);
+      }
+    }
+    return b;
+  }
+
+  StmtPtr ParseSelect() {
+    auto s = NewStmt(StmtKind::kSelect);
+    Next();
+    ExpectKw(Kw::kCase, kErrExpectedCase);
+    s->value = Expression();
+    EndOfStatement();
+    SkipSeparators();
+    while (AtKw(Kw::kCase)) {
+      CaseClause c;
+      c.line = Cur().line;
+      c.col = Cur().col;
+      Next();
+      if (AtKw(Kw::kElse)) {
+        Next();
+        c.is_else = true;
+      } else {
+        while (true) {
+          CaseItem item;
+          if (AtKw(Kw::kIs)) {
+            Next();
+            item.kind = CaseItem::kIs;
+            switch (Cur().kind) {
+              case TokKind::kEq:
+                item.is_op = Op::kEq;
+                break;
+              case TokKind::kNe:
+                item.is_op = Op::kNe;
+                break;
+              case TokKind::kLt:
+                item.is_op = Op::kLt;
+                break;
+              case TokKind::kLe:
+                item.is_op = Op::kLe;
+                break;
+              case TokKind::kGt:
+                item.is_op = Op::kGt;
+                break;
+              case TokKind::kGe:
+                item.is_op = Op::kGe;
+                break;
+              default:
+                Error(kErrSyntax);
+            }
+            Next();
+            item.a = Concat(nullptr);
+          } else {
+            item.a = Expression();
+            if (AtKw(Kw::kTo)) {
+              Next();
+              item.kind = CaseItem::kRange;
+              item.b = Expression();
+            }
+          }
+          c.items.push_back(std::move(item));
+          if (!At(TokKind::kComma)) break;
+          Next();
+        }
+      }
+      if (!AtEndOfStatement()) Error(kErrExpectedEndOfStatement);
+      c.body = ParseBlockUntil({Kw::kCase, Kw::kEnd}, Kw::kSelect);
+      bool was_else = c.is_else;
+      s->cases.push_back(std::move(c));
+      if (was_else && AtKw(Kw::kCase)) Error(kErrExpectedEnd);
+    }
+    if (!(AtKw(Kw::kEnd) && PeekTok().kw == Kw::kSelect)) Error(kErrExpectedEnd);
+    Next();
+    Next();
+    return s;
+  }
+
+  StmtPtr ParseFor() {
+    Next();
+    if (AtKw(Kw::kEach)) {
+      auto s = NewStmt(StmtKind::kForEach);
+      Next();
+      s->var_line = Cur().line;
+      s->var_col = Cur().col;
+      s->var = Name();
+      ExpectKw(Kw::kIn, kErrExpectedIn);
+      s->value = Expression();
+      EndOfStatement();
+      s->blocks.push_back(ParseBlockUntil({Kw::kNext}));
+      ExpectKw(Kw::kNext, kErrExpectedNext);
+      if (At(TokKind::kIdent) && !IsReservedKeyword(Cur().kw)) Next();
+      return s;
+    }
+    auto s = NewStmt(StmtKind::kFor);
+    s->var_line = Cur().line;
+    s->var_col = Cur().col;
+    s->var = Name();
+    Expect(TokKind::kEq, kErrExpectedEquals);
+    s->from = Expression();
+    ExpectKw(Kw::kTo, kErrExpectedTo);
+    s->to = Expression();
+    if (AtKw(Kw::kStep)) {
+      Next();
+      s->step = Expression();
+    }
+    EndOfStatement();
+    s->blocks.push_back(ParseBlockUntil({Kw::kNext}));
+    ExpectKw(Kw::kNext, kErrExpectedNext);
+    // "Next i" (and "Next j, i" closing two loops is not VBScript).
+    if (At(TokKind::kIdent) && !IsReservedKeyword(Cur().kw)) Next();
+    return s;
+  }
+
+  StmtPtr ParseDo() {
+    auto s = NewStmt(StmtKind::kDo);
+    Next();
+    if (AtKw(Kw::kWhile) || AtKw(Kw::kUntil)) {
+      s->do_kind = AtKw(Kw::kWhile) ? DoKind::kPreWhile : DoKind::kPreUntil;
+      Next();
+      s->conds.push_back(Expression());
+    }
+    if (!AtEndOfStatement()) ThrowSyntax(1028, Cur().line, Cur().col);
+    s->blocks.push_back(ParseBlockUntil({Kw::kLoop}));
+    ExpectKw(Kw::kLoop, kErrExpectedLoop);
+    if (AtKw(Kw::kWhile) || AtKw(Kw::kUntil)) {
+      if (s->do_kind != DoKind::kForever) Error(kErrExpectedEndOfStatement);
+      s->do_kind = AtKw(Kw::kWhile) ? DoKind::kPostWhile : DoKind::kPostUntil;
+      Next();
+      s->conds.push_back(Expression());
+    }
+    return s;
+  }
+
+  // ------------------------------------------------------------ expressions
+  ExprPtr Binary(Op op, ExprPtr l, ExprPtr r, const Token& at) {
+    auto e = std::make_unique<Expr>();
+    e->kind = ExprKind::kBinary;
+    e->op = op;
+    e->line = at.line;
+    e->col = at.col;
+    e->depth = std::max(l->depth, r->depth) + 1;
+    if (e->depth > kMaxExprDepth) ThrowSyntax(kErrOutOfStack, at.line, at.col);
+    e->a = std::move(l);
+    e->b = std::move(r);
+    return e;
+  }
+
+  ExprPtr Unary(Op op, ExprPtr x, const Token& at) {
+    auto e = std::make_unique<Expr>();
+    e->kind = ExprKind::kUnary;
+    e->op = op;
+    e->line = at.line;
+    e->col = at.col;
+    e->depth = x->depth + 1;
+    if (e->depth > kMaxExprDepth) ThrowSyntax(kErrOutOfStack, at.line, at.col);
+    // Fold a negative number literal so it stays a literal.
+    if (op == Op::kNeg && x->kind == ExprKind::kLiteral && x->value.tag() != Tag::kString &&
+        x->value.tag() != Tag::kBoolean && x->value.tag() != Tag::kDate &&
+        x->value.IsNumericTag()) {
+      x->value = OpNegLiteral(x->value);
+      x->line = at.line;
+      x->col = at.col;
+      return x;
+    }
+    e->a = std::move(x);
+    return e;
+  }
+
+  static Value OpNegLiteral(const Value& v) {
+    switch (v.tag()) {
+      case Tag::kInteger:
+        return v.raw_int() == -32768 ? Value::Long(32768)
+                                     : Value::Integer(static_cast<int16_t>(-v.raw_int()));
+      case Tag::kLong:
+        if (v.raw_int() == INT32_MIN) return Value::Double(2147483648.0);
+        if (-v.raw_int() >= -32768 && v.raw_int() == 32768) return Value::Long(-32768);
+        return Value::Long(static_cast<int32_t>(-v.raw_int()));
+      default:
+        return Value::Double(-v.raw_double());
+    }
+  }
+
+  ExprPtr Expression(ExprPtr seed = nullptr) {
+    DepthGuard g(*this);
+    return Imp(std::move(seed));
+  }
+
+#define VBS_BINARY_LEVEL(NAME, LOWER, COND, OPEXPR)   \
+  ExprPtr NAME(ExprPtr seed) {                        \
+    ExprPtr l = LOWER(std::move(seed));               \
+    while (COND) {                                    \
+      Token at = Cur();                               \
+      Op op = OPEXPR;                                 \
+      Next();                                         \
+      ExprPtr r = LOWER(nullptr);                     \
+      l = Binary(op, std::move(l), std::move(r), at); \
+    }                                                 \
+    return l;                                         \
+  }
+
+  VBS_BINARY_LEVEL(Imp, Eqv, AtKw(Kw::kImp), Op::kImp)
+  VBS_BINARY_LEVEL(Eqv, Xor, AtKw(Kw::kEqv), Op::kEqv)
+  VBS_BINARY_LEVEL(Xor, Or, AtKw(Kw::kXor), Op::kXor)
+  VBS_BINARY_LEVEL(Or, And, AtKw(Kw::kOr), Op::kOr)
+  VBS_BINARY_LEVEL(And, Not, AtKw(Kw::kAnd), Op::kAnd)
+  VBS_BINARY_LEVEL(Compare, Concat, IsCompareOp(), CompareOp())
+  VBS_BINARY_LEVEL(Concat, Additive, At(TokKind::kAmp), Op::kConcat)
+  VBS_BINARY_LEVEL(Additive, ModLevel, At(TokKind::kPlus) || At(TokKind::kMinus),
+                   At(TokKind::kPlus) ? Op::kAdd : Op::kSub)
+  VBS_BINARY_LEVEL(ModLevel, IntDiv, AtKw(Kw::kMod), Op::kMod)
+  VBS_BINARY_LEVEL(IntDiv, Mul, At(TokKind::kBackslash), Op::kIntDiv)
+  VBS_BINARY_LEVEL(Mul, Negate, At(TokKind::kStar) || At(TokKind::kSlash),
+                   At(TokKind::kStar) ? Op::kMul : Op::kDiv)
+#undef VBS_BINARY_LEVEL
+
+  bool IsCompareOp() const {
+    switch (Cur().kind) {
+      case TokKind::kEq:
+      case TokKind::kNe:
+      case TokKind::kLt:
+      case TokKind::kGt:
+      case TokKind::kLe:
+      case TokKind::kGe:
+        return true;
+      default:
+        return AtKw(Kw::kIs);
+    }
+  }
+  Op CompareOp() const {
+    switch (Cur().kind) {
+      case TokKind::kEq:
+        return Op::kEq;
+      case TokKind::kNe:
+        return Op::kNe;
+      case TokKind::kLt:
+        return Op::kLt;
+      case TokKind::kGt:
+        return Op::kGt;
+      case TokKind::kLe:
+        return Op::kLe;
+      case TokKind::kGe:
+        return Op::kGe;
+      default:
+        return Op::kIs;
+    }
+  }
+
+  ExprPtr Not(ExprPtr seed) {
+    if (!seed && AtKw(Kw::kNot)) {
+      Token at = Cur();
+      Next();
+      DepthGuard g(*this);
+      return Unary(Op::kNot, Not(nullptr), at);
+    }
+    return Compare(std::move(seed));
+  }
+
+  ExprPtr Negate(ExprPtr seed) {
+    if (!seed && (At(TokKind::kMinus) || At(TokKind::kPlus))) {
+      Token at = Cur();
+      bool minus = At(TokKind::kMinus);
+      Next();
+      DepthGuard g(*this);
+      ExprPtr x = Negate(nullptr);
+      return minus ? Unary(Op::kNeg, std::move(x), at) : std::move(x);
+    }
+    return Power(std::move(seed));
+  }
+
+  ExprPtr Power(ExprPtr seed) {
+    ExprPtr l = Postfix(std::move(seed));
+    while (At(TokKind::kCaret)) {
+      Token at = Cur();
+      Next();
+      ExprPtr r = PowerOperand();
+      l = Binary(Op::kPow, std::move(l), std::move(r), at);
+    }
+    return l;
+  }
+
+  ExprPtr PowerOperand() {
+    if (At(TokKind::kMinus) || At(TokKind::kPlus)) {
+      Token at = Cur();
+      bool minus = At(TokKind::kMinus);
+      Next();
+      DepthGuard g(*this);
+      ExprPtr x = PowerOperand();
+      return minus ? Unary(Op::kNeg, std::move(x), at) : std::move(x);
+    }
+    return Postfix(nullptr);
+  }
+
+  ExprPtr Postfix(ExprPtr seed) {
+    ExprPtr e = seed ? std::move(seed) : Primary();
+    while (true) {
+      if (At(TokKind::kDot) && !Cur().space_before && e->kind != ExprKind::kLiteral) {
+        Token at = Cur();
+        Next();
+        auto m = std::make_unique<Expr>();
+        m->kind = ExprKind::kMember;
+        m->line = e->line;
+        m->col = e->col;
+        m->name = MemberName();
+        m->depth = e->depth + 1;
+        m->a = std::move(e);
+        e = std::move(m);
+      } else if (At(TokKind::kLParen) &&
+                 (e->kind == ExprKind::kIdent || e->kind == ExprKind::kMember ||
+                  e->kind == ExprKind::kCall)) {
+        bool space = Cur().space_before;
+        Next();
+        auto c = std::make_unique<Expr>();
+        c->kind = ExprKind::kCall;
+        c->line = e->line;
+        c->col = e->col;
+        c->space_before_paren = space;
+        c->depth = e->depth + 1;
+        if (c->depth > kMaxExprDepth) Error(kErrOutOfStack);
+        c->a = std::move(e);
+        DepthGuard g(*this);
+        if (!At(TokKind::kRParen)) {
+          while (true) {
+            if (At(TokKind::kComma)) {
+              c->args.push_back(Missing());
+            } else {
+              c->args.push_back(Expression());
+            }
+            if (At(TokKind::kComma)) {
+              Next();
+              if (At(TokKind::kRParen)) c->args.push_back(Missing());
+              continue;
+            }
+            break;
+          }
+        }
+        Expect(TokKind::kRParen, kErrExpectedRParen);
+        e = std::move(c);
+      } else {
+        return e;
+      }
+    }
+  }
+
+  ExprPtr Primary() {
+    const Token& t = Cur();
+    auto e = std::make_unique<Expr>();
+    e->line = t.line;
+    e->col = t.col;
+    switch (t.kind) {
+      case TokKind::kNumber:
+      case TokKind::kString:
+      case TokKind::kDate:
+        e->kind = ExprKind::kLiteral;
+        e->value = t.value;
+        Next();
+        return e;
+      case TokKind::kLParen: {
+        Next();
+        ExprPtr inner = Expression();
+        Expect(TokKind::kRParen, kErrExpectedRParen);
+        return Wrap(std::move(inner));
+      }
+      case TokKind::kDot: {
+        // ".Member" inside With.
+        Next();
+        e->kind = ExprKind::kMember;
+        e->name = MemberName();
+        return e;
+      }
+      case TokKind::kIdent:
+        break;
+      default:
+        Error(kErrExpectedExpression);
+    }
+    switch (t.kw) {
+      case Kw::kTrue:
+      case Kw::kFalse:
+        e->kind = ExprKind::kLiteral;
+        e->value = Value::Bool(t.kw == Kw::kTrue);
+        Next();
+        return e;
+      case Kw::kEmpty:
+        e->kind = ExprKind::kLiteral;
+        Next();
+        return e;
+      case Kw::kNull:
+        e->kind = ExprKind::kLiteral;
+        e->value = Value::Null();
+        Next();
+        return e;
+      case Kw::kNothing:
+        e->kind = ExprKind::kLiteral;
+        e->value = Value::Nothing();
+        Next();
+        return e;
+      case Kw::kMe:
+        e->kind = ExprKind::kMe;
+        Next();
+        return e;
+      case Kw::kNew:
+        Next();
+        e->kind = ExprKind::kNew;
+        e->name = Name();
+        return e;
+      default:
+        break;
+    }
+    if (IsReservedKeyword(t.kw)) Error(kErrExpectedExpression);
+    e->kind = ExprKind::kIdent;
+    e->name = t.text;
+    Next();
+    return e;
+  }
+
+  std::vector<Token> toks_;
+  size_t pos_ = 0;
+  int depth_ = 0;
+  int single_line_if_ = 0;
+  bool in_proc_ = false;
+  int proc_kind_ = 0;
+};
+
+}  // namespace
+
+ProgramAst ParseProgram(std::string_view src) {
+  return Parser(src).Program();
+}
+
+ExprPtr ParseExpressionText(std::string_view src) {
+  return Parser(src).ExpressionOnly();
+}
+
+}  // namespace corvane::vbs

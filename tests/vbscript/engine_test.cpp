@@ -1,0 +1,323 @@
+// The engine as a host uses it: modules, procedures by name, host objects,
+// ByRef write-back, errors with positions, the time-out and reset.
+#include "vbscript/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "vbscript/ops.h"
+
+namespace corvane::vbs {
+namespace {
+
+std::string Text(const Value& v) {
+  return ToText(v);
+}
+
+TEST(EngineTest, ModulesHoldProceduresFoundByNameInAnyCase) {
+  Engine e;
+  e.AddCode("Main",
+            "Function Main(tag)\n Main = \"got \" & tag\nEnd Function\nSub Tick\nEnd Sub\n");
+  auto procs = e.Procedures("Main");
+  ASSERT_EQ(procs.size(), 2u);
+  EXPECT_EQ(procs[0].name, "Main");
+  EXPECT_EQ(procs[0].arg_count, 1);
+  EXPECT_TRUE(procs[0].has_return_value);
+  EXPECT_EQ(procs[1].name, "Tick");
+  EXPECT_EQ(procs[1].arg_count, 0);
+  EXPECT_FALSE(procs[1].has_return_value);
+  EXPECT_EQ(Text(e.Call("Main", "MAIN", {Value::Str("kitchen")})), "got kitchen");
+  EXPECT_TRUE(e.FindProcedure("main", "tick").has_value());
+  EXPECT_FALSE(e.FindProcedure("Main", "Missing").has_value());
+  // Modules do not see each other's names.
+  e.AddCode("M1", "Function Main(x)\n Main = x * 2\nEnd Function\n");
+  EXPECT_EQ(ToLong(e.Call("M1", "main", {Value::Long(21)})), 42);
+  EXPECT_EQ(Text(e.Call("Main", "main", {Value::Str("a")})), "got a");
+  try {
+    e.Call("Main", "Nope");
+    FAIL();
+  } catch (const ScriptError& err) {
+    EXPECT_EQ(err.number, kErrNotDefined);
+  }
+}
+
+TEST(EngineTest, SyntaxErrorsCarryNumberLineAndColumnAndRunNothing) {
+  Engine e;
+  std::vector<std::string> log;
+  e.AddObject("Out", MakeRef<HostObject>("Out"));
+  try {
+    e.AddCode("Main", "x = 1\nIf x Then\n  y = 2 +\nEnd If\n");
+    FAIL();
+  } catch (const ScriptError& err) {
+    EXPECT_TRUE(err.compile);
+    EXPECT_EQ(err.number, kErrExpectedExpression);
+    EXPECT_EQ(err.description, "Expected expression");
+    // Where the expression should have started: the end of line 3.
+    EXPECT_EQ(err.line, 3);
+    EXPECT_EQ(err.column, 10);
+    EXPECT_EQ(err.source, "Microsoft VBScript compilation error");
+  }
+  // Nothing of the failed text was defined or run.
+  EXPECT_TRUE(e.Procedures("Main").empty());
+  EXPECT_TRUE(e.Eval("Main", "IsEmpty(x)").raw_bool());
+  try {
+    e.AddCode("Main", "s = \"open\n");
+    FAIL();
+  } catch (const ScriptError& err) {
+    EXPECT_EQ(err.number, kErrUnterminatedString);
+    EXPECT_EQ(err.line, 1);
+    EXPECT_EQ(err.column, 5);
+  }
+}
+
+TEST(EngineTest, SyntaxErrorNumbersMatchWindows) {
+  struct Case {
+    const char* code;
+    int32_t number;
+    int line;
+  };
+  static const std::string deep = "x = " + std::string(300, '(') + "1";
+  const Case cases[] = {
+      {"If x Then\n y = 1\n", kErrExpectedEnd, 3},
+      {"For i = 1 To 3\n", kErrExpectedNext, 2},
+      {"Next\n", kErrUnexpectedNext, 1},
+      {"Loop\n", kErrLoopWithoutDo, 1},
+      {"x = (1 + 2\n", kErrExpectedRParen, 1},
+      {"Foo 1,\nSub Foo(a, b) : End Sub\nFoo(1, 2)\n", kErrParensOnSub, 3},
+      {"Dim 5\n", kErrExpectedIdent, 1},
+      {"x = 1 2\n", kErrExpectedEndOfStatement, 1},
+      {"Sub A\n Sub B\n End Sub\nEnd Sub\n", kErrSyntax, 2},
+      {"Class C\n Public Default Sub A : End Sub\n Public Default Sub B : End Sub\nEnd Class\n",
+       kErrMultipleDefault, 3},
+      {"Exit For\n", kErrInvalidExit, 1},
+      {"x = Me\n", kErrInvalidMe, 1},
+      {"Select Case x\n Case 1\n", kErrExpectedEnd, 3},
+      {"x = \"a\" & \"b\n", kErrUnterminatedString, 1},
+      {"x = 1 @ 2\n", kErrInvalidChar, 1},
+      {deep.c_str(), kErrOutOfStack, 1},
+  };
+  for (const auto& c : cases) {
+    Engine e;
+    try {
+      e.AddCode("", c.code);
+      ADD_FAILURE() << "no error for: " << c.code;
+    } catch (const ScriptError& err) {
+      EXPECT_TRUE(err.compile) << c.code;
+      EXPECT_EQ(err.number, c.number) << c.code;
+      EXPECT_EQ(err.line, c.line) << c.code;
+    }
+  }
+}
+
+TEST(EngineTest, RuntimeErrorsReportWhereTheyHappened) {
+  Engine e;
+  e.AddCode("Main", "Sub Main(t)\n  Dim a\n  a = 1\n  a = a / 0\nEnd Sub\n");
+  try {
+    e.Call("Main", "Main", {Value::Str("")});
+    FAIL();
+  } catch (const ScriptError& err) {
+    EXPECT_FALSE(err.compile);
+    EXPECT_EQ(err.number, kErrDivByZero);
+    EXPECT_EQ(err.line, 4);
+    EXPECT_EQ(err.column, 3);
+    EXPECT_EQ(err.module, "Main");
+  }
+  // The engine goes on working after an error.
+  e.AddCode("Main", "Function Ok() : Ok = 1 : End Function");
+  EXPECT_EQ(ToLong(e.Call("Main", "ok")), 1);
+}
+
+TEST(EngineTest, HostObjectWithGlobalMembersAndByRefArguments) {
+  Engine e;
+  std::vector<std::string> written;
+  bool saw_ref = false, saw_value = true;
+  auto app = MakeRef<HostObject>("Application");
+  app->AddMethod("WriteLog", [&](CallArgs& a) {
+    written.push_back(ToText(a[0]) + ":" + ToText(a[1]));
+    return Value();
+  });
+  app->AddMethod("Fill", [&](CallArgs& a) {
+    saw_ref = a.IsRef(0);
+    saw_value = a.IsRef(1);
+    a.Set(0, Value::Str("filled"));
+    a.Set(1, Value::Str("ignored"));
+    return Value();
+  });
+  app->AddProperty("Version", [](CallArgs&) { return Value::Str("1.6.174"); });
+  int level = 0;
+  app->AddProperty(
+      "Level", [&](CallArgs&) { return Value::Long(level); },
+      [&](CallArgs& a) {
+        level = ToLong(a[a.size() - 1]);
+        return Value();
+      });
+  e.AddObject("xap", app, true);
+  e.AddCode("Main",
+            "Sub Main(t)\n"
+            "  WriteLog \"Corvane\", \"from \" & t\n"
+            "  xap.WriteLog \"c\", Version\n"
+            "  Dim v : v = \"before\"\n"
+            "  Fill v, (t)\n"
+            "  xap.WriteLog \"v\", v\n"
+            "  xap.Level = 7\n"
+            "  Level = Level + 1\n"
+            "End Sub\n");
+  e.Call("Main", "main", {Value::Str("kitchen")});
+  ASSERT_EQ(written.size(), 3u);
+  EXPECT_EQ(written[0], "Corvane:from kitchen");
+  EXPECT_EQ(written[1], "c:1.6.174");
+  EXPECT_EQ(written[2], "v:filled");
+  EXPECT_TRUE(saw_ref);
+  EXPECT_FALSE(saw_value);
+  EXPECT_EQ(level, 8);
+}
+
+TEST(EngineTest, HostCallsWithByRefArgumentsSeeScriptChanges) {
+  Engine e;
+  e.AddCode("Main", "Sub Twice(n)\n n = n * 2\nEnd Sub\n");
+  Value n = Value::Long(21);
+  e.Call("Main", "Twice", {Value::RefTo(&n)});
+  EXPECT_EQ(ToLong(n), 42);
+  Value m = Value::Long(1);
+  e.Call("Main", "Twice", {m});
+  EXPECT_EQ(ToLong(m), 1);
+}
+
+TEST(EngineTest, HostCollectionsAndDefaultMembers) {
+  Engine e;
+  auto list = MakeRef<HostObject>("Items");
+  std::vector<std::string> names = {"a", "b", "c"};
+  list->AddMethod("Item", [&](CallArgs& a) { return Value::Str(names.at(ToLong(a[0]))); });
+  list->AddProperty("Count", [&](CallArgs&) { return Value::Long(3); });
+  list->SetDefault("Item");
+  list->SetEnumeration([&] {
+    std::vector<Value> v;
+    for (auto& n : names) v.push_back(Value::Str(n));
+    return v;
+  });
+  e.AddObject("Items", list);
+  EXPECT_EQ(Text(e.Eval("", "Items(1) & Items.Item(2) & Items.Count")), "bc3");
+  e.AddCode("", "Function All()\n For Each x In Items : All = All & x : Next\nEnd Function\n");
+  EXPECT_EQ(Text(e.Call("", "All")), "abc");
+}
+
+TEST(EngineTest, ErrorsFromHostMethodsReachTheScriptsErrObject) {
+  Engine e;
+  auto obj = MakeRef<HostObject>("Thrower");
+  obj->AddMethod("Fail", [](CallArgs&) -> Value { Throw(kErrPermission); });
+  e.AddObject("T", obj);
+  e.AddCode("",
+            "Function Try()\n On Error Resume Next\n T.Fail\n Try = Err.Number\nEnd Function\n");
+  EXPECT_EQ(ToLong(e.Call("", "Try")), 70);
+}
+
+TEST(EngineTest, TimeoutEndsRunawayScripts) {
+  Engine e;
+  e.SetTimeout(50);
+  e.AddCode("", "Sub Spin\n On Error Resume Next\n Do : Loop\nEnd Sub\n");
+  try {
+    e.Call("", "Spin");
+    FAIL();
+  } catch (const ScriptError& err) {
+    EXPECT_EQ(err.number, kErrTimeout);
+  }
+  e.SetTimeout(0);
+  e.AddCode("", "Function Quick() : Quick = 5 : End Function");
+  EXPECT_EQ(ToLong(e.Call("", "Quick")), 5);
+}
+
+TEST(EngineTest, ResetDropsCodeAndRunsTerminate) {
+  Engine e;
+  std::vector<std::string> log;
+  auto out = MakeRef<HostObject>("Out");
+  out->AddMethod("Say", [&](CallArgs& a) {
+    log.push_back(ToText(a[0]));
+    return Value();
+  });
+  e.AddObject("Out", out);
+  e.AddCode("",
+            "Class Res\n Private Sub Class_Terminate() : Out.Say \"bye\" : End Sub\nEnd Class\n"
+            "Class Cyc\n Public Other\nEnd Class\n"
+            "Set keep = New Res\n"
+            "Set a = New Cyc : Set b = New Cyc : Set a.Other = b : Set b.Other = a\n"
+            "Function F() : F = 1 : End Function\n");
+  EXPECT_TRUE(log.empty());
+  e.Reset();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0], "bye");
+  EXPECT_TRUE(e.Procedures("").empty());
+  // Published objects are gone too.
+  e.AddCode("", "x = IsEmpty(Out)");
+  EXPECT_TRUE(e.Eval("", "x").raw_bool());
+}
+
+TEST(EngineTest, ResetFromInsideARunningScriptIsSafe) {
+  Engine e;
+  auto host = MakeRef<HostObject>("Host");
+  host->AddMethod("Restart", [&](CallArgs&) {
+    e.Reset();
+    e.AddCode("Main", "Function Main(t) : Main = \"new \" & t : End Function");
+    return Value();
+  });
+  e.AddObject("Host", host, true);
+  e.AddCode("Main",
+            "Function Main(t)\n Dim before : before = \"old\"\n Restart\n"
+            " Main = before & \" code still ran\"\nEnd Function\n");
+  EXPECT_EQ(Text(e.Call("Main", "Main", {Value::Str("x")})), "old code still ran");
+  EXPECT_EQ(Text(e.Call("Main", "Main", {Value::Str("x")})), "new x");
+}
+
+TEST(EngineTest, MsgBoxAndInputBoxGoToTheLog) {
+  Engine e;
+  std::vector<std::string> log;
+  e.SetLogSink([&](std::string_view kind, std::string_view text) {
+    log.push_back(std::string(kind) + "|" + std::string(text));
+  });
+  Value r = e.Eval("", "MsgBox(\"Sure?\", vbYesNo, \"Ask\") & InputBox(\"Name\", \"T\", \"dflt\")");
+  EXPECT_EQ(Text(r), "6dflt");
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0], "MsgBox|Ask: Sure?");
+  EXPECT_EQ(log[1], "InputBox|Name");
+}
+
+TEST(EngineTest, InjectedClockDrivesNow) {
+  EngineOptions o;
+  o.clock = [] { return 46362.25; };  // 12/6/2026 6:00 AM
+  Engine e(o);
+  EXPECT_EQ(Text(e.Eval("", "Now")), "12/6/2026 6:00:00 AM");
+  EXPECT_EQ(Text(e.Eval("", "Date & \" \" & Time")), "12/6/2026 6:00:00 AM");
+}
+
+TEST(EngineTest, ProgIdsRegisteredByTheHost) {
+  Engine e;
+  int made = 0;
+  e.RegisterProgId("Corvane.Thing", [&] {
+    ++made;
+    auto o = MakeRef<HostObject>("Thing");
+    o->AddProperty("Kind", [](CallArgs&) { return Value::Str("thing"); });
+    return Ref<Object>(o);
+  });
+  EXPECT_EQ(Text(e.Eval("", "CreateObject(\"corvane.thing\").Kind")), "thing");
+  EXPECT_EQ(made, 1);
+  try {
+    e.Eval("", "CreateObject(\"No.Such\")");
+    FAIL();
+  } catch (const ScriptError& err) {
+    EXPECT_EQ(err.number, kErrCantCreate);
+  }
+}
+
+TEST(EngineTest, GetRefGivesTheHostACallableObject) {
+  Engine e;
+  e.AddCode("", "Function Handler(x) : Handler = \"handled \" & x : End Function");
+  Value ref = e.Eval("", "GetRef(\"Handler\")");
+  ASSERT_TRUE(ref.IsObject());
+  Value arg = Value::Str("event");
+  CallArgs args(&arg, 1);
+  EXPECT_EQ(Text(ref.obj()->Invoke(kDefaultMember, InvokeKind::kGet, args)), "handled event");
+}
+
+}  // namespace
+}  // namespace corvane::vbs
