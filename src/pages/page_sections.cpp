@@ -14,7 +14,6 @@ namespace corvane {
 namespace {
 
 constexpr std::string_view kFilterSection = "Received";
-constexpr int kInputCount = 8;
 
 std::string TextInput(std::string_view size, std::string_view name, std::string_view value) {
   return "<input type='text' size='" + std::string(size) + "' value='" + HtmlEscape(value) +

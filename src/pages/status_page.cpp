@@ -240,8 +240,13 @@ std::string StatusPageModule::GetEnumIndex(int uid, std::string_view label) cons
 
 std::vector<std::string> StatusPageModule::ControlOptions(int kind) const {
   switch (kind) {
-    case kSourceKind:
-      return Split(ctx_.settings.values().input_name_list, ',');
+    case kSourceKind: {
+      // The controller has eight inputs; names beyond them name nothing.
+      auto names = Split(ctx_.settings.values().input_name_list, ',');
+      const size_t inputs = static_cast<size_t>(kInputCount);
+      if (names.size() > inputs) names.resize(inputs);
+      return names;
+    }
     case kStatusKind:
       return StatusRequestList();
     default:

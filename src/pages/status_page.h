@@ -52,6 +52,9 @@ class StatusPageModule final : public StatusPageHandler {
     bool ShowInputLinks = false;
   };
 
+  // The controller's inputs, named by InputNameList.
+  static constexpr int kInputCount = 8;
+
   explicit StatusPageModule(PageContext context);
 
   std::string StatusPage(Request& request, Response& response) override;
