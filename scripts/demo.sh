@@ -2,9 +2,9 @@
 # Builds Corvane and runs the whole bridge on this machine: a local xAP hub
 # (unless something already listens on UDP 3639: then that hub is used), the
 # Vaux Aris 700 simulator on a free loopback TCP port, and corvane with a demo
-# home folder (demo-home/) whose settings point at the simulator and keep all
-# xAP traffic on loopback (broadcasts to 127.255.255.255). Ctrl-C stops all
-# three.
+# home folder (demo-home/) whose settings point at the simulator, keep all
+# xAP traffic on loopback (broadcasts to 127.255.255.255) and serve the web
+# page on 127.0.0.1:8018 (/status). Ctrl-C stops all three.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -63,12 +63,18 @@ if [ ! -s "$home/Config/zynXap.ini" ]; then
   printf '[Interface]\r\nBroadcastAddress=127.255.255.255\r\n' > "$home/Config/zynXap.ini"
 fi
 # Point section [Vaux] of Corvane.ini at the simulator and keep the web server
-# on this machine; everything else in the
-# file (the zone table corvane saved last time, your own settings) stays.
+# on this machine; a new demo shows every item on the status page. Everything
+# else in the file (the zone table corvane saved last time, your own
+# settings) stays.
 ini=$home/Config/Corvane.ini
 touch "$ini"
-awk -v port="$sim_port" '
-  function keys() { printf "UPBCommPort=%s\r\nSerialIP=127.0.0.1\r\nHTTPBindAddress=127.0.0.1\r\n", port; done = 1 }
+show_status=$(grep -ci '^showstatus[ \t]*=' "$ini" || true)
+awk -v port="$sim_port" -v show_status="$show_status" '
+  function keys() {
+    printf "UPBCommPort=%s\r\nSerialIP=127.0.0.1\r\nHTTPBindAddress=127.0.0.1\r\n", port
+    if (show_status == 0) printf "ShowStatus=2\r\n"
+    done = 1
+  }
   /^\[/ { in_vaux = (tolower($0) ~ /^\[vaux\]/) }
   in_vaux && tolower($0) ~ /^(upbcommport|serialip|httpbindaddress)[ \t]*=/ { next }
   { print }
@@ -80,10 +86,21 @@ awk -v port="$sim_port" '
 corvane_pid=$!
 sleep 1
 host=$(hostname)
+http_port=$(awk -F= 'tolower($1) ~ /^httpport[ \t]*$/ { gsub(/[\r" \t]/, "", $2); print $2; exit }' "$ini")
+http_port=${http_port:-8018}
 cat <<INFO
 
 Corvane demo is running: home folder $home, controller simulator on
 127.0.0.1:$sim_port, hub and simulator logs in $logs.
+
+Open the status page in a browser on this machine:
+
+  http://127.0.0.1:$http_port/status
+
+Choose a value in an item's Control list to command the simulated controller;
+tick "Setup" or "Receive xAP Messages" and press "Save Changes" to see the
+setup and filter sections. /help is the user's guide.
+
 In another terminal, turn zone 1 on (record 07 is its Status) and watch the event:
 
   $bin/xap-send --class xAPBSC.cmd --target 'zyn.Vaux.$host:>' \\

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Load test of the web server with wrk (Debian's package "wrk"), on
 # 127.0.0.1 only, every run bounded in time:
-#   1. requests per second and 99th-percentile latency for a static .css
-#      file (about the size of a generated page);
-#   2. the server's resident memory after 1,000 requests and after 100,000.
+#   1. requests per second and 99th-percentile latency for the status page
+#      (all 42 items, ShowStatus 2) and for a static .css file of the same
+#      size;
+#   2. the server's resident memory after 1,000 requests and after 100,000,
+#      for each of the two.
 # Usage: bench/web/run_wrk.sh [BUILD_DIR] (default: build)
 # Settings through the environment: DURATION (seconds, default 10),
 # CONNECTIONS (default 20; the server keeps at most 25), FEW (1000),
@@ -32,13 +34,12 @@ trap cleanup EXIT
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 mkdir -p "$home/Config" "$home/HTML"
-printf '[Vaux]\r\nHTTPPort=%s\r\nHTTPBindAddress=127.0.0.1\r\n' "$port" > "$home/Config/Corvane.ini"
+printf '[Vaux]\r\nHTTPPort=%s\r\nHTTPBindAddress=127.0.0.1\r\nShowStatus=2\r\n' "$port" \
+  > "$home/Config/Corvane.ini"
 printf '[Interface]\r\nBroadcastAddress=127.0.0.1\r\n' > "$home/Config/zynXap.ini"
-# About 25 KB, the size of a status page with every item shown.
-for i in $(seq 1 400); do
-  printf '.row%03d { color: #%06x; background: #ffffff; padding: 2px 4px; }\n' "$i" "$((i * 4099))"
-done > "$home/HTML/StyleNoBody.css"
-url="http://127.0.0.1:$port/StyleNoBody.css"
+page_url="http://127.0.0.1:$port/status"
+css_url="http://127.0.0.1:$port/bench.css"
+url=$page_url
 
 "$corvane" --home "$home" > "$home/corvane.log" 2>&1 &
 pid=$!
@@ -46,6 +47,16 @@ for _ in $(seq 1 100); do
   curl -s -o /dev/null "$url" 2>/dev/null && break
   sleep 0.05
 done
+# A style sheet as large as the page.
+page_bytes=$(curl -s "$page_url" | wc -c)
+awk -v bytes="$page_bytes" 'BEGIN {
+  for (i = 1; n < bytes; i++) {
+    line = sprintf(".row%05d { color: #%06x; background: #ffffff; padding: 2px 4px; }\n", i,
+                   (i * 4099) % 16777216)
+    n += length(line)
+    printf "%s", line
+  } }' > "$home/HTML/bench.css"
+truncate -s "$page_bytes" "$home/HTML/bench.css"
 
 rss_kb() {
   if ! kill -0 "$pid" 2>/dev/null; then
@@ -74,7 +85,7 @@ LUA
 counted() {
   rm -f "$home/done"
   WRK_LIMIT=$1 WRK_DONE="$home/done" wrk -t1 -c"$connections" -d"${max_seconds}s" \
-    -s "$home/count.lua" "$url" > "$home/counted.txt" &
+    -s "$home/count.lua" "$2" > "$home/counted.txt" &
   local wrk_pid=$!
   local waited=0
   while [ ! -e "$home/done" ] && [ "$waited" -lt $((max_seconds * 10)) ]; do
@@ -86,14 +97,24 @@ counted() {
   awk '/requests in/ { print "  wrk: " $0 }' "$home/counted.txt"
 }
 
-echo "== static .css ($(stat -c %s "$home/HTML/StyleNoBody.css") bytes), ${duration}s, $connections connections"
-wrk -t1 -c"$connections" -d"${duration}s" --latency "$url" > "$home/static.txt"
-grep -E 'Requests/sec|Non-2xx|Socket errors' "$home/static.txt" | sed 's/^/  /'
-awk '/Latency Distribution/ { on = 1 } on && /99%/ { print "  p99 latency: " $2; exit }' "$home/static.txt"
+rate() {
+  echo "== $1 ($2 bytes), ${duration}s, $connections connections"
+  wrk -t1 -c"$connections" -d"${duration}s" --latency "$3" > "$home/rate.txt"
+  grep -E 'Requests/sec|Non-2xx|Socket errors' "$home/rate.txt" | sed 's/^/  /'
+  awk '/Latency Distribution/ { on = 1 } on && /99%/ { print "  p99 latency: " $2; exit }' \
+    "$home/rate.txt"
+}
 
-echo "== memory"
-echo "  at start: $(rss_kb) kB"
-counted "$few"
-echo "  after $few requests: $(rss_kb) kB"
-counted "$((many - few))"
-echo "  after $many requests: $(rss_kb) kB"
+memory() {
+  echo "== memory, $1"
+  echo "  now: $(rss_kb) kB"
+  counted "$few" "$2"
+  echo "  after $few requests: $(rss_kb) kB"
+  counted "$((many - few))" "$2"
+  echo "  after $many requests: $(rss_kb) kB"
+}
+
+rate "status page /status" "$page_bytes" "$page_url"
+rate "static .css" "$(stat -c %s "$home/HTML/bench.css")" "$css_url"
+memory "status page" "$page_url"
+memory "static .css" "$css_url"

@@ -8,6 +8,8 @@
 
 #include "core/folders.h"
 #include "core/text.h"
+#include "pages/status_page.h"
+#include "pages/web_folder.h"
 #include "platform/posix_tcp.h"
 #include "platform/signals.h"
 #include "web/tcp_server.h"
@@ -99,10 +101,16 @@ void Program::LoadCommAndTimer() {
 }
 
 // The HTTP listener form: it reads HTTPPort and HTTPBindAddress itself.
+// The shipped web files fill what HTML/ lacks; the status page plugs in.
 void Program::LoadWebServer() {
+  InstallWebFolder(JoinPath(paths_.program_folder, "HTML"), log_);
   http_listener_ = std::make_unique<PosixTcpListener>(loop_);
   web_server_ =
       std::make_unique<TCPServer>(loop_, *http_listener_, ini_, log_, wall_, paths_.program_folder);
+  status_page_ = std::make_unique<StatusPageModule>(
+      PageContext{ini_, settings_, log_, wall_, devices_, page_bridge_, script_control_,
+                  paths_.program_folder, CORVANE_VERSION_TEXT});
+  web_server_->SetStatusPage(status_page_.get());
   web_server_->Load();
 }
 

@@ -14,6 +14,7 @@
 #include "device/vaux_port.h"
 #include "devicetable/device_table.h"
 #include "devicetable/script_event_queue.h"
+#include "pages/page_services.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/serial_port.h"
@@ -27,6 +28,7 @@
 
 namespace corvane {
 
+class StatusPageModule;
 class TcpListener;
 class TCPServer;
 
@@ -65,6 +67,9 @@ class Program final : public XapCallback {
   // The script host, once there is one; until then (and after nullptr)
   // script events are dropped without a report.
   void SetScriptEventQueue(ScriptEventQueue* host) { script_events_.Install(host); }
+  // The script host's side of the status page (reading the main script
+  // again); until one is installed the page's requests do nothing.
+  void SetScriptControl(ScriptControl* host) { script_control_.Install(host); }
 
   EventLoop& loop() { return loop_; }
   const WallClock& wall() const { return wall_; }
@@ -88,6 +93,8 @@ class Program final : public XapCallback {
   XapSender& xap_sender() { return outbox_; }
   // The HTTP listener, loaded by InitXap (null before).
   TCPServer* web_server() { return web_server_.get(); }
+  // The status page, made with the listener (null before).
+  StatusPageModule* status_page() { return status_page_.get(); }
 
   // Process-wide flags.
   bool xap_ready() const { return outbox_.Ready(); }
@@ -129,6 +136,10 @@ class Program final : public XapCallback {
   PeriodicSchedule periodic_;
   std::unique_ptr<TcpListener> http_listener_;
   std::unique_ptr<TCPServer> web_server_;
+  // The web pages.
+  ScriptControlSink script_control_;
+  XapPageBridge page_bridge_{bridge_};
+  std::unique_ptr<StatusPageModule> status_page_;
 
   bool exit_requested_ = false;
   bool message_busy_ = false;

@@ -133,6 +133,33 @@ std::string RemoveChar(std::string_view s, char c) {
   return out;
 }
 
+std::string HtmlEscape(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (char c : s) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out.push_back(c);
+    }
+  }
+  return out;
+}
+
 double LeadingNumber(std::string_view s) {
   // Blanks are ignored wherever they stand, as the classic parse does.
   std::string t;

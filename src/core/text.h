@@ -39,6 +39,9 @@ std::string Join(const std::vector<std::string>& parts, std::string_view sep);
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
 // Removes every occurrence of `c`.
 std::string RemoveChar(std::string_view s, char c);
+// Text for HTML: "&", "<", ">", "'" and '"' written as entities, so it can
+// stand in an element or in a quoted attribute.
+std::string HtmlEscape(std::string_view s);
 
 // The leading numeric value of a text, as the standard leading-number parse
 // reads it: blanks are skipped, then an optional sign, digits, a decimal

@@ -31,29 +31,7 @@ std::string HeaderSafe(std::string_view s) {
 
 // Text for a single-quoted HTML attribute.
 std::string AttributeText(std::string_view s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out.push_back(c);
-    }
-  }
-  return out;
+  return HtmlEscape(s);
 }
 
 }  // namespace
@@ -175,15 +153,29 @@ void Response::SendErrorResponse(int index) {
 }
 
 void Response::SendRedirect(std::string_view path, int index) {
+  const std::string target = HeaderSafe(path);
+  SendClosingAnswer(
+      "HTTP/1.1 302 Found", "Location: " + target + "\r\n",
+      "<html><a href='" + AttributeText(target) + "'>" + AttributeText(target) + "</a></html>",
+      index);
+}
+
+void Response::Challenge(std::string_view realm) {
+  SendClosingAnswer(
+      "HTTP/1.1 401 Unauthorized",
+      "WWW-Authenticate: Basic realm=\"" + RemoveChar(HeaderSafe(realm), '"') + "\"\r\n",
+      "<HTML>Unauthorized Access<HTML>", index_);
+}
+
+void Response::SendClosingAnswer(std::string_view status, std::string_view headers,
+                                 std::string_view body, int index) {
   try {
-    const std::string target = HeaderSafe(path);
-    const std::string body =
-        "<html><a href='" + AttributeText(target) + "'>" + AttributeText(target) + "</a></html>";
     FastString s;
-    s.Add("HTTP/1.1 302 Found\r\n");
+    s.Add(status);
+    s.Add(kCrLf);
     s.Add("Server: zyn\r\n");
     s.Add("Date: " + DateText() + "\r\n");
-    s.Add("Location: " + target + "\r\n");
+    s.Add(headers);
     s.Add("Connection: Close\r\n");
     s.Add("Content-Type: text/html\r\n");
     s.Add("Content-Length: " + std::to_string(body.size()) + "\r\n");

@@ -43,6 +43,8 @@ class Response {
   // Sends the browser on to `location` (host, optionally ":port") with the
   // same page, query and form data.
   void RedirectToHS(std::string_view location, const Request& request, int index);
+  // Asks the browser for an HTTP Basic login ("401 Unauthorized").
+  void Challenge(std::string_view realm);
   // A plain redirect to another path of this server.
   void SendRedirect(std::string_view path, int index);
 
@@ -57,6 +59,10 @@ class Response {
   void Report(std::string_view routine, std::string_view what);
   std::string DateText() const;
   bool WaitForSendDone(int index);
+  // A short answer that closes the connection: status line, Server, Date,
+  // `headers` (each ending in CR LF), Connection, Content-Type, the body.
+  void SendClosingAnswer(std::string_view status, std::string_view headers, std::string_view body,
+                         int index);
 
   TCPServer& server_;
   int16_t index_ = 0;
