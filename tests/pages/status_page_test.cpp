@@ -31,7 +31,7 @@ TEST_F(StatusPage, ColumnsFollowShowStatus) {
   EXPECT_EQ(Count(page, "size='15' name='Tag"), 0u);
   EXPECT_FALSE(Has(page, "value='Ev'"));
   EXPECT_TRUE(Has(page, "<td class='tablecellmisc' colspan='1' align='Left'>porch</td>"));
-  EXPECT_TRUE(Has(page, "colspan='5'"));
+  EXPECT_TRUE(Has(page, "<td class='TABLEHEADER' colspan='4'"));
   EXPECT_FALSE(Has(page, "colspan='8'"));
   EXPECT_EQ(Count(page, "<select class='formdropdown'"), 42u);
 
