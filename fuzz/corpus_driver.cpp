@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::filesystem::path p(argv[i]);
     if (std::filesystem::is_directory(p)) {
-      for (const auto& entry : std::filesystem::directory_iterator(p)) {
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(p)) {
         if (entry.is_regular_file()) {
           RunFile(entry.path(), rng);
           ++files;
