@@ -22,6 +22,11 @@ void WriteLoopbackXapConfig(const std::string& home,
 // system does not allow it; the test then runs in the shared namespace.
 bool EnterPrivateNetwork();
 
+// A TCP port of 127.0.0.1 that was free a moment ago.
+uint16_t FreeTcpPort();
+// A blocking TCP connection to 127.0.0.1:port; -1 when refused.
+int ConnectLoopbackTcp(uint16_t port);
+
 // A blocking UDP socket on IPv4.
 class TestUdpSocket {
  public:

@@ -14,22 +14,10 @@
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/posix_tcp.h"
+#include "support/loopback.h"
 
 namespace corvane {
 namespace {
-
-int ConnectTo(uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 class PosixTcp : public ::testing::Test {
  protected:
@@ -52,7 +40,7 @@ TEST_F(PosixTcp, ServesAConnectionFromAcceptToClose) {
       "127.0.0.1", 0, [&](auto c) { accepted_.push_back(std::move(c)); }, &error))
       << error;
   ASSERT_GT(listener_.LocalPort(), 0);
-  int client = ConnectTo(listener_.LocalPort());
+  int client = testing::ConnectLoopbackTcp(listener_.LocalPort());
   ASSERT_GE(client, 0);
   ASSERT_TRUE(Until([&] { return !accepted_.empty(); }));
   TcpConnection& conn = *accepted_[0];
@@ -99,7 +87,7 @@ TEST_F(PosixTcp, AConnectionMayBeDestroyedFromItsOwnHandler) {
   std::string error;
   ASSERT_TRUE(listener_.Listen(
       "127.0.0.1", 0, [&](auto c) { accepted_.push_back(std::move(c)); }, &error));
-  int client = ConnectTo(listener_.LocalPort());
+  int client = testing::ConnectLoopbackTcp(listener_.LocalPort());
   ASSERT_TRUE(Until([&] { return !accepted_.empty(); }));
   bool seen = false;
   accepted_[0]->SetEvents({[&](std::string) {

@@ -18,6 +18,7 @@
 
 #include "core/datetime.h"
 #include "platform/clock.h"
+#include "support/loopback.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -25,31 +26,6 @@ namespace corvane::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-uint16_t FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
-int Dial(uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // Reads until the server closes (or `timeout` passes).
 std::string ReadAll(int fd, std::chrono::milliseconds timeout = 5s) {
@@ -68,7 +44,7 @@ std::string ReadAll(int fd, std::chrono::milliseconds timeout = 5s) {
 
 // Sends each packet (a short pause between them) and reads the answer.
 std::string Exchange(uint16_t port, const std::vector<std::string>& packets) {
-  int fd = Dial(port);
+  int fd = testing::ConnectLoopbackTcp(port);
   if (fd < 0) return "<no connection>";
   for (size_t i = 0; i < packets.size(); ++i) {
     if (i > 0) std::this_thread::sleep_for(20ms);
@@ -93,7 +69,7 @@ size_t OpenDescriptors(pid_t pid) {
 class WebServerProgram : public ::testing::Test {
  protected:
   void SetUp() override {
-    port_ = FreePort();
+    port_ = testing::FreeTcpPort();
     std::filesystem::create_directories(home_.File("Config"));
     std::filesystem::create_directories(home_.File("HTML/img"));
     WriteFile(home_.File("Config/Corvane.ini"),
@@ -145,7 +121,7 @@ TEST_F(WebServerProgram, WritersAnswerWithTheirExactStatusLinesAndHeaders) {
   EXPECT_EQ(logo.substr(blank + 4), logo_);
 
   // A client that finishes sending after its request still gets the answer.
-  int half = Dial(port_);
+  int half = testing::ConnectLoopbackTcp(port_);
   const std::string get = "GET /StyleNoBody.css HTTP/1.0\r\n\r\n";
   ::send(half, get.data(), get.size(), MSG_NOSIGNAL);
   ::shutdown(half, SHUT_WR);
@@ -188,9 +164,9 @@ TEST_F(WebServerProgram, AbuseLeavesTheServerServingWithoutLeakingConnections) {
   // 25 idle connections, then a client that leaves in the middle of a
   // chunked file.
   std::vector<int> idle;
-  for (int i = 0; i < 25; ++i) idle.push_back(Dial(port_));
+  for (int i = 0; i < 25; ++i) idle.push_back(testing::ConnectLoopbackTcp(port_));
   std::this_thread::sleep_for(100ms);
-  int leaver = Dial(port_);
+  int leaver = testing::ConnectLoopbackTcp(port_);
   const std::string get_big = "GET /img/big.gif HTTP/1.1\r\nHost: a\r\n\r\n";
   ::send(leaver, get_big.data(), get_big.size(), MSG_NOSIGNAL);
   char buf[4096];
