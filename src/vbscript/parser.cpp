@@ -731,28 +731,9 @@ class Parser {
           if (AtKw(Kw::kIs)) {
             Next();
             item.kind = CaseItem::kIs;
-            switch (Cur().kind) {
-              case TokKind::kEq:
-                item.is_op = Op::kEq;
-                break;
-              case TokKind::kNe:
-                item.is_op = Op::kNe;
-                break;
-              case TokKind::kLt:
-                item.is_op = Op::kLt;
-                break;
-              case TokKind::kLe:
-                item.is_op = Op::kLe;
-                break;
-              case TokKind::kGt:
-                item.is_op = Op::kGt;
-                break;
-              case TokKind::kGe:
-                item.is_op = Op::kGe;
-                break;
-              default:
-                Error(kErrSyntax);
-            }
+            // A comparison operator must follow ("Case Is Is" is not one).
+            if (!IsCompareOp() || AtKw(Kw::kIs)) Error(kErrSyntax);
+            item.is_op = CompareOp();
             Next();
             item.a = Concat(nullptr);
           } else {
