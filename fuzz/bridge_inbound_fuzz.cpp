@@ -12,10 +12,10 @@
 #include "devicetable/script_event_queue.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
-#include "platform/fake_udp.h"
+#include "support/fake_udp.h"
 #include "simulator.h"
 #include "support/controller_rig.h"
-#include "xap/bridge.h"
+#include "bridge/bridge.h"
 #include "xap/xap_sender.h"
 #include "xap/xap_transport.h"
 

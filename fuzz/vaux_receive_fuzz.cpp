@@ -9,13 +9,13 @@
 
 #include "config/ini_cache.h"
 #include "core/event_log.h"
-#include "core/settings.h"
+#include "config/settings.h"
 #include "device/vaux_link.h"
 #include "device/vaux_port.h"
 #include "devicetable/device_table.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
-#include "platform/fake_transports.h"
+#include "support/fake_transports.h"
 #include "ui/echo_window.h"
 
 namespace {

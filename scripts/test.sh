@@ -11,7 +11,7 @@ build=${CORVANE_TEST_BUILD:-build-test}
 cmake -S . -B "$build" -G Ninja \
   -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-  -DCORVANE_SANITIZE=ON -DCORVANE_BENCH=OFF
+  -DCORVANE_SANITIZE=ON -DCORVANE_WERROR=ON -DCORVANE_BENCH=OFF
 cmake --build "$build"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}

@@ -13,7 +13,7 @@
 #include "platform/event_loop.h"
 #include "platform/udp_socket.h"
 #include "support/controller_rig.h"
-#include "xap/bridge.h"
+#include "bridge/bridge.h"
 #include "xap/xap_sender.h"
 #include "xap/xap_transport.h"
 

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "core/text.h"
-#include "device/levels.h"
+#include "devicetable/levels.h"
 
 namespace corvane {
 

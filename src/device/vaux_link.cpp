@@ -4,9 +4,9 @@
 #include <exception>
 
 #include "core/event_log.h"
-#include "core/settings.h"
+#include "config/settings.h"
 #include "core/text.h"
-#include "device/levels.h"
+#include "devicetable/levels.h"
 #include "device/vaux_decode.h"
 #include "device/vaux_port.h"
 #include "devicetable/device_table.h"

@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "core/event_log.h"
-#include "core/settings.h"
+#include "config/settings.h"
 #include "core/text.h"
 #include "platform/serial_port.h"
 #include "platform/tcp_client.h"

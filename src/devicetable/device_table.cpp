@@ -5,9 +5,9 @@
 #include "config/ini_cache.h"
 #include "core/datetime.h"
 #include "core/event_log.h"
-#include "core/settings.h"
+#include "config/settings.h"
 #include "core/text.h"
-#include "device/levels.h"
+#include "devicetable/levels.h"
 #include "platform/clock.h"
 
 namespace corvane {

@@ -10,7 +10,7 @@
 #include "core/event_log.h"
 #include "core/fast_string.h"
 #include "core/folders.h"
-#include "core/settings.h"
+#include "config/settings.h"
 #include "core/text.h"
 #include "pages/html_text.h"
 #include "pages/page_services.h"

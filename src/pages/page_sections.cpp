@@ -3,7 +3,7 @@
 // the saves of the first two.
 #include "config/ini_cache.h"
 #include "core/event_log.h"
-#include "core/settings.h"
+#include "config/settings.h"
 #include "core/text.h"
 #include "devicetable/device_table.h"
 #include "pages/page_services.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "xap/bridge.h"
+#include "bridge/bridge.h"
 
 namespace corvane {
 

@@ -7,7 +7,7 @@
 #include "config/ini_cache.h"
 #include "core/event_log.h"
 #include "core/folders.h"
-#include "core/settings.h"
+#include "config/settings.h"
 #include "core/text.h"
 #include "web/request.h"
 #include "web/response.h"

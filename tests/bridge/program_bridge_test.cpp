@@ -5,8 +5,8 @@
 
 #include <sstream>
 
-#include "core/program.h"
-#include "platform/fake_udp.h"
+#include "app/program.h"
+#include "support/fake_udp.h"
 #include "support/temp_dir.h"
 
 namespace corvane {

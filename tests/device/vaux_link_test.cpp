@@ -1,6 +1,6 @@
 #include "device/vaux_link.h"
 
-#include "device/levels.h"
+#include "devicetable/levels.h"
 #include "device/vaux_decode.h"
 #include "link_fixture.h"
 

@@ -4,8 +4,8 @@
 
 #include "config/ini_cache.h"
 #include "core/event_log.h"
-#include "core/settings.h"
-#include "device/levels.h"
+#include "config/settings.h"
+#include "devicetable/levels.h"
 #include "device/vaux_link.h"
 #include "device/vaux_port.h"
 #include "devicetable/device_table.h"

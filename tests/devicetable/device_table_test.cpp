@@ -7,7 +7,7 @@
 #include "config/ini_cache.h"
 #include "core/datetime.h"
 #include "core/event_log.h"
-#include "core/settings.h"
+#include "config/settings.h"
 #include "platform/clock.h"
 #include "support/temp_dir.h"
 

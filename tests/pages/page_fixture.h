@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/settings.h"
+#include "config/settings.h"
 #include "devicetable/device_table.h"
 #include "pages/page_services.h"
 #include "pages/status_page.h"

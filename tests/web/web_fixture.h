@@ -16,7 +16,7 @@
 #include "core/event_log.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
-#include "platform/fake_tcp.h"
+#include "support/fake_tcp.h"
 #include "support/temp_dir.h"
 #include "web/page_handler.h"
 #include "web/request.h"

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "platform/clock.h"
-#include "platform/fake_udp.h"
+#include "support/fake_udp.h"
 
 namespace corvane {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "core/event_log.h"
 #include "platform/clock.h"
-#include "platform/fake_udp.h"
+#include "support/fake_udp.h"
 #include "xap/xap_sender.h"
 
 namespace corvane {

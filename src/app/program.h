@@ -9,7 +9,7 @@
 
 #include "config/ini_cache.h"
 #include "core/event_log.h"
-#include "core/settings.h"
+#include "config/settings.h"
 #include "device/vaux_link.h"
 #include "device/vaux_port.h"
 #include "devicetable/device_table.h"
@@ -21,7 +21,7 @@
 #include "platform/tcp_client.h"
 #include "platform/udp_socket.h"
 #include "ui/echo_window.h"
-#include "xap/bridge.h"
+#include "bridge/bridge.h"
 #include "xap/xap_handler.h"
 #include "xap/xap_sender.h"
 #include "xap/xap_transport.h"

@@ -1,4 +1,4 @@
-#include "xap/bsc_reporter.h"
+#include "bridge/bsc_reporter.h"
 
 #include <exception>
 #include <memory>
@@ -7,11 +7,11 @@
 #include "core/datetime.h"
 #include "core/event_log.h"
 #include "core/text.h"
-#include "device/levels.h"
+#include "devicetable/levels.h"
 #include "device/vaux_link.h"
 #include "devicetable/script_event_queue.h"
 #include "devicetable/status_text.h"
-#include "xap/endpoint.h"
+#include "bridge/endpoint.h"
 
 namespace corvane {
 

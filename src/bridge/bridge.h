@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "xap/bsc_reporter.h"
-#include "xap/inbound.h"
+#include "bridge/bsc_reporter.h"
+#include "bridge/inbound.h"
 
 namespace corvane {
 

@@ -1,4 +1,4 @@
-#include "platform/fake_tcp.h"
+#include "support/fake_tcp.h"
 
 #include "platform/deferred_call.h"
 

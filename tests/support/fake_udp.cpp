@@ -1,4 +1,4 @@
-#include "platform/fake_udp.h"
+#include "support/fake_udp.h"
 
 #include <arpa/inet.h>
 

@@ -1,7 +1,7 @@
-#include "xap/endpoint.h"
+#include "bridge/endpoint.h"
 
 #include "core/text.h"
-#include "device/levels.h"
+#include "devicetable/levels.h"
 #include "devicetable/device_table.h"
 
 namespace corvane {

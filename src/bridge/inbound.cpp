@@ -1,4 +1,4 @@
-#include "xap/inbound.h"
+#include "bridge/inbound.h"
 
 #include <algorithm>
 #include <exception>
@@ -11,8 +11,8 @@
 #include "devicetable/device_table.h"
 #include "devicetable/script_event_queue.h"
 #include "platform/clock.h"
-#include "xap/bsc_reporter.h"
-#include "xap/endpoint.h"
+#include "bridge/bsc_reporter.h"
+#include "bridge/endpoint.h"
 #include "xap/xap_message.h"
 #include "xap/xap_sender.h"
 #include "xap/xap_transport.h"

@@ -1,4 +1,4 @@
-#include "platform/fake_transports.h"
+#include "support/fake_transports.h"
 
 #include "platform/event_loop.h"
 

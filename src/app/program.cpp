@@ -1,4 +1,4 @@
-#include "core/program.h"
+#include "app/program.h"
 
 #include <signal.h>
 #include <unistd.h>

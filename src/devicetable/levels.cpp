@@ -1,4 +1,4 @@
-#include "device/levels.h"
+#include "devicetable/levels.h"
 
 #include <algorithm>
 
