@@ -1,3 +1,6 @@
+// Loads section "Vaux" of Corvane.ini into `Settings`. Each key is one row of a
+// table (list name, key in the file, loader and form defaults, loader), so the
+// start-up loader, the setup form and a single-key reload read the same rows.
 #include "config/settings.h"
 
 #include <cmath>
@@ -10,64 +13,89 @@ namespace corvane {
 
 namespace {
 
-constexpr std::string_view kKeyList =
-    "upbcommport,serialip,httpport,debuglog,background,styleSheet,uid,showsetup,showinputlinks,"
-    "ShowMacroMap,showonlyused,showstatus,showreceivemessages,showreceivedetail,"
-    "periodicscriptinterval,inputnamelist,updownincrement";
+// Stores one raw INI text into its field of `Settings`, converted.
+using Loader = void (*)(Settings&, const std::string& raw);
 
-enum class Kind { kText, kTextUnquoted, kBool, kInt16, kUid };
+template <std::string Settings::*Field>
+void Text(Settings& s, const std::string& raw) { s.*Field = raw; }
+template <std::string Settings::*Field>
+void Unquoted(Settings& s, const std::string& raw) { s.*Field = RemoveQuotes(raw); }
+template <bool Settings::*Field>
+void Bool(Settings& s, const std::string& raw) { s.*Field = IniBool(raw); }
+template <int16_t Settings::*Field>
+void Int16(Settings& s, const std::string& raw) { s.*Field = IniInt16(raw); }
+void Uid(Settings& s, const std::string& raw) { s.uid = NormalizeUID(RemoveQuotes(raw)); }
 
 struct KeyInfo {
-  std::string_view key;  // as read from the file
+  std::string_view list_name;  // as the key list spells it (the setup form's boxes use it)
+  std::string_view key;        // as written to the file
   std::string_view loader_default;
   std::string_view form_default;
-  Kind kind;
+  Loader load;
 };
 
-// Indexed like the key list.
+constexpr std::string_view kInputNames = "Input1,Input2,Input3,Input4,Input5,Input6,Input7,Input8";
+
+// The settings key list, in its order: the setup form's 13 boxes are the first 13 rows.
 constexpr KeyInfo kKeys[] = {
-    {"UPBCommPort", "", "", Kind::kTextUnquoted},
-    {"SerialIP", "", "", Kind::kTextUnquoted},
-    {"HTTPPort", "8018", "", Kind::kTextUnquoted},
-    {"DebugLog", "False", "false", Kind::kBool},
-    {"Background", "Black", "black", Kind::kText},
-    {"StyleSheet", "StyleNoBody.css", "StyleNoBody.css", Kind::kTextUnquoted},
-    {"UID", "FF.0022:00", "FF.0022:00", Kind::kUid},
-    {"ShowSetup", "false", "true", Kind::kBool},
-    {"ShowInputLinks", "false", "false", Kind::kBool},
-    {"ShowMacroMap", "false", "false", Kind::kBool},
-    {"ShowOnlyUsed", "false", "False", Kind::kBool},
-    {"ShowStatus", "0", "2", Kind::kInt16},
-    {"ShowReceiveMessages", "false", "false", Kind::kBool},
-    {"ShowReceiveDetail", "false", "False", Kind::kBool},
-    {"PeriodicScriptInterval", "", "", Kind::kText},
-    {"inputnamelist", "Input1,Input2,Input3,Input4,Input5,Input6,Input7,Input8",
-     "Input1,Input2,Input3,Input4,Input5,Input6,Input7,Input8", Kind::kText},
-    {"UpDownIncrement", "3", "3", Kind::kText},
+    {"upbcommport", "UPBCommPort", "", "", Unquoted<&Settings::upb_comm_port>},
+    {"serialip", "SerialIP", "", "", Unquoted<&Settings::serial_ip>},
+    {"httpport", "HTTPPort", "8018", "", Unquoted<&Settings::http_port>},
+    {"debuglog", "DebugLog", "False", "false", Bool<&Settings::debug_log>},
+    {"background", "Background", "Black", "black", Text<&Settings::background>},
+    {"styleSheet", "StyleSheet", "StyleNoBody.css", "StyleNoBody.css",
+     Unquoted<&Settings::style_sheet>},
+    {"uid", "UID", "FF.0022:00", "FF.0022:00", Uid},
+    {"showsetup", "ShowSetup", "false", "true", Bool<&Settings::show_setup>},
+    {"showinputlinks", "ShowInputLinks", "false", "false", Bool<&Settings::show_input_links>},
+    {"ShowMacroMap", "ShowMacroMap", "false", "false", Bool<&Settings::show_macro_map>},
+    {"showonlyused", "ShowOnlyUsed", "false", "False", Bool<&Settings::show_only_used>},
+    {"showstatus", "ShowStatus", "0", "2", Int16<&Settings::show_status>},
+    {"showreceivemessages", "ShowReceiveMessages", "false", "false",
+     Bool<&Settings::show_receive_messages>},
+    {"showreceivedetail", "ShowReceiveDetail", "false", "False",
+     Bool<&Settings::show_receive_detail>},
+    {"periodicscriptinterval", "PeriodicScriptInterval", "", "",
+     Text<&Settings::periodic_script_interval>},
+    {"inputnamelist", "inputnamelist", kInputNames, kInputNames, Text<&Settings::input_name_list>},
+    {"updownincrement", "UpDownIncrement", "3", "3", Text<&Settings::up_down_increment>},
 };
+
+// Settings this program adds beside the list; loaded the same way, shown on no form.
+constexpr KeyInfo kAddedKeys[] = {
+    {"SerialSettings", "SerialSettings", "9600,n,8,1", "", Unquoted<&Settings::serial_settings>},
+    {"HTTPBindAddress", "HTTPBindAddress", "", "", Unquoted<&Settings::http_bind_address>},
+};
+
+const KeyInfo* FindKey(std::string_view name) {
+  for (const auto& k : kKeys)
+    if (EqualsIgnoreCase(k.list_name, name)) return &k;
+  for (const auto& k : kAddedKeys)
+    if (EqualsIgnoreCase(k.list_name, name)) return &k;
+  return nullptr;
+}
+
+template <typename Field>
+std::vector<std::string> Column(Field field) {
+  std::vector<std::string> v;
+  for (const auto& k : kKeys) v.emplace_back(k.*field);
+  return v;
+}
 
 }  // namespace
 
 const std::vector<std::string>& SettingsKeyList() {
-  static const std::vector<std::string> list = Split(kKeyList, ',');
+  static const std::vector<std::string> list = Column(&KeyInfo::list_name);
   return list;
 }
 
 const std::vector<std::string>& LoaderDefaults() {
-  static const std::vector<std::string> list = [] {
-    std::vector<std::string> v;
-    for (const auto& k : kKeys) v.emplace_back(k.loader_default);
-    return v;
-  }();
+  static const std::vector<std::string> list = Column(&KeyInfo::loader_default);
   return list;
 }
 
 const std::vector<std::string>& FormDefaults() {
-  static const std::vector<std::string> list = [] {
-    std::vector<std::string> v;
-    for (const auto& k : kKeys) v.emplace_back(k.form_default);
-    return v;
-  }();
+  static const std::vector<std::string> list = Column(&KeyInfo::form_default);
   return list;
 }
 
@@ -115,86 +143,10 @@ PeriodicSchedule ComputePeriodicSchedule(std::string_view text) {
 
 void SettingsStore::SetIniValue(std::string_view name) {
   try {
-    const auto& list = SettingsKeyList();
-    Settings& v = values_;
-    const std::string lname = ToLower(name);
-    // Settings this program adds beside the list.
-    if (lname == "serialsettings") {
-      v.serial_settings = RemoveQuotes(
-          ini_.GetIniSetting(kSettingsSection, "SerialSettings", "9600,n,8,1", kMainIniFile));
-      return;
-    }
-    if (lname == "httpbindaddress") {
-      v.http_bind_address =
-          RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "HTTPBindAddress", "", kMainIniFile));
-      return;
-    }
-    size_t index = list.size();
-    for (size_t i = 0; i < list.size(); ++i) {
-      if (EqualsIgnoreCase(list[i], lname)) {
-        index = i;
-        break;
-      }
-    }
-    if (index == list.size()) return;
-    const KeyInfo& info = kKeys[index];
-    const std::string raw =
-        ini_.GetIniSetting(kSettingsSection, info.key, info.loader_default, kMainIniFile);
-    switch (index) {
-      case 0:
-        v.upb_comm_port = RemoveQuotes(raw);
-        break;
-      case 1:
-        v.serial_ip = RemoveQuotes(raw);
-        break;
-      case 2:
-        v.http_port = RemoveQuotes(raw);
-        break;
-      case 3:
-        v.debug_log = IniBool(raw);
-        break;
-      case 4:
-        v.background = raw;
-        break;
-      case 5:
-        v.style_sheet = RemoveQuotes(raw);
-        break;
-      case 6:
-        v.uid = NormalizeUID(RemoveQuotes(raw));
-        break;
-      case 7:
-        v.show_setup = IniBool(raw);
-        break;
-      case 8:
-        v.show_input_links = IniBool(raw);
-        break;
-      case 9:
-        v.show_macro_map = IniBool(raw);
-        break;
-      case 10:
-        v.show_only_used = IniBool(raw);
-        break;
-      case 11:
-        v.show_status = IniInt16(raw);
-        break;
-      case 12:
-        v.show_receive_messages = IniBool(raw);
-        break;
-      case 13:
-        v.show_receive_detail = IniBool(raw);
-        break;
-      case 14:
-        v.periodic_script_interval = raw;
-        break;
-      case 15:
-        v.input_name_list = raw;
-        break;
-      case 16:
-        v.up_down_increment = raw;
-        break;
-      default:
-        break;
-    }
+    const KeyInfo* info = FindKey(name);
+    if (info == nullptr) return;
+    info->load(values_, ini_.GetIniSetting(kSettingsSection, info->key, info->loader_default,
+                                           kMainIniFile));
   } catch (const std::exception& e) {
     log_.LogError("Corvane", "SetIniValue", e.what());
   }
@@ -202,9 +154,8 @@ void SettingsStore::SetIniValue(std::string_view name) {
 
 void SettingsStore::InitIniKeys() {
   try {
-    for (const auto& name : SettingsKeyList()) SetIniValue(name);
-    SetIniValue("SerialSettings");
-    SetIniValue("HTTPBindAddress");
+    for (const auto& k : kKeys) SetIniValue(k.list_name);
+    for (const auto& k : kAddedKeys) SetIniValue(k.list_name);
   } catch (const std::exception& e) {
     log_.LogError("Corvane", "InitIniKeys", e.what());
   }
