@@ -71,8 +71,46 @@ void VauxLink::UPBSendTimer_Timer() {
   upb_send_timer_.Stop();
 }
 
+bool VauxLink::DecodeConfigurationByte(const std::string&, const std::string& reply,
+                                       std::string_view name) {
+  if (KindOf(reply) != "VS") return false;
+  log_.DebugEvent("Corvane", ConfigurationReport(name, HexField(reply, 3)));
+  return true;
+}
+
+bool VauxLink::DecodeZoneStatus(const std::string&, const std::string& reply, std::string_view) {
+  if (KindOf(reply) != "VX") return false;
+  const ZoneStatusReply r = ParseZoneStatus(reply);
+  log_.DebugEvent("Corvane", ZoneStatusReport(Printable(reply), r));
+  ZoneStatusUpdate(r.zone, r.source, r.status, CodeToDb(r.volume_code, VolumeTable()),
+                   CodeToDb(r.bass_code, BassTable()), CodeToDb(r.treble_code, TrebleTable()));
+  return true;
+}
+
+bool VauxLink::DecodePowerup(const std::string& cmd, const std::string& reply, std::string_view) {
+  if (KindOf(reply) != "VX") return false;
+  const int zone = HexField(cmd, 7);  // the zone is in the request only
+  const PowerupReply r = ParsePowerup(reply);
+  log_.DebugEvent("Corvane", PowerupReport(Printable(reply), zone, r));
+  PowerupUpdate(zone, CodeToDb(r.mute_code, VolumeTable()), CodeToDb(r.volume_code, VolumeTable()));
+  return true;
+}
+
+bool VauxLink::ApplyReply(ReplyDecoder decoder, const std::string& cmd, const std::string& reply,
+                          std::string_view name) {
+  using Decode = bool (VauxLink::*)(const std::string&, const std::string&, std::string_view);
+  static constexpr Decode kDecoders[] = {
+      nullptr,                             // kNone
+      &VauxLink::DecodeConfigurationByte,  // kConfigurationByte
+      &VauxLink::DecodeZoneStatus,         // kZoneStatus
+      &VauxLink::DecodePowerup,            // kPowerup
+  };
+  const Decode decode = kDecoders[static_cast<size_t>(decoder)];
+  return decode == nullptr || (this->*decode)(cmd, reply, name);
+}
+
 std::string VauxLink::VauxSend(const std::string& cmd, std::string_view reply,
-                               std::string_view name) {
+                               std::string_view name, ReplyDecoder decoder) {
   std::string result;
   try {
     echo_.InsertBeforeLastLineEnd("<try 2>");
@@ -89,37 +127,7 @@ std::string VauxLink::VauxSend(const std::string& cmd, std::string_view reply,
                       loop_.NowMs() + kReplyWaitMs + 1000);
       upb_send_timer_.Stop();
       result = last_response_;
-      bool again = false;
-      if (IsGoodReply(result)) {
-        const std::string kind = KindOf(result);
-        if (name == "ConfigurationByteA" || name == "ConfigurationByteB") {
-          if (kind == "VS") {
-            log_.DebugEvent("Corvane", ConfigurationReport(name, HexField(result, 3)));
-          } else {
-            again = true;
-          }
-        } else if (name == "GetZoneStatus") {
-          if (kind == "VX") {
-            const ZoneStatusReply r = ParseZoneStatus(result);
-            log_.DebugEvent("Corvane", ZoneStatusReport(Printable(result), r));
-            ZoneStatusUpdate(r.zone, r.source, r.status, CodeToDb(r.volume_code, VolumeTable()),
-                             CodeToDb(r.bass_code, BassTable()),
-                             CodeToDb(r.treble_code, TrebleTable()));
-          } else {
-            again = true;
-          }
-        } else if (name == "PowerupStatus") {
-          if (kind == "VX") {
-            const int zone = HexField(cmd, 7);  // the zone is in the request only
-            const PowerupReply r = ParsePowerup(result);
-            log_.DebugEvent("Corvane", PowerupReport(Printable(result), zone, r));
-            PowerupUpdate(zone, CodeToDb(r.mute_code, VolumeTable()),
-                          CodeToDb(r.volume_code, VolumeTable()));
-          } else {
-            again = true;
-          }
-        }
-      }
+      const bool again = IsGoodReply(result) && !ApplyReply(decoder, cmd, result, name);
       last_response_.clear();
       if (!again) return result;
       if (pass >= kMaxWaitPasses) {
@@ -138,17 +146,17 @@ std::string VauxLink::VauxSend(const std::string& cmd, std::string_view reply,
 
 void VauxLink::ConfigurationAck() {
   VauxSend("VPFF3A06" + Checksum("3A06"), "VI", "ConfigurationAck");
-  VauxSend("VPFE010000", "VS", "ConfigurationByteA");
-  VauxSend("VPFE040000", "VS", "ConfigurationByteB");
+  VauxSend("VPFE010000", "VS", "ConfigurationByteA", ReplyDecoder::kConfigurationByte);
+  VauxSend("VPFE040000", "VS", "ConfigurationByteB", ReplyDecoder::kConfigurationByte);
   for (int zone = 1; zone <= kZoneCount; ++zone) PowerupStatus(zone);
 }
 
 std::string VauxLink::GetZoneStatus(int zone) {
-  return VauxSend("VPFE52" + Zone(zone) + "00", "VX", "GetZoneStatus");
+  return VauxSend("VPFE52" + Zone(zone) + "00", "VX", "GetZoneStatus", ReplyDecoder::kZoneStatus);
 }
 
 std::string VauxLink::PowerupStatus(int zone) {
-  return VauxSend("VPFE51" + Zone(zone) + "00", "VX", "PowerupStatus");
+  return VauxSend("VPFE51" + Zone(zone) + "00", "VX", "PowerupStatus", ReplyDecoder::kPowerup);
 }
 
 bool VauxLink::AttemptUntil(const std::function<void()>& command,

@@ -30,9 +30,14 @@ class VauxLink {
   VauxLink(EventLoop& loop, EventLog& log, const Settings& settings, DeviceTable& table,
            VauxPort& port, EchoWindow& echo);
 
+  // What VauxSend does with the awaited reply besides returning it.
+  enum class ReplyDecoder { kNone, kConfigurationByte, kZoneStatus, kPowerup };
+
   // Sends one command; when `reply` is not empty waits up to 2 s (pumping
-  // events) for the reply and returns it, decoding it by `name`.
-  std::string VauxSend(const std::string& cmd, std::string_view reply, std::string_view name);
+  // events) for the reply and returns it, applying it with `decoder`. `name`
+  // names the command in reports.
+  std::string VauxSend(const std::string& cmd, std::string_view reply, std::string_view name,
+                       ReplyDecoder decoder = ReplyDecoder::kNone);
   // The reply the command path waits for (filled by VauxReceive).
   const std::string& LastResponse() const { return last_response_; }
 
@@ -76,6 +81,15 @@ class VauxLink {
   static std::string Checksum(std::string_view payload);
 
  private:
+  // The decoders VauxSend applies; each returns false for a line of the wrong
+  // kind, which starts another wait.
+  bool DecodeConfigurationByte(const std::string& cmd, const std::string& reply,
+                               std::string_view name);
+  bool DecodeZoneStatus(const std::string& cmd, const std::string& reply, std::string_view name);
+  bool DecodePowerup(const std::string& cmd, const std::string& reply, std::string_view name);
+  bool ApplyReply(ReplyDecoder decoder, const std::string& cmd, const std::string& reply,
+                  std::string_view name);
+
   bool AttemptUntil(const std::function<void()>& command, const std::function<void()>& read_back,
                     int kind, int zone, int expected);
   bool AbsoluteLevel(int zone, int db, int kind, std::string_view function, std::string_view name);
