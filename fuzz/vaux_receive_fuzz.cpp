@@ -7,16 +7,10 @@
 #include <ostream>
 #include <string>
 
-#include "config/ini_cache.h"
 #include "core/event_log.h"
-#include "config/settings.h"
-#include "device/vaux_link.h"
-#include "device/vaux_port.h"
-#include "devicetable/device_table.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
-#include "support/fake_transports.h"
-#include "ui/echo_window.h"
+#include "support/controller_rig.h"
 
 namespace {
 
@@ -28,29 +22,21 @@ struct Rig {
   EventLoop loop{clock};
   std::ostream quiet{nullptr};
   EventLog log{wall, &quiet};
-  IniCache ini{"/nonexistent-corvane-fuzz", log};  // nothing is read or written
-  Settings settings;
-  DeviceTable table{ini, log, wall, settings};
-  EchoWindow echo{wall, log};
-  FakeSerialPort serial{loop};
-  FakeTcpClient tcp{loop};
-  VauxPort port{loop, log, settings, echo, serial, tcp};
-  VauxLink link{loop, log, settings, table, port, echo};
+  testing::ControllerRig controller{loop, wall, log, "/nonexistent-corvane-fuzz"};
+  VauxPort& port = controller.port;
+  VauxLink& link = controller.link;
   std::string reply;
 
   Rig() {
-    settings.debug_log = true;
-    settings.upb_comm_port = "4001";
-    settings.serial_ip = "127.0.0.1";
-    log.SetDebugEnabled([this] { return settings.debug_log; });
-    port.SetLineHandler([this](const std::string& line) { link.VauxReceive(line); });
-    tcp.on_send = [this](const std::string&) {
+    controller.settings.debug_log = true;
+    log.SetDebugEnabled([this] { return controller.settings.debug_log; });
+    controller.tcp.on_send = [this](const std::string&) {
       const size_t half = reply.size() / 2;
-      tcp.Arrive(reply.substr(0, half));
-      tcp.Arrive(reply.substr(half));
+      controller.tcp.Arrive(reply.substr(0, half));
+      controller.tcp.Arrive(reply.substr(half));
     };
     port.OpenCommPort("4001");
-    table.ReadLastChange();
+    controller.table.ReadLastChange();
   }
 };
 
@@ -62,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   rig.port.ResetReceive();
   rig.link.GetZoneStatus(1);
   rig.link.PowerupStatus(2);
-  rig.link.VauxSend("VPFE010000", "VS", "ConfigurationByteA");
+  rig.link.VauxSend("VPFE010000", "VS", "ConfigurationByteA",
+                    corvane::VauxLink::ReplyDecoder::kConfigurationByte);
   rig.port.CommReceive(rig.reply, 2);
   return 0;
 }

@@ -7,19 +7,13 @@
 
 #include <sstream>
 
-#include "config/ini_cache.h"
 #include "core/datetime.h"
 #include "core/event_log.h"
-#include "config/settings.h"
-#include "device/vaux_link.h"
-#include "device/vaux_port.h"
-#include "devicetable/device_table.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
-#include "support/fake_transports.h"
 #include "simulator.h"
+#include "support/controller_rig.h"
 #include "support/temp_dir.h"
-#include "ui/echo_window.h"
 
 namespace corvane {
 
@@ -27,11 +21,8 @@ class LinkTest : public ::testing::Test {
  protected:
   LinkTest() {
     log_.SetDebugEnabled([this] { return settings_.debug_log; });
-    port_.SetLineHandler([this](const std::string& line) { link_.VauxReceive(line); });
     port_.SetExitRequested([this] { return exiting_; });
     echo_.SetPump([this] { loop_.Pump(); });
-    settings_.upb_comm_port = "4001";
-    settings_.serial_ip = "127.0.0.1";
     settings_.debug_log = true;
     // The simulated controller answers every command sent over TCP.
     tcp_.on_send = [this](const std::string& cmd) {
@@ -55,14 +46,15 @@ class LinkTest : public ::testing::Test {
   std::ostringstream err_;
   EventLog log_{wall_, &err_};
   testing::TempDir dir_;
-  IniCache ini_{dir_.path(), log_};
-  Settings settings_;
-  DeviceTable table_{ini_, log_, wall_, settings_};
-  EchoWindow echo_{wall_, log_};
-  FakeSerialPort serial_{loop_};
-  FakeTcpClient tcp_{loop_};
-  VauxPort port_{loop_, log_, settings_, echo_, serial_, tcp_};
-  VauxLink link_{loop_, log_, settings_, table_, port_, echo_};
+  testing::ControllerRig rig_{loop_, wall_, log_, dir_.path()};
+  IniCache& ini_ = rig_.ini;
+  Settings& settings_ = rig_.settings;
+  DeviceTable& table_ = rig_.table;
+  EchoWindow& echo_ = rig_.echo;
+  FakeSerialPort& serial_ = rig_.serial;
+  FakeTcpClient& tcp_ = rig_.tcp;
+  VauxPort& port_ = rig_.port;
+  VauxLink& link_ = rig_.link;
   sim::VauxSimulator sim_;
   bool exiting_ = false;
 };
