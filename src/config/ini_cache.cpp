@@ -41,7 +41,8 @@ void IniCache::Report(std::string_view routine, std::string_view what) {
 }
 
 std::string IniCache::ResolvePath(std::string_view file) const {
-  // File names are found ignoring letter case, as on the original platform.
+  // File names are found ignoring letter case: users copy INI files written on
+  // systems whose file names ignore case, and scripts name them in any case.
   std::string exact = folder_ + std::string(file);
   struct stat st {};
   if (::stat(exact.c_str(), &st) == 0) return exact;

@@ -87,6 +87,8 @@ void StatusPageModule::AddFilter(FastString& out) {
   }
 }
 
+// The misspelt name is the routine name in its error reports, which log
+// watchers match.
 void StatusPageModule::SaveFilterSettigs() {
   try {
     auto& filters = ctx_.devices.FilterDictionary();

@@ -1,3 +1,7 @@
+// The writers of one answer: pages, text and binary files, redirects and the
+// not-found answer, each built in one FastString and sent on its connection.
+// Routine names in error reports ("TCPSever_SendTextString ", ...) keep their
+// spelling: users' log filters and scripts that watch the event log match them.
 #include "web/response.h"
 
 #include <cmath>
@@ -82,6 +86,7 @@ void Response::SendTextString(std::string_view text, int index) {
     s.Add("HTTP/1.1 200 OK\r\n");
     s.Add("Server: zyn\r\n");
     s.Add("Date: " + DateText() + "\r\n");
+    // A fixed date in the past: browsers and proxies then never cache a page.
     s.Add("Expires: Tue, 04 Dec 1993 21:29:02 GMT\r\n");
     s.Add("Accept-Ranges: bytes\r\n");
     s.Add("Content-Type: text/html\r\n");
@@ -134,6 +139,8 @@ void Response::SendTextFile(std::string_view file, int index) {
 void Response::SendErrorResponse(int index) {
   try {
     FastString s;
+    // Status 200 with this reason: xAP web tools that fetch our pages read a
+    // missing page from the text and treat other status codes as a dead server.
     s.Add("HTTP/1.1 200 Object Not Found\r\n");
     s.Add("Server: zyn\r\n");
     s.Add("Date: " + DateText() + "\r\n");
