@@ -23,13 +23,7 @@ namespace {
 
 using namespace corvane;
 
-struct Rig {
-  ManualClock clock;
-  ManualWallClock wall{46000.5, &clock};
-  EventLoop loop{clock};
-  std::ostream quiet{nullptr};
-  EventLog log{wall, &quiet};
-  testing::ControllerRig controller{loop, wall, log, "/nonexistent-corvane-fuzz"};
+struct Rig : testing::QuietControllerRig {
   DeviceTable& table = controller.table;
   std::unique_ptr<sim::VauxSimulator> device = std::make_unique<sim::VauxSimulator>();
   FakeUdpNetwork net{loop};
@@ -39,7 +33,7 @@ struct Rig {
   XapBridge bridge{
       loop, log, wall, outbox, xap, table, controller.link, scripts, "/opt/corvane/corvane"};
 
-  Rig() {
+  Rig() : QuietControllerRig("/nonexistent-corvane-fuzz") {
     controller.tcp.on_send = [this](const std::string& cmd) {
       for (const auto& line : device->Feed(cmd)) controller.tcp.Arrive(line);
     };

@@ -16,18 +16,12 @@ namespace {
 
 using namespace corvane;
 
-struct Rig {
-  ManualClock clock;
-  ManualWallClock wall{46000.5, &clock};
-  EventLoop loop{clock};
-  std::ostream quiet{nullptr};
-  EventLog log{wall, &quiet};
-  testing::ControllerRig controller{loop, wall, log, "/nonexistent-corvane-fuzz"};
+struct Rig : testing::QuietControllerRig {
   VauxPort& port = controller.port;
   VauxLink& link = controller.link;
   std::string reply;
 
-  Rig() {
+  Rig() : QuietControllerRig("/nonexistent-corvane-fuzz") {
     controller.settings.debug_log = true;
     log.SetDebugEnabled([this] { return controller.settings.debug_log; });
     controller.tcp.on_send = [this](const std::string&) {

@@ -262,7 +262,10 @@ void DeviceTable::SaveDeviceDictionary() {
     if (device_dictionary_.Empty()) return;
     for (const auto& [tag, device] : device_dictionary_) {
       std::string line = FormatGeneralDate(device->LastChange);
-      for (const auto& item_key : device->MessageKeyList) line += ";" + Field(item_key);
+      for (const auto& item_key : device->MessageKeyList) {
+        line += ';';
+        line += Field(item_key);
+      }
       ini_.SaveIniSetting(kDevicesSection, tag, line, kMainIniFile);
       const size_t n = std::min(device->MessageList.Count(), device->MessageKeyList.size());
       for (size_t j = 0; j < n; ++j) {

@@ -67,7 +67,11 @@ void EchoWindow::EchoReceived(std::string_view data) {
     std::string piece = text.substr(start, end - start);
     piece.resize(kReceivedWidth, ' ');
     out += piece;
-    out += "<" + TimeStamp() + " " + SecondsSinceMidnight() + ">\r\n";
+    out += '<';
+    out += TimeStamp();
+    out += ' ';
+    out += SecondsSinceMidnight();
+    out += ">\r\n";
     start = end + 2;
   }
   out.append(text, start, std::string::npos);

@@ -4,6 +4,7 @@
 // only, so targets outside the test build can use it.
 #pragma once
 
+#include <ostream>
 #include <string>
 
 #include "config/ini_cache.h"
@@ -43,6 +44,20 @@ struct ControllerRig {
   FakeTcpClient tcp;
   VauxPort port;
   VauxLink link;
+};
+
+// A controller rig with a virtual clock, a loop and a log that writes
+// nowhere of its own: what the fuzz targets need around it.
+struct QuietControllerRig {
+  explicit QuietControllerRig(const std::string& ini_folder)
+      : controller(loop, wall, log, ini_folder) {}
+
+  ManualClock clock;
+  ManualWallClock wall{46000.5, &clock};
+  EventLoop loop{clock};
+  std::ostream quiet{nullptr};
+  EventLog log{wall, &quiet};
+  ControllerRig controller;
 };
 
 }  // namespace corvane::testing
