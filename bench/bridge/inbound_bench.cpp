@@ -47,8 +47,8 @@ struct Inbound : XapCallback {
   Inbound() {
     table.ReadLastChange();
     for (int i = 0; i < 20; ++i) {  // a few watched sources, none of them this sender
-      table.FilterDictionary().Add("acme.sensor.s" + std::to_string(i) + "~weather.report",
-                                   "s" + std::to_string(i) + ";");
+      const std::string n = std::to_string(i);
+      table.FilterDictionary().Add("acme.sensor.s" + n + "~weather.report", "s" + n + ";");
     }
     xap.SetXapSource("zyn.Vaux.HOST");
     xap.SetBroadcastAddress("127.0.0.1");  // the program's own messages stay on loopback

@@ -55,7 +55,7 @@ BENCHMARK(BM_ToXapBscEvent);
 
 void BM_FromXap64KiBManyItems(benchmark::State& state) {
   std::string text = "xap-header\n{\nclass=big.one\n}\nbig\n{\n";
-  for (int i = 0; text.size() < 65000; ++i) text += "i" + std::to_string(i) + "=" + "v\n";
+  for (int i = 0; text.size() < 65000; ++i) text.append("i").append(std::to_string(i)).append("=v\n");
   text += "}\n";
   for (auto _ : state) {
     corvane::XapMessage m;

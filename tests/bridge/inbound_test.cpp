@@ -35,7 +35,7 @@ class CommandTest : public BridgeTest {
   // The records whose LastCommand the command set, after clearing them all.
   std::set<int> Commanded(const std::string& target, const std::string& id,
                           const std::string& level = "40") {
-    for (auto& [key, r] : table_.LinkDictionary()) r->LastCommand = "-";
+    for (auto& [key, r] : table_.LinkDictionary()) r->LastCommand.assign(1, '-');
     bridge_.BSCCmd(target, id, "ON", level);
     std::set<int> out;
     for (auto& [key, r] : table_.LinkDictionary()) {

@@ -139,7 +139,8 @@ class BridgeE2ETest : public ::testing::Test {
   // so that is everything the messages before it caused, query answers
   // waiting in the pacing queue aside.
   std::vector<Heard> Marker(std::chrono::milliseconds timeout = 20s) {
-    const std::string tag = "m" + std::to_string(++markers_);
+    std::string tag = "m";
+    tag += std::to_string(++markers_);
     Send(Message("WDT.Echo", me_, {{"Echo.Query", "Query=" + tag}}));
     bool answered = false;
     auto out = Collect(
@@ -219,7 +220,8 @@ TEST_F(BridgeE2ETest, WildcardIdCommandsEveryRecord) {
   // Every zone: its source, volume, bass, treble and both turn-on levels;
   // level 40 is no Status request, so the Status records send nothing.
   for (int zone = 1; zone <= 6; ++zone) {
-    const std::string z = "0" + std::to_string(zone);
+    std::string z = "0";
+    z += std::to_string(zone);
     for (const std::string f : {"01", "02", "03", "04"}) {
       EXPECT_GE(controls.count(z + " " + f), 1u) << z << " " << f;
     }

@@ -140,7 +140,10 @@ TEST_F(WebServerProgram, WritersAnswerWithTheirExactStatusLinesAndHeaders) {
 TEST_F(WebServerProgram, AbuseLeavesTheServerServingWithoutLeakingConnections) {
   const size_t descriptors = OpenDescriptors(program_.pid());
   std::string fields;
-  for (int i = 0; i < 5000; ++i) fields += "f" + std::to_string(i) + "=" + std::to_string(i) + "&";
+  for (int i = 0; i < 5000; ++i) {
+    const std::string n = std::to_string(i);
+    fields.append("f").append(n).append("=").append(n).append("&");
+  }
   const std::vector<std::vector<std::string>> abuse = {
       {"GET\r\n\r\n"},
       {"GARBAGE GARBAGE GARBAGE\r\n\r\n"},
