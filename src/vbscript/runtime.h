@@ -271,6 +271,9 @@ bool FindConstant(std::string_view name, Value* out);
 
 // ------------------------------------------------------------------ the Err object
 
+template <typename T>
+class MemberTable;
+
 class ErrObject : public Object {
  public:
   std::string TypeName() const override { return "ErrObject"; }
@@ -284,6 +287,17 @@ class ErrObject : public Object {
 
  protected:
   void Finalize() override {}  // owned by the engine
+
+ private:
+  // Members (builtins.cpp).
+  static const MemberTable<ErrObject> kMembers;
+  Value Number(InvokeKind kind, CallArgs& a);
+  Value Description(InvokeKind kind, CallArgs& a);
+  Value Source(InvokeKind kind, CallArgs& a);
+  Value HelpFile(InvokeKind kind, CallArgs& a);
+  Value HelpContext(InvokeKind kind, CallArgs& a);
+  Value Raise(InvokeKind kind, CallArgs& a);
+  Value ClearMember(InvokeKind kind, CallArgs& a);
 };
 
 // ------------------------------------------------------------------ the VM
