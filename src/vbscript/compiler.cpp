@@ -1,3 +1,16 @@
+// The compiler: one pass over a procedure's syntax tree that emits the
+// stack-machine code the VM runs (Instr and Opc in runtime.h) into a Proc.
+// Names are settled here so the VM finds variables by index. ProcCompiler
+// holds one procedure's scope: locals_ (name -> slot: parameters, the result,
+// then Dim'd names hoisted from the whole body), consts_, and the class whose
+// members and fields the code may name. A name that is none of those is a
+// constant, a built-in function, or a GlobalSlot of the module; inside a
+// procedure a name nothing defines yet is kDyn: the module's variable if one
+// exists when the code runs, else an implicit local. Only object members
+// are looked up by name at run time, through one CallCache per call site.
+// The compiler also tracks the stack depth, so a frame knows its size.
+// CompileProgram declares a module's procedures, classes and variables
+// before compiling any body, so code may use what is defined further down.
 #include "vbscript/compiler.h"
 
 #include <algorithm>

@@ -1,3 +1,7 @@
+// The host's side of the engine: Engine's operations forwarded to the Vm,
+// the reading of script files in their encodings (DecodeScriptText), and
+// HostObject, which lets a host give scripts an object made of C++ functions
+// (members_: name, getter, setter; member id = position + 1).
 #include "vbscript/engine.h"
 
 #include "core/text.h"

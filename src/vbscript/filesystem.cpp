@@ -1,5 +1,8 @@
 // Scripting.FileSystemObject with its File, Folder, collections and
-// TextStream objects. Paths may use "\" or "/"; "\" is read as "/".
+// TextStream objects, on the POSIX file system. Paths may use "\" or "/";
+// "\" is read as "/", and there are no drive letters. A TextStream opened
+// for reading holds the whole file as UTF-8 text (UTF-16 files with a byte
+// order mark are converted), which keeps Line, Column and Skip simple.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,8 +36,8 @@ std::string PathArg(CallArgs& a, int i) {
   return NormPath(ToText(a[i]));
 }
 
-double FileTimeValue(const struct timespec& ts) {
-  time_t t = ts.tv_sec;
+// A file time (whole seconds) as a local Date.
+double FileTimeValue(time_t t) {
   struct tm lt;
   localtime_r(&t, &lt);
   return ToDateValue(CivilDateTime{lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour,
@@ -369,12 +372,14 @@ class FileItem : public BuiltinObject<FileItem> {
     }
     return Value::Double(total);
   }
-  Value DateCreated(InvokeKind, CallArgs&) { return Value::Date(FileTimeValue(Stat().st_ctim)); }
+  Value DateCreated(InvokeKind, CallArgs&) {
+    return Value::Date(FileTimeValue(Stat().st_ctim.tv_sec));
+  }
   Value DateLastModified(InvokeKind, CallArgs&) {
-    return Value::Date(FileTimeValue(Stat().st_mtim));
+    return Value::Date(FileTimeValue(Stat().st_mtim.tv_sec));
   }
   Value DateLastAccessed(InvokeKind, CallArgs&) {
-    return Value::Date(FileTimeValue(Stat().st_atim));
+    return Value::Date(FileTimeValue(Stat().st_atim.tv_sec));
   }
   Value ParentFolder(InvokeKind, CallArgs&) {
     return NewFolder(vm_, fs::path(path_).parent_path().string());

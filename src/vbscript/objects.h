@@ -1,6 +1,10 @@
 // The objects scripts create: Scripting.Dictionary, Scripting.FileSystemObject
 // (with its files, folders and text streams), VBScript.RegExp and
-// WScript.Shell, plus what GetRef gives.
+// WScript.Shell, plus what GetRef gives. Each built-in class lists its
+// members in a MemberTable: name -> member function, so a reader finds the
+// code of `fso.GetFile` under the name GetFile. Objects that can hold script
+// values are TrackedObjects, which the engine clears when it goes away so
+// reference cycles through them do not leak.
 #pragma once
 
 #include <initializer_list>

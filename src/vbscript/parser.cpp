@@ -1,3 +1,8 @@
+// The parser: recursive descent over the lexer's tokens, building the syntax
+// tree of ast.h (ProgramAst: the top-level code, procedures and classes).
+// Statements come one per line or ':'-separated; expressions are parsed by
+// precedence levels, one function a level. Depth limits on nested blocks and
+// expressions turn hostile input into a syntax error instead of a crash.
 #include "vbscript/parser.h"
 
 #include <algorithm>

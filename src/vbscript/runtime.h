@@ -1,5 +1,10 @@
 // The engine's inside: compiled procedures, classes, modules and the virtual
 // machine that runs them. Only the engine's own files include this.
+// A Proc is one compiled procedure: its code (Instr), constants, names,
+// call-site caches and a line table for error positions and Resume Next.
+// A Module holds GlobalSlots by name (variables, constants, procedures) and
+// its classes (ClassInfo: members by name, fields, Initialize/Terminate).
+// The Vm runs Procs on one value stack, one Frame per active call.
 #pragma once
 
 #include <chrono>

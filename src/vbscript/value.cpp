@@ -1,3 +1,10 @@
+// The Variant and its rules: reference counting of texts and arrays, texts as
+// UTF-8 with the character functions VBScript needs, number parsing and
+// formatting, the conversions (CStr, CLng, ...), the arithmetic, logical and
+// comparison operators with VBScript's type promotion (Rank: Byte < Integer <
+// Long < Single < Double < Currency < Date), and Dictionary key equality.
+// The VM's fast paths handle the common Integer and Long cases inline and
+// call these for the rest.
 #include <charconv>
 #include <cmath>
 #include <cstdio>
