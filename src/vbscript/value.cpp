@@ -416,15 +416,7 @@ std::string FormatSingle(float f) {
   if (f == 0) return "0";
   char buf[48];
   std::snprintf(buf, sizeof buf, "%.7G", static_cast<double>(f));
-  std::string s = buf;
-  size_t e = s.find('E');
-  if (e == std::string::npos) return s;
-  std::string mant = s.substr(0, e);
-  std::string exp = s.substr(e + 1);
-  char sign = exp[0];
-  std::string digits = exp.substr(1);
-  while (digits.size() > 2 && digits[0] == '0') digits.erase(0, 1);
-  return mant + "E" + sign + digits;
+  return TrimExponent(buf);
 }
 
 std::string FormatCurrency(int64_t scaled) {
