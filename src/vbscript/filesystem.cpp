@@ -36,6 +36,13 @@ std::string PathArg(CallArgs& a, int i) {
   return NormPath(ToText(a[i]));
 }
 
+// A path argument without trailing "/" (a lone "/" stays): "a/b/" names b.
+std::string FolderPathArg(CallArgs& a, int i) {
+  std::string p = PathArg(a, i);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return p;
+}
+
 // A file time (whole seconds) as a local Date.
 double FileTimeValue(time_t t) {
   struct tm lt;
@@ -59,24 +66,6 @@ double FileTimeValue(time_t t) {
     default:
       Throw(fallback);
   }
-}
-
-std::string Utf16ToUtf8(const std::string& bytes, size_t from) {
-  std::string out;
-  for (size_t i = from; i + 1 < bytes.size(); i += 2) {
-    uint32_t u =
-        static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
-    if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes.size()) {
-      uint32_t lo = static_cast<unsigned char>(bytes[i + 2]) |
-                    (static_cast<unsigned char>(bytes[i + 3]) << 8);
-      if (lo >= 0xDC00 && lo < 0xE000) {
-        u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
-        i += 2;
-      }
-    }
-    AppendCodePoint(out, u);
-  }
-  return out;
 }
 
 std::string Utf8ToUtf16(const std::string& s) {
@@ -116,7 +105,7 @@ class TextStream : public BuiltinObject<TextStream> {
       text_ = ss.str();
       if (text_.size() >= 2 && static_cast<unsigned char>(text_[0]) == 0xFF &&
           static_cast<unsigned char>(text_[1]) == 0xFE) {
-        text_ = Utf16ToUtf8(text_, 2);
+        text_ = Utf16ToUtf8(std::string_view(text_).substr(2), true);
       } else if (text_.size() >= 3 && text_.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         text_.erase(0, 3);
       }
@@ -275,6 +264,14 @@ const MemberTable<TextStream> TextStream::kMembers({
 Value OpenStream(Vm* vm, const std::string& path, int mode, bool create, int format) {
   if (mode != 1 && mode != 2 && mode != 8) Throw(kErrInvalidCall);
   return Value::Obj(new TextStream(vm, path, mode, format == -1, create));
+}
+
+// CreateTextFile of a FileSystemObject or a Folder: writes a new file;
+// arguments 1 and 2 are [overwrite (default True) [, unicode]].
+Value NewTextFile(Vm* vm, const std::string& path, CallArgs& a) {
+  bool overwrite = a.size() < 2 || ToBool(a[1]);
+  if (!overwrite && access(path.c_str(), F_OK) == 0) Throw(kErrFileExists);
+  return OpenStream(vm, path, 2, true, a.Has(2) && ToBool(a[2]) ? -1 : 0);
 }
 
 Value NewFile(Vm* vm, const std::string& path);
@@ -447,10 +444,7 @@ class FileItem : public BuiltinObject<FileItem> {
   // CreateTextFile name [, overwrite [, unicode]] (folders only)
   Value CreateTextFile(InvokeKind, CallArgs& a) {
     if (!folder_) Throw(kErrNoMember);
-    std::string p = (fs::path(path_) / PathArg(a, 0)).string();
-    bool overwrite = a.size() < 2 || ToBool(a[1]);
-    if (!overwrite && access(p.c_str(), F_OK) == 0) Throw(kErrFileExists);
-    return OpenStream(vm_, p, 2, true, a.Has(2) && ToBool(a[2]) ? -1 : 0);
+    return NewTextFile(vm_, (fs::path(path_) / PathArg(a, 0)).string(), a);
   }
 
   // --- Helpers.
@@ -536,12 +530,7 @@ class FileSystem : public BuiltinObject<FileSystem> {
     return NewFolder(vm_, p);
   }
   // CreateTextFile path [, overwrite [, unicode]]
-  Value CreateTextFile(InvokeKind, CallArgs& a) {
-    std::string p = PathArg(a, 0);
-    bool overwrite = a.size() < 2 || ToBool(a[1]);
-    if (!overwrite && access(p.c_str(), F_OK) == 0) Throw(kErrFileExists);
-    return OpenStream(vm_, p, 2, true, a.Has(2) && ToBool(a[2]) ? -1 : 0);
-  }
+  Value CreateTextFile(InvokeKind, CallArgs& a) { return NewTextFile(vm_, PathArg(a, 0), a); }
   Value DeleteFile(InvokeKind, CallArgs& a) {
     std::string p = PathArg(a, 0);
     if (!IsFile(p)) Throw(kErrFileNotFound);
@@ -579,9 +568,7 @@ class FileSystem : public BuiltinObject<FileSystem> {
     return NewFile(vm_, p);
   }
   Value GetFileName(InvokeKind, CallArgs& a) {
-    std::string p = PathArg(a, 0);
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    return Value::Str(fs::path(p).filename().string());
+    return Value::Str(fs::path(FolderPathArg(a, 0)).filename().string());
   }
   Value GetFolder(InvokeKind, CallArgs& a) {
     std::string p = PathArg(a, 0);
@@ -589,9 +576,7 @@ class FileSystem : public BuiltinObject<FileSystem> {
     return NewFolder(vm_, p);
   }
   Value GetParentFolderName(InvokeKind, CallArgs& a) {
-    std::string p = PathArg(a, 0);
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    return Value::Str(fs::path(p).parent_path().string());
+    return Value::Str(fs::path(FolderPathArg(a, 0)).parent_path().string());
   }
   // 0 Windows and 1 System folders map to /usr, 2 Temporary to $TMPDIR or /tmp.
   Value GetSpecialFolder(InvokeKind, CallArgs& a) {

@@ -27,30 +27,33 @@ struct MatchInfo {
   std::vector<Value> groups;  // Empty for a group that did not take part
 };
 
-class SubMatches : public BuiltinObject<SubMatches> {
+// Matches and SubMatches: a read-only list of values with Item and Count.
+class ValueList : public BuiltinObject<ValueList> {
  public:
-  SubMatches(Vm* vm, std::vector<Value> groups)
-      : BuiltinObject(vm, kMembers), groups_(std::move(groups)) {}
-  std::string TypeName() const override { return "ISubMatches"; }
-  std::unique_ptr<Enumerator> NewEnum() override { return EnumerateValues(groups_); }
+  ValueList(Vm* vm, std::vector<Value> items, const char* type_name)
+      : BuiltinObject(vm, kMembers), items_(std::move(items)), type_name_(type_name) {}
+  std::string TypeName() const override { return type_name_; }
+  std::unique_ptr<Enumerator> NewEnum() override { return EnumerateValues(items_); }
+  void ClearReferences() override { items_.clear(); }
 
  private:
-  static const MemberTable<SubMatches> kMembers;
+  static const MemberTable<ValueList> kMembers;
   Value Item(InvokeKind, CallArgs& a) {
     if (a.size() < 1) Throw(kErrArgNotOptional);
     int32_t i = ToLong(a[0]);
-    if (i < 0 || static_cast<size_t>(i) >= groups_.size()) Throw(kErrInvalidCall);
-    return groups_[static_cast<size_t>(i)];
+    if (i < 0 || static_cast<size_t>(i) >= items_.size()) Throw(kErrInvalidCall);
+    return items_[static_cast<size_t>(i)];
   }
-  Value Count(InvokeKind, CallArgs&) { return Value::Long(static_cast<int32_t>(groups_.size())); }
+  Value Count(InvokeKind, CallArgs&) { return Value::Long(static_cast<int32_t>(items_.size())); }
 
-  std::vector<Value> groups_;
+  std::vector<Value> items_;
+  const char* type_name_;
 };
 
-const MemberTable<SubMatches> SubMatches::kMembers(
+const MemberTable<ValueList> ValueList::kMembers(
     {
-        {"Item", &SubMatches::Item},
-        {"Count", &SubMatches::Count},
+        {"Item", &ValueList::Item},
+        {"Count", &ValueList::Count},
     },
     "Item");
 
@@ -64,8 +67,8 @@ class Match : public BuiltinObject<Match> {
   Value ValueMember(InvokeKind, CallArgs&) { return Value::Str(info_.value); }
   Value FirstIndex(InvokeKind, CallArgs&) { return Value::Long(info_.first_index); }
   Value Length(InvokeKind, CallArgs&) { return Value::Long(info_.length); }
-  Value SubMatchesMember(InvokeKind, CallArgs& a) {
-    return ApplyToDefault(Value::Obj(new SubMatches(vm_, info_.groups)), a);
+  Value SubMatches(InvokeKind, CallArgs& a) {
+    return ApplyToDefault(Value::Obj(new ValueList(vm_, info_.groups, "ISubMatches")), a);
   }
 
   MatchInfo info_;
@@ -76,37 +79,9 @@ const MemberTable<Match> Match::kMembers(
         {"Value", &Match::ValueMember},
         {"FirstIndex", &Match::FirstIndex},
         {"Length", &Match::Length},
-        {"SubMatches", &Match::SubMatchesMember},
+        {"SubMatches", &Match::SubMatches},
     },
     "Value");
-
-class Matches : public BuiltinObject<Matches> {
- public:
-  Matches(Vm* vm, std::vector<Value> items)
-      : BuiltinObject(vm, kMembers), items_(std::move(items)) {}
-  std::string TypeName() const override { return "IMatchCollection2"; }
-  std::unique_ptr<Enumerator> NewEnum() override { return EnumerateValues(items_); }
-  void ClearReferences() override { items_.clear(); }
-
- private:
-  static const MemberTable<Matches> kMembers;
-  Value Item(InvokeKind, CallArgs& a) {
-    if (a.size() < 1) Throw(kErrArgNotOptional);
-    int32_t i = ToLong(a[0]);
-    if (i < 0 || static_cast<size_t>(i) >= items_.size()) Throw(kErrInvalidCall);
-    return items_[static_cast<size_t>(i)];
-  }
-  Value Count(InvokeKind, CallArgs&) { return Value::Long(static_cast<int32_t>(items_.size())); }
-
-  std::vector<Value> items_;
-};
-
-const MemberTable<Matches> Matches::kMembers(
-    {
-        {"Item", &Matches::Item},
-        {"Count", &Matches::Count},
-    },
-    "Item");
 
 class RegExp : public BuiltinObject<RegExp> {
  public:
@@ -139,7 +114,7 @@ class RegExp : public BuiltinObject<RegExp> {
     ForEachMatch(s, [&](MatchInfo& m, size_t, size_t) {
       items.push_back(Value::Obj(new Match(vm_, std::move(m))));
     });
-    return Value::Obj(new Matches(vm_, std::move(items)));
+    return Value::Obj(new ValueList(vm_, std::move(items), "IMatchCollection2"));
   }
   // Replace text, with: see Expand for what `with` may say.
   Value Replace(InvokeKind, CallArgs& a) {

@@ -208,6 +208,27 @@ void AppendCodePoint(std::string& out, uint32_t cp) {
   }
 }
 
+std::string Utf16ToUtf8(std::string_view bytes, bool little_endian) {
+  auto unit = [&](size_t i) -> uint32_t {
+    uint32_t first = static_cast<unsigned char>(bytes[i]);
+    uint32_t second = static_cast<unsigned char>(bytes[i + 1]);
+    return little_endian ? first | (second << 8) : (first << 8) | second;
+  };
+  std::string out;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    uint32_t u = unit(i);
+    if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes.size()) {
+      uint32_t lo = unit(i + 2);
+      if (lo >= 0xDC00 && lo < 0xE000) {
+        u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
+        i += 2;
+      }
+    }
+    AppendCodePoint(out, u);
+  }
+  return out;
+}
+
 size_t CharCount(std::string_view s) {
   size_t n = 0;
   for (size_t i = 0; i < s.size();) {
