@@ -1,4 +1,8 @@
 // The VBScript function library, its named constants and the Err object.
+// kBuiltins lists each function's name, argument count range and C++
+// function; the compiler turns a name into its index once, so a call is an
+// index into the table and an argument count check. kConstants does the same
+// for vbCrLf, vbTextCompare and the rest, which compile to plain values.
 #include <sys/time.h>
 
 #include <cmath>
@@ -1388,68 +1392,79 @@ bool FindConstant(std::string_view name, Value* out) {
 
 // ------------------------------------------------------------------ Err
 
-namespace {
-const MemberTable kErrMembers({"Number", "Description", "Source", "HelpFile", "HelpContext",
-                               "Raise", "Clear"},
-                              1);
-}
+const MemberTable<ErrObject> ErrObject::kMembers(
+    {
+        {"Number", &ErrObject::Number},
+        {"Description", &ErrObject::Description},
+        {"Source", &ErrObject::Source},
+        {"HelpFile", &ErrObject::HelpFile},
+        {"HelpContext", &ErrObject::HelpContext},
+        {"Raise", &ErrObject::Raise},
+        {"Clear", &ErrObject::ClearMember},
+    },
+    "Number");
 
 int ErrObject::FindMember(std::string_view name) {
-  return kErrMembers.Find(name);
+  return kMembers.Find(name);
 }
 
 Value ErrObject::Invoke(int id, InvokeKind kind, CallArgs& a) {
-  id = kErrMembers.Resolve(id);
-  bool put = kind == InvokeKind::kLet || kind == InvokeKind::kSet;
-  switch (id) {
-    case 1:
-      if (put) {
-        number = ToLong(a[a.size() - 1]);
-        return Value();
-      }
-      return Value::Long(number);
-    case 2:
-      if (put) {
-        description = ToText(a[a.size() - 1]);
-        return Value();
-      }
-      return Value::Str(description);
-    case 3:
-      if (put) {
-        source = ToText(a[a.size() - 1]);
-        return Value();
-      }
-      return Value::Str(source);
-    case 4:
-      if (put) {
-        help_file = ToText(a[a.size() - 1]);
-        return Value();
-      }
-      return Value::Str(help_file);
-    case 5:
-      if (put) {
-        help_context = ToLong(a[a.size() - 1]);
-        return Value();
-      }
-      return Value::Long(help_context);
-    case 6: {
-      if (a.size() < 1) Throw(kErrArgNotOptional);
-      int32_t n = ToLong(a[0]);
-      if (n == 0) Throw(kErrInvalidCall);
-      std::string_view std_text = ErrorText(n);
-      std::string desc = a.Has(2)            ? ToText(a[2])
-                         : !std_text.empty() ? std::string(std_text)
-                                             : "Unknown runtime error";
-      std::string src = a.Has(1) ? ToText(a[1]) : std::string(kRuntimeSource);
-      ScriptError e(n, desc, src);
-      throw e;
-    }
-    case 7:
-      Clear();
-      return Value();
-    default:
-      Throw(kErrNoMember);
-  }
+  return kMembers.Call(*this, id, kind, a);
+}
+
+namespace {
+
+// A number or text property of Err: reads it, or assigns the last argument.
+Value LongProperty(int32_t& field, InvokeKind kind, CallArgs& a) {
+  if (!IsAssignment(kind)) return Value::Long(field);
+  field = ToLong(a[a.size() - 1]);
+  return Value();
+}
+
+Value TextProperty(std::string& field, InvokeKind kind, CallArgs& a) {
+  if (!IsAssignment(kind)) return Value::Str(field);
+  field = ToText(a[a.size() - 1]);
+  return Value();
+}
+
+}  // namespace
+
+Value ErrObject::Number(InvokeKind kind, CallArgs& a) {
+  return LongProperty(number, kind, a);
+}
+
+Value ErrObject::Description(InvokeKind kind, CallArgs& a) {
+  return TextProperty(description, kind, a);
+}
+
+Value ErrObject::Source(InvokeKind kind, CallArgs& a) {
+  return TextProperty(source, kind, a);
+}
+
+Value ErrObject::HelpFile(InvokeKind kind, CallArgs& a) {
+  return TextProperty(help_file, kind, a);
+}
+
+Value ErrObject::HelpContext(InvokeKind kind, CallArgs& a) {
+  return LongProperty(help_context, kind, a);
+}
+
+// Raise number [, source [, description]]
+Value ErrObject::Raise(InvokeKind, CallArgs& a) {
+  if (a.size() < 1) Throw(kErrArgNotOptional);
+  int32_t n = ToLong(a[0]);
+  if (n == 0) Throw(kErrInvalidCall);
+  std::string_view std_text = ErrorText(n);
+  std::string desc = a.Has(2)            ? ToText(a[2])
+                     : !std_text.empty() ? std::string(std_text)
+                                         : "Unknown runtime error";
+  std::string src = a.Has(1) ? ToText(a[1]) : std::string(kRuntimeSource);
+  throw ScriptError(n, desc, src);
+}
+
+Value ErrObject::ClearMember(InvokeKind, CallArgs&) {
+  Clear();
+  return Value();
 }
 
 void ErrObject::Set(const ScriptError& e) {
