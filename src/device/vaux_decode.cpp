@@ -121,33 +121,33 @@ std::string EventStatusText(int value) {
   return "Unknown Function Code: " + ToHex(value);
 }
 
+namespace {
+
+// Function codes of the X10 (sources 10 and 16) and security (source 11)
+// inputs; a code not listed reads "<kind> Unknown".
+struct FunctionName {
+  int function;
+  std::string_view text;
+};
+constexpr FunctionName kX10Functions[] = {
+    {18, "X10 DIM"}, {20, "X10 ON"}, {26, "X10 BRIGHT"}, {28, "X10 OFF"}};
+constexpr FunctionName kSecurityFunctions[] = {{20, "Security ARM"}, {28, "Security DISARM"}};
+
+template <size_t N>
+std::string FunctionText(const FunctionName (&names)[N], int function, std::string_view unknown) {
+  for (const auto& n : names) {
+    if (n.function == function) return std::string(n.text);
+  }
+  return std::string(unknown);
+}
+
+}  // namespace
+
 std::string EventFunctionText(int source, int function) {
   if (source >= 1 && source <= 8) return "IR " + ToHex(function);
   if (source == 9) return "HVAC " + ToHex(function);
-  if (source == 10 || source == 16) {
-    switch (function) {
-      case 18:
-        return "X10 DIM";
-      case 20:
-        return "X10 ON";
-      case 26:
-        return "X10 BRIGHT";
-      case 28:
-        return "X10 OFF";
-      default:
-        return "X10 Unknown";
-    }
-  }
-  if (source == 11) {
-    switch (function) {
-      case 20:
-        return "Security ARM";
-      case 28:
-        return "Security DISARM";
-      default:
-        return "Security Unknown";
-    }
-  }
+  if (source == 10 || source == 16) return FunctionText(kX10Functions, function, "X10 Unknown");
+  if (source == 11) return FunctionText(kSecurityFunctions, function, "Security Unknown");
   return "Unknown Function";
 }
 

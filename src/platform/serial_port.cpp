@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/event_loop.h"
 
@@ -32,32 +33,24 @@ bool ToInt(const std::string& s, int* out) {
 }
 
 speed_t SpeedOf(int baud) {
-  switch (baud) {
-    case 300:
-      return B300;
-    case 600:
-      return B600;
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    case 230400:
-      return B230400;
-    default:
-      return B0;
+  static constexpr std::pair<int, speed_t> kSpeeds[] = {
+      {300, B300},     {600, B600},     {1200, B1200},   {2400, B2400},
+      {4800, B4800},   {9600, B9600},   {19200, B19200}, {38400, B38400},
+      {57600, B57600}, {115200, B115200}, {230400, B230400},
+  };
+  for (const auto& [rate, speed] : kSpeeds) {
+    if (rate == baud) return speed;
   }
+  return B0;
+}
+
+// CS5..CS8 for 5..8 data bits; anything else is 8.
+tcflag_t DataBitsFlag(int data_bits) {
+  static constexpr std::pair<int, tcflag_t> kSizes[] = {{5, CS5}, {6, CS6}, {7, CS7}};
+  for (const auto& [bits, flag] : kSizes) {
+    if (bits == data_bits) return flag;
+  }
+  return CS8;
 }
 
 }  // namespace
@@ -116,20 +109,7 @@ bool PosixSerialPort::Open(const std::string& device, const SerialLineSettings& 
   ::cfsetospeed(&tio, speed);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
   tio.c_cflag |= CLOCAL | CREAD;
-  switch (line.data_bits) {
-    case 5:
-      tio.c_cflag |= CS5;
-      break;
-    case 6:
-      tio.c_cflag |= CS6;
-      break;
-    case 7:
-      tio.c_cflag |= CS7;
-      break;
-    default:
-      tio.c_cflag |= CS8;
-      break;
-  }
+  tio.c_cflag |= DataBitsFlag(line.data_bits);
   switch (line.parity) {
     case 'e':
       tio.c_cflag |= PARENB;
