@@ -642,8 +642,22 @@ Value FnIsDate(Vm&, A& a) {
   if (v.tag() == Tag::kString) return Value::Bool(ParseDateTime(v.text()).has_value());
   return Value::Bool(false);
 }
+// An object with a default property reports the type of that property's
+// value; an object without one (or whose default needs arguments) is Object.
 Value FnVarType(Vm&, A& a) {
-  return Int16OrLong(VarType(Arg(a, 0)));
+  const Value& v = Arg(a, 0).Deref();
+  if (v.tag() != Tag::kObject) return Int16OrLong(VarType(v));
+  Value none;
+  CallArgs args(&none, 0);
+  try {
+    Value r = v.obj()->Invoke(kDefaultMember, InvokeKind::kGet, args);
+    return Int16OrLong(VarType(r));
+  } catch (const ScriptError& e) {
+    if (e.number != kErrNoMember && e.number != kErrWrongArgs && e.number != kErrArgNotOptional) {
+      throw;
+    }
+  }
+  return Int16OrLong(kVtObject);
 }
 Value FnTypeName(Vm&, A& a) {
   return Value::Str(TypeNameOf(Arg(a, 0)));
@@ -1137,6 +1151,11 @@ Value FnLoadPicture(Vm&, A&) {
 Value FnIllegalAssign(Vm&, A& a) {
   ThrowNamed(kErrIllegalAssign, Text(a, 0));
 }
+// Run-time errors the compiler places where the text is valid but can never
+// run, such as ".member" outside any With.
+Value FnRaise(Vm&, A& a) {
+  Throw(Long(a, 0));
+}
 
 const Builtin kBuiltins[] = {
     {"Abs", 1, 1, FnAbs},
@@ -1249,12 +1268,14 @@ const Builtin kBuiltins[] = {
     {"WeekdayName", 1, 3, FnWeekdayName},
     {"Year", 1, 1, FnYear},
     {"$illegalassign", 1, 1, FnIllegalAssign},
+    {"$raise", 1, 1, FnRaise},
 };
 
 struct NamedConstant {
   const char* name;
   int32_t number;
-  const char* text;  // non-null for texts
+  const char* text;         // non-null for texts
+  bool is_long = false;     // Long even when the number would fit an Integer
 };
 
 const NamedConstant kConstants[] = {
@@ -1321,7 +1342,7 @@ const NamedConstant kConstants[] = {
     {"vbDefaultButton4", 768, nullptr},
     {"vbApplicationModal", 0, nullptr},
     {"vbSystemModal", 4096, nullptr},
-    {"vbMsgBoxHelpButton", 16384, nullptr},
+    {"vbMsgBoxHelpButton", 16384, nullptr, true},
     {"vbMsgBoxSetForeground", 65536, nullptr},
     {"vbMsgBoxRight", 524288, nullptr},
     {"vbMsgBoxRtlReading", 1048576, nullptr},
@@ -1333,14 +1354,14 @@ const NamedConstant kConstants[] = {
     {"vbYes", 6, nullptr},
     {"vbNo", 7, nullptr},
     {"vbObjectError", static_cast<int32_t>(0x80040000), nullptr},
-    {"vbBlack", 0, nullptr},
-    {"vbRed", 255, nullptr},
-    {"vbGreen", 65280, nullptr},
-    {"vbYellow", 65535, nullptr},
-    {"vbBlue", 16711680, nullptr},
-    {"vbMagenta", 16711935, nullptr},
-    {"vbCyan", 16776960, nullptr},
-    {"vbWhite", 16777215, nullptr},
+    {"vbBlack", 0, nullptr, true},
+    {"vbRed", 255, nullptr, true},
+    {"vbGreen", 65280, nullptr, true},
+    {"vbYellow", 65535, nullptr, true},
+    {"vbBlue", 16711680, nullptr, true},
+    {"vbMagenta", 16711935, nullptr, true},
+    {"vbCyan", 16776960, nullptr, true},
+    {"vbWhite", 16777215, nullptr, true},
 };
 
 }  // namespace
@@ -1370,7 +1391,7 @@ bool FindConstant(std::string_view name, Value* out) {
       } else if (EqualsIgnoreCase(name, "vbTrue") || EqualsIgnoreCase(name, "vbFalse")) {
         *out = Value::Integer(static_cast<int16_t>(c.number));
       } else {
-        *out = Int16OrLong(c.number);
+        *out = c.is_long ? Value::Long(c.number) : Int16OrLong(c.number);
       }
       return true;
     }
@@ -1442,6 +1463,8 @@ Value ErrObject::Invoke(int id, InvokeKind kind, CallArgs& a) {
                                              : "Unknown runtime error";
       std::string src = a.Has(1) ? ToText(a[1]) : std::string(kRuntimeSource);
       ScriptError e(n, desc, src);
+      if (a.Has(3)) e.help_file = ToText(a[3]);
+      if (a.Has(4)) e.help_context = ToLong(a[4]);
       throw e;
     }
     case 7:
@@ -1456,6 +1479,8 @@ void ErrObject::Set(const ScriptError& e) {
   number = e.number;
   description = e.description;
   source = e.source;
+  help_file = e.help_file;
+  help_context = e.help_context;
 }
 
 void ErrObject::Clear() {

@@ -530,7 +530,12 @@ class ProcCompiler {
       Expression(*member.a);
       return;
     }
-    if (with_slots_.empty()) ThrowSyntax(505, member.line, member.col);
+    if (with_slots_.empty()) {
+      // Valid text that fails only when it runs.
+      PushValue(Value::Integer(505));
+      Emit(Opc::kCallBuiltin, 0, 0, 1, FindBuiltin("$raise"));
+      return;
+    }
     Emit(Opc::kLoadLocal, 0, static_cast<uint16_t>(with_slots_.back()));
   }
 

@@ -108,6 +108,8 @@ struct ScriptError : std::runtime_error {
   int line = 0;
   int column = 0;
   std::string line_text;
+  std::string help_file;  // Err.Raise's help arguments, kept for Err
+  int32_t help_context = 0;
   bool compile = false;
   ScriptError(int32_t n, std::string desc, std::string src)
       : std::runtime_error(desc), number(n), description(std::move(desc)), source(std::move(src)) {}

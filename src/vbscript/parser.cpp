@@ -92,7 +92,7 @@ class Parser {
   }
   bool AtEndOfStatement() const {
     return At(TokKind::kNewline) || At(TokKind::kColon) || At(TokKind::kEnd) ||
-           (single_line_if_ > 0 && AtKw(Kw::kElse));
+           (single_line_if_ > 0 && AtKw(Kw::kElse)) || AtEndOfDefinition();
   }
   void EndOfStatement() {
     if (!AtEndOfStatement()) Error(kErrExpectedEndOfStatement);
@@ -132,7 +132,22 @@ class Parser {
       ++i;
     }
     Kw k = toks_[i].kw;
-    return k == Kw::kSub || k == Kw::kFunction || k == Kw::kProperty;
+    return k == Kw::kSub || k == Kw::kFunction || (k == Kw::kProperty && IsPropertyKind(i + 1));
+  }
+
+  // "Property" opens a definition only before Get, Let or Set; elsewhere it
+  // is an ordinary name.
+  bool IsPropertyKind(size_t i) const {
+    Kw k = toks_[std::min(i, toks_.size() - 1)].kw;
+    return k == Kw::kGet || k == Kw::kLet || k == Kw::kSet;
+  }
+
+  // A procedure or class may close right after a statement on its line:
+  // "x = 1 End Sub".
+  bool AtEndOfDefinition() const {
+    if (!AtKw(Kw::kEnd)) return false;
+    Kw k = PeekTok().kw;
+    return k == Kw::kSub || k == Kw::kFunction || k == Kw::kProperty || k == Kw::kClass;
   }
 
   ProcDef ParseProc(bool in_class) {
@@ -305,9 +320,11 @@ class Parser {
     const Token& t = Cur();
     if (t.kind == TokKind::kIdent) {
       switch (t.kw) {
+        case Kw::kProperty:
+          if (!IsPropertyKind(pos_ + 1)) break;
+          Error(kErrSyntax);
         case Kw::kSub:
         case Kw::kFunction:
-        case Kw::kProperty:
         case Kw::kClass:
         case Kw::kPublic:
         case Kw::kPrivate:
@@ -329,7 +346,7 @@ class Parser {
     }
     b.push_back(Statement(single_line));
     if (!single_line) {
-      if (At(TokKind::kColon) || At(TokKind::kNewline) || At(TokKind::kEnd)) return;
+      if (AtEndOfStatement()) return;
       Error(kErrExpectedEndOfStatement);
     }
   }
@@ -456,7 +473,7 @@ class Parser {
       case Kw::kCall: {
         auto s = NewStmt(StmtKind::kCall);
         Next();
-        s->target = Postfix(nullptr);
+        s->target = Unparen(Postfix(nullptr));
         if (s->target->kind != ExprKind::kIdent && s->target->kind != ExprKind::kMember &&
             s->target->kind != ExprKind::kCall) {
           Error(kErrExpectedIdent);
@@ -749,7 +766,8 @@ class Parser {
           Next();
         }
       }
-      if (!AtEndOfStatement()) Error(kErrExpectedEndOfStatement);
+      // A statement may follow the clause on its line without a colon:
+      // "Case 1  x = 200".
       c.body = ParseBlockUntil({Kw::kCase, Kw::kEnd}, Kw::kSelect);
       bool was_else = c.is_else;
       s->cases.push_back(std::move(c));
@@ -976,9 +994,24 @@ class Parser {
     return Postfix(nullptr);
   }
 
+  static bool IsCallable(const Expr& e) {
+    return e.kind == ExprKind::kIdent || e.kind == ExprKind::kMember || e.kind == ExprKind::kCall;
+  }
+
+  // Parentheses around a callee are only grouping: "(f)(x)" calls f with x
+  // and "Call (((f)))" calls f.
+  static ExprPtr Unparen(ExprPtr e) {
+    const Expr* inner = e.get();
+    while (inner->kind == ExprKind::kParen) inner = inner->a.get();
+    if (inner == e.get() || !IsCallable(*inner)) return e;
+    while (e->kind == ExprKind::kParen) e = std::move(e->a);
+    return e;
+  }
+
   ExprPtr Postfix(ExprPtr seed) {
     ExprPtr e = seed ? std::move(seed) : Primary();
     while (true) {
+      if (At(TokKind::kLParen) && e->kind == ExprKind::kParen) e = Unparen(std::move(e));
       if (At(TokKind::kDot) && !Cur().space_before && e->kind != ExprKind::kLiteral) {
         Token at = Cur();
         Next();
@@ -990,9 +1023,7 @@ class Parser {
         m->depth = e->depth + 1;
         m->a = std::move(e);
         e = std::move(m);
-      } else if (At(TokKind::kLParen) &&
-                 (e->kind == ExprKind::kIdent || e->kind == ExprKind::kMember ||
-                  e->kind == ExprKind::kCall)) {
+      } else if (At(TokKind::kLParen) && IsCallable(*e)) {
         bool space = Cur().space_before;
         Next();
         auto c = std::make_unique<Expr>();
