@@ -1,6 +1,7 @@
 #include "vbscript/parser.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "core/text.h"
 #include "vbscript/error.h"
@@ -12,6 +13,44 @@ namespace {
 
 constexpr int kMaxDepth = 200;      // nested blocks and parentheses
 constexpr int kMaxExprDepth = 400;  // operator chains
+
+// Names declared twice in one scope of one piece of code are error 1041.
+class DeclaredNames {
+ public:
+  void Add(const std::string& name, int line, int col) {
+    if (!seen_.insert(ToLower(name)).second) ThrowSyntax(kErrNameRedefined, line, col);
+  }
+  // Dim and Const anywhere in a block, nested blocks included: they all
+  // declare in the enclosing procedure or the top level.
+  void AddBlock(const Block& b) {
+    for (const auto& s : b) {
+      if (s->kind == StmtKind::kDim || s->kind == StmtKind::kConst) {
+        for (const auto& d : s->dims) Add(d.name, d.line, d.col);
+      }
+      for (const auto& blk : s->blocks) AddBlock(blk);
+      for (const auto& c : s->cases) AddBlock(c.body);
+    }
+  }
+
+ private:
+  std::unordered_set<std::string> seen_;
+};
+
+void CheckRedefinitions(const ProgramAst& prog) {
+  DeclaredNames top;
+  top.AddBlock(prog.main);
+  for (const auto& p : prog.procs) top.Add(p.name, p.line, p.col);
+  for (const auto& c : prog.classes) top.Add(c.name, c.line, c.col);
+  auto check_proc = [](const ProcDef& p) {
+    DeclaredNames local;
+    for (const auto& prm : p.params) local.Add(prm.name, p.line, p.col);
+    local.AddBlock(p.body);
+  };
+  for (const auto& p : prog.procs) check_proc(p);
+  for (const auto& c : prog.classes) {
+    for (const auto& p : c.procs) check_proc(p);
+  }
+}
 
 class Parser {
  public:
@@ -612,6 +651,13 @@ class Parser {
       if (At(TokKind::kLParen)) {
         d.has_parens = true;
         d.bounds = BoundsList();
+        // Only ReDim sizes an array from values known when it runs.
+        for (const auto& b : d.bounds) {
+          if (b->kind != ExprKind::kLiteral || !b->value.IsNumericTag() ||
+              b->value.tag() == Tag::kBoolean || b->value.tag() == Tag::kDate) {
+            ThrowSyntax(kErrExpectedInteger, b->line, b->col);
+          }
+        }
       }
       s->dims.push_back(std::move(d));
       if (!At(TokKind::kComma)) break;
@@ -1140,7 +1186,9 @@ class Parser {
 }  // namespace
 
 ProgramAst ParseProgram(std::string_view src) {
-  return Parser(src).Program();
+  ProgramAst prog = Parser(src).Program();
+  CheckRedefinitions(prog);
+  return prog;
 }
 
 ExprPtr ParseExpressionText(std::string_view src) {
