@@ -151,11 +151,23 @@ class ProcCompiler {
   }
 
   // The caller's local names, visible to Execute/Eval code as references.
+  // A name the caller looks up when it runs (a global, a host object or a
+  // variable Execute created) is looked up the same way here.
   void DeclareOuter(const Proc& outer) {
-    for (const auto& n : outer.local_names) {
+    for (size_t i = 0; i < outer.local_names.size(); ++i) {
+      const std::string& n = outer.local_names[i];
       std::string k = Key(n);
-      if (n.empty() || locals_.count(k)) {
+      if (n.empty() || locals_.count(k) || dyn_.count(k)) {
         AddHidden();
+        proc_.by_val.push_back(0);
+        continue;
+      }
+      if (std::find(outer.dyn_slots.begin(), outer.dyn_slots.end(), static_cast<int>(i)) !=
+          outer.dyn_slots.end()) {
+        int slot = AddHidden();
+        proc_.local_names.back() = n;
+        proc_.dyn_slots.push_back(slot);
+        dyn_[k] = slot;
         proc_.by_val.push_back(0);
         continue;
       }
@@ -312,6 +324,7 @@ class ProcCompiler {
     } else {
       r.index = AddHidden();
       proc_.local_names.back() = name;
+      proc_.dyn_slots.push_back(r.index);
       dyn_[k] = r.index;
     }
     return r;

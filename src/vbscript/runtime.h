@@ -166,6 +166,7 @@ struct Proc {
   std::vector<CallCache> caches;
   std::vector<LineEntry> lines;
   std::vector<std::string> local_names;  // index = local slot, for Execute/Eval
+  std::vector<int> dyn_slots;  // locals standing for names looked up when they run
   Module* module = nullptr;
   ClassInfo* cls = nullptr;
   bool HasReturnValue() const {
