@@ -1159,7 +1159,7 @@ Value FnRaise(Vm&, A& a) {
 
 const Builtin kBuiltins[] = {
     {"Abs", 1, 1, FnAbs},
-    {"Array", 0, 120, FnArray},
+    {"Array", 0, 65535, FnArray},
     {"Asc", 1, 1, FnAsc},
     {"AscB", 1, 1, FnAsc},
     {"AscW", 1, 1, FnAscW},

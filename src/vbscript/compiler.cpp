@@ -153,28 +153,33 @@ class ProcCompiler {
   // The caller's local names, visible to Execute/Eval code as references.
   // A name the caller looks up when it runs (a global, a host object or a
   // variable Execute created) is looked up the same way here.
-  void DeclareOuter(const Proc& outer) {
+  void DeclareOuter(const Proc& outer, const FrameVars* vars) {
     for (size_t i = 0; i < outer.local_names.size(); ++i) {
-      const std::string& n = outer.local_names[i];
-      std::string k = Key(n);
-      if (n.empty() || locals_.count(k) || dyn_.count(k)) {
-        AddHidden();
-        proc_.by_val.push_back(0);
-        continue;
-      }
-      if (std::find(outer.dyn_slots.begin(), outer.dyn_slots.end(), static_cast<int>(i)) !=
-          outer.dyn_slots.end()) {
-        int slot = AddHidden();
-        proc_.local_names.back() = n;
-        proc_.dyn_slots.push_back(slot);
-        dyn_[k] = slot;
-        proc_.by_val.push_back(0);
-        continue;
-      }
-      AddLocal(n);
-      proc_.by_val.push_back(0);
+      bool looked_up = std::find(outer.dyn_slots.begin(), outer.dyn_slots.end(),
+                                 static_cast<int>(i)) != outer.dyn_slots.end();
+      DeclareOuterName(outer.local_names[i], looked_up);
     }
-    proc_.nparams = static_cast<int>(outer.local_names.size());
+    if (vars) {
+      for (size_t i = 0; i < vars->names.size(); ++i) {
+        DeclareOuterName(vars->names[i], vars->looked_up[i]);
+      }
+    }
+    proc_.nparams = static_cast<int>(proc_.local_names.size());
+  }
+
+  void DeclareOuterName(const std::string& n, bool looked_up) {
+    std::string k = Key(n);
+    proc_.by_val.push_back(0);
+    if (n.empty() || locals_.count(k) || dyn_.count(k)) {
+      AddHidden();
+    } else if (looked_up) {
+      int slot = AddHidden();
+      proc_.local_names.back() = n;
+      proc_.dyn_slots.push_back(slot);
+      dyn_[k] = slot;
+    } else {
+      AddLocal(n);
+    }
   }
 
   // Array variables declared with bounds are made when the procedure starts.
@@ -1407,15 +1412,15 @@ std::shared_ptr<Proc> CompileProgram(Vm& vm, Module& m, ProgramAst& ast) {
   return main;
 }
 
-std::shared_ptr<Proc> CompileSnippet(Vm& vm, Module& m, const Proc* outer, ProgramAst* ast,
-                                     Expr* expr) {
+std::shared_ptr<Proc> CompileSnippet(Vm& vm, Module& m, const Proc* outer,
+                                     const FrameVars* vars, ProgramAst* ast, Expr* expr) {
   auto p = std::make_shared<Proc>();
   p->name = "<execute>";
   p->kind = expr ? ProcKind::kFunction : ProcKind::kSub;
   p->module = &m;
   p->cls = outer->cls;
   ProcCompiler c(vm, m, *p, outer->cls, ast ? ast->option_explicit : false);
-  c.DeclareOuter(*outer);
+  c.DeclareOuter(*outer, vars);
   if (expr) {
     p->ret_slot = static_cast<int>(p->local_names.size());
     p->local_names.emplace_back();

@@ -260,8 +260,8 @@ struct Module {
 using BuiltinFn = Value (*)(Vm& vm, CallArgs& args);
 struct Builtin {
   const char* name;
-  int8_t min_args;
-  int8_t max_args;
+  int min_args;
+  int max_args;
   BuiltinFn fn;
 };
 // The function table; index = builtin id. -1 when `name` is no function.
@@ -289,6 +289,14 @@ class ErrObject : public Object {
 
 // ------------------------------------------------------------------ the VM
 
+// Variables Execute created inside a procedure: they belong to the
+// procedure's frame, and later Execute and Eval code in it sees them.
+struct FrameVars {
+  std::vector<std::string> names;
+  std::vector<bool> looked_up;  // a name first met unassigned: globals still win
+  std::deque<Value> values;     // stable addresses: running code refers to them
+};
+
 struct Frame {
   Proc* proc;
   int ip;
@@ -298,6 +306,7 @@ struct Frame {
   uint8_t pop_extra;  // values below the arguments replaced by the result
   bool resume_next;
   bool native_entry;  // popping it returns to C++
+  std::unique_ptr<FrameVars> execute_vars = nullptr;
 };
 
 class Vm {

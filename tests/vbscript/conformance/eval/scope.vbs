@@ -22,3 +22,23 @@ Sub GlobalFromInside
 End Sub
 GlobalFromInside
 WScript.Echo madeGlobal
+' Variables Execute creates inside a procedure are its locals: later Execute
+' and Eval code in the same call sees them, other calls and the top level do not.
+Sub MakesLocals(tag)
+  Execute "Dim fixed(2) : fixed(1) = tag"
+  Execute "counter = counter + 1"
+  Execute "WScript.Echo ""made"", fixed(1), counter, UBound(fixed)"
+  WScript.Echo Eval("fixed(1) & counter")
+End Sub
+MakesLocals "first"
+MakesLocals "second"
+WScript.Echo IsEmpty(counter), IsEmpty(fixed)
+Function Depth(n)
+  Execute "level" & n & " = n"
+  If n < 3 Then
+    Depth = Depth(n + 1)
+  Else
+    Depth = Eval("IsEmpty(level1) & "" "" & level3")
+  End If
+End Function
+WScript.Echo Depth(1)
