@@ -358,7 +358,8 @@ class Vm {
 
  private:
   friend class Compiler;
-  Value Execute();  // runs until the native-entry frame returns
+  class Interpreter;  // the dispatch loop and its handlers (vm.cpp)
+  Value Execute();    // runs until the native-entry frame returns
   void PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t pop_extra,
                  bool native);
   Value* StackTop();

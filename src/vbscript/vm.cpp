@@ -541,836 +541,886 @@ void Vm::UnwindTo(size_t depth, Value* sp) {
 
 // ------------------------------------------------------------------ the interpreter
 
-#define VBS_POP() (*--sp)
+// Runs the frames above one native entry: a script call pushes a frame and
+// goes on in the same loop, and the loop returns when the native-entry frame
+// returns. The registers (frame, code, ip, sp, locals) live here so the
+// handlers share them; the loop in Run only picks the handler for an opcode.
+// The small, hot handlers are forced inline so the loop keeps its speed.
+#define VBS_HOT [[gnu::always_inline]] inline
+
+class Vm::Interpreter {
+ public:
+  explicit Interpreter(Vm& vm)
+      : vm_(vm),
+        entry_(vm.frames_.size() - 1),
+        f_(&vm.frames_.back()),
+        code_(f_->proc->code.data()),
+        ip_(f_->ip),
+        sp_(f_->temps),
+        locals_(f_->base) {}
+
+  Value Run();
+
+ private:
+  // --- Registers and the stack.
+  VBS_HOT void Reload() {
+    f_ = &vm_.frames_.back();
+    code_ = f_->proc->code.data();
+    ip_ = f_->ip;
+    locals_ = f_->base;
+  }
+  VBS_HOT void Push(const Value& v) { *sp_++ = v; }
+  VBS_HOT void Push(Value&& v) { *sp_++ = std::move(v); }
+  VBS_HOT Value Take() { return std::move(*--sp_); }
+  VBS_HOT void Pop() { *--sp_ = Value(); }
+  // Replaces the values from `from` up with the result `r`.
+  VBS_HOT void PushResult(Value* from, Value&& r) {
+    Clear(from, sp_);
+    sp_ = from;
+    *sp_++ = std::move(r);
+  }
+  VBS_HOT void Tick() {
+    if (vm_.budget_-- <= 0) vm_.CheckTime();
+  }
+  VBS_HOT void Drain() {
+    if (vm_.pending_) vm_.DrainTerminates();
+  }
+  VBS_HOT Value& Field(int i) {
+    return static_cast<ClassInstance*>(f_->me.obj())->fields()[static_cast<size_t>(i)];
+  }
+  VBS_HOT Value& Var(const Instr& in, VarKind kind, bool store);
+  void Enter(Proc* p, int argc, const Value& me, uint8_t pop_extra);
+  void CallSlot(GlobalSlot* s, int argc, bool statement, bool as_ref);
+  void MemberCall(const Instr& in, int argc, InvokeKind kind, Value* objp, Value* valuep);
+  bool Recover(ScriptError& e);
+
+  // --- Handlers, in opcode order.
+  VBS_HOT void PushConst(const Instr& in) { Push(f_->proc->consts[static_cast<size_t>(in.c)]); }
+  VBS_HOT void PushInt(const Instr& in) {
+    Push(in.a == static_cast<uint8_t>(Tag::kInteger) ? Value::Integer(static_cast<int16_t>(in.c))
+                                                     : Value::Long(in.c));
+  }
+  VBS_HOT void PushEmpty() { ++sp_; }  // the stack above sp holds Empty values
+  VBS_HOT void LoadLocal(const Instr& in) { Push(locals_[in.b].Deref()); }
+  VBS_HOT void LoadField(const Instr& in) { Push(Field(in.b)); }
+  VBS_HOT void LoadGlobal(const Instr& in, bool as_ref);
+  void LoadDyn(const Instr& in, bool as_ref);
+  VBS_HOT void Store(const Instr& in);
+  VBS_HOT void RefLocal(const Instr& in);
+  void RefField(const Instr& in) { Push(Value::RefTo(&Field(in.b))); }
+  void CallVariable(const Instr& in);
+  void CallName(const Instr& in);
+  void RefIndex(const Instr& in);
+  void StoreIndexVariable(const Instr& in);
+  void Index(const Instr& in);
+  void StoreIndexValue(const Instr& in);
+  void GetMember(const Instr& in);
+  void PutMember(const Instr& in);
+  void New(const Instr& in);
+  void CallBuiltin(const Instr& in);
+  VBS_HOT void Append(const Instr& in);
+  VBS_HOT void Add();
+  VBS_HOT void Sub();
+  VBS_HOT void Binary(Value (*op)(const Value&, const Value&)) {
+    sp_[-2] = op(sp_[-2], sp_[-1]);
+    Pop();
+  }
+  VBS_HOT void Unary(Value (*op)(const Value&)) { sp_[-1] = op(sp_[-1]); }
+  VBS_HOT void Compare(const Instr& in);
+  VBS_HOT void Is() {
+    sp_[-2] = Value::Bool(OpIs(sp_[-2], sp_[-1]));
+    Pop();
+  }
+  VBS_HOT void Jump(const Instr& in);
+  VBS_HOT void JumpIf(const Instr& in, bool when);
+  void ForInit(const Instr& in);
+  VBS_HOT void ForNext(const Instr& in);
+  void ForEachInit(const Instr& in);
+  void ForEachNext(const Instr& in);
+  void ClearLocal(const Instr& in) { locals_[in.b] = Value(); }
+  void OnError(const Instr& in) {
+    f_->resume_next = in.a != 0;
+    vm_.err_.Clear();
+  }
+  VBS_HOT bool Return(bool exit_proc);
+  void DimArray(const Instr& in);
+  void ReDim(const Instr& in);
+  void Erase(const Instr& in);
+
+  Vm& vm_;
+  const size_t entry_;  // frames_ index of the native-entry frame
+  Frame* f_;
+  const Instr* code_;
+  int ip_;
+  Value* sp_;
+  Value* locals_;
+  Value result_;  // what the native-entry frame returned
+};
 
 Value Vm::Execute() {
-  const size_t entry = frames_.size() - 1;
-  Frame* f = &frames_.back();
-  Value* sp = f->temps;
-  const Instr* code = f->proc->code.data();
-  int ip = f->ip;
-  Value* locals = f->base;
+  return Interpreter(*this).Run();
+}
 
-  auto reload = [&]() {
-    f = &frames_.back();
-    code = f->proc->code.data();
-    ip = f->ip;
-    locals = f->base;
-  };
-  // Enters a script procedure without leaving the loop.
-  auto enter = [&](Proc* p, int argc, const Value& me, uint8_t pop_extra) {
-    f->ip = ip;
-    PushFrame(p, sp - argc, argc, me, pop_extra, false);
-    reload();
-    sp = f->temps;
-  };
-  auto field = [&](int i) -> Value& {
-    return static_cast<ClassInstance*>(f->me.obj())->fields()[static_cast<size_t>(i)];
-  };
-  // The variable an instruction names (creating implicit globals).
-  auto var = [&](const Instr& in, VarKind kind, bool store) -> Value& {
-    switch (kind) {
-      case VarKind::kLocal:
-        return locals[in.b];
-      case VarKind::kField:
-        return field(in.b);
-      case VarKind::kGlobal: {
-        auto* s = static_cast<GlobalSlot*>(in.p);
-        if (s->kind == SlotKind::kVariable) return s->value;
-        if (s->kind == SlotKind::kUndefined) {
-          if (f->proc->option_explicit) ThrowNamed(kErrUndefined, s->name);
-          if (store) s->kind = SlotKind::kVariable;
-          return s->value;
-        }
-        if (s->kind == SlotKind::kConst || s->kind == SlotKind::kProc) {
-          if (store) ThrowNamed(kErrIllegalAssign, s->name);
-        }
-        return s->value;
-      }
-      case VarKind::kDyn: {
-        auto* s = static_cast<GlobalSlot*>(in.p);
-        if (s->kind == SlotKind::kVariable) return s->value;
-        if (s->kind != SlotKind::kUndefined) {
-          if (store) ThrowNamed(kErrIllegalAssign, s->name);
-          return s->value;
-        }
-        if (f->proc->option_explicit) ThrowNamed(kErrUndefined, s->name);
-        return locals[in.b];
-      }
-    }
-    return locals[in.b];
-  };
-  auto push_result = [&](Value* from, Value&& r) {
-    Clear(from, sp);
-    sp = from;
-    *sp++ = std::move(r);
-  };
-  // A name that is no variable: a procedure, a host object or member, or
-  // nothing at all. Consumes `argc` arguments and pushes the result, or enters
-  // a procedure (whose result arrives later).
-  auto call_slot = [&](GlobalSlot* s, int argc, bool statement, bool as_ref) {
-    if (s->kind == SlotKind::kProc) {
-      if (pending_) DrainTerminates();
-      enter(s->proc.get(), argc, Value(), 0);
-      return;
-    }
-    Value* args = sp - argc;
-    if (s->kind == SlotKind::kUndefined && ResolveHost(s)) {
-      Ref<Object> o(s->host_object);
-      InvokeKind kind = statement ? InvokeKind::kCall : InvokeKind::kGet;
-      if (s->host_member == kNoMember) {
-        if (argc == 0 && !statement) {
-          push_result(args, Value::Obj(o.get()));
-        } else {
-          push_result(args, DefaultCall(o.get(), args, argc, kind));
-        }
-        return;
-      }
-      CallArgs ca(args, argc);
-      push_result(args, o->Invoke(s->host_member, kind, ca));
-      return;
-    }
-    if (s->kind == SlotKind::kUndefined) {
-      if (argc > 0 || statement) ThrowNamed(kErrTypeMismatch, s->name);
-      if (f->proc->option_explicit) ThrowNamed(kErrUndefined, s->name);
-      if (as_ref) {
-        s->kind = SlotKind::kVariable;
-        push_result(args, Value::RefTo(&s->value));
-      } else {
-        push_result(args, Value());
-      }
-      return;
-    }
-    if (as_ref && argc == 0 && s->kind == SlotKind::kVariable) {
-      push_result(args, Value::RefTo(&s->value));
-      return;
-    }
-    push_result(args,
-                CallValue(s->value, args, argc, statement ? InvokeKind::kCall : InvokeKind::kGet));
-  };
-
-  // A member call on an object; script class members run in this loop.
-  auto member_call = [&](const Instr& in, int argc, InvokeKind kind, Value* objp, Value* valuep) {
-    const Value& ov = objp->Deref();
-    const std::string& name = f->proc->names[static_cast<size_t>(in.c)];
-    if (ov.tag() != Tag::kObject) {
-      if (ov.tag() == Tag::kNothing) Throw(kErrObjectNotSet);
-      ThrowNamed(kErrObjectRequired, name);
-    }
-    Object* o = ov.obj();
-    CallCache* cc = in.b < f->proc->caches.size() ? &f->proc->caches[in.b] : nullptr;
-    const void* key = o->MemberTableKey();
-    int id;
-    bool script;
-    if (cc && key && cc->key == key) {
-      id = cc->id;
-      script = cc->script;
-    } else {
-      auto* ci = dynamic_cast<ClassInstance*>(o);
-      script = ci != nullptr;
-      id = (ci && (in.a & kMemberPrivate)) ? ci->FindMemberAny(name) : o->FindMember(name);
-      if (id == kNoMember) ThrowNamed(kErrNoMember, name);
-      if (cc && key) *cc = CallCache{key, id, script};
-    }
-    if (script && id >= 1) {
-      ClassInfo* cls = static_cast<ClassInstance*>(o)->cls();
-      ClassMember& m = cls->members[static_cast<size_t>(id - 1)];
-      Proc* p = nullptr;
-      if (kind == InvokeKind::kLet) {
-        p = m.let.get();
-      } else if (kind == InvokeKind::kSet) {
-        p = m.set ? m.set.get() : m.let.get();
-      } else if (m.field < 0) {
-        p = m.method ? m.method.get() : m.get.get();
-      }
-      if (p && !valuep && argc > 0 && p->nparams == 0 && p->kind == ProcKind::kPropertyGet) {
-        // obj.Prop(i) on a property without parameters indexes its value.
-        Value me = objp->Deref();
-        f->ip = ip;
-        Value v = RunProc(p, me, nullptr, 0);
-        push_result(objp, CallValue(v, objp + 1, argc, kind));
-        return;
-      }
-      if (p) {
-        if (pending_) DrainTerminates();
-        Value me = objp->Deref();
-        if (valuep) ++argc;  // the assigned value is the last parameter
-        enter(p, argc, me, 1);
-        return;
-      }
-    }
-    Ref<Object> hold(o);
-    if (valuep) ++argc;
-    CallArgs ca(objp + 1, argc);
-    Value r = o->Invoke(id, kind, ca);
-    push_result(objp, std::move(r));
-    // Objects the call released run their Class_Terminate now.
-    if (pending_) DrainTerminates();
-  };
-
+Value Vm::Interpreter::Run() {
   while (true) {
     try {
       for (;;) {
-        const Instr& in = code[ip++];
+        const Instr& in = code_[ip_++];
+        // clang-format off
         switch (in.op) {
-          case Opc::kPushConst:
-            *sp++ = f->proc->consts[static_cast<size_t>(in.c)];
-            break;
-          case Opc::kPushInt:
-            *sp++ = in.a == static_cast<uint8_t>(Tag::kInteger)
-                        ? Value::Integer(static_cast<int16_t>(in.c))
-                        : Value::Long(in.c);
-            break;
-          case Opc::kPushEmpty:
-            ++sp;
-            break;
-          case Opc::kPushNull:
-            *sp++ = Value::Null();
-            break;
-          case Opc::kPushNothing:
-            *sp++ = Value::Nothing();
-            break;
-          case Opc::kPushTrue:
-            *sp++ = Value::Bool(true);
-            break;
-          case Opc::kPushFalse:
-            *sp++ = Value::Bool(false);
-            break;
-          case Opc::kPushMissing:
-            *sp++ = Value::Missing();
-            break;
-          case Opc::kPushMe:
-            *sp++ = f->me;
-            break;
-          case Opc::kPop:
-            VBS_POP() = Value();
-            break;
-
-          case Opc::kLoadLocal:
-            *sp++ = locals[in.b].Deref();
-            break;
-          case Opc::kLoadField:
-            *sp++ = field(in.b);
-            break;
-          case Opc::kLoadGlobal: {
-            auto* s = static_cast<GlobalSlot*>(in.p);
-            if (s->kind == SlotKind::kVariable || s->kind == SlotKind::kConst) {
-              *sp++ = s->value;
-            } else {
-              call_slot(s, 0, false, false);
-            }
-            break;
-          }
-          case Opc::kLoadDyn: {
-            auto* s = static_cast<GlobalSlot*>(in.p);
-            if (s->kind == SlotKind::kVariable) {
-              *sp++ = s->value;
-            } else if (s->kind != SlotKind::kUndefined || ResolveHost(s)) {
-              call_slot(s, 0, false, false);
-            } else {
-              if (f->proc->option_explicit) ThrowNamed(kErrUndefined, s->name);
-              *sp++ = locals[in.b].Deref();
-            }
-            break;
-          }
+          case Opc::kPushConst: PushConst(in); break;
+          case Opc::kPushInt: PushInt(in); break;
+          case Opc::kPushEmpty: PushEmpty(); break;
+          case Opc::kPushNull: Push(Value::Null()); break;
+          case Opc::kPushNothing: Push(Value::Nothing()); break;
+          case Opc::kPushTrue: Push(Value::Bool(true)); break;
+          case Opc::kPushFalse: Push(Value::Bool(false)); break;
+          case Opc::kPushMissing: Push(Value::Missing()); break;
+          case Opc::kPushMe: Push(f_->me); break;
+          case Opc::kPop: Pop(); break;
+          case Opc::kLoadLocal: LoadLocal(in); break;
+          case Opc::kLoadGlobal: LoadGlobal(in, false); break;
+          case Opc::kLoadField: LoadField(in); break;
+          case Opc::kLoadDyn: LoadDyn(in, false); break;
           case Opc::kStoreLocal:
           case Opc::kStoreGlobal:
           case Opc::kStoreField:
-          case Opc::kStoreDyn: {
-            VarKind k =
-                static_cast<VarKind>(static_cast<int>(in.op) - static_cast<int>(Opc::kStoreLocal));
-            if (k == VarKind::kGlobal || k == VarKind::kDyn) {
-              auto* s = static_cast<GlobalSlot*>(in.p);
-              if (s->kind == SlotKind::kUndefined && ResolveHost(s) &&
-                  s->host_member != kNoMember) {
-                // Assigning to a global member of a host object.
-                Ref<Object> o(s->host_object);
-                CallArgs ca(sp - 1, 1);
-                o->Invoke(s->host_member, in.a == kStoreSet ? InvokeKind::kSet : InvokeKind::kLet,
-                          ca);
-                VBS_POP() = Value();
-                break;
-              }
-            }
-            Value& dst = var(in, k, true);
-            Value v = std::move(VBS_POP());
-            if (in.a == kStoreRaw) {
-              dst.DerefMut() = std::move(v);
-            } else {
-              StoreTo(dst, std::move(v), in.a);
-            }
-            if (pending_) DrainTerminates();
-            break;
-          }
-          case Opc::kRefLocal:
-            if (locals[in.b].IsRef()) {
-              *sp++ = locals[in.b];
-            } else {
-              *sp++ = Value::RefTo(&locals[in.b]);
-            }
-            break;
-          case Opc::kRefField:
-            *sp++ = Value::RefTo(&field(in.b));
-            break;
-          case Opc::kRefGlobal: {
-            auto* s = static_cast<GlobalSlot*>(in.p);
-            if (s->kind == SlotKind::kVariable) {
-              *sp++ = Value::RefTo(&s->value);
-            } else if (s->kind == SlotKind::kConst) {
-              *sp++ = s->value;
-            } else {
-              call_slot(s, 0, false, true);
-            }
-            break;
-          }
-          case Opc::kRefDyn: {
-            auto* s = static_cast<GlobalSlot*>(in.p);
-            if (s->kind == SlotKind::kVariable) {
-              *sp++ = Value::RefTo(&s->value);
-            } else if (s->kind != SlotKind::kUndefined || ResolveHost(s)) {
-              call_slot(s, 0, false, true);
-            } else {
-              if (f->proc->option_explicit) ThrowNamed(kErrUndefined, s->name);
-              Value& l = locals[in.b];
-              *sp++ = l.IsRef() ? l : Value::RefTo(&l);
-            }
-            break;
-          }
-
+          case Opc::kStoreDyn: Store(in); break;
+          case Opc::kRefLocal: RefLocal(in); break;
+          case Opc::kRefGlobal: LoadGlobal(in, true); break;
+          case Opc::kRefField: RefField(in); break;
+          case Opc::kRefDyn: LoadDyn(in, true); break;
           case Opc::kCallLocal:
-          case Opc::kCallField: {
-            int argc = in.d;
-            Value& v = in.op == Opc::kCallLocal ? locals[in.b] : field(in.b);
-            InvokeKind kind = (in.a & kMemberCall) ? InvokeKind::kCall : InvokeKind::kGet;
-            Value r = CallValue(v, sp - argc, argc, kind);
-            push_result(sp - argc, std::move(r));
-            break;
-          }
+          case Opc::kCallField: CallVariable(in); break;
           case Opc::kCallGlobal:
-          case Opc::kCallDyn: {
-            auto* s = static_cast<GlobalSlot*>(in.p);
-            int argc = in.d;
-            bool statement = (in.a & kMemberCall) != 0;
-            if (in.op == Opc::kCallDyn && s->kind == SlotKind::kUndefined && !ResolveHost(s)) {
-              if (f->proc->option_explicit) ThrowNamed(kErrUndefined, s->name);
-              Value& l = locals[in.b];
-              if (argc == 0 && statement && l.Deref().IsEmpty())
-                ThrowNamed(kErrTypeMismatch, s->name);
-              Value r =
-                  CallValue(l, sp - argc, argc, statement ? InvokeKind::kCall : InvokeKind::kGet);
-              push_result(sp - argc, std::move(r));
-              break;
-            }
-            if (budget_-- <= 0) CheckTime();
-            call_slot(s, argc, statement, false);
-            break;
-          }
+          case Opc::kCallDyn: CallName(in); break;
           case Opc::kRefIndexLocal:
           case Opc::kRefIndexGlobal:
           case Opc::kRefIndexField:
-          case Opc::kRefIndexDyn: {
-            VarKind k = static_cast<VarKind>(static_cast<int>(in.op) -
-                                             static_cast<int>(Opc::kRefIndexLocal));
-            int argc = in.d;
-            if (k == VarKind::kGlobal || k == VarKind::kDyn) {
-              auto* s = static_cast<GlobalSlot*>(in.p);
-              if (s->kind == SlotKind::kProc ||
-                  (s->kind == SlotKind::kUndefined && ResolveHost(s))) {
-                call_slot(s, argc, false, false);
-                break;
-              }
-            }
-            Value& v = var(in, k, false).DerefMut();
-            if (v.tag() == Tag::kArray) {
-              ArrayObj* a = UniqueArray(v);
-              size_t off = a->Offset(sp - argc, argc);
-              push_result(sp - argc, Value::RefElem(a, static_cast<uint32_t>(off)));
-            } else {
-              Value r = CallValue(v, sp - argc, argc, InvokeKind::kGet);
-              push_result(sp - argc, std::move(r));
-            }
-            break;
-          }
+          case Opc::kRefIndexDyn: RefIndex(in); break;
           case Opc::kStoreIndexLocal:
           case Opc::kStoreIndexGlobal:
           case Opc::kStoreIndexField:
-          case Opc::kStoreIndexDyn: {
-            VarKind k = static_cast<VarKind>(static_cast<int>(in.op) -
-                                             static_cast<int>(Opc::kStoreIndexLocal));
-            int argc = in.d;
-            if (k == VarKind::kGlobal || k == VarKind::kDyn) {
-              auto* s = static_cast<GlobalSlot*>(in.p);
-              if (s->kind == SlotKind::kUndefined && ResolveHost(s)) {
-                Ref<Object> o(s->host_object);
-                CallArgs ca(sp - argc - 1, argc + 1);
-                InvokeKind kind = in.a == kStoreSet ? InvokeKind::kSet : InvokeKind::kLet;
-                if (s->host_member == kNoMember) {
-                  o->Invoke(kDefaultMember, kind, ca);
-                } else {
-                  o->Invoke(s->host_member, kind, ca);
-                }
-                Clear(sp - argc - 1, sp);
-                sp -= argc + 1;
-                break;
-              }
-            }
-            Value& v = var(in, k, false);
-            Value val = std::move(sp[-1]);
-            StoreIndexed(v, sp - argc - 1, argc, std::move(val), in.a);
-            Clear(sp - argc - 1, sp);
-            sp -= argc + 1;
-            if (pending_) DrainTerminates();
-            break;
-          }
-          case Opc::kIndex: {
-            int argc = in.d;
-            Value* basep = sp - argc - 1;
-            Value target = std::move(*basep);
-            InvokeKind kind = (in.a & kMemberCall) ? InvokeKind::kCall : InvokeKind::kGet;
-            Value r = CallValue(target, basep + 1, argc, kind);
-            push_result(basep, std::move(r));
-            break;
-          }
-          case Opc::kStoreIndex: {
-            int argc = in.d;
-            Value* basep = sp - argc - 2;
-            const Value& t = basep->Deref();
-            if (t.tag() != Tag::kObject)
-              Throw(t.tag() == Tag::kNothing ? kErrObjectNotSet : kErrTypeMismatch);
-            Ref<Object> o(t.obj());
-            CallArgs ca(basep + 1, argc + 1);
-            o->Invoke(kDefaultMember, in.a == kStoreSet ? InvokeKind::kSet : InvokeKind::kLet, ca);
-            Clear(basep, sp);
-            sp = basep;
-            break;
-          }
-          case Opc::kGetMember: {
-            if (budget_-- <= 0) CheckTime();
-            int argc = in.d;
-            member_call(in, argc, (in.a & kMemberCall) ? InvokeKind::kCall : InvokeKind::kGet,
-                        sp - argc - 1, nullptr);
-            break;
-          }
-          case Opc::kPutMember: {
-            int argc = in.d;
-            uint8_t mode = in.a & 3;
-            Value* objp = sp - argc - 2;
-            if (mode == kStoreLet && sp[-1].Deref().IsObjectOrNothing()) {
-              sp[-1] = ToPrimitive(sp[-1]);
-            } else if (mode == kStoreSet && !sp[-1].Deref().IsObjectOrNothing()) {
-              Throw(kErrObjectRequired);
-            }
-            // Leaves one (empty) result, which the next instruction drops.
-            member_call(in, argc, mode == kStoreSet ? InvokeKind::kSet : InvokeKind::kLet, objp,
-                        sp - 1);
-            break;
-          }
-          case Opc::kNew: {
-            const std::string& name = f->proc->names[static_cast<size_t>(in.c)];
-            Module* m = f->proc->module;
-            std::string k = ToLower(name);
-            auto it = m->classes.find(k);
-            std::shared_ptr<ClassInfo> cls;
-            if (it != m->classes.end()) {
-              cls = it->second;
-            } else if (Module* g = FindModule("Global"); g && g != m && g->classes.count(k)) {
-              cls = g->classes[k];
-            }
-            if (!cls) {
-              if (k == "regexp") {
-                *sp++ = CreateObject("VBScript.RegExp");
-                break;
-              }
-              ThrowNamed(kErrClassNotDefined, name);
-            }
-            auto* inst = new ClassInstance(this, cls);
-            Value obj = Value::Obj(inst);
-            if (cls->initialize) {
-              f->ip = ip;
-              RunProc(cls->initialize.get(), obj, nullptr, 0);
-            }
-            *sp++ = std::move(obj);
-            break;
-          }
-          case Opc::kCallBuiltin: {
-            int argc = in.d;
-            const Builtin& b = BuiltinAt(in.c);
-            if (argc < b.min_args || argc > b.max_args) ThrowNamed(kErrWrongArgs, b.name);
-            f->ip = ip;
-            CallArgs ca(sp - argc, argc);
-            Value r = b.fn(*this, ca);
-            // Execute may have defined new names; the frame itself is unchanged.
-            f = &frames_.back();
-            push_result(sp - argc, std::move(r));
-            if (pending_) DrainTerminates();
-            break;
-          }
+          case Opc::kStoreIndexDyn: StoreIndexVariable(in); break;
+          case Opc::kIndex: Index(in); break;
+          case Opc::kStoreIndex: StoreIndexValue(in); break;
+          case Opc::kGetMember: GetMember(in); break;
+          case Opc::kPutMember: PutMember(in); break;
+          case Opc::kNew: New(in); break;
+          case Opc::kCallBuiltin: CallBuiltin(in); break;
           case Opc::kAppendLocal:
           case Opc::kAppendGlobal:
           case Opc::kAppendField:
-          case Opc::kAppendDyn: {
-            VarKind k =
-                static_cast<VarKind>(static_cast<int>(in.op) - static_cast<int>(Opc::kAppendLocal));
-            Value& v = var(in, k, true).DerefMut();
-            Value piece = std::move(VBS_POP());
-            if (std::string* s = v.UniqueText()) {
-              AppendText(*s, piece);
-              CheckStringSize(s->size());
-            } else {
-              v = OpConcat(v, piece);
-            }
-            break;
-          }
-
-          case Opc::kAdd: {
-            Value& a = sp[-2];
-            const Value& b = sp[-1];
-            if (a.tag() == Tag::kInteger && b.tag() == Tag::kInteger) {
-              int64_t r = a.raw_int() + b.raw_int();
-              if (r >= -32768 && r <= 32767) {
-                a.SetRawInt(Tag::kInteger, r);
-              } else {
-                a.SetRawInt(Tag::kLong, r);
-              }
-            } else if ((a.tag() == Tag::kLong || a.tag() == Tag::kInteger) &&
-                       (b.tag() == Tag::kLong || b.tag() == Tag::kInteger)) {
-              int64_t r = a.raw_int() + b.raw_int();
-              if (r >= INT32_MIN && r <= INT32_MAX) {
-                a.SetRawInt(Tag::kLong, r);
-              } else {
-                a.SetRawDouble(Tag::kDouble, static_cast<double>(r));
-              }
-            } else if (a.tag() == Tag::kDouble && b.tag() == Tag::kDouble) {
-              a.SetRawDouble(Tag::kDouble, a.raw_double() + b.raw_double());
-            } else {
-              a = OpAdd(a, b);
-            }
-            VBS_POP() = Value();
-            break;
-          }
-          case Opc::kSub: {
-            Value& a = sp[-2];
-            const Value& b = sp[-1];
-            if ((a.tag() == Tag::kLong || a.tag() == Tag::kInteger) &&
-                (b.tag() == Tag::kLong || b.tag() == Tag::kInteger)) {
-              int64_t r = a.raw_int() - b.raw_int();
-              bool both_int = a.tag() == Tag::kInteger && b.tag() == Tag::kInteger;
-              if (both_int && r >= -32768 && r <= 32767) {
-                a.SetRawInt(Tag::kInteger, r);
-              } else if (r >= INT32_MIN && r <= INT32_MAX) {
-                a.SetRawInt(Tag::kLong, r);
-              } else {
-                a.SetRawDouble(Tag::kDouble, static_cast<double>(r));
-              }
-            } else {
-              a = OpSub(a, b);
-            }
-            VBS_POP() = Value();
-            break;
-          }
-          case Opc::kMul:
-            sp[-2] = OpMul(sp[-2], sp[-1]);
-            VBS_POP() = Value();
-            break;
-          case Opc::kDiv:
-            sp[-2] = OpDiv(sp[-2], sp[-1]);
-            VBS_POP() = Value();
-            break;
-          case Opc::kIntDiv:
-            sp[-2] = OpIntDiv(sp[-2], sp[-1]);
-            VBS_POP() = Value();
-            break;
-          case Opc::kMod:
-            sp[-2] = OpMod(sp[-2], sp[-1]);
-            VBS_POP() = Value();
-            break;
-          case Opc::kPow:
-            sp[-2] = OpPow(sp[-2], sp[-1]);
-            VBS_POP() = Value();
-            break;
-          case Opc::kConcat:
-            sp[-2] = OpConcat(sp[-2], sp[-1]);
-            VBS_POP() = Value();
-            break;
+          case Opc::kAppendDyn: Append(in); break;
+          case Opc::kAdd: Add(); break;
+          case Opc::kSub: Sub(); break;
+          case Opc::kMul: Binary(OpMul); break;
+          case Opc::kDiv: Binary(OpDiv); break;
+          case Opc::kIntDiv: Binary(OpIntDiv); break;
+          case Opc::kMod: Binary(OpMod); break;
+          case Opc::kPow: Binary(OpPow); break;
+          case Opc::kConcat: Binary(OpConcat); break;
           case Opc::kEq:
           case Opc::kNe:
           case Opc::kLt:
           case Opc::kLe:
           case Opc::kGt:
-          case Opc::kGe: {
-            Value& a = sp[-2];
-            const Value& b = sp[-1];
-            int c;
-            if (a.tag() >= Tag::kBoolean && a.tag() <= Tag::kLong && b.tag() >= Tag::kBoolean &&
-                b.tag() <= Tag::kLong) {
-              c = a.raw_int() < b.raw_int() ? -1 : (a.raw_int() > b.raw_int() ? 1 : 0);
-            } else {
-              c = CompareValues(a, b, false, static_cast<Literal>(in.a));
-            }
-            if (c == kCompareNull) {
-              a = Value::Null();
-            } else {
-              bool r = false;
-              switch (in.op) {
-                case Opc::kEq:
-                  r = c == 0;
-                  break;
-                case Opc::kNe:
-                  r = c != 0;
-                  break;
-                case Opc::kLt:
-                  r = c < 0;
-                  break;
-                case Opc::kLe:
-                  r = c <= 0;
-                  break;
-                case Opc::kGt:
-                  r = c > 0;
-                  break;
-                default:
-                  r = c >= 0;
-                  break;
-              }
-              a = Value::Bool(r);
-            }
-            VBS_POP() = Value();
-            break;
-          }
-          case Opc::kIs:
-            sp[-2] = Value::Bool(OpIs(sp[-2], sp[-1]));
-            VBS_POP() = Value();
-            break;
-          case Opc::kAnd:
-            sp[-2] = OpAnd(sp[-2], sp[-1]);
-            VBS_POP() = Value();
-            break;
-          case Opc::kOr:
-            sp[-2] = OpOr(sp[-2], sp[-1]);
-            VBS_POP() = Value();
-            break;
-          case Opc::kXor:
-            sp[-2] = OpXor(sp[-2], sp[-1]);
-            VBS_POP() = Value();
-            break;
-          case Opc::kEqv:
-            sp[-2] = OpEqv(sp[-2], sp[-1]);
-            VBS_POP() = Value();
-            break;
-          case Opc::kImp:
-            sp[-2] = OpImp(sp[-2], sp[-1]);
-            VBS_POP() = Value();
-            break;
-          case Opc::kNeg:
-            sp[-1] = OpNeg(sp[-1]);
-            break;
-          case Opc::kNot:
-            sp[-1] = OpNot(sp[-1]);
-            break;
-
-          case Opc::kJump:
-            if (in.c < ip) {
-              if (budget_-- <= 0) CheckTime();
-              if (pending_) DrainTerminates();
-            }
-            ip = in.c;
-            break;
-          case Opc::kJumpFalse: {
-            Value v = std::move(VBS_POP());
-            if (!Truth(v)) {
-              if (in.c < ip && budget_-- <= 0) CheckTime();
-              ip = in.c;
-            }
-            break;
-          }
-          case Opc::kJumpTrue: {
-            Value v = std::move(VBS_POP());
-            if (Truth(v)) {
-              if (in.c < ip && budget_-- <= 0) CheckTime();
-              ip = in.c;
-            }
-            break;
-          }
-          case Opc::kForInit: {
-            Value step = ToNumber(sp[-1]);
-            Value to = ToNumber(sp[-2]);
-            Value from = ToNumber(sp[-3]);
-            Clear(sp - 3, sp);
-            sp -= 3;
-            locals[in.d] = std::move(to);
-            locals[in.d + 1] = std::move(step);
-            Value& v = var(in, static_cast<VarKind>(in.a), true);
-            v.DerefMut() = std::move(from);
-            if (!ForContinues(v, locals[in.d], locals[in.d + 1])) ip = in.c;
-            break;
-          }
-          case Opc::kForNext: {
-            if (budget_-- <= 0) CheckTime();
-            Value& v = var(in, static_cast<VarKind>(in.a), true).DerefMut();
-            const Value& step = locals[in.d + 1];
-            const Value& to = locals[in.d];
-            if ((v.tag() == Tag::kInteger || v.tag() == Tag::kLong) &&
-                (step.tag() == Tag::kInteger || step.tag() == Tag::kLong) &&
-                step.tag() <= v.tag()) {
-              int64_t r = v.raw_int() + step.raw_int();
-              bool fits = v.tag() == Tag::kInteger ? (r >= -32768 && r <= 32767)
-                                                   : (r >= INT32_MIN && r <= INT32_MAX);
-              if (fits) {
-                v.SetRawInt(v.tag(), r);
-              } else {
-                v = OpAdd(v, step);
-              }
-            } else {
-              v = OpAdd(v, step);
-            }
-            if (ForContinues(v, to, step)) ip = in.c;
-            if (pending_) DrainTerminates();
-            break;
-          }
-          case Opc::kForEachInit: {
-            Value coll = std::move(VBS_POP());
-            const Value& c = coll.Deref();
-            std::unique_ptr<Enumerator> e;
-            if (c.tag() == Tag::kArray) {
-              e = std::make_unique<ArrayEnum>(c);
-            } else if (c.tag() == Tag::kObject) {
-              Ref<Object> o(c.obj());
-              e = o->NewEnum();
-              if (!e) Throw(kErrNotCollection);
-            } else if (c.tag() == Tag::kNothing) {
-              Throw(kErrObjectNotSet);
-            } else {
-              Throw(kErrNotCollection);
-            }
-            locals[in.d] = Value::Obj(new EnumHolder(std::move(e)));
-            break;
-          }
-          case Opc::kForEachNext: {
-            if (budget_-- <= 0) CheckTime();
-            if (pending_) DrainTerminates();
-            auto* h = static_cast<EnumHolder*>(locals[in.d].obj());
-            Value item;
-            if (h->get()->Next(item)) {
-              *sp++ = std::move(item);
-            } else {
-              ip = in.c;
-            }
-            break;
-          }
-          case Opc::kClearLocal:
-            locals[in.b] = Value();
-            break;
-          case Opc::kOnError:
-            f->resume_next = in.a != 0;
-            err_.Clear();
-            break;
+          case Opc::kGe: Compare(in); break;
+          case Opc::kIs: Is(); break;
+          case Opc::kAnd: Binary(OpAnd); break;
+          case Opc::kOr: Binary(OpOr); break;
+          case Opc::kXor: Binary(OpXor); break;
+          case Opc::kEqv: Binary(OpEqv); break;
+          case Opc::kImp: Binary(OpImp); break;
+          case Opc::kNeg: Unary(OpNeg); break;
+          case Opc::kNot: Unary(OpNot); break;
+          case Opc::kJump: Jump(in); break;
+          case Opc::kJumpFalse: JumpIf(in, false); break;
+          case Opc::kJumpTrue: JumpIf(in, true); break;
+          case Opc::kForInit: ForInit(in); break;
+          case Opc::kForNext: ForNext(in); break;
+          case Opc::kForEachInit: ForEachInit(in); break;
+          case Opc::kForEachNext: ForEachNext(in); break;
+          case Opc::kClearLocal: ClearLocal(in); break;
+          case Opc::kOnError: OnError(in); break;
           case Opc::kExitProc:
-            err_.Clear();
-            [[fallthrough]];
-          case Opc::kReturn: {
-            Value result;
-            if (f->proc->ret_slot >= 0) result = std::move(locals[f->proc->ret_slot].DerefMut());
-            Value* low = f->base - f->pop_extra;
-            Clear(low, std::max(sp, f->temps));
-            bool native = f->native_entry;
-            frames_.pop_back();
-            if (native) {
-              if (pending_ && frames_.size() > 0) DrainTerminates();
-              return result;
-            }
-            reload();
-            sp = low;
-            *sp++ = std::move(result);
-            if (pending_) DrainTerminates();
+          case Opc::kReturn:
+            if (Return(in.op == Opc::kExitProc)) return std::move(result_);
             break;
-          }
-          case Opc::kDimArray: {
-            int n = in.d;
-            Value& v = var(in, static_cast<VarKind>(in.a), true);
-            if (n == 0) {
-              v = NewArray({});
-            } else {
-              std::vector<ArrayDim> dims;
-              for (int i = 0; i < n; ++i) {
-                dims.push_back(DimFor(ToLong(sp[i - n])));
-              }
-              Value a = NewArray(std::move(dims));
-              a.arr()->fixed = true;
-              v.DerefMut() = std::move(a);
-            }
-            Clear(sp - n, sp);
-            sp -= n;
-            break;
-          }
-          case Opc::kReDim: {
-            int n = in.d;
-            Value& v = var(in, static_cast<VarKind>(in.a), true);
-            ReDimVar(v, sp - n, n, in.c != 0);
-            Clear(sp - n, sp);
-            sp -= n;
-            break;
-          }
-          case Opc::kErase: {
-            Value& v = var(in, static_cast<VarKind>(in.a), true).DerefMut();
-            if (v.tag() != Tag::kArray) Throw(kErrTypeMismatch);
-            ArrayObj* a = v.arr();
-            if (a->locks > 0) Throw(kErrArrayLocked);
-            if (a->fixed) {
-              a = UniqueArray(v);
-              for (auto& e : a->data) e = Value();
-            } else {
-              v = NewArray({});
-            }
-            if (pending_) DrainTerminates();
-            break;
-          }
+          case Opc::kDimArray: DimArray(in); break;
+          case Opc::kReDim: ReDim(in); break;
+          case Opc::kErase: Erase(in); break;
         }
+        // clang-format on
       }
     } catch (ScriptError& e) {
-      f = &frames_.back();
-      f->ip = ip;
-      if (e.line == 0) {
-        const LineEntry* le = f->proc->EntryAt(ip - 1);
-        if (le) {
-          e.line = le->line;
-          e.column = le->col;
-        }
-        e.module = f->proc->module ? f->proc->module->name : "";
-      }
-      bool resumed = false;
-      if (e.number != kErrTimeout) {
-        while (true) {
-          Frame& fr = frames_.back();
-          if (fr.resume_next) {
-            err_.Set(e);
-            Clear(fr.temps, std::max(sp, fr.temps));
-            sp = fr.temps;
-            const LineEntry* le = fr.proc->EntryAt(fr.ip - 1);
-            fr.ip = le && le->resume >= 0 ? le->resume : static_cast<int>(fr.proc->code.size()) - 1;
-            resumed = true;
-            break;
-          }
-          if (frames_.size() - 1 == entry) break;
-          Clear(fr.base - fr.pop_extra, std::max(sp, fr.temps));
-          sp = fr.base - fr.pop_extra;
-          frames_.pop_back();
-        }
-      }
-      if (resumed) {
-        reload();
-        continue;
-      }
-      UnwindTo(entry, sp);
-      err_.Set(e);
+      if (Recover(e)) continue;
+      vm_.UnwindTo(entry_, sp_);
+      vm_.err_.Set(e);
       throw;
     } catch (...) {
-      f = &frames_.back();
-      UnwindTo(entry, sp);
+      vm_.UnwindTo(entry_, sp_);
       throw;
     }
   }
 }
 
-#undef VBS_POP
+// An error inside the loop: gives it its position, then looks for a frame
+// with On Error Resume Next between here and the native entry. True when one
+// resumes (the frames above it are gone); false leaves the error to the host.
+bool Vm::Interpreter::Recover(ScriptError& e) {
+  f_ = &vm_.frames_.back();
+  f_->ip = ip_;
+  if (e.line == 0) {
+    if (const LineEntry* le = f_->proc->EntryAt(ip_ - 1)) {
+      e.line = le->line;
+      e.column = le->col;
+    }
+    e.module = f_->proc->module ? f_->proc->module->name : "";
+  }
+  if (e.number == kErrTimeout) return false;  // a timeout ends the script
+  while (true) {
+    Frame& fr = vm_.frames_.back();
+    if (fr.resume_next) {
+      vm_.err_.Set(e);
+      Clear(fr.temps, std::max(sp_, fr.temps));
+      sp_ = fr.temps;
+      const LineEntry* le = fr.proc->EntryAt(fr.ip - 1);
+      fr.ip = le && le->resume >= 0 ? le->resume : static_cast<int>(fr.proc->code.size()) - 1;
+      Reload();
+      return true;
+    }
+    if (vm_.frames_.size() - 1 == entry_) return false;
+    Clear(fr.base - fr.pop_extra, std::max(sp_, fr.temps));
+    sp_ = fr.base - fr.pop_extra;
+    vm_.frames_.pop_back();
+  }
+}
+
+// ------------------------------------------------------------------ names and calls
+
+// The variable an instruction names (creating implicit globals).
+Value& Vm::Interpreter::Var(const Instr& in, VarKind kind, bool store) {
+  switch (kind) {
+    case VarKind::kLocal:
+      return locals_[in.b];
+    case VarKind::kField:
+      return Field(in.b);
+    case VarKind::kGlobal: {
+      auto* s = static_cast<GlobalSlot*>(in.p);
+      if (s->kind == SlotKind::kVariable) return s->value;
+      if (s->kind == SlotKind::kUndefined) {
+        if (f_->proc->option_explicit) ThrowNamed(kErrUndefined, s->name);
+        if (store) s->kind = SlotKind::kVariable;
+        return s->value;
+      }
+      if (s->kind == SlotKind::kConst || s->kind == SlotKind::kProc) {
+        if (store) ThrowNamed(kErrIllegalAssign, s->name);
+      }
+      return s->value;
+    }
+    case VarKind::kDyn: {
+      auto* s = static_cast<GlobalSlot*>(in.p);
+      if (s->kind == SlotKind::kVariable) return s->value;
+      if (s->kind != SlotKind::kUndefined) {
+        if (store) ThrowNamed(kErrIllegalAssign, s->name);
+        return s->value;
+      }
+      if (f_->proc->option_explicit) ThrowNamed(kErrUndefined, s->name);
+      return locals_[in.b];
+    }
+  }
+  return locals_[in.b];
+}
+
+// Enters a script procedure without leaving the loop.
+void Vm::Interpreter::Enter(Proc* p, int argc, const Value& me, uint8_t pop_extra) {
+  f_->ip = ip_;
+  vm_.PushFrame(p, sp_ - argc, argc, me, pop_extra, false);
+  Reload();
+  sp_ = f_->temps;
+}
+
+// A name that is no variable: a procedure, a host object or member, or
+// nothing at all. Consumes `argc` arguments and pushes the result, or enters
+// a procedure (whose result arrives later).
+void Vm::Interpreter::CallSlot(GlobalSlot* s, int argc, bool statement, bool as_ref) {
+  if (s->kind == SlotKind::kProc) {
+    Drain();
+    Enter(s->proc.get(), argc, Value(), 0);
+    return;
+  }
+  Value* args = sp_ - argc;
+  InvokeKind kind = statement ? InvokeKind::kCall : InvokeKind::kGet;
+  if (s->kind == SlotKind::kUndefined && vm_.ResolveHost(s)) {
+    Ref<Object> o(s->host_object);
+    if (s->host_member == kNoMember) {
+      if (argc == 0 && !statement) {
+        PushResult(args, Value::Obj(o.get()));
+      } else {
+        PushResult(args, vm_.DefaultCall(o.get(), args, argc, kind));
+      }
+      return;
+    }
+    CallArgs ca(args, argc);
+    PushResult(args, o->Invoke(s->host_member, kind, ca));
+    return;
+  }
+  if (s->kind == SlotKind::kUndefined) {
+    if (argc > 0 || statement) ThrowNamed(kErrTypeMismatch, s->name);
+    if (f_->proc->option_explicit) ThrowNamed(kErrUndefined, s->name);
+    if (as_ref) {
+      s->kind = SlotKind::kVariable;
+      PushResult(args, Value::RefTo(&s->value));
+    } else {
+      PushResult(args, Value());
+    }
+    return;
+  }
+  if (as_ref && argc == 0 && s->kind == SlotKind::kVariable) {
+    PushResult(args, Value::RefTo(&s->value));
+    return;
+  }
+  PushResult(args, vm_.CallValue(s->value, args, argc, kind));
+}
+
+// A member call on an object; script class members run in this loop.
+void Vm::Interpreter::MemberCall(const Instr& in, int argc, InvokeKind kind, Value* objp,
+                                 Value* valuep) {
+  const Value& ov = objp->Deref();
+  const std::string& name = f_->proc->names[static_cast<size_t>(in.c)];
+  if (ov.tag() != Tag::kObject) {
+    if (ov.tag() == Tag::kNothing) Throw(kErrObjectNotSet);
+    ThrowNamed(kErrObjectRequired, name);
+  }
+  Object* o = ov.obj();
+  CallCache* cc = in.b < f_->proc->caches.size() ? &f_->proc->caches[in.b] : nullptr;
+  const void* key = o->MemberTableKey();
+  int id;
+  bool script;
+  if (cc && key && cc->key == key) {
+    id = cc->id;
+    script = cc->script;
+  } else {
+    auto* ci = dynamic_cast<ClassInstance*>(o);
+    script = ci != nullptr;
+    id = (ci && (in.a & kMemberPrivate)) ? ci->FindMemberAny(name) : o->FindMember(name);
+    if (id == kNoMember) ThrowNamed(kErrNoMember, name);
+    if (cc && key) *cc = CallCache{key, id, script};
+  }
+  if (script && id >= 1) {
+    ClassInfo* cls = static_cast<ClassInstance*>(o)->cls();
+    ClassMember& m = cls->members[static_cast<size_t>(id - 1)];
+    Proc* p = nullptr;
+    if (kind == InvokeKind::kLet) {
+      p = m.let.get();
+    } else if (kind == InvokeKind::kSet) {
+      p = m.set ? m.set.get() : m.let.get();
+    } else if (m.field < 0) {
+      p = m.method ? m.method.get() : m.get.get();
+    }
+    if (p && !valuep && argc > 0 && p->nparams == 0 && p->kind == ProcKind::kPropertyGet) {
+      // obj.Prop(i) on a property without parameters indexes its value.
+      Value me = objp->Deref();
+      f_->ip = ip_;
+      Value v = vm_.RunProc(p, me, nullptr, 0);
+      PushResult(objp, vm_.CallValue(v, objp + 1, argc, kind));
+      return;
+    }
+    if (p) {
+      Drain();
+      Value me = objp->Deref();
+      if (valuep) ++argc;  // the assigned value is the last parameter
+      Enter(p, argc, me, 1);
+      return;
+    }
+  }
+  Ref<Object> hold(o);
+  if (valuep) ++argc;
+  CallArgs ca(objp + 1, argc);
+  Value r = o->Invoke(id, kind, ca);
+  PushResult(objp, std::move(r));
+  // Objects the call released run their Class_Terminate now.
+  Drain();
+}
+
+// ------------------------------------------------------------------ variables
+
+// kLoadGlobal, kRefGlobal: a module-level name's value, or a reference to
+// it for a ByRef argument.
+void Vm::Interpreter::LoadGlobal(const Instr& in, bool as_ref) {
+  auto* s = static_cast<GlobalSlot*>(in.p);
+  if (s->kind == SlotKind::kVariable) {
+    Push(as_ref ? Value::RefTo(&s->value) : s->value);
+  } else if (s->kind == SlotKind::kConst) {
+    Push(s->value);
+  } else {
+    CallSlot(s, 0, false, as_ref);
+  }
+}
+
+// kLoadDyn, kRefDyn: as kLoadGlobal, but a name that is nothing at module
+// level is one of the locals of the procedure that ran Execute or Eval.
+void Vm::Interpreter::LoadDyn(const Instr& in, bool as_ref) {
+  auto* s = static_cast<GlobalSlot*>(in.p);
+  if (s->kind == SlotKind::kVariable) {
+    Push(as_ref ? Value::RefTo(&s->value) : s->value);
+  } else if (s->kind != SlotKind::kUndefined || vm_.ResolveHost(s)) {
+    CallSlot(s, 0, false, as_ref);
+  } else {
+    if (f_->proc->option_explicit) ThrowNamed(kErrUndefined, s->name);
+    if (as_ref) {
+      RefLocal(in);
+    } else {
+      LoadLocal(in);
+    }
+  }
+}
+
+// kStoreLocal, kStoreGlobal, kStoreField, kStoreDyn.
+void Vm::Interpreter::Store(const Instr& in) {
+  VarKind k = static_cast<VarKind>(static_cast<int>(in.op) - static_cast<int>(Opc::kStoreLocal));
+  if (k == VarKind::kGlobal || k == VarKind::kDyn) {
+    auto* s = static_cast<GlobalSlot*>(in.p);
+    if (s->kind == SlotKind::kUndefined && vm_.ResolveHost(s) && s->host_member != kNoMember) {
+      // Assigning to a global member of a host object.
+      Ref<Object> o(s->host_object);
+      CallArgs ca(sp_ - 1, 1);
+      o->Invoke(s->host_member, in.a == kStoreSet ? InvokeKind::kSet : InvokeKind::kLet, ca);
+      Pop();
+      return;
+    }
+  }
+  Value& dst = Var(in, k, true);
+  Value v = Take();
+  if (in.a == kStoreRaw) {
+    dst.DerefMut() = std::move(v);
+  } else {
+    vm_.StoreTo(dst, std::move(v), in.a);
+  }
+  Drain();
+}
+
+void Vm::Interpreter::RefLocal(const Instr& in) {
+  Value& l = locals_[in.b];
+  Push(l.IsRef() ? l : Value::RefTo(&l));
+}
+
+// kCallLocal, kCallField: `name(args)` on a local or a field.
+void Vm::Interpreter::CallVariable(const Instr& in) {
+  int argc = in.d;
+  Value& v = in.op == Opc::kCallLocal ? locals_[in.b] : Field(in.b);
+  InvokeKind kind = (in.a & kMemberCall) ? InvokeKind::kCall : InvokeKind::kGet;
+  Value r = vm_.CallValue(v, sp_ - argc, argc, kind);
+  PushResult(sp_ - argc, std::move(r));
+}
+
+// kCallGlobal, kCallDyn: `name(args)` on a module-level name, which may be a
+// procedure.
+void Vm::Interpreter::CallName(const Instr& in) {
+  auto* s = static_cast<GlobalSlot*>(in.p);
+  int argc = in.d;
+  bool statement = (in.a & kMemberCall) != 0;
+  if (in.op == Opc::kCallDyn && s->kind == SlotKind::kUndefined && !vm_.ResolveHost(s)) {
+    if (f_->proc->option_explicit) ThrowNamed(kErrUndefined, s->name);
+    Value& l = locals_[in.b];
+    if (argc == 0 && statement && l.Deref().IsEmpty()) ThrowNamed(kErrTypeMismatch, s->name);
+    Value r = vm_.CallValue(l, sp_ - argc, argc, statement ? InvokeKind::kCall : InvokeKind::kGet);
+    PushResult(sp_ - argc, std::move(r));
+    return;
+  }
+  Tick();
+  CallSlot(s, argc, statement, false);
+}
+
+// kRefIndexLocal ... kRefIndexDyn: a reference to an array element (for
+// ByRef arguments), or the value `name(args)` gives.
+void Vm::Interpreter::RefIndex(const Instr& in) {
+  VarKind k = static_cast<VarKind>(static_cast<int>(in.op) - static_cast<int>(Opc::kRefIndexLocal));
+  int argc = in.d;
+  if (k == VarKind::kGlobal || k == VarKind::kDyn) {
+    auto* s = static_cast<GlobalSlot*>(in.p);
+    if (s->kind == SlotKind::kProc || (s->kind == SlotKind::kUndefined && vm_.ResolveHost(s))) {
+      CallSlot(s, argc, false, false);
+      return;
+    }
+  }
+  Value& v = Var(in, k, false).DerefMut();
+  if (v.tag() == Tag::kArray) {
+    ArrayObj* a = UniqueArray(v);
+    size_t off = a->Offset(sp_ - argc, argc);
+    PushResult(sp_ - argc, Value::RefElem(a, static_cast<uint32_t>(off)));
+  } else {
+    Value r = vm_.CallValue(v, sp_ - argc, argc, InvokeKind::kGet);
+    PushResult(sp_ - argc, std::move(r));
+  }
+}
+
+// kStoreIndexLocal ... kStoreIndexDyn: `name(args) = value`.
+void Vm::Interpreter::StoreIndexVariable(const Instr& in) {
+  VarKind k =
+      static_cast<VarKind>(static_cast<int>(in.op) - static_cast<int>(Opc::kStoreIndexLocal));
+  int argc = in.d;
+  if (k == VarKind::kGlobal || k == VarKind::kDyn) {
+    auto* s = static_cast<GlobalSlot*>(in.p);
+    if (s->kind == SlotKind::kUndefined && vm_.ResolveHost(s)) {
+      Ref<Object> o(s->host_object);
+      CallArgs ca(sp_ - argc - 1, argc + 1);
+      InvokeKind kind = in.a == kStoreSet ? InvokeKind::kSet : InvokeKind::kLet;
+      o->Invoke(s->host_member == kNoMember ? kDefaultMember : s->host_member, kind, ca);
+      Clear(sp_ - argc - 1, sp_);
+      sp_ -= argc + 1;
+      return;
+    }
+  }
+  Value& v = Var(in, k, false);
+  Value val = std::move(sp_[-1]);
+  vm_.StoreIndexed(v, sp_ - argc - 1, argc, std::move(val), in.a);
+  Clear(sp_ - argc - 1, sp_);
+  sp_ -= argc + 1;
+  Drain();
+}
+
+// `value(args)` on a computed value.
+void Vm::Interpreter::Index(const Instr& in) {
+  int argc = in.d;
+  Value* basep = sp_ - argc - 1;
+  Value target = std::move(*basep);
+  InvokeKind kind = (in.a & kMemberCall) ? InvokeKind::kCall : InvokeKind::kGet;
+  Value r = vm_.CallValue(target, basep + 1, argc, kind);
+  PushResult(basep, std::move(r));
+}
+
+// `value(args) = v` on a computed value: its default member.
+void Vm::Interpreter::StoreIndexValue(const Instr& in) {
+  int argc = in.d;
+  Value* basep = sp_ - argc - 2;
+  const Value& t = basep->Deref();
+  if (t.tag() != Tag::kObject)
+    Throw(t.tag() == Tag::kNothing ? kErrObjectNotSet : kErrTypeMismatch);
+  Ref<Object> o(t.obj());
+  CallArgs ca(basep + 1, argc + 1);
+  o->Invoke(kDefaultMember, in.a == kStoreSet ? InvokeKind::kSet : InvokeKind::kLet, ca);
+  Clear(basep, sp_);
+  sp_ = basep;
+}
+
+// `x = x & piece`, appending in place when the text is the variable's own.
+void Vm::Interpreter::Append(const Instr& in) {
+  VarKind k = static_cast<VarKind>(static_cast<int>(in.op) - static_cast<int>(Opc::kAppendLocal));
+  Value& v = Var(in, k, true).DerefMut();
+  Value piece = Take();
+  if (std::string* s = v.UniqueText()) {
+    AppendText(*s, piece);
+    CheckStringSize(s->size());
+  } else {
+    v = OpConcat(v, piece);
+  }
+}
+
+// ------------------------------------------------------------------ objects
+
+void Vm::Interpreter::GetMember(const Instr& in) {
+  Tick();
+  int argc = in.d;
+  MemberCall(in, argc, (in.a & kMemberCall) ? InvokeKind::kCall : InvokeKind::kGet, sp_ - argc - 1,
+             nullptr);
+}
+
+void Vm::Interpreter::PutMember(const Instr& in) {
+  int argc = in.d;
+  uint8_t mode = in.a & 3;
+  Value* objp = sp_ - argc - 2;
+  if (mode == kStoreLet && sp_[-1].Deref().IsObjectOrNothing()) {
+    sp_[-1] = ToPrimitive(sp_[-1]);
+  } else if (mode == kStoreSet && !sp_[-1].Deref().IsObjectOrNothing()) {
+    Throw(kErrObjectRequired);
+  }
+  // Leaves one (empty) result, which the next instruction drops.
+  MemberCall(in, argc, mode == kStoreSet ? InvokeKind::kSet : InvokeKind::kLet, objp, sp_ - 1);
+}
+
+void Vm::Interpreter::New(const Instr& in) {
+  const std::string& name = f_->proc->names[static_cast<size_t>(in.c)];
+  Module* m = f_->proc->module;
+  std::string k = ToLower(name);
+  auto it = m->classes.find(k);
+  std::shared_ptr<ClassInfo> cls;
+  if (it != m->classes.end()) {
+    cls = it->second;
+  } else if (Module* g = vm_.FindModule("Global"); g && g != m && g->classes.count(k)) {
+    cls = g->classes[k];
+  }
+  if (!cls) {
+    if (k == "regexp") {
+      Push(vm_.CreateObject("VBScript.RegExp"));
+      return;
+    }
+    ThrowNamed(kErrClassNotDefined, name);
+  }
+  auto* inst = new ClassInstance(&vm_, cls);
+  Value obj = Value::Obj(inst);
+  if (cls->initialize) {
+    f_->ip = ip_;
+    vm_.RunProc(cls->initialize.get(), obj, nullptr, 0);
+  }
+  Push(std::move(obj));
+}
+
+void Vm::Interpreter::CallBuiltin(const Instr& in) {
+  int argc = in.d;
+  const Builtin& b = BuiltinAt(in.c);
+  if (argc < b.min_args || argc > b.max_args) ThrowNamed(kErrWrongArgs, b.name);
+  f_->ip = ip_;
+  CallArgs ca(sp_ - argc, argc);
+  Value r = b.fn(vm_, ca);
+  // Execute may have defined new names; the frame itself is unchanged.
+  f_ = &vm_.frames_.back();
+  PushResult(sp_ - argc, std::move(r));
+  Drain();
+}
+
+// ------------------------------------------------------------------ operators
+
+// Integer and Long sums stay in their type while they fit, as OpAdd does;
+// this is the loop counters' and accumulators' fast path.
+void Vm::Interpreter::Add() {
+  Value& a = sp_[-2];
+  const Value& b = sp_[-1];
+  if (a.tag() == Tag::kInteger && b.tag() == Tag::kInteger) {
+    int64_t r = a.raw_int() + b.raw_int();
+    if (r >= -32768 && r <= 32767) {
+      a.SetRawInt(Tag::kInteger, r);
+    } else {
+      a.SetRawInt(Tag::kLong, r);
+    }
+  } else if ((a.tag() == Tag::kLong || a.tag() == Tag::kInteger) &&
+             (b.tag() == Tag::kLong || b.tag() == Tag::kInteger)) {
+    int64_t r = a.raw_int() + b.raw_int();
+    if (r >= INT32_MIN && r <= INT32_MAX) {
+      a.SetRawInt(Tag::kLong, r);
+    } else {
+      a.SetRawDouble(Tag::kDouble, static_cast<double>(r));
+    }
+  } else if (a.tag() == Tag::kDouble && b.tag() == Tag::kDouble) {
+    a.SetRawDouble(Tag::kDouble, a.raw_double() + b.raw_double());
+  } else {
+    a = OpAdd(a, b);
+  }
+  Pop();
+}
+
+void Vm::Interpreter::Sub() {
+  Value& a = sp_[-2];
+  const Value& b = sp_[-1];
+  if ((a.tag() == Tag::kLong || a.tag() == Tag::kInteger) &&
+      (b.tag() == Tag::kLong || b.tag() == Tag::kInteger)) {
+    int64_t r = a.raw_int() - b.raw_int();
+    bool both_int = a.tag() == Tag::kInteger && b.tag() == Tag::kInteger;
+    if (both_int && r >= -32768 && r <= 32767) {
+      a.SetRawInt(Tag::kInteger, r);
+    } else if (r >= INT32_MIN && r <= INT32_MAX) {
+      a.SetRawInt(Tag::kLong, r);
+    } else {
+      a.SetRawDouble(Tag::kDouble, static_cast<double>(r));
+    }
+  } else {
+    a = OpSub(a, b);
+  }
+  Pop();
+}
+
+// kEq ... kGe; a: which side is a literal.
+void Vm::Interpreter::Compare(const Instr& in) {
+  Value& a = sp_[-2];
+  const Value& b = sp_[-1];
+  int c;
+  if (a.tag() >= Tag::kBoolean && a.tag() <= Tag::kLong && b.tag() >= Tag::kBoolean &&
+      b.tag() <= Tag::kLong) {
+    c = a.raw_int() < b.raw_int() ? -1 : (a.raw_int() > b.raw_int() ? 1 : 0);
+  } else {
+    c = CompareValues(a, b, false, static_cast<Literal>(in.a));
+  }
+  if (c == kCompareNull) {
+    a = Value::Null();
+  } else {
+    bool r = false;
+    switch (in.op) {
+      case Opc::kEq:
+        r = c == 0;
+        break;
+      case Opc::kNe:
+        r = c != 0;
+        break;
+      case Opc::kLt:
+        r = c < 0;
+        break;
+      case Opc::kLe:
+        r = c <= 0;
+        break;
+      case Opc::kGt:
+        r = c > 0;
+        break;
+      default:
+        r = c >= 0;
+        break;
+    }
+    a = Value::Bool(r);
+  }
+  Pop();
+}
+
+// ------------------------------------------------------------------ control
+
+// A jump backwards is a loop turning: time to check the clock and to run
+// Class_Terminate for objects the last pass released.
+void Vm::Interpreter::Jump(const Instr& in) {
+  if (in.c < ip_) {
+    Tick();
+    Drain();
+  }
+  ip_ = in.c;
+}
+
+// kJumpFalse, kJumpTrue: pops the condition; Null counts as False.
+void Vm::Interpreter::JumpIf(const Instr& in, bool when) {
+  Value v = Take();
+  if (Truth(v) == when) {
+    if (in.c < ip_) Tick();
+    ip_ = in.c;
+  }
+}
+
+// For: the end and the step go to two hidden locals at d and d + 1.
+void Vm::Interpreter::ForInit(const Instr& in) {
+  Value step = ToNumber(sp_[-1]);
+  Value to = ToNumber(sp_[-2]);
+  Value from = ToNumber(sp_[-3]);
+  Clear(sp_ - 3, sp_);
+  sp_ -= 3;
+  locals_[in.d] = std::move(to);
+  locals_[in.d + 1] = std::move(step);
+  Value& v = Var(in, static_cast<VarKind>(in.a), true);
+  v.DerefMut() = std::move(from);
+  if (!ForContinues(v, locals_[in.d], locals_[in.d + 1])) ip_ = in.c;
+}
+
+void Vm::Interpreter::ForNext(const Instr& in) {
+  Tick();
+  Value& v = Var(in, static_cast<VarKind>(in.a), true).DerefMut();
+  const Value& step = locals_[in.d + 1];
+  const Value& to = locals_[in.d];
+  if ((v.tag() == Tag::kInteger || v.tag() == Tag::kLong) &&
+      (step.tag() == Tag::kInteger || step.tag() == Tag::kLong) && step.tag() <= v.tag()) {
+    int64_t r = v.raw_int() + step.raw_int();
+    bool fits =
+        v.tag() == Tag::kInteger ? (r >= -32768 && r <= 32767) : (r >= INT32_MIN && r <= INT32_MAX);
+    if (fits) {
+      v.SetRawInt(v.tag(), r);
+    } else {
+      v = OpAdd(v, step);
+    }
+  } else {
+    v = OpAdd(v, step);
+  }
+  if (ForContinues(v, to, step)) ip_ = in.c;
+  Drain();
+}
+
+// For Each: the running enumerator goes to the hidden local d.
+void Vm::Interpreter::ForEachInit(const Instr& in) {
+  Value coll = Take();
+  const Value& c = coll.Deref();
+  std::unique_ptr<Enumerator> e;
+  if (c.tag() == Tag::kArray) {
+    e = std::make_unique<ArrayEnum>(c);
+  } else if (c.tag() == Tag::kObject) {
+    Ref<Object> o(c.obj());
+    e = o->NewEnum();
+    if (!e) Throw(kErrNotCollection);
+  } else if (c.tag() == Tag::kNothing) {
+    Throw(kErrObjectNotSet);
+  } else {
+    Throw(kErrNotCollection);
+  }
+  locals_[in.d] = Value::Obj(new EnumHolder(std::move(e)));
+}
+
+void Vm::Interpreter::ForEachNext(const Instr& in) {
+  Tick();
+  Drain();
+  auto* h = static_cast<EnumHolder*>(locals_[in.d].obj());
+  Value item;
+  if (h->get()->Next(item)) {
+    Push(std::move(item));
+  } else {
+    ip_ = in.c;
+  }
+}
+
+// kReturn, kExitProc (which also clears Err). True when the frame that
+// returned is the native entry: its result is in result_ then.
+bool Vm::Interpreter::Return(bool exit_proc) {
+  if (exit_proc) vm_.err_.Clear();
+  Value result;
+  if (f_->proc->ret_slot >= 0) result = std::move(locals_[f_->proc->ret_slot].DerefMut());
+  Value* low = f_->base - f_->pop_extra;
+  Clear(low, std::max(sp_, f_->temps));
+  bool native = f_->native_entry;
+  vm_.frames_.pop_back();
+  if (native) {
+    if (vm_.pending_ && !vm_.frames_.empty()) vm_.DrainTerminates();
+    result_ = std::move(result);
+    return true;
+  }
+  Reload();
+  sp_ = low;
+  Push(std::move(result));
+  Drain();
+  return false;
+}
+
+// ------------------------------------------------------------------ arrays
+
+void Vm::Interpreter::DimArray(const Instr& in) {
+  int n = in.d;
+  Value& v = Var(in, static_cast<VarKind>(in.a), true);
+  if (n == 0) {
+    v = NewArray({});
+  } else {
+    std::vector<ArrayDim> dims;
+    for (int i = 0; i < n; ++i) dims.push_back(DimFor(ToLong(sp_[i - n])));
+    Value a = NewArray(std::move(dims));
+    a.arr()->fixed = true;
+    v.DerefMut() = std::move(a);
+  }
+  Clear(sp_ - n, sp_);
+  sp_ -= n;
+}
+
+void Vm::Interpreter::ReDim(const Instr& in) {
+  int n = in.d;
+  Value& v = Var(in, static_cast<VarKind>(in.a), true);
+  vm_.ReDimVar(v, sp_ - n, n, in.c != 0);
+  Clear(sp_ - n, sp_);
+  sp_ -= n;
+}
+
+void Vm::Interpreter::Erase(const Instr& in) {
+  Value& v = Var(in, static_cast<VarKind>(in.a), true).DerefMut();
+  if (v.tag() != Tag::kArray) Throw(kErrTypeMismatch);
+  ArrayObj* a = v.arr();
+  if (a->locks > 0) Throw(kErrArrayLocked);
+  if (a->fixed) {
+    a = UniqueArray(v);
+    for (auto& e : a->data) e = Value();
+  } else {
+    v = NewArray({});
+  }
+  Drain();
+}
+
+#undef VBS_HOT
 
 // ------------------------------------------------------------------ host-facing
 
