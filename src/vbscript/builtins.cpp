@@ -142,9 +142,10 @@ Value FnSpace(Vm&, A& a) {
 Value FnString(Vm&, A& a) {
   int32_t n = Long(a, 0);
   if (n < 0) Throw(kErrInvalidCall);
-  if (IsNullArg(a, 1)) return Value::Null();
+  // An object gives its default value, which may be a text.
+  Value c = ToPrimitive(Arg(a, 1));
+  if (c.tag() == Tag::kNull) return Value::Null();
   std::string ch;
-  const Value& c = Arg(a, 1);
   if (c.tag() == Tag::kString) {
     if (c.text().empty()) Throw(kErrInvalidCall);
     size_t len = 1;
@@ -1415,6 +1416,29 @@ const MemberTable kErrMembers({"Number", "Description", "Source", "HelpFile", "H
                               1);
 }
 
+namespace {
+
+// Err.Raise. Arguments left out take the standard values of the number. An
+// error number in VBScript's own HRESULT range (0x800Axxxx) is the plain
+// number xxxx, the way errors that objects report read back.
+[[noreturn]] void RaiseError(CallArgs& a) {
+  if (a.size() < 1) Throw(kErrArgNotOptional);
+  int32_t n = ToLong(a[0]);
+  if ((static_cast<uint32_t>(n) & 0xFFFF0000u) == 0x800A0000u) n &= 0xFFFF;
+  if (n == 0) Throw(kErrInvalidCall);
+  std::string_view std_text = ErrorText(n);
+  std::string desc = a.Has(2)            ? ToText(a[2])
+                     : !std_text.empty() ? std::string(std_text)
+                                         : "Unknown runtime error";
+  std::string src = a.Has(1) ? ToText(a[1]) : std::string(kRuntimeSource);
+  ScriptError e(n, desc, src);
+  if (a.Has(3)) e.help_file = ToText(a[3]);
+  if (a.Has(4)) e.help_context = ToLong(a[4]);
+  throw e;
+}
+
+}  // namespace
+
 int ErrObject::FindMember(std::string_view name) {
   return kErrMembers.Find(name);
 }
@@ -1453,20 +1477,8 @@ Value ErrObject::Invoke(int id, InvokeKind kind, CallArgs& a) {
         return Value();
       }
       return Value::Long(help_context);
-    case 6: {
-      if (a.size() < 1) Throw(kErrArgNotOptional);
-      int32_t n = ToLong(a[0]);
-      if (n == 0) Throw(kErrInvalidCall);
-      std::string_view std_text = ErrorText(n);
-      std::string desc = a.Has(2)            ? ToText(a[2])
-                         : !std_text.empty() ? std::string(std_text)
-                                             : "Unknown runtime error";
-      std::string src = a.Has(1) ? ToText(a[1]) : std::string(kRuntimeSource);
-      ScriptError e(n, desc, src);
-      if (a.Has(3)) e.help_file = ToText(a[3]);
-      if (a.Has(4)) e.help_context = ToLong(a[4]);
-      throw e;
-    }
+    case 6:
+      RaiseError(a);
     case 7:
       Clear();
       return Value();
