@@ -320,9 +320,44 @@ class Parser {
   }
 
   // ------------------------------------------------------------ blocks
+  // The innermost open block, for the error a stray "End ..." gives: what
+  // closes it is what the parser expects.
+  struct OpenBlock {
+    OpenBlock(Parser& p, Kw closer) : p_(p) { p_.open_blocks_.push_back(closer); }
+    ~OpenBlock() { p_.open_blocks_.pop_back(); }
+    Parser& p_;
+  };
+
+  struct MismatchedEnd {
+    Kw closer;
+    int32_t error;
+  };
+  static constexpr MismatchedEnd kMismatchedEnd[] = {
+      {Kw::kSub, kErrExpectedSub},       {Kw::kFunction, kErrExpectedFunction},
+      {Kw::kProperty, kErrExpectedProperty}, {Kw::kIf, kErrExpectedIf},
+      {Kw::kSelect, kErrExpectedSelect}, {Kw::kWith, kErrExpectedWith},
+      {Kw::kNext, kErrExpectedNext},     {Kw::kLoop, kErrExpectedLoop},
+      {Kw::kWend, kErrExpectedWend},
+  };
+
+  // "End" that closes no open block: the block's own closer is expected, at
+  // the word after End for "End <kw>" blocks, at End itself for loops.
+  [[noreturn]] void StrayEnd() const {
+    if (open_blocks_.empty()) Error(kErrExpectedStatement);
+    Kw closer = open_blocks_.back();
+    for (const auto& m : kMismatchedEnd) {
+      if (m.closer != closer) continue;
+      bool loop = closer == Kw::kNext || closer == Kw::kLoop || closer == Kw::kWend;
+      const Token& at = loop ? Cur() : PeekTok();
+      ThrowSyntax(m.error, at.line, at.col);
+    }
+    Error(kErrExpectedStatement);
+  }
+
   // A block of statements up to "End <kw>".
   Block ParseBlockUntilEnd(Kw kw) {
     DepthGuard g(*this);
+    OpenBlock open(*this, kw);
     Block b;
     while (true) {
       SkipSeparators();
@@ -340,6 +375,7 @@ class Parser {
   // A block ended by one of the given keywords (not consumed).
   Block ParseBlockUntil(std::initializer_list<Kw> stops, Kw end_partner = Kw::kNone) {
     DepthGuard g(*this);
+    OpenBlock open(*this, end_partner != Kw::kNone ? end_partner : *stops.begin());
     Block b;
     while (true) {
       SkipSeparators();
@@ -378,6 +414,7 @@ class Parser {
         case Kw::kCase:
           if (t.kw == Kw::kLoop) Error(kErrLoopWithoutDo);
           if (t.kw == Kw::kNext) Error(kErrUnexpectedNext);
+          if (t.kw == Kw::kEnd) StrayEnd();
           Error(kErrExpectedStatement);
         default:
           break;
@@ -1179,6 +1216,7 @@ class Parser {
   size_t pos_ = 0;
   int depth_ = 0;
   int single_line_if_ = 0;
+  std::vector<Kw> open_blocks_;
   bool in_proc_ = false;
   int proc_kind_ = 0;
 };

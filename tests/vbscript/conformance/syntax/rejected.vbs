@@ -30,6 +30,17 @@ Try "Class A" & vbLf & "Sub Class_Initialize(x)" & vbLf & "End Sub" & vbLf & "En
 Try "Class A" & vbLf & "Property Let P()" & vbLf & "End Property" & vbLf & "End Class"
 Try "Class A" & vbLf & "Public Default Property Let P(x)" & vbLf & "End Property" & vbLf & "End Class"
 Try "Property Get P" & vbLf & "End Property"
+' "End" that does not close the innermost block: its closer is expected.
+Try "Sub S" & vbLf & "x = 1" & vbLf & "End Function"
+Try "Function F" & vbLf & "End Sub"
+Try "Sub S" & vbLf & "If 1 Then" & vbLf & "End Sub"
+Try "Select Case 1" & vbLf & "Case 1" & vbLf & "End If"
+Try "With x" & vbLf & "End Select"
+Try "For i = 1 To 2" & vbLf & "End If"
+Try "Do" & vbLf & "End Sub"
+Try "While 1" & vbLf & "End With"
+Try "Class A" & vbLf & "Property Get P" & vbLf & "End Sub" & vbLf & "End Class"
+Try "End If"
 ' Accepted: a fixed array with literal bounds, names declared in separate
 ' procedures, a dynamic array.
 Try "Dim ok1(3, &H4), ok2()"
