@@ -448,10 +448,11 @@ class ProcCompiler {
       case ExprKind::kIdent:
         Ident(e, false);
         return;
-      case ExprKind::kMember:
-        Object(e);
-        Emit(Opc::kGetMember, MemberFlags(e), NewCache(), 0, NameIndex(e.name));
+      case ExprKind::kMember: {
+        void* object_name = Object(e);
+        Emit(Opc::kGetMember, MemberFlags(e), NewCache(), 0, NameIndex(e.name), object_name);
         return;
+      }
       case ExprKind::kCall:
         Call(e, false, false);
         return;
@@ -543,18 +544,22 @@ class ProcCompiler {
   }
 
   // The object of a member access: the expression, or the With object.
-  void Object(const Expr& member) {
+  // Gives the name error texts show for the object when it is a variable.
+  void* Object(const Expr& member) {
     if (member.a) {
       Expression(*member.a);
-      return;
+      if (member.a->kind != ExprKind::kIdent) return nullptr;
+      proc_.object_names.push_back(member.a->name);
+      return &proc_.object_names.back();
     }
     if (with_slots_.empty()) {
       // Valid text that fails only when it runs.
       PushValue(Value::Integer(505));
       Emit(Opc::kCallBuiltin, 0, 0, 1, FindBuiltin("$raise"));
-      return;
+      return nullptr;
     }
     Emit(Opc::kLoadLocal, 0, static_cast<uint16_t>(with_slots_.back()));
+    return nullptr;
   }
 
   void Ident(const Expr& e, bool as_ref) {
@@ -664,10 +669,10 @@ class ProcCompiler {
       }
     }
     if (callee.kind == ExprKind::kMember) {
-      Object(callee);
+      void* object_name = Object(callee);
       Arguments(e.args);
       Emit(Opc::kGetMember, static_cast<uint8_t>(MemberFlags(callee) | call_flag), NewCache(),
-           static_cast<uint16_t>(argc), NameIndex(callee.name));
+           static_cast<uint16_t>(argc), NameIndex(callee.name), object_name);
       return;
     }
     Expression(callee);
@@ -824,9 +829,9 @@ class ProcCompiler {
         Emit(Opc::kCallGlobal, kMemberCall, 0, 0, 0, slot);
       }
     } else if (t.kind == ExprKind::kMember) {
-      Object(t);
+      void* object_name = Object(t);
       Emit(Opc::kGetMember, static_cast<uint8_t>(MemberFlags(t) | kMemberCall), NewCache(), 0,
-           NameIndex(t.name));
+           NameIndex(t.name), object_name);
     } else {
       ThrowSyntax(kErrExpectedStatement, s.line, s.col);
     }
@@ -935,10 +940,10 @@ class ProcCompiler {
       return;
     }
     if (t.kind == ExprKind::kMember) {
-      Object(t);
+      void* object_name = Object(t);
       Expression(*s.value);
       Emit(Opc::kPutMember, static_cast<uint8_t>(MemberFlags(t) | mode), NewCache(), 0,
-           NameIndex(t.name));
+           NameIndex(t.name), object_name);
       Emit(Opc::kPop);
       SetResume();
       return;
@@ -967,11 +972,11 @@ class ProcCompiler {
         Emit(Opc::kPop);
       }
     } else if (callee.kind == ExprKind::kMember) {
-      Object(callee);
+      void* object_name = Object(callee);
       Arguments(t.args);
       Expression(*s.value);
       Emit(Opc::kPutMember, static_cast<uint8_t>(MemberFlags(callee) | mode), NewCache(),
-           static_cast<uint16_t>(argc), NameIndex(callee.name));
+           static_cast<uint16_t>(argc), NameIndex(callee.name), object_name);
       Emit(Opc::kPop);
     } else {
       Expression(callee);

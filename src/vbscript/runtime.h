@@ -72,7 +72,8 @@ enum class Opc : uint8_t {
   kIndex,       // value(args) on a computed value
   kStoreIndex,  // computed value(args) = v: default member assignment
   // Objects. c: name index, d: argument count, b: call-site cache index,
-  // a: kMemberCall | kMemberPrivate | store mode bits.
+  // a: kMemberCall | kMemberPrivate | store mode bits; p: the object's
+  // variable name (a std::string) for error texts, or null.
   kGetMember,
   kPutMember,
   kNew,          // c: name index
@@ -167,6 +168,7 @@ struct Proc {
   std::vector<LineEntry> lines;
   std::vector<std::string> local_names;  // index = local slot, for Execute/Eval
   std::vector<int> dyn_slots;  // locals standing for names looked up when they run
+  std::deque<std::string> object_names;  // kGetMember/kPutMember p: stable addresses
   Module* module = nullptr;
   ClassInfo* cls = nullptr;
   bool HasReturnValue() const {

@@ -891,7 +891,8 @@ void Vm::Interpreter::MemberCall(const Instr& in, int argc, InvokeKind kind, Val
   const std::string& name = f_->proc->names[static_cast<size_t>(in.c)];
   if (ov.tag() != Tag::kObject) {
     if (ov.tag() == Tag::kNothing) Throw(kErrObjectNotSet);
-    ThrowNamed(kErrObjectRequired, name);
+    // The text names the variable that should hold the object.
+    ThrowNamed(kErrObjectRequired, in.p ? *static_cast<const std::string*>(in.p) : name);
   }
   Object* o = ov.obj();
   CallCache* cc = in.b < f_->proc->caches.size() ? &f_->proc->caches[in.b] : nullptr;
