@@ -225,7 +225,7 @@ Value FnInStrRev(Vm&, A& a) {
 }
 
 Value FnReplace(Vm&, A& a) {
-  if (IsNullArg(a, 0)) return Value::Null();
+  // Unlike most text functions, Replace has no Null result: Null is an error.
   std::string s = Text(a, 0), find = Text(a, 1), with = Text(a, 2);
   int32_t start = Has(a, 3) ? Long(a, 3) : 1;
   int32_t count = Has(a, 4) ? Long(a, 4) : -1;
