@@ -570,11 +570,7 @@ class Parser {
 
   void CheckAssignable(const Expr& e) {
     if (e.kind == ExprKind::kIdent || e.kind == ExprKind::kMember) return;
-    if (e.kind == ExprKind::kCall && e.a &&
-        (e.a->kind == ExprKind::kIdent || e.a->kind == ExprKind::kMember ||
-         e.a->kind == ExprKind::kCall)) {
-      return;
-    }
+    if (e.kind == ExprKind::kCall && e.a && IsCallable(*e.a)) return;
     ThrowSyntax(kErrSyntax, e.line, e.col);
   }
 
@@ -1077,8 +1073,10 @@ class Parser {
     return Postfix(nullptr);
   }
 
+  // What may take an argument list: "Me(i)" calls the class's default member.
   static bool IsCallable(const Expr& e) {
-    return e.kind == ExprKind::kIdent || e.kind == ExprKind::kMember || e.kind == ExprKind::kCall;
+    return e.kind == ExprKind::kIdent || e.kind == ExprKind::kMember ||
+           e.kind == ExprKind::kCall || e.kind == ExprKind::kMe;
   }
 
   // Parentheses around a callee are only grouping: "(f)(x)" calls f with x
