@@ -79,6 +79,7 @@ enum ErrorNumber : int32_t {
   kErrExpectedClass = 1047,
   kErrExpectedPropertyKind = 1049,
   kErrExpectedProperty = 1050,
+  kErrPropertyArgCount = 1051,
   kErrMultipleDefault = 1052,
   kErrInitTermArgs = 1053,
   kErrPropertyArgs = 1054,

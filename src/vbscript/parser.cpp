@@ -36,7 +36,24 @@ class DeclaredNames {
   std::unordered_set<std::string> seen_;
 };
 
-void CheckRedefinitions(const ProgramAst& prog) {
+// A property's Let and Set take one argument more than its Get: the value.
+void CheckPropertyArity(const ClassDef& c) {
+  for (const auto& p : c.procs) {
+    bool is_put = p.kind == ProcKind::kPropertyLet || p.kind == ProcKind::kPropertySet;
+    if (!is_put) continue;
+    for (const auto& q : c.procs) {
+      if (&q == &p || !EqualsIgnoreCase(q.name, p.name)) continue;
+      size_t want = q.kind == ProcKind::kPropertyGet ? p.params.size() - 1 : p.params.size();
+      bool is_property = q.kind == ProcKind::kPropertyGet || q.kind == ProcKind::kPropertyLet ||
+                         q.kind == ProcKind::kPropertySet;
+      if (!is_property || q.params.size() == want) continue;
+      const ProcDef& later = q.line > p.line || (q.line == p.line && q.col > p.col) ? q : p;
+      ThrowSyntax(kErrPropertyArgCount, later.line, later.col);
+    }
+  }
+}
+
+void CheckDeclarations(const ProgramAst& prog) {
   DeclaredNames top;
   top.AddBlock(prog.main);
   for (const auto& p : prog.procs) top.Add(p.name, p.line, p.col);
@@ -49,6 +66,7 @@ void CheckRedefinitions(const ProgramAst& prog) {
   for (const auto& p : prog.procs) check_proc(p);
   for (const auto& c : prog.classes) {
     for (const auto& p : c.procs) check_proc(p);
+    CheckPropertyArity(c);
   }
 }
 
@@ -1223,7 +1241,7 @@ class Parser {
 
 ProgramAst ParseProgram(std::string_view src) {
   ProgramAst prog = Parser(src).Program();
-  CheckRedefinitions(prog);
+  CheckDeclarations(prog);
   return prog;
 }
 

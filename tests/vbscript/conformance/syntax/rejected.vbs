@@ -30,6 +30,9 @@ Try "Class A" & vbLf & "Sub Class_Initialize(x)" & vbLf & "End Sub" & vbLf & "En
 Try "Class A" & vbLf & "Property Let P()" & vbLf & "End Property" & vbLf & "End Class"
 Try "Class A" & vbLf & "Public Default Property Let P(x)" & vbLf & "End Property" & vbLf & "End Class"
 Try "Property Get P" & vbLf & "End Property"
+Try "Class A" & vbLf & "Property Get P(a) : End Property" & vbLf & "Property Let P(v) : End Property" & vbLf & "End Class"
+Try "Class A" & vbLf & "Property Let P(a, v) : End Property" & vbLf & "Property Set P(v) : End Property" & vbLf & "End Class"
+Try "Class A" & vbLf & "Property Get P(a) : End Property" & vbLf & "Property Let P(a, v) : End Property" & vbLf & "Property Set P(a, v) : End Property" & vbLf & "End Class"
 ' "End" that does not close the innermost block: its closer is expected.
 Try "Sub S" & vbLf & "x = 1" & vbLf & "End Function"
 Try "Function F" & vbLf & "End Sub"
