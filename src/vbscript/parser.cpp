@@ -149,7 +149,7 @@ class Parser {
   }
   bool AtEndOfStatement() const {
     return At(TokKind::kNewline) || At(TokKind::kColon) || At(TokKind::kEnd) ||
-           (single_line_if_ > 0 && AtKw(Kw::kElse)) || AtEndOfDefinition();
+           (single_line_if_ > 0 && (AtKw(Kw::kElse) || AtEndIf())) || AtEndOfDefinition();
   }
   void EndOfStatement() {
     if (!AtEndOfStatement()) Error(kErrExpectedEndOfStatement);
@@ -198,6 +198,8 @@ class Parser {
     Kw k = toks_[std::min(i, toks_.size() - 1)].kw;
     return k == Kw::kGet || k == Kw::kLet || k == Kw::kSet;
   }
+
+  bool AtEndIf() const { return AtKw(Kw::kEnd) && PeekTok().kw == Kw::kIf; }
 
   // A procedure or class may close right after a statement on its line:
   // "x = 1 End Sub".
@@ -802,7 +804,7 @@ class Parser {
     }
     --single_line_if_;
     // An "End If" may close a single-line If on the same line.
-    if (AtKw(Kw::kEnd) && PeekTok().kw == Kw::kIf) {
+    if (AtEndIf()) {
       Next();
       Next();
     }
@@ -813,13 +815,12 @@ class Parser {
     Block b;
     while (true) {
       while (At(TokKind::kColon)) Next();
-      if (At(TokKind::kNewline) || At(TokKind::kEnd) || AtKw(Kw::kElse)) break;
-      if (AtKw(Kw::kEnd) && PeekTok().kw == Kw::kIf) break;
-      b.push_back(Statement(true));
-      if (!At(TokKind::kColon) && !At(TokKind::kNewline) && !At(TokKind::kEnd) &&
-          !AtKw(Kw::kElse) && !(AtKw(Kw::kEnd) && PeekTok().kw == Kw::kIf)) {
-        Error(kErrExpectedEndOfStatement);
+      if (At(TokKind::kNewline) || At(TokKind::kEnd) || AtKw(Kw::kElse) || AtEndIf() ||
+          AtEndOfDefinition()) {
+        break;
       }
+      b.push_back(Statement(true));
+      if (!AtEndOfStatement()) Error(kErrExpectedEndOfStatement);
     }
     return b;
   }

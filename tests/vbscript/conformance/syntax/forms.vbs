@@ -36,6 +36,11 @@ Dim n : n = 4 : Twice n
 Set b = New Boxed : b.V = 7
 WScript.Echo One, n, b.V, TypeName(New Bare)
 Shout
+Sub Inline : If 1 Then WScript.Echo "inline if" End Sub
+Inline
+Function Pick2(a) : If a Then Pick2 = 1 Else Pick2 = 2 End Function
+WScript.Echo Pick2(0), Pick2(1)
+If 1 Then WScript.Echo "a" : WScript.Echo "b" End If
 
 ' Comparison spellings.
 WScript.Echo 1 >< 2, 2 >< 2, 1 =< 2, 3 =< 2, 1 => 2, 2 => 2
