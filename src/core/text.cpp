@@ -279,19 +279,19 @@ std::string NumberText(double v) {
   }
   char buf[48];
   std::snprintf(buf, sizeof buf, "%.15G", v);
-  std::string s = buf;
-  // %G writes exponents as E+16 / E-05; the program writes E+16 / E-05 too,
-  // but without trailing zeros in the mantissa (which %G already drops).
-  size_t e = s.find('E');
-  if (e != std::string::npos) {
-    std::string mant = s.substr(0, e);
-    std::string exp = s.substr(e + 1);
-    char sign = exp[0];
-    std::string digits = exp.substr(1);
-    while (digits.size() > 2 && digits[0] == '0') digits.erase(0, 1);
-    return mant + "E" + sign + digits;
-  }
-  return s;
+  // %G already drops trailing zeros from the mantissa.
+  return TrimExponent(buf);
+}
+
+std::string TrimExponent(std::string g_text) {
+  size_t e = g_text.find('E');
+  if (e == std::string::npos) return g_text;
+  std::string mant = g_text.substr(0, e);
+  std::string exp = g_text.substr(e + 1);
+  char sign = exp[0];
+  std::string digits = exp.substr(1);
+  while (digits.size() > 2 && digits[0] == '0') digits.erase(0, 1);
+  return mant + "E" + sign + digits;
 }
 
 std::string ToHex(long value) {

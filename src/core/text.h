@@ -65,6 +65,9 @@ std::optional<int32_t> ToInt32(double v);
 // values with up to 15 significant digits, no trailing zeros, and exponent
 // form ("1E+16", "1E-05") outside the plain range.
 std::string NumberText(double v);
+// A number printf wrote with %G, its exponent (if any) as NumberText writes
+// it: a sign and at least two digits ("1E+16", "1.5E-05", not "1E+016").
+std::string TrimExponent(std::string g_text);
 
 // Two upper-case hexadecimal digits for 0..255, "00" for any other value
 // (every number in a controller command and every record key is written so).

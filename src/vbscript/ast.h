@@ -1,4 +1,9 @@
-// The syntax tree the parser builds and the compiler turns into code.
+// The syntax tree the parser builds and the compiler turns into code. Expr
+// and Stmt are plain nodes with a kind tag, the fields that kind uses and
+// owned children; a Block is a list of statements. Every node keeps its line
+// and column, for error positions. ProgramAst is a piece of text: its top-level
+// code, its procedures (ProcDef) and classes (ClassDef), kept apart because
+// they are declared before the top-level code runs.
 #pragma once
 
 #include <memory>

@@ -1,4 +1,8 @@
 // The VBScript function library, its named constants and the Err object.
+// kBuiltins lists each function's name, argument count range and C++
+// function; the compiler turns a name into its index once, so a call is an
+// index into the table and an argument count check. kConstants does the same
+// for vbCrLf, vbTextCompare and the rest, which compile to plain values.
 #include <sys/time.h>
 
 #include <cmath>
@@ -1410,18 +1414,68 @@ bool FindConstant(std::string_view name, Value* out) {
 
 // ------------------------------------------------------------------ Err
 
-namespace {
-const MemberTable kErrMembers({"Number", "Description", "Source", "HelpFile", "HelpContext",
-                               "Raise", "Clear"},
-                              1);
+const MemberTable<ErrObject> ErrObject::kMembers(
+    {
+        {"Number", &ErrObject::Number},
+        {"Description", &ErrObject::Description},
+        {"Source", &ErrObject::Source},
+        {"HelpFile", &ErrObject::HelpFile},
+        {"HelpContext", &ErrObject::HelpContext},
+        {"Raise", &ErrObject::Raise},
+        {"Clear", &ErrObject::ClearMember},
+    },
+    "Number");
+
+int ErrObject::FindMember(std::string_view name) {
+  return kMembers.Find(name);
+}
+
+Value ErrObject::Invoke(int id, InvokeKind kind, CallArgs& a) {
+  return kMembers.Call(*this, id, kind, a);
 }
 
 namespace {
 
-// Err.Raise. Arguments left out take the standard values of the number. An
-// error number in VBScript's own HRESULT range (0x800Axxxx) is the plain
-// number xxxx, the way errors that objects report read back.
-[[noreturn]] void RaiseError(CallArgs& a) {
+// A number or text property of Err: reads it, or assigns the last argument.
+Value LongProperty(int32_t& field, InvokeKind kind, CallArgs& a) {
+  if (!IsAssignment(kind)) return Value::Long(field);
+  field = ToLong(a[a.size() - 1]);
+  return Value();
+}
+
+Value TextProperty(std::string& field, InvokeKind kind, CallArgs& a) {
+  if (!IsAssignment(kind)) return Value::Str(field);
+  field = ToText(a[a.size() - 1]);
+  return Value();
+}
+
+}  // namespace
+
+Value ErrObject::Number(InvokeKind kind, CallArgs& a) {
+  return LongProperty(number, kind, a);
+}
+
+Value ErrObject::Description(InvokeKind kind, CallArgs& a) {
+  return TextProperty(description, kind, a);
+}
+
+Value ErrObject::Source(InvokeKind kind, CallArgs& a) {
+  return TextProperty(source, kind, a);
+}
+
+Value ErrObject::HelpFile(InvokeKind kind, CallArgs& a) {
+  return TextProperty(help_file, kind, a);
+}
+
+Value ErrObject::HelpContext(InvokeKind kind, CallArgs& a) {
+  return LongProperty(help_context, kind, a);
+}
+
+// Raise number [, source [, description [, helpfile [, helpcontext]]]].
+// Arguments left out take the standard values of the number. A number in
+// VBScript's own HRESULT range (0x800Axxxx) is the plain number xxxx, the
+// way errors that objects report read back.
+Value ErrObject::Raise(InvokeKind, CallArgs& a) {
   if (a.size() < 1) Throw(kErrArgNotOptional);
   int32_t n = ToLong(a[0]);
   if ((static_cast<uint32_t>(n) & 0xFFFF0000u) == 0x800A0000u) n &= 0xFFFF;
@@ -1437,54 +1491,9 @@ namespace {
   throw e;
 }
 
-}  // namespace
-
-int ErrObject::FindMember(std::string_view name) {
-  return kErrMembers.Find(name);
-}
-
-Value ErrObject::Invoke(int id, InvokeKind kind, CallArgs& a) {
-  id = kErrMembers.Resolve(id);
-  bool put = kind == InvokeKind::kLet || kind == InvokeKind::kSet;
-  switch (id) {
-    case 1:
-      if (put) {
-        number = ToLong(a[a.size() - 1]);
-        return Value();
-      }
-      return Value::Long(number);
-    case 2:
-      if (put) {
-        description = ToText(a[a.size() - 1]);
-        return Value();
-      }
-      return Value::Str(description);
-    case 3:
-      if (put) {
-        source = ToText(a[a.size() - 1]);
-        return Value();
-      }
-      return Value::Str(source);
-    case 4:
-      if (put) {
-        help_file = ToText(a[a.size() - 1]);
-        return Value();
-      }
-      return Value::Str(help_file);
-    case 5:
-      if (put) {
-        help_context = ToLong(a[a.size() - 1]);
-        return Value();
-      }
-      return Value::Long(help_context);
-    case 6:
-      RaiseError(a);
-    case 7:
-      Clear();
-      return Value();
-    default:
-      Throw(kErrNoMember);
-  }
+Value ErrObject::ClearMember(InvokeKind, CallArgs&) {
+  Clear();
+  return Value();
 }
 
 void ErrObject::Set(const ScriptError& e) {

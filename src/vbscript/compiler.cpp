@@ -1,3 +1,16 @@
+// The compiler: one pass over a procedure's syntax tree that emits the
+// stack-machine code the VM runs (Instr and Opc in runtime.h) into a Proc.
+// Names are settled here so the VM finds variables by index. ProcCompiler
+// holds one procedure's scope: locals_ (name -> slot: parameters, the result,
+// then Dim'd names hoisted from the whole body), consts_, and the class whose
+// members and fields the code may name. A name that is none of those is a
+// constant, a built-in function, or a GlobalSlot of the module; inside a
+// procedure a name nothing defines yet is kDyn: the module's variable if one
+// exists when the code runs, else an implicit local. Only object members
+// are looked up by name at run time, through one CallCache per call site.
+// The compiler also tracks the stack depth, so a frame knows its size.
+// CompileProgram declares a module's procedures, classes and variables
+// before compiling any body, so code may use what is defined further down.
 #include "vbscript/compiler.h"
 
 #include <algorithm>
@@ -101,6 +114,14 @@ int StackEffect(Opc op, int d) {
       return 0;
   }
 }
+
+// The instruction of each binary operator, in Op order.
+constexpr Opc kBinaryOpcode[] = {
+    Opc::kAdd,    Opc::kSub, Opc::kMul, Opc::kDiv, Opc::kIntDiv, Opc::kMod, Opc::kPow,
+    Opc::kConcat, Opc::kEq,  Opc::kNe,  Opc::kLt,  Opc::kLe,     Opc::kGt,  Opc::kGe,
+    Opc::kIs,     Opc::kAnd, Opc::kOr,  Opc::kXor, Opc::kEqv,    Opc::kImp,
+};
+static_assert(std::size(kBinaryOpcode) == static_cast<size_t>(Op::kImp) + 1);
 
 struct NameRef {
   enum Kind { kVar, kConst, kBuiltin, kMember, kUnknownGlobal } kind = kVar;
@@ -472,70 +493,9 @@ class ProcCompiler {
     uint8_t lit = static_cast<uint8_t>(Literal::kNone);
     if (IsLiteral(*e.a) || IsConstRef(*e.a)) lit = static_cast<uint8_t>(Literal::kLeft);
     if (IsLiteral(*e.b) || IsConstRef(*e.b)) lit = static_cast<uint8_t>(Literal::kRight);
-    switch (e.op) {
-      case Op::kAdd:
-        Emit(Opc::kAdd);
-        break;
-      case Op::kSub:
-        Emit(Opc::kSub);
-        break;
-      case Op::kMul:
-        Emit(Opc::kMul);
-        break;
-      case Op::kDiv:
-        Emit(Opc::kDiv);
-        break;
-      case Op::kIntDiv:
-        Emit(Opc::kIntDiv);
-        break;
-      case Op::kMod:
-        Emit(Opc::kMod);
-        break;
-      case Op::kPow:
-        Emit(Opc::kPow);
-        break;
-      case Op::kConcat:
-        Emit(Opc::kConcat);
-        break;
-      case Op::kEq:
-        Emit(Opc::kEq, lit);
-        break;
-      case Op::kNe:
-        Emit(Opc::kNe, lit);
-        break;
-      case Op::kLt:
-        Emit(Opc::kLt, lit);
-        break;
-      case Op::kLe:
-        Emit(Opc::kLe, lit);
-        break;
-      case Op::kGt:
-        Emit(Opc::kGt, lit);
-        break;
-      case Op::kGe:
-        Emit(Opc::kGe, lit);
-        break;
-      case Op::kIs:
-        Emit(Opc::kIs);
-        break;
-      case Op::kAnd:
-        Emit(Opc::kAnd);
-        break;
-      case Op::kOr:
-        Emit(Opc::kOr);
-        break;
-      case Op::kXor:
-        Emit(Opc::kXor);
-        break;
-      case Op::kEqv:
-        Emit(Opc::kEqv);
-        break;
-      case Op::kImp:
-        Emit(Opc::kImp);
-        break;
-      default:
-        break;
-    }
+    // Comparisons take note of a literal side; the other operators ignore it.
+    bool comparison = e.op >= Op::kEq && e.op <= Op::kGe;
+    Emit(kBinaryOpcode[static_cast<size_t>(e.op)], comparison ? lit : 0);
   }
 
   uint8_t MemberFlags(const Expr& member) {

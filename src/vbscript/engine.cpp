@@ -1,3 +1,7 @@
+// The host's side of the engine: Engine's operations forwarded to the Vm,
+// the reading of script files in their encodings (DecodeScriptText), and
+// HostObject, which lets a host give scripts an object made of C++ functions
+// (members_: name, getter, setter; member id = position + 1).
 #include "vbscript/engine.h"
 
 #include "core/text.h"
@@ -102,21 +106,7 @@ std::string DecodeScriptText(std::string_view b) {
   }
   if (b.size() >= 2 &&
       ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
-    bool little = byte(0) == 0xFF;
-    std::string out;
-    for (size_t i = 2; i + 1 < b.size(); i += 2) {
-      uint32_t u = little ? (byte(i) | (byte(i + 1) << 8)) : ((byte(i) << 8) | byte(i + 1));
-      if (u >= 0xD800 && u < 0xDC00 && i + 3 < b.size()) {
-        uint32_t lo =
-            little ? (byte(i + 2) | (byte(i + 3) << 8)) : ((byte(i + 2) << 8) | byte(i + 3));
-        if (lo >= 0xDC00 && lo < 0xE000) {
-          u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
-          i += 2;
-        }
-      }
-      AppendCodePoint(out, u);
-    }
-    return out;
+    return Utf16ToUtf8(b.substr(2), byte(0) == 0xFF);
   }
   bool valid = true;
   for (size_t i = 0; i < b.size() && valid;) {

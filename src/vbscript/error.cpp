@@ -1,3 +1,6 @@
+// The texts of the VBScript error numbers, and the throwing helpers every
+// part of the engine uses. Scripts show and test these texts (Err.Description,
+// the messages of unhandled errors), so they are kept word for word.
 #include "vbscript/error.h"
 
 namespace corvane::vbs {

@@ -1,5 +1,8 @@
 // Scripting.FileSystemObject with its File, Folder, collections and
-// TextStream objects. Paths may use "\" or "/"; "\" is read as "/".
+// TextStream objects, on the POSIX file system. Paths may use "\" or "/";
+// "\" is read as "/", and there are no drive letters. A TextStream opened
+// for reading holds the whole file as UTF-8 text (UTF-16 files with a byte
+// order mark are converted), which keeps Line, Column and Skip simple.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,8 +36,15 @@ std::string PathArg(CallArgs& a, int i) {
   return NormPath(ToText(a[i]));
 }
 
-double FileTimeValue(const struct timespec& ts) {
-  time_t t = ts.tv_sec;
+// A path argument without trailing "/" (a lone "/" stays): "a/b/" names b.
+std::string FolderPathArg(CallArgs& a, int i) {
+  std::string p = PathArg(a, i);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return p;
+}
+
+// A file time (whole seconds) as a local Date.
+double FileTimeValue(time_t t) {
   struct tm lt;
   localtime_r(&t, &lt);
   return ToDateValue(CivilDateTime{lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour,
@@ -56,24 +66,6 @@ double FileTimeValue(const struct timespec& ts) {
     default:
       Throw(fallback);
   }
-}
-
-std::string Utf16ToUtf8(const std::string& bytes, size_t from) {
-  std::string out;
-  for (size_t i = from; i + 1 < bytes.size(); i += 2) {
-    uint32_t u =
-        static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
-    if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes.size()) {
-      uint32_t lo = static_cast<unsigned char>(bytes[i + 2]) |
-                    (static_cast<unsigned char>(bytes[i + 3]) << 8);
-      if (lo >= 0xDC00 && lo < 0xE000) {
-        u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
-        i += 2;
-      }
-    }
-    AppendCodePoint(out, u);
-  }
-  return out;
 }
 
 std::string Utf8ToUtf16(const std::string& s) {
@@ -99,16 +91,12 @@ std::string Utf8ToUtf16(const std::string& s) {
 
 // ------------------------------------------------------------ TextStream
 
-const MemberTable kStreamMembers({"Read", "ReadAll", "ReadLine", "Skip", "SkipLine", "Write",
-                                  "WriteLine", "WriteBlankLines", "Close", "AtEndOfStream",
-                                  "AtEndOfLine", "Line", "Column"});
-
-class TextStream : public BuiltinObject {
+class TextStream : public BuiltinObject<TextStream> {
  public:
   enum Mode { kRead = 1, kWrite = 2, kAppend = 8 };
 
   TextStream(Vm* vm, const std::string& path, int mode, bool unicode, bool create)
-      : BuiltinObject(vm, kStreamMembers), mode_(mode), unicode_(unicode) {
+      : BuiltinObject(vm, kMembers), mode_(mode), unicode_(unicode) {
     if (mode == kRead) {
       std::ifstream f(path, std::ios::binary);
       if (!f) ThrowErrno(kErrFileNotFound);
@@ -117,7 +105,7 @@ class TextStream : public BuiltinObject {
       text_ = ss.str();
       if (text_.size() >= 2 && static_cast<unsigned char>(text_[0]) == 0xFF &&
           static_cast<unsigned char>(text_[1]) == 0xFE) {
-        text_ = Utf16ToUtf8(text_, 2);
+        text_ = Utf16ToUtf8(std::string_view(text_).substr(2), true);
       } else if (text_.size() >= 3 && text_.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         text_.erase(0, 3);
       }
@@ -134,88 +122,88 @@ class TextStream : public BuiltinObject {
   }
   std::string TypeName() const override { return "TextStream"; }
 
- protected:
-  Value Call(int id, InvokeKind, CallArgs& a) override {
-    switch (id) {
-      case 1: {  // Read(n)
-        NeedRead();
-        int32_t n = a.size() > 0 ? ToLong(a[0]) : 1;
-        if (n < 0) Throw(kErrInvalidCall);
-        size_t start = pos_;
-        for (int32_t i = 0; i < n && pos_ < text_.size(); ++i) Advance();
-        return Value::Str(text_.substr(start, pos_ - start));
-      }
-      case 2: {
-        NeedRead();
-        if (pos_ >= text_.size() && !text_.empty()) Throw(kErrPastEnd);
-        std::string rest = text_.substr(pos_);
-        while (pos_ < text_.size()) Advance();
-        return Value::Str(std::move(rest));
-      }
-      case 3: {
-        NeedRead();
-        if (pos_ >= text_.size()) Throw(kErrPastEnd);
-        size_t nl = text_.find('\n', pos_);
-        size_t end = nl == std::string::npos ? text_.size() : nl;
-        std::string line = text_.substr(pos_, end - pos_);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        pos_ = nl == std::string::npos ? text_.size() : nl + 1;
-        ++line_;
-        column_ = 1;
-        return Value::Str(std::move(line));
-      }
-      case 4: {
-        NeedRead();
-        int32_t n = a.size() > 0 ? ToLong(a[0]) : 0;
-        for (int32_t i = 0; i < n && pos_ < text_.size(); ++i) Advance();
-        return Value();
-      }
-      case 5: {
-        NeedRead();
-        if (pos_ >= text_.size()) Throw(kErrPastEnd);
-        size_t nl = text_.find('\n', pos_);
-        pos_ = nl == std::string::npos ? text_.size() : nl + 1;
-        ++line_;
-        column_ = 1;
-        return Value();
-      }
-      case 6:
-        NeedWrite();
-        Put(a.size() > 0 ? ToText(a[0]) : "");
-        return Value();
-      case 7:
-        NeedWrite();
-        Put((a.size() > 0 ? ToText(a[0]) : "") + "\r\n");
-        return Value();
-      case 8: {
-        NeedWrite();
-        int32_t n = a.size() > 0 ? ToLong(a[0]) : 1;
-        std::string s;
-        for (int32_t i = 0; i < n; ++i) s += "\r\n";
-        Put(s);
-        return Value();
-      }
-      case 9:
-        if (file_) std::fclose(file_);
-        file_ = nullptr;
-        closed_ = true;
-        return Value();
-      case 10:
-        NeedRead();
-        return Value::Bool(pos_ >= text_.size());
-      case 11:
-        NeedRead();
-        return Value::Bool(pos_ >= text_.size() || text_[pos_] == '\n' || text_[pos_] == '\r');
-      case 12:
-        return Value::Long(line_);
-      case 13:
-        return Value::Long(column_);
-      default:
-        Throw(kErrNoMember);
-    }
-  }
-
  private:
+  static const MemberTable<TextStream> kMembers;
+
+  // --- Members.
+  Value Read(InvokeKind, CallArgs& a) {
+    NeedRead();
+    int32_t n = a.size() > 0 ? ToLong(a[0]) : 1;
+    if (n < 0) Throw(kErrInvalidCall);
+    size_t start = pos_;
+    for (int32_t i = 0; i < n && pos_ < text_.size(); ++i) Advance();
+    return Value::Str(text_.substr(start, pos_ - start));
+  }
+  Value ReadAll(InvokeKind, CallArgs&) {
+    NeedRead();
+    if (pos_ >= text_.size() && !text_.empty()) Throw(kErrPastEnd);
+    std::string rest = text_.substr(pos_);
+    while (pos_ < text_.size()) Advance();
+    return Value::Str(std::move(rest));
+  }
+  Value ReadLine(InvokeKind, CallArgs&) {
+    NeedRead();
+    if (pos_ >= text_.size()) Throw(kErrPastEnd);
+    size_t nl = text_.find('\n', pos_);
+    size_t end = nl == std::string::npos ? text_.size() : nl;
+    std::string line = text_.substr(pos_, end - pos_);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    pos_ = nl == std::string::npos ? text_.size() : nl + 1;
+    ++line_;
+    column_ = 1;
+    return Value::Str(std::move(line));
+  }
+  Value Skip(InvokeKind, CallArgs& a) {
+    NeedRead();
+    int32_t n = a.size() > 0 ? ToLong(a[0]) : 0;
+    for (int32_t i = 0; i < n && pos_ < text_.size(); ++i) Advance();
+    return Value();
+  }
+  Value SkipLine(InvokeKind, CallArgs&) {
+    NeedRead();
+    if (pos_ >= text_.size()) Throw(kErrPastEnd);
+    size_t nl = text_.find('\n', pos_);
+    pos_ = nl == std::string::npos ? text_.size() : nl + 1;
+    ++line_;
+    column_ = 1;
+    return Value();
+  }
+  Value Write(InvokeKind, CallArgs& a) {
+    NeedWrite();
+    Put(a.size() > 0 ? ToText(a[0]) : "");
+    return Value();
+  }
+  Value WriteLine(InvokeKind, CallArgs& a) {
+    NeedWrite();
+    Put((a.size() > 0 ? ToText(a[0]) : "") + "\r\n");
+    return Value();
+  }
+  Value WriteBlankLines(InvokeKind, CallArgs& a) {
+    NeedWrite();
+    int32_t n = a.size() > 0 ? ToLong(a[0]) : 1;
+    std::string s;
+    for (int32_t i = 0; i < n; ++i) s += "\r\n";
+    Put(s);
+    return Value();
+  }
+  Value Close(InvokeKind, CallArgs&) {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    closed_ = true;
+    return Value();
+  }
+  Value AtEndOfStream(InvokeKind, CallArgs&) {
+    NeedRead();
+    return Value::Bool(pos_ >= text_.size());
+  }
+  Value AtEndOfLine(InvokeKind, CallArgs&) {
+    NeedRead();
+    return Value::Bool(pos_ >= text_.size() || text_[pos_] == '\n' || text_[pos_] == '\r');
+  }
+  Value Line(InvokeKind, CallArgs&) { return Value::Long(line_); }
+  Value Column(InvokeKind, CallArgs&) { return Value::Long(column_); }
+
+  // --- Reading and writing.
   void NeedRead() {
     if (closed_ || mode_ != kRead) Throw(kErrBadFileMode);
   }
@@ -257,9 +245,33 @@ class TextStream : public BuiltinObject {
   int32_t column_ = 1;
 };
 
+const MemberTable<TextStream> TextStream::kMembers({
+    {"Read", &TextStream::Read},
+    {"ReadAll", &TextStream::ReadAll},
+    {"ReadLine", &TextStream::ReadLine},
+    {"Skip", &TextStream::Skip},
+    {"SkipLine", &TextStream::SkipLine},
+    {"Write", &TextStream::Write},
+    {"WriteLine", &TextStream::WriteLine},
+    {"WriteBlankLines", &TextStream::WriteBlankLines},
+    {"Close", &TextStream::Close},
+    {"AtEndOfStream", &TextStream::AtEndOfStream},
+    {"AtEndOfLine", &TextStream::AtEndOfLine},
+    {"Line", &TextStream::Line},
+    {"Column", &TextStream::Column},
+});
+
 Value OpenStream(Vm* vm, const std::string& path, int mode, bool create, int format) {
   if (mode != 1 && mode != 2 && mode != 8) Throw(kErrInvalidCall);
   return Value::Obj(new TextStream(vm, path, mode, format == -1, create));
+}
+
+// CreateTextFile of a FileSystemObject or a Folder: writes a new file;
+// arguments 1 and 2 are [overwrite (default True) [, unicode]].
+Value NewTextFile(Vm* vm, const std::string& path, CallArgs& a) {
+  bool overwrite = a.size() < 2 || ToBool(a[1]);
+  if (!overwrite && access(path.c_str(), F_OK) == 0) Throw(kErrFileExists);
+  return OpenStream(vm, path, 2, true, a.Has(2) && ToBool(a[2]) ? -1 : 0);
 }
 
 Value NewFile(Vm* vm, const std::string& path);
@@ -267,12 +279,10 @@ Value NewFolder(Vm* vm, const std::string& path);
 
 // ------------------------------------------------------------ collections
 
-const MemberTable kCollectionMembers({"Item", "Count"}, 1);
-
-class PathCollection : public BuiltinObject {
+class PathCollection : public BuiltinObject<PathCollection> {
  public:
   PathCollection(Vm* vm, std::string dir, bool folders)
-      : BuiltinObject(vm, kCollectionMembers), dir_(std::move(dir)), folders_(folders) {}
+      : BuiltinObject(vm, kMembers), dir_(std::move(dir)), folders_(folders) {}
   std::string TypeName() const override { return folders_ ? "Folders" : "Files"; }
   std::unique_ptr<Enumerator> NewEnum() override {
     std::vector<Value> items;
@@ -280,9 +290,11 @@ class PathCollection : public BuiltinObject {
     return EnumerateValues(std::move(items));
   }
 
- protected:
-  Value Call(int id, InvokeKind, CallArgs& a) override {
-    if (id == 2) return Value::Long(static_cast<int32_t>(List().size()));
+ private:
+  static const MemberTable<PathCollection> kMembers;
+
+  // Item(name): the file or folder of that name (any letter case).
+  Value Item(InvokeKind, CallArgs& a) {
     std::string name = PathArg(a, 0);
     for (const auto& p : List()) {
       if (EqualsIgnoreCase(fs::path(p).filename().string(), name)) {
@@ -291,8 +303,8 @@ class PathCollection : public BuiltinObject {
     }
     Throw(kErrPathNotFound);
   }
+  Value Count(InvokeKind, CallArgs&) { return Value::Long(static_cast<int32_t>(List().size())); }
 
- private:
   std::vector<std::string> List() const {
     std::vector<std::string> out;
     std::error_code ec;
@@ -310,158 +322,171 @@ class PathCollection : public BuiltinObject {
   bool folders_;
 };
 
+const MemberTable<PathCollection> PathCollection::kMembers(
+    {
+        {"Item", &PathCollection::Item},
+        {"Count", &PathCollection::Count},
+    },
+    "Item");
+
 // ------------------------------------------------------------ File and Folder
 
-const MemberTable kFileMembers({"Name",
-                                "Path",
-                                "Size",
-                                "DateCreated",
-                                "DateLastModified",
-                                "DateLastAccessed",
-                                "ParentFolder",
-                                "Type",
-                                "Attributes",
-                                "ShortName",
-                                "ShortPath",
-                                "Drive",
-                                "Delete",
-                                "Copy",
-                                "Move",
-                                "OpenAsTextStream",
-                                "Files",
-                                "SubFolders",
-                                "IsRootFolder",
-                                "CreateTextFile"},
-                               2);
-
-class FileItem : public BuiltinObject {
+// A File or a Folder: one class, as most members are shared; those of only
+// one kind give error 438 on the other.
+class FileItem : public BuiltinObject<FileItem> {
  public:
   FileItem(Vm* vm, std::string path, bool folder)
-      : BuiltinObject(vm, kFileMembers), path_(std::move(path)), folder_(folder) {}
+      : BuiltinObject(vm, kMembers), path_(std::move(path)), folder_(folder) {}
   std::string TypeName() const override { return folder_ ? "Folder" : "File"; }
 
- protected:
-  Value Call(int id, InvokeKind kind, CallArgs& a) override {
-    struct stat st {};
-    auto need_stat = [&]() {
-      if (stat(path_.c_str(), &st) != 0) Throw(folder_ ? kErrPathNotFound : kErrFileNotFound);
-    };
-    switch (id) {
-      case 1:
-      case 10: {
-        if (kind == InvokeKind::kLet) {
-          fs::path to = fs::path(path_).parent_path() / ToText(a[a.size() - 1]);
-          std::error_code ec;
-          fs::rename(path_, to, ec);
-          if (ec) Throw(kErrFileExists);
-          path_ = to.string();
-          return Value();
-        }
-        std::string n = fs::path(path_).filename().string();
-        return Value::Str(n.empty() ? path_ : n);
-      }
-      case 2:
-      case 11:
-        return Value::Str(path_);
-      case 3: {
-        need_stat();
-        if (!folder_) return Value::Double(static_cast<double>(st.st_size));
-        std::error_code ec;
-        double total = 0;
-        for (const auto& e : fs::recursive_directory_iterator(path_, ec)) {
-          std::error_code ec2;
-          if (e.is_regular_file(ec2)) total += static_cast<double>(e.file_size(ec2));
-        }
-        return Value::Double(total);
-      }
-      case 4:
-        need_stat();
-        return Value::Date(FileTimeValue(st.st_ctim));
-      case 5:
-        need_stat();
-        return Value::Date(FileTimeValue(st.st_mtim));
-      case 6:
-        need_stat();
-        return Value::Date(FileTimeValue(st.st_atim));
-      case 7:
-        return NewFolder(vm_, fs::path(path_).parent_path().string());
-      case 8:
-        return Value::Str(folder_ ? "File folder" : "File");
-      case 9: {
-        need_stat();
-        int attrs = folder_ ? 16 : 32;
-        if (access(path_.c_str(), W_OK) != 0) attrs |= 1;
-        if (fs::path(path_).filename().string().rfind('.', 0) == 0) attrs |= 2;
-        return Value::Long(attrs);
-      }
-      case 12:
-        return Value::Str("");
-      case 13: {
-        std::error_code ec;
-        if (folder_) {
-          fs::remove_all(path_, ec);
-        } else if (!fs::remove(path_, ec)) {
-          Throw(kErrFileNotFound);
-        }
-        if (ec) Throw(kErrPermission);
-        return Value();
-      }
-      case 14: {
-        std::string to = PathArg(a, 0);
-        bool overwrite = a.size() < 2 || ToBool(a[1]);
-        std::error_code ec;
-        if (folder_) {
-          fs::copy(path_, to,
-                   fs::copy_options::recursive |
-                       (overwrite ? fs::copy_options::overwrite_existing : fs::copy_options::none),
-                   ec);
-        } else {
-          if (fs::is_directory(to)) to = (fs::path(to) / fs::path(path_).filename()).string();
-          fs::copy_file(path_, to,
-                        overwrite ? fs::copy_options::overwrite_existing : fs::copy_options::none,
-                        ec);
-        }
-        if (ec) Throw(kErrFileExists);
-        return Value();
-      }
-      case 15: {
-        std::string to = PathArg(a, 0);
-        if (fs::is_directory(to)) to = (fs::path(to) / fs::path(path_).filename()).string();
-        std::error_code ec;
-        fs::rename(path_, to, ec);
-        if (ec) Throw(kErrFileExists);
-        path_ = to;
-        return Value();
-      }
-      case 16: {
-        if (folder_) Throw(kErrNoMember);
-        int mode = a.Has(0) ? ToLong(a[0]) : 1;
-        int format = a.Has(1) ? ToLong(a[1]) : 0;
-        return OpenStream(vm_, path_, mode, true, format);
-      }
-      case 17:
-      case 18:
-        if (!folder_) Throw(kErrNoMember);
-        return ApplyToDefault(Value::Obj(new PathCollection(vm_, path_, id == 18)), a);
-      case 19:
-        if (!folder_) Throw(kErrNoMember);
-        return Value::Bool(fs::path(path_).lexically_normal() == fs::path("/"));
-      case 20: {
-        if (!folder_) Throw(kErrNoMember);
-        std::string p = (fs::path(path_) / PathArg(a, 0)).string();
-        bool overwrite = a.size() < 2 || ToBool(a[1]);
-        if (!overwrite && access(p.c_str(), F_OK) == 0) Throw(kErrFileExists);
-        return OpenStream(vm_, p, 2, true, a.Has(2) && ToBool(a[2]) ? -1 : 0);
-      }
-      default:
-        Throw(kErrNoMember);
+ private:
+  static const MemberTable<FileItem> kMembers;
+
+  // --- Members.
+  // Name [= new name]: assigning renames in place. Also ShortName.
+  Value Name(InvokeKind kind, CallArgs& a) {
+    if (kind == InvokeKind::kLet) {
+      fs::path to = fs::path(path_).parent_path() / ToText(a[a.size() - 1]);
+      std::error_code ec;
+      fs::rename(path_, to, ec);
+      if (ec) Throw(kErrFileExists);
+      path_ = to.string();
+      return Value();
     }
+    std::string n = fs::path(path_).filename().string();
+    return Value::Str(n.empty() ? path_ : n);
+  }
+  Value Path(InvokeKind, CallArgs&) { return Value::Str(path_); }  // also ShortPath
+  // A folder's size is the sum of the files below it.
+  Value Size(InvokeKind, CallArgs&) {
+    struct stat st = Stat();
+    if (!folder_) return Value::Double(static_cast<double>(st.st_size));
+    std::error_code ec;
+    double total = 0;
+    for (const auto& e : fs::recursive_directory_iterator(path_, ec)) {
+      std::error_code ec2;
+      if (e.is_regular_file(ec2)) total += static_cast<double>(e.file_size(ec2));
+    }
+    return Value::Double(total);
+  }
+  Value DateCreated(InvokeKind, CallArgs&) {
+    return Value::Date(FileTimeValue(Stat().st_ctim.tv_sec));
+  }
+  Value DateLastModified(InvokeKind, CallArgs&) {
+    return Value::Date(FileTimeValue(Stat().st_mtim.tv_sec));
+  }
+  Value DateLastAccessed(InvokeKind, CallArgs&) {
+    return Value::Date(FileTimeValue(Stat().st_atim.tv_sec));
+  }
+  Value ParentFolder(InvokeKind, CallArgs&) {
+    return NewFolder(vm_, fs::path(path_).parent_path().string());
+  }
+  Value Type(InvokeKind, CallArgs&) { return Value::Str(folder_ ? "File folder" : "File"); }
+  // Directory 16 or Archive 32, plus ReadOnly 1 and Hidden 2 (a dot name).
+  Value Attributes(InvokeKind, CallArgs&) {
+    Stat();
+    int attrs = folder_ ? 16 : 32;
+    if (access(path_.c_str(), W_OK) != 0) attrs |= 1;
+    if (fs::path(path_).filename().string().rfind('.', 0) == 0) attrs |= 2;
+    return Value::Long(attrs);
+  }
+  Value Drive(InvokeKind, CallArgs&) { return Value::Str(""); }
+  Value Delete(InvokeKind, CallArgs&) {
+    std::error_code ec;
+    if (folder_) {
+      fs::remove_all(path_, ec);
+    } else if (!fs::remove(path_, ec)) {
+      Throw(kErrFileNotFound);
+    }
+    if (ec) Throw(kErrPermission);
+    return Value();
+  }
+  // Copy destination [, overwrite]
+  Value Copy(InvokeKind, CallArgs& a) {
+    std::string to = PathArg(a, 0);
+    bool overwrite = a.size() < 2 || ToBool(a[1]);
+    std::error_code ec;
+    if (folder_) {
+      fs::copy(path_, to,
+               fs::copy_options::recursive |
+                   (overwrite ? fs::copy_options::overwrite_existing : fs::copy_options::none),
+               ec);
+    } else {
+      if (fs::is_directory(to)) to = (fs::path(to) / fs::path(path_).filename()).string();
+      fs::copy_file(path_, to,
+                    overwrite ? fs::copy_options::overwrite_existing : fs::copy_options::none, ec);
+    }
+    if (ec) Throw(kErrFileExists);
+    return Value();
+  }
+  Value Move(InvokeKind, CallArgs& a) {
+    std::string to = PathArg(a, 0);
+    if (fs::is_directory(to)) to = (fs::path(to) / fs::path(path_).filename()).string();
+    std::error_code ec;
+    fs::rename(path_, to, ec);
+    if (ec) Throw(kErrFileExists);
+    path_ = to;
+    return Value();
+  }
+  // OpenAsTextStream [mode [, format]] (files only)
+  Value OpenAsTextStream(InvokeKind, CallArgs& a) {
+    if (folder_) Throw(kErrNoMember);
+    int mode = a.Has(0) ? ToLong(a[0]) : 1;
+    int format = a.Has(1) ? ToLong(a[1]) : 0;
+    return OpenStream(vm_, path_, mode, true, format);
+  }
+  Value Files(InvokeKind, CallArgs& a) { return Children(false, a); }
+  Value SubFolders(InvokeKind, CallArgs& a) { return Children(true, a); }
+  Value IsRootFolder(InvokeKind, CallArgs&) {
+    if (!folder_) Throw(kErrNoMember);
+    return Value::Bool(fs::path(path_).lexically_normal() == fs::path("/"));
+  }
+  // CreateTextFile name [, overwrite [, unicode]] (folders only)
+  Value CreateTextFile(InvokeKind, CallArgs& a) {
+    if (!folder_) Throw(kErrNoMember);
+    return NewTextFile(vm_, (fs::path(path_) / PathArg(a, 0)).string(), a);
   }
 
- private:
+  // --- Helpers.
+  struct stat Stat() const {
+    struct stat st {};
+    if (stat(path_.c_str(), &st) != 0) Throw(folder_ ? kErrPathNotFound : kErrFileNotFound);
+    return st;
+  }
+  // Files or SubFolders of a folder; with arguments, the item they name.
+  Value Children(bool folders, CallArgs& a) {
+    if (!folder_) Throw(kErrNoMember);
+    return ApplyToDefault(Value::Obj(new PathCollection(vm_, path_, folders)), a);
+  }
+
   std::string path_;
   bool folder_;
 };
+
+const MemberTable<FileItem> FileItem::kMembers(
+    {
+        {"Name", &FileItem::Name},
+        {"Path", &FileItem::Path},
+        {"Size", &FileItem::Size},
+        {"DateCreated", &FileItem::DateCreated},
+        {"DateLastModified", &FileItem::DateLastModified},
+        {"DateLastAccessed", &FileItem::DateLastAccessed},
+        {"ParentFolder", &FileItem::ParentFolder},
+        {"Type", &FileItem::Type},
+        {"Attributes", &FileItem::Attributes},
+        {"ShortName", &FileItem::Name},
+        {"ShortPath", &FileItem::Path},
+        {"Drive", &FileItem::Drive},
+        {"Delete", &FileItem::Delete},
+        {"Copy", &FileItem::Copy},
+        {"Move", &FileItem::Move},
+        {"OpenAsTextStream", &FileItem::OpenAsTextStream},
+        {"Files", &FileItem::Files},
+        {"SubFolders", &FileItem::SubFolders},
+        {"IsRootFolder", &FileItem::IsRootFolder},
+        {"CreateTextFile", &FileItem::CreateTextFile},
+    },
+    "Path");
 
 Value NewFile(Vm* vm, const std::string& path) {
   return Value::Obj(new FileItem(vm, path, false));
@@ -472,30 +497,6 @@ Value NewFolder(Vm* vm, const std::string& path) {
 
 // ------------------------------------------------------------ FileSystemObject
 
-const MemberTable kFsoMembers({"BuildPath",
-                               "CopyFile",
-                               "CopyFolder",
-                               "CreateFolder",
-                               "CreateTextFile",
-                               "DeleteFile",
-                               "DeleteFolder",
-                               "DriveExists",
-                               "FileExists",
-                               "FolderExists",
-                               "GetAbsolutePathName",
-                               "GetBaseName",
-                               "GetDriveName",
-                               "GetExtensionName",
-                               "GetFile",
-                               "GetFileName",
-                               "GetFolder",
-                               "GetParentFolderName",
-                               "GetSpecialFolder",
-                               "GetTempName",
-                               "MoveFile",
-                               "MoveFolder",
-                               "OpenTextFile"});
-
 bool IsFile(const std::string& p) {
   struct stat st {};
   return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -505,145 +506,166 @@ bool IsDir(const std::string& p) {
   return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-class FileSystem : public BuiltinObject {
+class FileSystem : public BuiltinObject<FileSystem> {
  public:
-  explicit FileSystem(Vm* vm) : BuiltinObject(vm, kFsoMembers) {}
+  explicit FileSystem(Vm* vm) : BuiltinObject(vm, kMembers) {}
   std::string TypeName() const override { return "FileSystemObject"; }
 
- protected:
-  Value Call(int id, InvokeKind, CallArgs& a) override {
-    switch (id) {
-      case 1: {
-        std::string p = PathArg(a, 0), n = PathArg(a, 1);
-        if (p.empty()) return Value::Str(n);
-        if (p.back() != '/' && (n.empty() || n.front() != '/')) p += '/';
-        return Value::Str(p + n);
-      }
-      case 2:
-      case 21: {  // CopyFile / MoveFile
-        std::string from = PathArg(a, 0), to = PathArg(a, 1);
-        bool overwrite = id == 2 && (a.size() < 3 || ToBool(a[2]));
-        if (!IsFile(from)) Throw(kErrFileNotFound);
-        if (IsDir(to) || (!to.empty() && to.back() == '/')) {
-          to = (fs::path(to) / fs::path(from).filename()).string();
-        }
-        if (!overwrite && IsFile(to)) Throw(kErrFileExists);
-        std::error_code ec;
-        if (id == 2) {
-          fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-        } else {
-          fs::rename(from, to, ec);
-        }
-        if (ec) Throw(kErrPermission);
-        return Value();
-      }
-      case 3:
-      case 22: {
-        std::string from = PathArg(a, 0), to = PathArg(a, 1);
-        if (!IsDir(from)) Throw(kErrPathNotFound);
-        std::error_code ec;
-        if (id == 3) {
-          bool overwrite = a.size() < 3 || ToBool(a[2]);
-          fs::copy(from, to,
-                   fs::copy_options::recursive |
-                       (overwrite ? fs::copy_options::overwrite_existing : fs::copy_options::none),
-                   ec);
-        } else {
-          fs::rename(from, to, ec);
-        }
-        if (ec) Throw(kErrPermission);
-        return Value();
-      }
-      case 4: {
-        std::string p = PathArg(a, 0);
-        if (IsDir(p) || IsFile(p)) Throw(kErrFileExists);
-        if (mkdir(p.c_str(), 0777) != 0) ThrowErrno(kErrPathNotFound);
-        return NewFolder(vm_, p);
-      }
-      case 5: {
-        std::string p = PathArg(a, 0);
-        bool overwrite = a.size() < 2 || ToBool(a[1]);
-        if (!overwrite && access(p.c_str(), F_OK) == 0) Throw(kErrFileExists);
-        return OpenStream(vm_, p, 2, true, a.Has(2) && ToBool(a[2]) ? -1 : 0);
-      }
-      case 6: {
-        std::string p = PathArg(a, 0);
-        if (!IsFile(p)) Throw(kErrFileNotFound);
-        if (unlink(p.c_str()) != 0) ThrowErrno(kErrPermission);
-        return Value();
-      }
-      case 7: {
-        std::string p = PathArg(a, 0);
-        if (!IsDir(p)) Throw(kErrPathNotFound);
-        std::error_code ec;
-        fs::remove_all(p, ec);
-        if (ec) Throw(kErrPermission);
-        return Value();
-      }
-      case 8:
-        return Value::Bool(PathArg(a, 0) == "/");
-      case 9:
-        return Value::Bool(IsFile(PathArg(a, 0)));
-      case 10:
-        return Value::Bool(IsDir(PathArg(a, 0)));
-      case 11: {
-        std::error_code ec;
-        return Value::Str(fs::absolute(PathArg(a, 0), ec).lexically_normal().string());
-      }
-      case 12: {
-        fs::path p(PathArg(a, 0));
-        return Value::Str(p.filename() == "." || p.filename() == ".." ? "" : p.stem().string());
-      }
-      case 13:
-        return Value::Str("");
-      case 14: {
-        std::string e = fs::path(PathArg(a, 0)).extension().string();
-        return Value::Str(e.empty() ? e : e.substr(1));
-      }
-      case 15: {
-        std::string p = PathArg(a, 0);
-        if (!IsFile(p)) Throw(kErrFileNotFound);
-        return NewFile(vm_, p);
-      }
-      case 16: {
-        std::string p = PathArg(a, 0);
-        while (p.size() > 1 && p.back() == '/') p.pop_back();
-        return Value::Str(fs::path(p).filename().string());
-      }
-      case 17: {
-        std::string p = PathArg(a, 0);
-        if (!IsDir(p)) Throw(kErrPathNotFound);
-        return NewFolder(vm_, p);
-      }
-      case 18: {
-        std::string p = PathArg(a, 0);
-        while (p.size() > 1 && p.back() == '/') p.pop_back();
-        return Value::Str(fs::path(p).parent_path().string());
-      }
-      case 19: {
-        int32_t which = a.size() > 0 ? ToLong(a[0]) : 2;
-        if (which < 0 || which > 2) Throw(kErrInvalidCall);
-        const char* tmp = getenv("TMPDIR");
-        return NewFolder(vm_, which == 2 ? (tmp && *tmp ? tmp : "/tmp") : "/usr");
-      }
-      case 20: {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "rad%05X.tmp", static_cast<unsigned>(vm_->Rnd(1) * 0xFFFFF));
-        return Value::Str(buf);
-      }
-      case 23: {
-        std::string p = PathArg(a, 0);
-        int mode = a.Has(1) ? ToLong(a[1]) : 1;
-        bool create = a.Has(2) && ToBool(a[2]);
-        int format = a.Has(3) ? ToLong(a[3]) : 0;
-        if (mode == 1 && !IsFile(p)) Throw(kErrFileNotFound);
-        return OpenStream(vm_, p, mode, create, format);
-      }
-      default:
-        Throw(kErrNoMember);
+ private:
+  static const MemberTable<FileSystem> kMembers;
+
+  // --- Members.
+  Value BuildPath(InvokeKind, CallArgs& a) {
+    std::string p = PathArg(a, 0), n = PathArg(a, 1);
+    if (p.empty()) return Value::Str(n);
+    if (p.back() != '/' && (n.empty() || n.front() != '/')) p += '/';
+    return Value::Str(p + n);
+  }
+  Value CopyFile(InvokeKind, CallArgs& a) { return TransferFile(a, true); }
+  Value CopyFolder(InvokeKind, CallArgs& a) { return TransferFolder(a, true); }
+  Value CreateFolder(InvokeKind, CallArgs& a) {
+    std::string p = PathArg(a, 0);
+    if (IsDir(p) || IsFile(p)) Throw(kErrFileExists);
+    if (mkdir(p.c_str(), 0777) != 0) ThrowErrno(kErrPathNotFound);
+    return NewFolder(vm_, p);
+  }
+  // CreateTextFile path [, overwrite [, unicode]]
+  Value CreateTextFile(InvokeKind, CallArgs& a) { return NewTextFile(vm_, PathArg(a, 0), a); }
+  Value DeleteFile(InvokeKind, CallArgs& a) {
+    std::string p = PathArg(a, 0);
+    if (!IsFile(p)) Throw(kErrFileNotFound);
+    if (unlink(p.c_str()) != 0) ThrowErrno(kErrPermission);
+    return Value();
+  }
+  Value DeleteFolder(InvokeKind, CallArgs& a) {
+    std::string p = PathArg(a, 0);
+    if (!IsDir(p)) Throw(kErrPathNotFound);
+    std::error_code ec;
+    fs::remove_all(p, ec);
+    if (ec) Throw(kErrPermission);
+    return Value();
+  }
+  // There are no drive letters: only the root counts as a drive.
+  Value DriveExists(InvokeKind, CallArgs& a) { return Value::Bool(PathArg(a, 0) == "/"); }
+  Value FileExists(InvokeKind, CallArgs& a) { return Value::Bool(IsFile(PathArg(a, 0))); }
+  Value FolderExists(InvokeKind, CallArgs& a) { return Value::Bool(IsDir(PathArg(a, 0))); }
+  Value GetAbsolutePathName(InvokeKind, CallArgs& a) {
+    std::error_code ec;
+    return Value::Str(fs::absolute(PathArg(a, 0), ec).lexically_normal().string());
+  }
+  Value GetBaseName(InvokeKind, CallArgs& a) {
+    fs::path p(PathArg(a, 0));
+    return Value::Str(p.filename() == "." || p.filename() == ".." ? "" : p.stem().string());
+  }
+  Value GetDriveName(InvokeKind, CallArgs&) { return Value::Str(""); }
+  Value GetExtensionName(InvokeKind, CallArgs& a) {
+    std::string e = fs::path(PathArg(a, 0)).extension().string();
+    return Value::Str(e.empty() ? e : e.substr(1));
+  }
+  Value GetFile(InvokeKind, CallArgs& a) {
+    std::string p = PathArg(a, 0);
+    if (!IsFile(p)) Throw(kErrFileNotFound);
+    return NewFile(vm_, p);
+  }
+  Value GetFileName(InvokeKind, CallArgs& a) {
+    return Value::Str(fs::path(FolderPathArg(a, 0)).filename().string());
+  }
+  Value GetFolder(InvokeKind, CallArgs& a) {
+    std::string p = PathArg(a, 0);
+    if (!IsDir(p)) Throw(kErrPathNotFound);
+    return NewFolder(vm_, p);
+  }
+  Value GetParentFolderName(InvokeKind, CallArgs& a) {
+    return Value::Str(fs::path(FolderPathArg(a, 0)).parent_path().string());
+  }
+  // 0 Windows and 1 System folders map to /usr, 2 Temporary to $TMPDIR or /tmp.
+  Value GetSpecialFolder(InvokeKind, CallArgs& a) {
+    int32_t which = a.size() > 0 ? ToLong(a[0]) : 2;
+    if (which < 0 || which > 2) Throw(kErrInvalidCall);
+    const char* tmp = getenv("TMPDIR");
+    return NewFolder(vm_, which == 2 ? (tmp && *tmp ? tmp : "/tmp") : "/usr");
+  }
+  Value GetTempName(InvokeKind, CallArgs&) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "rad%05X.tmp", static_cast<unsigned>(vm_->Rnd(1) * 0xFFFFF));
+    return Value::Str(buf);
+  }
+  Value MoveFile(InvokeKind, CallArgs& a) { return TransferFile(a, false); }
+  Value MoveFolder(InvokeKind, CallArgs& a) { return TransferFolder(a, false); }
+  // OpenTextFile path [, mode [, create [, format]]]
+  Value OpenTextFile(InvokeKind, CallArgs& a) {
+    std::string p = PathArg(a, 0);
+    int mode = a.Has(1) ? ToLong(a[1]) : 1;
+    bool create = a.Has(2) && ToBool(a[2]);
+    int format = a.Has(3) ? ToLong(a[3]) : 0;
+    if (mode == 1 && !IsFile(p)) Throw(kErrFileNotFound);
+    return OpenStream(vm_, p, mode, create, format);
+  }
+
+  // --- Helpers.
+  // CopyFile from, to [, overwrite] and MoveFile from, to (which never
+  // overwrites). A destination that is a folder receives the file by name.
+  static Value TransferFile(CallArgs& a, bool copy) {
+    std::string from = PathArg(a, 0), to = PathArg(a, 1);
+    bool overwrite = copy && (a.size() < 3 || ToBool(a[2]));
+    if (!IsFile(from)) Throw(kErrFileNotFound);
+    if (IsDir(to) || (!to.empty() && to.back() == '/')) {
+      to = (fs::path(to) / fs::path(from).filename()).string();
     }
+    if (!overwrite && IsFile(to)) Throw(kErrFileExists);
+    std::error_code ec;
+    if (copy) {
+      fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    } else {
+      fs::rename(from, to, ec);
+    }
+    if (ec) Throw(kErrPermission);
+    return Value();
+  }
+  // CopyFolder from, to [, overwrite] and MoveFolder from, to.
+  static Value TransferFolder(CallArgs& a, bool copy) {
+    std::string from = PathArg(a, 0), to = PathArg(a, 1);
+    if (!IsDir(from)) Throw(kErrPathNotFound);
+    std::error_code ec;
+    if (copy) {
+      bool overwrite = a.size() < 3 || ToBool(a[2]);
+      fs::copy(from, to,
+               fs::copy_options::recursive |
+                   (overwrite ? fs::copy_options::overwrite_existing : fs::copy_options::none),
+               ec);
+    } else {
+      fs::rename(from, to, ec);
+    }
+    if (ec) Throw(kErrPermission);
+    return Value();
   }
 };
+
+const MemberTable<FileSystem> FileSystem::kMembers({
+    {"BuildPath", &FileSystem::BuildPath},
+    {"CopyFile", &FileSystem::CopyFile},
+    {"CopyFolder", &FileSystem::CopyFolder},
+    {"CreateFolder", &FileSystem::CreateFolder},
+    {"CreateTextFile", &FileSystem::CreateTextFile},
+    {"DeleteFile", &FileSystem::DeleteFile},
+    {"DeleteFolder", &FileSystem::DeleteFolder},
+    {"DriveExists", &FileSystem::DriveExists},
+    {"FileExists", &FileSystem::FileExists},
+    {"FolderExists", &FileSystem::FolderExists},
+    {"GetAbsolutePathName", &FileSystem::GetAbsolutePathName},
+    {"GetBaseName", &FileSystem::GetBaseName},
+    {"GetDriveName", &FileSystem::GetDriveName},
+    {"GetExtensionName", &FileSystem::GetExtensionName},
+    {"GetFile", &FileSystem::GetFile},
+    {"GetFileName", &FileSystem::GetFileName},
+    {"GetFolder", &FileSystem::GetFolder},
+    {"GetParentFolderName", &FileSystem::GetParentFolderName},
+    {"GetSpecialFolder", &FileSystem::GetSpecialFolder},
+    {"GetTempName", &FileSystem::GetTempName},
+    {"MoveFile", &FileSystem::MoveFile},
+    {"MoveFolder", &FileSystem::MoveFolder},
+    {"OpenTextFile", &FileSystem::OpenTextFile},
+});
 
 }  // namespace
 

@@ -1,3 +1,8 @@
+// The lexer: turns script text into Tokens in one pass. Keywords come from a
+// table (kKeywords) and are matched in any letter case; number, date
+// (#...#) and string literals become values here; a line continuation (" _")
+// joins lines, and comments (' and Rem) are dropped, so the parser sees only
+// statements and line ends. Each token keeps its line and column for errors.
 #include "vbscript/lexer.h"
 
 #include <cmath>

@@ -1,3 +1,9 @@
+// The Dictionary, GetRef's procedure references, and what the built-in
+// objects share: creating one by ProgID, For Each over a list of values, and
+// releasing engine-made objects when the engine goes away. Dictionary keeps
+// its entries in the order they were added (entries_) and finds them through
+// an open-addressing table of entry indexes (table_), so For Each and Keys
+// give insertion order and a removal keeps the others in place.
 #include "vbscript/objects.h"
 
 #include <cstring>
@@ -6,22 +12,6 @@
 #include "vbscript/ops.h"
 
 namespace corvane::vbs {
-
-int MemberTable::Find(std::string_view name) const {
-  for (size_t i = 0; i < names_.size(); ++i) {
-    if (EqualsIgnoreCase(name, names_[i])) return static_cast<int>(i) + 1;
-  }
-  return kNoMember;
-}
-
-int MemberTable::Resolve(int id) const {
-  if (id == kDefaultMember) {
-    if (default_id_ == kNoMember) Throw(kErrNoMember);
-    return default_id_;
-  }
-  if (id < 1 || id > static_cast<int>(names_.size())) Throw(kErrNoMember);
-  return id;
-}
 
 Value ProcRef::Invoke(int id, InvokeKind kind, CallArgs& args) {
   (void)kind;
@@ -58,22 +48,11 @@ class ValueEnum : public Enumerator {
 
 // ------------------------------------------------------------ Dictionary
 
-const MemberTable kDictMembers({"Add", "Exists", "Item", "Items", "Key", "Keys", "Remove",
-                                "RemoveAll", "Count", "CompareMode", "HashVal"},
-                               3);
-
-class Dictionary : public BuiltinObject {
+class Dictionary : public BuiltinObject<Dictionary> {
  public:
-  explicit Dictionary(Vm* vm) : BuiltinObject(vm, kDictMembers) {}
+  explicit Dictionary(Vm* vm) : BuiltinObject(vm, kMembers) {}
   std::string TypeName() const override { return "Dictionary"; }
-  std::unique_ptr<Enumerator> NewEnum() override {
-    std::vector<Value> keys;
-    keys.reserve(live_);
-    for (auto& e : entries_) {
-      if (e.live) keys.push_back(e.key);
-    }
-    return EnumerateValues(std::move(keys));
-  }
+  std::unique_ptr<Enumerator> NewEnum() override { return EnumerateValues(LiveKeys()); }
   void ClearReferences() override {
     std::vector<Entry> old;
     old.swap(entries_);
@@ -81,110 +60,112 @@ class Dictionary : public BuiltinObject {
     live_ = 0;
   }
 
- protected:
-  Value Call(int id, InvokeKind kind, CallArgs& a) override {
-    bool put = kind == InvokeKind::kLet || kind == InvokeKind::kSet;
-    switch (id) {
-      case 1: {  // Add key, item
-        Need(a, 2);
-        uint64_t h = Hash(a[0]);
-        if (Find(a[0], h) >= 0) Throw(kErrKeyExists);
-        Insert(a[0], a[1], h);
-        return Value();
+ private:
+  static const MemberTable<Dictionary> kMembers;
+
+  // --- Members.
+  Value Add(InvokeKind, CallArgs& a) {
+    Need(a, 2);
+    uint64_t h = Hash(a[0]);
+    if (Find(a[0], h) >= 0) Throw(kErrKeyExists);
+    Insert(a[0], a[1], h);
+    return Value();
+  }
+  Value Exists(InvokeKind, CallArgs& a) {
+    Need(a, 1);
+    return Value::Bool(Find(a[0]) >= 0);
+  }
+  // Item(key) [= value]
+  Value Item(InvokeKind kind, CallArgs& a) {
+    if (IsAssignment(kind)) {
+      Need(a, 2);
+      int i = Find(a[0]);
+      Value v = a[1];
+      if (i < 0) {
+        Insert(a[0], std::move(v));
+      } else {
+        entries_[static_cast<size_t>(i)].value = std::move(v);
       }
-      case 2:
-        Need(a, 1);
-        return Value::Bool(Find(a[0]) >= 0);
-      case 3: {  // Item(key) [= value]
-        if (put) {
-          Need(a, 2);
-          int i = Find(a[0]);
-          Value v = a[1];
-          if (i < 0) {
-            Insert(a[0], std::move(v));
-          } else {
-            entries_[static_cast<size_t>(i)].value = std::move(v);
-          }
-          return Value();
-        }
-        Need(a, 1);
-        int i = Find(a[0]);
-        if (i < 0) {
-          // Reading a missing key adds it, as Windows does.
-          Insert(a[0], Value());
-          return Value();
-        }
-        return entries_[static_cast<size_t>(i)].value;
-      }
-      case 4: {
-        std::vector<Value> items;
-        items.reserve(live_);
-        for (auto& e : entries_) {
-          if (e.live) items.push_back(e.value);
-        }
-        return ArrayFromValues(std::move(items));
-      }
-      case 5: {  // Key(old) = new
-        if (!put) Throw(kErrIllegalAssign);
-        Need(a, 2);
-        int i = Find(a[0]);
-        if (i < 0) Throw(kErrElementNotFound);
-        if (Find(a[1]) >= 0) Throw(kErrKeyExists);
-        const Value& nk = a[1];
-        if (nk.tag() == Tag::kArray) Throw(kErrTypeMismatch);
-        // The entry keeps its place in the order.
-        Entry& e = entries_[static_cast<size_t>(i)];
-        Unplace(i);
-        e.key = nk;
-        e.hash = Hash(nk);
-        Place(i, e.hash);
-        return Value();
-      }
-      case 6: {
-        std::vector<Value> keys;
-        keys.reserve(live_);
-        for (auto& e : entries_) {
-          if (e.live) keys.push_back(e.key);
-        }
-        return ArrayFromValues(std::move(keys));
-      }
-      case 7: {
-        Need(a, 1);
-        int i = Find(a[0]);
-        if (i < 0) Throw(kErrElementNotFound);
-        Erase(i);
-        return Value();
-      }
-      case 8:
-        ClearReferences();
-        return Value();
-      case 9:
-        return Value::Long(static_cast<int32_t>(live_));
-      case 10:
-        if (put) {
-          if (live_ > 0) Throw(kErrInvalidCall);
-          int32_t m = ToLong(a[a.size() - 1]);
-          if (m < 0) Throw(kErrInvalidCall);
-          text_mode_ = m == 1;
-          compare_mode_ = m;
-          return Value();
-        }
-        return Value::Long(compare_mode_);
-      case 11:
-        Need(a, 1);
-        return Value::Long(static_cast<int32_t>(Hash(a[0]) & 0x7FFFFFF));
-      default:
-        Throw(kErrNoMember);
+      return Value();
     }
+    Need(a, 1);
+    int i = Find(a[0]);
+    if (i < 0) {
+      // Reading a missing key adds it, as Windows does.
+      Insert(a[0], Value());
+      return Value();
+    }
+    return entries_[static_cast<size_t>(i)].value;
+  }
+  Value Items(InvokeKind, CallArgs&) {
+    std::vector<Value> items;
+    items.reserve(live_);
+    for (auto& e : entries_) {
+      if (e.live) items.push_back(e.value);
+    }
+    return ArrayFromValues(std::move(items));
+  }
+  // Key(old) = new
+  Value Key(InvokeKind kind, CallArgs& a) {
+    if (!IsAssignment(kind)) Throw(kErrIllegalAssign);
+    Need(a, 2);
+    int i = Find(a[0]);
+    if (i < 0) Throw(kErrElementNotFound);
+    if (Find(a[1]) >= 0) Throw(kErrKeyExists);
+    const Value& nk = a[1];
+    if (nk.tag() == Tag::kArray) Throw(kErrTypeMismatch);
+    // The entry keeps its place in the order.
+    Entry& e = entries_[static_cast<size_t>(i)];
+    Unplace(i);
+    e.key = nk;
+    e.hash = Hash(nk);
+    Place(i, e.hash);
+    return Value();
+  }
+  Value Keys(InvokeKind, CallArgs&) { return ArrayFromValues(LiveKeys()); }
+  Value Remove(InvokeKind, CallArgs& a) {
+    Need(a, 1);
+    int i = Find(a[0]);
+    if (i < 0) Throw(kErrElementNotFound);
+    Erase(i);
+    return Value();
+  }
+  Value RemoveAll(InvokeKind, CallArgs&) {
+    ClearReferences();
+    return Value();
+  }
+  Value Count(InvokeKind, CallArgs&) { return Value::Long(static_cast<int32_t>(live_)); }
+  Value CompareMode(InvokeKind kind, CallArgs& a) {
+    if (!IsAssignment(kind)) return Value::Long(compare_mode_);
+    if (live_ > 0) Throw(kErrInvalidCall);
+    int32_t m = ToLong(a[a.size() - 1]);
+    if (m < 0) Throw(kErrInvalidCall);
+    text_mode_ = m == 1;
+    compare_mode_ = m;
+    return Value();
+  }
+  Value HashVal(InvokeKind, CallArgs& a) {
+    Need(a, 1);
+    return Value::Long(static_cast<int32_t>(Hash(a[0]) & 0x7FFFFFF));
   }
 
- private:
+  // --- Storage: the entries in the order they were added, found through an
+  // open-addressing table of their indexes.
   struct Entry {
     Value key;
     Value value;
     uint64_t hash;
     bool live;
   };
+
+  std::vector<Value> LiveKeys() const {
+    std::vector<Value> keys;
+    keys.reserve(live_);
+    for (auto& e : entries_) {
+      if (e.live) keys.push_back(e.key);
+    }
+    return keys;
+  }
 
   static void Need(CallArgs& a, int n) {
     if (a.size() < n) Throw(kErrArgNotOptional);
@@ -316,6 +297,22 @@ class Dictionary : public BuiltinObject {
   bool text_mode_ = false;
   int32_t compare_mode_ = 0;
 };
+
+const MemberTable<Dictionary> Dictionary::kMembers(
+    {
+        {"Add", &Dictionary::Add},
+        {"Exists", &Dictionary::Exists},
+        {"Item", &Dictionary::Item},
+        {"Items", &Dictionary::Items},
+        {"Key", &Dictionary::Key},
+        {"Keys", &Dictionary::Keys},
+        {"Remove", &Dictionary::Remove},
+        {"RemoveAll", &Dictionary::RemoveAll},
+        {"Count", &Dictionary::Count},
+        {"CompareMode", &Dictionary::CompareMode},
+        {"HashVal", &Dictionary::HashVal},
+    },
+    "Item");
 
 }  // namespace
 

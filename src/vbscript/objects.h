@@ -1,6 +1,10 @@
 // The objects scripts create: Scripting.Dictionary, Scripting.FileSystemObject
 // (with its files, folders and text streams), VBScript.RegExp and
-// WScript.Shell, plus what GetRef gives.
+// WScript.Shell, plus what GetRef gives. Each built-in class lists its
+// members in a MemberTable: name -> member function, so a reader finds the
+// code of `fso.GetFile` under the name GetFile. Objects that can hold script
+// values are TrackedObjects, which the engine clears when it goes away so
+// reference cycles through them do not leak.
 #pragma once
 
 #include <initializer_list>
@@ -9,22 +13,47 @@
 #include <string_view>
 #include <vector>
 
+#include "core/text.h"
 #include "vbscript/runtime.h"
 
 namespace corvane::vbs {
 
-// Member names of a built-in class; member id = position + 1.
+// Whether a member call assigns (the value is then the last argument).
+inline bool IsAssignment(InvokeKind kind) {
+  return kind == InvokeKind::kLet || kind == InvokeKind::kSet;
+}
+
+// The members of a built-in class T, like the function table: each name with
+// the handler that runs it (reading, calling and assigning alike; `kind`
+// tells them apart). Member id = position + 1; the VM caches ids per call
+// site, keyed by the table's address. Names match in any letter case.
+template <typename T>
 class MemberTable {
  public:
-  MemberTable(std::initializer_list<const char*> names, int default_id = kNoMember)
-      : names_(names), default_id_(default_id) {}
-  int Find(std::string_view name) const;
-  // The id behind `id` (resolves the default member, 438 when there is none).
-  int Resolve(int id) const;
-  const char* Name(int id) const { return names_[static_cast<size_t>(id - 1)]; }
+  using Handler = Value (T::*)(InvokeKind kind, CallArgs& args);
+  struct Member {
+    const char* name;
+    Handler handler;
+  };
+  // `default_name`: the member used for `obj` and `obj(args)`, if any.
+  MemberTable(std::initializer_list<Member> members, const char* default_name = nullptr)
+      : members_(members), default_id_(default_name ? Find(default_name) : kNoMember) {}
+  int Find(std::string_view name) const {
+    for (size_t i = 0; i < members_.size(); ++i) {
+      if (EqualsIgnoreCase(name, members_[i].name)) return static_cast<int>(i) + 1;
+    }
+    return kNoMember;
+  }
+  // Runs member `id` (kDefaultMember: the default one) on `self`; error 438
+  // when there is no such member.
+  Value Call(T& self, int id, InvokeKind kind, CallArgs& args) const {
+    if (id == kDefaultMember) id = default_id_;
+    if (id < 1 || id > static_cast<int>(members_.size())) Throw(kErrNoMember);
+    return (self.*members_[static_cast<size_t>(id - 1)].handler)(kind, args);
+  }
 
  private:
-  std::vector<const char*> names_;
+  std::vector<Member> members_;
   int default_id_;
 };
 
@@ -44,19 +73,19 @@ class TrackedObject : public Object {
   Vm* vm_;
 };
 
-// A built-in object with a static member table.
+// A built-in object whose members are the handlers in a MemberTable<T>.
+template <typename T>
 class BuiltinObject : public TrackedObject {
  public:
-  BuiltinObject(Vm* vm, const MemberTable& table) : TrackedObject(vm), table_(table) {}
-  int FindMember(std::string_view name) override { return table_.Find(name); }
-  const void* MemberTableKey() const override { return &table_; }
+  BuiltinObject(Vm* vm, const MemberTable<T>& members) : TrackedObject(vm), members_(members) {}
+  int FindMember(std::string_view name) override { return members_.Find(name); }
+  const void* MemberTableKey() const override { return &members_; }
   Value Invoke(int id, InvokeKind kind, CallArgs& args) override {
-    return Call(table_.Resolve(id), kind, args);
+    return members_.Call(static_cast<T&>(*this), id, kind, args);
   }
 
- protected:
-  virtual Value Call(int id, InvokeKind kind, CallArgs& args) = 0;
-  const MemberTable& table_;
+ private:
+  const MemberTable<T>& members_;
 };
 
 // What GetRef("name") gives: calling its default member runs the procedure.

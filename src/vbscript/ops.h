@@ -19,6 +19,9 @@ size_t ByteOffsetOfChar(std::string_view s, size_t index);
 // The code point at byte `pos` and its length in bytes.
 uint32_t DecodeChar(std::string_view s, size_t pos, size_t* len);
 void AppendCodePoint(std::string& out, uint32_t cp);
+// UTF-16 bytes (no byte order mark) as UTF-8; a lone surrogate is kept as
+// its own code point.
+std::string Utf16ToUtf8(std::string_view bytes, bool little_endian);
 // Windows-1252 <-> Unicode for Chr and Asc.
 uint32_t AnsiToUnicode(uint8_t c);
 int UnicodeToAnsi(uint32_t cp);  // 63 ('?') when there is no ANSI character

@@ -1,3 +1,8 @@
+// The parser: recursive descent over the lexer's tokens, building the syntax
+// tree of ast.h (ProgramAst: the top-level code, procedures and classes).
+// Statements come one per line or ':'-separated; expressions are parsed by
+// precedence levels, one function a level. Depth limits on nested blocks and
+// expressions turn hostile input into a syntax error instead of a crash.
 #include "vbscript/parser.h"
 
 #include <algorithm>
@@ -472,15 +477,7 @@ class Parser {
       case Kw::kErase: {
         auto s = NewStmt(StmtKind::kErase);
         Next();
-        while (true) {
-          DimItem d;
-          d.line = Cur().line;
-          d.col = Cur().col;
-          d.name = Name();
-          s->dims.push_back(std::move(d));
-          if (!At(TokKind::kComma)) break;
-          Next();
-        }
+        NameList(*s, [](DimItem&) {});
         return s;
       }
       case Kw::kIf:
@@ -692,15 +689,27 @@ class Parser {
     }
   }
 
-  StmtPtr ParseDimList(const Token& start) {
-    auto s = NewStmt(StmtKind::kDim);
-    s->line = start.line;
-    s->col = start.col;
+  // `name ..., name ...` of Dim, ReDim, Const and Erase: each name with its
+  // position; `rest` reads what may follow the name.
+  template <typename F>
+  void NameList(Stmt& s, F&& rest) {
     while (true) {
       DimItem d;
       d.line = Cur().line;
       d.col = Cur().col;
       d.name = Name();
+      rest(d);
+      s.dims.push_back(std::move(d));
+      if (!At(TokKind::kComma)) break;
+      Next();
+    }
+  }
+
+  StmtPtr ParseDimList(const Token& start) {
+    auto s = NewStmt(StmtKind::kDim);
+    s->line = start.line;
+    s->col = start.col;
+    NameList(*s, [&](DimItem& d) {
       if (At(TokKind::kLParen)) {
         d.has_parens = true;
         d.bounds = BoundsList();
@@ -712,10 +721,7 @@ class Parser {
           }
         }
       }
-      s->dims.push_back(std::move(d));
-      if (!At(TokKind::kComma)) break;
-      Next();
-    }
+    });
     return s;
   }
 
@@ -726,36 +732,22 @@ class Parser {
       s->preserve = true;
       Next();
     }
-    while (true) {
-      DimItem d;
-      d.line = Cur().line;
-      d.col = Cur().col;
-      d.name = Name();
+    NameList(*s, [&](DimItem& d) {
       d.has_parens = true;
       d.bounds = BoundsList();
       if (d.bounds.empty()) Error(kErrExpectedExpression);
-      s->dims.push_back(std::move(d));
-      if (!At(TokKind::kComma)) break;
-      Next();
-    }
+    });
     return s;
   }
 
   StmtPtr ParseConst() {
     auto s = NewStmt(StmtKind::kConst);
     Next();
-    while (true) {
-      DimItem d;
-      d.line = Cur().line;
-      d.col = Cur().col;
-      d.name = Name();
+    NameList(*s, [&](DimItem& d) {
       Expect(TokKind::kEq, kErrExpectedEquals);
       d.value = Expression();
       if (!IsConstantExpr(*d.value)) ThrowSyntax(kErrExpectedLiteral, d.value->line, d.value->col);
-      s->dims.push_back(std::move(d));
-      if (!At(TokKind::kComma)) break;
-      Next();
-    }
+    });
     return s;
   }
 

@@ -27,145 +27,120 @@ struct MatchInfo {
   std::vector<Value> groups;  // Empty for a group that did not take part
 };
 
-const MemberTable kSubMatchesMembers({"Item", "Count"}, 1);
-
-class SubMatches : public BuiltinObject {
+// Matches and SubMatches: a read-only list of values with Item and Count.
+class ValueList : public BuiltinObject<ValueList> {
  public:
-  SubMatches(Vm* vm, std::vector<Value> groups)
-      : BuiltinObject(vm, kSubMatchesMembers), groups_(std::move(groups)) {}
-  std::string TypeName() const override { return "ISubMatches"; }
-  std::unique_ptr<Enumerator> NewEnum() override { return EnumerateValues(groups_); }
-
- protected:
-  Value Call(int id, InvokeKind, CallArgs& a) override {
-    if (id == 2) return Value::Long(static_cast<int32_t>(groups_.size()));
-    if (a.size() < 1) Throw(kErrArgNotOptional);
-    int32_t i = ToLong(a[0]);
-    if (i < 0 || static_cast<size_t>(i) >= groups_.size()) Throw(kErrInvalidCall);
-    return groups_[static_cast<size_t>(i)];
-  }
-
- private:
-  std::vector<Value> groups_;
-};
-
-const MemberTable kMatchMembers({"Value", "FirstIndex", "Length", "SubMatches"}, 1);
-
-class Match : public BuiltinObject {
- public:
-  Match(Vm* vm, MatchInfo info) : BuiltinObject(vm, kMatchMembers), info_(std::move(info)) {}
-  std::string TypeName() const override { return "IMatch2"; }
-
- protected:
-  Value Call(int id, InvokeKind, CallArgs& a) override {
-    switch (id) {
-      case 1:
-        return Value::Str(info_.value);
-      case 2:
-        return Value::Long(info_.first_index);
-      case 3:
-        return Value::Long(info_.length);
-      default:
-        return ApplyToDefault(Value::Obj(new SubMatches(vm_, info_.groups)), a);
-    }
-  }
-
- private:
-  MatchInfo info_;
-};
-
-const MemberTable kMatchesMembers({"Item", "Count"}, 1);
-
-class Matches : public BuiltinObject {
- public:
-  Matches(Vm* vm, std::vector<Value> items)
-      : BuiltinObject(vm, kMatchesMembers), items_(std::move(items)) {}
-  std::string TypeName() const override { return "IMatchCollection2"; }
+  ValueList(Vm* vm, std::vector<Value> items, const char* type_name)
+      : BuiltinObject(vm, kMembers), items_(std::move(items)), type_name_(type_name) {}
+  std::string TypeName() const override { return type_name_; }
   std::unique_ptr<Enumerator> NewEnum() override { return EnumerateValues(items_); }
   void ClearReferences() override { items_.clear(); }
 
- protected:
-  Value Call(int id, InvokeKind, CallArgs& a) override {
-    if (id == 2) return Value::Long(static_cast<int32_t>(items_.size()));
+ private:
+  static const MemberTable<ValueList> kMembers;
+  Value Item(InvokeKind, CallArgs& a) {
     if (a.size() < 1) Throw(kErrArgNotOptional);
     int32_t i = ToLong(a[0]);
     if (i < 0 || static_cast<size_t>(i) >= items_.size()) Throw(kErrInvalidCall);
     return items_[static_cast<size_t>(i)];
   }
+  Value Count(InvokeKind, CallArgs&) { return Value::Long(static_cast<int32_t>(items_.size())); }
 
- private:
   std::vector<Value> items_;
+  const char* type_name_;
 };
 
-const MemberTable kRegExpMembers({"Pattern", "IgnoreCase", "Global", "Multiline", "Test", "Execute",
-                                  "Replace"});
+const MemberTable<ValueList> ValueList::kMembers(
+    {
+        {"Item", &ValueList::Item},
+        {"Count", &ValueList::Count},
+    },
+    "Item");
 
-class RegExp : public BuiltinObject {
+class Match : public BuiltinObject<Match> {
  public:
-  explicit RegExp(Vm* vm) : BuiltinObject(vm, kRegExpMembers) {}
-  std::string TypeName() const override { return "IRegExp2"; }
-
- protected:
-  Value Call(int id, InvokeKind kind, CallArgs& a) override {
-    bool put = kind == InvokeKind::kLet || kind == InvokeKind::kSet;
-    auto flag = [&](bool& f) {
-      if (put) {
-        f = ToBool(a[a.size() - 1]);
-        code_.reset();
-        return Value();
-      }
-      return Value::Bool(f);
-    };
-    switch (id) {
-      case 1:
-        if (put) {
-          pattern_ = ToText(a[a.size() - 1]);
-          code_.reset();
-          return Value();
-        }
-        return Value::Str(pattern_);
-      case 2:
-        return flag(ignore_case_);
-      case 3:
-        return flag(global_);
-      case 4:
-        return flag(multiline_);
-      case 5: {
-        if (a.size() < 1) Throw(kErrArgNotOptional);
-        std::string s = ToText(a[0]);
-        MatchInfo m;
-        return Value::Bool(Find(s, 0, m, nullptr));
-      }
-      case 6: {
-        if (a.size() < 1) Throw(kErrArgNotOptional);
-        std::string s = ToText(a[0]);
-        std::vector<Value> items;
-        ForEachMatch(s, [&](MatchInfo& m, size_t, size_t) {
-          items.push_back(Value::Obj(new Match(vm_, std::move(m))));
-        });
-        return Value::Obj(new Matches(vm_, std::move(items)));
-      }
-      case 7: {
-        if (a.size() < 2) Throw(kErrArgNotOptional);
-        std::string s = ToText(a[0]);
-        std::string with = ToText(a[1]);
-        std::string out;
-        size_t last = 0;
-        ForEachMatch(s, [&](MatchInfo& m, size_t begin, size_t end) {
-          out.append(s, last, begin - last);
-          Expand(with, s, begin, end, m, out);
-          CheckStringSize(out.size());
-          last = end;
-        });
-        out.append(s, last, std::string::npos);
-        return Value::Str(std::move(out));
-      }
-      default:
-        Throw(kErrNoMember);
-    }
-  }
+  Match(Vm* vm, MatchInfo info) : BuiltinObject(vm, kMembers), info_(std::move(info)) {}
+  std::string TypeName() const override { return "IMatch2"; }
 
  private:
+  static const MemberTable<Match> kMembers;
+  Value ValueMember(InvokeKind, CallArgs&) { return Value::Str(info_.value); }
+  Value FirstIndex(InvokeKind, CallArgs&) { return Value::Long(info_.first_index); }
+  Value Length(InvokeKind, CallArgs&) { return Value::Long(info_.length); }
+  Value SubMatches(InvokeKind, CallArgs& a) {
+    return ApplyToDefault(Value::Obj(new ValueList(vm_, info_.groups, "ISubMatches")), a);
+  }
+
+  MatchInfo info_;
+};
+
+const MemberTable<Match> Match::kMembers(
+    {
+        {"Value", &Match::ValueMember},
+        {"FirstIndex", &Match::FirstIndex},
+        {"Length", &Match::Length},
+        {"SubMatches", &Match::SubMatches},
+    },
+    "Value");
+
+class RegExp : public BuiltinObject<RegExp> {
+ public:
+  explicit RegExp(Vm* vm) : BuiltinObject(vm, kMembers) {}
+  std::string TypeName() const override { return "IRegExp2"; }
+
+ private:
+  static const MemberTable<RegExp> kMembers;
+
+  // --- Members. Changing the pattern or a flag drops the compiled pattern.
+  Value Pattern(InvokeKind kind, CallArgs& a) {
+    if (!IsAssignment(kind)) return Value::Str(pattern_);
+    pattern_ = ToText(a[a.size() - 1]);
+    code_.reset();
+    return Value();
+  }
+  Value IgnoreCase(InvokeKind kind, CallArgs& a) { return Flag(ignore_case_, kind, a); }
+  Value Global(InvokeKind kind, CallArgs& a) { return Flag(global_, kind, a); }
+  Value Multiline(InvokeKind kind, CallArgs& a) { return Flag(multiline_, kind, a); }
+  Value Test(InvokeKind, CallArgs& a) {
+    if (a.size() < 1) Throw(kErrArgNotOptional);
+    std::string s = ToText(a[0]);
+    MatchInfo m;
+    return Value::Bool(Find(s, 0, m, nullptr));
+  }
+  Value Execute(InvokeKind, CallArgs& a) {
+    if (a.size() < 1) Throw(kErrArgNotOptional);
+    std::string s = ToText(a[0]);
+    std::vector<Value> items;
+    ForEachMatch(s, [&](MatchInfo& m, size_t, size_t) {
+      items.push_back(Value::Obj(new Match(vm_, std::move(m))));
+    });
+    return Value::Obj(new ValueList(vm_, std::move(items), "IMatchCollection2"));
+  }
+  // Replace text, with: see Expand for what `with` may say.
+  Value Replace(InvokeKind, CallArgs& a) {
+    if (a.size() < 2) Throw(kErrArgNotOptional);
+    std::string s = ToText(a[0]);
+    std::string with = ToText(a[1]);
+    std::string out;
+    size_t last = 0;
+    ForEachMatch(s, [&](MatchInfo& m, size_t begin, size_t end) {
+      out.append(s, last, begin - last);
+      Expand(with, s, begin, end, m, out);
+      CheckStringSize(out.size());
+      last = end;
+    });
+    out.append(s, last, std::string::npos);
+    return Value::Str(std::move(out));
+  }
+
+  Value Flag(bool& flag, InvokeKind kind, CallArgs& a) {
+    if (!IsAssignment(kind)) return Value::Bool(flag);
+    flag = ToBool(a[a.size() - 1]);
+    code_.reset();
+    return Value();
+  }
+
+  // --- Matching.
   void Compile() {
     if (code_) return;
     uint32_t opts =
@@ -296,6 +271,16 @@ class RegExp : public BuiltinObject {
   std::unique_ptr<pcre2_code, CodeDeleter> code_;
   std::unique_ptr<pcre2_match_data, MatchDataDeleter> match_;
 };
+
+const MemberTable<RegExp> RegExp::kMembers({
+    {"Pattern", &RegExp::Pattern},
+    {"IgnoreCase", &RegExp::IgnoreCase},
+    {"Global", &RegExp::Global},
+    {"Multiline", &RegExp::Multiline},
+    {"Test", &RegExp::Test},
+    {"Execute", &RegExp::Execute},
+    {"Replace", &RegExp::Replace},
+});
 
 }  // namespace
 

@@ -1,5 +1,10 @@
 // The engine's inside: compiled procedures, classes, modules and the virtual
 // machine that runs them. Only the engine's own files include this.
+// A Proc is one compiled procedure: its code (Instr), constants, names,
+// call-site caches and a line table for error positions and Resume Next.
+// A Module holds GlobalSlots by name (variables, constants, procedures) and
+// its classes (ClassInfo: members by name, fields, Initialize/Terminate).
+// The Vm runs Procs on one value stack, one Frame per active call.
 #pragma once
 
 #include <chrono>
@@ -274,6 +279,9 @@ bool FindConstant(std::string_view name, Value* out);
 
 // ------------------------------------------------------------------ the Err object
 
+template <typename T>
+class MemberTable;
+
 class ErrObject : public Object {
  public:
   std::string TypeName() const override { return "ErrObject"; }
@@ -287,6 +295,17 @@ class ErrObject : public Object {
 
  protected:
   void Finalize() override {}  // owned by the engine
+
+ private:
+  // Members (builtins.cpp).
+  static const MemberTable<ErrObject> kMembers;
+  Value Number(InvokeKind kind, CallArgs& a);
+  Value Description(InvokeKind kind, CallArgs& a);
+  Value Source(InvokeKind kind, CallArgs& a);
+  Value HelpFile(InvokeKind kind, CallArgs& a);
+  Value HelpContext(InvokeKind kind, CallArgs& a);
+  Value Raise(InvokeKind kind, CallArgs& a);
+  Value ClearMember(InvokeKind kind, CallArgs& a);
 };
 
 // ------------------------------------------------------------------ the VM

@@ -50,85 +50,61 @@ int WaitExit(pid_t pid) {
 }
 
 // A read or write end of a child's standard stream.
-const MemberTable kPipeMembers({"Read", "ReadAll", "ReadLine", "Skip", "SkipLine", "Write",
-                                "WriteLine", "Close", "AtEndOfStream", "AtEndOfLine"});
-
-class PipeStream : public BuiltinObject {
+class PipeStream : public BuiltinObject<PipeStream> {
  public:
-  PipeStream(Vm* vm, int fd, bool write)
-      : BuiltinObject(vm, kPipeMembers), fd_(fd), write_(write) {}
-  ~PipeStream() override { Close(); }
+  PipeStream(Vm* vm, int fd, bool write) : BuiltinObject(vm, kMembers), fd_(fd), write_(write) {}
+  ~PipeStream() override { CloseFd(); }
   std::string TypeName() const override { return "TextStream"; }
-  void Close() {
+
+ private:
+  static const MemberTable<PipeStream> kMembers;
+
+  // --- Members.
+  Value Read(InvokeKind, CallArgs& a) {
+    int32_t n = a.size() > 0 ? ToLong(a[0]) : 1;
+    Fill(static_cast<size_t>(std::max(n, 0)));
+    size_t take = std::min(buf_.size(), static_cast<size_t>(std::max(n, 0)));
+    std::string s = buf_.substr(0, take);
+    buf_.erase(0, take);
+    return Value::Str(s);
+  }
+  Value ReadAll(InvokeKind, CallArgs&) {
+    Fill(SIZE_MAX);
+    std::string s;
+    s.swap(buf_);
+    return Value::Str(s);
+  }
+  Value ReadLine(InvokeKind, CallArgs&) { return Value::Str(TakeLine()); }
+  Value Skip(InvokeKind, CallArgs& a) {
+    int32_t n = a.size() > 0 ? ToLong(a[0]) : 0;
+    Fill(static_cast<size_t>(std::max(n, 0)));
+    buf_.erase(0, std::min(buf_.size(), static_cast<size_t>(std::max(n, 0))));
+    return Value();
+  }
+  Value SkipLine(InvokeKind, CallArgs&) {
+    TakeLine();
+    return Value();
+  }
+  Value Write(InvokeKind, CallArgs& a) { return Put(a, ""); }
+  Value WriteLine(InvokeKind, CallArgs& a) { return Put(a, "\n"); }
+  Value Close(InvokeKind, CallArgs&) {
+    CloseFd();
+    return Value();
+  }
+  Value AtEndOfStream(InvokeKind, CallArgs&) {
+    if (write_) Throw(kErrBadFileMode);
+    return Value::Bool(buf_.empty() && !FillSome());
+  }
+  Value AtEndOfLine(InvokeKind, CallArgs&) {
+    if (buf_.empty() && !FillSome()) return Value::Bool(true);
+    return Value::Bool(buf_[0] == '\n' || buf_[0] == '\r');
+  }
+
+  // --- Reading and writing.
+  void CloseFd() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
   }
-
- protected:
-  Value Call(int id, InvokeKind, CallArgs& a) override {
-    switch (id) {
-      case 1: {
-        int32_t n = a.size() > 0 ? ToLong(a[0]) : 1;
-        Fill(static_cast<size_t>(std::max(n, 0)));
-        size_t take = std::min(buf_.size(), static_cast<size_t>(std::max(n, 0)));
-        std::string s = buf_.substr(0, take);
-        buf_.erase(0, take);
-        return Value::Str(s);
-      }
-      case 2: {
-        Fill(SIZE_MAX);
-        std::string s;
-        s.swap(buf_);
-        return Value::Str(s);
-      }
-      case 3:
-      case 5: {
-        while (buf_.find('\n') == std::string::npos && FillSome()) {
-        }
-        if (buf_.empty()) Throw(kErrPastEnd);
-        size_t nl = buf_.find('\n');
-        std::string line = buf_.substr(0, nl);
-        buf_.erase(0, nl == std::string::npos ? buf_.size() : nl + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        return id == 3 ? Value::Str(line) : Value();
-      }
-      case 4: {
-        int32_t n = a.size() > 0 ? ToLong(a[0]) : 0;
-        Fill(static_cast<size_t>(std::max(n, 0)));
-        buf_.erase(0, std::min(buf_.size(), static_cast<size_t>(std::max(n, 0))));
-        return Value();
-      }
-      case 6:
-      case 7: {
-        if (!write_ || fd_ < 0) Throw(kErrBadFileMode);
-        std::string s = a.size() > 0 ? ToText(a[0]) : "";
-        if (id == 7) s += "\n";
-        size_t off = 0;
-        while (off < s.size()) {
-          ssize_t w = write(fd_, s.data() + off, s.size() - off);
-          if (w <= 0) {
-            if (w < 0 && errno == EINTR) continue;
-            Throw(57);
-          }
-          off += static_cast<size_t>(w);
-        }
-        return Value();
-      }
-      case 8:
-        Close();
-        return Value();
-      case 9:
-        if (write_) Throw(kErrBadFileMode);
-        return Value::Bool(buf_.empty() && !FillSome());
-      case 10:
-        if (buf_.empty() && !FillSome()) return Value::Bool(true);
-        return Value::Bool(buf_[0] == '\n' || buf_[0] == '\r');
-      default:
-        Throw(kErrNoMember);
-    }
-  }
-
- private:
   bool FillSome() {
     if (write_ || fd_ < 0) return false;
     char tmp[4096];
@@ -136,7 +112,7 @@ class PipeStream : public BuiltinObject {
       ssize_t r = read(fd_, tmp, sizeof tmp);
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) {
-        Close();
+        CloseFd();
         return false;
       }
       buf_.append(tmp, static_cast<size_t>(r));
@@ -148,18 +124,56 @@ class PipeStream : public BuiltinObject {
     while (buf_.size() < want && FillSome()) {
     }
   }
+  // The next line without its line end; error 62 at the end of the stream.
+  std::string TakeLine() {
+    while (buf_.find('\n') == std::string::npos && FillSome()) {
+    }
+    if (buf_.empty()) Throw(kErrPastEnd);
+    size_t nl = buf_.find('\n');
+    std::string line = buf_.substr(0, nl);
+    buf_.erase(0, nl == std::string::npos ? buf_.size() : nl + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  }
+  // Writes the first argument (if any) and `end`.
+  Value Put(CallArgs& a, const char* end) {
+    if (!write_ || fd_ < 0) Throw(kErrBadFileMode);
+    std::string s = a.size() > 0 ? ToText(a[0]) : "";
+    s += end;
+    size_t off = 0;
+    while (off < s.size()) {
+      ssize_t w = write(fd_, s.data() + off, s.size() - off);
+      if (w <= 0) {
+        if (w < 0 && errno == EINTR) continue;
+        Throw(57);
+      }
+      off += static_cast<size_t>(w);
+    }
+    return Value();
+  }
 
   int fd_;
   bool write_;
   std::string buf_;
 };
 
-const MemberTable kExecMembers({"Status", "ExitCode", "ProcessID", "StdOut", "StdErr", "StdIn",
-                                "Terminate"});
+const MemberTable<PipeStream> PipeStream::kMembers({
+    {"Read", &PipeStream::Read},
+    {"ReadAll", &PipeStream::ReadAll},
+    {"ReadLine", &PipeStream::ReadLine},
+    {"Skip", &PipeStream::Skip},
+    {"SkipLine", &PipeStream::SkipLine},
+    {"Write", &PipeStream::Write},
+    {"WriteLine", &PipeStream::WriteLine},
+    {"Close", &PipeStream::Close},
+    {"AtEndOfStream", &PipeStream::AtEndOfStream},
+    {"AtEndOfLine", &PipeStream::AtEndOfLine},
+});
 
-class ExecObject : public BuiltinObject {
+// What Shell.Exec gives: the running program and its three streams.
+class ExecObject : public BuiltinObject<ExecObject> {
  public:
-  ExecObject(Vm* vm, const std::string& cmd) : BuiltinObject(vm, kExecMembers) {
+  ExecObject(Vm* vm, const std::string& cmd) : BuiltinObject(vm, kMembers) {
     int in[2], out[2], err[2];
     if (pipe(in) != 0) Throw(kErrCantCreate);
     if (pipe(out) != 0) {
@@ -193,32 +207,27 @@ class ExecObject : public BuiltinObject {
     stderr_ = Value();
   }
 
- protected:
-  Value Call(int id, InvokeKind, CallArgs&) override {
-    switch (id) {
-      case 1:
-        Poll();
-        return Value::Long(done_ ? 1 : 0);
-      case 2:
-        Poll();
-        return Value::Long(exit_code_);
-      case 3:
-        return Value::Long(pid_);
-      case 4:
-        return stdout_;
-      case 5:
-        return stderr_;
-      case 6:
-        return stdin_;
-      case 7:
-        if (!done_) kill(pid_, SIGTERM);
-        return Value();
-      default:
-        Throw(kErrNoMember);
-    }
+ private:
+  static const MemberTable<ExecObject> kMembers;
+
+  // --- Members.
+  Value Status(InvokeKind, CallArgs&) {
+    Poll();
+    return Value::Long(done_ ? 1 : 0);
+  }
+  Value ExitCode(InvokeKind, CallArgs&) {
+    Poll();
+    return Value::Long(exit_code_);
+  }
+  Value ProcessID(InvokeKind, CallArgs&) { return Value::Long(pid_); }
+  Value StdOut(InvokeKind, CallArgs&) { return stdout_; }
+  Value StdErr(InvokeKind, CallArgs&) { return stderr_; }
+  Value StdIn(InvokeKind, CallArgs&) { return stdin_; }
+  Value Terminate(InvokeKind, CallArgs&) {
+    if (!done_) kill(pid_, SIGTERM);
+    return Value();
   }
 
- private:
   void Poll() {
     if (done_) return;
     int status = 0;
@@ -235,11 +244,20 @@ class ExecObject : public BuiltinObject {
   Value stdin_, stdout_, stderr_;
 };
 
-const MemberTable kEnvMembers({"Item", "Count", "Length", "Remove"}, 1);
+const MemberTable<ExecObject> ExecObject::kMembers({
+    {"Status", &ExecObject::Status},
+    {"ExitCode", &ExecObject::ExitCode},
+    {"ProcessID", &ExecObject::ProcessID},
+    {"StdOut", &ExecObject::StdOut},
+    {"StdErr", &ExecObject::StdErr},
+    {"StdIn", &ExecObject::StdIn},
+    {"Terminate", &ExecObject::Terminate},
+});
 
-class Environment : public BuiltinObject {
+// Shell.Environment: this process's environment variables.
+class WshEnvironment : public BuiltinObject<WshEnvironment> {
  public:
-  explicit Environment(Vm* vm) : BuiltinObject(vm, kEnvMembers) {}
+  explicit WshEnvironment(Vm* vm) : BuiltinObject(vm, kMembers) {}
   std::string TypeName() const override { return "IWshEnvironment"; }
   std::unique_ptr<Enumerator> NewEnum() override {
     std::vector<Value> items;
@@ -247,34 +265,40 @@ class Environment : public BuiltinObject {
     return EnumerateValues(std::move(items));
   }
 
- protected:
-  Value Call(int id, InvokeKind kind, CallArgs& a) override {
-    switch (id) {
-      case 1: {
-        if (a.size() < 1) Throw(kErrArgNotOptional);
-        std::string name = ToText(a[0]);
-        if (kind == InvokeKind::kLet) {
-          setenv(name.c_str(), ToText(a[a.size() - 1]).c_str(), 1);
-          return Value();
-        }
-        const char* v = getenv(name.c_str());
-        return Value::Str(v ? v : "");
-      }
-      case 2:
-      case 3: {
-        int32_t n = 0;
-        for (char** e = environ; e && *e; ++e) ++n;
-        return Value::Long(n);
-      }
-      case 4:
-        if (a.size() < 1) Throw(kErrArgNotOptional);
-        unsetenv(ToText(a[0]).c_str());
-        return Value();
-      default:
-        Throw(kErrNoMember);
+ private:
+  static const MemberTable<WshEnvironment> kMembers;
+
+  // Item(name) [= value]
+  Value Item(InvokeKind kind, CallArgs& a) {
+    if (a.size() < 1) Throw(kErrArgNotOptional);
+    std::string name = ToText(a[0]);
+    if (kind == InvokeKind::kLet) {
+      setenv(name.c_str(), ToText(a[a.size() - 1]).c_str(), 1);
+      return Value();
     }
+    const char* v = getenv(name.c_str());
+    return Value::Str(v ? v : "");
+  }
+  Value Count(InvokeKind, CallArgs&) {  // also Length
+    int32_t n = 0;
+    for (char** e = environ; e && *e; ++e) ++n;
+    return Value::Long(n);
+  }
+  Value Remove(InvokeKind, CallArgs& a) {
+    if (a.size() < 1) Throw(kErrArgNotOptional);
+    unsetenv(ToText(a[0]).c_str());
+    return Value();
   }
 };
+
+const MemberTable<WshEnvironment> WshEnvironment::kMembers(
+    {
+        {"Item", &WshEnvironment::Item},
+        {"Count", &WshEnvironment::Count},
+        {"Length", &WshEnvironment::Count},
+        {"Remove", &WshEnvironment::Remove},
+    },
+    "Item");
 
 std::string ExpandEnv(const std::string& s) {
   std::string out;
@@ -299,67 +323,77 @@ std::string ExpandEnv(const std::string& s) {
   return out;
 }
 
-const MemberTable kShellMembers({"Run", "Exec", "Environment", "ExpandEnvironmentStrings",
-                                 "CurrentDirectory", "Popup", "LogEvent", "RegRead", "RegWrite",
-                                 "RegDelete", "AppActivate", "SendKeys", "SpecialFolders"});
-
-class Shell : public BuiltinObject {
+class Shell : public BuiltinObject<Shell> {
  public:
-  explicit Shell(Vm* vm) : BuiltinObject(vm, kShellMembers) {}
+  explicit Shell(Vm* vm) : BuiltinObject(vm, kMembers) {}
   std::string TypeName() const override { return "IWshShell3"; }
 
- protected:
-  Value Call(int id, InvokeKind kind, CallArgs& a) override {
-    switch (id) {
-      case 1: {
-        if (a.size() < 1) Throw(kErrArgNotOptional);
-        std::string cmd = ExpandEnv(ToText(a[0]));
-        bool wait = a.Has(2) && ToBool(a[2]);
-        pid_t pid = Spawn(cmd, -1, -1, -1, !wait);
-        int code = WaitExit(pid);
-        return Value::Long(wait ? code : 0);
-      }
-      case 2:
-        if (a.size() < 1) Throw(kErrArgNotOptional);
-        return Value::Obj(new ExecObject(vm_, ExpandEnv(ToText(a[0]))));
-      case 3:
-        return Value::Obj(new Environment(vm_));
-      case 4:
-        if (a.size() < 1) Throw(kErrArgNotOptional);
-        return Value::Str(ExpandEnv(ToText(a[0])));
-      case 5: {
-        if (kind == InvokeKind::kLet) {
-          if (chdir(ToText(a[a.size() - 1]).c_str()) != 0) Throw(kErrPathNotFound);
-          return Value();
-        }
-        char buf[PATH_MAX];
-        return Value::Str(getcwd(buf, sizeof buf) ? buf : "");
-      }
-      case 6:
-        if (a.size() < 1) Throw(kErrArgNotOptional);
-        vm_->Log("Popup", ToText(a[0]));
-        return Value::Integer(-1);
-      case 7:
-        if (a.size() < 2) Throw(kErrArgNotOptional);
-        vm_->Log("LogEvent", ToText(a[1]));
-        return Value::Bool(true);
-      case 8:
-      case 9:
-      case 10:
-        Throw(kErrPermission);
-      case 11:
-        return Value::Bool(false);
-      case 12:
-        return Value();
-      case 13: {
-        const char* home = getenv("HOME");
-        return Value::Str(home ? home : "/");
-      }
-      default:
-        Throw(kErrNoMember);
+ private:
+  static const MemberTable<Shell> kMembers;
+
+  // Run command [, window [, wait]]: the exit code when waiting, else 0 (the
+  // program runs on, detached).
+  Value Run(InvokeKind, CallArgs& a) {
+    if (a.size() < 1) Throw(kErrArgNotOptional);
+    std::string cmd = ExpandEnv(ToText(a[0]));
+    bool wait = a.Has(2) && ToBool(a[2]);
+    pid_t pid = Spawn(cmd, -1, -1, -1, !wait);
+    int code = WaitExit(pid);
+    return Value::Long(wait ? code : 0);
+  }
+  Value Exec(InvokeKind, CallArgs& a) {
+    if (a.size() < 1) Throw(kErrArgNotOptional);
+    return Value::Obj(new ExecObject(vm_, ExpandEnv(ToText(a[0]))));
+  }
+  Value Environment(InvokeKind, CallArgs&) { return Value::Obj(new WshEnvironment(vm_)); }
+  Value ExpandEnvironmentStrings(InvokeKind, CallArgs& a) {
+    if (a.size() < 1) Throw(kErrArgNotOptional);
+    return Value::Str(ExpandEnv(ToText(a[0])));
+  }
+  Value CurrentDirectory(InvokeKind kind, CallArgs& a) {
+    if (kind == InvokeKind::kLet) {
+      if (chdir(ToText(a[a.size() - 1]).c_str()) != 0) Throw(kErrPathNotFound);
+      return Value();
     }
+    char buf[PATH_MAX];
+    return Value::Str(getcwd(buf, sizeof buf) ? buf : "");
+  }
+  // There is no one to see a dialog: the text goes to the host's log.
+  Value Popup(InvokeKind, CallArgs& a) {
+    if (a.size() < 1) Throw(kErrArgNotOptional);
+    vm_->Log("Popup", ToText(a[0]));
+    return Value::Integer(-1);
+  }
+  Value LogEvent(InvokeKind, CallArgs& a) {
+    if (a.size() < 2) Throw(kErrArgNotOptional);
+    vm_->Log("LogEvent", ToText(a[1]));
+    return Value::Bool(true);
+  }
+  // There is no registry.
+  Value Registry(InvokeKind, CallArgs&) { Throw(kErrPermission); }
+  Value AppActivate(InvokeKind, CallArgs&) { return Value::Bool(false); }
+  Value SendKeys(InvokeKind, CallArgs&) { return Value(); }
+  Value SpecialFolders(InvokeKind, CallArgs&) {
+    const char* home = getenv("HOME");
+    return Value::Str(home ? home : "/");
   }
 };
+
+const MemberTable<Shell> Shell::kMembers({
+    {"Run", &Shell::Run},
+    {"Exec", &Shell::Exec},
+    {"Environment", &Shell::Environment},
+    {"ExpandEnvironmentStrings", &Shell::ExpandEnvironmentStrings},
+    {"CurrentDirectory", &Shell::CurrentDirectory},
+    {"Popup", &Shell::Popup},
+    {"LogEvent", &Shell::LogEvent},
+    {"RegRead", &Shell::Registry},
+    {"RegWrite", &Shell::Registry},
+    {"RegDelete", &Shell::Registry},
+    {"AppActivate", &Shell::AppActivate},
+    {"SendKeys", &Shell::SendKeys},
+    {"SpecialFolders", &Shell::SpecialFolders},
+});
 
 }  // namespace
 

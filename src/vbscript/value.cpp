@@ -1,3 +1,10 @@
+// The Variant and its rules: reference counting of texts and arrays, texts as
+// UTF-8 with the character functions VBScript needs, number parsing and
+// formatting, the conversions (CStr, CLng, ...), the arithmetic, logical and
+// comparison operators with VBScript's type promotion (Rank: Byte < Integer <
+// Long < Single < Double < Currency < Date), and Dictionary key equality.
+// The VM's fast paths handle the common Integer and Long cases inline and
+// call these for the rest.
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -199,6 +206,27 @@ void AppendCodePoint(std::string& out, uint32_t cp) {
     out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
+}
+
+std::string Utf16ToUtf8(std::string_view bytes, bool little_endian) {
+  auto unit = [&](size_t i) -> uint32_t {
+    uint32_t first = static_cast<unsigned char>(bytes[i]);
+    uint32_t second = static_cast<unsigned char>(bytes[i + 1]);
+    return little_endian ? first | (second << 8) : (first << 8) | second;
+  };
+  std::string out;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    uint32_t u = unit(i);
+    if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes.size()) {
+      uint32_t lo = unit(i + 2);
+      if (lo >= 0xDC00 && lo < 0xE000) {
+        u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
+        i += 2;
+      }
+    }
+    AppendCodePoint(out, u);
+  }
+  return out;
 }
 
 size_t CharCount(std::string_view s) {
@@ -409,15 +437,7 @@ std::string FormatSingle(float f) {
   if (f == 0) return "0";
   char buf[48];
   std::snprintf(buf, sizeof buf, "%.7G", static_cast<double>(f));
-  std::string s = buf;
-  size_t e = s.find('E');
-  if (e == std::string::npos) return s;
-  std::string mant = s.substr(0, e);
-  std::string exp = s.substr(e + 1);
-  char sign = exp[0];
-  std::string digits = exp.substr(1);
-  while (digits.size() > 2 && digits[0] == '0') digits.erase(0, 1);
-  return mant + "E" + sign + digits;
+  return TrimExponent(buf);
 }
 
 std::string FormatCurrency(int64_t scaled) {

@@ -103,51 +103,15 @@ class Value {
 
   static Value Null() { return Make(Tag::kNull); }
   static Value Nothing() { return Make(Tag::kNothing); }
-  static Value Bool(bool b) {
-    Value v = Make(Tag::kBoolean);
-    v.u_.i = b ? -1 : 0;
-    return v;
-  }
-  static Value Byte(uint8_t b) {
-    Value v = Make(Tag::kByte);
-    v.u_.i = b;
-    return v;
-  }
-  static Value Integer(int16_t n) {
-    Value v = Make(Tag::kInteger);
-    v.u_.i = n;
-    return v;
-  }
-  static Value Long(int32_t n) {
-    Value v = Make(Tag::kLong);
-    v.u_.i = n;
-    return v;
-  }
-  static Value Single(float f) {
-    Value v = Make(Tag::kSingle);
-    v.u_.d = f;
-    return v;
-  }
-  static Value Double(double d) {
-    Value v = Make(Tag::kDouble);
-    v.u_.d = d;
-    return v;
-  }
-  static Value Currency(int64_t scaled) {
-    Value v = Make(Tag::kCurrency);
-    v.u_.i = scaled;
-    return v;
-  }
-  static Value Date(double d) {
-    Value v = Make(Tag::kDate);
-    v.u_.d = d;
-    return v;
-  }
-  static Value Error(int32_t scode) {
-    Value v = Make(Tag::kError);
-    v.u_.i = scode;
-    return v;
-  }
+  static Value Bool(bool b) { return MakeInt(Tag::kBoolean, b ? -1 : 0); }
+  static Value Byte(uint8_t b) { return MakeInt(Tag::kByte, b); }
+  static Value Integer(int16_t n) { return MakeInt(Tag::kInteger, n); }
+  static Value Long(int32_t n) { return MakeInt(Tag::kLong, n); }
+  static Value Single(float f) { return MakeDouble(Tag::kSingle, f); }
+  static Value Double(double d) { return MakeDouble(Tag::kDouble, d); }
+  static Value Currency(int64_t scaled) { return MakeInt(Tag::kCurrency, scaled); }
+  static Value Date(double d) { return MakeDouble(Tag::kDate, d); }
+  static Value Error(int32_t scode) { return MakeInt(Tag::kError, scode); }
   static Value Missing() { return Error(kParamNotFound); }
   static Value Str(std::string s);
   static Value Str(std::string_view s) { return Str(std::string(s)); }
@@ -215,6 +179,16 @@ class Value {
   static Value Make(Tag t) {
     Value v;
     v.tag_ = t;
+    return v;
+  }
+  static Value MakeInt(Tag t, int64_t n) {
+    Value v = Make(t);
+    v.u_.i = n;
+    return v;
+  }
+  static Value MakeDouble(Tag t, double d) {
+    Value v = Make(t);
+    v.u_.d = d;
     return v;
   }
   void AddRefSlow() const;

@@ -1,3 +1,15 @@
+// The virtual machine: runs compiled procedures on one value stack. A call
+// pushes a Frame (procedure, ip, base of its locals, start of its
+// expression stack) onto frames_; script-to-script calls stay inside one
+// dispatch loop, and only calls from C++ (the host, a built-in, an object's
+// member) nest a new loop through RunProc. Vm::Interpreter is that loop: it
+// holds the registers and has one handler per opcode or opcode family.
+// Errors are C++ exceptions (ScriptError); the loop's handler finds the
+// nearest frame with On Error Resume Next or unwinds to the native entry.
+// A class instance released while code runs goes to a pending list; its
+// Class_Terminate runs once the instruction that released it has finished,
+// never halfway through one. Also here: modules, class instances, and the
+// entry points for host calls, Execute and Eval.
 #include <pthread.h>
 
 #include <algorithm>

@@ -57,6 +57,12 @@ TEST(TextTest, NumberText) {
   EXPECT_EQ(NumberText(0.5), "0.5");
   EXPECT_EQ(NumberText(1.0 / 3), "0.333333333333333");
   EXPECT_EQ(NumberText(1e16), "1E+16");
+  EXPECT_EQ(NumberText(-2.5e-7), "-2.5E-07");
+  // printf may write three exponent digits; the program writes two at least.
+  EXPECT_EQ(TrimExponent("1E+016"), "1E+16");
+  EXPECT_EQ(TrimExponent("1.5E-005"), "1.5E-05");
+  EXPECT_EQ(TrimExponent("1E+308"), "1E+308");
+  EXPECT_EQ(TrimExponent("12.5"), "12.5");
 }
 
 }  // namespace

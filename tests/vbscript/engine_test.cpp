@@ -309,6 +309,31 @@ TEST(EngineTest, ProgIdsRegisteredByTheHost) {
   }
 }
 
+TEST(EngineTest, ScriptTextIsReadInUtf8AndBothUtf16ByteOrders) {
+  // "A", U+20AC and U+1F600 (a surrogate pair in UTF-16).
+  const std::string want = "A\xE2\x82\xAC\xF0\x9F\x98\x80";
+  EXPECT_EQ(DecodeScriptText(std::string("\xFF\xFE"
+                                         "A\0"
+                                         "\xAC\x20"
+                                         "\x3D\xD8\x00\xDE",
+                                         10)),
+            want);
+  EXPECT_EQ(DecodeScriptText(std::string("\xFE\xFF"
+                                         "\0A"
+                                         "\x20\xAC"
+                                         "\xD8\x3D\xDE\x00",
+                                         10)),
+            want);
+  EXPECT_EQ(DecodeScriptText("\xEF\xBB\xBF" + want), want);
+  // A lone surrogate stays a character of its own instead of ending the text.
+  EXPECT_EQ(DecodeScriptText(std::string("\xFF\xFE"
+                                         "\x3D\xD8"
+                                         "B\0",
+                                         6)),
+            "\xED\xA0\xBD"
+            "B");
+}
+
 TEST(EngineTest, GetRefGivesTheHostACallableObject) {
   Engine e;
   e.AddCode("", "Function Handler(x) : Handler = \"handled \" & x : End Function");
