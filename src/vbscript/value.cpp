@@ -958,6 +958,9 @@ Value OpIntDiv(const Value& a0, const Value& b0) {
   Rank rank;
   IntOperands(a, b, x, y, rank);
   if (y == 0) Throw(kErrDivByZero);
+  // Integer division gives a whole-number subtype; only Long's smallest
+  // value divided by -1 has none.
+  if (!FitsInt32(x / y)) Throw(kErrOverflow);
   return IntResult(x / y, rank);
 }
 
