@@ -1279,8 +1279,8 @@ const Builtin kBuiltins[] = {
 struct NamedConstant {
   const char* name;
   int32_t number;
-  const char* text;         // non-null for texts
-  bool is_long = false;     // Long even when the number would fit an Integer
+  const char* text;      // non-null for texts
+  bool is_long = false;  // Long even when the number would fit an Integer
 };
 
 const NamedConstant kConstants[] = {

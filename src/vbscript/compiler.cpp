@@ -1377,8 +1377,8 @@ std::shared_ptr<Proc> CompileProgram(Vm& vm, Module& m, ProgramAst& ast) {
   return main;
 }
 
-std::shared_ptr<Proc> CompileSnippet(Vm& vm, Module& m, const Proc* outer,
-                                     const FrameVars* vars, ProgramAst* ast, Expr* expr) {
+std::shared_ptr<Proc> CompileSnippet(Vm& vm, Module& m, const Proc* outer, const FrameVars* vars,
+                                     ProgramAst* ast, Expr* expr) {
   auto p = std::make_shared<Proc>();
   p->name = "<execute>";
   p->kind = expr ? ProcKind::kFunction : ProcKind::kSub;

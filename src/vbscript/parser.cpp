@@ -358,10 +358,10 @@ class Parser {
     int32_t error;
   };
   static constexpr MismatchedEnd kMismatchedEnd[] = {
-      {Kw::kSub, kErrExpectedSub},       {Kw::kFunction, kErrExpectedFunction},
+      {Kw::kSub, kErrExpectedSub},           {Kw::kFunction, kErrExpectedFunction},
       {Kw::kProperty, kErrExpectedProperty}, {Kw::kIf, kErrExpectedIf},
-      {Kw::kSelect, kErrExpectedSelect}, {Kw::kWith, kErrExpectedWith},
-      {Kw::kNext, kErrExpectedNext},     {Kw::kLoop, kErrExpectedLoop},
+      {Kw::kSelect, kErrExpectedSelect},     {Kw::kWith, kErrExpectedWith},
+      {Kw::kNext, kErrExpectedNext},         {Kw::kLoop, kErrExpectedLoop},
       {Kw::kWend, kErrExpectedWend},
   };
 
@@ -1086,8 +1086,8 @@ class Parser {
 
   // What may take an argument list: "Me(i)" calls the class's default member.
   static bool IsCallable(const Expr& e) {
-    return e.kind == ExprKind::kIdent || e.kind == ExprKind::kMember ||
-           e.kind == ExprKind::kCall || e.kind == ExprKind::kMe;
+    return e.kind == ExprKind::kIdent || e.kind == ExprKind::kMember || e.kind == ExprKind::kCall ||
+           e.kind == ExprKind::kMe;
   }
 
   // Parentheses around a callee are only grouping: "(f)(x)" calls f with x

@@ -172,7 +172,7 @@ struct Proc {
   std::vector<CallCache> caches;
   std::vector<LineEntry> lines;
   std::vector<std::string> local_names;  // index = local slot, for Execute/Eval
-  std::vector<int> dyn_slots;  // locals standing for names looked up when they run
+  std::vector<int> dyn_slots;            // locals standing for names looked up when they run
   std::deque<std::string> object_names;  // kGetMember/kPutMember p: stable addresses
   Module* module = nullptr;
   ClassInfo* cls = nullptr;
