@@ -178,7 +178,9 @@ class ProcCompiler {
     for (size_t i = 0; i < outer.local_names.size(); ++i) {
       bool looked_up = std::find(outer.dyn_slots.begin(), outer.dyn_slots.end(),
                                  static_cast<int>(i)) != outer.dyn_slots.end();
-      DeclareOuterName(outer.local_names[i], looked_up);
+      // A function's own name is its result there, and so it is here.
+      bool result = static_cast<int>(i) == outer.ret_slot && outer.HasReturnValue();
+      DeclareOuterName(result ? outer.name : outer.local_names[i], looked_up);
     }
     if (vars) {
       for (size_t i = 0; i < vars->names.size(); ++i) {

@@ -42,3 +42,18 @@ Function Depth(n)
   End If
 End Function
 WScript.Echo Depth(1)
+' Inside a function, Execute and Eval code sees the function's name as its
+' result, as the function's own code does.
+Function Result
+  Result = 5
+  Result = Eval("Result + 1")
+  Execute "Result = Result * 10"
+End Function
+WScript.Echo Result()
+Class Holder
+  Public Property Get Made
+    Execute "Set Made = New Holder"
+  End Property
+End Class
+Set h = New Holder
+WScript.Echo TypeName(h.Made)
