@@ -13,6 +13,7 @@ d.REMOVEALL
 WScript.Echo d.Count
 
 Set fso = CreateObject("Scripting.FileSystemObject")
+Randomize  ' another run at the same time gets another folder
 dir = fso.BuildPath(fso.GetSpecialFolder(2).Path, "vbs_members_" & fso.GetTempName())
 Set fo = fso.createfolder(dir)
 WScript.Echo fo.IsRootFolder, fso.GetFolder("/").isrootfolder, fo.TYPE, fo.Attributes, fo.Drive = ""
