@@ -146,9 +146,10 @@ Value FnSpace(Vm&, A& a) {
 Value FnString(Vm&, A& a) {
   int32_t n = Long(a, 0);
   if (n < 0) Throw(kErrInvalidCall);
-  if (IsNullArg(a, 1)) return Value::Null();
+  // An object gives its default value, which may be a text.
+  Value c = ToPrimitive(Arg(a, 1));
+  if (c.tag() == Tag::kNull) return Value::Null();
   std::string ch;
-  const Value& c = Arg(a, 1);
   if (c.tag() == Tag::kString) {
     if (c.text().empty()) Throw(kErrInvalidCall);
     size_t len = 1;
@@ -228,7 +229,7 @@ Value FnInStrRev(Vm&, A& a) {
 }
 
 Value FnReplace(Vm&, A& a) {
-  if (IsNullArg(a, 0)) return Value::Null();
+  // Unlike most text functions, Replace has no Null result: Null is an error.
   std::string s = Text(a, 0), find = Text(a, 1), with = Text(a, 2);
   int32_t start = Has(a, 3) ? Long(a, 3) : 1;
   int32_t count = Has(a, 4) ? Long(a, 4) : -1;
@@ -646,8 +647,22 @@ Value FnIsDate(Vm&, A& a) {
   if (v.tag() == Tag::kString) return Value::Bool(ParseDateTime(v.text()).has_value());
   return Value::Bool(false);
 }
+// An object with a default property reports the type of that property's
+// value; an object without one (or whose default needs arguments) is Object.
 Value FnVarType(Vm&, A& a) {
-  return Int16OrLong(VarType(Arg(a, 0)));
+  const Value& v = Arg(a, 0).Deref();
+  if (v.tag() != Tag::kObject) return Int16OrLong(VarType(v));
+  Value none;
+  CallArgs args(&none, 0);
+  try {
+    Value r = v.obj()->Invoke(kDefaultMember, InvokeKind::kGet, args);
+    return Int16OrLong(VarType(r));
+  } catch (const ScriptError& e) {
+    if (e.number != kErrNoMember && e.number != kErrWrongArgs && e.number != kErrArgNotOptional) {
+      throw;
+    }
+  }
+  return Int16OrLong(kVtObject);
 }
 Value FnTypeName(Vm&, A& a) {
   return Value::Str(TypeNameOf(Arg(a, 0)));
@@ -1141,10 +1156,15 @@ Value FnLoadPicture(Vm&, A&) {
 Value FnIllegalAssign(Vm&, A& a) {
   ThrowNamed(kErrIllegalAssign, Text(a, 0));
 }
+// Run-time errors the compiler places where the text is valid but can never
+// run, such as ".member" outside any With.
+Value FnRaise(Vm&, A& a) {
+  Throw(Long(a, 0));
+}
 
 const Builtin kBuiltins[] = {
     {"Abs", 1, 1, FnAbs},
-    {"Array", 0, 120, FnArray},
+    {"Array", 0, 65535, FnArray},
     {"Asc", 1, 1, FnAsc},
     {"AscB", 1, 1, FnAsc},
     {"AscW", 1, 1, FnAscW},
@@ -1253,12 +1273,14 @@ const Builtin kBuiltins[] = {
     {"WeekdayName", 1, 3, FnWeekdayName},
     {"Year", 1, 1, FnYear},
     {"$illegalassign", 1, 1, FnIllegalAssign},
+    {"$raise", 1, 1, FnRaise},
 };
 
 struct NamedConstant {
   const char* name;
   int32_t number;
-  const char* text;  // non-null for texts
+  const char* text;      // non-null for texts
+  bool is_long = false;  // Long even when the number would fit an Integer
 };
 
 const NamedConstant kConstants[] = {
@@ -1325,7 +1347,7 @@ const NamedConstant kConstants[] = {
     {"vbDefaultButton4", 768, nullptr},
     {"vbApplicationModal", 0, nullptr},
     {"vbSystemModal", 4096, nullptr},
-    {"vbMsgBoxHelpButton", 16384, nullptr},
+    {"vbMsgBoxHelpButton", 16384, nullptr, true},
     {"vbMsgBoxSetForeground", 65536, nullptr},
     {"vbMsgBoxRight", 524288, nullptr},
     {"vbMsgBoxRtlReading", 1048576, nullptr},
@@ -1337,14 +1359,14 @@ const NamedConstant kConstants[] = {
     {"vbYes", 6, nullptr},
     {"vbNo", 7, nullptr},
     {"vbObjectError", static_cast<int32_t>(0x80040000), nullptr},
-    {"vbBlack", 0, nullptr},
-    {"vbRed", 255, nullptr},
-    {"vbGreen", 65280, nullptr},
-    {"vbYellow", 65535, nullptr},
-    {"vbBlue", 16711680, nullptr},
-    {"vbMagenta", 16711935, nullptr},
-    {"vbCyan", 16776960, nullptr},
-    {"vbWhite", 16777215, nullptr},
+    {"vbBlack", 0, nullptr, true},
+    {"vbRed", 255, nullptr, true},
+    {"vbGreen", 65280, nullptr, true},
+    {"vbYellow", 65535, nullptr, true},
+    {"vbBlue", 16711680, nullptr, true},
+    {"vbMagenta", 16711935, nullptr, true},
+    {"vbCyan", 16776960, nullptr, true},
+    {"vbWhite", 16777215, nullptr, true},
 };
 
 }  // namespace
@@ -1374,7 +1396,7 @@ bool FindConstant(std::string_view name, Value* out) {
       } else if (EqualsIgnoreCase(name, "vbTrue") || EqualsIgnoreCase(name, "vbFalse")) {
         *out = Value::Integer(static_cast<int16_t>(c.number));
       } else {
-        *out = Int16OrLong(c.number);
+        *out = c.is_long ? Value::Long(c.number) : Int16OrLong(c.number);
       }
       return true;
     }
@@ -1449,17 +1471,24 @@ Value ErrObject::HelpContext(InvokeKind kind, CallArgs& a) {
   return LongProperty(help_context, kind, a);
 }
 
-// Raise number [, source [, description]]
+// Raise number [, source [, description [, helpfile [, helpcontext]]]].
+// Arguments left out take the standard values of the number. A number in
+// VBScript's own HRESULT range (0x800Axxxx) is the plain number xxxx, the
+// way errors that objects report read back.
 Value ErrObject::Raise(InvokeKind, CallArgs& a) {
   if (a.size() < 1) Throw(kErrArgNotOptional);
   int32_t n = ToLong(a[0]);
+  if ((static_cast<uint32_t>(n) & 0xFFFF0000u) == 0x800A0000u) n &= 0xFFFF;
   if (n == 0) Throw(kErrInvalidCall);
   std::string_view std_text = ErrorText(n);
   std::string desc = a.Has(2)            ? ToText(a[2])
                      : !std_text.empty() ? std::string(std_text)
                                          : "Unknown runtime error";
   std::string src = a.Has(1) ? ToText(a[1]) : std::string(kRuntimeSource);
-  throw ScriptError(n, desc, src);
+  ScriptError e(n, desc, src);
+  if (a.Has(3)) e.help_file = ToText(a[3]);
+  if (a.Has(4)) e.help_context = ToLong(a[4]);
+  throw e;
 }
 
 Value ErrObject::ClearMember(InvokeKind, CallArgs&) {
@@ -1471,6 +1500,8 @@ void ErrObject::Set(const ScriptError& e) {
   number = e.number;
   description = e.description;
   source = e.source;
+  help_file = e.help_file;
+  help_context = e.help_context;
 }
 
 void ErrObject::Clear() {

@@ -172,18 +172,37 @@ class ProcCompiler {
   }
 
   // The caller's local names, visible to Execute/Eval code as references.
-  void DeclareOuter(const Proc& outer) {
-    for (const auto& n : outer.local_names) {
-      std::string k = Key(n);
-      if (n.empty() || locals_.count(k)) {
-        AddHidden();
-        proc_.by_val.push_back(0);
-        continue;
-      }
-      AddLocal(n);
-      proc_.by_val.push_back(0);
+  // A name the caller looks up when it runs (a global, a host object or a
+  // variable Execute created) is looked up the same way here.
+  void DeclareOuter(const Proc& outer, const FrameVars* vars) {
+    for (size_t i = 0; i < outer.local_names.size(); ++i) {
+      bool looked_up = std::find(outer.dyn_slots.begin(), outer.dyn_slots.end(),
+                                 static_cast<int>(i)) != outer.dyn_slots.end();
+      // A function's own name is its result there, and so it is here.
+      bool result = static_cast<int>(i) == outer.ret_slot && outer.HasReturnValue();
+      DeclareOuterName(result ? outer.name : outer.local_names[i], looked_up);
     }
-    proc_.nparams = static_cast<int>(outer.local_names.size());
+    if (vars) {
+      for (size_t i = 0; i < vars->names.size(); ++i) {
+        DeclareOuterName(vars->names[i], vars->looked_up[i]);
+      }
+    }
+    proc_.nparams = static_cast<int>(proc_.local_names.size());
+  }
+
+  void DeclareOuterName(const std::string& n, bool looked_up) {
+    std::string k = Key(n);
+    proc_.by_val.push_back(0);
+    if (n.empty() || locals_.count(k) || dyn_.count(k)) {
+      AddHidden();
+    } else if (looked_up) {
+      int slot = AddHidden();
+      proc_.local_names.back() = n;
+      proc_.dyn_slots.push_back(slot);
+      dyn_[k] = slot;
+    } else {
+      AddLocal(n);
+    }
   }
 
   // Array variables declared with bounds are made when the procedure starts.
@@ -333,6 +352,7 @@ class ProcCompiler {
     } else {
       r.index = AddHidden();
       proc_.local_names.back() = name;
+      proc_.dyn_slots.push_back(r.index);
       dyn_[k] = r.index;
     }
     return r;
@@ -451,10 +471,11 @@ class ProcCompiler {
       case ExprKind::kIdent:
         Ident(e, false);
         return;
-      case ExprKind::kMember:
-        Object(e);
-        Emit(Opc::kGetMember, MemberFlags(e), NewCache(), 0, NameIndex(e.name));
+      case ExprKind::kMember: {
+        void* object_name = Object(e);
+        Emit(Opc::kGetMember, MemberFlags(e), NewCache(), 0, NameIndex(e.name), object_name);
         return;
+      }
       case ExprKind::kCall:
         Call(e, false, false);
         return;
@@ -485,13 +506,22 @@ class ProcCompiler {
   }
 
   // The object of a member access: the expression, or the With object.
-  void Object(const Expr& member) {
+  // Gives the name error texts show for the object when it is a variable.
+  void* Object(const Expr& member) {
     if (member.a) {
       Expression(*member.a);
-      return;
+      if (member.a->kind != ExprKind::kIdent) return nullptr;
+      proc_.object_names.push_back(member.a->name);
+      return &proc_.object_names.back();
     }
-    if (with_slots_.empty()) ThrowSyntax(505, member.line, member.col);
+    if (with_slots_.empty()) {
+      // Valid text that fails only when it runs.
+      PushValue(Value::Integer(505));
+      Emit(Opc::kCallBuiltin, 0, 0, 1, FindBuiltin("$raise"));
+      return nullptr;
+    }
     Emit(Opc::kLoadLocal, 0, static_cast<uint16_t>(with_slots_.back()));
+    return nullptr;
   }
 
   void Ident(const Expr& e, bool as_ref) {
@@ -601,10 +631,10 @@ class ProcCompiler {
       }
     }
     if (callee.kind == ExprKind::kMember) {
-      Object(callee);
+      void* object_name = Object(callee);
       Arguments(e.args);
       Emit(Opc::kGetMember, static_cast<uint8_t>(MemberFlags(callee) | call_flag), NewCache(),
-           static_cast<uint16_t>(argc), NameIndex(callee.name));
+           static_cast<uint16_t>(argc), NameIndex(callee.name), object_name);
       return;
     }
     Expression(callee);
@@ -761,9 +791,9 @@ class ProcCompiler {
         Emit(Opc::kCallGlobal, kMemberCall, 0, 0, 0, slot);
       }
     } else if (t.kind == ExprKind::kMember) {
-      Object(t);
+      void* object_name = Object(t);
       Emit(Opc::kGetMember, static_cast<uint8_t>(MemberFlags(t) | kMemberCall), NewCache(), 0,
-           NameIndex(t.name));
+           NameIndex(t.name), object_name);
     } else {
       ThrowSyntax(kErrExpectedStatement, s.line, s.col);
     }
@@ -872,10 +902,10 @@ class ProcCompiler {
       return;
     }
     if (t.kind == ExprKind::kMember) {
-      Object(t);
+      void* object_name = Object(t);
       Expression(*s.value);
       Emit(Opc::kPutMember, static_cast<uint8_t>(MemberFlags(t) | mode), NewCache(), 0,
-           NameIndex(t.name));
+           NameIndex(t.name), object_name);
       Emit(Opc::kPop);
       SetResume();
       return;
@@ -904,11 +934,11 @@ class ProcCompiler {
         Emit(Opc::kPop);
       }
     } else if (callee.kind == ExprKind::kMember) {
-      Object(callee);
+      void* object_name = Object(callee);
       Arguments(t.args);
       Expression(*s.value);
       Emit(Opc::kPutMember, static_cast<uint8_t>(MemberFlags(callee) | mode), NewCache(),
-           static_cast<uint16_t>(argc), NameIndex(callee.name));
+           static_cast<uint16_t>(argc), NameIndex(callee.name), object_name);
       Emit(Opc::kPop);
     } else {
       Expression(callee);
@@ -1349,15 +1379,15 @@ std::shared_ptr<Proc> CompileProgram(Vm& vm, Module& m, ProgramAst& ast) {
   return main;
 }
 
-std::shared_ptr<Proc> CompileSnippet(Vm& vm, Module& m, const Proc* outer, ProgramAst* ast,
-                                     Expr* expr) {
+std::shared_ptr<Proc> CompileSnippet(Vm& vm, Module& m, const Proc* outer, const FrameVars* vars,
+                                     ProgramAst* ast, Expr* expr) {
   auto p = std::make_shared<Proc>();
   p->name = "<execute>";
   p->kind = expr ? ProcKind::kFunction : ProcKind::kSub;
   p->module = &m;
   p->cls = outer->cls;
   ProcCompiler c(vm, m, *p, outer->cls, ast ? ast->option_explicit : false);
-  c.DeclareOuter(*outer);
+  c.DeclareOuter(*outer, vars);
   if (expr) {
     p->ret_slot = static_cast<int>(p->local_names.size());
     p->local_names.emplace_back();

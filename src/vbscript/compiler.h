@@ -16,9 +16,11 @@ namespace corvane::vbs {
 std::shared_ptr<Proc> CompileProgram(Vm& vm, Module& module, ProgramAst& ast);
 
 // Code run by Execute or Eval inside a procedure: the caller's local names
-// become ByRef parameters in the order of `outer->local_names`; the class of
-// `outer` (if any) gives Me and fields. `expr` set: an Eval expression.
-std::shared_ptr<Proc> CompileSnippet(Vm& vm, Module& module, const Proc* outer, ProgramAst* ast,
-                                     Expr* expr);
+// become ByRef parameters in the order of `outer->local_names`, then the
+// variables earlier Execute code made in the caller's frame (`vars`, may be
+// null); the class of `outer` (if any) gives Me and fields. `expr` set: an
+// Eval expression.
+std::shared_ptr<Proc> CompileSnippet(Vm& vm, Module& module, const Proc* outer,
+                                     const FrameVars* vars, ProgramAst* ast, Expr* expr);
 
 }  // namespace corvane::vbs

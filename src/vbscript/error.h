@@ -79,6 +79,7 @@ enum ErrorNumber : int32_t {
   kErrExpectedClass = 1047,
   kErrExpectedPropertyKind = 1049,
   kErrExpectedProperty = 1050,
+  kErrPropertyArgCount = 1051,
   kErrMultipleDefault = 1052,
   kErrInitTermArgs = 1053,
   kErrPropertyArgs = 1054,
@@ -108,6 +109,8 @@ struct ScriptError : std::runtime_error {
   int line = 0;
   int column = 0;
   std::string line_text;
+  std::string help_file;  // Err.Raise's help arguments, kept for Err
+  int32_t help_context = 0;
   bool compile = false;
   ScriptError(int32_t n, std::string desc, std::string src)
       : std::runtime_error(desc), number(n), description(std::move(desc)), source(std::move(src)) {}

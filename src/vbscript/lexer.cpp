@@ -254,7 +254,10 @@ class Lexer {
           break;
         case '>':
           t.kind = TokKind::kGt;
-          if (Peek('=')) t.kind = TokKind::kGe;
+          if (Peek('='))
+            t.kind = TokKind::kGe;
+          else if (Peek('<'))
+            t.kind = TokKind::kNe;
           break;
         default:
           ThrowSyntax(1032, t.line, t.col);

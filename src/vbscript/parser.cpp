@@ -6,6 +6,7 @@
 #include "vbscript/parser.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "core/text.h"
 #include "vbscript/error.h"
@@ -17,6 +18,62 @@ namespace {
 
 constexpr int kMaxDepth = 200;      // nested blocks and parentheses
 constexpr int kMaxExprDepth = 400;  // operator chains
+
+// Names declared twice in one scope of one piece of code are error 1041.
+class DeclaredNames {
+ public:
+  void Add(const std::string& name, int line, int col) {
+    if (!seen_.insert(ToLower(name)).second) ThrowSyntax(kErrNameRedefined, line, col);
+  }
+  // Dim and Const anywhere in a block, nested blocks included: they all
+  // declare in the enclosing procedure or the top level.
+  void AddBlock(const Block& b) {
+    for (const auto& s : b) {
+      if (s->kind == StmtKind::kDim || s->kind == StmtKind::kConst) {
+        for (const auto& d : s->dims) Add(d.name, d.line, d.col);
+      }
+      for (const auto& blk : s->blocks) AddBlock(blk);
+      for (const auto& c : s->cases) AddBlock(c.body);
+    }
+  }
+
+ private:
+  std::unordered_set<std::string> seen_;
+};
+
+// A property's Let and Set take one argument more than its Get: the value.
+void CheckPropertyArity(const ClassDef& c) {
+  for (const auto& p : c.procs) {
+    bool is_put = p.kind == ProcKind::kPropertyLet || p.kind == ProcKind::kPropertySet;
+    if (!is_put) continue;
+    for (const auto& q : c.procs) {
+      if (&q == &p || !EqualsIgnoreCase(q.name, p.name)) continue;
+      size_t want = q.kind == ProcKind::kPropertyGet ? p.params.size() - 1 : p.params.size();
+      bool is_property = q.kind == ProcKind::kPropertyGet || q.kind == ProcKind::kPropertyLet ||
+                         q.kind == ProcKind::kPropertySet;
+      if (!is_property || q.params.size() == want) continue;
+      const ProcDef& later = q.line > p.line || (q.line == p.line && q.col > p.col) ? q : p;
+      ThrowSyntax(kErrPropertyArgCount, later.line, later.col);
+    }
+  }
+}
+
+void CheckDeclarations(const ProgramAst& prog) {
+  DeclaredNames top;
+  top.AddBlock(prog.main);
+  for (const auto& p : prog.procs) top.Add(p.name, p.line, p.col);
+  for (const auto& c : prog.classes) top.Add(c.name, c.line, c.col);
+  auto check_proc = [](const ProcDef& p) {
+    DeclaredNames local;
+    for (const auto& prm : p.params) local.Add(prm.name, p.line, p.col);
+    local.AddBlock(p.body);
+  };
+  for (const auto& p : prog.procs) check_proc(p);
+  for (const auto& c : prog.classes) {
+    for (const auto& p : c.procs) check_proc(p);
+    CheckPropertyArity(c);
+  }
+}
 
 class Parser {
  public:
@@ -97,7 +154,7 @@ class Parser {
   }
   bool AtEndOfStatement() const {
     return At(TokKind::kNewline) || At(TokKind::kColon) || At(TokKind::kEnd) ||
-           (single_line_if_ > 0 && AtKw(Kw::kElse));
+           (single_line_if_ > 0 && (AtKw(Kw::kElse) || AtEndIf())) || AtEndOfDefinition();
   }
   void EndOfStatement() {
     if (!AtEndOfStatement()) Error(kErrExpectedEndOfStatement);
@@ -137,7 +194,24 @@ class Parser {
       ++i;
     }
     Kw k = toks_[i].kw;
-    return k == Kw::kSub || k == Kw::kFunction || k == Kw::kProperty;
+    return k == Kw::kSub || k == Kw::kFunction || (k == Kw::kProperty && IsPropertyKind(i + 1));
+  }
+
+  // "Property" opens a definition only before Get, Let or Set; elsewhere it
+  // is an ordinary name.
+  bool IsPropertyKind(size_t i) const {
+    Kw k = toks_[std::min(i, toks_.size() - 1)].kw;
+    return k == Kw::kGet || k == Kw::kLet || k == Kw::kSet;
+  }
+
+  bool AtEndIf() const { return AtKw(Kw::kEnd) && PeekTok().kw == Kw::kIf; }
+
+  // A procedure or class may close right after a statement on its line:
+  // "x = 1 End Sub".
+  bool AtEndOfDefinition() const {
+    if (!AtKw(Kw::kEnd)) return false;
+    Kw k = PeekTok().kw;
+    return k == Kw::kSub || k == Kw::kFunction || k == Kw::kProperty || k == Kw::kClass;
   }
 
   ProcDef ParseProc(bool in_class) {
@@ -271,9 +345,44 @@ class Parser {
   }
 
   // ------------------------------------------------------------ blocks
+  // The innermost open block, for the error a stray "End ..." gives: what
+  // closes it is what the parser expects.
+  struct OpenBlock {
+    OpenBlock(Parser& p, Kw closer) : p_(p) { p_.open_blocks_.push_back(closer); }
+    ~OpenBlock() { p_.open_blocks_.pop_back(); }
+    Parser& p_;
+  };
+
+  struct MismatchedEnd {
+    Kw closer;
+    int32_t error;
+  };
+  static constexpr MismatchedEnd kMismatchedEnd[] = {
+      {Kw::kSub, kErrExpectedSub},           {Kw::kFunction, kErrExpectedFunction},
+      {Kw::kProperty, kErrExpectedProperty}, {Kw::kIf, kErrExpectedIf},
+      {Kw::kSelect, kErrExpectedSelect},     {Kw::kWith, kErrExpectedWith},
+      {Kw::kNext, kErrExpectedNext},         {Kw::kLoop, kErrExpectedLoop},
+      {Kw::kWend, kErrExpectedWend},
+  };
+
+  // "End" that closes no open block: the block's own closer is expected, at
+  // the word after End for "End <kw>" blocks, at End itself for loops.
+  [[noreturn]] void StrayEnd() const {
+    if (open_blocks_.empty()) Error(kErrExpectedStatement);
+    Kw closer = open_blocks_.back();
+    for (const auto& m : kMismatchedEnd) {
+      if (m.closer != closer) continue;
+      bool loop = closer == Kw::kNext || closer == Kw::kLoop || closer == Kw::kWend;
+      const Token& at = loop ? Cur() : PeekTok();
+      ThrowSyntax(m.error, at.line, at.col);
+    }
+    Error(kErrExpectedStatement);
+  }
+
   // A block of statements up to "End <kw>".
   Block ParseBlockUntilEnd(Kw kw) {
     DepthGuard g(*this);
+    OpenBlock open(*this, kw);
     Block b;
     while (true) {
       SkipSeparators();
@@ -291,6 +400,7 @@ class Parser {
   // A block ended by one of the given keywords (not consumed).
   Block ParseBlockUntil(std::initializer_list<Kw> stops, Kw end_partner = Kw::kNone) {
     DepthGuard g(*this);
+    OpenBlock open(*this, end_partner != Kw::kNone ? end_partner : *stops.begin());
     Block b;
     while (true) {
       SkipSeparators();
@@ -310,9 +420,11 @@ class Parser {
     const Token& t = Cur();
     if (t.kind == TokKind::kIdent) {
       switch (t.kw) {
+        case Kw::kProperty:
+          if (!IsPropertyKind(pos_ + 1)) break;
+          Error(kErrSyntax);
         case Kw::kSub:
         case Kw::kFunction:
-        case Kw::kProperty:
         case Kw::kClass:
         case Kw::kPublic:
         case Kw::kPrivate:
@@ -327,6 +439,7 @@ class Parser {
         case Kw::kCase:
           if (t.kw == Kw::kLoop) Error(kErrLoopWithoutDo);
           if (t.kw == Kw::kNext) Error(kErrUnexpectedNext);
+          if (t.kw == Kw::kEnd) StrayEnd();
           Error(kErrExpectedStatement);
         default:
           break;
@@ -334,7 +447,7 @@ class Parser {
     }
     b.push_back(Statement(single_line));
     if (!single_line) {
-      if (At(TokKind::kColon) || At(TokKind::kNewline) || At(TokKind::kEnd)) return;
+      if (AtEndOfStatement()) return;
       Error(kErrExpectedEndOfStatement);
     }
   }
@@ -453,7 +566,7 @@ class Parser {
       case Kw::kCall: {
         auto s = NewStmt(StmtKind::kCall);
         Next();
-        s->target = Postfix(nullptr);
+        s->target = Unparen(Postfix(nullptr));
         if (s->target->kind != ExprKind::kIdent && s->target->kind != ExprKind::kMember &&
             s->target->kind != ExprKind::kCall) {
           Error(kErrExpectedIdent);
@@ -474,11 +587,7 @@ class Parser {
 
   void CheckAssignable(const Expr& e) {
     if (e.kind == ExprKind::kIdent || e.kind == ExprKind::kMember) return;
-    if (e.kind == ExprKind::kCall && e.a &&
-        (e.a->kind == ExprKind::kIdent || e.a->kind == ExprKind::kMember ||
-         e.a->kind == ExprKind::kCall)) {
-      return;
-    }
+    if (e.kind == ExprKind::kCall && e.a && IsCallable(*e.a)) return;
     ThrowSyntax(kErrSyntax, e.line, e.col);
   }
 
@@ -604,6 +713,13 @@ class Parser {
       if (At(TokKind::kLParen)) {
         d.has_parens = true;
         d.bounds = BoundsList();
+        // Only ReDim sizes an array from values known when it runs.
+        for (const auto& b : d.bounds) {
+          if (b->kind != ExprKind::kLiteral || !b->value.IsNumericTag() ||
+              b->value.tag() == Tag::kBoolean || b->value.tag() == Tag::kDate) {
+            ThrowSyntax(kErrExpectedInteger, b->line, b->col);
+          }
+        }
       }
     });
     return s;
@@ -680,7 +796,7 @@ class Parser {
     }
     --single_line_if_;
     // An "End If" may close a single-line If on the same line.
-    if (AtKw(Kw::kEnd) && PeekTok().kw == Kw::kIf) {
+    if (AtEndIf()) {
       Next();
       Next();
     }
@@ -691,13 +807,12 @@ class Parser {
     Block b;
     while (true) {
       while (At(TokKind::kColon)) Next();
-      if (At(TokKind::kNewline) || At(TokKind::kEnd) || AtKw(Kw::kElse)) break;
-      if (AtKw(Kw::kEnd) && PeekTok().kw == Kw::kIf) break;
-      b.push_back(Statement(true));
-      if (!At(TokKind::kColon) && !At(TokKind::kNewline) && !At(TokKind::kEnd) &&
-          !AtKw(Kw::kElse) && !(AtKw(Kw::kEnd) && PeekTok().kw == Kw::kIf)) {
-        Error(kErrExpectedEndOfStatement);
+      if (At(TokKind::kNewline) || At(TokKind::kEnd) || AtKw(Kw::kElse) || AtEndIf() ||
+          AtEndOfDefinition()) {
+        break;
       }
+      b.push_back(Statement(true));
+      if (!AtEndOfStatement()) Error(kErrExpectedEndOfStatement);
     }
     return b;
   }
@@ -741,7 +856,8 @@ class Parser {
           Next();
         }
       }
-      if (!AtEndOfStatement()) Error(kErrExpectedEndOfStatement);
+      // A statement may follow the clause on its line without a colon:
+      // "Case 1  x = 200".
       c.body = ParseBlockUntil({Kw::kCase, Kw::kEnd}, Kw::kSelect);
       bool was_else = c.is_else;
       s->cases.push_back(std::move(c));
@@ -968,9 +1084,26 @@ class Parser {
     return Postfix(nullptr);
   }
 
+  // What may take an argument list: "Me(i)" calls the class's default member.
+  static bool IsCallable(const Expr& e) {
+    return e.kind == ExprKind::kIdent || e.kind == ExprKind::kMember || e.kind == ExprKind::kCall ||
+           e.kind == ExprKind::kMe;
+  }
+
+  // Parentheses around a callee are only grouping: "(f)(x)" calls f with x
+  // and "Call (((f)))" calls f.
+  static ExprPtr Unparen(ExprPtr e) {
+    const Expr* inner = e.get();
+    while (inner->kind == ExprKind::kParen) inner = inner->a.get();
+    if (inner == e.get() || !IsCallable(*inner)) return e;
+    while (e->kind == ExprKind::kParen) e = std::move(e->a);
+    return e;
+  }
+
   ExprPtr Postfix(ExprPtr seed) {
     ExprPtr e = seed ? std::move(seed) : Primary();
     while (true) {
+      if (At(TokKind::kLParen) && e->kind == ExprKind::kParen) e = Unparen(std::move(e));
       if (At(TokKind::kDot) && !Cur().space_before && e->kind != ExprKind::kLiteral) {
         Token at = Cur();
         Next();
@@ -982,9 +1115,7 @@ class Parser {
         m->depth = e->depth + 1;
         m->a = std::move(e);
         e = std::move(m);
-      } else if (At(TokKind::kLParen) &&
-                 (e->kind == ExprKind::kIdent || e->kind == ExprKind::kMember ||
-                  e->kind == ExprKind::kCall)) {
+      } else if (At(TokKind::kLParen) && IsCallable(*e)) {
         bool space = Cur().space_before;
         Next();
         auto c = std::make_unique<Expr>();
@@ -1094,6 +1225,7 @@ class Parser {
   size_t pos_ = 0;
   int depth_ = 0;
   int single_line_if_ = 0;
+  std::vector<Kw> open_blocks_;
   bool in_proc_ = false;
   int proc_kind_ = 0;
 };
@@ -1101,7 +1233,9 @@ class Parser {
 }  // namespace
 
 ProgramAst ParseProgram(std::string_view src) {
-  return Parser(src).Program();
+  ProgramAst prog = Parser(src).Program();
+  CheckDeclarations(prog);
+  return prog;
 }
 
 ExprPtr ParseExpressionText(std::string_view src) {

@@ -77,7 +77,8 @@ enum class Opc : uint8_t {
   kIndex,       // value(args) on a computed value
   kStoreIndex,  // computed value(args) = v: default member assignment
   // Objects. c: name index, d: argument count, b: call-site cache index,
-  // a: kMemberCall | kMemberPrivate | store mode bits.
+  // a: kMemberCall | kMemberPrivate | store mode bits; p: the object's
+  // variable name (a std::string) for error texts, or null.
   kGetMember,
   kPutMember,
   kNew,          // c: name index
@@ -171,6 +172,8 @@ struct Proc {
   std::vector<CallCache> caches;
   std::vector<LineEntry> lines;
   std::vector<std::string> local_names;  // index = local slot, for Execute/Eval
+  std::vector<int> dyn_slots;            // locals standing for names looked up when they run
+  std::deque<std::string> object_names;  // kGetMember/kPutMember p: stable addresses
   Module* module = nullptr;
   ClassInfo* cls = nullptr;
   bool HasReturnValue() const {
@@ -264,8 +267,8 @@ struct Module {
 using BuiltinFn = Value (*)(Vm& vm, CallArgs& args);
 struct Builtin {
   const char* name;
-  int8_t min_args;
-  int8_t max_args;
+  int min_args;
+  int max_args;
   BuiltinFn fn;
 };
 // The function table; index = builtin id. -1 when `name` is no function.
@@ -307,6 +310,14 @@ class ErrObject : public Object {
 
 // ------------------------------------------------------------------ the VM
 
+// Variables Execute created inside a procedure: they belong to the
+// procedure's frame, and later Execute and Eval code in it sees them.
+struct FrameVars {
+  std::vector<std::string> names;
+  std::vector<bool> looked_up;  // a name first met unassigned: globals still win
+  std::deque<Value> values;     // stable addresses: running code refers to them
+};
+
 struct Frame {
   Proc* proc;
   int ip;
@@ -316,6 +327,7 @@ struct Frame {
   uint8_t pop_extra;  // values below the arguments replaced by the result
   bool resume_next;
   bool native_entry;  // popping it returns to C++
+  std::unique_ptr<FrameVars> execute_vars = nullptr;
 };
 
 class Vm {

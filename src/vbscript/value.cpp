@@ -559,7 +559,11 @@ int16_t ToInteger(const Value& v) {
 }
 
 uint8_t ToByte(const Value& v) {
-  double d = RoundHalfEven(ToDouble(v));
+  // True converts bit for bit: all eight bits set.
+  Value h;
+  const Value& p = *Prim(v, h);
+  if (p.tag() == Tag::kBoolean) return p.raw_bool() ? 255 : 0;
+  double d = RoundHalfEven(ToDouble(p));
   if (!(d >= 0 && d <= 255)) Throw(kErrOverflow);
   return static_cast<uint8_t>(d);
 }
@@ -584,8 +588,9 @@ bool ToBool(const Value& v) {
       Throw(kErrInvalidNull);
     case Tag::kString: {
       std::string_view t = TrimWhite(p.text());
-      if (EqualsIgnoreCase(t, "true")) return true;
-      if (EqualsIgnoreCase(t, "false")) return false;
+      // "#TRUE#" and "#FALSE#" are the forms files written by Write # hold.
+      if (EqualsIgnoreCase(t, "true") || EqualsIgnoreCase(t, "#true#")) return true;
+      if (EqualsIgnoreCase(t, "false") || EqualsIgnoreCase(t, "#false#")) return false;
       auto n = ParseNumber(t);
       if (!n) Throw(kErrTypeMismatch);
       return *n != 0;
@@ -953,6 +958,9 @@ Value OpIntDiv(const Value& a0, const Value& b0) {
   Rank rank;
   IntOperands(a, b, x, y, rank);
   if (y == 0) Throw(kErrDivByZero);
+  // Integer division gives a whole-number subtype; only Long's smallest
+  // value divided by -1 has none.
+  if (!FitsInt32(x / y)) Throw(kErrOverflow);
   return IntResult(x / y, rank);
 }
 

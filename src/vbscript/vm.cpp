@@ -903,7 +903,8 @@ void Vm::Interpreter::MemberCall(const Instr& in, int argc, InvokeKind kind, Val
   const std::string& name = f_->proc->names[static_cast<size_t>(in.c)];
   if (ov.tag() != Tag::kObject) {
     if (ov.tag() == Tag::kNothing) Throw(kErrObjectNotSet);
-    ThrowNamed(kErrObjectRequired, name);
+    // The text names the variable that should hold the object.
+    ThrowNamed(kErrObjectRequired, in.p ? *static_cast<const std::string*>(in.p) : name);
   }
   Object* o = ov.obj();
   CallCache* cc = in.b < f_->proc->caches.size() ? &f_->proc->caches[in.b] : nullptr;
@@ -1453,9 +1454,46 @@ Value Vm::EvalText(Module& m, std::string_view text) {
   ExprPtr e = ParseExpressionText(text);
   auto outer = std::make_shared<Proc>();
   outer->module = &m;
-  auto p = vbs::CompileSnippet(*this, m, outer.get(), nullptr, e.get());
+  auto p = vbs::CompileSnippet(*this, m, outer.get(), nullptr, nullptr, e.get());
   return RunProc(p.get(), Value(), nullptr, 0);
 }
+
+namespace {
+
+// The arguments of Execute/Eval code run in `caller`: references to its
+// locals, then to the variables earlier Execute code made in its frame, in
+// the order CompileSnippet declares them.
+std::vector<Value> SnippetArgs(Frame& caller) {
+  std::vector<Value> refs;
+  Value* base = caller.base;
+  for (size_t i = 0; i < caller.proc->local_names.size(); ++i) {
+    refs.push_back(base[i].IsRef() ? base[i] : Value::RefTo(&base[i]));
+  }
+  if (caller.execute_vars) {
+    for (auto& v : caller.execute_vars->values) refs.push_back(Value::RefTo(&v));
+  }
+  return refs;
+}
+
+// Names Execute code declares or assigns that the caller does not have
+// become variables of the caller's frame. True when there were any.
+bool AdoptSnippetNames(Frame& caller, const Proc& snippet) {
+  bool added = false;
+  for (size_t i = static_cast<size_t>(snippet.nparams); i < snippet.local_names.size(); ++i) {
+    const std::string& n = snippet.local_names[i];
+    if (n.empty()) continue;
+    if (!caller.execute_vars) caller.execute_vars = std::make_unique<FrameVars>();
+    FrameVars& vars = *caller.execute_vars;
+    vars.names.push_back(n);
+    vars.looked_up.push_back(std::find(snippet.dyn_slots.begin(), snippet.dyn_slots.end(),
+                                       static_cast<int>(i)) != snippet.dyn_slots.end());
+    vars.values.emplace_back();
+    added = true;
+  }
+  return added;
+}
+
+}  // namespace
 
 void Vm::ExecuteText(std::string_view text, bool global) {
   Module* m = CurrentModule();
@@ -1476,13 +1514,11 @@ void Vm::ExecuteText(std::string_view text, bool global) {
     CompileProgram(*this, *m, defs);
   }
   Proc* outer = caller.proc;
-  auto p = vbs::CompileSnippet(*this, *m, outer, &ast, nullptr);
-  std::vector<Value> refs;
-  refs.reserve(outer->local_names.size());
-  Value* base = caller.base;
-  for (size_t i = 0; i < outer->local_names.size(); ++i) {
-    refs.push_back(base[i].IsRef() ? base[i] : Value::RefTo(&base[i]));
+  auto p = vbs::CompileSnippet(*this, *m, outer, caller.execute_vars.get(), &ast, nullptr);
+  if (AdoptSnippetNames(caller, *p)) {
+    p = vbs::CompileSnippet(*this, *m, outer, caller.execute_vars.get(), &ast, nullptr);
   }
+  std::vector<Value> refs = SnippetArgs(caller);
   Value me = caller.me;
   RunProc(p.get(), me, refs.data(), static_cast<int>(refs.size()));
 }
@@ -1493,17 +1529,12 @@ Value Vm::EvalInScope(std::string_view text) {
   if (frames_.empty() || frames_.back().proc->is_main) {
     auto outer = std::make_shared<Proc>();
     outer->module = m;
-    auto p = vbs::CompileSnippet(*this, *m, outer.get(), nullptr, e.get());
+    auto p = vbs::CompileSnippet(*this, *m, outer.get(), nullptr, nullptr, e.get());
     return RunProc(p.get(), Value(), nullptr, 0);
   }
   Frame& caller = frames_.back();
-  Proc* outer = caller.proc;
-  auto p = vbs::CompileSnippet(*this, *m, outer, nullptr, e.get());
-  std::vector<Value> refs;
-  Value* base = caller.base;
-  for (size_t i = 0; i < outer->local_names.size(); ++i) {
-    refs.push_back(base[i].IsRef() ? base[i] : Value::RefTo(&base[i]));
-  }
+  auto p = vbs::CompileSnippet(*this, *m, caller.proc, caller.execute_vars.get(), nullptr, e.get());
+  std::vector<Value> refs = SnippetArgs(caller);
   Value me = caller.me;
   return RunProc(p.get(), me, refs.data(), static_cast<int>(refs.size()));
 }
