@@ -3,249 +3,141 @@
 // the messages of unhandled errors), so they are kept word for word.
 #include "vbscript/error.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace corvane::vbs {
 
 std::string_view ErrorText(int32_t number) {
-  switch (number) {
-    case 3:
-      return "Return without GoSub";
-    case 5:
-      return "Invalid procedure call or argument";
-    case 6:
-      return "Overflow";
-    case 7:
-      return "Out of memory";
-    case 9:
-      return "Subscript out of range";
-    case 10:
-      return "This array is fixed or temporarily locked";
-    case 11:
-      return "Division by zero";
-    case 13:
-      return "Type mismatch";
-    case 14:
-      return "Out of string space";
-    case 17:
-      return "Can't perform requested operation";
-    case 28:
-      return "Out of stack space";
-    case 35:
-      return "Sub or Function not defined";
-    case 48:
-      return "Error in loading DLL";
-    case 51:
-      return "Internal error";
-    case 52:
-      return "Bad file name or number";
-    case 53:
-      return "File not found";
-    case 54:
-      return "Bad file mode";
-    case 55:
-      return "File already open";
-    case 57:
-      return "Device I/O error";
-    case 58:
-      return "File already exists";
-    case 61:
-      return "Disk full";
-    case 62:
-      return "Input past end of file";
-    case 67:
-      return "Too many files";
-    case 68:
-      return "Device unavailable";
-    case 70:
-      return "Permission denied";
-    case 71:
-      return "Disk not ready";
-    case 74:
-      return "Can't rename with different drive";
-    case 75:
-      return "Path/File access error";
-    case 76:
-      return "Path not found";
-    case 91:
-      return "Object variable not set";
-    case 92:
-      return "For loop not initialized";
-    case 94:
-      return "Invalid use of Null";
-    case 322:
-      return "Can't create necessary temporary file";
-    case 424:
-      return "Object required";
-    case 429:
-      return "ActiveX component can't create object";
-    case 430:
-      return "Class doesn't support Automation";
-    case 432:
-      return "File name or class name not found during Automation operation";
-    case 438:
-      return "Object doesn't support this property or method";
-    case 440:
-      return "Automation error";
-    case 445:
-      return "Object doesn't support this action";
-    case 446:
-      return "Object doesn't support named arguments";
-    case 447:
-      return "Object doesn't support current locale setting";
-    case 448:
-      return "Named argument not found";
-    case 449:
-      return "Argument not optional";
-    case 450:
-      return "Wrong number of arguments or invalid property assignment";
-    case 451:
-      return "Object not a collection";
-    case 453:
-      return "Specified DLL function not found";
-    case 457:
-      return "This key is already associated with an element of this collection";
-    case 458:
-      return "Variable uses an Automation type not supported in VBScript";
-    case 462:
-      return "The remote server machine does not exist or is unavailable";
-    case 500:
-      return "Variable is undefined";
-    case 501:
-      return "Illegal assignment";
-    case 502:
-      return "Object not safe for scripting";
-    case 503:
-      return "Object not safe for initializing";
-    case 504:
-      return "Object not safe for creating";
-    case 505:
-      return "Invalid or unqualified reference";
-    case 506:
-      return "Class not defined";
-    case 507:
-      return "An exception occurred";
-    case 1001:
-      return "Out of memory";
-    case 1002:
-      return "Syntax error";
-    case 1003:
-      return "Expected ':'";
-    case 1005:
-      return "Expected '('";
-    case 1006:
-      return "Expected ')'";
-    case 1007:
-      return "Expected ']'";
-    case 1010:
-      return "Expected identifier";
-    case 1011:
-      return "Expected '='";
-    case 1012:
-      return "Expected 'If'";
-    case 1013:
-      return "Expected 'To'";
-    case 1014:
-      return "Expected 'End'";
-    case 1015:
-      return "Expected 'Function'";
-    case 1016:
-      return "Expected 'Sub'";
-    case 1017:
-      return "Expected 'Then'";
-    case 1018:
-      return "Expected 'Wend'";
-    case 1019:
-      return "Expected 'Loop'";
-    case 1020:
-      return "Expected 'Next'";
-    case 1021:
-      return "Expected 'Case'";
-    case 1022:
-      return "Expected 'Select'";
-    case 1023:
-      return "Expected expression";
-    case 1024:
-      return "Expected statement";
-    case 1025:
-      return "Expected end of statement";
-    case 1026:
-      return "Expected integer constant";
-    case 1027:
-      return "Expected 'While' or 'Until'";
-    case 1028:
-      return "Expected 'While', 'Until' or end of statement";
-    case 1029:
-      return "Expected 'With'";
-    case 1030:
-      return "Identifier too long";
-    case 1031:
-      return "Invalid number";
-    case 1032:
-      return "Invalid character";
-    case 1033:
-      return "Unterminated string constant";
-    case 1034:
-      return "Unterminated comment";
-    case 1037:
-      return "Invalid use of 'Me' keyword";
-    case 1038:
-      return "'loop' without 'do'";
-    case 1039:
-      return "Invalid 'exit' statement";
-    case 1040:
-      return "Invalid 'for' loop control variable";
-    case 1041:
-      return "Name redefined";
-    case 1042:
-      return "Must be first statement on the line";
-    case 1044:
-      return "Cannot use parentheses when calling a Sub";
-    case 1045:
-      return "Expected literal constant";
-    case 1046:
-      return "Expected 'In'";
-    case 1047:
-      return "Expected 'Class'";
-    case 1048:
-      return "Must be defined inside a Class";
-    case 1049:
-      return "Expected Let or Set or Get in property declaration";
-    case 1050:
-      return "Expected 'Property'";
-    case 1051:
-      return "Number of arguments must be consistent across properties specification";
-    case 1052:
-      return "Cannot have multiple default property/method in a Class";
-    case 1053:
-      return "Class initialize or terminate do not have arguments";
-    case 1054:
-      return "Property Set or Let must have at least one argument";
-    case 1055:
-      return "Unexpected 'Next'";
-    case 1056:
-      return "'Default' can be specified only on 'Property' or 'Function' or 'Sub'";
-    case 1057:
-      return "'Default' specification must also specify 'Public'";
-    case 1058:
-      return "'Default' specification can only be on Property Get";
-    case 5008:
-      return "Illegal assignment";
-    case 5017:
-      return "Syntax error in regular expression";
-    case 5018:
-      return "Unexpected quantifier";
-    case 5019:
-      return "Expected ']' in regular expression";
-    case 5020:
-      return "Expected ')' in regular expression";
-    case 5021:
-      return "Invalid range in character set";
-    case 32811:
-      return "Element not found";
-    case kErrTimeout:
-      return "Script execution timed out";
-    default:
-      return "";
-  }
+  struct Entry {
+    int32_t number;
+    std::string_view text;
+  };
+  // Sorted by number (the time-out's number is negative), for a binary search.
+  static constexpr Entry kTexts[] = {
+      {kErrTimeout, "Script execution timed out"},
+      {3, "Return without GoSub"},
+      {5, "Invalid procedure call or argument"},
+      {6, "Overflow"},
+      {7, "Out of memory"},
+      {9, "Subscript out of range"},
+      {10, "This array is fixed or temporarily locked"},
+      {11, "Division by zero"},
+      {13, "Type mismatch"},
+      {14, "Out of string space"},
+      {17, "Can't perform requested operation"},
+      {28, "Out of stack space"},
+      {35, "Sub or Function not defined"},
+      {48, "Error in loading DLL"},
+      {51, "Internal error"},
+      {52, "Bad file name or number"},
+      {53, "File not found"},
+      {54, "Bad file mode"},
+      {55, "File already open"},
+      {57, "Device I/O error"},
+      {58, "File already exists"},
+      {61, "Disk full"},
+      {62, "Input past end of file"},
+      {67, "Too many files"},
+      {68, "Device unavailable"},
+      {70, "Permission denied"},
+      {71, "Disk not ready"},
+      {74, "Can't rename with different drive"},
+      {75, "Path/File access error"},
+      {76, "Path not found"},
+      {91, "Object variable not set"},
+      {92, "For loop not initialized"},
+      {94, "Invalid use of Null"},
+      {322, "Can't create necessary temporary file"},
+      {424, "Object required"},
+      {429, "ActiveX component can't create object"},
+      {430, "Class doesn't support Automation"},
+      {432, "File name or class name not found during Automation operation"},
+      {438, "Object doesn't support this property or method"},
+      {440, "Automation error"},
+      {445, "Object doesn't support this action"},
+      {446, "Object doesn't support named arguments"},
+      {447, "Object doesn't support current locale setting"},
+      {448, "Named argument not found"},
+      {449, "Argument not optional"},
+      {450, "Wrong number of arguments or invalid property assignment"},
+      {451, "Object not a collection"},
+      {453, "Specified DLL function not found"},
+      {457, "This key is already associated with an element of this collection"},
+      {458, "Variable uses an Automation type not supported in VBScript"},
+      {462, "The remote server machine does not exist or is unavailable"},
+      {500, "Variable is undefined"},
+      {501, "Illegal assignment"},
+      {502, "Object not safe for scripting"},
+      {503, "Object not safe for initializing"},
+      {504, "Object not safe for creating"},
+      {505, "Invalid or unqualified reference"},
+      {506, "Class not defined"},
+      {507, "An exception occurred"},
+      {1001, "Out of memory"},
+      {1002, "Syntax error"},
+      {1003, "Expected ':'"},
+      {1005, "Expected '('"},
+      {1006, "Expected ')'"},
+      {1007, "Expected ']'"},
+      {1010, "Expected identifier"},
+      {1011, "Expected '='"},
+      {1012, "Expected 'If'"},
+      {1013, "Expected 'To'"},
+      {1014, "Expected 'End'"},
+      {1015, "Expected 'Function'"},
+      {1016, "Expected 'Sub'"},
+      {1017, "Expected 'Then'"},
+      {1018, "Expected 'Wend'"},
+      {1019, "Expected 'Loop'"},
+      {1020, "Expected 'Next'"},
+      {1021, "Expected 'Case'"},
+      {1022, "Expected 'Select'"},
+      {1023, "Expected expression"},
+      {1024, "Expected statement"},
+      {1025, "Expected end of statement"},
+      {1026, "Expected integer constant"},
+      {1027, "Expected 'While' or 'Until'"},
+      {1028, "Expected 'While', 'Until' or end of statement"},
+      {1029, "Expected 'With'"},
+      {1030, "Identifier too long"},
+      {1031, "Invalid number"},
+      {1032, "Invalid character"},
+      {1033, "Unterminated string constant"},
+      {1034, "Unterminated comment"},
+      {1037, "Invalid use of 'Me' keyword"},
+      {1038, "'loop' without 'do'"},
+      {1039, "Invalid 'exit' statement"},
+      {1040, "Invalid 'for' loop control variable"},
+      {1041, "Name redefined"},
+      {1042, "Must be first statement on the line"},
+      {1044, "Cannot use parentheses when calling a Sub"},
+      {1045, "Expected literal constant"},
+      {1046, "Expected 'In'"},
+      {1047, "Expected 'Class'"},
+      {1048, "Must be defined inside a Class"},
+      {1049, "Expected Let or Set or Get in property declaration"},
+      {1050, "Expected 'Property'"},
+      {1051, "Number of arguments must be consistent across properties specification"},
+      {1052, "Cannot have multiple default property/method in a Class"},
+      {1053, "Class initialize or terminate do not have arguments"},
+      {1054, "Property Set or Let must have at least one argument"},
+      {1055, "Unexpected 'Next'"},
+      {1056, "'Default' can be specified only on 'Property' or 'Function' or 'Sub'"},
+      {1057, "'Default' specification must also specify 'Public'"},
+      {1058, "'Default' specification can only be on Property Get"},
+      {5008, "Illegal assignment"},
+      {5017, "Syntax error in regular expression"},
+      {5018, "Unexpected quantifier"},
+      {5019, "Expected ']' in regular expression"},
+      {5020, "Expected ')' in regular expression"},
+      {5021, "Invalid range in character set"},
+      {32811, "Element not found"},
+  };
+  const auto* it = std::lower_bound(std::begin(kTexts), std::end(kTexts), number,
+                                    [](const Entry& e, int32_t n) { return e.number < n; });
+  if (it != std::end(kTexts) && it->number == number) return it->text;
+  return "";
 }
 
 std::string ScriptError::FullDescription() const {
