@@ -737,49 +737,29 @@ CivilDateTime CivilArg(A& a, int i) {
   return FromDateValue(ToDate(Arg(a, i)));
 }
 
-Value DateField(A& a, int which) {
+// Year, Month, Day, Hour, Minute and Second read one field of the date.
+Value DateField(A& a, int CivilDateTime::*field) {
   if (IsNullArg(a, 0)) return Value::Null();
-  CivilDateTime t = CivilArg(a, 0);
-  int v = 0;
-  switch (which) {
-    case 0:
-      v = t.year;
-      break;
-    case 1:
-      v = t.month;
-      break;
-    case 2:
-      v = t.day;
-      break;
-    case 3:
-      v = t.hour;
-      break;
-    case 4:
-      v = t.minute;
-      break;
-    default:
-      v = t.second;
-      break;
-  }
-  return Value::Integer(static_cast<int16_t>(v));
+  const CivilDateTime t = CivilArg(a, 0);
+  return Value::Integer(static_cast<int16_t>(t.*field));
 }
 Value FnYear(Vm&, A& a) {
-  return DateField(a, 0);
+  return DateField(a, &CivilDateTime::year);
 }
 Value FnMonth(Vm&, A& a) {
-  return DateField(a, 1);
+  return DateField(a, &CivilDateTime::month);
 }
 Value FnDay(Vm&, A& a) {
-  return DateField(a, 2);
+  return DateField(a, &CivilDateTime::day);
 }
 Value FnHour(Vm&, A& a) {
-  return DateField(a, 3);
+  return DateField(a, &CivilDateTime::hour);
 }
 Value FnMinute(Vm&, A& a) {
-  return DateField(a, 4);
+  return DateField(a, &CivilDateTime::minute);
 }
 Value FnSecond(Vm&, A& a) {
-  return DateField(a, 5);
+  return DateField(a, &CivilDateTime::second);
 }
 
 int FirstDay(A& a, int i) {
@@ -1058,21 +1038,13 @@ Value FnFormatPercent(Vm&, A& a) {
 Value FnFormatDateTime(Vm&, A& a) {
   if (IsNullArg(a, 0)) Throw(kErrTypeMismatch);
   double d = ToDate(Arg(a, 0));
-  int32_t f = Has(a, 1) ? Long(a, 1) : 0;
-  switch (f) {
-    case 0:
-      return Value::Str(FormatDateValue(d));
-    case 1:
-      return Value::Str(FormatLongDate(d));
-    case 2:
-      return Value::Str(FormatShortDate(d));
-    case 3:
-      return Value::Str(FormatLongTime(d));
-    case 4:
-      return Value::Str(FormatShortTime(d));
-    default:
-      Throw(kErrInvalidCall);
-  }
+  // The NamedFormat argument: vbGeneralDate, vbLongDate, vbShortDate,
+  // vbLongTime, vbShortTime.
+  static constexpr std::string (*kFormats[])(double) = {
+      FormatDateValue, FormatLongDate, FormatShortDate, FormatLongTime, FormatShortTime};
+  const int32_t f = Has(a, 1) ? Long(a, 1) : 0;
+  if (f < 0 || f >= static_cast<int32_t>(std::size(kFormats))) Throw(kErrInvalidCall);
+  return Value::Str(kFormats[f](d));
 }
 
 // --- The script and its host ---------------------------------------------
