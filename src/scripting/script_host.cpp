@@ -35,6 +35,7 @@ ScriptHost::ScriptHost(EventLoop& loop, EventLog& log, ScriptHostOptions options
       periodic_timer_(loop, [this] { PeriodicScriptTimer_Timer(); }) {
   vbs::EngineOptions engine_options;
   engine_options.timeout_ms = options_.timeout_ms;
+  engine_options.max_string_bytes = options_.max_string_bytes;
   engine_options.on_time_check = [this] { ServeWhileRunning(); };
   main_ = std::make_unique<vbs::Engine>(engine_options);
   run_ = std::make_unique<vbs::Engine>(engine_options);

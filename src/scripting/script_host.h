@@ -32,6 +32,9 @@ struct ScriptHostOptions {
   int64_t queue_delay_ms = 5;  // from the first queued event to its run
   // Events waiting beyond this many: the oldest is dropped (and counted).
   size_t max_queued_events = 100000;
+  // The longest text a script may build; beyond it "Out of memory" (the
+  // daemon's memory stays bounded whatever a script does).
+  size_t max_string_bytes = size_t{32} << 20;
   // How often a long-running script lets the program serve its other work.
   int64_t serve_interval_ms = 20;
 };
