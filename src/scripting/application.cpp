@@ -295,7 +295,15 @@ vbs::Ref<vbs::Object> MakeApplication(const ApplicationContext& context) {
   for (const Member& m : kMembers) {
     auto call = [app, m](CallArgs& a) {
       CheckArgCount(a, m.min_args, m.max_args);
-      return ((*app).*(m.fn))(a);
+      try {
+        return ((*app).*(m.fn))(a);
+      } catch (const vbs::ScriptError&) {
+        throw;
+      } catch (const std::exception& e) {
+        // A failure of the program's side reaches the script as an error
+        // it can handle (On Error Resume Next).
+        vbs::Throw(vbs::kErrInvalidCall, std::string(m.name) + ": " + e.what());
+      }
     };
     if (m.property) {
       o->AddProperty(m.name, call);

@@ -115,7 +115,7 @@ bool ScriptHost::AddScript(vbs::Engine& engine, std::string_view module, std::st
   if (sources.empty()) return false;
   engine.AddModule(module);
   for (const auto& source : sources) {
-    ++running_;
+    RunGuard guard(*this);
     try {
       engine.AddCode(module, source.text);
     } catch (const vbs::ScriptError& e) {
@@ -123,18 +123,13 @@ bool ScriptHost::AddScript(vbs::Engine& engine, std::string_view module, std::st
     } catch (const std::exception& e) {
       ReportSyntaxError(e.what(), source.name, nullptr);
     }
-    --running_;
   }
   return true;
 }
 
 vbs::Value ScriptHost::RunProcedure(vbs::Engine& engine, std::string_view module,
                                     std::string_view procedure, std::string_view parameter) {
-  ++running_;
-  struct Done {
-    int& n;
-    ~Done() { --n; }
-  } done{running_};
+  RunGuard guard(*this);
   try {
     const auto info = engine.FindProcedure(module, procedure);
     if (!info) return vbs::Value();
@@ -193,7 +188,7 @@ void ScriptHost::QueueScriptEvent(DeviceRecord record) {
     }
   }
   queue_.push_back(std::move(record));
-  if (running_ == 0 && !next_scheduled_ && !queue_timer_.Enabled()) {
+  if (!next_scheduled_ && !queue_timer_.Enabled()) {
     queue_timer_.SetInterval(options_.queue_delay_ms);
     queue_timer_.Start();
   }
@@ -219,10 +214,6 @@ void ScriptHost::RunNextEvent() {
   const std::string tag = current_event_ ? current_event_->Tag : std::string();
   if (has_main_) RunProcedure(*main_, kMainModule, "Main", tag);
   current_event_.reset();
-  if (read_pending_) {
-    read_pending_ = false;
-    ReadScript();
-  }
   ScheduleNext();
 }
 
@@ -237,6 +228,17 @@ void ScriptHost::ScheduleNext() {
       ScheduleNext();
     }
   });
+}
+
+ScriptHost::RunGuard::~RunGuard() {
+  if (--host_.running_ > 0) return;
+  // What waited for the script: a reload asked for meanwhile, then events.
+  if (host_.read_pending_) {
+    host_.read_pending_ = false;
+    ScriptHost* host = &host_;
+    DeferWhileAlive(host_.loop_, host_.alive_, [host] { host->ReadScript(); });
+  }
+  host_.ScheduleNext();
 }
 
 void ScriptHost::ServeWhileRunning() {

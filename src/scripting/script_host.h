@@ -119,6 +119,18 @@ class ScriptHost final : public ScriptEventQueue {
   void RunNextEvent();
   void ScheduleNext();
   void ServeWhileRunning();
+  // Marks a call into an engine; when the last one ends, waiting events are
+  // scheduled (events queued meanwhile wait for it).
+  class RunGuard {
+   public:
+    explicit RunGuard(ScriptHost& host) : host_(host) { ++host_.running_; }
+    ~RunGuard();
+    RunGuard(const RunGuard&) = delete;
+    RunGuard& operator=(const RunGuard&) = delete;
+
+   private:
+    ScriptHost& host_;
+  };
 
   EventLoop& loop_;
   EventLog& log_;

@@ -51,6 +51,13 @@ TEST_F(ScriptingTest, EventsQueuedFromInsideAScriptRunAfterTheOnesBefore) {
   EXPECT_THAT(notes_, ElementsAre("a", "b", "c"));
 }
 
+TEST_F(ScriptingTest, EventsRaisedWhileTheScriptLoadsRunOnceItIsLoaded) {
+  hook_ = [this] { Queue("boot"); };
+  Main("test.Hook\nSub Main(t)\n test.Note t\nEnd Sub\n");
+  Drain();
+  EXPECT_THAT(notes_, ElementsAre("boot"));
+}
+
 TEST_F(ScriptingTest, SyntaxErrorsAreReportedWithTheFileAndTheRestStillLoads) {
   Script("bad.txt", "Sub Broken(\nEnd Sub\n");
   Main("#include \"bad.txt\"\nSub Main(t)\n test.Note t\nEnd Sub\n");
