@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -177,6 +178,10 @@ Value StartProcessObject(const ProcessStart& start) {
     if (null_in >= 0) ::dup2(null_in, 0);
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
+    // The program's sockets stay with the program (a child holding the web
+    // port would keep it bound after the program ended).
+    const long max_fd = ::sysconf(_SC_OPEN_MAX);
+    for (int fd = 3; fd < (max_fd > 0 ? std::min<long>(max_fd, 65536) : 1024); ++fd) ::close(fd);
     for (const auto& [k, v] : start.env) ::setenv(k.c_str(), v.c_str(), 1);
     if (!start.directory.empty() && ::chdir(start.directory.c_str()) != 0) ::_exit(127);
     ::execvp(argv[0], argv.data());
