@@ -13,7 +13,7 @@ CORVANE_BROWSER_TESTS=0 bash scripts/deps.sh
 build=${CORVANE_BUILD:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_TESTS=OFF \
   -DCORVANE_BENCH=OFF -DCORVANE_FUZZ=OFF > /dev/null
-cmake --build "$build" --target corvane xap-hub vaux-sim xap-send
+cmake --build "$build" --target corvane xap-hub vaux-sim xap-send vbs
 bin=$(cd "$build/bin" && pwd)
 
 home=${CORVANE_DEMO_HOME:-$PWD/demo-home}
@@ -82,6 +82,34 @@ awk -v port="$sim_port" -v show_status="$show_status" '
   END { if (!done) { printf "[Vaux]\r\n"; keys() } }
 ' "$ini" > "$ini.demo" && mv "$ini.demo" "$ini"
 
+# The sample main script (share/scripts), unless you put your own in place,
+# and what it reacts to: zone 1's Status record tagged zone1 and marked for
+# events, and a watched doorbell message (tag doorbell, event Ring).
+mkdir -p "$home/Scripts"
+for f in share/scripts/*.txt; do
+  [ -e "$home/Scripts/$(basename "$f")" ] || cp "$f" "$home/Scripts/"
+done
+# Adds KEY=VALUE to [SECTION] of the INI file unless the section holds KEY.
+ini_ensure() {
+  awk -v section="$2" -v key="$3" -v value="$4" '
+    function add() { printf "%s=%s\r\n", key, value; done = 1 }
+    /^\[/ { if (in_sec && !done && !found) add(); in_sec = (tolower($0) ~ "^\\[" tolower(section) "\\]") }
+    in_sec && tolower($0) ~ "^" tolower(key) "[ \t]*=" { found = 1 }
+    { print }
+    END {
+      if (in_sec && !done && !found) add()
+      else if (!done && !found && !seen) { printf "[%s]\r\n", section; add() }
+    }
+    /^\[/ && tolower($0) ~ "^\\[" tolower(section) "\\]" { seen = 1 }
+  ' "$1" > "$1.demo" && mv "$1.demo" "$1"
+}
+ini_ensure "$ini" Vaux Vaux_Aris_700_07 "1/1/2000 12:00:00 AM;0;Channel1_Status;True;1;zone1;True;;"
+ini_ensure "$ini" Vaux PeriodicScriptInterval 30
+# A zone table saved by an earlier demo: tag the record if it has no tag.
+sed -i -E 's/^(Vaux_Aris_700_07=([^;]*;){5});[^;]*;/\1zone1;True;/I' "$ini"
+ini_ensure "$ini" Devices doorbell "1/1/2000 12:00:00 AM"
+ini_ensure "$ini" Received "demo.doorbell.front~demo.doorbell" "doorbell;Ring"
+
 "$bin/corvane" --home "$home" &
 corvane_pid=$!
 sleep 1
@@ -110,6 +138,16 @@ Ask for the state of every zone's Status record (answers come one every 200 ms):
 
   $bin/xap-send --class xAPBSC.query --target 'zyn.Vaux.$host:*.*.status' request \\
       --listen 4 --filter-class 'xAPBSC.*'
+
+The sample script (Scripts/Corvane.txt in the home folder) reports what it
+sees in the log below and as demo.script messages. Ring the doorbell: the
+script logs the message's items and toggles zone 1; the zone change (zone 1's
+Status is tagged zone1 and marked for events) runs the script again:
+
+  $bin/xap-send --class demo.doorbell --source demo.doorbell.front \\
+      button name=front --listen 3 --filter-class demo.script
+
+Script errors go to $home/Data/Corvane.txt and to this terminal.
 
 Ctrl-C stops the demo.
 INFO

@@ -68,6 +68,9 @@ Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::o
 }
 
 Program::~Program() {
+  script_events_.Install(nullptr);
+  script_control_.Install(nullptr);
+  message_handler_ = &bridge_.inbound();
   log_.SetXapSender(nullptr);
 }
 
@@ -87,6 +90,7 @@ void Program::InitXap() {
   CreateFolders(JoinPath(paths_.program_folder, "Config/x"), &log_);
   CreateFolders(JoinPath(paths_.program_folder, "Data/x"), &log_);
   ini_.AppInitialize();
+  Step("App_Initialize", [&] { LoadScripting(); });
   Step("TCPServer", [&] { LoadWebServer(); });
   interface_address_ = ini_.GetIniSetting("Interface", "InterfaceAddress", "Default", kXapIniFile);
   broadcast_address_ = ini_.GetIniSetting("Interface", "BroadcastAddress", "Default", kXapIniFile);
@@ -114,6 +118,43 @@ void Program::LoadWebServer() {
   web_server_->Load();
 }
 
+namespace {
+
+// What the status page asks of the script host.
+class HostScriptControl final : public ScriptControl {
+ public:
+  explicit HostScriptControl(ScriptHost& host) : host_(host) {}
+  void ReadScript() override { host_.ReadScript(); }
+  void PeriodicScriptIntervalChanged(std::string_view seconds) override {
+    host_.ArmPeriodic(seconds);
+  }
+
+ private:
+  ScriptHost& host_;
+};
+
+// The script runner Spawn starts: the vbs tool beside the program, else
+// the one on PATH.
+std::string VbsPath() {
+  const std::string beside = JoinPath(ExecutableFolder(), "vbs");
+  return ::access(beside.c_str(), X_OK) == 0 ? beside : "vbs";
+}
+
+}  // namespace
+
+// The Application object and with it the script engines; the main script
+// is loaded here, before the settings (its top-level code runs now).
+void Program::LoadScripting() {
+  scripting_ = std::make_unique<ScriptingModule>(ScriptingParts{
+      loop_, log_, ini_, settings_.values(), outbox_, xap_, devices_, vaux_, bridge_, wall_,
+      paths_.program_folder, ExecutableFolder(), VbsPath()});
+  scripting_control_ = std::make_unique<HostScriptControl>(scripting_->host());
+  script_events_.Install(&scripting_->host());
+  script_control_.Install(scripting_control_.get());
+  message_handler_ = &scripting_->subscriptions();
+  scripting_->host().InitScriptControl();
+}
+
 void Program::InitHW() {
   // The echo window is loaded; start-up clears its scroll flag once.
   echo_.Load();
@@ -135,6 +176,7 @@ void Program::InitHW() {
   Step("GetCurrentUPBStatus", [&] { vaux_.GetCurrentUPBStatus(); });
   Step("BSCQueue", [&] { bridge_.reporter().CreateQueue(); });
   periodic_ = ComputePeriodicSchedule(settings_.values().periodic_script_interval);
+  if (scripting_) scripting_->ApplySettings();
 }
 
 int Program::Startup() {
@@ -198,7 +240,13 @@ void Program::Shutdown() {
 }
 
 void Program::SetMessageHandler(XapMessageHandler* handler) {
-  message_handler_ = handler ? handler : &bridge_.inbound();
+  if (handler) {
+    message_handler_ = handler;
+  } else if (scripting_) {
+    message_handler_ = &scripting_->subscriptions();
+  } else {
+    message_handler_ = &bridge_.inbound();
+  }
 }
 
 void Program::onMessage() {

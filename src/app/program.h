@@ -20,6 +20,7 @@
 #include "platform/serial_port.h"
 #include "platform/tcp_client.h"
 #include "platform/udp_socket.h"
+#include "scripting/scripting_module.h"
 #include "ui/echo_window.h"
 #include "bridge/bridge.h"
 #include "xap/xap_handler.h"
@@ -96,6 +97,10 @@ class Program final : public XapCallback {
   // The status page, made with the listener (null before).
   StatusPageModule* status_page() { return status_page_.get(); }
 
+  // The script host, its subscriptions and the Application object (made by
+  // InitXap; null before).
+  ScriptingModule* scripting() { return scripting_.get(); }
+
   // Process-wide flags.
   bool xap_ready() const { return outbox_.Ready(); }
   bool exit_requested() const { return exit_requested_; }
@@ -105,6 +110,7 @@ class Program final : public XapCallback {
   void InitHW();
   void LoadCommAndTimer();
   void LoadWebServer();
+  void LoadScripting();
   template <typename F>
   void Step(const char* name, F&& f);
 
@@ -144,6 +150,10 @@ class Program final : public XapCallback {
   bool exit_requested_ = false;
   bool message_busy_ = false;
   bool shut_down_ = false;
+
+  // Last, so it goes first: it refers to most of the above.
+  std::unique_ptr<ScriptingModule> scripting_;
+  std::unique_ptr<ScriptControl> scripting_control_;
 };
 
 // The entry point: corvane [--home DIR] [--version] [--help].

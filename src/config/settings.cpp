@@ -65,6 +65,7 @@ constexpr KeyInfo kKeys[] = {
 constexpr KeyInfo kAddedKeys[] = {
     {"SerialSettings", "SerialSettings", "9600,n,8,1", "", Unquoted<&Settings::serial_settings>},
     {"HTTPBindAddress", "HTTPBindAddress", "", "", Unquoted<&Settings::http_bind_address>},
+    {"ScriptTimeout", "ScriptTimeout", "90", "", Unquoted<&Settings::script_timeout>},
 };
 
 const KeyInfo* FindKey(std::string_view name) {

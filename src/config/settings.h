@@ -38,6 +38,7 @@ struct Settings {
   // Settings this program adds to the list above.
   std::string serial_settings = "9600,n,8,1";  // SerialSettings: serial line parameters
   std::string http_bind_address;               // HTTPBindAddress: empty = all addresses
+  std::string script_timeout = "90";           // ScriptTimeout: seconds a script may run
 };
 
 // The settings key list (17 names, in order), shared by the start-up loader

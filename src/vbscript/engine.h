@@ -45,6 +45,10 @@ struct EngineOptions {
   // Whether scripts may create Scripting.FileSystemObject and WScript.Shell
   // (off for untrusted text, such as fuzzing input).
   bool allow_system_objects = true;
+  // Called from inside a running script about as often as the time-out is
+  // checked, so a host can serve its other work while a script runs long.
+  // It may throw ScriptError to end the script.
+  std::function<void()> on_time_check;
 };
 
 // Creates an object for CreateObject("prog.id").

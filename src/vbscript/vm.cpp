@@ -295,6 +295,7 @@ void Vm::CheckNativeStack() {
 void Vm::CheckTime() {
   budget_ = kTimeCheckInterval;
   if (has_deadline_ && std::chrono::steady_clock::now() > deadline_) Throw(kErrTimeout);
+  if (options_.on_time_check) options_.on_time_check();
 }
 
 void Vm::PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t pop_extra,

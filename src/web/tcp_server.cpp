@@ -1,5 +1,6 @@
 #include "web/tcp_server.h"
 
+#include <cctype>
 #include <exception>
 #include <fstream>
 #include <iterator>
@@ -412,12 +413,26 @@ void TCPServer::Route(Request& request, Response& response, int index) {
     std::string page = status_page_->StatusPage(request, response);
     if (!response.Answered()) response.SendTextString(page, index);
   } else if (head == "\\help") {
-    response.SendTextString(HelpPage(), index);
+    auto sub = key.size() > 6 && key[5] == '\\' ? HelpSubPage(key.substr(6)) : std::nullopt;
+    response.SendTextString(sub ? *sub : HelpPage(), index);
   } else if (key == "\\") {
     response.SendRedirect("/status", index);
   } else {
     response.SendErrorResponse(index);
   }
+}
+
+std::optional<std::string> TCPServer::HelpSubPage(std::string_view name) const {
+  if (name.empty() || name.size() > 40) return std::nullopt;
+  for (char c : name) {
+    if (!std::isalpha(static_cast<unsigned char>(c))) return std::nullopt;
+  }
+  const auto file =
+      FindFileIgnoringCase(JoinPath(program_folder_, "HTML/Help/Corvane/" + std::string(name) + ".htm"));
+  if (!file) return std::nullopt;
+  std::ifstream in(file->path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 std::string TCPServer::HelpPage() const {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,9 @@ class TCPServer {
   // The help page: the program's help file with its picture folder made
   // reachable through /help/Corvane/Corvane_files/, or a "not available" text.
   std::string HelpPage() const;
+  // A further help page: "/help/<name>" is HTML/Help/Corvane/<name>.htm
+  // (letters only, any case); nothing when there is no such page.
+  std::optional<std::string> HelpSubPage(std::string_view name) const;
 
   const std::string& HtmlFolder() const { return html_folder_; }
   uint16_t ListeningPort() const { return listener_.LocalPort(); }

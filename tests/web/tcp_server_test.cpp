@@ -303,6 +303,14 @@ TEST_F(Web, HelpPageComesFromTheHelpFileWithItsPicturesMadeReachable) {
   EXPECT_NE(answer.find("\r\n\r\n<img src='help/Corvane/Corvane_files/a.gif'>"
                         "<a href='help/Corvane/Corvane_files/b.css'>"),
             std::string::npos);
+  // Further pages of the help folder by name: letters only.
+  WebFile("help/corvane/Scripting.htm", "<p>scripting guide</p>");
+  EXPECT_NE(Get(GetLine("/help/SCRIPTING")).find("\r\n\r\n<p>scripting guide</p>"),
+            std::string::npos);
+  EXPECT_NE(Get(GetLine("/help/../corvane")).find("help/Corvane/Corvane_files/a.gif"),
+            std::string::npos);
+  EXPECT_NE(Get(GetLine("/help/nothing")).find("help/Corvane/Corvane_files/a.gif"),
+            std::string::npos);
 }
 
 TEST_F(Web, ListeningFollowsTheSettings) {

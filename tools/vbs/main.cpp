@@ -1,12 +1,14 @@
 // vbs: runs a VBScript file (.vbs) or job (.wsf) from the shell.
 //   vbs [--timeout SECONDS] file.vbs [args...]
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include "core/text.h"
+#include "scripting/standalone.h"
 #include "vbscript/engine.h"
 #include "wsh.h"
 
@@ -17,6 +19,19 @@ namespace {
 
 void Usage() {
   std::cerr << "usage: vbs [--timeout SECONDS] file.vbs|file.wsf [arguments...]\n";
+}
+
+// The program folder a stand-alone Application reads its settings from:
+// CORVANE_HOME (Spawn sets it), else the folder above a script kept in a
+// Scripts folder, else the current folder.
+std::string CorvaneHome(const std::string& script) {
+  if (const char* home = std::getenv("CORVANE_HOME"); home && *home) return home;
+  const std::string dir = std::filesystem::absolute(script).parent_path().string();
+  const size_t slash = dir.rfind('/');
+  if (slash != std::string::npos && corvane::EqualsIgnoreCase(dir.substr(slash + 1), "Scripts")) {
+    return dir.substr(0, slash);
+  }
+  return ".";
 }
 
 void Report(const std::string& file, const ScriptError& e) {
@@ -75,6 +90,7 @@ int main(int argc, char** argv) {
     std::cerr << kind << ": " << text << "\n";
   });
   engine.AddObject("WScript", corvane::vbs::MakeWScript(engine, ctx), false);
+  corvane::RegisterStandaloneApplication(engine, CorvaneHome(path));
   std::string current = path;
   try {
     for (const auto& b : blocks) {

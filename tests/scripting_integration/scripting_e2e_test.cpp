@@ -1,0 +1,199 @@
+// A main script with an include in the running program: it reacts to a
+// filtered xAP message (tag and items), commands the controller with
+// Response, reacts to the zone change that follows (the record is marked
+// for events), runs on the periodic timer, spawns a script in a process of
+// its own, and loops until its time-out while the program keeps answering
+// on xAP.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "../device_integration/sim_harness.h"
+#include "bridge/xap_text.h"
+#include "support/loopback.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace corvane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Eventually;
+using testing::Subprocess;
+using testing::TempDir;
+using testing::TestUdpSocket;
+using testing::WriteFile;
+
+constexpr uint16_t kXapPort = 3639;
+const std::string kBroadcast = "127.255.255.255";
+const std::string kClient = "test.client.e2e";
+
+const char kMainScript[] = R"(' The test's main script.
+#include "Lib.txt"
+Sub Main(tag)
+  Select Case LCase(tag)
+    Case "hall"
+      Dim e, k, items : Set e = Request("LastEvent")
+      For Each k In e : items = items & k & "=" & e(k) & ";" : Next
+      Dim before : before = Request("zone1")("value")
+      Reply tag, items & "before=" & before
+      If before = "1" Then Response "zone1", "0" Else Response "zone1", "1"
+    Case "zone1"
+      Reply tag, "value=" & Request("lastevent")("value")
+    Case "spawner"
+      Dim p : Set p = Spawn("Child.txt", "Main", "hello")
+      Reply tag, Trim(Replace(p.StdOut.ReadAll, vbLf, ""))
+    Case "looper"
+      Do : Loop
+    Case ""
+      Reply "periodic", Now
+  End Select
+End Sub
+)";
+
+const char kLibScript[] = R"(Sub Reply(tag, value)
+  SendXapMessage "", "script.reply", "reply", "tag" & Chr(1) & tag & Chr(0) & "value" & Chr(1) & value, "", "", ""
+End Sub
+)";
+
+const char kChildScript[] = R"(Sub Main(p)
+  xap.SendXapMessage "", "script.child", "child", "said" & Chr(1) & p, "", "", ""
+  WScript.Echo "child " & p & " " & xap.Version
+End Sub
+)";
+
+std::string Host() {
+  char buf[256] = {};
+  ::gethostname(buf, sizeof buf - 1);
+  return buf;
+}
+
+class ScriptingE2ETest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::EnterPrivateNetwork()) {
+      std::fprintf(stderr, "note: no private network namespace; using the shared loopback\n");
+    }
+    me_ = "zyn.Vaux." + Host();
+    listener_ = std::make_unique<TestUdpSocket>();
+    sender_ = std::make_unique<TestUdpSocket>();
+    ASSERT_EQ(listener_->Bind(kBroadcast, kXapPort), 0);
+    ASSERT_EQ(sender_->Bind("0.0.0.0", 0, false), 0);
+    ASSERT_TRUE(hub_.Start({"xap-hub"}, dir_.File("hub")));
+    ASSERT_TRUE(sim_.Start(dir_, {"--tcp", "0"}));
+    testing::WriteLoopbackXapConfig(dir_.File("home"), kBroadcast);
+    ::mkdir(dir_.File("home/Scripts").c_str(), 0755);
+    WriteFile(dir_.File("home/Scripts/Corvane.txt"), kMainScript);
+    WriteFile(dir_.File("home/Scripts/lib.txt"), kLibScript);
+    WriteFile(dir_.File("home/Scripts/Child.txt"), kChildScript);
+    // Zone 1's Status record is tagged zone1 and marked for events; three
+    // watched message classes of the test client raise events.
+    WriteFile(dir_.File("home/Config/Corvane.ini"),
+              "[Vaux]\r\nUPBCommPort=" + sim_.address +
+                  "\r\nSerialIP=127.0.0.1\r\nScriptTimeout=5\r\nHTTPPort=0\r\n"
+                  "PeriodicScriptInterval=2\r\n"
+                  "Vaux_Aris_700_07=1/1/2000 12:00:00 AM;0;Channel1_Status;True;1;zone1;True;;\r\n"
+                  "[Devices]\r\nhall=1/1/2000 12:00:00 AM\r\nspawner=1/1/2000 12:00:00 AM\r\n"
+                  "looper=1/1/2000 12:00:00 AM\r\n"
+                  "[Received]\r\n" + kClient + "~sensor.data=hall;Motion\r\n" + kClient +
+                  "~test.spawn=spawner;Go\r\n" + kClient + "~test.loop=looper;Go\r\n");
+    ASSERT_TRUE(corvane_.Start({"corvane", "--home", dir_.File("home")}, dir_.File("corvane")));
+    ASSERT_TRUE(Eventually([&] {
+      return corvane_.Stderr().find("Corvane running") != std::string::npos;
+    }));
+    // The hub relays to corvane once it heard a heartbeat: wait for an echo.
+    ASSERT_TRUE(Eventually([&] { return Echo("ready", 500ms); }, 20s));
+  }
+  void TearDown() override {
+    if (corvane_.Running()) corvane_.Stop(SIGTERM);
+  }
+
+  void Send(const std::string& cls, const std::vector<std::vector<std::string>>& sections) {
+    ASSERT_TRUE(
+        sender_->SendTo(testing::XapText(cls, kClient, "", sections), kBroadcast, kXapPort));
+  }
+  // The next datagram holding `needle` within `timeout`, or "".
+  std::string Hear(const std::string& needle, std::chrono::milliseconds timeout = 10s) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+      auto d = listener_->Receive(100ms);
+      if (d && d->data.find(needle) != std::string::npos) return d->data;
+    }
+    return "";
+  }
+  bool Echo(const std::string& tag, std::chrono::milliseconds timeout) {
+    EXPECT_TRUE(sender_->SendTo(
+        testing::XapText("WDT.Echo", kClient, me_, {{"Echo.Query", "Query=" + tag}}), kBroadcast,
+        kXapPort));
+    return !Hear("\nResponse=" + tag + "\n", timeout).empty();
+  }
+
+  TempDir dir_;
+  std::string me_;
+  std::unique_ptr<TestUdpSocket> listener_, sender_;
+  Subprocess hub_, corvane_;
+  testing::Sim sim_;
+};
+
+TEST_F(ScriptingE2ETest, AScriptReactsToMessagesAndZoneChangesAndCommandsTheController) {
+  Send("sensor.data", {{"sensor", "value=21"}});
+  const std::string hall = Hear("\ntag=hall\n");
+  ASSERT_FALSE(hall.empty()) << corvane_.Stderr();
+  EXPECT_NE(hall.find("=21;"), std::string::npos) << hall;
+  // Response turned zone 1 on or off; the status read back changed the record,
+  // which is marked for events, so Main ran again with its tag.
+  const std::string zone = Hear("\ntag=zone1\n");
+  ASSERT_FALSE(zone.empty()) << corvane_.Stderr();
+  const auto after = [](const std::string& text, const std::string& key) {
+    const size_t at = text.find(key);
+    return at == std::string::npos ? "?" : text.substr(at + key.size(), 1);
+  };
+  EXPECT_NE(after(zone, "\nvalue=value="), after(hall, ";before=")) << hall << zone;
+  EXPECT_NE(after(zone, "\nvalue=value="), "?") << zone;
+  bool commanded = false;
+  for (const auto& c : sim_.Commands()) commanded = commanded || c.rfind("VP21", 0) == 0;
+  EXPECT_TRUE(commanded);
+}
+
+TEST_F(ScriptingE2ETest, ThePeriodicTimerRunsMainWithAnEmptyTag) {
+  // The first may have waited in the socket since start-up: time the next two.
+  ASSERT_FALSE(Hear("\ntag=periodic\n", 5s).empty()) << corvane_.Stderr();
+  ASSERT_FALSE(Hear("\ntag=periodic\n", 5s).empty());
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_FALSE(Hear("\ntag=periodic\n", 5s).empty());
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 1500ms);  // ticks 2 s apart
+}
+
+TEST_F(ScriptingE2ETest, SpawnRunsTheWrappedScriptInAProcessOfItsOwn) {
+  Send("test.spawn", {{"go", "now=1"}});
+  EXPECT_FALSE(Hear("\nsaid=hello\n").empty()) << corvane_.Stderr();
+  const std::string reply = Hear("\ntag=spawner\n");
+  EXPECT_NE(reply.find("\nvalue=child hello 1.6.174\n"), std::string::npos) << reply;
+}
+
+TEST_F(ScriptingE2ETest, TheProgramAnswersWhileAScriptLoopsUntilItsTimeOut) {
+  Send("test.loop", {{"go", "now=1"}});
+  std::this_thread::sleep_for(500ms);  // the script is looping by now
+  // Answered while the script still loops: before its time-out is reported.
+  EXPECT_TRUE(Echo("during", 3s)) << corvane_.Stderr();
+  EXPECT_EQ(corvane_.Stderr().find("Script execution timed out"), std::string::npos);
+  EXPECT_TRUE(Eventually(
+      [&] { return corvane_.Stderr().find("Script execution timed out") != std::string::npos; },
+      10s));
+  EXPECT_TRUE(Eventually([&] {
+    return testing::ReadFile(dir_.File("home/Data/Corvane.txt")).find("Script Run Error") !=
+           std::string::npos;
+  }));
+  // The next event runs normally.
+  Send("sensor.data", {{"sensor", "value=5"}});
+  EXPECT_FALSE(Hear("\ntag=hall\n").empty());
+}
+
+}  // namespace
+}  // namespace corvane
