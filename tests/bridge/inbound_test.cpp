@@ -86,16 +86,52 @@ TEST_F(CommandTest, SubAddressAndIdSelectRecords) {
   EXPECT_TRUE(Logged("FromHex Line 0 Overflow"));
 }
 
-TEST_F(CommandTest, LevelIsTheLeadingNumberAndReachesTheController) {
+TEST_F(CommandTest, LevelFormsAndStateBecomeRequests) {
   const std::string target = "zyn.Vaux.HOST:>";
   struct Case {
-    std::string level, text;
-  } cases[] = {{"50%", "50"},    {" 40", "40"}, {"4/10", "4"}, {"12.5", "12.5"},
-               {"Unknown", "0"}, {"", "0"},     {"abc", "0"},  {"-3", "-3"}};
+    std::string id, state, level, request;  // request: the LastCommand set, "-" none
+  } cases[] = {
+      // Volume (positions 2..38, +6 dB down to -80 dB): a plain number is the
+      // request itself; n/38 is a value of the advertised list; another n/m
+      // and a percentage are proportions, 100% the loudest.
+      {"0D", "on", " 40", "40"},
+      {"0D", "on", "12.5", "12.5"},
+      {"0D", "on", "-3", "-3"},
+      {"0D", "on", "abc", "0"},
+      {"0D", "on", "15/38", "15"},
+      {"0D", "on", "50%", "20"},
+      {"0D", "on", "100%", "2"},
+      {"0D", "on", "0%", "38"},
+      {"0D", "on", "140%", "2"},
+      {"0D", "on", "4/10", "24"},
+      {"0D", "on", "1/2", "20"},
+      // Without a level, State means nothing to a level or a source.
+      {"0D", "off", "Unknown", "-"},
+      {"0D", "on", "", "-"},
+      {"01", "off", "Unknown", "-"},
+      // Source (0 None, 1..8 inputs).
+      {"01", "on", "3/8", "3"},
+      {"01", "on", "50%", "4"},
+      {"01", "on", "100%", "8"},
+      // Status: State alone on, toggle, off (Mute, the nearest to off); the
+      // listed values Off (0/2, reached as Mute), On, Mute; 0% is off.
+      {"07", "on", "Unknown", "1"},
+      {"07", "TOGGLE", "Unknown", "0"},
+      {"07", "off", "Unknown", "2"},
+      {"07", "dim", "Unknown", "-"},
+      {"07", "off", "0/2", "2"},
+      {"07", "off", "1/2", "1"},
+      {"07", "off", "2/2", "2"},
+      {"07", "on", "0%", "2"},
+      {"07", "off", "60%", "1"},
+      {"07", "off", "0", "0"},  // a plain 0 stays the Toggle request
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.level);
-    bridge_.BSCCmd(target, "0D", "ON", c.level);
-    EXPECT_EQ(Record(13)->LastCommand, c.text);
+    SCOPED_TRACE(c.id + " State=" + c.state + " Level=" + c.level);
+    const ZoneRecord r = Record(FromHex(c.id));
+    r->LastCommand = "-";
+    bridge_.BSCCmd(target, c.id, c.state, c.level);
+    EXPECT_EQ(r->LastCommand, c.request);
   }
   Commands();
   // Record 10 is the Status of zone 4: level 2 mutes it, and the command is
@@ -106,6 +142,15 @@ TEST_F(CommandTest, LevelIsTheLeadingNumberAndReachesTheController) {
   EXPECT_EQ(sent[0], "VP21042801");
   EXPECT_EQ(sent[1], "VPFE520400");
   EXPECT_EQ(Record(10)->Value, 2);
+  // State=off alone mutes a playing zone and leaves a muted one muted; the
+  // zone's volume is not touched (it used to rise by a step).
+  const int16_t volume = Record(16)->Value;
+  for (int i = 0; i < 2; ++i) {
+    Handle(Message("xAPBSC.cmd", target, {{"output.state.1", "ID=*", "State=off"}}));
+    for (int zone = 1; zone <= 6; ++zone) EXPECT_EQ(Record(6 + zone)->Value, 2) << zone;
+  }
+  EXPECT_EQ(Record(16)->Value, volume);
+  for (const auto& cmd : Commands()) EXPECT_NE(cmd.substr(0, 4) + cmd.substr(6, 2), "VP2102") << cmd;
 }
 
 TEST_F(CommandTest, CommandMessagesNeedTheProgramsAddressAndTakeFiveBlocks) {
@@ -136,7 +181,7 @@ TEST_F(CommandTest, CommandMessagesNeedTheProgramsAddressAndTakeFiveBlocks) {
   EXPECT_EQ(last_commands(), (std::vector<std::string>{"11", "12", "13", "14", "15", "", ""}));
   Handle(Message("xAPBSC.cmd", "zyn.Vaux.HOST:>",
                  {block(1, "01", "21"), {"output.state", "ID=07", "State=off"}}));
-  EXPECT_EQ(Record(7)->LastCommand, "0");
+  EXPECT_EQ(Record(7)->LastCommand, "2");
   EXPECT_EQ(Record(1)->LastCommand, "11");
 }
 
