@@ -139,11 +139,10 @@ void InboundHandler::BSCCmd(std::string_view target, std::string_view id, std::s
       const auto request = RequestFor(*record, state, level);
       if (!request) return;
       record->LastCommand = *request;
-      vaux_.ControlVauxLink(record, *request);
+      vaux_.QueueControl(record, *request);
     };
     const auto& records = table_.LinkDictionary();
     if (id == "*") {
-      // By position: each command waits for the controller, dispatching events.
       for (size_t i = 0; i < records.Count(); ++i) {
         const ZoneRecord record = records.At(i).second;
         if (record && pattern->Matches(*record)) command(record);

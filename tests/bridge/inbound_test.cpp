@@ -1,9 +1,11 @@
 // Inbound handling: the addressing gate, BSC commands and their record
 // selection, watched sources, X10, echo, time and role messages.
+#include <algorithm>
 #include <set>
 
 #include "bridge_fixture.h"
 #include "core/text.h"
+#include "device/vaux_link.h"
 
 namespace corvane {
 namespace {
@@ -36,7 +38,7 @@ class CommandTest : public BridgeTest {
   std::set<int> Commanded(const std::string& target, const std::string& id,
                           const std::string& level = "40") {
     for (auto& [key, r] : table_.LinkDictionary()) r->LastCommand = "-";
-    bridge_.BSCCmd(target, id, "ON", level);
+    BSCCmd(target, id, "ON", level);
     std::set<int> out;
     for (auto& [key, r] : table_.LinkDictionary()) {
       if (r->LastCommand != "-") out.insert(r->UIDindex);
@@ -130,13 +132,13 @@ TEST_F(CommandTest, LevelFormsAndStateBecomeRequests) {
     SCOPED_TRACE(c.id + " State=" + c.state + " Level=" + c.level);
     const ZoneRecord r = Record(FromHex(c.id));
     r->LastCommand = "-";
-    bridge_.BSCCmd(target, c.id, c.state, c.level);
+    BSCCmd(target, c.id, c.state, c.level);
     EXPECT_EQ(r->LastCommand, c.request);
   }
   Commands();
   // Record 10 is the Status of zone 4: level 2 mutes it, and the command is
   // read back with a status request.
-  bridge_.BSCCmd(target, "0A", "off", "2");
+  BSCCmd(target, "0A", "off", "2");
   const auto sent = Commands();
   ASSERT_GE(sent.size(), 2u);
   EXPECT_EQ(sent[0], "VP21042801");
@@ -183,6 +185,61 @@ TEST_F(CommandTest, CommandMessagesNeedTheProgramsAddressAndTakeFiveBlocks) {
                  {block(1, "01", "21"), {"output.state", "ID=07", "State=off"}}));
   EXPECT_EQ(Record(7)->LastCommand, "2");
   EXPECT_EQ(Record(1)->LastCommand, "11");
+}
+
+// The program's drain of the receive queue, as the main form does it.
+class Drain final : public XapCallback {
+ public:
+  Drain(XapTransport& xap, InboundHandler& inbound) : xap_(xap), inbound_(inbound) {}
+  void onMessage() override {
+    if (busy_) return;
+    busy_ = true;
+    for (std::string t = xap_.GetMessage(); !t.empty(); t = xap_.GetMessage()) {
+      inbound_.Readmessage(t);
+    }
+    busy_ = false;
+  }
+
+ private:
+  XapTransport& xap_;
+  InboundHandler& inbound_;
+  bool busy_ = false;
+};
+
+TEST_F(BridgeTest, ASilentControllerHoldsUpNoOtherMessage) {
+  sim_.options().silent = true;
+  Drain drain(xap_, bridge_.inbound());
+  xap_.RegisterNewMessageCallback(&drain);
+  const std::string me = "zyn.Vaux.HOST:>";
+  // A burst of fifty commands, then an echo request 1 s later.
+  for (int i = 0; i < 50; ++i) {
+    xap_.ProcessReceivedMessage(Message(
+        "xAPBSC.cmd", me,
+        {{"output.state.1", "ID=" + ToHex(13 + i % 6), "Level=" + std::to_string(10 + i)}}));
+  }
+  int64_t asked = -1;
+  Timer echo(loop_, [&] {
+    echo.Stop();
+    asked = loop_.NowMs();
+    xap_.ProcessReceivedMessage(
+        Message("WDT.Echo", "", {{"Echo.Query", "Query=Hello"}}, "zyn.test.probe"));
+  });
+  echo.SetInterval(1000);
+  echo.Start();
+  // Everything runs on one thread: the answer is noted when it is sent,
+  // even while the loop is inside a controller wait.
+  ASSERT_TRUE(loop_.PumpUntil([&] { return asked >= 0; }, loop_.NowMs() + 60000));
+  loop_.WaitMs(8000);
+  const auto& classes = sender_.classes;
+  const auto at = std::find(classes.begin(), classes.end(), "WDT.Echo");
+  ASSERT_NE(at, classes.end());
+  EXPECT_LE(sender_.times[static_cast<size_t>(at - classes.begin())] - asked, 100);
+  // The burst ends within the three unanswered waits: the link is then known
+  // down and the rest fail at once. Commands for one record coalesced.
+  EXPECT_EQ(link_.QueuedControls(), 0u);
+  EXPECT_TRUE(link_.LinkDown());
+  EXPECT_LE(Commands().size(), 3u);
+  xap_.RegisterNewMessageCallback(nullptr);
 }
 
 TEST_F(BridgeTest, BadMessagesChangeNothingAndSendNothing) {
