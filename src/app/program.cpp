@@ -200,6 +200,7 @@ void Program::Shutdown() {
     if (web_server_) web_server_->Unload();
   });
   Step("BSCQueue", [&] { bridge_.reporter().ReleaseQueue(); });
+  log_.FlushRepeats();  // counts of repeated reports not written yet
   log_.Note("Corvane stopped");
 }
 

@@ -480,6 +480,7 @@ void VauxLink::VauxReceive(const std::string& line) {
 // --- zone model --------------------------------------------------------------
 
 void VauxLink::GetCurrentUPBStatus() {
+  if (!port_.Configured()) return;  // reported once already, as not configured
   log_.LogEvent("Corvane", "Getting Status from Vaux Aris 700");
   for (int zone = 1; zone <= kZoneCount; ++zone) GetZoneStatus(zone);
 }
