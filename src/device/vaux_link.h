@@ -83,6 +83,10 @@ class VauxLink {
   // waiting one: a burst for one record ends at its latest value.
   void QueueControl(const ZoneRecord& record, std::string value);
   size_t QueuedControls() const { return controls_.size(); }
+  // Carries out the queued requests now, waiting for the controller; does
+  // nothing when called from inside a request being carried out (the
+  // running drain takes them).
+  void RunQueuedControls() { DrainControls(); }
   // Sets a record's value without sending anything.
   void CommandVaux(const UPBStatus& status);
 

@@ -242,6 +242,23 @@ TEST_F(BridgeTest, ASilentControllerHoldsUpNoOtherMessage) {
   xap_.RegisterNewMessageCallback(nullptr);
 }
 
+// A command from the network is queued and carried out once the handler
+// has returned; the status page's (and a script's) before its call returns,
+// so the page it shows next holds the controller's answer.
+TEST_F(BridgeTest, NetworkCommandsWaitInTheQueuePageCommandsRunAtOnce) {
+  const std::string me = "zyn.Vaux.HOST:>";
+  bridge_.inbound().Readmessage(
+      Message("xAPBSC.cmd", me, {{"output.state.1", "ID=0A", "Level=2"}}));
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_EQ(link_.QueuedControls(), 1u);
+  loop_.Pump();
+  EXPECT_EQ(Commands().front(), "VP21042801");
+  EXPECT_EQ(Record(10)->Value, 2);
+  bridge_.BSCCmd(me, "0A", "ON", "1");
+  EXPECT_EQ(Commands().front(), "VP21041B01");
+  EXPECT_EQ(Record(10)->Value, 1);
+}
+
 TEST_F(BridgeTest, BadMessagesChangeNothingAndSendNothing) {
   UseOnly({});
   const std::string me = "zyn.Vaux.HOST:>";
