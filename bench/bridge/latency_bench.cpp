@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "program_bench.h"
 #include "support/loopback.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -29,10 +30,9 @@ using corvane::testing::Subprocess;
 using corvane::testing::TempDir;
 using corvane::testing::TestUdpSocket;
 using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
+using corvane::bench::Count;
+using corvane::bench::Ms;
+using corvane::bench::UseOwnBinDir;
 
 double Median(std::vector<double> v) {
   if (v.empty()) return 0;
@@ -40,19 +40,8 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 void BM_CommandLatency(benchmark::State& state) {
-  if (!std::getenv("CORVANE_BIN_DIR")) {
-    char exe[PATH_MAX] = {};
-    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    std::string dir(exe, n > 0 ? static_cast<size_t>(n) : 0);
-    ::setenv("CORVANE_BIN_DIR", dir.substr(0, dir.rfind('/')).c_str(), 1);
-  }
+  UseOwnBinDir();
   const bool private_net = corvane::testing::EnterPrivateNetwork();
   TempDir dir;
   Subprocess hub, sim, corvane;

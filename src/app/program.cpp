@@ -96,6 +96,7 @@ void Program::InitXap() {
   broadcast_address_ = ini_.GetIniSetting("Interface", "BroadcastAddress", "Default", kXapIniFile);
   base_uid_ = NormalizeUID(
       RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "UID", "FF.0022:00", kMainIniFile)));
+  instance_ = RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "Instance", "", kMainIniFile));
 }
 
 void Program::LoadCommAndTimer() {
@@ -183,6 +184,7 @@ int Program::Startup() {
   outbox_.SetReady(false);
   exit_requested_ = false;
   message_busy_ = false;
+  records_ready_ = false;
   log_.Note(std::string("Corvane ") + CORVANE_VERSION_TEXT + " starting in " +
             paths_.program_folder);
   try {
@@ -193,8 +195,9 @@ int Program::Startup() {
 
   // The xAP transport: identity, addresses, then the sockets.
   xap_.RegisterNewMessageCallback(this);
-  xap_.SetXapSource("zyn.Vaux." + paths_.computer_name);
-  xap_.SetXapUID("FF.0022:00");
+  xap_.SetXapSource(XapSourceAddress(paths_.computer_name, instance_));
+  // Heartbeats carry the UID every other message carries.
+  xap_.SetXapUID(base_uid_);
   xap_.SetBroadcastAddress(broadcast_address_);
   xap_.SetInterfaceAddress(interface_address_);
   outbox_.SetBaseUID(base_uid_);
@@ -213,6 +216,8 @@ int Program::Startup() {
   outbox_.SendXap("", "time.query", "time.query", PackItems({{"id", "*"}}));
 
   Step(" InitHW: ", [&] { InitHW(); });
+  records_ready_ = true;
+  onMessage();  // what arrived during start-up
   log_.Note("Corvane running");
   return 0;
 }
@@ -231,11 +236,13 @@ void Program::Shutdown() {
   Step("FlushIniCache", [&] { ini_.FlushIniCache(); });
   Step("CommAndTimer", [&] { port_.Shutdown(); });  // closes the serial port and the socket
   echo_.Unload();
+  Step("SendStoppedHeartbeat", [&] { xap_.SendStoppedHeartbeat(); });
   Step("xap Unload", [&] { xap_.Unload(); });
   Step("TCPServer", [&] {
     if (web_server_) web_server_->Unload();
   });
   Step("BSCQueue", [&] { bridge_.reporter().ReleaseQueue(); });
+  log_.FlushRepeats();  // counts of repeated reports not written yet
   log_.Note("Corvane stopped");
 }
 
@@ -250,7 +257,7 @@ void Program::SetMessageHandler(XapMessageHandler* handler) {
 }
 
 void Program::onMessage() {
-  if (message_busy_) return;
+  if (message_busy_ || !records_ready_) return;
   message_busy_ = true;
   struct ClearBusy {
     bool& busy;

@@ -137,6 +137,7 @@ class Program final : public XapCallback {
   XapMessageHandler* message_handler_ = &bridge_.inbound();
 
   std::string base_uid_ = "FF.0022:00";
+  std::string instance_;  // the Instance setting: appended to the source address
   std::string interface_address_ = "Default";
   std::string broadcast_address_ = "Default";
   PeriodicSchedule periodic_;
@@ -149,6 +150,9 @@ class Program final : public XapCallback {
 
   bool exit_requested_ = false;
   bool message_busy_ = false;
+  // Messages wait in the receive queue until the zone records exist, so that
+  // commands arriving during start-up are carried out, not lost.
+  bool records_ready_ = false;
   bool shut_down_ = false;
 
   // Last, so it goes first: it refers to most of the above.

@@ -12,6 +12,7 @@
 #include "devicetable/script_event_queue.h"
 #include "devicetable/status_text.h"
 #include "bridge/endpoint.h"
+#include "bridge/level_request.h"
 
 namespace corvane {
 
@@ -74,13 +75,12 @@ std::string BscReporter::IncludeContent(const ZoneRecord& record) {
     if (!status) throw std::runtime_error("no Status record for " + EndpointSubAddress(*record));
     std::string items = PackItems({{"state", status->Value == 0 ? "OFF" : "ON"}});
     if (!record->Values.empty()) {
-      const std::string n = (record->Kind == kSourceKind || record->Kind == kStatusKind)
-                                ? std::to_string(record->Value)
-                                : NumberText(LeadingNumber(record->LastCommand));
-      const size_t entries = ValueEntries(record->Values).size();
+      // The value itself, as a position of the advertised list: a peer that
+      // sends it back as a Level gets the same value.
       items.push_back('\0');
       items += PackItems({{"DisplayText", FormatStatus(*record)},
-                          {"level", n + "/" + std::to_string(entries - 1)}});
+                          {"level", std::to_string(record->Value) + "/" +
+                                        std::to_string(LastListPosition(*record))}});
     }
     return items;
   } catch (const std::exception& e) {
@@ -94,21 +94,19 @@ std::string BscReporter::IncludeContent(const ZoneRecord& record) {
 std::string BscReporter::ValueList(const UPBLinkState& record) const {
   // One section per entry; the send routine writes a single section, so the
   // further ones ride inside the value of the first section's Level item.
-  const auto entries = ValueEntries(record.Values);
-  const std::string max = std::to_string(entries.size() - 1);
+  // Each Level is the value the entry names, so a peer that sends it back
+  // sets exactly that entry; values no command can reach are not offered.
+  const std::string max = std::to_string(LastListPosition(record));
   std::string out;
   size_t listed = 0;
-  for (const auto& entry : entries) {
-    const size_t two = entry.find('\x02');
-    if (two == std::string::npos) continue;
-    const std::string text = entry.substr(0, two);
-    const std::string index = entry.substr(two + 1);
-    if (!IsNumeric(index)) continue;
+  for (const ListedValue& entry : ListedValues(record)) {
+    if (!entry.indexed || !Reachable(record, entry.position)) continue;
+    const std::string level = std::to_string(entry.position) + "/" + max;
     if (listed == 0) {
-      out = PackItems({{"Text", text}, {"Level", index + "/" + max}});
+      out = PackItems({{"Text", entry.text}, {"Level", level}});
     } else {
-      out += "\n}\nvalues." + std::to_string(listed + 1) + "\n{\nText=" + text +
-             "\nLevel=" + index + "/" + max;
+      out += "\n}\nvalues." + std::to_string(listed + 1) + "\n{\nText=" + entry.text +
+             "\nLevel=" + level;
     }
     ++listed;
   }

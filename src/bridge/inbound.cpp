@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "bridge/bsc_reporter.h"
 #include "bridge/endpoint.h"
+#include "bridge/level_request.h"
 #include "xap/xap_message.h"
 #include "xap/xap_sender.h"
 #include "xap/xap_transport.h"
@@ -129,20 +130,22 @@ void InboundHandler::Command(const XapMessage& m) {
   }
 }
 
-void InboundHandler::BSCCmd(std::string_view target, std::string_view id, std::string_view,
+void InboundHandler::BSCCmd(std::string_view target, std::string_view id, std::string_view state,
                             std::string_view level) {
   try {
-    const std::string level_text = NumberText(LeadingNumber(level));
     const auto pattern = SubAddressPattern::FromTarget(target);
     if (!pattern) return;
+    auto command = [&](const ZoneRecord& record) {
+      const auto request = RequestFor(*record, state, level);
+      if (!request) return;
+      record->LastCommand = *request;
+      vaux_.QueueControl(record, *request);
+    };
     const auto& records = table_.LinkDictionary();
     if (id == "*") {
-      // By position: each command waits for the controller, dispatching events.
       for (size_t i = 0; i < records.Count(); ++i) {
         const ZoneRecord record = records.At(i).second;
-        if (!record || !pattern->Matches(*record)) continue;
-        record->LastCommand = level_text;
-        vaux_.ControlVauxLink(record, level_text);
+        if (record && pattern->Matches(*record)) command(record);
       }
       return;
     }
@@ -150,8 +153,7 @@ void InboundHandler::BSCCmd(std::string_view target, std::string_view id, std::s
     for (size_t i = 0; i < records.Count(); ++i) {
       const ZoneRecord record = records.At(i).second;
       if (!record || record->UIDindex != n) continue;
-      record->LastCommand = level_text;
-      vaux_.ControlVauxLink(record, level_text);
+      command(record);
       return;
     }
   } catch (const std::exception& e) {

@@ -33,10 +33,12 @@ class InboundHandler final : public XapMessageHandler {
 
   void Readmessage(const std::string& text) override;
 
-  // Applies one command block: the level's leading number to the records
-  // that the ID ("*": the target's sub-address pattern; else the record
-  // number in hex) selects. The state is not consulted. A target without ":"
-  // commands nothing. Waits for the controller; the status page calls it too.
+  // Applies one command block to the records that the ID ("*": the target's
+  // sub-address pattern; else the record number in hex) selects: the Level,
+  // or without one the State, read per record as RequestFor does. A target
+  // without ":" commands nothing. The requests are queued for the controller
+  // (VauxLink::QueueControl), so the caller does not wait for it. The status
+  // page calls it too.
   void BSCCmd(std::string_view target, std::string_view id, std::string_view state,
               std::string_view level);
 

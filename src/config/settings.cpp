@@ -66,6 +66,9 @@ constexpr KeyInfo kAddedKeys[] = {
     {"SerialSettings", "SerialSettings", "9600,n,8,1", "", Unquoted<&Settings::serial_settings>},
     {"HTTPBindAddress", "HTTPBindAddress", "", "", Unquoted<&Settings::http_bind_address>},
     {"ScriptTimeout", "ScriptTimeout", "90", "", Unquoted<&Settings::script_timeout>},
+    // Read at start-up with the UID (the xAP identity is set before the
+    // other settings are loaded); listed so it is loaded and kept likewise.
+    {"Instance", "Instance", "", "", Unquoted<&Settings::instance>},
 };
 
 const KeyInfo* FindKey(std::string_view name) {

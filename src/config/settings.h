@@ -39,6 +39,7 @@ struct Settings {
   std::string serial_settings = "9600,n,8,1";  // SerialSettings: serial line parameters
   std::string http_bind_address;               // HTTPBindAddress: empty = all addresses
   std::string script_timeout = "90";           // ScriptTimeout: seconds a script may run
+  std::string instance;  // Instance: appended to the xAP source address; empty = none
 };
 
 // The settings key list (17 names, in order), shared by the start-up loader

@@ -1,6 +1,7 @@
 #include "core/event_log.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 #include "core/datetime.h"
@@ -40,18 +41,62 @@ std::string EventLog::TimeText() const {
   return FormatGeneralDate(clock_.Now());
 }
 
+bool EventLog::Held(Repeats& run, const std::string& key,
+                    const std::function<void(const std::string&, uint64_t)>& report) {
+  const double now = clock_.Now();
+  if (key == run.key) {
+    ++run.held;
+    if (now - run.written >= kRepeatReportDays) {
+      const uint64_t held = run.held;
+      run.held = 0;
+      run.written = now;
+      report(key, held);
+    }
+    return true;
+  }
+  if (run.held > 0) report(run.key, run.held);
+  run = Repeats{key, 0, now};
+  return false;
+}
+
+void EventLog::FlushRepeats() {
+  auto flush = [](Repeats& run, const std::function<void(const std::string&, uint64_t)>& report) {
+    if (run.held == 0) return;
+    const uint64_t held = run.held;
+    run.held = 0;
+    report(run.key, held);
+  };
+  flush(event_repeats_, [this](const std::string& k, uint64_t n) { ReportEventRepeats(k, n); });
+  flush(error_repeats_, [this](const std::string& k, uint64_t n) { ReportErrorRepeats(k, n); });
+}
+
 void EventLog::LogEvent(std::string_view type, std::string_view data) {
-  const std::string time = TimeText();
   const std::string clean_type = OneLine(type);
   const std::string clean_data = OneLine(data);
+  const std::string key = clean_type + '\x01' + clean_data;
+  if (Held(event_repeats_, key,
+           [this](const std::string& k, uint64_t n) { ReportEventRepeats(k, n); })) {
+    return;
+  }
+  WriteEvent(clean_type, clean_data);
+}
+
+void EventLog::ReportEventRepeats(const std::string& key, uint64_t held) {
+  const size_t one = key.find('\x01');
+  WriteEvent(key.substr(0, one),
+             "(the last report came " + std::to_string(held) + " more times) " + key.substr(one + 1));
+}
+
+void EventLog::WriteEvent(const std::string& type, const std::string& data) {
+  const std::string time = TimeText();
   if (err_) {
-    (*err_) << time << " [" << clean_type << "] " << clean_data << '\n';
+    (*err_) << time << " [" << type << "] " << data << '\n';
     err_->flush();
   }
   if (xap_sender_ && !sending_) {
     sending_ = true;
     try {
-      xap_sender_(PackItems({{"Time", time}, {"Type", clean_type}, {"Data", clean_data}}));
+      xap_sender_(PackItems({{"Time", time}, {"Type", type}, {"Data", data}}));
     } catch (...) {
     }
     sending_ = false;
@@ -81,14 +126,34 @@ void EventLog::WriteErrorLog(std::string_view source, std::string_view message,
   std::string text;
   text.append(source).append(" ").append(message).append(" ");
   text.append(std::to_string(line)).append(" ").append(description);
+  if (Held(error_repeats_, text,
+           [this](const std::string& k, uint64_t n) { ReportErrorRepeats(k, n); })) {
+    return;
+  }
+  WriteErrorLine(text);
+}
+
+void EventLog::ReportErrorRepeats(const std::string& key, uint64_t held) {
+  WriteErrorLine("(the last line came " + std::to_string(held) + " more times) " + key);
+}
+
+void EventLog::WriteErrorLine(const std::string& text) {
   if (err_) {
     (*err_) << TimeText() << " [error log] " << OneLine(text) << '\n';
     err_->flush();
   }
   if (error_log_path_.empty()) return;
+  // At the limit the file becomes the previous one (replacing the one kept
+  // before) and a new one begins.
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(error_log_path_, ec);
+  if (!ec && size + text.size() + 1 > static_cast<uintmax_t>(kErrorLogLimit)) {
+    std::filesystem::rename(error_log_path_, error_log_path_ + ".1", ec);
+  }
   if (FILE* f = std::fopen(error_log_path_.c_str(), "ab")) {
-    text.push_back('\n');
-    std::fwrite(text.data(), 1, text.size(), f);
+    std::string out = text;
+    out.push_back('\n');
+    std::fwrite(out.data(), 1, out.size(), f);
     std::fclose(f);
   }
 }

@@ -1,8 +1,14 @@
 // The program's two report sinks: the event log (one event per call, sent as
 // an xAP "Homeseer.Event" message once the transport exists, and always
 // written to standard error) and the error-log file Data/Corvane.txt.
+// Neither grows without bound under a flood of bad input: a report identical
+// to the one before is counted instead of written, and the count goes out as
+// one line when the run ends (a different report, FlushRepeats) or, while it
+// lasts, once a minute; the error-log file rolls over to Corvane.txt.1 at
+// kErrorLogLimit bytes (one previous file is kept).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -14,6 +20,8 @@ namespace corvane {
 
 class EventLog {
  public:
+  static constexpr long kErrorLogLimit = 1024 * 1024;
+  static constexpr double kRepeatReportDays = 60.0 / 86400;  // a minute
   // Sends one event as an item list (name, char 1, value; items joined by
   // char 0) with class "Homeseer.Event" and section "Event.Log".
   using XapSender = std::function<void(std::string_view item_list)>;
@@ -47,13 +55,37 @@ class EventLog {
   // The Time item of the event message.
   std::string TimeText() const;
 
+  // Writes the counts of repeats not yet reported (at shutdown, and by a
+  // periodic caller so that a flood's count does not wait for the next
+  // report).
+  void FlushRepeats();
+
  private:
+  // A run of identical reports: its key, how many were held back, and when
+  // the run's last line was written.
+  struct Repeats {
+    std::string key;
+    uint64_t held = 0;
+    double written = 0;
+  };
+  // True when `key` repeats the run: the report is then held back (and the
+  // count written when a minute has passed). Otherwise the previous run's
+  // count is written (through `report`) and a new run starts.
+  bool Held(Repeats& run, const std::string& key,
+            const std::function<void(const std::string& key, uint64_t held)>& report);
+  void WriteEvent(const std::string& type, const std::string& data);
+  void WriteErrorLine(const std::string& text);
+  void ReportEventRepeats(const std::string& key, uint64_t held);
+  void ReportErrorRepeats(const std::string& key, uint64_t held);
+
   const WallClock& clock_;
   std::ostream* err_;
   XapSender xap_sender_;
   std::function<bool()> debug_enabled_;
   std::string error_log_path_;
   bool sending_ = false;  // an event raised while sending one goes to stderr only
+  Repeats event_repeats_;
+  Repeats error_repeats_;
 };
 
 // Packs name/value pairs into an item list.

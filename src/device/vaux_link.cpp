@@ -62,7 +62,8 @@ VauxLink::VauxLink(EventLoop& loop, EventLog& log, const Settings& settings, Dev
       table_(table),
       port_(port),
       echo_(echo),
-      upb_send_timer_(loop, [this] { UPBSendTimer_Timer(); }) {}
+      upb_send_timer_(loop, [this] { UPBSendTimer_Timer(); }),
+      probe_timer_(loop, [this] { ProbeTimer_Timer(); }) {}
 
 std::string VauxLink::Checksum(std::string_view payload) {
   int sum = 0;
@@ -123,11 +124,17 @@ std::string VauxLink::VauxSend(const std::string& cmd, std::string_view reply,
   std::string result;
   try {
     echo_.InsertBeforeLastLineEnd("<try 2>");
+    if (!Usable()) return {};
     // A line that came while no command waited is no reply to this one.
     if (!reply.empty()) last_response_.clear();
     const bool sent = port_.PortSend(cmd);
     // Nothing went out (no link): no reply can come, so none is awaited.
     if (reply.empty() || !sent) return {};
+    ++sending_;
+    struct Done {
+      int& sending;
+      ~Done() { --sending; }
+    } done{sending_};
     for (int pass = 1;; ++pass) {
       upb_send_timer_.SetInterval(kReplyWaitMs);
       upb_send_timer_.Stop();
@@ -136,6 +143,7 @@ std::string VauxLink::VauxSend(const std::string& cmd, std::string_view reply,
                       loop_.NowMs() + kReplyWaitMs + 1000);
       upb_send_timer_.Stop();
       result = last_response_;
+      Answered(!result.empty());
       const bool again = IsGoodReply(result) && !ApplyReply(decoder, cmd, result, name);
       last_response_.clear();
       if (!again) return result;
@@ -149,6 +157,88 @@ std::string VauxLink::VauxSend(const std::string& cmd, std::string_view reply,
     log_.LogError("Corvane", "VauxSend", e.what());
   }
   return result;
+}
+
+// --- link state ----------------------------------------------------------------
+
+bool VauxLink::Usable() {
+  if (probing_) return true;
+  if (!port_.Configured()) {
+    SetState(LinkState::kNotConfigured);
+    return false;
+  }
+  if (!port_.IsOpen()) {
+    SetState(LinkState::kPortClosed);
+    return false;
+  }
+  // The port came (back): the controller gets its chance again.
+  if (state_ == LinkState::kPortClosed || state_ == LinkState::kNotConfigured) {
+    SetState(LinkState::kUp);
+  }
+  return state_ == LinkState::kUp;
+}
+
+void VauxLink::Answered(bool answered) {
+  if (answered) {
+    unanswered_ = 0;
+    SetState(LinkState::kUp);
+  } else if (++unanswered_ >= kUnansweredLimit) {
+    SetState(LinkState::kUnanswered);
+  }
+}
+
+void VauxLink::SetState(LinkState state) {
+  if (state == state_) return;
+  state_ = state;
+  const std::string& port = settings_.upb_comm_port;
+  switch (state) {
+    case LinkState::kUp:
+      unanswered_ = 0;
+      probe_timer_.Stop();
+      log_.LogEvent("Corvane", "Vaux Aris 700 answering on port " + port +
+                                   ": commands are sent again");
+      return;
+    case LinkState::kNotConfigured:
+      probe_timer_.Stop();
+      log_.LogEvent("Corvane",
+                    "No Vaux Aris 700 configured (UPBCommPort is empty): commands are not sent");
+      return;
+    case LinkState::kPortClosed:
+      log_.LogEvent("Corvane", "Vaux Aris 700 port " + port +
+                                   " not open: commands fail at once until it opens");
+      break;
+    case LinkState::kUnanswered:
+      log_.LogEvent("Corvane", "Vaux Aris 700 on port " + port + " not answering (" +
+                                   std::to_string(kUnansweredLimit) +
+                                   " commands in a row got no reply): commands fail at once "
+                                   "until it answers");
+      break;
+  }
+  probe_timer_.SetInterval(kProbeMs);
+  probe_timer_.Start();
+}
+
+void VauxLink::ProbeTimer_Timer() {
+  try {
+    if (state_ == LinkState::kUp || state_ == LinkState::kNotConfigured) {
+      probe_timer_.Stop();
+      return;
+    }
+    // A command still waits for its reply (a wait that began before the
+    // link was known down): its answer, or the next tick, decides.
+    if (sending_ > 0) return;
+    // A TCP link is reopened by asking for it; a serial port by the port.
+    if (!port_.IsOpen() && port_.TcpMode()) port_.PortOpen(settings_.upb_comm_port);
+    if (!port_.IsOpen()) return;
+    probing_ = true;
+    const std::string reply =
+        VauxSend("VPFE010000", "VS", "ConfigurationByteA", ReplyDecoder::kConfigurationByte);
+    probing_ = false;
+    if (reply.empty()) SetState(LinkState::kUnanswered);
+  } catch (const std::exception& e) {
+    probing_ = false;
+    log_.LogError("Corvane", "ProbeTimer", e.what());
+  }
 }
 
 // --- command builders --------------------------------------------------------
@@ -176,6 +266,8 @@ bool VauxLink::AttemptUntil(const std::function<void()>& command,
     read_back();
     ZoneRecord record = table_.ZoneRecordOf(kind, zone);
     if (record && record->Value == expected) return true;
+    // A controller known not to answer makes further attempts pointless.
+    if (LinkDown()) return false;
   }
   return false;
 }
@@ -314,6 +406,39 @@ void VauxLink::ControlVauxLink(const ZoneRecord& record, std::string_view value)
   }
 }
 
+void VauxLink::QueueControl(const ZoneRecord& record, std::string value) {
+  if (!record) return;
+  for (QueuedControl& waiting : controls_) {
+    if (waiting.record == record) {
+      waiting.value = std::move(value);
+      return;
+    }
+  }
+  controls_.push_back({record, std::move(value)});
+  if (draining_ || drain_scheduled_) return;
+  drain_scheduled_ = true;
+  loop_.Defer([this, alive = std::weak_ptr<int>(alive_)] {
+    if (alive.expired()) return;
+    drain_scheduled_ = false;
+    DrainControls();
+  });
+}
+
+void VauxLink::DrainControls() {
+  if (draining_) return;
+  draining_ = true;
+  struct Done {
+    bool& draining;
+    ~Done() { draining = false; }
+  } done{draining_};
+  // Requests queued while one is carried out join the queue and run here.
+  while (!controls_.empty()) {
+    QueuedControl next = std::move(controls_.front());
+    controls_.pop_front();
+    ControlVauxLink(next.record, next.value);
+  }
+}
+
 void VauxLink::CommandVaux(const UPBStatus& status) {
   try {
     if (!status.Link) return;
@@ -364,6 +489,7 @@ void VauxLink::VauxReceive(const std::string& line) {
 // --- zone model --------------------------------------------------------------
 
 void VauxLink::GetCurrentUPBStatus() {
+  if (!port_.Configured()) return;  // reported once already, as not configured
   log_.LogEvent("Corvane", "Getting Status from Vaux Aris 700");
   for (int zone = 1; zone <= kZoneCount; ++zone) GetZoneStatus(zone);
 }

@@ -1,11 +1,15 @@
 // The controller's command side and zone model: command encoding with the
 // send-and-wait cycle (VauxSend, the 2 s UPBSendTimer), the read-back retry
-// loops, the request mapper ControlVauxLink, the reply decoder VauxReceive,
-// and the zone-status and power-up updates of the zone records.
+// loops, the request mapper ControlVauxLink with its queue of requests, the
+// reply decoder VauxReceive, and the zone-status and power-up updates of the
+// zone records. It also tracks whether the controller can answer at all: a
+// silent or unplugged controller must not make every command wait.
 #pragma once
 
 #include <array>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -27,8 +31,21 @@ class VauxLink {
   // A reply of the wrong kind starts another wait; this many at the most.
   static constexpr int kMaxWaitPasses = 8;
 
+  // While the controller is known not to answer (no controller configured,
+  // its port not open, or this many commands in a row got no reply) every
+  // command fails at once instead of waiting. A probe asks it every kProbeMs
+  // and normal waits resume when it answers. Each change of this state is
+  // reported once.
+  static constexpr int kUnansweredLimit = 3;
+  static constexpr int64_t kProbeMs = 10000;
+  enum class LinkState { kUp, kNotConfigured, kPortClosed, kUnanswered };
+
   VauxLink(EventLoop& loop, EventLog& log, const Settings& settings, DeviceTable& table,
            VauxPort& port, EchoWindow& echo);
+
+  LinkState State() const { return state_; }
+  bool LinkDown() const { return state_ != LinkState::kUp; }
+  const Timer& ProbeTimer() const { return probe_timer_; }
 
   // What VauxSend does with the awaited reply besides returning it.
   enum class ReplyDecoder { kNone, kConfigurationByte, kZoneStatus, kPowerup };
@@ -57,8 +74,19 @@ class VauxLink {
   // A script's own command text, sent unchanged; gives the reply.
   std::string VauxCommand(const std::string& text);
 
-  // Carries out a requested value (a list position, as text) for a record.
+  // Carries out a requested value (a list position, as text) for a record,
+  // waiting for the controller.
   void ControlVauxLink(const ZoneRecord& record, std::string_view value);
+  // Queues a request for ControlVauxLink and carries it out soon, outside
+  // the caller, so that the caller (the xAP drain, a page) never waits for
+  // the controller. A request for a record that already waits replaces the
+  // waiting one: a burst for one record ends at its latest value.
+  void QueueControl(const ZoneRecord& record, std::string value);
+  size_t QueuedControls() const { return controls_.size(); }
+  // Carries out the queued requests now, waiting for the controller; does
+  // nothing when called from inside a request being carried out (the
+  // running drain takes them).
+  void RunQueuedControls() { DrainControls(); }
   // Sets a record's value without sending anything.
   void CommandVaux(const UPBStatus& status);
 
@@ -95,6 +123,11 @@ class VauxLink {
   bool AbsoluteLevel(int zone, int db, int kind, std::string_view function, std::string_view name);
   bool TurnOnLevel(int zone, int db, int kind);
   void UPBSendTimer_Timer();
+  bool Usable();
+  void Answered(bool answered);
+  void SetState(LinkState state);
+  void ProbeTimer_Timer();
+  void DrainControls();
 
   EventLoop& loop_;
   EventLog& log_;
@@ -111,6 +144,21 @@ class VauxLink {
     int volume_db = 0;
   };
   std::array<HeldPowerup, 7> held_powerup_{};  // by zone 1..6
+
+  LinkState state_ = LinkState::kUp;
+  int unanswered_ = 0;    // commands in a row without a reply
+  int sending_ = 0;       // VauxSend calls waiting (nested waits count each)
+  bool probing_ = false;  // the probe's own request goes out while down
+  Timer probe_timer_;
+
+  struct QueuedControl {
+    ZoneRecord record;
+    std::string value;
+  };
+  std::deque<QueuedControl> controls_;
+  bool draining_ = false;
+  bool drain_scheduled_ = false;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // for the deferred drain
 };
 
 }  // namespace corvane

@@ -50,6 +50,12 @@ bool VauxPort::IsOpen() const {
   return tcp_mode_ ? tcp_.State() == TcpClient::kConnected : serial_.IsOpen();
 }
 
+bool VauxPort::Configured() const {
+  const std::string& port = settings_.upb_comm_port;
+  const bool tcp = settings_.serial_ip.find('.') != std::string::npos;
+  return (!tcp && !port.empty() && port[0] == '/') || LeadingNumber(port) != 0;
+}
+
 bool VauxPort::OpenCommPort(const std::string& port) {
   connect_attempts_ = 0;
   bool result = false;

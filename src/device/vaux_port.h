@@ -57,6 +57,9 @@ class VauxPort {
   void ResetReceive();
   // Is the link open, without reopening anything.
   bool IsOpen() const;
+  // Do the settings name a controller at all (a port number, or a device
+  // path for a serial link)?
+  bool Configured() const;
   // Closes both links for good (shutdown).
   void Shutdown();
 

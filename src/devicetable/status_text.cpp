@@ -1,6 +1,7 @@
 #include "devicetable/status_text.h"
 
 #include "core/text.h"
+#include "devicetable/levels.h"
 
 namespace corvane {
 
@@ -9,15 +10,39 @@ std::vector<std::string> ValueEntries(const std::string& values) {
   return Split(values, '\x01');
 }
 
+int FirstListPosition(int kind) {
+  return TableForKind(kind) ? 2 : 0;
+}
+
+std::vector<ListedValue> ListedValues(const UPBLinkState& record) {
+  std::vector<ListedValue> out;
+  const int first = FirstListPosition(record.Kind);
+  const auto entries = ValueEntries(record.Values);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string& entry = entries[i];
+    const size_t two = entry.find('\x02');
+    ListedValue v;
+    v.position = first + static_cast<int>(i);
+    v.text = entry.substr(0, two);
+    v.named = two != std::string::npos;
+    v.indexed = v.named && IsNumeric(entry.substr(two + 1));
+    out.push_back(std::move(v));
+  }
+  return out;
+}
+
+int LastListPosition(const UPBLinkState& record) {
+  const size_t n = ValueEntries(record.Values).size();
+  return n == 0 ? -1 : FirstListPosition(record.Kind) + static_cast<int>(n) - 1;
+}
+
 std::string FormatStatus(const UPBLinkState& item) {
-  // Level lists begin with "Up" and "Down", which the stored list leaves out.
-  const int index = (item.Kind == 0 || item.Kind == 1) ? item.Value : item.Value - 2;
-  const auto entries = ValueEntries(item.Values);
-  if (index < 0 || static_cast<size_t>(index) >= entries.size()) return {};
-  const std::string& entry = entries[static_cast<size_t>(index)];
-  const size_t two = entry.find('\x02');
-  if (two == std::string::npos) return std::to_string(item.Value);
-  return std::to_string(item.Value) + " / " + entry.substr(0, two);
+  for (const ListedValue& v : ListedValues(item)) {
+    if (v.position != item.Value) continue;
+    if (!v.named) return std::to_string(item.Value);
+    return std::to_string(item.Value) + " / " + v.text;
+  }
+  return {};
 }
 
 }  // namespace corvane

@@ -1,5 +1,6 @@
 #include "xap/xap_transport.h"
 
+#include <cctype>
 #include <cerrno>
 #include <optional>
 #include <stdexcept>
@@ -25,11 +26,24 @@ std::optional<int64_t> PartValue(std::string_view part) {
 
 }  // namespace
 
+std::string XapSourceAddress(std::string_view computer_name, std::string_view instance) {
+  std::string clean;
+  for (char c : instance) {
+    const auto u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) || c == '-' || c == '_' || (c == '.' && !clean.empty())) clean += c;
+  }
+  while (!clean.empty() && clean.back() == '.') clean.pop_back();
+  std::string source = "zyn.Vaux." + std::string(computer_name);
+  if (!clean.empty()) source += "." + clean;
+  return source;
+}
+
 XapTransport::XapTransport(EventLoop& loop, UdpNetwork& net, EventLog& log)
     : net_(net),
       log_(log),
       hbeat_timer_(loop, [this] { HBeatTimerTick(); }),
-      receive_timer_(loop, [this] { ReceiveTimerTick(); }) {}
+      receive_timer_(loop, [this] { ReceiveTimerTick(); }),
+      drop_report_timer_(loop, [this] { DropReportTimerTick(); }) {}
 
 XapTransport::~XapTransport() {
   Unload();
@@ -46,8 +60,13 @@ void XapTransport::SetXapUID(std::string v) {
 }
 
 void XapTransport::BuildHeartbeatHead() {
-  heartbeat_head_ = "xap-hbeat\n{\nv=13\nhop=1\nuid=" + xap_uid_ +
-                    "\nclass=xap-hbeat.alive\nsource=" + xap_source_ + "\ninterval=";
+  heartbeat_head_ = "xap-hbeat\n{\nv=13\nhop=1\nuid=" + xap_uid_ + "\nclass=";
+  heartbeat_source_ = "\nsource=" + xap_source_ + "\ninterval=";
+}
+
+std::string XapTransport::HeartbeatText(std::string_view cls, int32_t interval) const {
+  return heartbeat_head_ + std::string(cls) + heartbeat_source_ + std::to_string(interval) +
+         heartbeat_tail_;
 }
 
 std::unique_ptr<UdpSocket> XapTransport::OpenSocket() {
@@ -61,6 +80,7 @@ int32_t XapTransport::Init() {
   winsock1_.reset();
   winsock2_.reset();
   port_ = 0;
+  heartbeat_tail_.clear();
   local_address_ = GetIP();
   send_address_ =
       EqualsIgnoreCase(broadcast_address_, "default") ? "255.255.255.255" : broadcast_address_;
@@ -94,7 +114,7 @@ int32_t XapTransport::Init() {
   if (err == EADDRINUSE) err = winsock2_->Bind("0.0.0.0", 0);
   if (err != 0) return err > 0 ? -err : err;
 
-  heartbeat_tail_ = "0\nport=" + std::to_string(port) + "\n}\n";
+  heartbeat_tail_ = "\nport=" + std::to_string(port) + "\n}\n";
   return port;
 }
 
@@ -114,13 +134,20 @@ void XapTransport::SendHeartbeat(int32_t LongInterval) {
   if (n >= 1 && n <= 4) n = 5;
   hbeat_timer_.SetInterval(static_cast<int64_t>(n) * 1000);
   hbeat_timer_.SetEnabled(n > 0);
-  const std::string text = heartbeat_head_ + std::to_string(n) + heartbeat_tail_;
-  if (int err = Send(text)) throw std::runtime_error("SendHeartbeat: " + ErrorText(err));
+  if (int err = Send(HeartbeatText("xap-hbeat.alive", n))) {
+    throw std::runtime_error("SendHeartbeat: " + ErrorText(err));
+  }
+}
+
+void XapTransport::SendStoppedHeartbeat() {
+  if (heartbeat_tail_.empty()) return;  // never announced, nothing to withdraw
+  const auto interval = static_cast<int32_t>(hbeat_timer_.Interval() / 1000);
+  if (int err = Send(HeartbeatText("xap-hbeat.stopped", interval))) {
+    log_.WriteErrorLog("Corvane", "SendStoppedHeartbeat", ErrorText(err));
+  }
 }
 
 void XapTransport::HBeatTimerTick() {
-  tick_count_ = static_cast<int16_t>((tick_count_ + 1) % 10);
-  if (tick_count_ != 0) return;
   try {
     SendHeartbeat(static_cast<int32_t>(hbeat_timer_.Interval() / 1000));
   } catch (const std::exception& e) {
@@ -176,10 +203,9 @@ void XapTransport::ProcessReceivedMessage(std::string_view datagram) {
     if (receive_queue_.size() > kReceiveQueueLimit) {
       receive_queue_.pop_front();
       ++dropped_total_;
-      if (++dropped_since_drain_ == 1) {
-        log_.DebugEvent("Corvane Debug", "ProcessReceivedMessage: receive queue full (" +
-                                             std::to_string(kReceiveQueueLimit) +
-                                             "), dropping the oldest datagrams");
+      if (dropped_since_report_++ == 0 && !drop_report_timer_.Enabled()) {
+        drop_report_timer_.SetInterval(kDropReportMs);
+        drop_report_timer_.Start();
       }
     }
     receive_timer_.SetInterval(kReceiveDelayMs);
@@ -195,21 +221,27 @@ void XapTransport::ReceiveTimerTick() {
 }
 
 std::string XapTransport::GetMessage() {
-  if (receive_queue_.empty()) {
-    if (dropped_since_drain_ > 0) {
-      const uint64_t n = dropped_since_drain_;
-      dropped_since_drain_ = 0;
-      log_.DebugEvent("Corvane Debug", "ProcessReceivedMessage: " + std::to_string(n) +
-                                           " datagrams dropped while the receive queue was full");
-    }
-    return "";
-  }
+  if (receive_queue_.empty()) return "";
   std::string text = std::move(receive_queue_.front());
   receive_queue_.pop_front();
   return text;
 }
 
+void XapTransport::DropReportTimerTick() {
+  if (dropped_since_report_ == 0) {
+    drop_report_timer_.Stop();
+    return;
+  }
+  const uint64_t n = dropped_since_report_;
+  dropped_since_report_ = 0;
+  log_.WriteErrorLog("Corvane", "ProcessReceivedMessage",
+                     std::to_string(n) + " datagrams dropped in the last minute (receive queue full, " +
+                         std::to_string(kReceiveQueueLimit) + " waiting)");
+}
+
 void XapTransport::Unload() {
+  if (dropped_since_report_ > 0) DropReportTimerTick();
+  drop_report_timer_.Stop();
   receive_queue_.clear();
   hbeat_timer_.SetEnabled(false);
   receive_timer_.SetEnabled(false);

@@ -26,12 +26,21 @@ class XapCallback {
   virtual void onMessage() = 0;
 };
 
+// The program's source address: "zyn.Vaux." and the computer's name, then,
+// when an instance is set, "." and that instance, so that two programs on one
+// computer have addresses of their own. Characters an xAP address part cannot
+// carry are left out of the instance.
+std::string XapSourceAddress(std::string_view computer_name, std::string_view instance);
+
 class XapTransport {
  public:
   static constexpr uint16_t kXapPort = 3639;    // where every datagram is sent
   static constexpr int32_t kFirstPort = 32768;  // the ports tried for the hub's relay
   static constexpr int kPortTries = 200;
+  // Datagrams beyond this many waiting push out the oldest; how many were
+  // dropped is reported once a minute while it happens.
   static constexpr size_t kReceiveQueueLimit = 10000;
+  static constexpr int64_t kDropReportMs = 60000;
   static constexpr int64_t kReceiveDelayMs = 50;
 
   XapTransport(EventLoop& loop, UdpNetwork& net, EventLog& log);
@@ -57,9 +66,14 @@ class XapTransport {
   // is free; minus the errno value when the sending socket cannot be bound.
   int32_t Init();
   // Clamps the interval (seconds) to 0 or 5..60, re-arms the heartbeat timer
-  // and sends one heartbeat whose interval line reads ten times the value.
-  // Throws std::runtime_error when the datagram cannot be sent.
+  // (a heartbeat every interval) and sends one heartbeat announcing that
+  // interval. Hubs forget clients that stay silent, so a hub that restarted
+  // relays to this program again within one interval. Throws
+  // std::runtime_error when the datagram cannot be sent.
   void SendHeartbeat(int32_t LongInterval);
+  // The heartbeat of an orderly stop ("xap-hbeat.stopped", the same head), so
+  // peers and hubs know at once; a failure goes to the error log.
+  void SendStoppedHeartbeat();
   // Builds and sends one message with one section; "" on success, else
   // "0 " and the error's description.
   std::string SendXap(std::string_view sTarget, std::string_view sClass, std::string_view sSection,
@@ -97,8 +111,10 @@ class XapTransport {
 
  private:
   void BuildHeartbeatHead();
+  std::string HeartbeatText(std::string_view cls, int32_t interval) const;
   void HBeatTimerTick();
   void ReceiveTimerTick();
+  void DropReportTimerTick();
   int Send(std::string_view datagram);
   std::unique_ptr<UdpSocket> OpenSocket();
 
@@ -115,17 +131,18 @@ class XapTransport {
   std::string send_address_;
   std::string local_address_;
   int32_t port_ = 0;
-  std::string heartbeat_head_;
+  std::string heartbeat_head_;    // up to "class="
+  std::string heartbeat_source_;  // source and "interval=" lines
   std::string heartbeat_tail_;
   std::unique_ptr<UdpSocket> winsock1_;  // receives the hub's relay on 127.0.0.1
   std::unique_ptr<UdpSocket> winsock2_;  // sends everything
 
   std::deque<std::string> receive_queue_;
   uint64_t dropped_total_ = 0;
-  uint64_t dropped_since_drain_ = 0;
-  int16_t tick_count_ = 0;
+  uint64_t dropped_since_report_ = 0;
   Timer hbeat_timer_;
   Timer receive_timer_;
+  Timer drop_report_timer_;
 };
 
 }  // namespace corvane

@@ -25,9 +25,11 @@ class TimedSender final : public XapSender {
   TimedSender(EventLoop& loop, XapSender& next) : loop_(loop), next_(next) {}
   void Send(const xapQueuedMessage& m) override {
     times.push_back(loop_.NowMs());
+    classes.push_back(m.MsgClass);
     next_.Send(m);
   }
   std::vector<int64_t> times;
+  std::vector<std::string> classes;
 
  private:
   EventLoop& loop_;
@@ -74,7 +76,17 @@ class BridgeTest : public LinkTest {
                              const std::string& source = "x.y.z") {
     return testing::XapText(cls, source, target, sections);
   }
-  void Handle(const std::string& text) { bridge_.inbound().Readmessage(text); }
+  // Commands queue their requests for the controller; the loop carries them
+  // out once the handler has returned.
+  void Handle(const std::string& text) {
+    bridge_.inbound().Readmessage(text);
+    loop_.Pump();
+  }
+  void BSCCmd(const std::string& target, const std::string& id, const std::string& state,
+              const std::string& level) {
+    bridge_.BSCCmd(target, id, state, level);
+    loop_.Pump();
+  }
 
   // The xAP messages sent since the last call, events of the log left out.
   std::vector<std::string> Sent() {

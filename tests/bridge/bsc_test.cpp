@@ -3,6 +3,12 @@
 #include "bridge_fixture.h"
 #include "devicetable/status_text.h"
 
+#include <algorithm>
+#include <set>
+
+#include "core/text.h"
+#include "devicetable/levels.h"
+
 namespace corvane {
 namespace {
 
@@ -17,7 +23,8 @@ TEST_F(BridgeTest, ChangeEventsOfUsedRecords) {
                          "source=zyn.Vaux.HOST:Corvane_Channel1_Status.Vaux_Aris_700_07.Status\n"
                          "}\noutput.state\n{\nstate=ON\nDisplayText=1 / On\nlevel=1/2\n}\n");
 
-  // The state comes from the zone's Status record; levels from LastCommand.
+  // The state comes from the zone's Status record; level is the value itself
+  // (a list position), whatever the last command was.
   Record(4)->Name = "Den";
   Record(16)->LastCommand = "7.0";
   Record(16)->Controllable = false;
@@ -31,7 +38,7 @@ TEST_F(BridgeTest, ChangeEventsOfUsedRecords) {
             std::string::npos)
       << sent[0];
   EXPECT_NE(sent[1].find("uid=FF.0022:10\n"), std::string::npos);
-  EXPECT_NE(sent[1].find("}\ninput.state\n{\nstate=OFF\nDisplayText=5 / 0 db\nlevel=7/36\n}\n"),
+  EXPECT_NE(sent[1].find("}\ninput.state\n{\nstate=OFF\nDisplayText=5 / 0 db\nlevel=5/38\n}\n"),
             std::string::npos)
       << sent[1];
 
@@ -143,13 +150,57 @@ TEST_F(QueryTest, EveryUsedRecordAnsweredAfterTheWholeZonePollAndPaced) {
   EXPECT_NE(sent[1].find("}\noutput.state\n{\nstate=ON\nDisplayText=1 / Input1\nlevel=1/8\n}\n"),
             std::string::npos);
   EXPECT_EQ(sent[2], kHead + "uid=FF.0022:07\nclass=xAPBSC.Values\nsource=" + sub7 +
-                         "\n}\nvalues.1\n{\nText=Off\nLevel=0/2\n}\nvalues.2\n{\nText=On\n"
-                         "Level=1/2\n}\nvalues.3\n{\nText=Mute\nLevel=2/2\n}\n");
+                         "\n}\nvalues.1\n{\nText=On\nLevel=1/2\n}\nvalues.2\n{\nText=Mute\n"
+                         "Level=2/2\n}\n");
   EXPECT_EQ(sent[3], kHead + "uid=FF.0022:07\nclass=xAPBSC.Info\nsource=" + sub7 +
                          "\n}\noutput.state\n{\nstate=ON\nDisplayText=1 / On\nlevel=1/2\n}\n");
   // A record that cannot be commanded has no value list and reports an input.
   EXPECT_NE(sent[4].find("\nclass=xAPBSC.Info\n"), std::string::npos);
   EXPECT_NE(sent[4].find("}\ninput.state\n{\nstate=ON\n"), std::string::npos);
+}
+
+// A peer that picks an entry of the advertised value list and sends its
+// Level back gets exactly that entry: the event's DisplayText shows its text
+// and its level item is the Level that was sent.
+TEST_F(QueryTest, EveryAdvertisedValueRoundTrips) {
+  std::set<int> zone1;
+  for (int kind = 0; kind < kAttributeCount; ++kind) zone1.insert(RecordIndex(kind, 1));
+  UseOnly(zone1);
+  for (int n : zone1) {
+    const ZoneRecord r = Record(n);
+    SCOPED_TRACE(r->Name);
+    Query("*.vaux_aris_700_" + ToLower(ToHex(n)) + "." + ToLower(std::string(ComponentType(r->Kind))));
+    Drain();
+    std::vector<std::pair<std::string, std::string>> listed;  // Text, Level
+    for (const auto& m : Sent()) {
+      if (m.find("\nclass=xAPBSC.Values\n") == std::string::npos) continue;
+      XapMessage values;
+      values.FromXap(m);
+      for (int k = 1;; ++k) {
+        const std::string section = "values." + std::to_string(k);
+        if (values.GetItem(section, "Level") == "Unknown") break;
+        listed.emplace_back(values.GetItem(section, "Text"), values.GetItem(section, "Level"));
+      }
+    }
+    ASSERT_GE(listed.size(), 2u);
+    // Backwards, so that each command changes the value and sends an event.
+    std::reverse(listed.begin(), listed.end());
+    for (const auto& [text, level] : listed) {
+      SCOPED_TRACE(text + " " + level);
+      Handle(Message("xAPBSC.cmd", "zyn.Vaux.HOST:>",
+                     {{"output.state.1", "ID=" + ToHex(n), "Level=" + level}}));
+      EXPECT_EQ(FormatStatus(*r), std::to_string(r->Value) + " / " + text);
+      std::string event;
+      for (const auto& m : Sent()) {
+        if (m.find("uid=FF.0022:" + ToHex(n) + "\nclass=xapbsc.event\n") != std::string::npos) {
+          event = m;
+        }
+      }
+      EXPECT_NE(event.find("\nDisplayText=" + FormatStatus(*r) + "\nlevel=" + level + "\n"),
+                std::string::npos)
+          << event;
+    }
+  }
 }
 
 TEST_F(QueryTest, TheAttributePartDecidesTheWholeZonePoll) {

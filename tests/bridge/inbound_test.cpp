@@ -1,9 +1,11 @@
 // Inbound handling: the addressing gate, BSC commands and their record
 // selection, watched sources, X10, echo, time and role messages.
+#include <algorithm>
 #include <set>
 
 #include "bridge_fixture.h"
 #include "core/text.h"
+#include "device/vaux_link.h"
 
 namespace corvane {
 namespace {
@@ -36,7 +38,7 @@ class CommandTest : public BridgeTest {
   std::set<int> Commanded(const std::string& target, const std::string& id,
                           const std::string& level = "40") {
     for (auto& [key, r] : table_.LinkDictionary()) r->LastCommand.assign(1, '-');
-    bridge_.BSCCmd(target, id, "ON", level);
+    BSCCmd(target, id, "ON", level);
     std::set<int> out;
     for (auto& [key, r] : table_.LinkDictionary()) {
       if (r->LastCommand != "-") out.insert(r->UIDindex);
@@ -86,26 +88,71 @@ TEST_F(CommandTest, SubAddressAndIdSelectRecords) {
   EXPECT_TRUE(Logged("FromHex Line 0 Overflow"));
 }
 
-TEST_F(CommandTest, LevelIsTheLeadingNumberAndReachesTheController) {
+TEST_F(CommandTest, LevelFormsAndStateBecomeRequests) {
   const std::string target = "zyn.Vaux.HOST:>";
   struct Case {
-    std::string level, text;
-  } cases[] = {{"50%", "50"},    {" 40", "40"}, {"4/10", "4"}, {"12.5", "12.5"},
-               {"Unknown", "0"}, {"", "0"},     {"abc", "0"},  {"-3", "-3"}};
+    std::string id, state, level, request;  // request: the LastCommand set, "-" none
+  } cases[] = {
+      // Volume (positions 2..38, +6 dB down to -80 dB): a plain number is the
+      // request itself; n/38 is a value of the advertised list; another n/m
+      // and a percentage are proportions, 100% the loudest.
+      {"0D", "on", " 40", "40"},
+      {"0D", "on", "12.5", "12.5"},
+      {"0D", "on", "-3", "-3"},
+      {"0D", "on", "abc", "0"},
+      {"0D", "on", "15/38", "15"},
+      {"0D", "on", "50%", "20"},
+      {"0D", "on", "100%", "2"},
+      {"0D", "on", "0%", "38"},
+      {"0D", "on", "140%", "2"},
+      {"0D", "on", "4/10", "24"},
+      {"0D", "on", "1/2", "20"},
+      // Without a level, State means nothing to a level or a source.
+      {"0D", "off", "Unknown", "-"},
+      {"0D", "on", "", "-"},
+      {"01", "off", "Unknown", "-"},
+      // Source (0 None, 1..8 inputs).
+      {"01", "on", "3/8", "3"},
+      {"01", "on", "50%", "4"},
+      {"01", "on", "100%", "8"},
+      // Status: State alone on, toggle, off (Mute, the nearest to off); the
+      // listed values Off (0/2, reached as Mute), On, Mute; 0% is off.
+      {"07", "on", "Unknown", "1"},
+      {"07", "TOGGLE", "Unknown", "0"},
+      {"07", "off", "Unknown", "2"},
+      {"07", "dim", "Unknown", "-"},
+      {"07", "off", "0/2", "2"},
+      {"07", "off", "1/2", "1"},
+      {"07", "off", "2/2", "2"},
+      {"07", "on", "0%", "2"},
+      {"07", "off", "60%", "1"},
+      {"07", "off", "0", "0"},  // a plain 0 stays the Toggle request
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.level);
-    bridge_.BSCCmd(target, "0D", "ON", c.level);
-    EXPECT_EQ(Record(13)->LastCommand, c.text);
+    SCOPED_TRACE(c.id + " State=" + c.state + " Level=" + c.level);
+    const ZoneRecord r = Record(FromHex(c.id));
+    r->LastCommand = "-";
+    BSCCmd(target, c.id, c.state, c.level);
+    EXPECT_EQ(r->LastCommand, c.request);
   }
   Commands();
   // Record 10 is the Status of zone 4: level 2 mutes it, and the command is
   // read back with a status request.
-  bridge_.BSCCmd(target, "0A", "off", "2");
+  BSCCmd(target, "0A", "off", "2");
   const auto sent = Commands();
   ASSERT_GE(sent.size(), 2u);
   EXPECT_EQ(sent[0], "VP21042801");
   EXPECT_EQ(sent[1], "VPFE520400");
   EXPECT_EQ(Record(10)->Value, 2);
+  // State=off alone mutes a playing zone and leaves a muted one muted; the
+  // zone's volume is not touched (it used to rise by a step).
+  const int16_t volume = Record(16)->Value;
+  for (int i = 0; i < 2; ++i) {
+    Handle(Message("xAPBSC.cmd", target, {{"output.state.1", "ID=*", "State=off"}}));
+    for (int zone = 1; zone <= 6; ++zone) EXPECT_EQ(Record(6 + zone)->Value, 2) << zone;
+  }
+  EXPECT_EQ(Record(16)->Value, volume);
+  for (const auto& cmd : Commands()) EXPECT_NE(cmd.substr(0, 4) + cmd.substr(6, 2), "VP2102") << cmd;
 }
 
 TEST_F(CommandTest, CommandMessagesNeedTheProgramsAddressAndTakeFiveBlocks) {
@@ -136,8 +183,80 @@ TEST_F(CommandTest, CommandMessagesNeedTheProgramsAddressAndTakeFiveBlocks) {
   EXPECT_EQ(last_commands(), (std::vector<std::string>{"11", "12", "13", "14", "15", "", ""}));
   Handle(Message("xAPBSC.cmd", "zyn.Vaux.HOST:>",
                  {block(1, "01", "21"), {"output.state", "ID=07", "State=off"}}));
-  EXPECT_EQ(Record(7)->LastCommand, "0");
+  EXPECT_EQ(Record(7)->LastCommand, "2");
   EXPECT_EQ(Record(1)->LastCommand, "11");
+}
+
+// The program's drain of the receive queue, as the main form does it.
+class Drain final : public XapCallback {
+ public:
+  Drain(XapTransport& xap, InboundHandler& inbound) : xap_(xap), inbound_(inbound) {}
+  void onMessage() override {
+    if (busy_) return;
+    busy_ = true;
+    for (std::string t = xap_.GetMessage(); !t.empty(); t = xap_.GetMessage()) {
+      inbound_.Readmessage(t);
+    }
+    busy_ = false;
+  }
+
+ private:
+  XapTransport& xap_;
+  InboundHandler& inbound_;
+  bool busy_ = false;
+};
+
+TEST_F(BridgeTest, ASilentControllerHoldsUpNoOtherMessage) {
+  sim_.options().silent = true;
+  Drain drain(xap_, bridge_.inbound());
+  xap_.RegisterNewMessageCallback(&drain);
+  const std::string me = "zyn.Vaux.HOST:>";
+  // A burst of fifty commands, then an echo request 1 s later.
+  for (int i = 0; i < 50; ++i) {
+    xap_.ProcessReceivedMessage(Message(
+        "xAPBSC.cmd", me,
+        {{"output.state.1", "ID=" + ToHex(13 + i % 6), "Level=" + std::to_string(10 + i)}}));
+  }
+  int64_t asked = -1;
+  Timer echo(loop_, [&] {
+    echo.Stop();
+    asked = loop_.NowMs();
+    xap_.ProcessReceivedMessage(
+        Message("WDT.Echo", "", {{"Echo.Query", "Query=Hello"}}, "zyn.test.probe"));
+  });
+  echo.SetInterval(1000);
+  echo.Start();
+  // Everything runs on one thread: the answer is noted when it is sent,
+  // even while the loop is inside a controller wait.
+  ASSERT_TRUE(loop_.PumpUntil([&] { return asked >= 0; }, loop_.NowMs() + 60000));
+  loop_.WaitMs(8000);
+  const auto& classes = sender_.classes;
+  const auto at = std::find(classes.begin(), classes.end(), "WDT.Echo");
+  ASSERT_NE(at, classes.end());
+  EXPECT_LE(sender_.times[static_cast<size_t>(at - classes.begin())] - asked, 100);
+  // The burst ends within the three unanswered waits: the link is then known
+  // down and the rest fail at once. Commands for one record coalesced.
+  EXPECT_EQ(link_.QueuedControls(), 0u);
+  EXPECT_TRUE(link_.LinkDown());
+  EXPECT_LE(Commands().size(), 3u);
+  xap_.RegisterNewMessageCallback(nullptr);
+}
+
+// A command from the network is queued and carried out once the handler
+// has returned; the status page's (and a script's) before its call returns,
+// so the page it shows next holds the controller's answer.
+TEST_F(BridgeTest, NetworkCommandsWaitInTheQueuePageCommandsRunAtOnce) {
+  const std::string me = "zyn.Vaux.HOST:>";
+  bridge_.inbound().Readmessage(
+      Message("xAPBSC.cmd", me, {{"output.state.1", "ID=0A", "Level=2"}}));
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_EQ(link_.QueuedControls(), 1u);
+  loop_.Pump();
+  EXPECT_EQ(Commands().front(), "VP21042801");
+  EXPECT_EQ(Record(10)->Value, 2);
+  bridge_.BSCCmd(me, "0A", "ON", "1");
+  EXPECT_EQ(Commands().front(), "VP21041B01");
+  EXPECT_EQ(Record(10)->Value, 1);
 }
 
 TEST_F(BridgeTest, BadMessagesChangeNothingAndSendNothing) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "core/datetime.h"
@@ -67,6 +68,66 @@ TEST(EventLogTest, ErrorLogAppendsOneLinePerEntry) {
             "Corvane xAP Init Error -1 occurred 0 \nFrom XAP  0 Key already exists\n");
   log.SetErrorLogPath(dir.File("missing/folder/Corvane.txt"));
   log.WriteErrorLog("Corvane", "not written");  // no crash, nothing further
+}
+
+// A flood of one bad input: the first report is written, the repeats are
+// counted and written as one line when the run ends or a minute has passed.
+TEST(EventLogTest, IdenticalReportsCollapseIntoACount) {
+  testing::TempDir dir;
+  ManualClock clock(0);
+  ManualWallClock wall(46000, &clock);
+  std::ostringstream err;
+  EventLog log(wall, &err);
+  std::vector<std::string> sent;
+  log.SetXapSender([&](std::string_view items) { sent.emplace_back(items); });
+  log.SetErrorLogPath(dir.File("Corvane.txt"));
+  for (int i = 0; i < 1000; ++i) {
+    log.WriteErrorLog("From XAP", "", "repeated section a");
+    log.LogEvent("Corvane", "Readmessage Line 0 bad");
+  }
+  EXPECT_EQ(sent.size(), 1u);
+  EXPECT_EQ(testing::ReadFile(dir.File("Corvane.txt")), "From XAP  0 repeated section a\n");
+  // A minute on, the run's count so far; then a different line ends it.
+  clock.Advance(60'000);
+  log.WriteErrorLog("From XAP", "", "repeated section a");
+  log.WriteErrorLog("From XAP", "", "repeated section b");
+  log.WriteErrorLog("From XAP", "", "repeated section b");
+  EXPECT_EQ(testing::ReadFile(dir.File("Corvane.txt")),
+            "From XAP  0 repeated section a\n"
+            "(the last line came 1000 more times) From XAP  0 repeated section a\n"
+            "From XAP  0 repeated section b\n");
+  log.LogEvent("Corvane", "other");
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_NE(sent[1].find("(the last report came 999 more times) Readmessage Line 0 bad"),
+            std::string::npos);
+  log.FlushRepeats();
+  EXPECT_NE(testing::ReadFile(dir.File("Corvane.txt"))
+                .find("(the last line came 1 more times) From XAP  0 repeated section b\n"),
+            std::string::npos);
+  // Standard error carries the same lines, no more.
+  EXPECT_LT(err.str().size(), 1000u);
+}
+
+TEST(EventLogTest, ErrorLogRollsOverAtItsLimitKeepingOnePreviousFile) {
+  testing::TempDir dir;
+  ManualWallClock wall(46000);
+  std::ostringstream err;
+  EventLog log(wall, &err);
+  const std::string path = dir.File("Corvane.txt");
+  log.SetErrorLogPath(path);
+  const std::string filler(1000, 'x');
+  const long lines = 3 * EventLog::kErrorLogLimit / 1000;  // three files' worth
+  for (long i = 0; i < lines; ++i) log.WriteErrorLog("Corvane", std::to_string(i), filler);
+  const auto size = std::filesystem::file_size(path);
+  const auto previous = std::filesystem::file_size(path + ".1");
+  EXPECT_LE(size, static_cast<uintmax_t>(EventLog::kErrorLogLimit));
+  EXPECT_LE(previous, static_cast<uintmax_t>(EventLog::kErrorLogLimit));
+  EXPECT_GT(previous, static_cast<uintmax_t>(EventLog::kErrorLogLimit) - 1100);
+  EXPECT_FALSE(std::filesystem::exists(path + ".2"));
+  // The newest line is in the current file, whole.
+  const std::string text = testing::ReadFile(path);
+  EXPECT_NE(text.find("Corvane " + std::to_string(lines - 1) + " 0 " + filler + "\n"),
+            std::string::npos);
 }
 
 }  // namespace

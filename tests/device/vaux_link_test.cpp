@@ -115,18 +115,105 @@ TEST_F(LinkTest, RequestMapping) {
   EXPECT_TRUE(Logged("Commanding 2A to 17"));
 }
 
-TEST_F(LinkTest, SilentControllerEndsEveryWaitAfterTwoSeconds) {
+// How often a text was reported.
+size_t Count(const std::string& all, const std::string& text) {
+  size_t n = 0;
+  for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(LinkTest, SilentControllerIsKnownDownFailsAtOnceAndIsProbedBack) {
   Open();
   BuildRecords();
   sim_.options().silent = true;
   const int64_t start = clock_.NowMs();
   EXPECT_EQ(link_.GetZoneStatus(1), "");
   EXPECT_EQ(clock_.NowMs() - start, 2000);
-  // A read-back command gives up after 3 x (2 + 2) seconds.
+  // The read-back command's own send and status request are the second and
+  // third unanswered commands: the link is then known down and the
+  // remaining attempts are not made.
   EXPECT_FALSE(link_.SourceToZoneRoute(1, 5));
-  EXPECT_EQ(clock_.NowMs() - start, 2000 + 12000);
-  EXPECT_EQ(TakeSent().size(), 1u + 6u);
-  EXPECT_TRUE(link_.LastResponse().empty());
+  EXPECT_EQ(clock_.NowMs() - start, 6000);
+  EXPECT_EQ(TakeSent().size(), 3u);
+  EXPECT_EQ(link_.State(), VauxLink::LinkState::kUnanswered);
+  // Fifty more commands cost no time, send nothing and report nothing more.
+  const std::string down = "not answering (3 commands in a row got no reply)";
+  for (int i = 0; i < 50; ++i) link_.ControlVauxLink(table_.Record(13), std::to_string(2 + i % 30));
+  EXPECT_EQ(clock_.NowMs() - start, 6000);
+  EXPECT_TRUE(TakeSent().empty());
+  EXPECT_EQ(Count(err_.str(), down), 1u);
+  // The probe asks every 10 s; while silent the link stays down.
+  loop_.WaitMs(VauxLink::kProbeMs + 10);
+  EXPECT_THAT(TakeSent(), ElementsAre("VPFE010000"));
+  EXPECT_TRUE(link_.LinkDown());
+  // It answers again: the probe's answer ends the outage, once reported.
+  sim_.options().silent = false;
+  loop_.WaitMs(VauxLink::kProbeMs);
+  EXPECT_THAT(TakeSent(), ElementsAre("VPFE010000"));
+  EXPECT_EQ(link_.State(), VauxLink::LinkState::kUp);
+  EXPECT_FALSE(link_.ProbeTimer().Enabled());
+  EXPECT_EQ(Count(err_.str(), "Vaux Aris 700 answering on port 4001"), 1u);
+  EXPECT_TRUE(link_.SourceToZoneRoute(1, 5));
+  EXPECT_EQ(Value(1), 5);
+  EXPECT_EQ(Count(err_.str(), down), 1u);
+}
+
+TEST_F(LinkTest, ClosedOrMissingPortFailsAtOnceWithOneReport) {
+  // No controller configured: one clear line, nothing tried.
+  settings_.upb_comm_port = "";
+  BuildRecords();
+  for (int zone = 1; zone <= 6; ++zone) EXPECT_EQ(link_.GetZoneStatus(zone), "");
+  link_.ConfigurationAck();
+  EXPECT_EQ(Count(err_.str(), "No Vaux Aris 700 configured"), 1u);
+  EXPECT_FALSE(Logged("Unable to Send"));
+  EXPECT_EQ(tcp_.connect_count, 0);
+  EXPECT_FALSE(link_.ProbeTimer().Enabled());
+
+  // A TCP link that is not connected: commands fail at once, the probe
+  // reconnects and asks, and commands are sent again.
+  settings_.upb_comm_port = "4001";
+  Open();
+  tcp_.Close();
+  const int64_t start = clock_.NowMs();
+  for (int i = 0; i < 20; ++i) link_.ControlVauxLink(table_.Record(7), "1");
+  EXPECT_EQ(clock_.NowMs(), start);
+  EXPECT_TRUE(TakeSent().empty());
+  EXPECT_EQ(Count(err_.str(), "Vaux Aris 700 port 4001 not open"), 1u);
+  EXPECT_FALSE(Logged("Unable to Send"));
+  loop_.WaitMs(VauxLink::kProbeMs + 10);
+  EXPECT_THAT(TakeSent(), ElementsAre("VPFE010000"));
+  EXPECT_EQ(link_.State(), VauxLink::LinkState::kUp);
+  link_.ControlVauxLink(table_.Record(7), "2");
+  EXPECT_THAT(TakeSent(), ElementsAre("VP21012801", "VPFE520100"));
+}
+
+TEST_F(LinkTest, QueuedRequestsRunLaterAndCoalescePerRecord) {
+  Open();
+  BuildRecords();
+  const ZoneRecord volume = table_.Record(13);
+  const ZoneRecord bass = table_.Record(19);
+  link_.QueueControl(volume, "10");
+  link_.QueueControl(bass, "6");
+  link_.QueueControl(volume, "12");  // replaces the waiting 10
+  EXPECT_EQ(link_.QueuedControls(), 2u);
+  EXPECT_TRUE(TakeSent().empty());  // nothing runs inside the caller
+  // While the first request waits for a slow controller, two more for the
+  // bass arrive: only the latest is carried out after it.
+  bool queued = false;
+  tcp_.on_send = [&](const std::string& cmd) {
+    if (!queued) {
+      queued = true;
+      link_.QueueControl(bass, "8");
+      link_.QueueControl(bass, "9");
+    }
+    for (const auto& line : sim_.Feed(cmd)) tcp_.Arrive(line);
+  };
+  loop_.Pump();
+  EXPECT_EQ(link_.QueuedControls(), 0u);
+  // Volume position 12 = -14 dB (code 53), bass position 9 = -6 dB (code 4).
+  EXPECT_THAT(TakeSent(), ElementsAre("VP21010235", "VPFE520100", "VP21010304", "VPFE520100"));
+  EXPECT_EQ(Value(13), 12);
+  EXPECT_EQ(Value(19), 9);
 }
 
 TEST_F(LinkTest, AcceptedRequestWaitsAgainForItsDataWithoutResending) {

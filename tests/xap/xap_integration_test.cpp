@@ -70,7 +70,7 @@ TEST_F(XapIntegrationTest, StartupSendsHeartbeatPortEventAndTimeQuery) {
     std::smatch m;
     const std::regex heartbeat(
         "xap-hbeat\n\\{\nv=13\nhop=1\nuid=FF\\.0022:00\nclass=xap-hbeat\\.alive\n"
-        "source=zyn\\.Vaux\\.[^\n]+\ninterval=600\nport=(\\d+)\n\\}\n");
+        "source=zyn\\.Vaux\\.[^\n]+\ninterval=60\nport=(\\d+)\n\\}\n");
     ASSERT_TRUE(std::regex_match(hb->data, m, heartbeat)) << hb->data;
     const int port = std::stoi(m[1]);
     EXPECT_GE(port, 32768);
@@ -123,6 +123,34 @@ TEST_F(XapIntegrationTest, NoFreePortWritesTheErrorLogAndEnds) {
   EXPECT_NE(ReadFile(home.File("home/Data/Corvane.txt")).find("xAP Init Error -1 occurred"),
             std::string::npos);
   EXPECT_EQ(corvane.Stderr().find("Corvane running"), std::string::npos);
+}
+
+// A hub that binds the xAP port for itself: xap-send cannot share it, so it
+// listens on a port of its own and announces it by heartbeat, and what the
+// hub relays there is printed; at the end it announces its stop.
+TEST_F(XapIntegrationTest, XapSendListensBehindAHubThatHoldsThePort) {
+  TestUdpSocket hub;
+  ASSERT_EQ(hub.Bind("0.0.0.0", kXapPort, false), 0);
+  Subprocess send;
+  ASSERT_TRUE(send.Start({"xap-send", "--class", "test.ping", "--to", "127.0.0.1", "ping",
+                          "n=1", "--listen", "5", "--count", "1"},
+                         home.File("send")));
+  std::smatch m;
+  const std::string hb =
+      ReceiveUntil(hub, [](const std::string& d) { return d.rfind("xap-hbeat\n", 0) == 0; });
+  const std::regex alive("(?:.|\n)*class=xap-hbeat\\.alive\n(?:.|\n)*interval=60\nport=(\\d+)\n\\}\n");
+  ASSERT_TRUE(std::regex_match(hb, m, alive)) << hb;
+  const auto port = static_cast<uint16_t>(std::stoi(m[1]));
+  EXPECT_NE(ReceiveUntil(hub, [](const std::string& d) { return d.find("class=test.ping") != d.npos; }),
+            "");
+  const std::string relayed = "xap-header\n{\nv=13\nhop=1\nuid=FF.1:00\nclass=test.pong\n"
+                              "source=a.b.c\n}\npong\n{\nn=1\n}\n";
+  ASSERT_TRUE(hub.SendTo(relayed, "127.0.0.1", port));
+  EXPECT_EQ(send.Wait(10s), 0);
+  EXPECT_NE(send.Stdout().find("class=test.pong"), std::string::npos) << send.Stdout();
+  EXPECT_NE(send.Stderr().find("held by a hub"), std::string::npos);
+  EXPECT_NE(ReceiveUntil(hub, [](const std::string& d) { return d.find("xap-hbeat.stopped") != d.npos; }),
+            "");
 }
 
 TEST_F(XapIntegrationTest, HubRelaysBetweenClientsAndToCorvane) {

@@ -115,7 +115,8 @@ TEST(XapMessageParse, FaultsKeepWhatCameBeforeAndWriteTheErrorLog) {
 
   EXPECT_EQ(ReadFile(dir.File("err.txt")),
             "From XAP  0 This key is already associated with an element of this collection\n"
-            "From XAP  0 This key is already associated with an element of this collection\n"
+            "(the last line came 1 more times) From XAP  0 This key is already associated with "
+            "an element of this collection\n"
             "From XAP  0 Subscript out of range\n");
 }
 

@@ -52,7 +52,7 @@ TEST_F(XapProgramTest, StartupSendsHeartbeatThenPortEventThenTimeQuery) {
   ASSERT_GE(sent.size(), 3u);
   EXPECT_EQ(sent[0],
             "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.0022:00\nclass=xap-hbeat.alive\n"
-            "source=zyn.Vaux.HOST\ninterval=600\nport=32769\n}\n");
+            "source=zyn.Vaux.HOST\ninterval=60\nport=32769\n}\n");
   EXPECT_EQ(sent[1],
             "xap-header\n{\nv=13\nhop=1\nuid=FF.0022:00\nclass=Homeseer.Event\n"
             "source=zyn.Vaux.HOST\n}\nEvent.Log\n{\nTime=12/9/2025 12:00:00 PM\nType=Corvane\n"
@@ -65,6 +65,27 @@ TEST_F(XapProgramTest, StartupSendsHeartbeatThenPortEventThenTimeQuery) {
   program->log().LogEvent("Corvane", "later");
   EXPECT_NE(Sent().back().find("Data=later\n"), std::string::npos);
   program->Shutdown();
+}
+
+// A changed UID and an instance: heartbeats carry the same UID and source
+// as every other message, and an orderly stop is announced.
+TEST_F(XapProgramTest, HeartbeatsShareTheIdentityAndTheStopIsAnnounced) {
+  WriteFile(home.File("Config/Corvane.ini"),
+            "[Vaux]\r\nHTTPPort=0\r\nUID=FF.1234:00\r\nInstance=Upstairs\r\n");
+  ASSERT_EQ(program->Startup(), 0);
+  auto sent = Sent();
+  ASSERT_GE(sent.size(), 2u);
+  EXPECT_EQ(sent[0],
+            "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.1234:00\nclass=xap-hbeat.alive\n"
+            "source=zyn.Vaux.HOST.Upstairs\ninterval=60\nport=32768\n}\n");
+  EXPECT_NE(sent[1].find("uid=FF.1234:00\nclass=Homeseer.Event\nsource=zyn.Vaux.HOST.Upstairs\n"),
+            std::string::npos);
+  program->loop().WaitMs(60'500);
+  EXPECT_EQ(Sent().back(), sent[0]);
+  program->Shutdown();
+  EXPECT_EQ(Sent().back(),
+            "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.1234:00\nclass=xap-hbeat.stopped\n"
+            "source=zyn.Vaux.HOST.Upstairs\ninterval=60\nport=32768\n}\n");
 }
 
 // A handler that waits on the loop while handling its first message, as the

@@ -44,8 +44,13 @@ void PrintUsage(std::ostream& out) {
          "  --port N               the port to send to (default 3639)\n"
          "  --listen SECONDS       print the messages that arrive for this long\n"
          "                         (the listening socket opens before the message is sent)\n"
-         "  --listen-port N        the port to listen on (default 3639, shared with the\n"
-         "                         hub: broadcasts reach both)\n"
+         "  --listen-port N        the port to listen on (default 3639, shared with a\n"
+         "                         hub that binds it shareable: broadcasts reach both).\n"
+         "                         When a hub holds 3639 for itself, or with --hub, it\n"
+         "                         listens on a port of its own on 127.0.0.1 and\n"
+         "                         announces it to the hub by heartbeat, as any client\n"
+         "                         behind a hub does\n"
+         "  --hub                  listen behind the hub (own port, heartbeats)\n"
          "  --listen-address ADDR  the address to listen on (default 0.0.0.0)\n"
          "  --filter-class CLASS   print only this class (parts '*' and '>' match any)\n"
          "  --filter-source ADDR   print only messages from this source (likewise)\n"
@@ -64,6 +69,8 @@ void PrintUsage(std::ostream& out) {
   std::cerr << "xap-send: " << text << "\n";
   std::exit(code);
 }
+
+constexpr int kHeartbeatSeconds = 60;
 
 std::optional<in_addr> Ipv4(const std::string& text) {
   in_addr a{};
@@ -95,6 +102,8 @@ struct Options {
   uint16_t port = 3639;
   double listen_seconds = -1;
   uint16_t listen_port = 3639;
+  bool listen_port_given = false;
+  bool hub = false;
   std::string listen_address = "0.0.0.0";
   std::string filter_class, filter_source;
   long count = -1;
@@ -131,6 +140,9 @@ Options Parse(int argc, char** argv) {
       o.listen_seconds = NumberArg(arg, value());
     } else if (arg == "--listen-port") {
       o.listen_port = PortArg(value(), true);
+      o.listen_port_given = true;
+    } else if (arg == "--hub") {
+      o.hub = true;
     } else if (arg == "--listen-address") {
       o.listen_address = value();
     } else if (arg == "--filter-class") {
@@ -211,17 +223,53 @@ sockaddr_in Endpoint(in_addr address, uint16_t port) {
   return sa;
 }
 
-int OpenListener(const Options& o) {
-  const auto address = Ipv4(o.listen_address);
-  if (!address) Fail("bad listen address '" + o.listen_address + "'");
-  const int fd = OpenSocket(SO_REUSEADDR);
-  const sockaddr_in sa = Endpoint(*address, o.listen_port);
+int Bind(in_addr address, uint16_t port, int option) {
+  const int fd = OpenSocket(option);
+  const sockaddr_in sa = Endpoint(address, port);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-    Fail("cannot listen on " + o.listen_address + ":" + std::to_string(o.listen_port) + ": " +
-             std::strerror(errno),
-         1);
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return -1;
   }
   return fd;
+}
+
+uint16_t LocalPort(int fd) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  return ntohs(sa.sin_port);
+}
+
+// Where the listener ended up: its socket, and the port a hub must be told
+// of (0 when it shares the xAP port and needs no hub).
+struct Listener {
+  int fd = -1;
+  uint16_t hub_port = 0;
+};
+
+Listener OpenListener(const Options& o) {
+  const auto address = Ipv4(o.listen_address);
+  if (!address) Fail("bad listen address '" + o.listen_address + "'");
+  if (!o.hub) {
+    const int fd = Bind(*address, o.listen_port, SO_REUSEADDR);
+    if (fd >= 0) return {fd, 0};
+    // A hub that holds the xAP port for itself relays only to the ports it
+    // learned from heartbeats: listen behind it like any other client.
+    if (errno != EADDRINUSE || o.listen_port_given) {
+      Fail("cannot listen on " + o.listen_address + ":" + std::to_string(o.listen_port) + ": " +
+               std::strerror(errno),
+           1);
+    }
+    std::cerr << "xap-send: UDP " << o.listen_port
+              << " is held by a hub; listening behind it on a port of its own\n";
+  }
+  in_addr loopback{};
+  loopback.s_addr = htonl(INADDR_LOOPBACK);
+  const int fd = Bind(loopback, 0, SO_REUSEADDR);
+  if (fd < 0) Fail(std::string("cannot listen on 127.0.0.1: ") + std::strerror(errno), 1);
+  return {fd, LocalPort(fd)};
 }
 
 void Send(const Options& o, const std::string& datagram) {
@@ -241,6 +289,17 @@ void Send(const Options& o, const std::string& datagram) {
   }
 }
 
+// The heartbeat that tells the hub where to relay: "alive" while listening,
+// "stopped" at the end.
+std::string Heartbeat(const Options& o, uint16_t port, const char* state) {
+  char host[256] = "localhost";
+  ::gethostname(host, sizeof host - 1);
+  const std::string source = o.source.empty() ? std::string("zyn.xapsend.") + host : o.source;
+  return "xap-hbeat\n{\nv=13\nhop=1\nuid=" + o.uid + "\nclass=xap-hbeat." + state +
+         "\nsource=" + source + "\ninterval=" + std::to_string(kHeartbeatSeconds) +
+         "\nport=" + std::to_string(port) + "\n}\n";
+}
+
 volatile sig_atomic_t g_stop = 0;
 void OnSignal(int) {
   g_stop = 1;
@@ -248,16 +307,22 @@ void OnSignal(int) {
 
 // Prints what arrives until the time is up, N messages were printed or a
 // signal came. Returns the number printed.
-long Listen(const Options& o, int fd, const std::string& sent) {
+long Listen(const Options& o, const Listener& listener, const std::string& sent) {
   using Clock = std::chrono::steady_clock;
+  const int fd = listener.fd;
   const auto end =
       Clock::now() + std::chrono::milliseconds(static_cast<int64_t>(o.listen_seconds * 1000));
+  auto next_heartbeat = Clock::now() + std::chrono::seconds(kHeartbeatSeconds);
   bool own_skipped = false;
   long printed = 0;
   std::vector<char> buf(65536);
   while (!g_stop && (o.count < 0 || printed < o.count)) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
     if (left.count() <= 0) break;
+    if (listener.hub_port && Clock::now() >= next_heartbeat) {
+      Send(o, Heartbeat(o, listener.hub_port, "alive"));
+      next_heartbeat += std::chrono::seconds(kHeartbeatSeconds);
+    }
     pollfd p{fd, POLLIN, 0};
     const int r = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left.count(), 1000)));
     if (r <= 0) continue;
@@ -305,10 +370,16 @@ int main(int argc, char** argv) {
   ::sigaction(SIGINT, &sa, nullptr);
   ::sigaction(SIGTERM, &sa, nullptr);
 
-  const int listener = o.listen_seconds >= 0 ? OpenListener(o) : -1;
+  const Listener listener = o.listen_seconds >= 0 ? OpenListener(o) : Listener{};
+  if (listener.hub_port) {
+    Send(o, Heartbeat(o, listener.hub_port, "alive"));
+    // The hub learns the port from the heartbeat before the answers come.
+    ::usleep(100'000);
+  }
   if (!datagram.empty()) Send(o, datagram);
-  if (listener < 0) return 0;
+  if (listener.fd < 0) return 0;
   const long printed = Listen(o, listener, datagram);
-  ::close(listener);
+  if (listener.hub_port) Send(o, Heartbeat(o, listener.hub_port, "stopped"));
+  ::close(listener.fd);
   return (o.count >= 0 && printed < o.count) ? 1 : 0;
 }
