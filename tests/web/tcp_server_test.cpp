@@ -227,38 +227,90 @@ TEST_F(Web, ARequestIsWaitedForUntilWholeAndItsBodyCutAtItsContentLength) {
   EXPECT_EQ(status_.seen[2].form_field, "");
 }
 
-TEST_F(Web, ThePoolGrowsToTwentyFiveAndResetsWhenTwentyFourAreOpen) {
+TEST_F(Web, AtCapacityNewcomersWaitAndIdleConnectionsMakeRoomOldestFirst) {
+  log_.SetDebugEnabled([] { return true; });
+  // 24 connections that send nothing, 10 ms apart, and one whose answer is due.
   std::vector<std::shared_ptr<FakeTcpPeer>> idle;
-  for (int i = 0; i < 3; ++i) idle.push_back(Connect());
-  EXPECT_EQ(server_.OpenSocketCount(), 3);
-  EXPECT_EQ(server_.HighestSocket(), 7);
-  for (int i = 3; i < 24; ++i) idle.push_back(Connect());
-  EXPECT_EQ(server_.OpenSocketCount(), 24);
+  for (int i = 0; i < 24; ++i) {
+    idle.push_back(listener_.Connect("127.0.0." + std::to_string(i + 1)));
+    Run(10);
+    if (i == 2) {
+      EXPECT_EQ(server_.HighestSocket(), 7);
+    }
+  }
   EXPECT_EQ(server_.HighestSocket(), 25);
-  for (const auto& c : idle) EXPECT_FALSE(c->ClosedByServer());
+  auto asking = Connect();
+  asking->Send(GetLine("/status?n=1"));
+  EXPECT_EQ(server_.OpenSocketCount(), 25);
+  EXPECT_FALSE(server_.Accepting());
 
-  auto newcomer = Connect();
-  EXPECT_TRUE(newcomer->Accepted());
-  EXPECT_FALSE(newcomer->ClosedByServer());
-  for (const auto& c : idle) EXPECT_TRUE(c->ClosedByServer());
-  EXPECT_EQ(server_.OpenSocketCount(), 1);
-  EXPECT_EQ(server_.HighestSocket(), 5);
-  EXPECT_EQ(Get(GetLine("/none")), kNotFound);
-  newcomer->Send(GetLine("/none"));
-  ASSERT_TRUE(RunUntilClosed(newcomer));
+  // The 26th waits (and may already send); nobody counted open is dropped.
+  auto late = listener_.Connect("127.0.1.1");
+  late->Send(GetLine("/status?n=2"));
+  loop_.Pump();
+  EXPECT_FALSE(late->Accepted());
+  EXPECT_EQ(listener_.Waiting(), 1u);
+  ASSERT_TRUE(RunUntilClosed(asking, 500));
+  EXPECT_NE(asking->Received().find("<html>status</html>"), std::string::npos);
+  // The freed socket goes to the newcomer, which gets its answer.
+  ASSERT_TRUE(RunUntilClosed(late, 500));
+  EXPECT_NE(late->Received().find("<html>status</html>"), std::string::npos);
+  for (const auto& c : idle) EXPECT_FALSE(c->ClosedByServer());
+  ASSERT_EQ(status_.seen.size(), 2u);
+  EXPECT_EQ(status_.seen[1].query, "?n=2");
+
+  // Full again with a newcomer waiting: connections idle for a second are
+  // closed, oldest first, and the newest ones stay.
+  auto last = Connect();
+  auto late2 = listener_.Connect();
+  late2->Send(GetLine("/status?n=3"));
+  ASSERT_TRUE(RunUntilClosed(late2, 2000));
+  EXPECT_NE(late2->Received().find("<html>status</html>"), std::string::npos);
+  size_t closed = 0;
+  while (closed < idle.size() && idle[closed]->ClosedByServer()) ++closed;
+  EXPECT_GT(closed, 0u);
+  EXPECT_LT(closed, idle.size());
+  for (size_t i = closed; i < idle.size(); ++i) EXPECT_FALSE(idle[i]->ClosedByServer());
+  EXPECT_FALSE(last->ClosedByServer());
+  EXPECT_LT(log_text_.str().find("from 127.0.0.1 closed"),
+            log_text_.str().find("from 127.0.0.2 closed"));
+  EXPECT_TRUE(server_.Accepting());
+
+  // Without a crowd the others wait for their own request time-out; the
+  // pool keeps its size.
+  Run(TCPServer::kRequestCloseMs);
+  EXPECT_TRUE(last->ClosedByServer());
   EXPECT_EQ(server_.OpenSocketCount(), 0);
+  EXPECT_EQ(server_.HighestSocket(), 25);
+  EXPECT_EQ(Get(GetLine("/none")), kNotFound);
 }
 
-TEST_F(Web, IdleOrOversizedConnectionsAreClosedAndTheirDataDropped) {
+TEST_F(Web, IdleStuckOrOversizedConnectionsAreClosedByTheirOwnTimeOuts) {
+  // No request within 10 s, whether silent or trickling a byte at a time.
   auto silent = Connect();
   auto partial = Connect();
-  partial->Send("GET /status HTTP/1.1\r\nHost: x\r\n");
-  Run(29000);
+  const std::string head = "GET /status HTTP/1.1\r\nHost: x\r\n";
+  for (size_t i = 0; i < head.size(); ++i) {
+    At(static_cast<int64_t>(i) * 300, [&, i] { partial->Send(head.substr(i, 1)); });
+  }
+  Run(9900);
   EXPECT_FALSE(silent->ClosedByServer());
-  Run(2000);
+  EXPECT_FALSE(partial->ClosedByServer());
+  Run(700);
   EXPECT_TRUE(silent->ClosedByServer());
   EXPECT_TRUE(partial->ClosedByServer());
   EXPECT_EQ(partial->Received(), "");
+
+  // An answer the client stops taking: the idle time-out, 30 s after the
+  // last data.
+  auto stalled = Connect();
+  stalled->SetAutoComplete(false);
+  stalled->Send(GetLine("/status"));
+  Run(29000);
+  EXPECT_FALSE(stalled->ClosedByServer());
+  EXPECT_NE(stalled->Received().find("<html>status</html>"), std::string::npos);
+  Run(2000);
+  EXPECT_TRUE(stalled->ClosedByServer());
 
   auto flood = Connect();
   for (int i = 0; i < 20 && !flood->ClosedByServer(); ++i) {
@@ -268,7 +320,34 @@ TEST_F(Web, IdleOrOversizedConnectionsAreClosedAndTheirDataDropped) {
   EXPECT_TRUE(flood->ClosedByServer());
   EXPECT_EQ(server_.OpenSocketCount(), 0);
   EXPECT_TRUE(server_.Queue().Empty());
-  EXPECT_TRUE(status_.seen.empty());
+  EXPECT_EQ(status_.seen.size(), 1u);
+}
+
+TEST_F(Web, AStreamingConnectionStaysOpenAndCountsInThePool) {
+  auto viewer = Connect();
+  ASSERT_TRUE(server_.SetStreaming(1, true));
+  EXPECT_TRUE(server_.SocketSend(1, "data: one\n\n"));
+  Run(60000);
+  EXPECT_FALSE(viewer->ClosedByServer());
+  EXPECT_EQ(viewer->Received(), "data: one\n\n");
+  EXPECT_EQ(server_.OpenSocketCount(), 1);
+  // Only some sockets may stream; the rest stay for ordinary requests.
+  std::vector<std::shared_ptr<FakeTcpPeer>> more;
+  int streaming = 1;
+  for (int i = 0; i < 10; ++i) {
+    more.push_back(Connect());
+    for (int s = 1; s <= TCPServer::kHighestSocket; ++s) {
+      if (server_.SocketConnected(s) && !server_.Streaming(s) && server_.SetStreaming(s, true)) {
+        ++streaming;
+      }
+    }
+  }
+  EXPECT_EQ(streaming, TCPServer::kMaxStreamingSockets);
+  EXPECT_EQ(Get(GetLine("/none")), kNotFound);
+  viewer->Close();
+  Run(100);
+  EXPECT_TRUE(viewer->ClosedByServer());
+  EXPECT_FALSE(server_.Streaming(1));
 }
 
 TEST_F(Web, AClosedConnectionLeavesNothingBehindButAHalfClosedOneIsAnswered) {
