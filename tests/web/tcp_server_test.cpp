@@ -5,6 +5,7 @@
 
 #include <ctime>
 
+#include "core/text.h"
 #include "web_fixture.h"
 
 namespace corvane::testing {
@@ -30,9 +31,10 @@ std::string Post(const std::string& body, const std::string& extra_headers = "")
 TEST_F(Web, StatusPathsReachTheStatusPageWithTheirQuery) {
   for (const char* path : {"/STATUS", "/stat", "/status?x=1"}) {
     std::string answer = Get(GetLine(path));
-    EXPECT_EQ(answer, std::string(kPageHeader) +
-                          "Content-Length: 19\r\nCache-Control: no-cache\r\n\r\n"
-                          "<html>status</html>")
+    EXPECT_EQ(answer,
+              std::string(kPageHeader) +
+                  "Content-Length: 19\r\nCache-Control: no-cache\r\nConnection: close\r\n\r\n"
+                  "<html>status</html>")
         << path;
   }
   ASSERT_EQ(status_.seen.size(), 3u);
@@ -43,13 +45,14 @@ TEST_F(Web, StatusPathsReachTheStatusPageWithTheirQuery) {
   // A page that answered itself is not answered again; an empty one is sent.
   status_.redirect = true;
   EXPECT_NE(Get(GetLine("/status"))
-                .find("Content-Length: 31\r\nCache-Control: no-cache\r\n\r\n"
+                .find("Content-Length: 31\r\nCache-Control: no-cache\r\nConnection: close\r\n\r\n"
                       "<HTML>Unauthorized Access<HTML>"),
             std::string::npos);
   status_.redirect = false;
   status_.answer = "";
   EXPECT_EQ(Get(GetLine("/status")),
-            std::string(kPageHeader) + "Content-Length: 0\r\nCache-Control: no-cache\r\n\r\n");
+            std::string(kPageHeader) +
+                "Content-Length: 0\r\nCache-Control: no-cache\r\nConnection: close\r\n\r\n");
 }
 
 TEST_F(Web, UnknownPathsGetTheNotFoundPageAndTheRootRedirects) {
@@ -65,6 +68,18 @@ TEST_F(Web, UnknownPathsGetTheNotFoundPageAndTheRootRedirects) {
   // Without page code the status path is not found either.
   server_.SetStatusPage(nullptr);
   EXPECT_EQ(Get(GetLine("/status")), kNotFound);
+}
+
+TEST_F(Web, EveryAnswerSaysTheConnectionCloses) {
+  WebFile("s.css", "css");
+  WebFile("img/a.gif", "gif");
+  for (const char* path :
+       {"/status", "/help", "/s.css", "/none.css", "/img/a.gif", "/img/none.gif", "/", "/x"}) {
+    const std::string answer = Get(GetLine(path));
+    const std::string head = corvane::ToLower(answer.substr(0, answer.find("\r\n\r\n") + 2));
+    EXPECT_NE(head.find("\r\nconnection: close\r\n"), std::string::npos) << path << "\n" << head;
+    EXPECT_EQ(head.find("connection:"), head.rfind("connection:")) << path;
+  }
 }
 
 TEST_F(Web, StaticFilesAreFoundIgnoringLetterCaseAndNeverOutsideTheWebFolder) {
@@ -83,7 +98,7 @@ TEST_F(Web, StaticFilesAreFoundIgnoringLetterCaseAndNeverOutsideTheWebFolder) {
   EXPECT_EQ(Get(GetLine("/stylenobody.css")),
             "HTTP/1.0 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\nAccept-Ranges: bytes\r\n"
             "Content-Type: text/html\r\nLast-Modified: 12/5/2026 7:04:03 AM\r\n"
-            "Content-Length: 6\r\n\r\nbody{}");
+            "Content-Length: 6\r\nConnection: close\r\n\r\nbody{}");
   std::string logo = Get(GetLine("/img/Logo.GIF"));
   EXPECT_EQ(logo.find("HTTP/1.1 200 OK\r\n"), 0u);
   EXPECT_NE(logo.find("Content-Type: image/gif\r\n"), std::string::npos);
@@ -95,7 +110,7 @@ TEST_F(Web, StaticFilesAreFoundIgnoringLetterCaseAndNeverOutsideTheWebFolder) {
     EXPECT_EQ(Get(GetLine(path)), kNotFound) << path;
   }
   EXPECT_EQ(Get(GetLine("/../secret.gif")),
-            "HTTP/1.1 404 Not Found\r\nServer: zyn\r\nDate:06-Dec-26\r\n\r\n");
+            "HTTP/1.1 404 Not Found\r\nServer: zyn\r\nDate:06-Dec-26\r\nConnection: close\r\n\r\n");
 }
 
 TEST_F(Web, PicturesGoOutInChunksOfAThousandBytesThenTheConnectionCloses) {
