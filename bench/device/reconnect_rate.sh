@@ -45,5 +45,5 @@ for m in $(seq 1 "$minutes"); do
   total_before=$total
 done
 echo "  CPU time of corvane: $(ps -o times= -p "$corvane_pid" | tr -d ' ') s"
-echo "  log lines of corvane: $(wc -l < "$home/corvane.log")," \
-  "\"Vaux IP Connection Closed\": $(grep -c 'Vaux IP Connection Closed' "$home/corvane.log" || true)"
+echo "  log lines of corvane: $(wc -l < "$home/corvane.log"); its events about the link:"
+grep -E 'Vaux (IP|Winsock|Aris 700 Comm)|Unable to connect' "$home/corvane.log" | sed 's/^/    /' || true
