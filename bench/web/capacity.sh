@@ -24,22 +24,13 @@ path=${URL_PATH:-/stylenobody.css}
 counts=${COUNTS:-20 25 50 200}
 flood=${FLOOD:-100}
 
-home=$(mktemp -d /tmp/corvane-capacity-XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
-  rm -rf "$home"
-}
-trap cleanup EXIT
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p "$home/Config"
-printf '[Vaux]\r\nHTTPPort=%s\r\nHTTPBindAddress=127.0.0.1\r\nShowStatus=2\r\n' "$port" \
-  > "$home/Config/Corvane.ini"
-printf '[Interface]\r\nBroadcastAddress=127.0.0.1\r\n' > "$home/Config/zynXap.ini"
+source bench/common.sh
+home=$bench_home
+port=$(free_port)
+write_settings "HTTPPort=$port" "HTTPBindAddress=127.0.0.1" "ShowStatus=2"
 url="http://127.0.0.1:$port$path"
 "$corvane" --home "$home" > "$home/corvane.log" 2>&1 &
-pids+=($!)
+bench_pids+=($!)
 for _ in $(seq 1 100); do curl -s -o /dev/null "$url" 2>/dev/null && break; sleep 0.05; done
 
 run() {
@@ -75,7 +66,7 @@ for _ in range(count):
 while time.time() < end:
     time.sleep(0.2)
 PY
-  pids+=($!)
+  bench_pids+=($!)
   sleep 1
   echo "== the same with $flood idle connections opened alongside"
   run 20
