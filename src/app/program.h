@@ -22,6 +22,7 @@
 #include "platform/udp_socket.h"
 #include "ui/echo_window.h"
 #include "bridge/bridge.h"
+#include "mqtt/mqtt_bridge.h"
 #include "xap/xap_handler.h"
 #include "xap/xap_sender.h"
 #include "xap/xap_transport.h"
@@ -82,6 +83,8 @@ class Program final : public XapCallback {
   VauxLink& vaux() { return vaux_; }
   // Inbound handling and BSC reporting: BSCCmd, BSCQuery, Sunrise/Sunset.
   XapBridge& bridge() { return bridge_; }
+  // The MQTT side (off unless section [MQTT] names a broker).
+  MqttBridge& mqtt() { return mqtt_; }
   ScriptEventQueue& script_events() { return script_events_; }
   const ProgramPaths& paths() const { return paths_; }
   const std::string& base_uid() const { return base_uid_; }
@@ -105,6 +108,7 @@ class Program final : public XapCallback {
   void InitHW();
   void LoadCommAndTimer();
   void LoadWebServer();
+  void StartMqtt();
   template <typename F>
   void Step(const char* name, F&& f);
 
@@ -129,6 +133,7 @@ class Program final : public XapCallback {
   ScriptEventSink script_events_;
   XapBridge bridge_;
   XapMessageHandler* message_handler_ = &bridge_.inbound();
+  MqttBridge mqtt_;
 
   std::string base_uid_ = "FF.0022:00";
   std::string interface_address_ = "Default";
