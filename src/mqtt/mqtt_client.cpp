@@ -45,6 +45,24 @@ void MqttClient::Report(const std::string& what) {
 bool MqttClient::Start(Options options) {
   Stop();
   options_ = std::move(options);
+  if (!CreateHandle()) return false;
+  attempted_ = false;
+  started_ = true;
+  backoff_ms_ = 0;
+  failure_reported_ = false;
+  housekeeping_.SetInterval(1000);
+  housekeeping_.Start();
+  Connect();
+  return true;
+}
+
+// A new library handle for every connection attempt: what the last
+// connection left queued inside the library must not reach the next one
+// (the owner republishes the latest values itself).
+bool MqttClient::CreateHandle() {
+  if (watch_) loop_.Unwatch(watch_);
+  watch_ = 0;
+  watched_fd_ = -1;
   if (mosq_) mosquitto_destroy(mosq_);
   mosq_ = mosquitto_new(options_.client_id.empty() ? nullptr : options_.client_id.c_str(), true,
                         this);
@@ -72,14 +90,10 @@ bool MqttClient::Start(Options options) {
   }
   if (rc != MOSQ_ERR_SUCCESS) {
     Report(std::string("Start: ") + mosquitto_strerror(rc));
+    mosquitto_destroy(mosq_);
+    mosq_ = nullptr;
     return false;
   }
-  started_ = true;
-  backoff_ms_ = 0;
-  failure_reported_ = false;
-  housekeeping_.SetInterval(1000);
-  housekeeping_.Start();
-  Connect();
   return true;
 }
 
@@ -106,7 +120,12 @@ void MqttClient::Stop(const std::string& final_topic, const std::string& final_p
 }
 
 void MqttClient::Connect() {
-  if (!started_ || !mosq_) return;
+  if (!started_) return;
+  if (attempted_ && !CreateHandle()) {
+    Lost(MOSQ_ERR_NOMEM, "connect to");
+    return;
+  }
+  attempted_ = true;
   connected_ = false;
   connecting_ = true;
   connect_started_ms_ = loop_.NowMs();

@@ -71,6 +71,7 @@ class MqttClient {
   static void OnDisconnect(struct mosquitto*, void* self, int rc);
   static void OnMessage(struct mosquitto*, void* self, const struct ::mosquitto_message* message);
 
+  bool CreateHandle();
   void Connect();
   void Lost(int rc, const char* where);
   void ScheduleReconnect();
@@ -90,7 +91,7 @@ class MqttClient {
   bool started_ = false;
   bool connecting_ = false;
   bool connected_ = false;
-  bool ever_connected_ = false;  // the library knows host and port after the first try
+  bool attempted_ = false;  // the handle has been used for a connection
   bool failure_reported_ = false;
   int64_t connect_started_ms_ = 0;
   int64_t backoff_ms_ = 0;

@@ -236,11 +236,51 @@ std::string DiscoveryPayload(const DiscoveryContext& ctx, int zone, const MqttAt
   return json;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `at`, or 0.
+size_t Utf8Length(std::string_view text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  size_t n = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    n = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    n = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    n = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + n > text.size()) return 0;
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (size_t i = 2; i < n; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  }
+  return n;
+}
+
+}  // namespace
+
+// Names come from INI files in whatever encoding they were written; bytes
+// that are not UTF-8 become U+FFFD so that the message stays JSON.
 std::string JsonString(std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "\"";
-  for (char c : text) {
+  for (size_t i = 0; i < text.size();) {
+    const char c = text[i];
     const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x80) {
+      const size_t n = Utf8Length(text, i);
+      out += n ? text.substr(i, n) : std::string_view("\xEF\xBF\xBD");
+      i += n ? n : 1;
+      continue;
+    }
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
@@ -251,6 +291,7 @@ std::string JsonString(std::string_view text) {
     } else {
       out += c;
     }
+    ++i;
   }
   return out + "\"";
 }

@@ -1,0 +1,176 @@
+// The corvane program with the controller simulator and a mosquitto broker,
+// all on loopback, watched by a test client: discovery and state after
+// connect, commands carried to the controller and read back, bad payloads,
+// a broker restart, and the last will.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <nlohmann/json.hpp>
+
+#include "device_integration/sim_harness.h"
+#include "mqtt/mqtt_rig.h"
+
+namespace corvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+class MqttE2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (MosquittoPath().empty()) GTEST_SKIP() << "mosquitto is not installed";
+    ASSERT_TRUE(broker_.Start(dir_));
+    ASSERT_TRUE(sim_.Start(dir_, {"--tcp", "0"}));
+    WriteSettings(dir_, sim_.address, "127.0.0.1");
+    const std::string ini = dir_.File("Config/Corvane.ini");
+    WriteFile(ini, ReadFile(ini) + "[MQTT]\r\nHost=127.0.0.1\r\nPort=" +
+                       std::to_string(broker_.port()) + "\r\nBaseTopic=home/amp\r\n");
+    ASSERT_TRUE(client_.Connect(broker_.port()));
+    ASSERT_TRUE(StartCorvane(corvane_, dir_));
+    ASSERT_TRUE(client_.WaitFor("home/amp/status", "online")) << corvane_.Stderr();
+    ASSERT_TRUE(Eventually([&] { return client_.Latest().size() == 85; }))
+        << client_.Latest().size();
+  }
+
+  // The commands the simulator received that start with `prefix`.
+  size_t SimCommands(const std::string& prefix) const {
+    size_t n = 0;
+    for (const std::string& c : sim_.Commands()) n += c.rfind(prefix, 0) == 0;
+    return n;
+  }
+
+  TempDir dir_;
+  Broker broker_;
+  Sim sim_;
+  Subprocess corvane_;
+  TestClient client_;
+};
+
+TEST_F(MqttE2eTest, DiscoveryAndStateAfterConnect) {
+  const auto latest = client_.Latest();
+  int selects = 0, switches = 0, numbers = 0, states = 0;
+  for (const auto& [topic, payload] : latest) {
+    if (topic.rfind("homeassistant/", 0) == 0) {
+      nlohmann::json j;
+      ASSERT_NO_THROW(j = nlohmann::json::parse(payload)) << topic << ": " << payload;
+      for (const char* field : {"name", "unique_id", "command_topic", "state_topic",
+                                "availability_topic", "device"}) {
+        EXPECT_TRUE(j.contains(field)) << topic << " lacks " << field;
+      }
+      EXPECT_FALSE(j["device"]["identifiers"].empty()) << topic;
+      EXPECT_EQ(j["availability_topic"], "home/amp/status");
+      EXPECT_TRUE(latest.count(j["state_topic"].get<std::string>())) << topic;
+      if (topic.find("/select/") != std::string::npos) {
+        ++selects;
+        EXPECT_EQ(j["options"].size(), 9u);  // None and the eight inputs
+      } else if (topic.find("/switch/") != std::string::npos) {
+        ++switches;
+      } else if (topic.find("/number/") != std::string::npos) {
+        ++numbers;
+        EXPECT_TRUE(j.contains("min") && j.contains("max") && j.contains("step")) << topic;
+      }
+    } else if (topic != "home/amp/status") {
+      ++states;
+    }
+  }
+  EXPECT_EQ(selects, 6);
+  EXPECT_EQ(switches, 6);
+  EXPECT_EQ(numbers, 30);
+  EXPECT_EQ(states, 42);
+  EXPECT_EQ(nlohmann::json::parse(latest.at("homeassistant/select/home_amp/zone2_source/config"))
+                ["device"]["name"],
+            "Vaux Aris 700 zone 2");
+  // The simulator's start-up state, in user terms.
+  EXPECT_EQ(latest.at("home/amp/zone1/source"), "Input1");
+  EXPECT_EQ(latest.at("home/amp/zone3/status"), "mute");
+  EXPECT_EQ(latest.at("home/amp/zone1/volume"), "-2");
+}
+
+TEST_F(MqttE2eTest, CommandsGoThroughTheControllerAndComeBackAsState) {
+  // Volume -20 dB is level code 50 (hex 32); the status is read back.
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/volume/set", "-20"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/volume", "-20"));
+  EXPECT_EQ(SimCommands("VP21020232"), 1u);
+  EXPECT_GE(SimCommands("VPFE520200"), 1u);
+
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/source/set", "input5"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/source", "Input5"));
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/source/set", "3"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/source", "Input3"));
+
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/status/set", "mute"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/status", "mute"));
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/status/set", "toggle"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/status", "on"));
+
+  // Up moves UpDownIncrement (3) positions: bass -3 dB -> +6 dB.
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/bass/set", "up"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/bass", "6"));
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/turnon_volume/set", "-30"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/turnon_volume", "-30"));
+}
+
+TEST_F(MqttE2eTest, BadPayloadsGetOneLogLineAndChangeNothing) {
+  const auto before = client_.Latest();
+  const size_t sent = sim_.Commands().size();
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"home/amp/zone1/volume/set", "loud"},   {"home/amp/zone1/volume/set", "99"},
+      {"home/amp/zone1/source/set", "Radio"},  {"home/amp/zone1/status/set", "off"},
+      {"home/amp/zone1/bass/set", ""},         {"home/amp/zone7/volume/set", "-20"},
+      {"home/amp/zone1/loudness/set", "1"},    {"home/amp/zone1/treble/set", "-9; rm"},
+  };
+  for (const auto& [topic, payload] : bad) ASSERT_TRUE(client_.Publish(topic, payload));
+  // A good command behind them shows they were all handled.
+  ASSERT_TRUE(client_.Publish("home/amp/zone4/volume/set", "0"));
+  ASSERT_TRUE(client_.WaitFor("home/amp/zone4/volume", "0"));
+  const std::string log = corvane_.Stderr();
+  for (const auto& [topic, payload] : bad) {
+    size_t lines = 0;
+    for (size_t at = log.find("MQTT command " + topic); at != std::string::npos;
+         at = log.find("MQTT command " + topic, at + 1)) {
+      ++lines;
+    }
+    EXPECT_GE(lines, 1u) << topic << " '" << payload << "'\n" << log;
+  }
+  // Only the good command reached the controller (its command and read-back).
+  const std::vector<std::string> commands = sim_.Commands();
+  ASSERT_GE(commands.size(), sent);
+  for (size_t i = sent; i < commands.size(); ++i) {
+    const std::string& c = commands[i];
+    EXPECT_TRUE(c.rfind("VP2104", 0) == 0 || c.rfind("VPFE5204", 0) == 0) << c;
+  }
+  // The commands themselves are heard too (the client listens to "#").
+  auto without_commands = [](std::map<std::string, std::string> topics) {
+    std::erase_if(topics, [](const auto& t) {
+      return t.first.ends_with("/set") || t.first == "home/amp/zone4/volume";
+    });
+    return topics;
+  };
+  EXPECT_EQ(without_commands(client_.Latest()), without_commands(before));
+}
+
+TEST_F(MqttE2eTest, BrokerRestartRepublishesAndTheLastWillSaysOffline) {
+  broker_.Stop();
+  ASSERT_TRUE(broker_.Start(dir_, broker_.port()));
+  TestClient fresh;
+  ASSERT_TRUE(fresh.Connect(broker_.port()));
+  EXPECT_TRUE(Eventually([&] { return fresh.Latest().size() == 85; }, 20s)) << fresh.Latest().size();
+  EXPECT_TRUE(fresh.Has("home/amp/status", "online"));
+  EXPECT_TRUE(fresh.Has("home/amp/zone3/status", "mute"));
+  // The program keeps working with the new broker.
+  ASSERT_TRUE(fresh.Publish("home/amp/zone5/treble/set", "12"));
+  EXPECT_TRUE(fresh.WaitFor("home/amp/zone5/treble", "12"));
+
+  // A program that dies without a word: the broker sends its last will.
+  ::kill(corvane_.pid(), SIGKILL);
+  EXPECT_TRUE(fresh.WaitFor("home/amp/status", "offline"));
+}
+
+TEST_F(MqttE2eTest, ACleanShutdownSaysOffline) {
+  EXPECT_EQ(corvane_.Stop(SIGTERM), 0);
+  EXPECT_TRUE(client_.WaitFor("home/amp/status", "offline"));
+  EXPECT_NE(corvane_.Stderr().find("MQTT disconnected"), std::string::npos) << corvane_.Stderr();
+}
+
+}  // namespace
+}  // namespace corvane::testing

@@ -1,0 +1,68 @@
+// What the MQTT tests share: a mosquitto broker of their own on 127.0.0.1 and
+// a free port, and a test client (libmosquitto on its own thread) that keeps
+// every message it hears.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace corvane::testing {
+
+// The broker, started by the test; Stop and Start again keep the port.
+class Broker {
+ public:
+  // False when mosquitto is not installed or did not come up.
+  bool Start(const TempDir& dir, uint16_t port = 0);
+  void Stop();
+  uint16_t port() const { return port_; }
+
+ private:
+  Subprocess process_;
+  uint16_t port_ = 0;
+  int runs_ = 0;
+};
+
+class TestClient {
+ public:
+  TestClient();
+  ~TestClient();
+  TestClient(const TestClient&) = delete;
+  TestClient& operator=(const TestClient&) = delete;
+
+  bool Connect(uint16_t port, const std::string& subscription = "#");
+  bool Publish(const std::string& topic, const std::string& payload, bool retain = false);
+
+  // The last payload heard on each topic (retained or live); an empty
+  // payload removes the topic.
+  std::map<std::string, std::string> Latest() const;
+  std::vector<std::pair<std::string, std::string>> Messages() const;
+  bool Has(const std::string& topic, const std::string& payload) const;
+  // Waits until `topic` last carried `payload`.
+  bool WaitFor(const std::string& topic, const std::string& payload,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  void Clear();
+
+ private:
+  static void OnMessage(struct mosquitto*, void* self, const struct ::mosquitto_message* m);
+
+  struct mosquitto* mosq_ = nullptr;
+  mutable std::mutex mutex_;
+  std::map<std::string, std::string> latest_;
+  std::vector<std::pair<std::string, std::string>> messages_;
+};
+
+// The path of the mosquitto broker, or empty when it is not installed.
+std::string MosquittoPath();
+
+}  // namespace corvane::testing
