@@ -20,11 +20,11 @@ home=${CORVANE_DEMO_HOME:-$PWD/demo-home}
 mkdir -p "$home/Config" "$home/Data"
 logs=$home/Data
 
-hub_pid="" sim_pid="" corvane_pid=""
+hub_pid="" sim_pid="" corvane_pid="" broker_pid=""
 stop() {
   trap - EXIT INT TERM
   # corvane first, so that it saves its zone table while the others still run.
-  for pid in $corvane_pid $sim_pid $hub_pid; do
+  for pid in $corvane_pid $sim_pid $hub_pid $broker_pid; do
     kill -TERM "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
@@ -82,6 +82,30 @@ awk -v port="$sim_port" -v show_status="$show_status" '
   END { if (!done) { printf "[Vaux]\r\n"; keys() } }
 ' "$ini" > "$ini.demo" && mv "$ini.demo" "$ini"
 
+# A local MQTT broker on 127.0.0.1 when mosquitto is installed (port 1883,
+# or a free one when 1883 is taken), and section [MQTT] pointed at it.
+mqtt_port=""
+mosquitto=$(command -v mosquitto || ls /usr/sbin/mosquitto 2>/dev/null || true)
+if [ -n "$mosquitto" ]; then
+  mqtt_port=1883
+  if command -v ss > /dev/null && [ -n "$(ss -Hltn 'sport = :1883' 2>/dev/null)" ]; then
+    mqtt_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  fi
+  printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$mqtt_port" > "$logs/mosquitto.conf"
+  "$mosquitto" -c "$logs/mosquitto.conf" > "$logs/mosquitto.log" 2>&1 &
+  broker_pid=$!
+  awk -v port="$mqtt_port" '
+    function keys() { printf "Host=127.0.0.1\r\nPort=%s\r\n", port; done = 1 }
+    /^\[/ { in_mqtt = (tolower($0) ~ /^\[mqtt\]/) }
+    in_mqtt && tolower($0) ~ /^(host|port)[ \t]*=/ { next }
+    { print }
+    /^\[/ && in_mqtt && !done { keys() }
+    END { if (!done) { printf "[MQTT]\r\n"; keys() } }
+  ' "$ini" > "$ini.demo" && mv "$ini.demo" "$ini"
+else
+  echo "mosquitto is not installed: the demo runs without MQTT."
+fi
+
 "$bin/corvane" --home "$home" &
 corvane_pid=$!
 sleep 1
@@ -111,6 +135,15 @@ Ask for the state of every zone's Status record (answers come one every 200 ms):
   $bin/xap-send --class xAPBSC.query --target 'zyn.Vaux.$host:*.*.status' request \\
       --listen 4 --filter-class 'xAPBSC.*'
 
-Ctrl-C stops the demo.
 INFO
+if [ -n "$mqtt_port" ]; then
+  cat <<INFO
+MQTT: a broker runs on 127.0.0.1:$mqtt_port. Watch the zones and command zone 2:
+
+  mosquitto_sub -h 127.0.0.1 -p $mqtt_port -t 'corvane/#' -v
+  mosquitto_pub -h 127.0.0.1 -p $mqtt_port -t corvane/$host/zone2/volume/set -m -20
+
+INFO
+fi
+echo "Ctrl-C stops the demo."
 wait "$corvane_pid"

@@ -67,13 +67,16 @@ void TestClient::OnMessage(struct mosquitto*, void* self, const struct ::mosquit
   auto* c = static_cast<TestClient*>(self);
   std::string payload(static_cast<const char*>(m->payload),
                       m->payload ? static_cast<size_t>(m->payloadlen) : 0);
-  std::lock_guard lock(c->mutex_);
-  if (payload.empty()) {
-    c->latest_.erase(m->topic);
-  } else {
-    c->latest_[m->topic] = payload;
+  {
+    std::lock_guard lock(c->mutex_);
+    if (payload.empty()) {
+      c->latest_.erase(m->topic);
+    } else {
+      c->latest_[m->topic] = payload;
+    }
+    c->messages_.emplace_back(m->topic, std::move(payload));
   }
-  c->messages_.emplace_back(m->topic, std::move(payload));
+  c->heard_.notify_all();
 }
 
 std::map<std::string, std::string> TestClient::Latest() const {
@@ -86,15 +89,23 @@ std::vector<std::pair<std::string, std::string>> TestClient::Messages() const {
   return messages_;
 }
 
+namespace {
+bool Holds(const std::map<std::string, std::string>& latest, const std::string& topic,
+           const std::string& payload) {
+  auto it = latest.find(topic);
+  return payload.empty() ? it == latest.end() : it != latest.end() && it->second == payload;
+}
+}  // namespace
+
 bool TestClient::Has(const std::string& topic, const std::string& payload) const {
   std::lock_guard lock(mutex_);
-  auto it = latest_.find(topic);
-  return payload.empty() ? it == latest_.end() : it != latest_.end() && it->second == payload;
+  return Holds(latest_, topic, payload);
 }
 
 bool TestClient::WaitFor(const std::string& topic, const std::string& payload,
                          std::chrono::milliseconds timeout) const {
-  return Eventually([&] { return Has(topic, payload); }, timeout);
+  std::unique_lock lock(mutex_);
+  return heard_.wait_for(lock, timeout, [&] { return Holds(latest_, topic, payload); });
 }
 
 void TestClient::Clear() {

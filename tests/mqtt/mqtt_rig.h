@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -48,7 +49,7 @@ class TestClient {
   std::map<std::string, std::string> Latest() const;
   std::vector<std::pair<std::string, std::string>> Messages() const;
   bool Has(const std::string& topic, const std::string& payload) const;
-  // Waits until `topic` last carried `payload`.
+  // Waits until `topic` last carried `payload` (woken by each message).
   bool WaitFor(const std::string& topic, const std::string& payload,
                std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
   void Clear();
@@ -58,6 +59,7 @@ class TestClient {
 
   struct mosquitto* mosq_ = nullptr;
   mutable std::mutex mutex_;
+  mutable std::condition_variable heard_;
   std::map<std::string, std::string> latest_;
   std::vector<std::pair<std::string, std::string>> messages_;
 };
