@@ -56,6 +56,13 @@ MqttBridge::~MqttBridge() {
 
 void MqttBridge::Start(const MqttSettings& settings) {
   try {
+    // Under a new base topic or discovery prefix the old topics would name
+    // entities nobody serves: they are removed from the broker first.
+    const bool moved = settings.base_topic != ctx_.base_topic ||
+                       settings.discovery_prefix != ctx_.discovery_prefix;
+    if (running_ && moved && settings.Enabled()) {
+      for (const auto& [topic, r] : retained_) client_.Publish(topic, std::string(), true);
+    }
     Stop();
     if (!settings.Enabled()) return;
     if (!ValidBaseTopic(settings.base_topic)) {
@@ -73,7 +80,11 @@ void MqttBridge::Start(const MqttSettings& settings) {
     options.password = settings.password;
     options.tls = settings.tls;
     options.ca_file = settings.ca_file;
-    options.client_id = "corvane-" + TopicId(computer_name_) + "-" + std::to_string(::getpid());
+    // A new id for every start: a broker that still reads the previous
+    // connection would otherwise drop it, unread, for the new one.
+    static int starts = 0;
+    options.client_id = "corvane-" + TopicId(computer_name_) + "-" + std::to_string(::getpid()) +
+                        "-" + std::to_string(++starts);
     options.will_topic = ctx_.base_topic + "/status";
     options.will_payload = std::string(kOffline);
     running_ = true;

@@ -73,8 +73,9 @@ bool MqttClient::CreateHandle() {
   mosquitto_connect_callback_set(mosq_, &MqttClient::OnConnect);
   mosquitto_disconnect_callback_set(mosq_, &MqttClient::OnDisconnect);
   mosquitto_message_callback_set(mosq_, &MqttClient::OnMessage);
-  int rc = MOSQ_ERR_SUCCESS;
-  if (!options_.user.empty()) {
+  // Each state message is small and wanted at once: no Nagle delay.
+  int rc = mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1);
+  if (rc == MOSQ_ERR_SUCCESS && !options_.user.empty()) {
     rc = mosquitto_username_pw_set(mosq_, options_.user.c_str(),
                                    options_.password.empty() ? nullptr : options_.password.c_str());
   }

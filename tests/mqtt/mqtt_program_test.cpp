@@ -143,6 +143,31 @@ TEST_F(MqttProgramTest, BrokerAwayBlocksNothingAndGetsTheLatestValuesBack) {
   }
 }
 
+// New settings from the setup section: the old base topic's entities are
+// removed, the new ones published.
+TEST_F(MqttProgramTest, ANewBaseTopicLeavesNoOrphans) {
+  ASSERT_TRUE(broker_.Start(dir_));
+  StartProgram(broker_.port());
+  TestClient client;
+  ASSERT_TRUE(client.Connect(broker_.port()));
+  ASSERT_TRUE(PumpUntil([&] { return client.Latest().size() == 85; }));
+  MqttSettings moved;
+  moved.host = "127.0.0.1";
+  moved.port = broker_.port();
+  moved.base_topic = "house/amp";
+  program_->mqtt().Start(moved);
+  auto under = [&](const std::string& prefix) {
+    size_t n = 0;
+    for (const auto& [topic, payload] : client.Latest()) n += topic.rfind(prefix, 0) == 0;
+    return n;
+  };
+  EXPECT_TRUE(PumpUntil([&] { return under("house/amp/") == 43; })) << under("house/amp/");
+  EXPECT_EQ(under("corvane/test/"), 1u) << broker_.Log();  // only its status, offline
+  EXPECT_TRUE(client.Has("corvane/test/status", "offline"));
+  EXPECT_EQ(under("homeassistant/"), 42u);
+  EXPECT_EQ(under("homeassistant/number/house_amp/"), 30u);
+}
+
 TEST_F(MqttProgramTest, ABrokerThatComesLaterIsFound) {
   const uint16_t port = testing::FreeTcpPort();
   StartProgram(port);  // nothing listens there yet

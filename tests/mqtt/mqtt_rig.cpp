@@ -60,7 +60,7 @@ bool TestClient::Connect(uint16_t port, const std::string& subscription) {
 
 bool TestClient::Publish(const std::string& topic, const std::string& payload, bool retain) {
   return mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                           payload.data(), 1, retain) == MOSQ_ERR_SUCCESS;
+                           payload.data(), 0, retain) == MOSQ_ERR_SUCCESS;
 }
 
 void TestClient::OnMessage(struct mosquitto*, void* self, const struct ::mosquitto_message* m) {

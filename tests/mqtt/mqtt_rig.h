@@ -27,6 +27,8 @@ class Broker {
   bool Start(const TempDir& dir, uint16_t port = 0);
   void Stop();
   uint16_t port() const { return port_; }
+  // What the broker wrote (its log), for failure messages.
+  std::string Log() const { return process_.Stdout() + process_.Stderr(); }
 
  private:
   Subprocess process_;
@@ -42,6 +44,7 @@ class TestClient {
   TestClient& operator=(const TestClient&) = delete;
 
   bool Connect(uint16_t port, const std::string& subscription = "#");
+  // QoS 0, as Home Assistant sends its commands.
   bool Publish(const std::string& topic, const std::string& payload, bool retain = false);
 
   // The last payload heard on each topic (retained or live); an empty
