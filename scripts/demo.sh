@@ -83,17 +83,20 @@ awk -v port="$sim_port" -v show_status="$show_status" '
 ' "$ini" > "$ini.demo" && mv "$ini.demo" "$ini"
 
 # A local MQTT broker on 127.0.0.1 when mosquitto is installed (port 1883,
-# or a free one when 1883 is taken), and section [MQTT] pointed at it.
+# or a free one from 18830 when 1883 is taken), and section [MQTT] of
+# Corvane.ini pointed at it.
 mqtt_port=""
 mosquitto=$(command -v mosquitto || ls /usr/sbin/mosquitto 2>/dev/null || true)
 if [ -n "$mosquitto" ]; then
-  mqtt_port=1883
-  if command -v ss > /dev/null && [ -n "$(ss -Hltn 'sport = :1883' 2>/dev/null)" ]; then
-    mqtt_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-  fi
+  # A port nothing listens on: 1883 when it is free (never someone else's broker).
+  port_taken() { (exec 3<> "/dev/tcp/127.0.0.1/$1") 2> /dev/null; }
+  for p in 1883 $(seq 18830 18899); do
+    if ! port_taken "$p"; then mqtt_port=$p; break; fi
+  done
   printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$mqtt_port" > "$logs/mosquitto.conf"
   "$mosquitto" -c "$logs/mosquitto.conf" > "$logs/mosquitto.log" 2>&1 &
   broker_pid=$!
+  for _ in $(seq 20); do port_taken "$mqtt_port" && break; sleep 0.1; done
   awk -v port="$mqtt_port" '
     function keys() { printf "Host=127.0.0.1\r\nPort=%s\r\n", port; done = 1 }
     /^\[/ { in_mqtt = (tolower($0) ~ /^\[mqtt\]/) }

@@ -37,8 +37,7 @@ std::string Quoted(const std::string& payload) {
 
 MqttBridge::MqttBridge(EventLoop& loop, EventLog& log, DeviceTable& table, VauxLink& vaux,
                        std::string computer_name, std::string version)
-    : loop_(loop),
-      log_(log),
+    : log_(log),
       table_(table),
       vaux_(vaux),
       computer_name_(std::move(computer_name)),
@@ -148,11 +147,14 @@ void MqttBridge::SyncZone(int zone) {
     const ZoneRecord record = table_.ZoneRecordOf(attribute.kind, zone);
     const bool used = record && record->Used;
     SetRetained(StateTopic(zone, attribute), used ? StatePayload(*record) : std::string());
+    // The select offers the input names ("None", position 0, stays a
+    // command only).
     std::vector<std::string> options;
     if (used && attribute.kind == kSourceKind) {
       for (const std::string& entry : ValueEntries(record->Values)) {
         options.push_back(entry.substr(0, entry.find('\x02')));
       }
+      if (!options.empty()) options.erase(options.begin());
     }
     SetRetained(DiscoveryTopic(ctx_, zone, attribute),
                 used ? DiscoveryPayload(ctx_, zone, attribute, device, options) : std::string());

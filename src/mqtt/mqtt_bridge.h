@@ -72,7 +72,6 @@ class MqttBridge final : public ZoneChangeObserver {
   void SyncZone(int zone);
   std::string StateTopic(int zone, const MqttAttribute& attribute) const;
 
-  EventLoop& loop_;
   EventLog& log_;
   DeviceTable& table_;
   VauxLink& vaux_;

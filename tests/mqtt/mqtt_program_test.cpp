@@ -99,7 +99,7 @@ TEST_F(MqttProgramTest, DiscoveryFollowsNamesUsedFlagsAndInputNames) {
   for (auto& [key, record] : program_->devices().LinkDictionary()) {
     record->Values = program_->devices().DefineValues(record->Kind);
   }
-  EXPECT_TRUE(PumpUntil([&] { return Config(client, kZone1Source)["options"][1] == "Tuner"; }));
+  EXPECT_TRUE(PumpUntil([&] { return Config(client, kZone1Source)["options"][0] == "Tuner"; }));
   EXPECT_TRUE(client.WaitFor("corvane/test/zone1/source", "Tuner", 2s));  // the sim starts zone 1 on input 1
 }
 
