@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "device_integration/sim_harness.h"
 #include "mqtt/mqtt_rig.h"
@@ -171,6 +172,51 @@ TEST_F(MqttE2eTest, ACleanShutdownSaysOffline) {
   EXPECT_EQ(corvane_.Stop(SIGTERM), 0);
   EXPECT_TRUE(client_.WaitFor("home/amp/status", "offline"));
   EXPECT_NE(corvane_.Stderr().find("MQTT disconnected"), std::string::npos) << corvane_.Stderr();
+}
+
+// TLS with the broker's CA in CAFile: state and commands as without; a CA
+// that did not sign the broker's certificate gets no connection and one
+// report, however often it is tried.
+TEST(MqttTlsTest, ABrokerWithItsOwnCa) {
+  if (MosquittoPath().empty()) GTEST_SKIP() << "mosquitto is not installed";
+  TempDir dir, other_ca;
+  Broker broker, stranger;
+  if (!broker.StartTls(dir)) GTEST_SKIP() << "no openssl to make certificates";
+  ASSERT_TRUE(stranger.StartTls(other_ca));  // only its CA is used
+  Sim sim, other_sim;  // one controller each
+  ASSERT_TRUE(sim.Start(dir, {"--tcp", "0"}));
+  ASSERT_TRUE(other_sim.Start(other_ca, {"--tcp", "0"}));
+  auto run = [&](const std::string& home_name, const std::string& ca, Subprocess& corvane) {
+    TempDir& home_dir = dir;
+    const std::string home = home_dir.File(home_name);
+    ::mkdir(home.c_str(), 0755);
+    ::mkdir((home + "/Config").c_str(), 0755);
+    WriteFile(home + "/Config/zynXap.ini", "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
+    WriteFile(home + "/Config/Corvane.ini",
+              "[Vaux]\r\nUPBCommPort=" + (home_name == "good" ? sim : other_sim).address +
+                  "\r\nSerialIP=127.0.0.1\r\nHTTPPort=0\r\n[MQTT]\r\nHost=127.0.0.1\r\nPort=" +
+                  std::to_string(broker.port()) + "\r\nTLS=1\r\nCAFile=" + ca +
+                  "\r\nBaseTopic=" + home_name + "\r\n");
+    return corvane.Start({"corvane", "--home", home}, home);
+  };
+  TestClient client;
+  ASSERT_TRUE(client.Connect(broker.port(), "#", broker.ca_file()));
+  Subprocess good, bad;
+  ASSERT_TRUE(run("good", broker.ca_file(), good));
+  ASSERT_TRUE(run("bad", stranger.ca_file(), bad));
+  EXPECT_TRUE(client.WaitFor("good/status", "online", 20s)) << good.Stderr();
+  EXPECT_TRUE(client.WaitFor("good/zone1/source", "Input1"));
+  ASSERT_TRUE(client.Publish("good/zone1/volume/set", "-40"));
+  EXPECT_TRUE(client.WaitFor("good/zone1/volume", "-40"));
+
+  std::this_thread::sleep_for(3500ms);  // tries at 0, 1 and 3 s
+  EXPECT_FALSE(client.Has("bad/status", "online") || client.Has("bad/status", "offline"));
+  const std::string log = bad.Stderr();
+  size_t reports = 0;
+  for (size_t at = log.find("MQTT"); at != std::string::npos; at = log.find("MQTT", at + 1)) ++reports;
+  EXPECT_EQ(reports, 1u) << log;
+  EXPECT_EQ(good.Stop(SIGTERM), 0);
+  EXPECT_EQ(bad.Stop(SIGTERM), 0);
 }
 
 }  // namespace

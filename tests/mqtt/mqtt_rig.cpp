@@ -1,6 +1,7 @@
 #include "mqtt/mqtt_rig.h"
 
 #include <mosquitto.h>
+#include <cstdlib>
 #include <signal.h>
 #include <unistd.h>
 
@@ -16,12 +17,35 @@ std::string MosquittoPath() {
 }
 
 bool Broker::Start(const TempDir& dir, uint16_t port) {
-  if (MosquittoPath().empty()) return false;
   if (port != 0) port_ = port;
+  return Run(dir, "");
+}
+
+bool Broker::StartTls(const TempDir& dir) {
+  if (::system("command -v openssl > /dev/null") != 0) return false;
+  const std::string d = dir.path();
+  // The broker drops to its own user before it reads the key and
+  // certificates: the folder and the files must be readable to it.
+  const std::string make =
+      "cd " + d + " && chmod 755 . && "
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout ca.key -out ca.crt "
+      "-subj /CN=CorvaneTestCA && "
+      "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1 && "
+      "printf 'subjectAltName=IP:127.0.0.1\\n' > san.cnf && "
+      "openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 "
+      "-out server.crt -extfile san.cnf && chmod 644 ca.crt server.crt server.key";
+  if (::system((make + " > openssl.log 2>&1").c_str()) != 0) return false;
+  ca_file_ = d + "/ca.crt";
+  return Run(dir, "cafile " + ca_file_ + "\ncertfile " + d + "/server.crt\nkeyfile " + d +
+                      "/server.key\n");
+}
+
+bool Broker::Run(const TempDir& dir, const std::string& config) {
+  if (MosquittoPath().empty()) return false;
   if (port_ == 0) port_ = FreeTcpPort();
   const std::string conf = dir.File("mosquitto.conf");
   WriteFile(conf, "listener " + std::to_string(port_) +
-                      " 127.0.0.1\nallow_anonymous true\npersistence false\n");
+                      " 127.0.0.1\nallow_anonymous true\npersistence false\n" + config);
   ++runs_;
   if (!process_.Start({MosquittoPath(), "-c", conf}, dir.File("broker" + std::to_string(runs_)))) {
     return false;
@@ -50,7 +74,13 @@ TestClient::~TestClient() {
   mosquitto_destroy(mosq_);
 }
 
-bool TestClient::Connect(uint16_t port, const std::string& subscription) {
+bool TestClient::Connect(uint16_t port, const std::string& subscription,
+                         const std::string& ca_file) {
+  if (!ca_file.empty() &&
+      mosquitto_tls_set(mosq_, ca_file.c_str(), nullptr, nullptr, nullptr, nullptr) !=
+          MOSQ_ERR_SUCCESS) {
+    return false;
+  }
   if (mosquitto_connect(mosq_, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS) return false;
   if (mosquitto_subscribe(mosq_, nullptr, subscription.c_str(), 1) != MOSQ_ERR_SUCCESS) {
     return false;

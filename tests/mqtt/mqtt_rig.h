@@ -25,14 +25,21 @@ class Broker {
  public:
   // False when mosquitto is not installed or did not come up.
   bool Start(const TempDir& dir, uint16_t port = 0);
+  // The same with TLS only, with a certificate for 127.0.0.1 signed by a CA
+  // made for the test (its certificate: ca_file()). False without openssl.
+  bool StartTls(const TempDir& dir);
+  const std::string& ca_file() const { return ca_file_; }
   void Stop();
   uint16_t port() const { return port_; }
   // What the broker wrote (its log), for failure messages.
   std::string Log() const { return process_.Stdout() + process_.Stderr(); }
 
  private:
+  bool Run(const TempDir& dir, const std::string& config);
+
   Subprocess process_;
   uint16_t port_ = 0;
+  std::string ca_file_;
   int runs_ = 0;
 };
 
@@ -43,7 +50,9 @@ class TestClient {
   TestClient(const TestClient&) = delete;
   TestClient& operator=(const TestClient&) = delete;
 
-  bool Connect(uint16_t port, const std::string& subscription = "#");
+  // `ca_file`: connect with TLS, trusting that CA.
+  bool Connect(uint16_t port, const std::string& subscription = "#",
+               const std::string& ca_file = {});
   // QoS 0, as Home Assistant sends its commands.
   bool Publish(const std::string& topic, const std::string& payload, bool retain = false);
 
