@@ -20,11 +20,11 @@ home=${CORVANE_DEMO_HOME:-$PWD/demo-home}
 mkdir -p "$home/Config" "$home/Data"
 logs=$home/Data
 
-hub_pid="" sim_pid="" corvane_pid=""
+hub_pid="" sim_pid="" corvane_pid="" broker_pid=""
 stop() {
   trap - EXIT INT TERM
   # corvane first, so that it saves its zone table while the others still run.
-  for pid in $corvane_pid $sim_pid $hub_pid; do
+  for pid in $corvane_pid $sim_pid $hub_pid $broker_pid; do
     kill -TERM "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
@@ -109,6 +109,32 @@ ini_ensure "$ini" Vaux PeriodicScriptInterval 30
 sed -i -E 's/^(Vaux_Aris_700_07=([^;]*;){5});[^;]*;/\1zone1;True;/I' "$ini"
 ini_ensure "$ini" Devices doorbell "1/1/2000 12:00:00 AM"
 ini_ensure "$ini" Received "demo.doorbell.front~demo.doorbell" "doorbell;Ring"
+# A local MQTT broker on 127.0.0.1 when mosquitto is installed (port 1883,
+# or a free one from 18830 when 1883 is taken), and section [MQTT] of
+# Corvane.ini pointed at it.
+mqtt_port=""
+mosquitto=$(command -v mosquitto || ls /usr/sbin/mosquitto 2>/dev/null || true)
+if [ -n "$mosquitto" ]; then
+  # A port nothing listens on: 1883 when it is free (never someone else's broker).
+  port_taken() { (exec 3<> "/dev/tcp/127.0.0.1/$1") 2> /dev/null; }
+  for p in 1883 $(seq 18830 18899); do
+    if ! port_taken "$p"; then mqtt_port=$p; break; fi
+  done
+  printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$mqtt_port" > "$logs/mosquitto.conf"
+  "$mosquitto" -c "$logs/mosquitto.conf" > "$logs/mosquitto.log" 2>&1 &
+  broker_pid=$!
+  for _ in $(seq 20); do port_taken "$mqtt_port" && break; sleep 0.1; done
+  awk -v port="$mqtt_port" '
+    function keys() { printf "Host=127.0.0.1\r\nPort=%s\r\n", port; done = 1 }
+    /^\[/ { in_mqtt = (tolower($0) ~ /^\[mqtt\]/) }
+    in_mqtt && tolower($0) ~ /^(host|port)[ \t]*=/ { next }
+    { print }
+    /^\[/ && in_mqtt && !done { keys() }
+    END { if (!done) { printf "[MQTT]\r\n"; keys() } }
+  ' "$ini" > "$ini.demo" && mv "$ini.demo" "$ini"
+else
+  echo "mosquitto is not installed: the demo runs without MQTT."
+fi
 
 "$bin/corvane" --home "$home" &
 corvane_pid=$!
@@ -149,6 +175,15 @@ Status is tagged zone1 and marked for events) runs the script again:
 
 Script errors go to $home/Data/Corvane.txt and to this terminal.
 
-Ctrl-C stops the demo.
 INFO
+if [ -n "$mqtt_port" ]; then
+  cat <<INFO
+MQTT: a broker runs on 127.0.0.1:$mqtt_port. Watch the zones and command zone 2:
+
+  mosquitto_sub -h 127.0.0.1 -p $mqtt_port -t 'corvane/#' -v
+  mosquitto_pub -h 127.0.0.1 -p $mqtt_port -t corvane/$host/zone2/volume/set -m -20
+
+INFO
+fi
+echo "Ctrl-C stops the demo."
 wait "$corvane_pid"

@@ -8,6 +8,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libpcre2-dev libsqlite3-dev
+  libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev
 )
 if [ "${CORVANE_BROWSER_TESTS:-1}" = "1" ]; then
   packages+=(chromium python3 python3-websocket)

@@ -39,7 +39,8 @@ Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::o
       port_(loop_, log_, settings_.values(), echo_, *serial_, *tcp_),
       vaux_(loop_, log_, settings_.values(), devices_, port_, echo_),
       bridge_(loop_, log_, wall_, outbox_, xap_, devices_, vaux_, script_events_,
-              paths_.executable_path) {
+              paths_.executable_path),
+      mqtt_(loop_, log_, devices_, vaux_, paths_.computer_name, CORVANE_VERSION_TEXT) {
   log_.SetErrorLogPath(JoinPath(paths_.program_folder, "Data/Corvane.txt"));
   // Every event goes out as an xAP message; until the transport is ready the
   // send routine holds them.
@@ -66,6 +67,8 @@ Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::o
   settings_.SetPortHooks(std::move(hooks));
   // Value changes of used zone records are announced on xAP.
   devices_.SetObserver(&bridge_.reporter());
+  // ... and published on MQTT when a broker is configured.
+  devices_.AddObserver(&mqtt_);
 }
 
 Program::~Program() {
@@ -120,6 +123,8 @@ void Program::LoadWebServer() {
       PageContext{ini_, settings_, log_, wall_, devices_, page_bridge_, script_control_,
                   paths_.program_folder, CORVANE_VERSION_TEXT});
   web_server_->SetStatusPage(status_page_.get());
+  // The setup section's MQTT settings take effect at once.
+  status_page_->SetMqttSettingsChanged([this] { StartMqtt(); });
   web_server_->Load();
 }
 
@@ -158,6 +163,11 @@ void Program::LoadScripting() {
   script_control_.Install(scripting_control_.get());
   message_handler_ = &scripting_->subscriptions();
   scripting_->host().InitScriptControl();
+}
+
+// (Re)reads section [MQTT] and (re)connects; an empty Host leaves MQTT off.
+void Program::StartMqtt() {
+  Step("MQTT", [&] { mqtt_.Start(LoadMqttSettings(ini_, paths_.computer_name)); });
 }
 
 void Program::InitHW() {
@@ -222,6 +232,7 @@ int Program::Startup() {
   Step(" InitHW: ", [&] { InitHW(); });
   records_ready_ = true;
   onMessage();  // what arrived during start-up
+  StartMqtt();
   log_.Note("Corvane running");
   return 0;
 }
@@ -246,6 +257,7 @@ void Program::Shutdown() {
     if (web_server_) web_server_->Unload();
   });
   Step("BSCQueue", [&] { bridge_.reporter().ReleaseQueue(); });
+  Step("MQTT", [&] { mqtt_.Stop(); });
   log_.FlushRepeats();  // counts of repeated reports not written yet
   log_.Note("Corvane stopped");
 }

@@ -23,6 +23,7 @@
 #include "scripting/scripting_module.h"
 #include "ui/echo_window.h"
 #include "bridge/bridge.h"
+#include "mqtt/mqtt_bridge.h"
 #include "xap/xap_handler.h"
 #include "xap/xap_sender.h"
 #include "xap/xap_transport.h"
@@ -83,6 +84,8 @@ class Program final : public XapCallback {
   VauxLink& vaux() { return vaux_; }
   // Inbound handling and BSC reporting: BSCCmd, BSCQuery, Sunrise/Sunset.
   XapBridge& bridge() { return bridge_; }
+  // The MQTT side (off unless section [MQTT] names a broker).
+  MqttBridge& mqtt() { return mqtt_; }
   ScriptEventQueue& script_events() { return script_events_; }
   const ProgramPaths& paths() const { return paths_; }
   const std::string& base_uid() const { return base_uid_; }
@@ -111,6 +114,7 @@ class Program final : public XapCallback {
   void LoadCommAndTimer();
   void LoadWebServer();
   void LoadScripting();
+  void StartMqtt();
   template <typename F>
   void Step(const char* name, F&& f);
 
@@ -135,6 +139,7 @@ class Program final : public XapCallback {
   ScriptEventSink script_events_;
   XapBridge bridge_;
   XapMessageHandler* message_handler_ = &bridge_.inbound();
+  MqttBridge mqtt_;
 
   std::string base_uid_ = "FF.0022:00";
   std::string instance_;  // the Instance setting: appended to the source address

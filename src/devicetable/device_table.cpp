@@ -285,10 +285,27 @@ void DeviceTable::ChangeEvent(const ZoneRecord& record, int16_t value) {
     record->LastChange = wall_.Now();
     record->Sequence = NextSequence();
     record->Value = value;
-    if (record->Used && observer_) observer_->NotifyUPBState(record);
+    if (!record->Used) return;
+    if (observer_) observer_->NotifyUPBState(record);
   } catch (const std::exception& e) {
     Report("ChangeEvent", e.what());
   }
+  // Each further observer on its own: one that fails does not silence the next.
+  for (ZoneChangeObserver* observer : std::vector<ZoneChangeObserver*>(more_observers_)) {
+    try {
+      if (record && record->Used) observer->NotifyUPBState(record);
+    } catch (const std::exception& e) {
+      Report("ChangeEvent", e.what());
+    }
+  }
+}
+
+void DeviceTable::AddObserver(ZoneChangeObserver* observer) {
+  if (observer) more_observers_.push_back(observer);
+}
+
+void DeviceTable::RemoveObserver(ZoneChangeObserver* observer) {
+  std::erase(more_observers_, observer);
 }
 
 }  // namespace corvane

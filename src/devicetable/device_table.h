@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "devicetable/dictionary.h"
 #include "devicetable/records.h"
@@ -67,6 +68,10 @@ class DeviceTable {
   // observer when the record is used.
   void ChangeEvent(const ZoneRecord& record, int16_t value);
   void SetObserver(ZoneChangeObserver* observer) { observer_ = observer; }
+  // Further observers, told after the one above in the order added (the
+  // MQTT side sees the same changes as the xAP side).
+  void AddObserver(ZoneChangeObserver* observer);
+  void RemoveObserver(ZoneChangeObserver* observer);
 
  private:
   void Report(std::string_view routine, std::string_view what) const;
@@ -76,6 +81,7 @@ class DeviceTable {
   const WallClock& wall_;
   const Settings& settings_;
   ZoneChangeObserver* observer_ = nullptr;
+  std::vector<ZoneChangeObserver*> more_observers_;
 
   Dictionary<ZoneRecord> link_dictionary_;
   Dictionary<ZoneRecord> x10_dictionary_;

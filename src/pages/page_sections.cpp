@@ -175,6 +175,7 @@ void StatusPageModule::AddSetup(FastString& out) {
     for (int k = 1; k <= kInputCount / 2; ++k) {
       out.Add("<tr>" + input(k) + input(k + kInputCount / 2) + "</tr>");
     }
+    AddMqttSetup(out);
     out.Add("</table>");
   } catch (const std::exception& e) {
     Report("AddSetup", e.what());
@@ -223,6 +224,7 @@ void StatusPageModule::SaveSetup() {
       if (record) record->Values = ctx_.devices.DefineValues(record->Kind);
     }
   }
+  SaveMqttSetup();
 }
 
 void StatusPageModule::AddScriptButton(FastString& out) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -88,6 +89,11 @@ class StatusPageModule final : public StatusPageHandler {
   void AddSetup(FastString& buffer);
   void SaveSetup();
   void AddScriptButton(FastString& buffer);
+  // The setup section's MQTT group (section [MQTT] of Corvane.ini) and its
+  // save, which then calls the hook so that the MQTT side reconnects.
+  void AddMqttSetup(FastString& buffer);
+  void SaveMqttSetup();
+  void SetMqttSettingsChanged(std::function<void()> hook) { mqtt_changed_ = std::move(hook); }
 
   const AsShown& as_shown() const { return as_shown_; }
   // FormatCell writes inline colours instead of style classes.
@@ -119,6 +125,7 @@ class StatusPageModule final : public StatusPageHandler {
   // The option elements of each kind's control, made once a page.
   mutable std::map<int, std::string> options_html_;
   size_t last_page_size_ = 0;
+  std::function<void()> mqtt_changed_;
 };
 
 }  // namespace corvane

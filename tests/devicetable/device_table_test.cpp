@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <stdexcept>
 
 #include "config/ini_cache.h"
 #include "core/datetime.h"
@@ -223,6 +224,33 @@ TEST_F(DeviceTableTest, ChangeEventStoresAndNotifiesOnlyUsedRecords) {
   EXPECT_EQ(b->LastChange, wall_.Now());
   EXPECT_EQ(table_->ChangeSequence(), 2);
   EXPECT_EQ(recorder.seen, std::vector<int>{7});
+}
+
+// The xAP reporter and the MQTT side both hear every change; one that fails
+// does not silence the others.
+TEST_F(DeviceTableTest, EveryObserverHearsEachChangeInTurn) {
+  std::vector<std::string> heard;
+  struct Named : ZoneChangeObserver {
+    std::vector<std::string>& heard;
+    std::string name;
+    bool fail = false;
+    Named(std::vector<std::string>& h, std::string n, bool f = false)
+        : heard(h), name(std::move(n)), fail(f) {}
+    void NotifyUPBState(const ZoneRecord& r) override {
+      heard.push_back(name + std::to_string(r->UIDindex));
+      if (fail) throw std::runtime_error("observer failed");
+    }
+  } first(heard, "xap", true), second(heard, "mqtt"), third(heard, "more");
+  Load();
+  table_->SetObserver(&first);
+  table_->AddObserver(&second);
+  table_->AddObserver(&third);
+  table_->ChangeEvent(table_->Record(9), 1);
+  table_->Record(10)->Used = false;
+  table_->ChangeEvent(table_->Record(10), 1);
+  table_->RemoveObserver(&third);
+  table_->ChangeEvent(table_->Record(9), 2);
+  EXPECT_EQ(heard, (std::vector<std::string>{"xap9", "mqtt9", "more9", "xap9", "mqtt9"}));
 }
 
 TEST(DictionaryTest, KeepsOrderAndIgnoresCase) {

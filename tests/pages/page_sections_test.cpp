@@ -1,6 +1,7 @@
 // The filter and setup sections: what they show, and what a save stores.
 #include <gtest/gtest.h>
 
+#include "config/mqtt_settings.h"
 #include "page_fixture.h"
 
 namespace corvane::testing {
@@ -129,6 +130,62 @@ TEST_F(Sections, SetupShowsAndSavesItsFields) {
   save[2].second = "9999";
   Page(save);
   EXPECT_EQ(s.http_port, "8020");
+}
+
+
+TEST_F(Sections, SetupEditsTheMqttSettings) {
+  Set("ShowSetup", "True");
+  ini_.SaveIniSetting("MQTT", "Host", "broker.lan", "Corvane.ini");
+  ini_.SaveIniSetting("MQTT", "Password", "it's", "Corvane.ini");
+  int changes = 0;
+  page_.SetMqttSettingsChanged([&] { ++changes; });
+  std::string page = Page();
+  EXPECT_TRUE(Has(page, "MQTT / Home Assistant"));
+  EXPECT_TRUE(Has(page, "<input type='text' size='16' value='broker.lan' name='MqttHost'>"));
+  EXPECT_TRUE(Has(page, "<input type='password' size='12' value='it&#39;s' name='MqttPassword'>"));
+  EXPECT_TRUE(Has(page, "<input type='checkbox' name='MqttTLS' value='1'>"));
+
+  Fields save = {{"UpdateButton", "Save Changes"}, {"ShowSetup", "1"}, {"ServerPort", "8018"},
+                 {"MqttHost", " 127.0.0.1 "},     {"MqttPort", "1884"}, {"MqttUser", "amp"},
+                 {"MqttPassword", "it's"},        {"MqttTLS", "1"},     {"MqttCAFile", ""},
+                 {"MqttBaseTopic", "house/amp"},  {"MqttDiscoveryPrefix", "homeassistant"}};
+  Page(save);
+  EXPECT_EQ(changes, 1);
+  const MqttSettings s = LoadMqttSettings(ini_, "den");
+  EXPECT_EQ(s.host, "127.0.0.1");
+  EXPECT_EQ(s.port, 1884);
+  EXPECT_EQ(s.user, "amp");
+  EXPECT_TRUE(s.tls);
+  EXPECT_EQ(s.base_topic, "house/amp");
+  // The same values again: nothing to reconnect for.
+  Page(save);
+  EXPECT_EQ(changes, 1);
+  // An empty base topic means the default; an empty host turns MQTT off.
+  save[9].second = "";
+  save[3].second = "";
+  Page(save);
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(LoadMqttSettings(ini_, "den").base_topic, "corvane/den");
+  EXPECT_FALSE(LoadMqttSettings(ini_, "den").Enabled());
+  // A setup post from a page without the MQTT group leaves the section alone.
+  Page({{"UpdateButton", "Save Changes"}, {"ShowSetup", "1"}, {"ServerPort", "8018"}});
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(Ini("MQTT", "User"), "amp");
+}
+
+TEST_F(Sections, MqttSettingsDefaultsAndBadPorts) {
+  IniCache& ini = ini_;
+  MqttSettings s = LoadMqttSettings(ini, "den");
+  EXPECT_FALSE(s.Enabled());
+  EXPECT_EQ(s.port, 1883);
+  EXPECT_EQ(s.base_topic, "corvane/den");
+  EXPECT_EQ(s.discovery_prefix, "homeassistant");
+  for (const char* bad : {"0", "70000", "x", "-1"}) {
+    ini.SaveIniSetting("MQTT", "Port", bad, "Corvane.ini");
+    EXPECT_EQ(LoadMqttSettings(ini, "den").port, 1883) << bad;
+  }
+  ini.SaveIniSetting("MQTT", "BaseTopic", "\"house/amp/\"", "Corvane.ini");
+  EXPECT_EQ(LoadMqttSettings(ini, "den").base_topic, "house/amp");
 }
 
 }  // namespace

@@ -1,0 +1,299 @@
+// Zone records in MQTT terms. Requests become positions of the record's
+// request list exactly as an xAP command level would be: the source number,
+// Toggle/On/Mute as 0/1/2, and for levels "Up" 0, "Down" 1 and the level
+// table's pairs from position 2 on.
+#include "mqtt/mqtt_topics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "core/text.h"
+#include "devicetable/levels.h"
+#include "devicetable/status_text.h"
+
+namespace corvane {
+
+namespace {
+
+// The display texts of a record's value list, position 0 first.
+std::vector<std::string> ListTexts(const UPBLinkState& record) {
+  std::vector<std::string> texts;
+  for (const std::string& entry : ValueEntries(record.Values)) {
+    texts.push_back(entry.substr(0, entry.find('\x02')));
+  }
+  return texts;
+}
+
+// A whole number of the payload, with an optional "dB" after it.
+std::optional<double> NumberOf(std::string_view payload) {
+  std::string text = ToLower(TrimWhite(payload));
+  if (text.size() > 2 && text.compare(text.size() - 2, 2, "db") == 0) {
+    text = std::string(TrimWhite(text.substr(0, text.size() - 2)));
+  }
+  if (text.empty()) return std::nullopt;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || !std::isfinite(v)) return std::nullopt;
+  return v;
+}
+
+MqttCommand Refuse(std::string why) {
+  return MqttCommand{{}, std::move(why)};
+}
+
+MqttCommand Position(long position) {
+  return MqttCommand{std::to_string(position), {}};
+}
+
+MqttCommand SourceCommand(const UPBLinkState& record, std::string_view payload) {
+  const auto names = ListTexts(record);
+  const std::string_view wanted = TrimWhite(payload);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (EqualsIgnoreCase(names[i], wanted)) return Position(static_cast<long>(i));
+  }
+  const auto number = NumberOf(wanted);
+  if (number && *number == std::floor(*number) && *number >= 0 &&
+      *number < static_cast<double>(names.size())) {
+    return Position(static_cast<long>(*number));
+  }
+  return Refuse("not an input name or number 0 to " + std::to_string(names.size() - 1));
+}
+
+MqttCommand StatusCommand(std::string_view payload) {
+  const auto& requests = StatusRequestList();  // Toggle, On, Mute
+  for (size_t i = 0; i < requests.size(); ++i) {
+    if (EqualsIgnoreCase(requests[i], TrimWhite(payload))) return Position(static_cast<long>(i));
+  }
+  return Refuse("expected on, mute or toggle");
+}
+
+MqttCommand LevelCommand(int kind, std::string_view payload) {
+  const std::string_view text = TrimWhite(payload);
+  if (EqualsIgnoreCase(text, "up")) return Position(0);
+  if (EqualsIgnoreCase(text, "down")) return Position(1);
+  const LevelTable* table = TableForKind(kind);
+  const auto db = NumberOf(text);
+  const LevelRange range = RangeOf(kind);
+  if (!table || !db || *db < range.min_db || *db > range.max_db) {
+    return Refuse("expected up, down or a level from " + std::to_string(range.min_db) + " to " +
+                  std::to_string(range.max_db) + " dB");
+  }
+  return Position(DbToListPosition(static_cast<int>(RoundHalfEven(*db)), *table));
+}
+
+std::string AvailabilityFields(const DiscoveryContext& ctx) {
+  return "\"availability_topic\":" + JsonString(ctx.base_topic + "/status") +
+         ",\"payload_available\":\"online\",\"payload_not_available\":\"offline\"";
+}
+
+std::string DeviceField(const DiscoveryContext& ctx, int zone, const std::string& device_name) {
+  const std::string id = TopicId(ctx.base_topic) + "_zone" + std::to_string(zone);
+  return "\"device\":{\"identifiers\":[" + JsonString(id) + "],\"name\":" +
+         JsonString(device_name) + ",\"manufacturer\":\"Vaux\",\"model\":\"Aris 700\"" +
+         ",\"sw_version\":" + JsonString(ctx.version) + "}";
+}
+
+// The platform's own fields.
+std::string ComponentFields(const MqttAttribute& attribute,
+                            const std::vector<std::string>& options) {
+  if (attribute.component == "select") {
+    std::vector<std::string> quoted;
+    for (const std::string& o : options) quoted.push_back(JsonString(o));
+    return "\"options\":[" + Join(quoted, ",") + "],\"icon\":\"mdi:audio-input-rca\"";
+  }
+  if (attribute.component == "switch") {
+    // The switch shows the zone muted; turning it off turns the zone on.
+    return "\"payload_on\":\"mute\",\"payload_off\":\"on\","
+           "\"value_template\":\"{{ 'mute' if value == 'mute' else 'on' }}\","
+           "\"icon\":\"mdi:volume-off\"";
+  }
+  const LevelRange range = RangeOf(attribute.kind);
+  return "\"min\":" + std::to_string(range.min_db) + ",\"max\":" + std::to_string(range.max_db) +
+         ",\"step\":" + std::to_string(range.step_db) +
+         ",\"unit_of_measurement\":\"dB\",\"mode\":\"slider\"";
+}
+
+}  // namespace
+
+const std::vector<MqttAttribute>& MqttAttributes() {
+  static const std::vector<MqttAttribute> attributes = {
+      {kSourceKind, "source", "select", "Source", false},
+      {kStatusKind, "status", "switch", "Mute", false},
+      {kVolumeKind, "volume", "number", "Volume", false},
+      {kBassKind, "bass", "number", "Bass", false},
+      {kTrebleKind, "treble", "number", "Treble", false},
+      {kTurnOnMuteKind, "turnon_mute", "number", "Turn-on mute level", true},
+      {kTurnOnVolumeKind, "turnon_volume", "number", "Turn-on volume", true},
+  };
+  return attributes;
+}
+
+const MqttAttribute* AttributeOfKind(int kind) {
+  for (const auto& a : MqttAttributes())
+    if (a.kind == kind) return &a;
+  return nullptr;
+}
+
+const MqttAttribute* AttributeOfTopic(std::string_view topic) {
+  for (const auto& a : MqttAttributes())
+    if (a.topic == topic) return &a;
+  return nullptr;
+}
+
+std::string StatePayload(const UPBLinkState& record) {
+  if (record.Kind == kSourceKind) {
+    const auto names = ListTexts(record);
+    if (record.Value < 0 || static_cast<size_t>(record.Value) >= names.size()) return {};
+    return names[static_cast<size_t>(record.Value)];
+  }
+  if (record.Kind == kStatusKind) {
+    const auto& states = StatusList();
+    if (record.Value < 0 || static_cast<size_t>(record.Value) >= states.size()) return {};
+    return ToLower(states[static_cast<size_t>(record.Value)]);
+  }
+  const LevelTable* table = TableForKind(record.Kind);
+  if (!table) return {};
+  const long pair = record.Value - 2L;
+  if (pair < 0 || static_cast<size_t>(pair) * 2 + 1 >= table->size()) return {};
+  return std::to_string((*table)[static_cast<size_t>(pair) * 2 + 1]);
+}
+
+MqttCommand ParseCommand(const UPBLinkState& record, std::string_view payload) {
+  if (payload.empty()) return Refuse("empty payload");
+  switch (record.Kind) {
+    case kSourceKind:
+      return SourceCommand(record, payload);
+    case kStatusKind:
+      return StatusCommand(payload);
+    default:
+      return LevelCommand(record.Kind, payload);
+  }
+}
+
+LevelRange RangeOf(int kind) {
+  LevelRange range;
+  const LevelTable* table = TableForKind(kind);
+  if (!table || table->size() < 2) return range;
+  range.max_db = (*table)[1];
+  range.min_db = table->back();
+  int step = range.max_db - range.min_db;
+  for (size_t i = 3; i < table->size(); i += 2) {
+    step = std::min(step, std::abs((*table)[i - 2] - (*table)[i]));
+  }
+  range.step_db = std::max(step, 1);
+  return range;
+}
+
+std::string ZoneName(const std::string& status_record_name, int zone) {
+  std::string name = status_record_name;
+  constexpr std::string_view kSuffix = "_status";
+  if (name.size() > kSuffix.size() &&
+      EqualsIgnoreCase(std::string_view(name).substr(name.size() - kSuffix.size()), kSuffix)) {
+    name.resize(name.size() - kSuffix.size());
+  }
+  name = std::string(TrimWhite(ReplaceAll(name, "_", " ")));
+  return name.empty() ? "Zone " + std::to_string(zone) : name;
+}
+
+std::string ZoneDeviceName(const std::string& zone_name, int zone) {
+  if (EqualsIgnoreCase(zone_name, "Channel" + std::to_string(zone))) {
+    return "Vaux Aris 700 zone " + std::to_string(zone);
+  }
+  return zone_name;
+}
+
+std::string TopicId(std::string_view topic) {
+  std::string id;
+  for (char c : topic) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    id += plain ? c : '_';
+  }
+  return id;
+}
+
+std::string DiscoveryTopic(const DiscoveryContext& ctx, int zone, const MqttAttribute& attribute) {
+  return ctx.discovery_prefix + "/" + std::string(attribute.component) + "/" +
+         TopicId(ctx.base_topic) + "/zone" + std::to_string(zone) + "_" +
+         std::string(attribute.topic) + "/config";
+}
+
+std::string DiscoveryPayload(const DiscoveryContext& ctx, int zone, const MqttAttribute& attribute,
+                             const std::string& device_name,
+                             const std::vector<std::string>& options) {
+  const std::string topic =
+      ctx.base_topic + "/zone" + std::to_string(zone) + "/" + std::string(attribute.topic);
+  std::string json = "{\"name\":" + JsonString(attribute.entity_name);
+  json += ",\"unique_id\":" + JsonString(TopicId(ctx.base_topic) + "_zone" +
+                                         std::to_string(zone) + "_" + std::string(attribute.topic));
+  json += ",\"state_topic\":" + JsonString(topic);
+  json += ",\"command_topic\":" + JsonString(topic + "/set");
+  json += "," + ComponentFields(attribute, options);
+  if (attribute.config_entity) json += ",\"entity_category\":\"config\"";
+  json += "," + AvailabilityFields(ctx);
+  json += "," + DeviceField(ctx, zone, device_name);
+  json += ",\"origin\":{\"name\":\"Corvane\",\"sw_version\":" + JsonString(ctx.version) + "}}";
+  return json;
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `at`, or 0.
+size_t Utf8Length(std::string_view text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  size_t n = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    n = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    n = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    n = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + n > text.size()) return 0;
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (size_t i = 2; i < n; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  }
+  return n;
+}
+
+}  // namespace
+
+// Names come from INI files in whatever encoding they were written; bytes
+// that are not UTF-8 become U+FFFD so that the message stays JSON.
+std::string JsonString(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x80) {
+      const size_t n = Utf8Length(text, i);
+      out += n ? text.substr(i, n) : std::string_view("\xEF\xBF\xBD");
+      i += n ? n : 1;
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      out += "\\u00";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+    ++i;
+  }
+  return out + "\"";
+}
+
+}  // namespace corvane

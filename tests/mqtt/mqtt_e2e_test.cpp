@@ -1,0 +1,223 @@
+// The corvane program with the controller simulator and a mosquitto broker,
+// all on loopback, watched by a test client: discovery and state after
+// connect, commands carried to the controller and read back, bad payloads,
+// a broker restart, and the last will.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "device_integration/sim_harness.h"
+#include "mqtt/mqtt_rig.h"
+
+namespace corvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+class MqttE2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (MosquittoPath().empty()) GTEST_SKIP() << "mosquitto is not installed";
+    ASSERT_TRUE(broker_.Start(dir_));
+    ASSERT_TRUE(sim_.Start(dir_, {"--tcp", "0"}));
+    WriteSettings(dir_, sim_.address, "127.0.0.1");
+    const std::string ini = dir_.File("Config/Corvane.ini");
+    WriteFile(ini, ReadFile(ini) + "[MQTT]\r\nHost=127.0.0.1\r\nPort=" +
+                       std::to_string(broker_.port()) + "\r\nBaseTopic=home/amp\r\n");
+    ASSERT_TRUE(client_.Connect(broker_.port()));
+    ASSERT_TRUE(StartCorvane(corvane_, dir_));
+    ASSERT_TRUE(client_.WaitFor("home/amp/status", "online")) << corvane_.Stderr();
+    ASSERT_TRUE(Eventually([&] { return client_.Latest().size() == 85; }))
+        << client_.Latest().size();
+  }
+
+  // The commands the simulator received that start with `prefix`.
+  size_t SimCommands(const std::string& prefix) const {
+    size_t n = 0;
+    for (const std::string& c : sim_.Commands()) n += c.rfind(prefix, 0) == 0;
+    return n;
+  }
+
+  TempDir dir_;
+  Broker broker_;
+  Sim sim_;
+  Subprocess corvane_;
+  TestClient client_;
+};
+
+TEST_F(MqttE2eTest, DiscoveryAndStateAfterConnect) {
+  const auto latest = client_.Latest();
+  int selects = 0, switches = 0, numbers = 0, states = 0;
+  for (const auto& [topic, payload] : latest) {
+    if (topic.rfind("homeassistant/", 0) == 0) {
+      nlohmann::json j;
+      ASSERT_NO_THROW(j = nlohmann::json::parse(payload)) << topic << ": " << payload;
+      for (const char* field : {"name", "unique_id", "command_topic", "state_topic",
+                                "availability_topic", "device"}) {
+        EXPECT_TRUE(j.contains(field)) << topic << " lacks " << field;
+      }
+      EXPECT_FALSE(j["device"]["identifiers"].empty()) << topic;
+      EXPECT_EQ(j["availability_topic"], "home/amp/status");
+      EXPECT_TRUE(latest.count(j["state_topic"].get<std::string>())) << topic;
+      if (topic.find("/select/") != std::string::npos) {
+        ++selects;
+        EXPECT_EQ(j["options"], nlohmann::json({"Input1", "Input2", "Input3", "Input4", "Input5",
+                                                "Input6", "Input7", "Input8"}));
+      } else if (topic.find("/switch/") != std::string::npos) {
+        ++switches;
+      } else if (topic.find("/number/") != std::string::npos) {
+        ++numbers;
+        EXPECT_TRUE(j.contains("min") && j.contains("max") && j.contains("step")) << topic;
+      }
+    } else if (topic != "home/amp/status") {
+      ++states;
+    }
+  }
+  EXPECT_EQ(selects, 6);
+  EXPECT_EQ(switches, 6);
+  EXPECT_EQ(numbers, 30);
+  EXPECT_EQ(states, 42);
+  EXPECT_EQ(nlohmann::json::parse(latest.at("homeassistant/select/home_amp/zone2_source/config"))
+                ["device"]["name"],
+            "Vaux Aris 700 zone 2");
+  // The simulator's start-up state, in user terms.
+  EXPECT_EQ(latest.at("home/amp/zone1/source"), "Input1");
+  EXPECT_EQ(latest.at("home/amp/zone3/status"), "mute");
+  EXPECT_EQ(latest.at("home/amp/zone1/volume"), "-2");
+}
+
+TEST_F(MqttE2eTest, CommandsGoThroughTheControllerAndComeBackAsState) {
+  // Volume -20 dB is level code 50 (hex 32); the status is read back.
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/volume/set", "-20"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/volume", "-20"));
+  EXPECT_EQ(SimCommands("VP21020232"), 1u);
+  EXPECT_GE(SimCommands("VPFE520200"), 1u);
+
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/source/set", "input5"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/source", "Input5"));
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/source/set", "3"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/source", "Input3"));
+
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/status/set", "mute"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/status", "mute"));
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/status/set", "toggle"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/status", "on"));
+
+  // Up moves UpDownIncrement (3) positions: bass -3 dB -> +6 dB.
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/bass/set", "up"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/bass", "6"));
+  ASSERT_TRUE(client_.Publish("home/amp/zone2/turnon_volume/set", "-30"));
+  EXPECT_TRUE(client_.WaitFor("home/amp/zone2/turnon_volume", "-30"));
+}
+
+TEST_F(MqttE2eTest, BadPayloadsGetOneLogLineAndChangeNothing) {
+  const auto before = client_.Latest();
+  const size_t sent = sim_.Commands().size();
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"home/amp/zone1/volume/set", "loud"},   {"home/amp/zone1/volume/set", "99"},
+      {"home/amp/zone1/source/set", "Radio"},  {"home/amp/zone1/status/set", "off"},
+      {"home/amp/zone1/bass/set", ""},         {"home/amp/zone7/volume/set", "-20"},
+      {"home/amp/zone1/loudness/set", "1"},    {"home/amp/zone1/treble/set", "-9; rm"},
+  };
+  for (const auto& [topic, payload] : bad) ASSERT_TRUE(client_.Publish(topic, payload));
+  // A good command behind them shows they were all handled.
+  ASSERT_TRUE(client_.Publish("home/amp/zone4/volume/set", "0"));
+  ASSERT_TRUE(client_.WaitFor("home/amp/zone4/volume", "0"));
+  const std::string log = corvane_.Stderr();
+  for (const auto& [topic, payload] : bad) {
+    size_t lines = 0;
+    for (size_t at = log.find("MQTT command " + topic); at != std::string::npos;
+         at = log.find("MQTT command " + topic, at + 1)) {
+      ++lines;
+    }
+    EXPECT_GE(lines, 1u) << topic << " '" << payload << "'\n" << log;
+  }
+  // Only the good command reached the controller (its command and read-back).
+  const std::vector<std::string> commands = sim_.Commands();
+  ASSERT_GE(commands.size(), sent);
+  for (size_t i = sent; i < commands.size(); ++i) {
+    const std::string& c = commands[i];
+    EXPECT_TRUE(c.rfind("VP2104", 0) == 0 || c.rfind("VPFE5204", 0) == 0) << c;
+  }
+  // The commands themselves are heard too (the client listens to "#").
+  auto without_commands = [](std::map<std::string, std::string> topics) {
+    std::erase_if(topics, [](const auto& t) {
+      return t.first.ends_with("/set") || t.first == "home/amp/zone4/volume";
+    });
+    return topics;
+  };
+  EXPECT_EQ(without_commands(client_.Latest()), without_commands(before));
+}
+
+TEST_F(MqttE2eTest, BrokerRestartRepublishesAndTheLastWillSaysOffline) {
+  broker_.Stop();
+  ASSERT_TRUE(broker_.Start(dir_, broker_.port()));
+  TestClient fresh;
+  ASSERT_TRUE(fresh.Connect(broker_.port()));
+  EXPECT_TRUE(Eventually([&] { return fresh.Latest().size() == 85; }, 20s)) << fresh.Latest().size();
+  EXPECT_TRUE(fresh.Has("home/amp/status", "online"));
+  EXPECT_TRUE(fresh.Has("home/amp/zone3/status", "mute"));
+  // The program keeps working with the new broker.
+  ASSERT_TRUE(fresh.Publish("home/amp/zone5/treble/set", "12"));
+  EXPECT_TRUE(fresh.WaitFor("home/amp/zone5/treble", "12"));
+
+  // A program that dies without a word: the broker sends its last will.
+  ::kill(corvane_.pid(), SIGKILL);
+  EXPECT_TRUE(fresh.WaitFor("home/amp/status", "offline"));
+}
+
+TEST_F(MqttE2eTest, ACleanShutdownSaysOffline) {
+  EXPECT_EQ(corvane_.Stop(SIGTERM), 0);
+  EXPECT_TRUE(client_.WaitFor("home/amp/status", "offline"));
+  EXPECT_NE(corvane_.Stderr().find("MQTT disconnected"), std::string::npos) << corvane_.Stderr();
+}
+
+// TLS with the broker's CA in CAFile: state and commands as without; a CA
+// that did not sign the broker's certificate gets no connection and one
+// report, however often it is tried.
+TEST(MqttTlsTest, ABrokerWithItsOwnCa) {
+  if (MosquittoPath().empty()) GTEST_SKIP() << "mosquitto is not installed";
+  TempDir dir, other_ca;
+  Broker broker, stranger;
+  if (!broker.StartTls(dir)) GTEST_SKIP() << "no openssl to make certificates";
+  ASSERT_TRUE(stranger.StartTls(other_ca));  // only its CA is used
+  Sim sim, other_sim;  // one controller each
+  ASSERT_TRUE(sim.Start(dir, {"--tcp", "0"}));
+  ASSERT_TRUE(other_sim.Start(other_ca, {"--tcp", "0"}));
+  auto run = [&](const std::string& home_name, const std::string& ca, Subprocess& corvane) {
+    TempDir& home_dir = dir;
+    const std::string home = home_dir.File(home_name);
+    ::mkdir(home.c_str(), 0755);
+    ::mkdir((home + "/Config").c_str(), 0755);
+    WriteFile(home + "/Config/zynXap.ini", "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
+    WriteFile(home + "/Config/Corvane.ini",
+              "[Vaux]\r\nUPBCommPort=" + (home_name == "good" ? sim : other_sim).address +
+                  "\r\nSerialIP=127.0.0.1\r\nHTTPPort=0\r\n[MQTT]\r\nHost=127.0.0.1\r\nPort=" +
+                  std::to_string(broker.port()) + "\r\nTLS=1\r\nCAFile=" + ca +
+                  "\r\nBaseTopic=" + home_name + "\r\n");
+    return corvane.Start({"corvane", "--home", home}, home);
+  };
+  TestClient client;
+  ASSERT_TRUE(client.Connect(broker.port(), "#", broker.ca_file()));
+  Subprocess good, bad;
+  ASSERT_TRUE(run("good", broker.ca_file(), good));
+  ASSERT_TRUE(run("bad", stranger.ca_file(), bad));
+  EXPECT_TRUE(client.WaitFor("good/status", "online", 20s)) << good.Stderr();
+  EXPECT_TRUE(client.WaitFor("good/zone1/source", "Input1"));
+  ASSERT_TRUE(client.Publish("good/zone1/volume/set", "-40"));
+  EXPECT_TRUE(client.WaitFor("good/zone1/volume", "-40"));
+
+  std::this_thread::sleep_for(3500ms);  // tries at 0, 1 and 3 s
+  EXPECT_FALSE(client.Has("bad/status", "online") || client.Has("bad/status", "offline"));
+  const std::string log = bad.Stderr();
+  size_t reports = 0;
+  for (size_t at = log.find("MQTT"); at != std::string::npos; at = log.find("MQTT", at + 1)) ++reports;
+  EXPECT_EQ(reports, 1u) << log;
+  EXPECT_EQ(good.Stop(SIGTERM), 0);
+  EXPECT_EQ(bad.Stop(SIGTERM), 0);
+}
+
+}  // namespace
+}  // namespace corvane::testing
