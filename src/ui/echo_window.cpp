@@ -14,6 +14,22 @@ namespace corvane {
 void EchoWindow::Append(std::string_view text) {
   comm_data_.append(text);
   if (comm_data_.size() > kMaxText) comm_data_.erase(0, comm_data_.size() - kMaxText);
+  Tell(Change::kAppend, text);
+}
+
+void EchoWindow::SetOpenStatus(std::string text) {
+  open_status_ = std::move(text);
+  Tell(Change::kStatus, open_status_);
+}
+
+// A failing watcher is reported and never stops the sender.
+void EchoWindow::Tell(Change change, std::string_view text) {
+  if (!watcher_) return;
+  try {
+    watcher_(change, text);
+  } catch (const std::exception& e) {
+    log_.LogError("Corvane", "EchoWindow watcher ", e.what());
+  }
 }
 
 std::string EchoWindow::SecondsSinceMidnight() const {
@@ -82,6 +98,7 @@ void EchoWindow::InsertBeforeLastLineEnd(std::string_view mark) {
   } else {
     comm_data_.insert(at, mark);
     if (comm_data_.size() > kMaxText) comm_data_.erase(0, comm_data_.size() - kMaxText);
+    Tell(Change::kInsertBeforeLastLineEnd, mark);
   }
 }
 

@@ -42,7 +42,14 @@ class EchoWindow {
   bool Freeze() const { return freeze_; }
   void SetFreeze(bool on) { freeze_ = on; }
   const std::string& aOpenStatus() const { return open_status_; }
-  void SetOpenStatus(std::string text) { open_status_ = std::move(text); }
+  void SetOpenStatus(std::string text);
+
+  // Who watches the text live (the web page's stream, a desktop window):
+  // told of every change as the change itself, so a watcher that started
+  // from CommData() can follow without fetching the whole text again.
+  enum class Change { kAppend, kInsertBeforeLastLineEnd, kStatus };
+  using Watcher = std::function<void(Change change, std::string_view text)>;
+  void SetWatcher(Watcher watcher) { watcher_ = std::move(watcher); }
 
   // Processes pending events once (so a front end repaints while the
   // program is busy); and a desktop front end's scroll operation.
@@ -55,6 +62,7 @@ class EchoWindow {
 
  private:
   void Append(std::string_view text);
+  void Tell(Change change, std::string_view text);
 
   const WallClock& wall_;
   EventLog& log_;
@@ -64,6 +72,7 @@ class EchoWindow {
   bool scroll_flag_ = false;
   std::function<void()> pump_;
   std::function<void()> scroller_;
+  Watcher watcher_;
 };
 
 }  // namespace corvane
