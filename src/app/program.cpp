@@ -8,9 +8,11 @@
 
 #include "core/folders.h"
 #include "core/text.h"
+#include "pages/echo_page.h"
 #include "pages/status_page.h"
 #include "pages/web_folder.h"
 #include "platform/posix_tcp.h"
+#include "platform/instance_lock.h"
 #include "platform/signals.h"
 #include "web/tcp_server.h"
 
@@ -69,6 +71,7 @@ Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::o
 
 Program::~Program() {
   log_.SetXapSender(nullptr);
+  echo_.SetWatcher(nullptr);
 }
 
 template <typename F>
@@ -111,6 +114,12 @@ void Program::LoadWebServer() {
       PageContext{ini_, settings_, log_, wall_, devices_, page_bridge_, script_control_,
                   paths_.program_folder, CORVANE_VERSION_TEXT});
   web_server_->SetStatusPage(status_page_.get());
+  echo_page_ = std::make_unique<EchoPageModule>(loop_, *web_server_, echo_, ini_, settings_, log_,
+                                                wall_, page_bridge_, paths_.program_folder);
+  web_server_->AddPage("/echo", echo_page_.get());
+  echo_.SetWatcher([this](EchoWindow::Change change, std::string_view text) {
+    echo_page_->OnEchoChange(change, text);
+  });
   web_server_->Load();
 }
 
@@ -197,6 +206,21 @@ void Program::Shutdown() {
   log_.Note("Corvane stopped");
 }
 
+void Program::ReloadSettings() {
+  const std::string port_in_use = settings_.values().upb_comm_port;
+  Step("InitIniKeys", [&] { settings_.InitIniKeys(); });
+  const std::string& port = settings_.values().upb_comm_port;
+  if (port != port_in_use) {
+    Step("ClosePort", [&] { port_.ClosePort(port_in_use); });
+    if (!port.empty()) Step("InitCommPort", [&] { port_.InitCommPort(port); });
+  }
+  Step("TCPServer", [&] {
+    if (web_server_) web_server_->StartListening();
+  });
+  periodic_ = ComputePeriodicSchedule(settings_.values().periodic_script_interval);
+  log_.LogEvent("Corvane", "Settings reloaded");
+}
+
 void Program::SetMessageHandler(XapMessageHandler* handler) {
   message_handler_ = handler ? handler : &bridge_.inbound();
 }
@@ -227,7 +251,8 @@ void PrintUsage(std::ostream& out) {
          "  --version    print the version and exit\n"
          "  --help       print this help and exit\n"
          "\n"
-         "SIGINT, SIGTERM and SIGHUP save the settings and end the program.\n";
+         "SIGINT and SIGTERM save the settings and end the program; SIGHUP reads\n"
+         "the settings again. One corvane runs per home folder (HOME/corvane.pid).\n";
 }
 
 std::string Absolute(const std::string& path) {
@@ -275,10 +300,32 @@ int RunCorvane(int argc, char** argv) {
   paths.executable_path = JoinPath(paths.program_folder, ExecutableName());
   paths.computer_name = ComputerName();
 
+  // One daemon per home: desktop front ends find it through this file.
+  CreateFolders(JoinPath(paths.program_folder, "x"), nullptr);
+  InstanceLock lock;
+  std::string lock_error;
+  if (!lock.Acquire(paths.program_folder, &lock_error)) {
+    std::cerr << "corvane: " << lock_error << "\n";
+    if (sig_fd >= 0) ::close(sig_fd);
+    return 1;
+  }
+
   SteadyClock clock;
   SystemWallClock wall;
   Program program(paths, clock, wall, &std::cerr);
+  auto publish = [&] {
+    const int http_port = program.web_server() ? program.web_server()->ListeningPort() : 0;
+    if (!lock.Write(static_cast<int>(::getpid()), http_port)) {
+      program.log().LogError("Corvane", "InstanceLock ", "cannot write the process file");
+    }
+  };
   WatchTerminationSignals(program.loop(), sig_fd, [&](int signo) {
+    if (signo == SIGHUP) {
+      program.log().Note("Signal SIGHUP: reading the settings again");
+      program.ReloadSettings();
+      publish();
+      return;
+    }
     program.log().Note(std::string("Signal ") + strsignal(signo) + ": closing");
     program.RequestExit();
   });
@@ -287,6 +334,7 @@ int RunCorvane(int argc, char** argv) {
     if (sig_fd >= 0) ::close(sig_fd);
     return rc;
   }
+  publish();
   program.loop().Run();
   program.Shutdown();
   if (sig_fd >= 0) ::close(sig_fd);

@@ -28,6 +28,7 @@
 
 namespace corvane {
 
+class EchoPageModule;
 class StatusPageModule;
 class TcpListener;
 class TCPServer;
@@ -57,6 +58,10 @@ class Program final : public XapCallback {
   void RequestExit();
   // The shutdown sequence; every step runs even when an earlier one fails.
   void Shutdown();
+  // SIGHUP: reads the settings again (after the desktop setup form or an
+  // editor changed Corvane.ini). The controller port is closed and opened
+  // again only when UPBCommPort changed; the web server follows HTTPPort.
+  void ReloadSettings();
 
   // Drains the xAP receive queue into the message handler; a second call
   // while one runs (a handler waiting on the loop) returns at once.
@@ -95,6 +100,8 @@ class Program final : public XapCallback {
   TCPServer* web_server() { return web_server_.get(); }
   // The status page, made with the listener (null before).
   StatusPageModule* status_page() { return status_page_.get(); }
+  // The live echo page, made with the listener (null before).
+  EchoPageModule* echo_page() { return echo_page_.get(); }
 
   // Process-wide flags.
   bool xap_ready() const { return outbox_.Ready(); }
@@ -140,6 +147,7 @@ class Program final : public XapCallback {
   ScriptControlSink script_control_;
   XapPageBridge page_bridge_{bridge_};
   std::unique_ptr<StatusPageModule> status_page_;
+  std::unique_ptr<EchoPageModule> echo_page_;
 
   bool exit_requested_ = false;
   bool message_busy_ = false;

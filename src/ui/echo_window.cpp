@@ -111,4 +111,27 @@ void EchoWindow::ScrollEchoWindows() {
   }
 }
 
+void EchoMirror::Reset(std::string text, std::string status) {
+  text_ = std::move(text);
+  status_ = std::move(status);
+  if (text_.size() > EchoWindow::kMaxText) text_.erase(0, text_.size() - EchoWindow::kMaxText);
+}
+
+void EchoMirror::Apply(EchoWindow::Change change, std::string_view text) {
+  switch (change) {
+    case EchoWindow::Change::kStatus:
+      status_ = text;
+      return;
+    case EchoWindow::Change::kAppend:
+      text_.append(text);
+      break;
+    case EchoWindow::Change::kInsertBeforeLastLineEnd: {
+      const size_t at = text_.rfind("\r\n");
+      text_.insert(at == std::string::npos ? text_.size() : at, text);
+      break;
+    }
+  }
+  if (text_.size() > EchoWindow::kMaxText) text_.erase(0, text_.size() - EchoWindow::kMaxText);
+}
+
 }  // namespace corvane

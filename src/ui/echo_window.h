@@ -75,4 +75,21 @@ class EchoWindow {
   Watcher watcher_;
 };
 
+// A watcher's copy of the echo text: starts from the whole text and applies
+// each change as the window did, keeping the same last 10,000 characters.
+// Front ends that show the text elsewhere (the desktop echo window fed by the
+// daemon's stream) keep one.
+class EchoMirror {
+ public:
+  void Reset(std::string text, std::string status);
+  // kStatus replaces the status; the others change the text.
+  void Apply(EchoWindow::Change change, std::string_view text);
+  const std::string& text() const { return text_; }
+  const std::string& status() const { return status_; }
+
+ private:
+  std::string text_;
+  std::string status_;
+};
+
 }  // namespace corvane

@@ -145,6 +145,7 @@ void TCPServer::DropConnection(int index) {
   Socket& s = sockets_[index];
   request_queue_.RemoveSocket(index);
   s.held.clear();
+  s.stream = 0;
   if (!s.connection) return;
   s.connection->Close();
   // The object may be inside one of its own event handlers: release it
@@ -265,7 +266,7 @@ void TCPServer::SendComplete(int index) {
     binary_send_timers_[index]->SetEnabled(false);
     send_done_[index] = true;
     sockets_[index].last_activity_ms = loop_.NowMs();
-    if (sockets_[index].tag != "1") CloseConnection(index);
+    if (sockets_[index].tag != "1" && sockets_[index].stream == 0) CloseConnection(index);
   });
 }
 
@@ -297,7 +298,7 @@ void TCPServer::CloseIdleConnections() {
   for (int i = 1; i <= kHighestSocket; ++i) {
     if (SocketState(i) == TcpConnection::kClosed) continue;
     const Socket& s = sockets_[i];
-    if (now - s.last_activity_ms >= kIdleCloseMs && !request_queue_.Holds(i)) {
+    if (now - s.last_activity_ms >= kIdleCloseMs && !request_queue_.Holds(i) && s.stream == 0) {
       log_.DebugEvent("Corvane Debug", "Web connection " + std::to_string(i) + " from " +
                                            RemoteAddress(i) + " closed after 30 s without data");
       CloseConnection(i);
@@ -415,9 +416,60 @@ void TCPServer::Route(Request& request, Response& response, int index) {
     response.SendTextString(HelpPage(), index);
   } else if (key == "\\") {
     response.SendRedirect("/status", index);
+  } else if (PageHandler* page = AddedPage(key)) {
+    page->ServePage(request, response, index);
   } else {
     response.SendErrorResponse(index);
   }
+}
+
+// --- added pages and streams ------------------------------------------------
+
+void TCPServer::AddPage(std::string prefix, PageHandler* handler) {
+  pages_.emplace_back(ReplaceAll(ToLower(prefix), "/", "\\"), handler);
+}
+
+PageHandler* TCPServer::AddedPage(std::string_view key) const {
+  for (const auto& [prefix, handler] : pages_) {
+    if (key.substr(0, prefix.size()) == prefix) return handler;
+  }
+  return nullptr;
+}
+
+uint64_t TCPServer::BeginStream(int index) {
+  if (!SocketConnected(index) || StreamCount() >= kMaxStreams) return 0;
+  sockets_[index].stream = ++last_stream_;
+  return last_stream_;
+}
+
+int TCPServer::StreamSocket(uint64_t stream) const {
+  if (stream == 0) return 0;
+  for (int i = 1; i <= kHighestSocket; ++i) {
+    if (sockets_[i].stream == stream) return i;
+  }
+  return 0;
+}
+
+bool TCPServer::StreamSend(uint64_t stream, std::string_view bytes) {
+  const int index = StreamSocket(stream);
+  if (index == 0 || !SocketConnected(index)) return false;
+  Socket& s = sockets_[index];
+  if (s.connection->PendingSendBytes() > kMaxStreamBacklog) {
+    log_.LogEvent("Corvane", "StreamSend connection from " + RemoteAddress(index) +
+                                 " closed: it does not take its data");
+    CloseConnection(index);
+    return false;
+  }
+  s.last_activity_ms = loop_.NowMs();
+  return s.connection->Send(bytes);
+}
+
+int TCPServer::StreamCount() const {
+  int count = 0;
+  for (int i = 1; i <= kHighestSocket; ++i) {
+    if (sockets_[i].stream != 0 && SocketState(i) != TcpConnection::kClosed) ++count;
+  }
+  return count;
 }
 
 std::string TCPServer::HelpPage() const {

@@ -86,6 +86,23 @@ class TCPServer {
   // be answered.
   void socket_Close(int index);
 
+  // --- added pages and long-lived answers ------------------------------
+  // Requests whose path begins with `prefix` ("/echo"; letter case ignored)
+  // go to `handler`, after the status and help pages.
+  void AddPage(std::string prefix, PageHandler* handler);
+  // A stream holds its connection open after what is sent on it (Server-
+  // Sent Events): no close when a send completes, no idle close. At most
+  // kMaxStreams at once, so that streams never take the whole pool. Returns
+  // the stream's handle, or 0 when no stream may start.
+  static constexpr int kMaxStreams = 8;
+  // A stream whose peer does not take its data is ended past this backlog.
+  static constexpr size_t kMaxStreamBacklog = 256 * 1024;
+  uint64_t BeginStream(int index);
+  // Sends on a stream; false when the stream is over (its connection closed,
+  // or too much of its data waits unsent: it is then closed).
+  bool StreamSend(uint64_t stream, std::string_view bytes);
+  int StreamCount() const;
+
   EventLoop& loop() { return loop_; }
   EventLog& log() { return log_; }
   const WallClock& wall() const { return wall_; }
@@ -98,7 +115,11 @@ class TCPServer {
     int64_t last_activity_ms = 0;
     // The start of a request still waiting for the rest of its data.
     std::string held;
+    // The handle of the stream this connection carries; 0 for none.
+    uint64_t stream = 0;
   };
+  int StreamSocket(uint64_t stream) const;
+  PageHandler* AddedPage(std::string_view key) const;
 
   void ConnectionRequest(std::unique_ptr<TcpConnection> connection);
   void DataArrival(int index, std::string data);
@@ -125,6 +146,8 @@ class TCPServer {
   std::string program_folder_;
   std::string html_folder_;
   StatusPageHandler* status_page_ = nullptr;
+  std::vector<std::pair<std::string, PageHandler*>> pages_;
+  uint64_t last_stream_ = 0;
 
   std::array<Socket, kHighestSocket + 1> sockets_;
   std::array<bool, kHighestSocket + 1> send_done_{};

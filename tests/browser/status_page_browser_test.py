@@ -312,9 +312,11 @@ CASES = {
 }
 
 
-def main():
-    if len(sys.argv) != 2 or sys.argv[1] not in CASES:
-        print(__doc__)
+def run(cases, doc, prefix):
+    """Runs the case named on the command line against a fresh rig and
+    browser; the exit code for ctest (77: skipped)."""
+    if len(sys.argv) != 2 or sys.argv[1] not in cases:
+        print(doc)
         return 2
     name = sys.argv[1]
     chromium = cdp.find_chromium()
@@ -326,7 +328,7 @@ def main():
     os.makedirs(artifacts, exist_ok=True)
     if not enter_private_network():
         print("note: no private network namespace; using the shared loopback")
-    work = tempfile.mkdtemp(prefix=f"corvane-browser-{name}-")
+    work = tempfile.mkdtemp(prefix=f"{prefix}-{name}-")
     rig = Rig(bin_dir, work)
     browser = None
     shots = []
@@ -339,7 +341,7 @@ def main():
     try:
         rig.start_all()
         browser = cdp.Browser(chromium)
-        CASES[name](rig, browser, shot)
+        cases[name](rig, browser, shot)
         rig.stop_corvane()
         ok = True
     except Exception:
@@ -362,6 +364,10 @@ def main():
     for path in shots:
         print(f"screenshot: {path}")
     return 0 if ok else 1
+
+
+def main():
+    return run(CASES, __doc__, "corvane-browser")
 
 
 if __name__ == "__main__":

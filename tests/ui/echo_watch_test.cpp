@@ -1,4 +1,4 @@
-// Watching the echo text live: a watcher that starts from CommData() and
+// Watching the echo text live: a mirror that starts from CommData() and
 // applies each change ends with the same text the window holds.
 #include <gtest/gtest.h>
 
@@ -16,27 +16,22 @@ TEST(EchoWatch, ChangesRebuildTheWindowTextAndTheStatus) {
   EventLog log(wall, nullptr);
   EchoWindow echo(wall, log);
   echo.EchoMessage("VP FE 52 01 00 ");
-  std::string copy = echo.CommData();
-  std::string status;
+  EchoMirror mirror;
+  mirror.Reset(echo.CommData(), echo.aOpenStatus());
   echo.SetWatcher([&](EchoWindow::Change change, std::string_view text) {
-    switch (change) {
-      case EchoWindow::Change::kAppend: copy.append(text); break;
-      case EchoWindow::Change::kStatus: status = text; break;
-      case EchoWindow::Change::kInsertBeforeLastLineEnd: {
-        const size_t at = copy.rfind("\r\n");
-        copy.insert(at == std::string::npos ? copy.size() : at, text);
-        break;
-      }
-    }
-    if (copy.size() > EchoWindow::kMaxText) copy.erase(0, copy.size() - EchoWindow::kMaxText);
+    mirror.Apply(change, text);
   });
   echo.EchoReceived("VS 01 02\r\nVR");
   echo.InsertBeforeLastLineEnd("<try 2>");
   echo.EchoMessage(std::string(12000, 'A'));  // pushes the oldest text out
   echo.EchoReceived("00\r\n");
   echo.SetOpenStatus("Port Open / 1 tries");
-  EXPECT_EQ(copy, echo.CommData());
-  EXPECT_EQ(status, "Port Open / 1 tries");
+  EXPECT_EQ(mirror.text(), echo.CommData());
+  EXPECT_EQ(mirror.status(), "Port Open / 1 tries");
+  // Marks into a text with no line end go to its end.
+  mirror.Reset("abc", "");
+  mirror.Apply(EchoWindow::Change::kInsertBeforeLastLineEnd, "<try 2>");
+  EXPECT_EQ(mirror.text(), "abc<try 2>");
 }
 
 TEST(EchoWatch, AFailingWatcherDoesNotStopTheEcho) {
