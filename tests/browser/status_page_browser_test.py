@@ -26,6 +26,8 @@ import traceback
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from testkit import Failure, check, eventually, free_port, read  # noqa: E402,F401
 
 try:
     import cdp
@@ -33,25 +35,6 @@ except ImportError as e:  # python3-websocket missing
     print(f"SKIP: the browser tests need Python's websocket module ({e}); "
           "install Debian's python3-websocket")
     sys.exit(SKIP)
-
-
-class Failure(AssertionError):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
-
-
-def eventually(predicate, timeout=10.0, what="condition"):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise Failure(f"timed out waiting for {what}")
 
 
 def enter_private_network():
@@ -70,20 +53,6 @@ def enter_private_network():
         return False
     finally:
         sock.close()
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().decode("latin-1")
-    except FileNotFoundError:
-        return ""
 
 
 class Rig:

@@ -32,6 +32,11 @@ SetupDialog::SetupDialog(QString home, std::function<bool()> reload, QWidget* pa
     boxes_[i] = new QLineEdit(QString::fromLatin1(values[i].c_str()), this);
     boxes_[i]->setObjectName(QStringLiteral("aIni%1").arg(i));
     grid->addWidget(boxes_[i], row, 1);
+    // The captions of boxes 7 to 12 do not name the settings those boxes
+    // hold, so every row also shows the key it writes.
+    auto* key = new QLabel(QString::fromStdString(form_.Key(i)), this);
+    key->setEnabled(false);
+    grid->addWidget(key, row, 3);
   }
   grid->addWidget(new QLabel(QString::fromLatin1(SetupForm::kIntervalUnit.data(),
                                                  static_cast<qsizetype>(
