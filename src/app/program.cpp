@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "config/ini_tool.h"
 #include "core/folders.h"
 #include "core/text.h"
 #include "pages/echo_page.h"
@@ -89,6 +90,9 @@ void Program::InitXap() {
   // Folders first: the INI cache and the error log live in them.
   CreateFolders(JoinPath(paths_.program_folder, "Config/x"), &log_);
   CreateFolders(JoinPath(paths_.program_folder, "Data/x"), &log_);
+  // Saves cut off by a crash or kill -9 leave their temporary files behind.
+  Step("RemoveStaleSaveFiles ",
+       [&] { RemoveStaleSaveFiles(JoinPath(paths_.program_folder, "Config"), &log_); });
   ini_.AppInitialize();
   Step("TCPServer", [&] { LoadWebServer(); });
   interface_address_ = ini_.GetIniSetting("Interface", "InterfaceAddress", "Default", kXapIniFile);

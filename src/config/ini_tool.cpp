@@ -1,12 +1,14 @@
 #include "config/ini_tool.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -18,6 +20,35 @@ namespace corvane {
 namespace {
 
 constexpr size_t kReportedLineMax = 1000;
+constexpr std::string_view kSaveTempMark = ".tmp";
+
+// The process id in the name of a save's temporary file ("<file>.tmp<pid>"),
+// or -1 for any other name.
+long SaveTempPid(std::string_view name) {
+  const size_t mark = name.rfind(kSaveTempMark);
+  if (mark == std::string_view::npos || mark == 0) return -1;
+  const std::string_view digits = name.substr(mark + kSaveTempMark.size());
+  if (digits.empty() || digits.size() > 9) return -1;
+  long pid = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return -1;
+    pid = pid * 10 + (c - '0');
+  }
+  return pid;
+}
+
+std::string ExecutableOf(const std::string& pid) {
+  std::error_code ec;
+  return std::filesystem::read_symlink("/proc/" + pid + "/exe", ec).string();
+}
+
+// Another running copy of this program, which may be in the middle of a save.
+bool OtherInstanceRunning(long pid) {
+  if (pid <= 0 || pid == static_cast<long>(::getpid())) return false;
+  if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
+  const std::string self = ExecutableOf("self");
+  return !self.empty() && ExecutableOf(std::to_string(pid)) == self;
+}
 
 std::string ValueKey(std::string_view header, std::string_view key) {
   std::string k(header);
@@ -277,7 +308,7 @@ bool IniTool::Save() {
     if (!CopyFile(path_, path_ + "_bck")) failure = "backup copy failed: ";
   }
   // Write beside the file, then rename over it: the file is never half-written.
-  const std::string tmp = path_ + ".tmp" + std::to_string(::getpid());
+  const std::string tmp = path_ + std::string(kSaveTempMark) + std::to_string(::getpid());
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   bool ok = fd >= 0;
   if (ok) {
@@ -293,6 +324,31 @@ bool IniTool::Save() {
     return false;
   }
   return true;
+}
+
+int RemoveStaleSaveFiles(const std::string& folder, EventLog* log) {
+  namespace fs = std::filesystem;
+  int removed = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const long pid = SaveTempPid(name);
+    std::error_code type_ec;
+    const bool plain_file = it->symlink_status(type_ec).type() == fs::file_type::regular;
+    if (pid < 0 || !plain_file || OtherInstanceRunning(pid)) continue;
+    std::error_code rm_ec;
+    if (fs::remove(it->path(), rm_ec)) {
+      ++removed;
+      if (log) {
+        log->LogEvent("Corvane",
+                      "Removed " + it->path().string() + ", left by a save that did not finish");
+      }
+    } else if (log) {
+      log->LogError("Corvane", "RemoveStaleSaveFiles " + it->path().string(), rm_ec.message());
+    }
+  }
+  if (ec && log) log->LogError("Corvane", "RemoveStaleSaveFiles " + folder, ec.message());
+  return removed;
 }
 
 }  // namespace corvane

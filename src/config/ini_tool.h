@@ -71,4 +71,11 @@ class IniTool {
   size_t dead_ = 0;
 };
 
+// Save writes "<file>.tmp<process id>" and renames it over the file; a
+// process killed in between leaves that file behind. This removes such files
+// from `folder` (only names of that form, and not those of another running
+// copy of this program, which may be saving) and reports each one. Returns
+// how many were removed.
+int RemoveStaleSaveFiles(const std::string& folder, EventLog* log);
+
 }  // namespace corvane

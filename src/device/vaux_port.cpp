@@ -1,5 +1,6 @@
 #include "device/vaux_port.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "core/event_log.h"
@@ -25,7 +26,10 @@ VauxPort::VauxPort(EventLoop& loop, EventLog& log, const Settings& settings, Ech
       echo_(echo),
       serial_(serial),
       tcp_(tcp),
-      connect_timer_(loop, [this] { ConnectTimer_Timer(); }) {
+      connect_timer_(loop, [this] { ConnectTimer_Timer(); }),
+      reconnect_timer_(loop, [this] { ReconnectTimer_Timer(); }),
+      stable_timer_(loop, [this] { LinkStable(); }) {
+  stable_timer_.SetInterval(kLinkStableMs);
   TcpClient::Handlers h;
   h.on_connect = [this] { Winsock1_Connect(); };
   h.on_data = [this](const std::string& data) { Winsock1_DataArrival(data); };
@@ -92,7 +96,7 @@ bool VauxPort::OpenCommPort(const std::string& port) {
         result = tcp_.State() == TcpClient::kConnected;
         if (!result) {
           connect_timer_.Stop();
-          log_.LogEvent("Corvane", "Unable to connect to Vaux Aris 700 via TCP " + port);
+          Report(loss_reported_, "Unable to connect to Vaux Aris 700 via TCP " + port);
         }
       }
     }
@@ -142,7 +146,9 @@ void VauxPort::ClosePort(const std::string& /*port*/) {
 
 bool VauxPort::PortOpen(const std::string& port) {
   if (tcp_mode_) {
-    return tcp_.State() == TcpClient::kConnected ? true : OpenCommPort(port);
+    if (tcp_.State() == TcpClient::kConnected) return true;
+    // An adapter that keeps dropping the link is not hammered by every send.
+    return ReconnectPending() ? false : OpenCommPort(port);
   }
   return serial_.IsOpen();
 }
@@ -230,6 +236,8 @@ void VauxPort::DecodeLines() {
 
 void VauxPort::Winsock1_Connect() {
   connect_timer_.Stop();
+  stable_timer_.Stop();
+  stable_timer_.Start();
 }
 
 void VauxPort::Winsock1_DataArrival(const std::string& data) {
@@ -242,25 +250,64 @@ void VauxPort::Winsock1_DataArrival(const std::string& data) {
 
 void VauxPort::Winsock1_Error(int number, const std::string& description) {
   if (Exiting()) return;
-  log_.LogEvent("Corvane", "Vaux Winsock1_Error at State " + std::to_string(tcp_.State()) + ", " +
-                               std::to_string(number) + " " + description);
+  const std::string text = "Vaux Winsock1_Error at State " + std::to_string(tcp_.State()) + ", " +
+                           std::to_string(number) + " " + description;
+  // A failed connect of a running open is retried by the open's own clock.
+  if (opening_) return Report(loss_reported_, text);
+  ReportLoss(text);
   ReopenLater();
 }
 
 void VauxPort::Winsock1_Close() {
   if (Exiting()) return;
-  log_.LogEvent("Corvane", "Vaux IP Connection Closed " + std::to_string(tcp_.State()));
+  ReportLoss("Vaux IP Connection Closed " + std::to_string(tcp_.State()));
   ReopenLater();
 }
 
+void VauxPort::Report(bool quiet, const std::string& text) {
+  if (quiet) {
+    log_.DebugEvent("Corvane", text);
+  } else {
+    log_.LogEvent("Corvane", text);
+  }
+}
+
+void VauxPort::ReportLoss(const std::string& text) {
+  stable_timer_.Stop();
+  Report(loss_reported_, text);
+  loss_reported_ = true;
+}
+
 void VauxPort::ReopenLater() {
-  // A running open retries on its own clock; reopening from inside it would
-  // nest one wait in another for every refused connect.
-  if (opening_) return;
-  loop_.Defer([this] {
-    if (Exiting() || opening_ || !tcp_mode_ || tcp_.State() == TcpClient::kConnected) return;
-    OpenCommPort(settings_.upb_comm_port);
-  });
+  // Reopening runs from the loop, outside the socket's own handler, and
+  // never nests in a running open.
+  if (!tcp_mode_ || reconnect_timer_.Enabled()) return;
+  reconnect_timer_.SetInterval(std::max<int64_t>(reconnect_pause_ms_, 1));
+  reconnect_timer_.Start();
+  reconnect_pause_ms_ = reconnect_pause_ms_ == 0
+                            ? kFirstReconnectPauseMs
+                            : std::min(2 * reconnect_pause_ms_, kMaxReconnectPauseMs);
+}
+
+void VauxPort::ReconnectTimer_Timer() {
+  reconnect_timer_.Stop();
+  if (Exiting() || !tcp_mode_ || tcp_.State() == TcpClient::kConnected) return;
+  if (opening_) {
+    // Another open is waiting; look again after it.
+    reconnect_timer_.Start();
+    return;
+  }
+  if (!OpenCommPort(settings_.upb_comm_port)) ReopenLater();
+}
+
+void VauxPort::LinkStable() {
+  stable_timer_.Stop();
+  if (!tcp_mode_ || tcp_.State() != TcpClient::kConnected) return;
+  reconnect_pause_ms_ = 0;
+  if (loss_reported_) {
+    loss_reported_ = false;
+    log_.LogEvent("Corvane", "Vaux Aris 700 Comm Port " + settings_.upb_comm_port + " Opened");
+  }
 }
 
 void VauxPort::MSComm1_OnComm(const std::string& data, int event_code) {
@@ -275,6 +322,8 @@ void VauxPort::MSComm1_OnComm(const std::string& data, int event_code) {
 
 void VauxPort::Shutdown() {
   connect_timer_.Stop();
+  reconnect_timer_.Stop();
+  stable_timer_.Stop();
   tcp_.Close();
   serial_.Close();
 }

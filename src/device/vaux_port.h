@@ -1,7 +1,9 @@
 // The physical link to the controller: a local serial port, or TCP to a
 // serial-to-IP adapter (when SerialIP holds a "."). Opens and reopens the
 // link, writes command text, echoes both directions into the echo window,
-// and cuts what arrives into CR LF lines for the reply decoder.
+// and cuts what arrives into CR LF lines for the reply decoder. A lost TCP
+// link is reopened in the background with a growing pause between attempts,
+// and its loss is reported once, not once per attempt.
 #pragma once
 
 #include <functional>
@@ -23,6 +25,11 @@ class VauxPort {
   static constexpr size_t kReceiveLimit = 2000;
   static constexpr int64_t kConnectTickMs = 2000;
   static constexpr int kMaxConnects = 6;
+  // Reopening a lost TCP link: the first attempt at once, then pauses of
+  // 2 s doubling up to 60 s; a link that stays up 30 s starts over.
+  static constexpr int64_t kFirstReconnectPauseMs = 2000;
+  static constexpr int64_t kMaxReconnectPauseMs = 60000;
+  static constexpr int64_t kLinkStableMs = 30000;
 
   VauxPort(EventLoop& loop, EventLog& log, const Settings& settings, EchoWindow& echo,
            SerialPort& serial, TcpClient& tcp);
@@ -41,7 +48,8 @@ class VauxPort {
   bool OpenCommPort(const std::string& port);
   // Closes the link after a failed open.
   void ClosePort(const std::string& port);
-  // Is the link usable now; in TCP mode a dropped connection is reopened.
+  // Is the link usable now; in TCP mode a dropped connection is reopened,
+  // unless a background reopen is waiting out its pause (then false at once).
   bool PortOpen(const std::string& port);
   // Writes the text unchanged, echoes and reports it. False when nothing
   // could be written (the link is not open).
@@ -65,6 +73,11 @@ class VauxPort {
   const std::string& ReceiveBuffer() const { return receive_buffer_; }
   int ConnectAttempts() const { return connect_attempts_; }
   bool TcpMode() const { return tcp_mode_; }
+  // A lost TCP link is waiting out a pause before its next background
+  // reopen; sends fail at once meanwhile.
+  bool ReconnectPending() const {
+    return reconnect_timer_.Enabled() && reconnect_timer_.Interval() >= kFirstReconnectPauseMs;
+  }
 
  private:
   void Winsock1_Connect();
@@ -73,7 +86,14 @@ class VauxPort {
   void Winsock1_Close();
   void MSComm1_OnComm(const std::string& data, int event_code);
   void ConnectTimer_Timer();
+  // Schedules the next background reopen after the current pause.
   void ReopenLater();
+  void ReconnectTimer_Timer();
+  void LinkStable();
+  // The loss of a link that was up: reported once until the link is up again.
+  void ReportLoss(const std::string& text);
+  // An event, or only a debug event when `quiet`.
+  void Report(bool quiet, const std::string& text);
   void DecodeLines();
   bool Exiting() const { return exiting_ && exiting_(); }
 
@@ -84,6 +104,8 @@ class VauxPort {
   SerialPort& serial_;
   TcpClient& tcp_;
   Timer connect_timer_;  // ConnectTimer
+  Timer reconnect_timer_;
+  Timer stable_timer_;
   std::function<void(const std::string&)> on_line_;
   std::function<bool()> exiting_;
 
@@ -91,6 +113,8 @@ class VauxPort {
   bool response_busy_ = false;  // ResponseBusy
   bool tcp_mode_ = false;
   bool opening_ = false;  // a TCP open is waiting for its connection
+  int64_t reconnect_pause_ms_ = 0;
+  bool loss_reported_ = false;  // the link's loss was reported; it is not up again yet
   int connect_attempts_ = 0;
   std::string connect_host_;
   int connect_port_ = 0;

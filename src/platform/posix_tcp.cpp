@@ -192,7 +192,8 @@ bool PosixTcpListener::Listen(std::string_view address, uint16_t port, AcceptHan
     ::close(fd);
     return false;
   }
-  if (::listen(fd, 64) != 0) {
+  // Connections beyond the server's pool wait here while it is full.
+  if (::listen(fd, SOMAXCONN) != 0) {
     if (error) *error = Describe("listen");
     ::close(fd);
     return false;
@@ -203,7 +204,17 @@ bool PosixTcpListener::Listen(std::string_view address, uint16_t port, AcceptHan
   port_ = ntohs(addr.sin_port);
   on_accept_ = std::move(on_accept);
   watch_ = loop_.Watch(fd_, EventLoop::kReadable, [this](unsigned) { OnReadable(); });
+  UpdateWatch();
   return true;
+}
+
+void PosixTcpListener::SetAccepting(bool accepting) {
+  accepting_ = accepting;
+  UpdateWatch();
+}
+
+void PosixTcpListener::UpdateWatch() {
+  if (watch_) loop_.SetEvents(watch_, accepting_ && !resume_.Enabled() ? EventLoop::kReadable : 0u);
 }
 
 void PosixTcpListener::Close() {
@@ -216,8 +227,9 @@ void PosixTcpListener::Close() {
 }
 
 void PosixTcpListener::OnReadable() {
-  // Takes every waiting connection; a handler may close the listener.
-  while (fd_ >= 0) {
+  // Takes every waiting connection; a handler may close the listener or
+  // stop accepting.
+  while (fd_ >= 0 && accepting_) {
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
     int cfd =
@@ -226,13 +238,13 @@ void PosixTcpListener::OnReadable() {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
         // The connections wait in the backlog until descriptors are free.
-        loop_.SetEvents(watch_, 0);
         resume_.SetHandler([this] {
           resume_.Stop();
-          if (watch_) loop_.SetEvents(watch_, EventLoop::kReadable);
+          UpdateWatch();
         });
         resume_.SetInterval(100);
         resume_.Start();
+        UpdateWatch();
       }
       return;
     }

@@ -15,9 +15,12 @@ class PosixTcpListener final : public TcpListener {
               std::string* error) override;
   uint16_t LocalPort() const override { return port_; }
   void Close() override;
+  void SetAccepting(bool accepting) override;
 
  private:
   void OnReadable();
+  // Watches the listening socket while accepting and no pause is running.
+  void UpdateWatch();
 
   EventLoop& loop_;
   // Out of descriptors: accepting pauses briefly instead of spinning.
@@ -25,6 +28,7 @@ class PosixTcpListener final : public TcpListener {
   int fd_ = -1;
   EventLoop::WatchId watch_ = 0;
   uint16_t port_ = 0;
+  bool accepting_ = true;
   AcceptHandler on_accept_;
 };
 

@@ -54,6 +54,9 @@ class TcpListener {
   // The bound port; 0 while not listening.
   virtual uint16_t LocalPort() const = 0;
   virtual void Close() = 0;
+  // While false, new connections wait in the system's backlog instead of
+  // being accepted; they are taken, oldest first, once accepting resumes.
+  virtual void SetAccepting(bool accepting) = 0;
 };
 
 }  // namespace corvane

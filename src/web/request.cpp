@@ -124,24 +124,22 @@ std::string Request::Decode(std::string_view text) {
   return out;
 }
 
-void Request::ParsePairs(std::string_view text, PairCollection& collection) {
-  if (text.empty()) return;
+void Request::ParsePairs(std::string_view raw, PairCollection& collection) {
+  if (raw.empty()) return;
+  // The text is split at its own separators before anything is decoded, so
+  // an encoded "&" or "=" (%26, %3D) stays inside its name or value.
   size_t start = 0;
-  while (start <= text.size()) {
-    size_t amp = text.find('&', start);
+  while (start <= raw.size()) {
+    size_t amp = raw.find('&', start);
     std::string_view piece =
-        text.substr(start, amp == std::string_view::npos ? text.size() - start : amp - start);
+        raw.substr(start, amp == std::string_view::npos ? raw.size() - start : amp - start);
     // A piece without "=" has no value and is skipped; parts after a
     // second "=" are dropped.
     size_t eq = piece.find('=');
     if (eq != std::string_view::npos) {
       std::string_view value = piece.substr(eq + 1);
       value = value.substr(0, value.find('='));
-      std::string v = ReplaceAll(value, "+", " ");
-      v = ReplaceAll(v, "%3A", ":");
-      v = ReplaceAll(v, "%5B", "[");
-      v = ReplaceAll(v, "%5D", "]");
-      collection.Add(KeyValuePair{std::string(piece.substr(0, eq)), std::move(v)});
+      collection.Add(KeyValuePair{Decode(piece.substr(0, eq)), Decode(value)});
     }
     if (amp == std::string_view::npos) break;
     start = amp + 1;
@@ -149,7 +147,7 @@ void Request::ParsePairs(std::string_view text, PairCollection& collection) {
 }
 
 void Request::AddPostData(std::string_view text) {
-  ParsePairs(Decode(text), form_pairs_);
+  ParsePairs(text, form_pairs_);
 }
 
 void Request::ParsePage(std::string_view data) {
@@ -169,15 +167,13 @@ void Request::ParsePage(std::string_view data) {
     return;
   }
   const std::string_view target = data.substr(space + 1, http - space - 2);
-  page_ = Decode(target);
-  const size_t q = page_.find('?');
-  if (q != std::string::npos) {
-    // The pairs come from the decoded text; Query keeps the text as it was
-    // sent, since it goes back into addresses (a redirect's Location).
-    const size_t raw_q = target.find('?');
-    query_ = raw_q != std::string_view::npos ? std::string(target.substr(raw_q)) : page_.substr(q);
-    ParsePairs(std::string_view(page_).substr(q + 1), query_pairs_);
-    page_.resize(q);
+  // The query starts at the first "?" as sent; Query keeps its text as sent,
+  // since it goes back into addresses (a redirect's Location).
+  const size_t q = target.find('?');
+  page_ = Decode(target.substr(0, q));
+  if (q != std::string_view::npos) {
+    query_ = std::string(target.substr(q));
+    ParsePairs(target.substr(q + 1), query_pairs_);
   } else {
     query_.clear();
   }
@@ -189,8 +185,9 @@ void Request::ParsePage(std::string_view data) {
     const size_t body_at = e + 4;
     if (data.size() - body_at > 2) {
       if (method_ == "POST") method_ = "POSTx";
-      payload_ = Decode(ReplaceAll(data.substr(body_at), "\r\n", ""));
-      ParsePairs(payload_, form_pairs_);
+      const std::string body = ReplaceAll(data.substr(body_at), "\r\n", "");
+      payload_ = Decode(body);
+      ParsePairs(body, form_pairs_);
     }
   } else {
     header_ = std::string(data.substr(http));

@@ -72,7 +72,9 @@ class Request {
   static std::string Decode(std::string_view text);
 
  private:
-  static void ParsePairs(std::string_view text, PairCollection& collection);
+  // name=value pairs joined by "&", split as sent, then each name and value
+  // decoded.
+  static void ParsePairs(std::string_view raw, PairCollection& collection);
   void ParseHeaderLines();
 
   EventLog* log_;

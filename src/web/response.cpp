@@ -18,6 +18,9 @@ namespace corvane {
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
+// Every answer ends with the connection closed; saying so lets HTTP/1.1
+// clients take the answer as complete instead of as a broken keep-alive.
+constexpr std::string_view kConnectionClose = "Connection: close\r\n";
 constexpr std::string_view kNotFoundBody = "<html><h1>404 File Not Found</h1></html>";
 
 // Request text that goes into a header line must not end the line.
@@ -87,6 +90,7 @@ void Response::SendTextString(std::string_view text, int index) {
     s.Add("Content-Type: text/html\r\n");
     s.Add("Content-Length: " + std::to_string(text.size()) + "\r\n");
     s.Add("Cache-Control: no-cache\r\n");
+    s.Add(kConnectionClose);
     s.Add(kCrLf);
     s.Add(text);
     if (!SendText(index, s.Value())) {
@@ -118,6 +122,7 @@ void Response::SendTextFile(std::string_view file, int index) {
     s.Add("Content-Type: text/html\r\n");
     s.Add("Last-Modified: " + FormatGeneralDate(found->modified) + "\r\n");
     s.Add("Content-Length: " + std::to_string(text.size()) + "\r\n");
+    s.Add(kConnectionClose);
     s.Add(kCrLf);
     s.Add(text);
     if (!SendText(index, s.Value())) {
@@ -209,7 +214,8 @@ void Response::SendBinaryFile(std::string_view file, int index) {
     }
     if (!found) {
       // The tag stays as it is, so the send completion closes the connection.
-      SendNow(index, "HTTP/1.1 404 Not Found\r\nServer: zyn\r\nDate:" + DateText() + "\r\n\r\n");
+      SendNow(index, "HTTP/1.1 404 Not Found\r\nServer: zyn\r\nDate:" + DateText() + "\r\n" +
+                         std::string(kConnectionClose) + "\r\n");
       return;
     }
     server_.SetSocketTag(index, "1");

@@ -1,7 +1,8 @@
 // The writer of one HTTP answer to one connection socket of the listener.
 // Each writer builds the status line, headers and body in one text and hands
 // it to the socket in one send; the listener closes the connection when the
-// send completes. Binary files go out in 1000-byte chunks instead.
+// send completes, and every answer says so ("Connection: close"). Binary
+// files go out in 1000-byte chunks instead.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,10 @@
 #include "web/tcp_server.h"
 
+#include <algorithm>
 #include <exception>
 #include <fstream>
 #include <iterator>
+#include <limits>
 
 #include "config/ini_cache.h"
 #include "core/event_log.h"
@@ -16,8 +18,6 @@
 namespace corvane {
 
 namespace {
-
-constexpr int64_t kIdleSweepMs = 1000;
 
 template <typename F>
 void Guarded(EventLog& log, std::string_view routine, F&& f) {
@@ -56,7 +56,7 @@ TCPServer::TCPServer(EventLoop& loop, TcpListener& listener, IniCache& ini, Even
       idle_timer_(loop) {
   server_timer_.SetHandler([this] { ProcessRequestQueue(); });
   idle_timer_.SetHandler([this] { CloseIdleConnections(); });
-  idle_timer_.SetInterval(kIdleSweepMs);
+  idle_timer_.SetInterval(kSweepMs);
   for (int i = 0; i <= kHighestSocket; ++i) {
     binary_send_timers_.push_back(
         std::make_unique<Timer>(loop_, [this, i] { TCPBinarySendTimerTick(i); }));
@@ -97,6 +97,8 @@ void TCPServer::StartListening() {
       for (int i = 1; i <= kFirstSockets; ++i) LoadSocket(i);
       open_socket_count_ = 0;
       next_socket_ = 0;
+      accepting_ = true;
+      listener_.SetAccepting(true);
       log_.Note("Web server listening on " + (address.empty() ? std::string("*") : address) + ":" +
                 std::to_string(listener_.LocalPort()));
     }
@@ -145,6 +147,7 @@ void TCPServer::DropConnection(int index) {
   Socket& s = sockets_[index];
   request_queue_.RemoveSocket(index);
   s.held.clear();
+  s.streaming = false;
   s.stream = 0;
   if (!s.connection) return;
   s.connection->Close();
@@ -152,12 +155,6 @@ void TCPServer::DropConnection(int index) {
   // from the loop.
   std::shared_ptr<TcpConnection> gone = std::move(s.connection);
   loop_.Defer([gone] {});
-}
-
-void TCPServer::PoolReset() {
-  for (int i = 1; i <= kHighestSocket; ++i) DropConnection(i);
-  for (int i = highest_; i > kFirstSockets; --i) UnloadSocket(i);
-  open_socket_count_ = 0;
 }
 
 int TCPServer::SocketState(int index) const {
@@ -203,7 +200,6 @@ void TCPServer::ArmSendWatchdog(int index, int64_t ms) {
 
 void TCPServer::ConnectionRequest(std::unique_ptr<TcpConnection> connection) {
   Guarded(log_, "socket_ConnectionRequest ", [&] {
-    if (open_socket_count_ >= kPoolResetCount) PoolReset();
     while (open_socket_count_ >= highest_ - 4 && highest_ < kHighestSocket) {
       LoadSocket(highest_ + 1);
     }
@@ -228,7 +224,9 @@ void TCPServer::ConnectionRequest(std::unique_ptr<TcpConnection> connection) {
     if (s.connection) DropConnection(chosen);
     s.tag.clear();
     s.held.clear();
-    s.last_activity_ms = loop_.NowMs();
+    s.accepted_ms = s.last_activity_ms = loop_.NowMs();
+    s.served = false;
+    s.streaming = false;
     send_done_[chosen] = false;
     s.connection = std::move(connection);
     TcpConnection::Events events;
@@ -237,7 +235,31 @@ void TCPServer::ConnectionRequest(std::unique_ptr<TcpConnection> connection) {
     events.on_close = [this, chosen] { socket_Close(chosen); };
     s.connection->SetEvents(std::move(events));
     if (!idle_timer_.Enabled()) idle_timer_.Start();
+    UpdateAccepting();
   });
+}
+
+void TCPServer::UpdateAccepting() {
+  const bool room = open_socket_count_ < kHighestSocket;
+  if (room == accepting_) return;
+  accepting_ = room;
+  listener_.SetAccepting(room);
+  if (!room) {
+    log_.DebugEvent("Corvane Debug", "Web server: all " + std::to_string(kHighestSocket) +
+                                         " connection sockets in use, new connections wait");
+  }
+}
+
+bool TCPServer::SetStreaming(int index, bool streaming) {
+  if (!Valid(index) || !sockets_[index].connection) return false;
+  if (streaming && !sockets_[index].streaming) {
+    const auto streams = std::count_if(sockets_.begin(), sockets_.end(),
+                                       [](const Socket& s) { return s.streaming; });
+    if (streams >= kMaxStreamingSockets) return false;
+  }
+  sockets_[index].streaming = streaming;
+  sockets_[index].last_activity_ms = loop_.NowMs();
+  return true;
 }
 
 void TCPServer::DataArrival(int index, std::string data) {
@@ -266,7 +288,7 @@ void TCPServer::SendComplete(int index) {
     binary_send_timers_[index]->SetEnabled(false);
     send_done_[index] = true;
     sockets_[index].last_activity_ms = loop_.NowMs();
-    if (sockets_[index].tag != "1" && sockets_[index].stream == 0) CloseConnection(index);
+    if (sockets_[index].tag != "1" && !sockets_[index].streaming) CloseConnection(index);
   });
 }
 
@@ -283,6 +305,7 @@ void TCPServer::CloseConnection(int index) {
   if (SocketState(index) != TcpConnection::kClosed) --open_socket_count_;
   // Nothing of a connection that is gone is processed.
   DropConnection(index);
+  UpdateAccepting();
 }
 
 void TCPServer::TCPBinarySendTimerTick(int index) {
@@ -292,19 +315,41 @@ void TCPServer::TCPBinarySendTimerTick(int index) {
   });
 }
 
+int64_t TCPServer::DeadlineOf(int index, bool crowded) const {
+  constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+  const Socket& s = sockets_[index];
+  // An answer owed or in progress is never cut off by these time-outs; a
+  // chunked file has its own watchdog, a stalled send the idle time-out.
+  if (s.streaming || request_queue_.Holds(index) || serving_ == index) return kNever;
+  int64_t deadline = s.last_activity_ms + kIdleCloseMs;
+  if (!s.served && s.tag.empty()) {
+    deadline = std::min(deadline, s.accepted_ms + kRequestCloseMs);
+    if (crowded) deadline = std::min(deadline, s.last_activity_ms + kCrowdedIdleCloseMs);
+  }
+  return deadline;
+}
+
 void TCPServer::CloseIdleConnections() {
   const int64_t now = loop_.NowMs();
+  const bool crowded = !accepting_;
+  std::vector<int> due;
   bool any = false;
   for (int i = 1; i <= kHighestSocket; ++i) {
     if (SocketState(i) == TcpConnection::kClosed) continue;
+    any = true;
+    if (now >= DeadlineOf(i, crowded)) due.push_back(i);
+  }
+  // Oldest first: the sockets go to the newcomers in that order.
+  std::stable_sort(due.begin(), due.end(), [this](int a, int b) {
+    return sockets_[a].accepted_ms < sockets_[b].accepted_ms;
+  });
+  for (int i : due) {
     const Socket& s = sockets_[i];
-    if (now - s.last_activity_ms >= kIdleCloseMs && !request_queue_.Holds(i) && s.stream == 0) {
-      log_.DebugEvent("Corvane Debug", "Web connection " + std::to_string(i) + " from " +
-                                           RemoteAddress(i) + " closed after 30 s without data");
-      CloseConnection(i);
-    } else {
-      any = true;
-    }
+    log_.DebugEvent("Corvane Debug", "Web connection " + std::to_string(i) + " from " +
+                                         RemoteAddress(i) + " closed after " +
+                                         std::to_string((now - s.accepted_ms) / 1000) +
+                                         " s: no complete request, or idle");
+    CloseConnection(i);
   }
   if (!any) idle_timer_.Stop();
 }
@@ -372,6 +417,7 @@ void TCPServer::ServeNext() {
     }
   }
 
+  sockets_[index].served = true;
   Request request(&log_);
   request.remoteip(RemoteAddress(index));
   request.ParsePage(first);
@@ -437,7 +483,7 @@ PageHandler* TCPServer::AddedPage(std::string_view key) const {
 }
 
 uint64_t TCPServer::BeginStream(int index) {
-  if (!SocketConnected(index) || StreamCount() >= kMaxStreams) return 0;
+  if (!SocketConnected(index) || !SetStreaming(index, true)) return 0;
   sockets_[index].stream = ++last_stream_;
   return last_stream_;
 }
@@ -467,7 +513,7 @@ bool TCPServer::StreamSend(uint64_t stream, std::string_view bytes) {
 int TCPServer::StreamCount() const {
   int count = 0;
   for (int i = 1; i <= kHighestSocket; ++i) {
-    if (sockets_[i].stream != 0 && SocketState(i) != TcpConnection::kClosed) ++count;
+    if (sockets_[i].stream != 0 && sockets_[i].streaming) ++count;
   }
   return count;
 }

@@ -2,7 +2,9 @@
 // sockets, one first-in-first-out queue of everything that arrived, drained
 // 50 ms after the first arrival. Each drained request is parsed, routed by
 // its path and answered through a Response; every answer ends with the
-// connection closed.
+// connection closed. While all 25 sockets are in use, newcomers wait in the
+// system's backlog; connections that are idle or stuck make room through
+// their own time-outs, and an answer in progress is never cut off.
 #pragma once
 
 #include <array>
@@ -28,12 +30,21 @@ class TCPServer {
  public:
   static constexpr int kHighestSocket = 25;
   static constexpr int kFirstSockets = 5;
-  static constexpr int kPoolResetCount = 24;
   static constexpr int64_t kDrainDelayMs = 50;
   // A connection whose waiting data passes this is closed.
   static constexpr size_t kMaxQueuedBytes = 1024 * 1024;
   // A connection that neither sends nor takes data this long is closed.
   static constexpr int64_t kIdleCloseMs = 30000;
+  // A connection that has not delivered a whole request this long after it
+  // was accepted is closed (a client trickling a request byte by byte).
+  static constexpr int64_t kRequestCloseMs = 10000;
+  // While the pool is full, a connection not yet answered that has sent
+  // nothing this long gives its socket to a waiting newcomer.
+  static constexpr int64_t kCrowdedIdleCloseMs = 1000;
+  static constexpr int64_t kSweepMs = 500;
+  // Streaming connections may take at most this many sockets, so ordinary
+  // requests always find room.
+  static constexpr int kMaxStreamingSockets = 8;
 
   TCPServer(EventLoop& loop, TcpListener& listener, IniCache& ini, EventLog& log,
             const WallClock& wall, std::string program_folder);
@@ -85,16 +96,23 @@ class TCPServer {
   // only finished sending keeps its connection while its request waits to
   // be answered.
   void socket_Close(int index);
+  // A streaming connection (a page that keeps sending events) stays open
+  // after its sends complete and is exempt from the time-outs; it still
+  // takes a socket of the pool. False when kMaxStreamingSockets already
+  // stream or the socket has no connection.
+  bool SetStreaming(int index, bool streaming);
+  bool Streaming(int index) const { return Valid(index) && sockets_[index].streaming; }
+  // Whether new connections are taken now (false while the pool is full).
+  bool Accepting() const { return accepting_; }
 
   // --- added pages and long-lived answers ------------------------------
   // Requests whose path begins with `prefix` ("/echo"; letter case ignored)
   // go to `handler`, after the status and help pages.
   void AddPage(std::string prefix, PageHandler* handler);
-  // A stream holds its connection open after what is sent on it (Server-
-  // Sent Events): no close when a send completes, no idle close. At most
-  // kMaxStreams at once, so that streams never take the whole pool. Returns
-  // the stream's handle, or 0 when no stream may start.
-  static constexpr int kMaxStreams = 8;
+  // A stream is a streaming connection (SetStreaming) named by a handle
+  // that dies with the connection, so data for a viewer that left never
+  // reaches the next connection on the same socket. Returns the handle, or
+  // 0 when no stream may start (kMaxStreamingSockets already stream).
   // A stream whose peer does not take its data is ended past this backlog.
   static constexpr size_t kMaxStreamBacklog = 256 * 1024;
   uint64_t BeginStream(int index);
@@ -112,7 +130,11 @@ class TCPServer {
     bool loaded = false;
     std::unique_ptr<TcpConnection> connection;
     std::string tag;
+    int64_t accepted_ms = 0;
     int64_t last_activity_ms = 0;
+    // A request of this connection has been taken from the queue.
+    bool served = false;
+    bool streaming = false;
     // The start of a request still waiting for the rest of its data.
     std::string held;
     // The handle of the stream this connection carries; 0 for none.
@@ -128,10 +150,13 @@ class TCPServer {
   void Route(Request& request, Response& response, int index);
   void TCPBinarySendTimerTick(int index);
   void CloseIdleConnections();
+  // When an open connection is closed by its time-outs, as things stand.
+  int64_t DeadlineOf(int index, bool crowded) const;
+  // Stops or resumes taking connections as the pool fills or frees.
+  void UpdateAccepting();
 
   void LoadSocket(int index);
   void UnloadSocket(int index);
-  void PoolReset();
   // The close steps: uncount an open connection, close it, drop its data.
   void CloseConnection(int index);
   // Closes a socket's connection without counting (pool reset, shutdown).
@@ -156,6 +181,7 @@ class TCPServer {
   int16_t open_socket_count_ = 0;
   int16_t next_socket_ = 0;
   int serving_ = 0;  // the socket whose request is being answered
+  bool accepting_ = true;
   RequestQueue request_queue_;
   Timer server_timer_;
   Timer idle_timer_;

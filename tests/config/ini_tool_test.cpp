@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "core/event_log.h"
@@ -123,6 +126,44 @@ TEST_F(IniToolTest, FailedSaveLeavesTheOldFileAndReports) {
   ASSERT_EQ(::mkdir((good + ".tmp" + std::to_string(::getpid())).c_str(), 0755), 0);
   EXPECT_FALSE(tool.Save());
   EXPECT_EQ(ReadFile(good), "[A]\r\nx=1\r\n");
+}
+
+TEST_F(IniToolTest, TemporaryFilesOfInterruptedSavesAreRemovedAtStartUp) {
+  TempDir dir;
+  auto file = [&](const std::string& name) { return dir.File("Config/" + name); };
+  std::filesystem::create_directories(dir.File("Config/keep.tmp1"));  // a folder, not ours
+  // Another running copy of this program may be saving right now.
+  const pid_t other = ::fork();
+  ASSERT_GE(other, 0);
+  if (other == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  const std::string own = std::to_string(::getpid());
+  const std::vector<std::string> stale = {"Corvane.ini.tmp99999999", "settings.ini.tmp" + own,
+                                          "zynXap.ini.tmp1"};
+  const std::vector<std::string> kept = {"Corvane.ini",
+                                         "Corvane.ini_bck",
+                                         "Corvane.ini.tmp",
+                                         "Corvane.ini.tmp12a",
+                                         ".tmp123",
+                                         "notes.tmp1234567890",
+                                         "Corvane.ini.tmp" + std::to_string(other)};
+  for (const auto& name : stale) WriteFile(file(name), "[A]\r\nhalf");
+  for (const auto& name : kept) WriteFile(file(name), "x");
+  EXPECT_EQ(RemoveStaleSaveFiles(dir.File("Config"), &log_), 3);
+  for (const auto& name : stale) {
+    EXPECT_FALSE(std::filesystem::exists(file(name))) << name;
+    EXPECT_NE(err_.str().find("Removed " + file(name) + ", left by a save that did not finish"),
+              std::string::npos);
+  }
+  for (const auto& name : kept) EXPECT_TRUE(std::filesystem::exists(file(name))) << name;
+  ::kill(other, SIGKILL);
+  ::waitpid(other, nullptr, 0);
+  // Once that copy has gone its file is stale too; a missing folder is reported.
+  EXPECT_EQ(RemoveStaleSaveFiles(dir.File("Config"), &log_), 1);
+  EXPECT_EQ(RemoveStaleSaveFiles(dir.File("None"), &log_), 0);
+  EXPECT_NE(err_.str().find("RemoveStaleSaveFiles " + dir.File("None")), std::string::npos);
 }
 
 }  // namespace

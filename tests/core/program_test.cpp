@@ -27,12 +27,17 @@ TEST(ProgramTest, StartupMakesTheFoldersAndReadsTheSettings) {
   WriteFile(home.File("Config/Corvane.ini"),
             "[Vaux]\r\nUID=AB123400\r\nPeriodicScriptInterval=90\r\nHTTPPort=0\r\n");
   WriteFile(home.File("Config/zynXap.ini"), "[Interface]\r\nBroadcastAddress=127.255.255.255\r\n");
+  // Left by a save that was killed half-way.
+  WriteFile(home.File("Config/Corvane.ini.tmp99999999"), "[VAUX]\r\nUID=");
   ManualClock clock;
   ManualWallClock wall(46000, &clock);
   std::ostringstream err;
   Program program({home.path(), home.File("corvane"), "host"}, clock, wall, &err);
   ASSERT_EQ(program.Startup(), 0);
   EXPECT_TRUE(FileExists(home.File("Data")));
+  EXPECT_FALSE(FileExists(home.File("Config/Corvane.ini.tmp99999999")));
+  EXPECT_NE(err.str().find("Corvane.ini.tmp99999999, left by a save that did not finish"),
+            std::string::npos);
   EXPECT_EQ(program.base_uid(), "AB.1234:00");
   EXPECT_EQ(program.broadcast_address(), "127.255.255.255");
   EXPECT_EQ(program.interface_address(), "Default");

@@ -111,8 +111,7 @@ TEST_F(PortTest, TcpLinkDroppedByThePeerIsOpenedAgain) {
   Open();
   EXPECT_EQ(tcp_.connect_count, 1);
   tcp_.Drop();
-  loop_.Pump();
-  loop_.Pump();
+  loop_.PumpUntil([] { return false; }, clock_.NowMs() + 10);
   EXPECT_EQ(tcp_.connect_count, 2);
   EXPECT_TRUE(Logged("Vaux IP Connection Closed 8"));
   EXPECT_TRUE(port_.IsOpen());
@@ -125,10 +124,68 @@ TEST_F(PortTest, TcpLinkDroppedByThePeerIsOpenedAgain) {
   exiting_ = true;
   err_.str("");
   tcp_.Drop();
-  loop_.Pump();
-  loop_.Pump();
+  loop_.PumpUntil([] { return false; }, clock_.NowMs() + 60000);
   EXPECT_EQ(tcp_.connect_count, 3);
   EXPECT_EQ(err_.str(), "");
+}
+
+TEST_F(PortTest, AnAdapterThatClosesEveryConnectionIsReopenedWithGrowingPauses) {
+  settings_.debug_log = false;
+  Open();
+  tcp_.peer = FakeTcpClient::Peer::kAcceptThenClose;
+  tcp_.Drop();
+  // Every connect, for ten minutes.
+  const int64_t start = clock_.NowMs();
+  const int64_t end = start + 10 * 60000;
+  std::vector<int64_t> pauses;
+  int64_t last = start;
+  for (int seen = tcp_.connect_count; clock_.NowMs() < end;) {
+    loop_.PumpUntil([&] { return tcp_.connect_count != seen; }, end);
+    if (tcp_.connect_count == seen) break;
+    seen = tcp_.connect_count;
+    pauses.push_back(clock_.NowMs() - last);
+    last = clock_.NowMs();
+    // A send while the next reopen waits fails at once, without a connect.
+    if (pauses.size() == 4) {
+      loop_.PumpUntil([] { return false; }, clock_.NowMs() + 10);
+      EXPECT_TRUE(port_.ReconnectPending());
+      const int64_t before = clock_.NowMs();
+      EXPECT_FALSE(port_.PortSend("VPFE520100"));
+      EXPECT_EQ(clock_.NowMs(), before);
+      EXPECT_EQ(tcp_.connect_count, seen);
+    }
+  }
+  ASSERT_GE(pauses.size(), 10u);
+  const std::vector<int64_t> expected = {2000, 4000, 8000, 16000, 32000, 60000, 60000};
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_GE(pauses[i + 1], expected[i]) << i;
+    EXPECT_LE(pauses[i + 1], expected[i] + 10) << i;
+  }
+  EXPECT_LE(pauses[0], 10);           // the first reopen comes at once
+  EXPECT_LE(pauses.size(), 5u + 9u);  // at most one a minute after the first
+  // One report for the loss, not one per attempt.
+  auto count = [&](const std::string& text) {
+    const std::string log = err_.str();
+    size_t n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("Vaux IP Connection Closed"), 1u);
+  EXPECT_EQ(count("Unable to connect"), 0u);
+
+  // The adapter mends: the link that stays up is reported once, and its
+  // next loss is reported again and reopened at once.
+  tcp_.peer = FakeTcpClient::Peer::kAccept;
+  loop_.PumpUntil([&] { return port_.IsOpen(); }, clock_.NowMs() + 61000);
+  ASSERT_TRUE(port_.IsOpen());
+  loop_.PumpUntil([] { return false; }, clock_.NowMs() + VauxPort::kLinkStableMs);
+  EXPECT_EQ(count("Vaux Aris 700 Comm Port 4001 Opened"), 1u);
+  const int before = tcp_.connect_count;
+  tcp_.Drop();
+  loop_.PumpUntil([&] { return tcp_.connect_count > before; }, clock_.NowMs() + 100);
+  EXPECT_EQ(tcp_.connect_count, before + 1);
+  EXPECT_TRUE(port_.IsOpen());
+  EXPECT_EQ(count("Vaux IP Connection Closed"), 2u);
 }
 
 TEST_F(PortTest, PortTextsAndSerialLines) {

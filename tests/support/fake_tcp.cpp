@@ -146,6 +146,33 @@ bool FakeTcpListener::Listen(std::string_view addr, uint16_t port, AcceptHandler
 void FakeTcpListener::Close() {
   port_ = 0;
   on_accept_ = nullptr;
+  RefuseWaiting();
+}
+
+void FakeTcpListener::SetAccepting(bool accepting) {
+  accepting_ = accepting;
+  AcceptLater();
+}
+
+void FakeTcpListener::RefuseWaiting() {
+  for (const auto& pipe : backlog_) pipe->server_closed = true;
+  backlog_.clear();
+}
+
+void FakeTcpListener::AcceptLater() {
+  if (accept_pending_ || !accepting_ || backlog_.empty()) return;
+  accept_pending_ = true;
+  loop_.Defer([this] {
+    accept_pending_ = false;
+    if (!on_accept_) return RefuseWaiting();
+    // The server may stop accepting inside its handler.
+    while (accepting_ && !backlog_.empty() && on_accept_) {
+      auto pipe = std::move(backlog_.front());
+      backlog_.pop_front();
+      pipe->accepted = true;
+      on_accept_(std::make_unique<FakeTcpConnection>(loop_, pipe));
+    }
+  });
 }
 
 std::shared_ptr<FakeTcpPeer> FakeTcpListener::Connect(std::string remote) {
@@ -156,14 +183,8 @@ std::shared_ptr<FakeTcpPeer> FakeTcpListener::Connect(std::string remote) {
     pipe->server_closed = true;  // refused
     return client;
   }
-  loop_.Defer([this, pipe] {
-    if (!on_accept_) {
-      pipe->server_closed = true;
-      return;
-    }
-    pipe->accepted = true;
-    on_accept_(std::make_unique<FakeTcpConnection>(loop_, pipe));
-  });
+  backlog_.push_back(pipe);
+  AcceptLater();
   return client;
 }
 

@@ -65,9 +65,15 @@ class FakeTcpListener final : public TcpListener {
               std::string* error) override;
   uint16_t LocalPort() const override { return port_; }
   void Close() override;
+  void SetAccepting(bool accepting) override;
+  bool Accepting() const { return accepting_; }
 
-  // A new client; the server's accept event follows through the loop.
+  // A new client; the server's accept event follows through the loop, or,
+  // while the server does not accept, once it does again (in connect order).
+  // The client may send before it is accepted.
   std::shared_ptr<FakeTcpPeer> Connect(std::string remote = "127.0.0.1");
+  // Clients connected but not yet accepted.
+  size_t Waiting() const { return backlog_.size(); }
 
   // What the last Listen asked for; a Listen fails while refuse_listen is set.
   std::string address;
@@ -75,9 +81,16 @@ class FakeTcpListener final : public TcpListener {
   int listen_calls = 0;
 
  private:
+  // Accepts the waiting clients from the loop.
+  void AcceptLater();
+  void RefuseWaiting();
+
   EventLoop& loop_;
   uint16_t port_ = 0;
   AcceptHandler on_accept_;
+  bool accepting_ = true;
+  bool accept_pending_ = false;
+  std::deque<std::shared_ptr<FakeTcpPipe>> backlog_;
 };
 
 }  // namespace corvane

@@ -47,10 +47,12 @@ void FakeTcpClient::Connect(const std::string& to_host, int to_port) {
   state_ = kConnecting;
   switch (peer) {
     case Peer::kAccept:
+    case Peer::kAcceptThenClose:
       Later([this] {
         state_ = kConnected;
         if (handlers_.on_connect) handlers_.on_connect();
       });
+      if (peer == Peer::kAcceptThenClose) Drop();
       break;
     case Peer::kRefuse:
       Later([this] {

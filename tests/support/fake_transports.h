@@ -43,7 +43,9 @@ class FakeSerialPort final : public SerialPort {
 
 class FakeTcpClient final : public TcpClient {
  public:
-  enum class Peer { kAccept, kRefuse, kSilent };  // what a connect meets
+  // What a connect meets; kAcceptThenClose is an adapter that accepts and
+  // at once closes every connection.
+  enum class Peer { kAccept, kRefuse, kSilent, kAcceptThenClose };
 
   explicit FakeTcpClient(EventLoop& loop) : loop_(loop) {}
   ~FakeTcpClient() override { *alive_ = false; }

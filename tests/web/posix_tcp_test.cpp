@@ -103,6 +103,37 @@ TEST_F(PosixTcp, AConnectionMayBeDestroyedFromItsOwnHandler) {
   ::close(client);
 }
 
+TEST_F(PosixTcp, WhileNotAcceptingConnectionsWaitInTheBacklogInOrder) {
+  constexpr int kClients = 40;
+  std::vector<std::string> got(kClients);
+  std::string error;
+  ASSERT_TRUE(listener_.Listen(
+      "127.0.0.1", 0,
+      [&](std::unique_ptr<TcpConnection> c) {
+        const size_t k = accepted_.size();
+        c->SetEvents({[&got, k](std::string d) { got[k] += d; }, nullptr, nullptr});
+        accepted_.push_back(std::move(c));
+        // A full server stops accepting from inside its handler.
+        if (accepted_.size() == 1) listener_.SetAccepting(false);
+      },
+      &error));
+  std::vector<int> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.push_back(testing::ConnectLoopbackTcp(listener_.LocalPort()));
+    const std::string mark = std::to_string(i);
+    ASSERT_EQ(::send(clients.back(), mark.data(), mark.size(), 0),
+              static_cast<ssize_t>(mark.size()));
+  }
+  ASSERT_TRUE(Until([&] { return !accepted_.empty(); }));
+  loop_.PumpUntil([] { return false; }, loop_.NowMs() + 100);
+  EXPECT_EQ(accepted_.size(), 1u);
+  listener_.SetAccepting(true);
+  ASSERT_TRUE(Until([&] { return accepted_.size() == kClients && !got.back().empty(); }));
+  // Oldest first: each connection's first bytes tell which client it is.
+  for (int i = 0; i < kClients; ++i) EXPECT_EQ(got[i], std::to_string(i));
+  for (int fd : clients) ::close(fd);
+}
+
 TEST_F(PosixTcp, ListenReportsBadAddressesAndBusyPorts) {
   std::string error;
   EXPECT_FALSE(listener_.Listen("not-an-address", 0, nullptr, &error));

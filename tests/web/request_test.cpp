@@ -57,9 +57,8 @@ TEST(Request, PostBodyWithHeadersOrLater) {
   later.AddPostData("clientinput=ON&clientvalue=a%2Bb+c");
   EXPECT_EQ(later.Method(), "POST");
   EXPECT_EQ(later.Payload(), "");
-  // The pairs are read from decoded text, so a "+" sent as %2B ends up a
-  // space as well.
-  EXPECT_EQ(later.Form("clientvalue"), "a b c");
+  // Each value is decoded once: a "+" sent as %2B stays a "+".
+  EXPECT_EQ(later.Form("clientvalue"), "a+b c");
 
   for (const char* tiny : {"a", "\r\n"}) {
     Request r;
@@ -93,12 +92,40 @@ TEST(Request, PairsKeepTheFirstOfAKeyAndDropWhatIsMalformed) {
   EXPECT_EQ(r.QueryString("d"), "[q]");
   ASSERT_EQ(r.QueryStringCol().Count(), 4u);
   EXPECT_EQ(r.QueryStringCol()[2].KEY, "");
+}
 
-  // Decoding comes before the split, so an encoded "&" splits there.
-  Request enc;
-  enc.ParsePage("GET /s?v=1%262=3 HTTP/1.1\r\n\r\n");
-  EXPECT_EQ(enc.QueryString("v"), "1");
-  EXPECT_EQ(enc.QueryString("2"), "3");
+TEST(Request, EncodedSeparatorsStayInsideTheirNameOrValue) {
+  // The text is split at the separators as sent, then each part decoded.
+  Request q;
+  q.ParsePage("GET /s?v=1%262%3D3&name%3Dx=Kitchen+%26+Dining&p=%3F%25 HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(q.QueryString("v"), "1&2=3");
+  EXPECT_EQ(q.QueryString("name=x"), "Kitchen & Dining");
+  EXPECT_EQ(q.QueryString("p"), "?%");
+  EXPECT_EQ(q.QueryStringCol().Count(), 3u);
+  // An encoded "?" belongs to the path.
+  Request path;
+  path.ParsePage("GET /a%3Fb?c=d HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(path.page(), "/a?b");
+  EXPECT_EQ(path.Query(), "?c=d");
+
+  // A form as a browser sends it, whole or with the body in a later packet;
+  // what the user typed comes back as typed.
+  const std::string body = "name8=Kitchen+%26+Dining&tag8=a%3Db%26c&x=C%2B%2B+%3A+%5B1%5D";
+  const std::string head =
+      "POST /status HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  Request whole;
+  whole.ParsePage(head + body);
+  Request split;
+  split.ParsePage(head);
+  split.AddPostData(body);
+  for (const Request* r : {&whole, &split}) {
+    EXPECT_EQ(r->Form("name8"), "Kitchen & Dining");
+    EXPECT_EQ(r->Form("tag8"), "a=b&c");
+    EXPECT_EQ(r->Form("x"), "C++ : [1]");
+    EXPECT_EQ(r->FormCol().Count(), 3u);
+  }
+  // Scripts still see the whole body decoded.
+  EXPECT_EQ(whole.Payload(), "name8=Kitchen & Dining&tag8=a=b&c&x=C++ : [1]");
 }
 
 TEST(Request, MalformedRequestLines) {

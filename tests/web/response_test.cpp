@@ -45,7 +45,8 @@ TEST_F(Writers, SendAndRedirectWriteToTheResponsesSocket) {
   EXPECT_EQ(c->Received(),
             "HTTP/1.1 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\n"
             "Expires: Tue, 04 Dec 1993 21:29:02 GMT\r\nAccept-Ranges: bytes\r\n"
-            "Content-Type: text/html\r\nContent-Length: 2\r\nCache-Control: no-cache\r\n\r\nhi");
+            "Content-Type: text/html\r\nContent-Length: 2\r\nCache-Control: "
+            "no-cache\r\nConnection: close\r\n\r\nhi");
   EXPECT_EQ(server_.SocketTag(1), "0");
   EXPECT_TRUE(r.Answered());
 

@@ -77,8 +77,8 @@ TEST_F(Streams, APeerThatDoesNotReadIsCutOff) {
 
 TEST_F(Streams, StreamsLeaveRoomInThePool) {
   std::vector<std::shared_ptr<FakeTcpPeer>> open;
-  for (int i = 0; i < TCPServer::kMaxStreams + 2; ++i) open.push_back(Open());
-  EXPECT_EQ(server_.StreamCount(), TCPServer::kMaxStreams);
+  for (int i = 0; i < TCPServer::kMaxStreamingSockets + 2; ++i) open.push_back(Open());
+  EXPECT_EQ(server_.StreamCount(), TCPServer::kMaxStreamingSockets);
   EXPECT_NE(open.back()->Received().find("404"), std::string::npos);
   EXPECT_NE(Get(GetLine("/status")).find("status"), std::string::npos);
 }

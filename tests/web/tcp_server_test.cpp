@@ -5,6 +5,7 @@
 
 #include <ctime>
 
+#include "core/text.h"
 #include "web_fixture.h"
 
 namespace corvane::testing {
@@ -30,9 +31,10 @@ std::string Post(const std::string& body, const std::string& extra_headers = "")
 TEST_F(Web, StatusPathsReachTheStatusPageWithTheirQuery) {
   for (const char* path : {"/STATUS", "/stat", "/status?x=1"}) {
     std::string answer = Get(GetLine(path));
-    EXPECT_EQ(answer, std::string(kPageHeader) +
-                          "Content-Length: 19\r\nCache-Control: no-cache\r\n\r\n"
-                          "<html>status</html>")
+    EXPECT_EQ(answer,
+              std::string(kPageHeader) +
+                  "Content-Length: 19\r\nCache-Control: no-cache\r\nConnection: close\r\n\r\n"
+                  "<html>status</html>")
         << path;
   }
   ASSERT_EQ(status_.seen.size(), 3u);
@@ -43,13 +45,14 @@ TEST_F(Web, StatusPathsReachTheStatusPageWithTheirQuery) {
   // A page that answered itself is not answered again; an empty one is sent.
   status_.redirect = true;
   EXPECT_NE(Get(GetLine("/status"))
-                .find("Content-Length: 31\r\nCache-Control: no-cache\r\n\r\n"
+                .find("Content-Length: 31\r\nCache-Control: no-cache\r\nConnection: close\r\n\r\n"
                       "<HTML>Unauthorized Access<HTML>"),
             std::string::npos);
   status_.redirect = false;
   status_.answer = "";
   EXPECT_EQ(Get(GetLine("/status")),
-            std::string(kPageHeader) + "Content-Length: 0\r\nCache-Control: no-cache\r\n\r\n");
+            std::string(kPageHeader) +
+                "Content-Length: 0\r\nCache-Control: no-cache\r\nConnection: close\r\n\r\n");
 }
 
 TEST_F(Web, UnknownPathsGetTheNotFoundPageAndTheRootRedirects) {
@@ -65,6 +68,18 @@ TEST_F(Web, UnknownPathsGetTheNotFoundPageAndTheRootRedirects) {
   // Without page code the status path is not found either.
   server_.SetStatusPage(nullptr);
   EXPECT_EQ(Get(GetLine("/status")), kNotFound);
+}
+
+TEST_F(Web, EveryAnswerSaysTheConnectionCloses) {
+  WebFile("s.css", "css");
+  WebFile("img/a.gif", "gif");
+  for (const char* path :
+       {"/status", "/help", "/s.css", "/none.css", "/img/a.gif", "/img/none.gif", "/", "/x"}) {
+    const std::string answer = Get(GetLine(path));
+    const std::string head = corvane::ToLower(answer.substr(0, answer.find("\r\n\r\n") + 2));
+    EXPECT_NE(head.find("\r\nconnection: close\r\n"), std::string::npos) << path << "\n" << head;
+    EXPECT_EQ(head.find("connection:"), head.rfind("connection:")) << path;
+  }
 }
 
 TEST_F(Web, StaticFilesAreFoundIgnoringLetterCaseAndNeverOutsideTheWebFolder) {
@@ -83,7 +98,7 @@ TEST_F(Web, StaticFilesAreFoundIgnoringLetterCaseAndNeverOutsideTheWebFolder) {
   EXPECT_EQ(Get(GetLine("/stylenobody.css")),
             "HTTP/1.0 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\nAccept-Ranges: bytes\r\n"
             "Content-Type: text/html\r\nLast-Modified: 12/5/2026 7:04:03 AM\r\n"
-            "Content-Length: 6\r\n\r\nbody{}");
+            "Content-Length: 6\r\nConnection: close\r\n\r\nbody{}");
   std::string logo = Get(GetLine("/img/Logo.GIF"));
   EXPECT_EQ(logo.find("HTTP/1.1 200 OK\r\n"), 0u);
   EXPECT_NE(logo.find("Content-Type: image/gif\r\n"), std::string::npos);
@@ -95,7 +110,7 @@ TEST_F(Web, StaticFilesAreFoundIgnoringLetterCaseAndNeverOutsideTheWebFolder) {
     EXPECT_EQ(Get(GetLine(path)), kNotFound) << path;
   }
   EXPECT_EQ(Get(GetLine("/../secret.gif")),
-            "HTTP/1.1 404 Not Found\r\nServer: zyn\r\nDate:06-Dec-26\r\n\r\n");
+            "HTTP/1.1 404 Not Found\r\nServer: zyn\r\nDate:06-Dec-26\r\nConnection: close\r\n\r\n");
 }
 
 TEST_F(Web, PicturesGoOutInChunksOfAThousandBytesThenTheConnectionCloses) {
@@ -227,38 +242,90 @@ TEST_F(Web, ARequestIsWaitedForUntilWholeAndItsBodyCutAtItsContentLength) {
   EXPECT_EQ(status_.seen[2].form_field, "");
 }
 
-TEST_F(Web, ThePoolGrowsToTwentyFiveAndResetsWhenTwentyFourAreOpen) {
+TEST_F(Web, AtCapacityNewcomersWaitAndIdleConnectionsMakeRoomOldestFirst) {
+  log_.SetDebugEnabled([] { return true; });
+  // 24 connections that send nothing, 10 ms apart, and one whose answer is due.
   std::vector<std::shared_ptr<FakeTcpPeer>> idle;
-  for (int i = 0; i < 3; ++i) idle.push_back(Connect());
-  EXPECT_EQ(server_.OpenSocketCount(), 3);
-  EXPECT_EQ(server_.HighestSocket(), 7);
-  for (int i = 3; i < 24; ++i) idle.push_back(Connect());
-  EXPECT_EQ(server_.OpenSocketCount(), 24);
+  for (int i = 0; i < 24; ++i) {
+    idle.push_back(listener_.Connect("127.0.0." + std::to_string(i + 1)));
+    Run(10);
+    if (i == 2) {
+      EXPECT_EQ(server_.HighestSocket(), 7);
+    }
+  }
   EXPECT_EQ(server_.HighestSocket(), 25);
-  for (const auto& c : idle) EXPECT_FALSE(c->ClosedByServer());
+  auto asking = Connect();
+  asking->Send(GetLine("/status?n=1"));
+  EXPECT_EQ(server_.OpenSocketCount(), 25);
+  EXPECT_FALSE(server_.Accepting());
 
-  auto newcomer = Connect();
-  EXPECT_TRUE(newcomer->Accepted());
-  EXPECT_FALSE(newcomer->ClosedByServer());
-  for (const auto& c : idle) EXPECT_TRUE(c->ClosedByServer());
-  EXPECT_EQ(server_.OpenSocketCount(), 1);
-  EXPECT_EQ(server_.HighestSocket(), 5);
-  EXPECT_EQ(Get(GetLine("/none")), kNotFound);
-  newcomer->Send(GetLine("/none"));
-  ASSERT_TRUE(RunUntilClosed(newcomer));
+  // The 26th waits (and may already send); nobody counted open is dropped.
+  auto late = listener_.Connect("127.0.1.1");
+  late->Send(GetLine("/status?n=2"));
+  loop_.Pump();
+  EXPECT_FALSE(late->Accepted());
+  EXPECT_EQ(listener_.Waiting(), 1u);
+  ASSERT_TRUE(RunUntilClosed(asking, 500));
+  EXPECT_NE(asking->Received().find("<html>status</html>"), std::string::npos);
+  // The freed socket goes to the newcomer, which gets its answer.
+  ASSERT_TRUE(RunUntilClosed(late, 500));
+  EXPECT_NE(late->Received().find("<html>status</html>"), std::string::npos);
+  for (const auto& c : idle) EXPECT_FALSE(c->ClosedByServer());
+  ASSERT_EQ(status_.seen.size(), 2u);
+  EXPECT_EQ(status_.seen[1].query, "?n=2");
+
+  // Full again with a newcomer waiting: connections idle for a second are
+  // closed, oldest first, and the newest ones stay.
+  auto last = Connect();
+  auto late2 = listener_.Connect();
+  late2->Send(GetLine("/status?n=3"));
+  ASSERT_TRUE(RunUntilClosed(late2, 2000));
+  EXPECT_NE(late2->Received().find("<html>status</html>"), std::string::npos);
+  size_t closed = 0;
+  while (closed < idle.size() && idle[closed]->ClosedByServer()) ++closed;
+  EXPECT_GT(closed, 0u);
+  EXPECT_LT(closed, idle.size());
+  for (size_t i = closed; i < idle.size(); ++i) EXPECT_FALSE(idle[i]->ClosedByServer());
+  EXPECT_FALSE(last->ClosedByServer());
+  EXPECT_LT(log_text_.str().find("from 127.0.0.1 closed"),
+            log_text_.str().find("from 127.0.0.2 closed"));
+  EXPECT_TRUE(server_.Accepting());
+
+  // Without a crowd the others wait for their own request time-out; the
+  // pool keeps its size.
+  Run(TCPServer::kRequestCloseMs);
+  EXPECT_TRUE(last->ClosedByServer());
   EXPECT_EQ(server_.OpenSocketCount(), 0);
+  EXPECT_EQ(server_.HighestSocket(), 25);
+  EXPECT_EQ(Get(GetLine("/none")), kNotFound);
 }
 
-TEST_F(Web, IdleOrOversizedConnectionsAreClosedAndTheirDataDropped) {
+TEST_F(Web, IdleStuckOrOversizedConnectionsAreClosedByTheirOwnTimeOuts) {
+  // No request within 10 s, whether silent or trickling a byte at a time.
   auto silent = Connect();
   auto partial = Connect();
-  partial->Send("GET /status HTTP/1.1\r\nHost: x\r\n");
-  Run(29000);
+  const std::string head = "GET /status HTTP/1.1\r\nHost: x\r\n";
+  for (size_t i = 0; i < head.size(); ++i) {
+    At(static_cast<int64_t>(i) * 300, [&, i] { partial->Send(head.substr(i, 1)); });
+  }
+  Run(9900);
   EXPECT_FALSE(silent->ClosedByServer());
-  Run(2000);
+  EXPECT_FALSE(partial->ClosedByServer());
+  Run(700);
   EXPECT_TRUE(silent->ClosedByServer());
   EXPECT_TRUE(partial->ClosedByServer());
   EXPECT_EQ(partial->Received(), "");
+
+  // An answer the client stops taking: the idle time-out, 30 s after the
+  // last data.
+  auto stalled = Connect();
+  stalled->SetAutoComplete(false);
+  stalled->Send(GetLine("/status"));
+  Run(29000);
+  EXPECT_FALSE(stalled->ClosedByServer());
+  EXPECT_NE(stalled->Received().find("<html>status</html>"), std::string::npos);
+  Run(2000);
+  EXPECT_TRUE(stalled->ClosedByServer());
 
   auto flood = Connect();
   for (int i = 0; i < 20 && !flood->ClosedByServer(); ++i) {
@@ -268,7 +335,34 @@ TEST_F(Web, IdleOrOversizedConnectionsAreClosedAndTheirDataDropped) {
   EXPECT_TRUE(flood->ClosedByServer());
   EXPECT_EQ(server_.OpenSocketCount(), 0);
   EXPECT_TRUE(server_.Queue().Empty());
-  EXPECT_TRUE(status_.seen.empty());
+  EXPECT_EQ(status_.seen.size(), 1u);
+}
+
+TEST_F(Web, AStreamingConnectionStaysOpenAndCountsInThePool) {
+  auto viewer = Connect();
+  ASSERT_TRUE(server_.SetStreaming(1, true));
+  EXPECT_TRUE(server_.SocketSend(1, "data: one\n\n"));
+  Run(60000);
+  EXPECT_FALSE(viewer->ClosedByServer());
+  EXPECT_EQ(viewer->Received(), "data: one\n\n");
+  EXPECT_EQ(server_.OpenSocketCount(), 1);
+  // Only some sockets may stream; the rest stay for ordinary requests.
+  std::vector<std::shared_ptr<FakeTcpPeer>> more;
+  int streaming = 1;
+  for (int i = 0; i < 10; ++i) {
+    more.push_back(Connect());
+    for (int s = 1; s <= TCPServer::kHighestSocket; ++s) {
+      if (server_.SocketConnected(s) && !server_.Streaming(s) && server_.SetStreaming(s, true)) {
+        ++streaming;
+      }
+    }
+  }
+  EXPECT_EQ(streaming, TCPServer::kMaxStreamingSockets);
+  EXPECT_EQ(Get(GetLine("/none")), kNotFound);
+  viewer->Close();
+  Run(100);
+  EXPECT_TRUE(viewer->ClosedByServer());
+  EXPECT_FALSE(server_.Streaming(1));
 }
 
 TEST_F(Web, AClosedConnectionLeavesNothingBehindButAHalfClosedOneIsAnswered) {

@@ -100,14 +100,15 @@ TEST_F(WebServerProgram, WritersAnswerWithTheirExactStatusLinesAndHeaders) {
   EXPECT_EQ(css.substr(0, css.find("Last-Modified")),
             "HTTP/1.0 200 OK\r\nServer: zyn\r\nDate: " + date_ +
                 "\r\nAccept-Ranges: bytes\r\nContent-Type: text/html\r\n");
-  EXPECT_NE(css.find("\r\nContent-Length: 23\r\n\r\nbody { color: black; }\n"), std::string::npos);
+  EXPECT_NE(css.find("\r\nContent-Length: 23\r\nConnection: close\r\n\r\nbody { color: black; }\n"),
+            std::string::npos);
 
   EXPECT_EQ(Get(port_, "/none.css"),
             "HTTP/1.1 200 Object Not Found\r\nServer: zyn\r\nDate: " + date_ +
                 "\r\nConnection: Close\r\nContent-Type: text/html\r\nContent-Length: 40\r\n\r\n"
                 "<html><h1>404 File Not Found</h1></html>");
-  EXPECT_EQ(Get(port_, "/img/none.jpg"),
-            "HTTP/1.1 404 Not Found\r\nServer: zyn\r\nDate:" + date_ + "\r\n\r\n");
+  EXPECT_EQ(Get(port_, "/img/none.jpg"), "HTTP/1.1 404 Not Found\r\nServer: zyn\r\nDate:" + date_ +
+                                             "\r\nConnection: close\r\n\r\n");
 
   const std::string logo = Get(port_, "/img/Logo.GIF");
   const size_t blank = logo.find("\r\n\r\n");

@@ -34,7 +34,8 @@ void Usage(FILE* out) {
       "\n"
       "  --tcp PORT        serve TCP on 127.0.0.1:PORT (0 picks a free port)\n"
       "  --pty             serve a pseudo-terminal and print its path\n"
-      "  --fault KIND      misbehave: silent, slow, garbage, drop, wrong-zone\n"
+      "  --fault KIND      misbehave: silent, slow, garbage, drop, wrong-zone, close\n"
+      "                    (close: accept every TCP connection and close it at once)\n"
       "                    (may be given more than once)\n"
       "  --slow-ms N       reply delay of the slow fault (default 1500)\n"
       "  --drop-after N    the drop fault closes the TCP connection once, after\n"
@@ -73,6 +74,7 @@ class Server {
   bool slow = false;
   bool drop = false;
   int drop_after = 3;
+  bool close_all = false;
 
   bool ListenTcp(int port) {
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -129,6 +131,11 @@ class Server {
   void Accept() {
     int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
+    if (close_all) {
+      ::close(fd);
+      Say("", "accepted and closed");
+      return;
+    }
     CloseConnection();  // one controller port: a new connection replaces the old one
     conn_fd_ = fd;
     conn_commands_ = 0;
@@ -214,7 +221,7 @@ class Server {
 int main(int argc, char** argv) {
   SimOptions options;
   int tcp_port = -1;
-  bool pty = false, quiet = false, slow = false, drop = false;
+  bool pty = false, quiet = false, slow = false, drop = false, close_all = false;
   int slow_ms = 1500, drop_after = 3;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -244,6 +251,8 @@ int main(int argc, char** argv) {
         drop = true;
       else if (f == "wrong-zone")
         options.wrong_zone = true;
+      else if (f == "close")
+        close_all = true;
       else {
         std::fprintf(stderr, "vaux-sim: unknown fault '%s'\n", f.c_str());
         return 2;
@@ -281,6 +290,7 @@ int main(int argc, char** argv) {
   server.slow_ms = slow_ms;
   server.drop = drop;
   server.drop_after = drop_after;
+  server.close_all = close_all;
   if (pty ? !server.OpenPty() : !server.ListenTcp(tcp_port)) return 1;
   corvane::WatchTerminationSignals(loop, sig_fd, [&](int) { loop.Quit(); });
   loop.Run();
