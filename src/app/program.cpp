@@ -211,9 +211,24 @@ void Program::Shutdown() {
 }
 
 void Program::ReloadSettings() {
+  // Opening a TCP port waits while serving events, so a second SIGHUP may
+  // arrive inside a reload: it is taken by one more pass, not nested.
+  if (reloading_) {
+    reload_again_ = true;
+    return;
+  }
+  reloading_ = true;
+  do {
+    reload_again_ = false;
+    ReloadSettingsOnce();
+  } while (reload_again_ && !exit_requested_);
+  reloading_ = false;
+}
+
+void Program::ReloadSettingsOnce() {
   const std::string port_in_use = settings_.values().upb_comm_port;
   Step("InitIniKeys", [&] { settings_.InitIniKeys(); });
-  const std::string& port = settings_.values().upb_comm_port;
+  const std::string port = settings_.values().upb_comm_port;
   if (port != port_in_use) {
     Step("ClosePort", [&] { port_.ClosePort(port_in_use); });
     if (!port.empty()) Step("InitCommPort", [&] { port_.InitCommPort(port); });

@@ -112,6 +112,7 @@ class Program final : public XapCallback {
   void InitHW();
   void LoadCommAndTimer();
   void LoadWebServer();
+  void ReloadSettingsOnce();
   template <typename F>
   void Step(const char* name, F&& f);
 
@@ -152,6 +153,8 @@ class Program final : public XapCallback {
   bool exit_requested_ = false;
   bool message_busy_ = false;
   bool shut_down_ = false;
+  bool reloading_ = false;
+  bool reload_again_ = false;
 };
 
 // The entry point: corvane [--home DIR] [--version] [--help].

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """A stand-in for the desktop's notification host: owns
-org.kde.StatusNotifierWatcher on the session bus, says a host is there, and
-prints "ITEM <sender> <service>" for every item that registers.
+org.kde.StatusNotifierWatcher on the session bus, says a host is there,
+prints "ITEM <sender> <service>" for every item that registers and
+"NEWICON <sender>" for every new picture an item announces.
 Runs until killed."""
 import sys
 
@@ -76,6 +77,9 @@ def main():
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
     Watcher(bus)
+    bus.add_signal_receiver(lambda sender=None: print(f"NEWICON {sender}", flush=True),
+                            signal_name="NewIcon", dbus_interface="org.kde.StatusNotifierItem",
+                            sender_keyword="sender")
     print("READY", flush=True)
     GLib.MainLoop().run()
 

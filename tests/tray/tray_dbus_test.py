@@ -11,17 +11,23 @@ CASE is one of:
          attaches without a second daemon; Exit stops the daemon it started
   gone   the daemon killed: the icon turns to the stopped picture and the menu
          offers "Start Corvane", which starts it again
+  blink  controller traffic a command causes turns the icon to the traffic
+         picture for a moment, and back
   home   a home folder that cannot be written: a clear message, exit code 1
 Exit code 77 (a skip for ctest) when dbus-daemon, Xvfb or python3-dbus is
 missing."""
 import os
+import re
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import traceback
+import urllib.parse
+import urllib.request
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -217,6 +223,41 @@ def case_gone(desktop):
     check(not pid_alive(new_pid), "Exit stopped the daemon it started again")
 
 
+def case_blink(desktop):
+    sim = desktop.spawn("vaux-sim", [os.path.join(desktop.bin, "vaux-sim"), "--tcp", "0"])
+    found = eventually(lambda: re.search(r"listening on 127\.0\.0\.1:(\d+)", desktop.log("vaux-sim")),
+                       what="vaux-sim to listen")
+    with open(os.path.join(desktop.home, "Config", "Corvane.ini"), "a") as f:
+        f.write(f"UPBCommPort={found.group(1)}\r\nSerialIP=127.0.0.1\r\n")
+    tray = desktop.tray("tray")
+    item = first_item(desktop)
+    eventually(desktop.daemon, what="the daemon to start")
+    # The tray follows the daemon's traffic once its picture settles.
+    settled = []
+
+    def icons_settled():
+        settled.append(desktop.log("watcher").count("NEWICON"))
+        return len(settled) > 20 and settled[-1] == settled[-20]
+    eventually(icons_settled, what="the icon to settle")
+    normal = bytes(item.prop("IconPixmap")[0][2])
+    icons_before = settled[-1]
+    print(f"icons before the command: {icons_before}")
+    body = urllib.parse.urlencode({"clientinput": "V10", "clientvalue": "On"}).encode()
+    threading.Thread(target=lambda: urllib.request.urlopen(
+        f"http://127.0.0.1:{desktop.http_port}/status", data=body, timeout=30).read(),
+        daemon=True).start()
+    # Lit and back: two new pictures (the host is told of each).
+    eventually(lambda: desktop.log("watcher").count("NEWICON") >= icons_before + 2, timeout=10,
+               what="the icon to blink")
+    eventually(lambda: bytes(item.prop("IconPixmap")[0][2]) == normal, timeout=5,
+               what="the icon to return to its normal picture")
+    check(any("<- VP2104" in line for line in desktop.log("vaux-sim").splitlines()),
+          "the command reached the controller")
+    item.click("Exit")
+    eventually(lambda: tray.poll() is not None, what="the tray to end")
+    sim.terminate()
+
+
 def case_home(desktop):
     blocker = os.path.join(desktop.work, "a-file")
     with open(blocker, "w") as f:
@@ -229,7 +270,7 @@ def case_home(desktop):
     check(desktop.items() == [], "a tray without a home registered an icon")
 
 
-CASES = {"menu": case_menu, "gone": case_gone, "home": case_home}
+CASES = {"menu": case_menu, "gone": case_gone, "blink": case_blink, "home": case_home}
 
 
 def main():
@@ -258,7 +299,7 @@ def main():
         ok = True
     except Exception:
         traceback.print_exc()
-        for name in ("tray", "second", "watcher"):
+        for name in ("tray", "second", "watcher", "vaux-sim"):
             print(f"--- {name}.log\n{desktop.log(name)[-3000:]}")
         print(f"--- daemon log\n{read(os.path.join(desktop.home, 'Data', 'corvane.log'))[-3000:]}")
     finally:
