@@ -53,7 +53,7 @@ SetupDialog::~SetupDialog() {
 
 void SetupDialog::closeEvent(QCloseEvent* event) {
   Unload();
-  event->accept();
+  QDialog::closeEvent(event);
 }
 
 void SetupDialog::done(int result) {
