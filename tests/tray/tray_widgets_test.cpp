@@ -26,6 +26,12 @@
 #include "support/process.h"
 #include "support/temp_dir.h"
 
+// fontconfig (under Qt's fonts) keeps allocations it never frees; the leak
+// checker of sanitizer builds is told to pass over them.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
+
 namespace corvane {
 namespace {
 

@@ -31,6 +31,14 @@ EchoStream::EchoStream(QObject* parent) : QObject(parent) {
   connect(&socket_, &QTcpSocket::errorOccurred, this, [this] { Closed(); });
 }
 
+// The socket outlives the timer among the members and reports its own
+// close while it is destroyed: it must be quiet by then.
+EchoStream::~EchoStream() {
+  port_ = 0;
+  socket_.disconnect(this);
+  socket_.abort();
+}
+
 void EchoStream::SetPort(int port) {
   if (port == port_ && socket_.state() != QAbstractSocket::UnconnectedState) return;
   port_ = port;

@@ -20,6 +20,7 @@ class EchoStream : public QObject {
   static constexpr int kRetryMs = 2000;
 
   explicit EchoStream(QObject* parent = nullptr);
+  ~EchoStream() override;
   // Connects to the daemon's web server on 127.0.0.1:port; 0 disconnects.
   void SetPort(int port);
   bool connected() const { return header_done_; }
