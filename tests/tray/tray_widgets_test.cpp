@@ -95,8 +95,12 @@ class TrayWindows : public ::testing::Test {
     ASSERT_TRUE(control_->StartOrAttach(&error)) << error.toStdString();
     ASSERT_TRUE(control_->started_here());
   }
+  // The daemon is detached from this process: whatever happened, it must
+  // not outlive the test's home folder.
   void TearDown() override {
     if (control_) control_->StopIfStarted();
+    const InstanceInfo left = ProbeInstance(home_.path());
+    if (left.running && left.pid > 0) ::kill(left.pid, SIGKILL);
   }
   std::string DaemonLog() { return ReadFile(home_.File("Data/corvane.log")); }
 
