@@ -14,26 +14,17 @@ sim="$build/bin/vaux-sim"
 for b in "$corvane" "$sim"; do [ -x "$b" ] || { echo "no $b: build first" >&2; exit 1; }; done
 minutes=${MINUTES:-3}
 
-home=$(mktemp -d /tmp/corvane-reconnect-XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
-  rm -rf "$home"
-}
-trap cleanup EXIT
-
+source bench/common.sh
+home=$bench_home
 "$sim" --tcp 0 --fault close > "$home/sim.log" 2>&1 &
-pids+=($!)
+bench_pids+=($!)
 for _ in $(seq 1 100); do grep -q listening "$home/sim.log" && break; sleep 0.05; done
 sim_port=$(sed -n 's/.*listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$home/sim.log")
-http_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p "$home/Config"
-printf '[Vaux]\r\nSerialIP=127.0.0.1\r\nUPBCommPort=%s\r\nHTTPPort=%s\r\nHTTPBindAddress=127.0.0.1\r\n' \
-  "$sim_port" "$http_port" > "$home/Config/Corvane.ini"
-printf '[Interface]\r\nBroadcastAddress=127.0.0.1\r\n' > "$home/Config/zynXap.ini"
+write_settings "SerialIP=127.0.0.1" "UPBCommPort=$sim_port" "HTTPPort=$(free_port)" \
+  "HTTPBindAddress=127.0.0.1"
 
 "$corvane" --home "$home" > "$home/corvane.log" 2>&1 &
-pids+=($!)
+bench_pids+=($!)
 corvane_pid=$!
 start=$(date +%s)
 total_before=0
@@ -45,5 +36,5 @@ for m in $(seq 1 "$minutes"); do
   total_before=$total
 done
 echo "  CPU time of corvane: $(ps -o times= -p "$corvane_pid" | tr -d ' ') s"
-echo "  log lines of corvane: $(wc -l < "$home/corvane.log")," \
-  "\"Vaux IP Connection Closed\": $(grep -c 'Vaux IP Connection Closed' "$home/corvane.log" || true)"
+echo "  log lines of corvane: $(wc -l < "$home/corvane.log"); its events about the link:"
+grep -E 'Vaux (IP|Winsock|Aris 700 Comm)|Unable to connect' "$home/corvane.log" | sed 's/^/    /' || true
