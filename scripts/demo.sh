@@ -153,7 +153,15 @@ Open the status page in a browser on this machine:
 
 Choose a value in an item's Control list to command the simulated controller;
 tick "Setup" or "Receive xAP Messages" and press "Save Changes" to see the
-setup and filter sections. /help is the user's guide.
+setup and filter sections. /help is the user's guide. Watch the controller
+traffic live at
+
+  http://127.0.0.1:$http_port/echo
+
+and, on a desktop, the same with the notification icon (it attaches to this
+demo's daemon):
+
+  $bin/corvane-tray --home $home
 
 In another terminal, turn zone 1 on (record 07 is its Status) and watch the event:
 

@@ -13,6 +13,12 @@ packages=(
 if [ "${CORVANE_BROWSER_TESTS:-1}" = "1" ]; then
   packages+=(chromium python3 python3-websocket)
 fi
+# corvane-tray (Qt 6) and its tests: a private D-Bus session bus, a virtual
+# X server, python3-dbus for the notification-host stand-in; systemd for
+# checking the service units.
+if [ "${CORVANE_DESKTOP:-1}" = "1" ]; then
+  packages+=(qt6-base-dev libgl-dev dbus xvfb xauth python3-dbus python3-gi systemd)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -9,9 +9,11 @@
 #include "config/ini_tool.h"
 #include "core/folders.h"
 #include "core/text.h"
+#include "pages/echo_page.h"
 #include "pages/status_page.h"
 #include "pages/web_folder.h"
 #include "platform/posix_tcp.h"
+#include "platform/instance_lock.h"
 #include "platform/signals.h"
 #include "web/tcp_server.h"
 
@@ -76,6 +78,7 @@ Program::~Program() {
   script_control_.Install(nullptr);
   message_handler_ = &bridge_.inbound();
   log_.SetXapSender(nullptr);
+  echo_.SetWatcher(nullptr);
 }
 
 template <typename F>
@@ -125,6 +128,12 @@ void Program::LoadWebServer() {
   web_server_->SetStatusPage(status_page_.get());
   // The setup section's MQTT settings take effect at once.
   status_page_->SetMqttSettingsChanged([this] { StartMqtt(); });
+  echo_page_ = std::make_unique<EchoPageModule>(loop_, *web_server_, echo_, ini_, settings_, log_,
+                                                wall_, page_bridge_, paths_.program_folder);
+  web_server_->AddPage("/echo", echo_page_.get());
+  echo_.SetWatcher([this](EchoWindow::Change change, std::string_view text) {
+    echo_page_->OnEchoChange(change, text);
+  });
   web_server_->Load();
 }
 
@@ -262,6 +271,38 @@ void Program::Shutdown() {
   log_.Note("Corvane stopped");
 }
 
+void Program::ReloadSettings() {
+  // Opening a TCP port waits while serving events, so a second SIGHUP may
+  // arrive inside a reload: it is taken by one more pass, not nested.
+  if (reloading_) {
+    reload_again_ = true;
+    return;
+  }
+  reloading_ = true;
+  do {
+    reload_again_ = false;
+    ReloadSettingsOnce();
+  } while (reload_again_ && !exit_requested_);
+  reloading_ = false;
+}
+
+void Program::ReloadSettingsOnce() {
+  const std::string port_in_use = settings_.values().upb_comm_port;
+  Step("InitIniKeys", [&] { settings_.InitIniKeys(); });
+  const std::string port = settings_.values().upb_comm_port;
+  if (port != port_in_use) {
+    Step("ClosePort", [&] { port_.ClosePort(port_in_use); });
+    if (!port.empty()) Step("InitCommPort", [&] { port_.InitCommPort(port); });
+  }
+  Step("TCPServer", [&] {
+    if (web_server_) web_server_->StartListening();
+  });
+  periodic_ = ComputePeriodicSchedule(settings_.values().periodic_script_interval);
+  // The script time-out and the periodic timer follow the reloaded values.
+  if (scripting_) Step("ScriptSettings", [&] { scripting_->ApplySettings(); });
+  log_.LogEvent("Corvane", "Settings reloaded");
+}
+
 void Program::SetMessageHandler(XapMessageHandler* handler) {
   if (handler) {
     message_handler_ = handler;
@@ -298,7 +339,8 @@ void PrintUsage(std::ostream& out) {
          "  --version    print the version and exit\n"
          "  --help       print this help and exit\n"
          "\n"
-         "SIGINT, SIGTERM and SIGHUP save the settings and end the program.\n";
+         "SIGINT and SIGTERM save the settings and end the program; SIGHUP reads\n"
+         "the settings again. One corvane runs per home folder (HOME/corvane.pid).\n";
 }
 
 std::string Absolute(const std::string& path) {
@@ -346,10 +388,32 @@ int RunCorvane(int argc, char** argv) {
   paths.executable_path = JoinPath(paths.program_folder, ExecutableName());
   paths.computer_name = ComputerName();
 
+  // One daemon per home: desktop front ends find it through this file.
+  CreateFolders(JoinPath(paths.program_folder, "x"), nullptr);
+  InstanceLock lock;
+  std::string lock_error;
+  if (!lock.Acquire(paths.program_folder, &lock_error)) {
+    std::cerr << "corvane: " << lock_error << "\n";
+    if (sig_fd >= 0) ::close(sig_fd);
+    return 1;
+  }
+
   SteadyClock clock;
   SystemWallClock wall;
   Program program(paths, clock, wall, &std::cerr);
+  auto publish = [&] {
+    const int http_port = program.web_server() ? program.web_server()->ListeningPort() : 0;
+    if (!lock.Write(static_cast<int>(::getpid()), http_port)) {
+      program.log().LogError("Corvane", "InstanceLock ", "cannot write the process file");
+    }
+  };
   WatchTerminationSignals(program.loop(), sig_fd, [&](int signo) {
+    if (signo == SIGHUP) {
+      program.log().Note("Signal SIGHUP: reading the settings again");
+      program.ReloadSettings();
+      publish();
+      return;
+    }
     program.log().Note(std::string("Signal ") + strsignal(signo) + ": closing");
     program.RequestExit();
   });
@@ -358,6 +422,7 @@ int RunCorvane(int argc, char** argv) {
     if (sig_fd >= 0) ::close(sig_fd);
     return rc;
   }
+  publish();
   program.loop().Run();
   program.Shutdown();
   if (sig_fd >= 0) ::close(sig_fd);

@@ -30,6 +30,7 @@
 
 namespace corvane {
 
+class EchoPageModule;
 class StatusPageModule;
 class TcpListener;
 class TCPServer;
@@ -59,6 +60,10 @@ class Program final : public XapCallback {
   void RequestExit();
   // The shutdown sequence; every step runs even when an earlier one fails.
   void Shutdown();
+  // SIGHUP: reads the settings again (after the desktop setup form or an
+  // editor changed Corvane.ini). The controller port is closed and opened
+  // again only when UPBCommPort changed; the web server follows HTTPPort.
+  void ReloadSettings();
 
   // Drains the xAP receive queue into the message handler; a second call
   // while one runs (a handler waiting on the loop) returns at once.
@@ -99,6 +104,8 @@ class Program final : public XapCallback {
   TCPServer* web_server() { return web_server_.get(); }
   // The status page, made with the listener (null before).
   StatusPageModule* status_page() { return status_page_.get(); }
+  // The live echo page, made with the listener (null before).
+  EchoPageModule* echo_page() { return echo_page_.get(); }
 
   // The script host, its subscriptions and the Application object (made by
   // InitXap; null before).
@@ -115,6 +122,7 @@ class Program final : public XapCallback {
   void LoadWebServer();
   void LoadScripting();
   void StartMqtt();
+  void ReloadSettingsOnce();
   template <typename F>
   void Step(const char* name, F&& f);
 
@@ -152,6 +160,7 @@ class Program final : public XapCallback {
   ScriptControlSink script_control_;
   XapPageBridge page_bridge_{bridge_};
   std::unique_ptr<StatusPageModule> status_page_;
+  std::unique_ptr<EchoPageModule> echo_page_;
 
   bool exit_requested_ = false;
   bool message_busy_ = false;
@@ -163,6 +172,8 @@ class Program final : public XapCallback {
   // Last, so it goes first: it refers to most of the above.
   std::unique_ptr<ScriptingModule> scripting_;
   std::unique_ptr<ScriptControl> scripting_control_;
+  bool reloading_ = false;
+  bool reload_again_ = false;
 };
 
 // The entry point: corvane [--home DIR] [--version] [--help].

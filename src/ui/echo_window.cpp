@@ -14,6 +14,22 @@ namespace corvane {
 void EchoWindow::Append(std::string_view text) {
   comm_data_.append(text);
   if (comm_data_.size() > kMaxText) comm_data_.erase(0, comm_data_.size() - kMaxText);
+  Tell(Change::kAppend, text);
+}
+
+void EchoWindow::SetOpenStatus(std::string text) {
+  open_status_ = std::move(text);
+  Tell(Change::kStatus, open_status_);
+}
+
+// A failing watcher is reported and never stops the sender.
+void EchoWindow::Tell(Change change, std::string_view text) {
+  if (!watcher_) return;
+  try {
+    watcher_(change, text);
+  } catch (const std::exception& e) {
+    log_.LogError("Corvane", "EchoWindow watcher ", e.what());
+  }
 }
 
 std::string EchoWindow::SecondsSinceMidnight() const {
@@ -86,6 +102,7 @@ void EchoWindow::InsertBeforeLastLineEnd(std::string_view mark) {
   } else {
     comm_data_.insert(at, mark);
     if (comm_data_.size() > kMaxText) comm_data_.erase(0, comm_data_.size() - kMaxText);
+    Tell(Change::kInsertBeforeLastLineEnd, mark);
   }
 }
 
@@ -96,6 +113,29 @@ void EchoWindow::ScrollEchoWindows() {
   } catch (const std::exception& e) {
     log_.LogError("Corvane", " ScrollEchoWindows: ", e.what());
   }
+}
+
+void EchoMirror::Reset(std::string text, std::string status) {
+  text_ = std::move(text);
+  status_ = std::move(status);
+  if (text_.size() > EchoWindow::kMaxText) text_.erase(0, text_.size() - EchoWindow::kMaxText);
+}
+
+void EchoMirror::Apply(EchoWindow::Change change, std::string_view text) {
+  switch (change) {
+    case EchoWindow::Change::kStatus:
+      status_ = text;
+      return;
+    case EchoWindow::Change::kAppend:
+      text_.append(text);
+      break;
+    case EchoWindow::Change::kInsertBeforeLastLineEnd: {
+      const size_t at = text_.rfind("\r\n");
+      text_.insert(at == std::string::npos ? text_.size() : at, text);
+      break;
+    }
+  }
+  if (text_.size() > EchoWindow::kMaxText) text_.erase(0, text_.size() - EchoWindow::kMaxText);
 }
 
 }  // namespace corvane

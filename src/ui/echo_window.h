@@ -42,7 +42,14 @@ class EchoWindow {
   bool Freeze() const { return freeze_; }
   void SetFreeze(bool on) { freeze_ = on; }
   const std::string& aOpenStatus() const { return open_status_; }
-  void SetOpenStatus(std::string text) { open_status_ = std::move(text); }
+  void SetOpenStatus(std::string text);
+
+  // Who watches the text live (the web page's stream, a desktop window):
+  // told of every change as the change itself, so a watcher that started
+  // from CommData() can follow without fetching the whole text again.
+  enum class Change { kAppend, kInsertBeforeLastLineEnd, kStatus };
+  using Watcher = std::function<void(Change change, std::string_view text)>;
+  void SetWatcher(Watcher watcher) { watcher_ = std::move(watcher); }
 
   // Processes pending events once (so a front end repaints while the
   // program is busy); and a desktop front end's scroll operation.
@@ -55,6 +62,7 @@ class EchoWindow {
 
  private:
   void Append(std::string_view text);
+  void Tell(Change change, std::string_view text);
 
   const WallClock& wall_;
   EventLog& log_;
@@ -64,6 +72,24 @@ class EchoWindow {
   bool scroll_flag_ = false;
   std::function<void()> pump_;
   std::function<void()> scroller_;
+  Watcher watcher_;
+};
+
+// A watcher's copy of the echo text: starts from the whole text and applies
+// each change as the window did, keeping the same last 10,000 characters.
+// Front ends that show the text elsewhere (the desktop echo window fed by the
+// daemon's stream) keep one.
+class EchoMirror {
+ public:
+  void Reset(std::string text, std::string status);
+  // kStatus replaces the status; the others change the text.
+  void Apply(EchoWindow::Change change, std::string_view text);
+  const std::string& text() const { return text_; }
+  const std::string& status() const { return status_; }
+
+ private:
+  std::string text_;
+  std::string status_;
 };
 
 }  // namespace corvane

@@ -20,4 +20,13 @@ class StatusPageHandler {
   virtual std::string StatusPage(Request& request, Response& response) = 0;
 };
 
+// A page the program adds beside the status page (the live echo page),
+// routed by the beginning of its path. It answers through `response` for
+// connection `index`, or keeps the connection as a stream (TCPServer::BeginStream).
+class PageHandler {
+ public:
+  virtual ~PageHandler() = default;
+  virtual void ServePage(Request& request, Response& response, int index) = 0;
+};
+
 }  // namespace corvane

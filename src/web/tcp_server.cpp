@@ -149,6 +149,7 @@ void TCPServer::DropConnection(int index) {
   request_queue_.RemoveSocket(index);
   s.held.clear();
   s.streaming = false;
+  s.stream = 0;
   if (!s.connection) return;
   s.connection->Close();
   // The object may be inside one of its own event handlers: release it
@@ -463,6 +464,8 @@ void TCPServer::Route(Request& request, Response& response, int index) {
     response.SendTextString(sub ? *sub : HelpPage(), index);
   } else if (key == "\\") {
     response.SendRedirect("/status", index);
+  } else if (PageHandler* page = AddedPage(key)) {
+    page->ServePage(request, response, index);
   } else {
     response.SendErrorResponse(index);
   }
@@ -479,6 +482,55 @@ std::optional<std::string> TCPServer::HelpSubPage(std::string_view name) const {
   std::ifstream in(file->path, std::ios::binary);
   if (!in) return std::nullopt;
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// --- added pages and streams ------------------------------------------------
+
+void TCPServer::AddPage(std::string prefix, PageHandler* handler) {
+  pages_.emplace_back(ReplaceAll(ToLower(prefix), "/", "\\"), handler);
+}
+
+PageHandler* TCPServer::AddedPage(std::string_view key) const {
+  for (const auto& [prefix, handler] : pages_) {
+    if (key.substr(0, prefix.size()) == prefix) return handler;
+  }
+  return nullptr;
+}
+
+uint64_t TCPServer::BeginStream(int index) {
+  if (!SocketConnected(index) || !SetStreaming(index, true)) return 0;
+  sockets_[index].stream = ++last_stream_;
+  return last_stream_;
+}
+
+int TCPServer::StreamSocket(uint64_t stream) const {
+  if (stream == 0) return 0;
+  for (int i = 1; i <= kHighestSocket; ++i) {
+    if (sockets_[i].stream == stream) return i;
+  }
+  return 0;
+}
+
+bool TCPServer::StreamSend(uint64_t stream, std::string_view bytes) {
+  const int index = StreamSocket(stream);
+  if (index == 0 || !SocketConnected(index)) return false;
+  Socket& s = sockets_[index];
+  if (s.connection->PendingSendBytes() > kMaxStreamBacklog) {
+    log_.LogEvent("Corvane", "StreamSend connection from " + RemoteAddress(index) +
+                                 " closed: it does not take its data");
+    CloseConnection(index);
+    return false;
+  }
+  s.last_activity_ms = loop_.NowMs();
+  return s.connection->Send(bytes);
+}
+
+int TCPServer::StreamCount() const {
+  int count = 0;
+  for (int i = 1; i <= kHighestSocket; ++i) {
+    if (sockets_[i].stream != 0 && sockets_[i].streaming) ++count;
+  }
+  return count;
 }
 
 std::string TCPServer::HelpPage() const {

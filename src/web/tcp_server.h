@@ -109,6 +109,22 @@ class TCPServer {
   // Whether new connections are taken now (false while the pool is full).
   bool Accepting() const { return accepting_; }
 
+  // --- added pages and long-lived answers ------------------------------
+  // Requests whose path begins with `prefix` ("/echo"; letter case ignored)
+  // go to `handler`, after the status and help pages.
+  void AddPage(std::string prefix, PageHandler* handler);
+  // A stream is a streaming connection (SetStreaming) named by a handle
+  // that dies with the connection, so data for a viewer that left never
+  // reaches the next connection on the same socket. Returns the handle, or
+  // 0 when no stream may start (kMaxStreamingSockets already stream).
+  // A stream whose peer does not take its data is ended past this backlog.
+  static constexpr size_t kMaxStreamBacklog = 256 * 1024;
+  uint64_t BeginStream(int index);
+  // Sends on a stream; false when the stream is over (its connection closed,
+  // or too much of its data waits unsent: it is then closed).
+  bool StreamSend(uint64_t stream, std::string_view bytes);
+  int StreamCount() const;
+
   EventLoop& loop() { return loop_; }
   EventLog& log() { return log_; }
   const WallClock& wall() const { return wall_; }
@@ -125,7 +141,11 @@ class TCPServer {
     bool streaming = false;
     // The start of a request still waiting for the rest of its data.
     std::string held;
+    // The handle of the stream this connection carries; 0 for none.
+    uint64_t stream = 0;
   };
+  int StreamSocket(uint64_t stream) const;
+  PageHandler* AddedPage(std::string_view key) const;
 
   void ConnectionRequest(std::unique_ptr<TcpConnection> connection);
   void DataArrival(int index, std::string data);
@@ -155,6 +175,8 @@ class TCPServer {
   std::string program_folder_;
   std::string html_folder_;
   StatusPageHandler* status_page_ = nullptr;
+  std::vector<std::pair<std::string, PageHandler*>> pages_;
+  uint64_t last_stream_ = 0;
 
   std::array<Socket, kHighestSocket + 1> sockets_;
   std::array<bool, kHighestSocket + 1> send_done_{};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <sstream>
@@ -76,7 +77,48 @@ TEST_P(ProgramProcessTest, SignalEndsTheProgramCleanly) {
   EXPECT_NE(corvane.Stderr().find("Corvane stopped"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, ProgramProcessTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+INSTANTIATE_TEST_SUITE_P(Signals, ProgramProcessTest, ::testing::Values(SIGTERM, SIGINT));
+
+// One daemon per home, found through HOME/corvane.pid; SIGHUP reads the
+// settings again and the web server follows a changed port.
+TEST(ProgramProcessTest, OneDaemonPerHomeAndSighupReloads) {
+  testing::EnterPrivateNetwork();
+  TempDir home;
+  testing::WriteLoopbackXapConfig(home.File("home"));
+  const uint16_t first = testing::FreeTcpPort();
+  const uint16_t second = testing::FreeTcpPort();
+  auto settings = [&](uint16_t port) {
+    WriteFile(home.File("home/Config/Corvane.ini"),
+              "[Vaux]\r\nHTTPBindAddress=127.0.0.1\r\nHTTPPort=" + std::to_string(port) +
+                  "\r\nDebugLog=False\r\n");
+  };
+  settings(first);
+  testing::Subprocess corvane;
+  ASSERT_TRUE(corvane.Start({"corvane", "--home", home.File("home")}, home.File("log")));
+  const std::string pid_file = home.File("home/corvane.pid");
+  const std::string published = std::to_string(corvane.pid()) + "\n" + std::to_string(first) + "\n";
+  ASSERT_TRUE(testing::Eventually([&] { return ReadFile(pid_file) == published; }));
+
+  testing::Subprocess other;
+  ASSERT_TRUE(other.Start({"corvane", "--home", home.File("home")}, home.File("other")));
+  EXPECT_EQ(other.Wait(5s), 1);
+  EXPECT_NE(other.Stderr().find("already runs for"), std::string::npos);
+  EXPECT_EQ(ReadFile(pid_file), published);  // the second one left the file alone
+
+  settings(second);
+  ASSERT_EQ(::kill(corvane.pid(), SIGHUP), 0);
+  EXPECT_TRUE(testing::Eventually([&] {
+    return ReadFile(pid_file) ==
+           std::to_string(corvane.pid()) + "\n" + std::to_string(second) + "\n";
+  }));
+  EXPECT_TRUE(corvane.Running());
+  const int fd = testing::ConnectLoopbackTcp(second);
+  EXPECT_GE(fd, 0);
+  if (fd >= 0) ::close(fd);
+  EXPECT_NE(corvane.Stderr().find("Settings reloaded"), std::string::npos);
+  EXPECT_EQ(corvane.Stop(SIGTERM, 5s), 0);
+  EXPECT_EQ(ReadFile(pid_file), "");  // released: a new daemon may start
+}
 
 TEST(ProgramCommandLineTest, VersionHelpAndBadOptions) {
   testing::TempDir dir;

@@ -26,6 +26,8 @@ import traceback
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from testkit import Failure, check, eventually, free_port, read  # noqa: E402,F401
 
 try:
     import cdp
@@ -33,25 +35,6 @@ except ImportError as e:  # python3-websocket missing
     print(f"SKIP: the browser tests need Python's websocket module ({e}); "
           "install Debian's python3-websocket")
     sys.exit(SKIP)
-
-
-class Failure(AssertionError):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
-
-
-def eventually(predicate, timeout=10.0, what="condition"):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise Failure(f"timed out waiting for {what}")
 
 
 def enter_private_network():
@@ -70,20 +53,6 @@ def enter_private_network():
         return False
     finally:
         sock.close()
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().decode("latin-1")
-    except FileNotFoundError:
-        return ""
 
 
 class Rig:
@@ -312,9 +281,11 @@ CASES = {
 }
 
 
-def main():
-    if len(sys.argv) != 2 or sys.argv[1] not in CASES:
-        print(__doc__)
+def run(cases, doc, prefix):
+    """Runs the case named on the command line against a fresh rig and
+    browser; the exit code for ctest (77: skipped)."""
+    if len(sys.argv) != 2 or sys.argv[1] not in cases:
+        print(doc)
         return 2
     name = sys.argv[1]
     chromium = cdp.find_chromium()
@@ -326,7 +297,7 @@ def main():
     os.makedirs(artifacts, exist_ok=True)
     if not enter_private_network():
         print("note: no private network namespace; using the shared loopback")
-    work = tempfile.mkdtemp(prefix=f"corvane-browser-{name}-")
+    work = tempfile.mkdtemp(prefix=f"{prefix}-{name}-")
     rig = Rig(bin_dir, work)
     browser = None
     shots = []
@@ -339,7 +310,7 @@ def main():
     try:
         rig.start_all()
         browser = cdp.Browser(chromium)
-        CASES[name](rig, browser, shot)
+        cases[name](rig, browser, shot)
         rig.stop_corvane()
         ok = True
     except Exception:
@@ -362,6 +333,10 @@ def main():
     for path in shots:
         print(f"screenshot: {path}")
     return 0 if ok else 1
+
+
+def main():
+    return run(CASES, __doc__, "corvane-browser")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,222 @@
+// corvane-tray's windows against the real daemon (bin/corvane) and
+// controller simulator (bin/vaux-sim) on loopback, under Qt's offscreen
+// platform: the setup form shows the INI values, closing it writes them and
+// the running daemon takes them up (a new web port, the controller port
+// opened); the echo window follows the daemon's live stream and holds still
+// while Freeze is ticked. Pictures of both windows go to $CORVANE_ARTIFACTS.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPainter>
+#include <QThread>
+#include <chrono>
+#include <regex>
+
+#include "daemon_control.h"
+#include "echo_stream.h"
+#include "echo_window_qt.h"
+#include "setup_dialog.h"
+#include "tray_pictures.h"
+#include "support/loopback.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+// fontconfig (under Qt's fonts) keeps allocations it never frees; the leak
+// checker of sanitizer builds is told to pass over them.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
+
+namespace corvane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ReadFile;
+using testing::WriteFile;
+
+// Qt's offscreen platform unless the caller chose one (QT_QPA_PLATFORM=xcb
+// with a DISPLAY shows the windows on an X server).
+QApplication& App() {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "tray_widgets_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int ms = 15000) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (done()) return true;
+    QThread::msleep(10);
+  }
+  return done();
+}
+
+void Picture(QWidget& w, const char* name) {
+  const QString dir = qEnvironmentVariable(
+      "CORVANE_ARTIFACTS", QString::fromStdString(testing::BinDir() + "/../tray-artifacts"));
+  QDir().mkpath(dir);
+  w.grab().save(QDir(dir).filePath(name));
+}
+
+// The daemon and the simulator for one home folder.
+class TrayWindows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::EnterPrivateNetwork();
+    App();
+    testing::WriteLoopbackXapConfig(home_.path());
+    port_ = testing::FreeTcpPort();
+    WriteFile(home_.File("Config/Corvane.ini"),
+              "[Vaux]\r\nHTTPBindAddress=127.0.0.1\r\nHTTPPort=" + std::to_string(port_) +
+                  "\r\nBackground=Navy\r\nShowStatus=1\r\n");
+    ASSERT_TRUE(sim_.Start({"vaux-sim", "--tcp", "0"}, home_.File("sim")));
+    std::smatch m;
+    ASSERT_TRUE(testing::Eventually([&] {
+      const std::string out = sim_.Stdout() + sim_.Stderr();
+      static const std::regex kListen(R"(listening on 127\.0\.0\.1:(\d+))");
+      if (!std::regex_search(out, m, kListen)) return false;
+      sim_port_ = m[1];
+      return true;
+    }));
+    control_ = std::make_unique<DaemonControl>(
+        QString::fromStdString(home_.path()),
+        QString::fromStdString(testing::BinDir() + "/corvane"));
+    QString error;
+    ASSERT_TRUE(control_->StartOrAttach(&error)) << error.toStdString();
+    ASSERT_TRUE(control_->started_here());
+  }
+  // The daemon is detached from this process: whatever happened, it must
+  // not outlive the test's home folder.
+  void TearDown() override {
+    if (control_) control_->StopIfStarted();
+    const InstanceInfo left = ProbeInstance(home_.path());
+    if (left.running && left.pid > 0) ::kill(left.pid, SIGKILL);
+  }
+  std::string DaemonLog() { return ReadFile(home_.File("Data/corvane.log")); }
+
+  testing::TempDir home_;
+  testing::Subprocess sim_;
+  uint16_t port_ = 0;
+  std::string sim_port_;
+  std::unique_ptr<DaemonControl> control_;
+};
+
+TEST_F(TrayWindows, SetupFormLoadsSavesAndTheDaemonTakesItUp) {
+  const uint16_t new_port = testing::FreeTcpPort();
+  {
+    SetupDialog form(QString::fromStdString(home_.path()), [&] { return control_->Reload(); });
+    EXPECT_EQ(form.windowTitle(), "UPB Setup");
+    EXPECT_EQ(form.Box(0)->text(), "");
+    EXPECT_EQ(form.Box(2)->text().toStdString(), std::to_string(port_));
+    EXPECT_EQ(form.Box(3)->text(), "false");  // missing: the form default
+    EXPECT_EQ(form.Box(4)->text(), "Navy");
+    EXPECT_EQ(form.Box(6)->text(), "FF.0022:00");
+    EXPECT_EQ(form.Box(11)->text(), "1");
+    QStringList captions;
+    for (QLabel* l : form.findChildren<QLabel*>()) captions << l->text();
+    EXPECT_TRUE(captions.contains("Vaux Comm Port"));
+    EXPECT_TRUE(captions.contains("Periodic Script Interval "));
+    EXPECT_TRUE(captions.contains("seconds"));
+    EXPECT_TRUE(captions.contains("Up/Down Increment"));
+    EXPECT_TRUE(captions.contains("showreceivemessages"));  // the key beside box 12
+    form.show();
+    form.Box(0)->setText(QString::fromStdString(sim_port_));
+    form.Box(1)->setText("127.0.0.1");
+    form.Box(2)->setText(QString::number(new_port));
+    Picture(form, "setup-form.png");
+    form.close();
+    EXPECT_TRUE(form.saved());
+    EXPECT_TRUE(form.daemon_told());
+  }
+  std::string ini = ReadFile(home_.File("Config/Corvane.ini"));
+  for (char& c : ini) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_NE(ini.find("upbcommport=" + sim_port_), std::string::npos) << ini;
+  EXPECT_NE(ini.find("httpport=" + std::to_string(new_port)), std::string::npos) << ini;
+  // The daemon reads them: the web server moves, the controller port opens.
+  EXPECT_TRUE(WaitUntil([&] { return control_->http_port() == new_port; }));
+  EXPECT_TRUE(WaitUntil([&] {
+    return DaemonLog().find("Comm Port " + sim_port_ + " Opened") != std::string::npos;
+  })) << DaemonLog();
+  // A second close with box 0 unchanged does not reopen the port.
+  const size_t opened = DaemonLog().find("Opened");
+  {
+    SetupDialog again(QString::fromStdString(home_.path()), [&] { return control_->Reload(); });
+    EXPECT_EQ(again.Box(0)->text().toStdString(), sim_port_);
+    again.Box(4)->setText("Black");
+  }
+  EXPECT_TRUE(WaitUntil([&] {
+    const std::string log = DaemonLog();
+    size_t n = 0;
+    for (size_t at = log.find("Settings reloaded"); at != std::string::npos;
+         at = log.find("Settings reloaded", at + 1)) {
+      ++n;
+    }
+    return n == 2;
+  }));
+  EXPECT_EQ(DaemonLog().find("Opened", opened + 1), std::string::npos);
+}
+
+TEST_F(TrayWindows, EchoWindowFollowsTheStreamAndFreezeHoldsTheView) {
+  // A daemon that starts with the controller, so that its start-up traffic
+  // is in the echo text.
+  control_->StopIfStarted();
+  WriteFile(home_.File("Config/Corvane.ini"),
+            "[Vaux]\r\nHTTPBindAddress=127.0.0.1\r\nHTTPPort=" + std::to_string(port_) +
+                "\r\nUPBCommPort=" + sim_port_ + "\r\nSerialIP=127.0.0.1\r\n");
+  QString error;
+  ASSERT_TRUE(control_->StartOrAttach(&error)) << error.toStdString();
+  EchoWindowQt window;
+  EchoStream stream;
+  QObject::connect(&stream, &EchoStream::Reset, &window, &EchoWindowQt::Reset);
+  QObject::connect(&stream, &EchoStream::Changed, &window, &EchoWindowQt::Apply);
+  stream.SetPort(port_);
+  window.show();
+  EXPECT_EQ(window.windowTitle(), "Vaux Data Monitor Window");
+  ASSERT_TRUE(WaitUntil([&] {
+    return window.CommData()->toPlainText().contains("Sent to Vaux VP FE 52 06 00");
+  })) << window.mirror().text() << "\n" << DaemonLog();
+  EXPECT_TRUE(WaitUntil([&] { return window.aOpenStatus()->text().startsWith("Port Open / "); }))
+      << window.aOpenStatus()->text().toStdString();
+  Picture(window, "echo-window.png");
+  // The icon's pictures, side by side: normal, traffic, stopped.
+  QLabel icons;
+  QPixmap strip(3 * 64, 64);
+  strip.fill(Qt::white);
+  {
+    QPainter p(&strip);
+    int x = 0;
+    for (TrayPicture pic : {TrayPicture::kNormal, TrayPicture::kTraffic, TrayPicture::kStopped}) {
+      p.drawPixmap(x, 0, TrayPictureIcon(pic).pixmap(64, 64));
+      x += 64;
+    }
+  }
+  icons.setPixmap(strip);
+  icons.resize(strip.size());
+  Picture(icons, "tray-pictures.png");
+
+  window.Freeze()->setChecked(true);
+  const QString shown = window.CommData()->toPlainText();
+  stream.Dispatch("append", "\"\\r\\nSent to Vaux frozen test\"");
+  EXPECT_NE(window.mirror().text().find("frozen test"), std::string::npos);
+  EXPECT_EQ(window.CommData()->toPlainText(), shown);
+  window.Freeze()->setChecked(false);
+  EXPECT_TRUE(window.CommData()->toPlainText().endsWith("Sent to Vaux frozen test"));
+
+  // The daemon gone: the window says so.
+  control_->StopIfStarted();
+  window.SetLinkLost(true);
+  EXPECT_EQ(window.aOpenStatus()->text(), "Corvane is not running");
+}
+
+}  // namespace
+}  // namespace corvane
