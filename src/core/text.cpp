@@ -335,4 +335,64 @@ int FromHex(std::string_view s, EventLog* log) {
   return v;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `at`, or 0.
+size_t Utf8Length(std::string_view text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  size_t n = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    n = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    n = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    n = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + n > text.size()) return 0;
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (size_t i = 2; i < n; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  }
+  return n;
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  out.reserve(text.size() + 8);
+  for (size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    const auto u = static_cast<unsigned char>(c);
+    const size_t n = u >= 0x80 ? Utf8Length(text, i) : 0;
+    if (n > 0) {
+      out.append(text.substr(i, n));
+      i += n;
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20 || u >= 0x7f) {
+      out += "\\u00";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+    ++i;
+  }
+  out += '"';
+  return out;
+}
+
 }  // namespace corvane

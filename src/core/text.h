@@ -86,4 +86,10 @@ int HexValue(std::string_view s);
 // range.
 int FromHex(std::string_view s, EventLog* log = nullptr);
 
+// The text as a JSON string literal, quotes included. Well-formed UTF-8 is
+// kept; every control character and every other byte from 0x7f up is written
+// as \u00XX, that is read as Latin-1: controller bytes and names typed into
+// INI files by Windows editors then show as the characters they were.
+std::string JsonString(std::string_view text);
+
 }  // namespace corvane

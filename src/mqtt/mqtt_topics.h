@@ -77,7 +77,4 @@ std::string DiscoveryPayload(const DiscoveryContext& ctx, int zone, const MqttAt
                              const std::string& device_name,
                              const std::vector<std::string>& options);
 
-// The text as a JSON string literal, quotes included.
-std::string JsonString(std::string_view text);
-
 }  // namespace corvane

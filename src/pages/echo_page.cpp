@@ -69,25 +69,6 @@ std::string_view EventName(EchoWindow::Change change) {
 
 }  // namespace
 
-std::string JsonString(std::string_view s) {
-  std::string out = "\"";
-  out.reserve(s.size() + 8);
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(c);
-    } else if (u < 0x20 || u >= 0x7f) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", u);
-      out += buf;
-    } else {
-      out.push_back(c);
-    }
-  }
-  out.push_back('"');
-  return out;
-}
 
 std::string SseEvent(std::string_view name, std::string_view data) {
   // JSON text holds no line ends, so one data line carries it.

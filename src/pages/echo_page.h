@@ -27,10 +27,6 @@ class SettingsStore;
 class TCPServer;
 class WallClock;
 
-// A JSON string literal, quotes included; bytes from 0x80 up are read as
-// Latin-1, as the controller's bytes and the web files are.
-std::string JsonString(std::string_view s);
-
 // One Server-Sent Events message: "event: NAME\ndata: DATA\n\n".
 std::string SseEvent(std::string_view name, std::string_view data);
 
