@@ -1161,6 +1161,13 @@ Value FnIllegalAssign(Vm&, A& a) {
 Value FnRaise(Vm&, A& a) {
   Throw(Long(a, 0));
 }
+// The object of a With: an object or Nothing (which fails only when a
+// member is used); anything else is error 424 as the With starts.
+Value FnWithObject(Vm&, A& a) {
+  Tag t = a[0].Deref().tag();
+  if (t != Tag::kObject && t != Tag::kNothing) Throw(kErrObjectRequired);
+  return a[0].Deref();
+}
 
 const Builtin kBuiltins[] = {
     {"Abs", 1, 1, FnAbs},
@@ -1274,6 +1281,7 @@ const Builtin kBuiltins[] = {
     {"Year", 1, 1, FnYear},
     {"$illegalassign", 1, 1, FnIllegalAssign},
     {"$raise", 1, 1, FnRaise},
+    {"$withobject", 1, 1, FnWithObject},
 };
 
 struct NamedConstant {

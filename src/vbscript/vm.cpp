@@ -902,8 +902,7 @@ void Vm::Interpreter::MemberCall(const Instr& in, int argc, InvokeKind kind, Val
   const Value& ov = objp->Deref();
   const std::string& name = f_->proc->names[static_cast<size_t>(in.c)];
   if (ov.tag() != Tag::kObject) {
-    if (ov.tag() == Tag::kNothing) Throw(kErrObjectNotSet);
-    // The text names the variable that should hold the object.
+    // The text names the variable that should hold the object (Nothing too).
     ThrowNamed(kErrObjectRequired, in.p ? *static_cast<const std::string*>(in.p) : name);
   }
   Object* o = ov.obj();
@@ -1320,6 +1319,8 @@ void Vm::Interpreter::ForInit(const Instr& in) {
 
 void Vm::Interpreter::ForNext(const Instr& in) {
   Tick();
+  // The end left Empty: the head failed and the loop never started.
+  if (locals_[in.d].tag() == Tag::kEmpty) Throw(kErrForNotInit);
   Value& v = Var(in, static_cast<VarKind>(in.a), true).DerefMut();
   const Value& step = locals_[in.d + 1];
   const Value& to = locals_[in.d];
@@ -1362,6 +1363,7 @@ void Vm::Interpreter::ForEachInit(const Instr& in) {
 void Vm::Interpreter::ForEachNext(const Instr& in) {
   Tick();
   Drain();
+  if (locals_[in.d].tag() != Tag::kObject) Throw(kErrNotCollection);
   auto* h = static_cast<EnumHolder*>(locals_[in.d].obj());
   Value item;
   if (h->get()->Next(item)) {
