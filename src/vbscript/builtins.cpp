@@ -40,8 +40,12 @@ int32_t Long(A& a, int i) {
 double Num(A& a, int i) {
   return ToDouble(a[i]);
 }
+// A compare argument: 0 (binary) or 1 (text); any other number is error 5.
 bool TextCompare(A& a, int i) {
-  return Has(a, i) && ToLong(a[i]) == 1;
+  if (!Has(a, i)) return false;
+  int32_t mode = ToLong(a[i]);
+  if (mode < 0 || mode > 1) Throw(kErrInvalidCall);
+  return mode == 1;
 }
 
 Value Int16OrLong(int64_t n) {
@@ -89,7 +93,9 @@ Value FnRight(Vm&, A& a) {
 }
 
 Value FnMid(Vm&, A& a) {
-  if (IsNullArg(a, 0)) return Value::Null();
+  // The arguments are checked before a Null text gives Null, a Null
+  // length first of all.
+  if (IsNullArg(a, 2)) Throw(kErrInvalidNull);
   int32_t start = Long(a, 1);
   if (start < 1) Throw(kErrInvalidCall);
   size_t count = std::string::npos;
@@ -98,6 +104,7 @@ Value FnMid(Vm&, A& a) {
     if (n < 0) Throw(kErrInvalidCall);
     count = static_cast<size_t>(n);
   }
+  if (IsNullArg(a, 0)) return Value::Null();
   const Value& v = Arg(a, 0);
   if (v.tag() == Tag::kString) {
     return Value::Str(
@@ -209,7 +216,8 @@ Value FnInStr(Vm&, A& a) {
 }
 
 Value FnInStrRev(Vm&, A& a) {
-  if (IsNullArg(a, 0) || IsNullArg(a, 1)) return Value::Null();
+  // Unlike InStr, a Null text or search is an error, not a Null result.
+  if (IsNullArg(a, 0) || IsNullArg(a, 1)) Throw(kErrInvalidNull);
   std::string s = Text(a, 0), find = Text(a, 1);
   int32_t start = Has(a, 2) ? Long(a, 2) : -1;
   if (start == 0 || start < -1) Throw(kErrInvalidCall);
@@ -308,6 +316,7 @@ Value FnSplit(Vm&, A& a) {
   std::string s = Text(a, 0);
   std::string delim = Has(a, 1) ? Text(a, 1) : " ";
   int32_t limit = Has(a, 2) ? Long(a, 2) : -1;
+  if (limit < -1) Throw(kErrInvalidCall);
   bool tc = TextCompare(a, 3);
   std::vector<Value> parts;
   if (s.empty()) return ArrayFromValues({});
