@@ -74,18 +74,20 @@ Value FnLen(Vm&, A& a) {
 }
 
 Value FnLeft(Vm&, A& a) {
-  if (IsNullArg(a, 0)) return Value::Null();
+  // The length is checked before a Null text gives Null.
   int32_t n = Long(a, 1);
   if (n < 0) Throw(kErrInvalidCall);
+  if (IsNullArg(a, 0)) return Value::Null();
   std::string s = Text(a, 0);
   bool ascii = Arg(a, 0).tag() == Tag::kString && Arg(a, 0).str_obj()->IsAscii();
   return Value::Str(SubChars(s, 0, static_cast<size_t>(n), ascii));
 }
 
 Value FnRight(Vm&, A& a) {
-  if (IsNullArg(a, 0)) return Value::Null();
+  // The length is checked before a Null text gives Null.
   int32_t n = Long(a, 1);
   if (n < 0) Throw(kErrInvalidCall);
+  if (IsNullArg(a, 0)) return Value::Null();
   std::string s = Text(a, 0);
   size_t len = CharCount(s);
   size_t take = std::min(len, static_cast<size_t>(n));
