@@ -580,6 +580,16 @@ class ProcCompiler {
   }
 
   // `callee(args)` as a value (or as a call statement when `statement`).
+  // The conversions whose result, thrown away by a call statement, is error 458.
+  static bool DiscardFails(const std::string& name) {
+    static const char* const kNames[] = {"cbyte", "ccur", "cdate", "cdbl", "cint", "clng", "csng"};
+    std::string k = Key(name);
+    for (const char* n : kNames) {
+      if (k == n) return true;
+    }
+    return false;
+  }
+
   void Call(const Expr& e, bool statement, bool as_ref) {
     (void)as_ref;
     const Expr& callee = *e.a;
@@ -608,6 +618,12 @@ class ProcCompiler {
         case NameRef::kBuiltin:
           for (const auto& a : e.args) Expression(*a);
           Emit(Opc::kCallBuiltin, 0, 0, static_cast<uint16_t>(argc), r.builtin);
+          if (statement && DiscardFails(callee.name)) {
+            // Scripts written for Windows see error 458 when a number
+            // conversion that succeeded is called as a statement.
+            PushValue(Value::Integer(458));
+            Emit(Opc::kCallBuiltin, 0, 0, 1, FindBuiltin("$raise"));
+          }
           return;
         case NameRef::kMember:
           Emit(Opc::kPushMe);
