@@ -1490,23 +1490,46 @@ Value ErrObject::HelpContext(InvokeKind kind, CallArgs& a) {
   return LongProperty(help_context, kind, a);
 }
 
+// System HRESULTs that Raise turns into the run-time error scripts test for.
+struct HresultError {
+  uint32_t hresult;
+  int32_t number;
+};
+constexpr HresultError kHresultErrors[] = {
+    {0x80004001u, 445}, {0x80004002u, 430}, {0x80020003u, 438}, {0x80020005u, 13},
+    {0x80020006u, 438}, {0x8002000Au, 6},   {0x8002000Bu, 9},   {0x8002000Eu, 450},
+    {0x8002000Fu, 449}, {0x80070005u, 70},  {0x8007000Eu, 7},   {0x80070057u, 5},
+};
+
+int32_t RaisedNumber(int32_t n) {
+  uint32_t u = static_cast<uint32_t>(n);
+  if ((u & 0xFFFF0000u) == 0x800A0000u) return static_cast<int32_t>(u & 0xFFFF);
+  for (const auto& h : kHresultErrors) {
+    if (h.hresult == u) return h.number;
+  }
+  return n;
+}
+
 // Raise number [, source [, description [, helpfile [, helpcontext]]]].
-// Arguments left out take the standard values of the number. A number in
-// VBScript's own HRESULT range (0x800Axxxx) is the plain number xxxx, the
-// way errors that objects report read back.
+// A number in VBScript's own HRESULT range (0x800Axxxx) is the plain number
+// xxxx, the way errors that objects report read back; positive numbers past
+// 65535 are error 5. Arguments left out keep what Err holds from an error
+// not yet cleared, else take the standard values of the number.
 Value ErrObject::Raise(InvokeKind, CallArgs& a) {
-  if (a.size() < 1) Throw(kErrArgNotOptional);
-  int32_t n = ToLong(a[0]);
-  if ((static_cast<uint32_t>(n) & 0xFFFF0000u) == 0x800A0000u) n &= 0xFFFF;
-  if (n == 0) Throw(kErrInvalidCall);
+  if (a.size() < 1) Throw(kErrWrongArgs);
+  int32_t n = RaisedNumber(ToLong(a[0]));
+  if (n == 0 || n > 0xFFFF) Throw(kErrInvalidCall);
   std::string_view std_text = ErrorText(n);
-  std::string desc = a.Has(2)            ? ToText(a[2])
-                     : !std_text.empty() ? std::string(std_text)
-                                         : "Unknown runtime error";
-  std::string src = a.Has(1) ? ToText(a[1]) : std::string(kRuntimeSource);
+  std::string desc = a.Has(2)              ? ToText(a[2])
+                     : !description.empty() ? description
+                     : !std_text.empty()    ? std::string(std_text)
+                                            : "Unknown runtime error";
+  std::string src = a.Has(1)          ? ToText(a[1])
+                    : !source.empty() ? source
+                                      : std::string(kRuntimeSource);
   ScriptError e(n, desc, src);
-  if (a.Has(3)) e.help_file = ToText(a[3]);
-  if (a.Has(4)) e.help_context = ToLong(a[4]);
+  e.help_file = a.Has(3) ? ToText(a[3]) : help_file;
+  e.help_context = a.Has(4) ? ToLong(a[4]) : help_context;
   throw e;
 }
 
