@@ -801,8 +801,9 @@ int FirstDay(A& a, int i) {
 }
 
 Value FnWeekday(Vm&, A& a) {
-  if (IsNullArg(a, 0)) return Value::Null();
+  // The first day is checked even when a Null date gives Null.
   int fd = FirstDay(a, 1);
+  if (IsNullArg(a, 0)) return Value::Null();
   int w = Weekday(ToDate(Arg(a, 0)));
   return Value::Integer(static_cast<int16_t>((w - fd + 7) % 7 + 1));
 }
@@ -984,6 +985,7 @@ Value FnDatePart(Vm&, A& a) {
 }
 
 Value FnMonthName(Vm&, A& a) {
+  if (IsNullArg(a, 1)) Throw(kErrInvalidNull);
   int32_t m = Long(a, 0);
   if (m < 1 || m > 12) Throw(kErrInvalidCall);
   return Value::Str(std::string(MonthName(m, Has(a, 1) && ToBool(Arg(a, 1)))));

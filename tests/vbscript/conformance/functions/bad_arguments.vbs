@@ -50,7 +50,7 @@ Dim more, m
 more = Array("InStr(2, ""abcd"", ""bc"", 10)", "InStrRev(""abcd"", ""bc"", 2, 10)", _
   "InStrRev(""abcd"", Null, 2, 0)", "Split(""a-b"", ""-"", -1, 2)", "Split(""a-b"", ""-"", -42, 0)", _
   "Mid(""test"", ""a"", Null)", "Mid(Null, -1, -1)", _
-  "Mid(""test"", 0, Null)", "Mid(""test"", ""a"", Empty)", "Mid(Null, 1, 1)", "Right(Null, -1)", "Left(Null, -1)", "Right(Null, 1)")
+  "Mid(""test"", 0, Null)", "Mid(""test"", ""a"", Empty)", "Mid(Null, 1, 1)", "Right(Null, -1)", "Left(Null, -1)", "Right(Null, 1)", "Weekday(Null, -1)", "Weekday(Null, Null)", "Weekday(Null, ""a"")", "Weekday(Null, 1)", "MonthName(""a"", Null)")
 For Each m In more
   On Error Resume Next
   Err.Clear
