@@ -1071,20 +1071,24 @@ class Parser {
     return Compare(std::move(seed));
   }
 
-  ExprPtr Negate(ExprPtr seed) {
-    if (!seed && (At(TokKind::kMinus) || At(TokKind::kPlus))) {
+  ExprPtr Negate(ExprPtr seed) { return Power(std::move(seed)); }
+
+  // A sign binds to its operand before "^" does: -3^2 is (-3)^2 = 9, as
+  // scripts written for Windows expect.
+  ExprPtr Signed() {
+    if (At(TokKind::kMinus) || At(TokKind::kPlus)) {
       Token at = Cur();
       bool minus = At(TokKind::kMinus);
       Next();
       DepthGuard g(*this);
-      ExprPtr x = Negate(nullptr);
+      ExprPtr x = Signed();
       return minus ? Unary(Op::kNeg, std::move(x), at) : std::move(x);
     }
-    return Power(std::move(seed));
+    return Postfix(nullptr);
   }
 
   ExprPtr Power(ExprPtr seed) {
-    ExprPtr l = Postfix(std::move(seed));
+    ExprPtr l = seed ? Postfix(std::move(seed)) : Signed();
     while (At(TokKind::kCaret)) {
       Token at = Cur();
       Next();
