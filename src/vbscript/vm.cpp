@@ -515,6 +515,10 @@ void Vm::StoreIndexed(Value& var, Value* args, int argc, Value&& v, uint8_t mode
 
 void Vm::ReDimVar(Value& var0, Value* bounds, int n, bool preserve) {
   Value& var = var0.DerefMut();
+  // A plain ReDim of a fixed array fails before its bounds are read.
+  if (!preserve && var.tag() == Tag::kArray && (var.arr()->fixed || var.arr()->locks > 0)) {
+    Throw(kErrArrayLocked);
+  }
   std::vector<ArrayDim> dims;
   size_t total = 1;
   for (int i = 0; i < n; ++i) {
