@@ -1160,6 +1160,12 @@ void Vm::Interpreter::New(const Instr& in) {
   const std::string& name = f_->proc->names[static_cast<size_t>(in.c)];
   Module* m = f_->proc->module;
   std::string k = ToLower(name);
+  // New RegExp is always the built-in one, even where a script declares a
+  // class of that name.
+  if (k == "regexp") {
+    Push(vm_.CreateObject("VBScript.RegExp"));
+    return;
+  }
   auto it = m->classes.find(k);
   std::shared_ptr<ClassInfo> cls;
   if (it != m->classes.end()) {
@@ -1167,13 +1173,7 @@ void Vm::Interpreter::New(const Instr& in) {
   } else if (Module* g = vm_.FindModule("Global"); g && g != m && g->classes.count(k)) {
     cls = g->classes[k];
   }
-  if (!cls) {
-    if (k == "regexp") {
-      Push(vm_.CreateObject("VBScript.RegExp"));
-      return;
-    }
-    ThrowNamed(kErrClassNotDefined, name);
-  }
+  if (!cls) ThrowNamed(kErrClassNotDefined, name);
   auto* inst = new ClassInstance(&vm_, cls);
   Value obj = Value::Obj(inst);
   if (cls->initialize) {
