@@ -40,8 +40,12 @@ int32_t Long(A& a, int i) {
 double Num(A& a, int i) {
   return ToDouble(a[i]);
 }
+// A compare argument: 0 (binary) or 1 (text); any other number is error 5.
 bool TextCompare(A& a, int i) {
-  return Has(a, i) && ToLong(a[i]) == 1;
+  if (!Has(a, i)) return false;
+  int32_t mode = ToLong(a[i]);
+  if (mode < 0 || mode > 1) Throw(kErrInvalidCall);
+  return mode == 1;
 }
 
 Value Int16OrLong(int64_t n) {
@@ -70,18 +74,20 @@ Value FnLen(Vm&, A& a) {
 }
 
 Value FnLeft(Vm&, A& a) {
-  if (IsNullArg(a, 0)) return Value::Null();
+  // The length is checked before a Null text gives Null.
   int32_t n = Long(a, 1);
   if (n < 0) Throw(kErrInvalidCall);
+  if (IsNullArg(a, 0)) return Value::Null();
   std::string s = Text(a, 0);
   bool ascii = Arg(a, 0).tag() == Tag::kString && Arg(a, 0).str_obj()->IsAscii();
   return Value::Str(SubChars(s, 0, static_cast<size_t>(n), ascii));
 }
 
 Value FnRight(Vm&, A& a) {
-  if (IsNullArg(a, 0)) return Value::Null();
+  // The length is checked before a Null text gives Null.
   int32_t n = Long(a, 1);
   if (n < 0) Throw(kErrInvalidCall);
+  if (IsNullArg(a, 0)) return Value::Null();
   std::string s = Text(a, 0);
   size_t len = CharCount(s);
   size_t take = std::min(len, static_cast<size_t>(n));
@@ -89,7 +95,9 @@ Value FnRight(Vm&, A& a) {
 }
 
 Value FnMid(Vm&, A& a) {
-  if (IsNullArg(a, 0)) return Value::Null();
+  // The arguments are checked before a Null text gives Null, a Null
+  // length first of all.
+  if (IsNullArg(a, 2)) Throw(kErrInvalidNull);
   int32_t start = Long(a, 1);
   if (start < 1) Throw(kErrInvalidCall);
   size_t count = std::string::npos;
@@ -98,6 +106,7 @@ Value FnMid(Vm&, A& a) {
     if (n < 0) Throw(kErrInvalidCall);
     count = static_cast<size_t>(n);
   }
+  if (IsNullArg(a, 0)) return Value::Null();
   const Value& v = Arg(a, 0);
   if (v.tag() == Tag::kString) {
     return Value::Str(
@@ -209,7 +218,8 @@ Value FnInStr(Vm&, A& a) {
 }
 
 Value FnInStrRev(Vm&, A& a) {
-  if (IsNullArg(a, 0) || IsNullArg(a, 1)) return Value::Null();
+  // Unlike InStr, a Null text or search is an error, not a Null result.
+  if (IsNullArg(a, 0) || IsNullArg(a, 1)) Throw(kErrInvalidNull);
   std::string s = Text(a, 0), find = Text(a, 1);
   int32_t start = Has(a, 2) ? Long(a, 2) : -1;
   if (start == 0 || start < -1) Throw(kErrInvalidCall);
@@ -308,6 +318,7 @@ Value FnSplit(Vm&, A& a) {
   std::string s = Text(a, 0);
   std::string delim = Has(a, 1) ? Text(a, 1) : " ";
   int32_t limit = Has(a, 2) ? Long(a, 2) : -1;
+  if (limit < -1) Throw(kErrInvalidCall);
   bool tc = TextCompare(a, 3);
   std::vector<Value> parts;
   if (s.empty()) return ArrayFromValues({});
@@ -770,8 +781,9 @@ int FirstDay(A& a, int i) {
 }
 
 Value FnWeekday(Vm&, A& a) {
-  if (IsNullArg(a, 0)) return Value::Null();
+  // The first day is checked even when a Null date gives Null.
   int fd = FirstDay(a, 1);
+  if (IsNullArg(a, 0)) return Value::Null();
   int w = Weekday(ToDate(Arg(a, 0)));
   return Value::Integer(static_cast<int16_t>((w - fd + 7) % 7 + 1));
 }
@@ -953,6 +965,7 @@ Value FnDatePart(Vm&, A& a) {
 }
 
 Value FnMonthName(Vm&, A& a) {
+  if (IsNullArg(a, 1)) Throw(kErrInvalidNull);
   int32_t m = Long(a, 0);
   if (m < 1 || m > 12) Throw(kErrInvalidCall);
   return Value::Str(std::string(MonthName(m, Has(a, 1) && ToBool(Arg(a, 1)))));
@@ -1133,6 +1146,13 @@ Value FnIllegalAssign(Vm&, A& a) {
 Value FnRaise(Vm&, A& a) {
   Throw(Long(a, 0));
 }
+// The object of a With: an object or Nothing (which fails only when a
+// member is used); anything else is error 424 as the With starts.
+Value FnWithObject(Vm&, A& a) {
+  Tag t = a[0].Deref().tag();
+  if (t != Tag::kObject && t != Tag::kNothing) Throw(kErrObjectRequired);
+  return a[0].Deref();
+}
 
 const Builtin kBuiltins[] = {
     {"Abs", 1, 1, FnAbs},
@@ -1246,6 +1266,7 @@ const Builtin kBuiltins[] = {
     {"Year", 1, 1, FnYear},
     {"$illegalassign", 1, 1, FnIllegalAssign},
     {"$raise", 1, 1, FnRaise},
+    {"$withobject", 1, 1, FnWithObject},
 };
 
 struct NamedConstant {
@@ -1443,23 +1464,46 @@ Value ErrObject::HelpContext(InvokeKind kind, CallArgs& a) {
   return LongProperty(help_context, kind, a);
 }
 
+// System HRESULTs that Raise turns into the run-time error scripts test for.
+struct HresultError {
+  uint32_t hresult;
+  int32_t number;
+};
+constexpr HresultError kHresultErrors[] = {
+    {0x80004001u, 445}, {0x80004002u, 430}, {0x80020003u, 438}, {0x80020005u, 13},
+    {0x80020006u, 438}, {0x8002000Au, 6},   {0x8002000Bu, 9},   {0x8002000Eu, 450},
+    {0x8002000Fu, 449}, {0x80070005u, 70},  {0x8007000Eu, 7},   {0x80070057u, 5},
+};
+
+int32_t RaisedNumber(int32_t n) {
+  uint32_t u = static_cast<uint32_t>(n);
+  if ((u & 0xFFFF0000u) == 0x800A0000u) return static_cast<int32_t>(u & 0xFFFF);
+  for (const auto& h : kHresultErrors) {
+    if (h.hresult == u) return h.number;
+  }
+  return n;
+}
+
 // Raise number [, source [, description [, helpfile [, helpcontext]]]].
-// Arguments left out take the standard values of the number. A number in
-// VBScript's own HRESULT range (0x800Axxxx) is the plain number xxxx, the
-// way errors that objects report read back.
+// A number in VBScript's own HRESULT range (0x800Axxxx) is the plain number
+// xxxx, the way errors that objects report read back; positive numbers past
+// 65535 are error 5. Arguments left out keep what Err holds from an error
+// not yet cleared, else take the standard values of the number.
 Value ErrObject::Raise(InvokeKind, CallArgs& a) {
-  if (a.size() < 1) Throw(kErrArgNotOptional);
-  int32_t n = ToLong(a[0]);
-  if ((static_cast<uint32_t>(n) & 0xFFFF0000u) == 0x800A0000u) n &= 0xFFFF;
-  if (n == 0) Throw(kErrInvalidCall);
+  if (a.size() < 1) Throw(kErrWrongArgs);
+  int32_t n = RaisedNumber(ToLong(a[0]));
+  if (n == 0 || n > 0xFFFF) Throw(kErrInvalidCall);
   std::string_view std_text = ErrorText(n);
-  std::string desc = a.Has(2)            ? ToText(a[2])
-                     : !std_text.empty() ? std::string(std_text)
-                                         : "Unknown runtime error";
-  std::string src = a.Has(1) ? ToText(a[1]) : std::string(kRuntimeSource);
+  std::string desc = a.Has(2)              ? ToText(a[2])
+                     : !description.empty() ? description
+                     : !std_text.empty()    ? std::string(std_text)
+                                            : "Unknown runtime error";
+  std::string src = a.Has(1)          ? ToText(a[1])
+                    : !source.empty() ? source
+                                      : std::string(kRuntimeSource);
   ScriptError e(n, desc, src);
-  if (a.Has(3)) e.help_file = ToText(a[3]);
-  if (a.Has(4)) e.help_context = ToLong(a[4]);
+  e.help_file = a.Has(3) ? ToText(a[3]) : help_file;
+  e.help_context = a.Has(4) ? ToLong(a[4]) : help_context;
   throw e;
 }
 

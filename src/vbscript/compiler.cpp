@@ -580,6 +580,16 @@ class ProcCompiler {
   }
 
   // `callee(args)` as a value (or as a call statement when `statement`).
+  // The conversions whose result, thrown away by a call statement, is error 458.
+  static bool DiscardFails(const std::string& name) {
+    static const char* const kNames[] = {"cbyte", "ccur", "cdate", "cdbl", "cint", "clng", "csng"};
+    std::string k = Key(name);
+    for (const char* n : kNames) {
+      if (k == n) return true;
+    }
+    return false;
+  }
+
   void Call(const Expr& e, bool statement, bool as_ref) {
     (void)as_ref;
     const Expr& callee = *e.a;
@@ -608,6 +618,12 @@ class ProcCompiler {
         case NameRef::kBuiltin:
           for (const auto& a : e.args) Expression(*a);
           Emit(Opc::kCallBuiltin, 0, 0, static_cast<uint16_t>(argc), r.builtin);
+          if (statement && DiscardFails(callee.name)) {
+            // Scripts written for Windows see error 458 when a number
+            // conversion that succeeded is called as a statement.
+            PushValue(Value::Integer(458));
+            Emit(Opc::kCallBuiltin, 0, 0, 1, FindBuiltin("$raise"));
+          }
           return;
         case NameRef::kMember:
           Emit(Opc::kPushMe);
@@ -704,6 +720,7 @@ class ProcCompiler {
         Mark(s.line, s.col);
         int slot = AddHidden();
         Expression(*s.value);
+        Emit(Opc::kCallBuiltin, 0, 0, 1, FindBuiltin("$withobject"));
         Emit(Opc::kStoreLocal, kStoreRaw, static_cast<uint16_t>(slot));
         SetResume();
         with_slots_.push_back(slot);
@@ -995,7 +1012,6 @@ class ProcCompiler {
     Expression(*s.value);
     Emit(Opc::kStoreLocal, kStoreRaw, static_cast<uint16_t>(slot));
     std::vector<int> ends;
-    std::vector<int> pending_resume;
     int select_mark = open_marks_.back();
     open_marks_.pop_back();
     for (const auto& c : s.cases) {
@@ -1050,9 +1066,11 @@ class ProcCompiler {
         }
       }
       int next = Emit(Opc::kJump);
-      pending_resume.push_back(open_marks_.back());
+      // A Case test that fails under On Error Resume Next goes on into its body.
+      int case_mark = open_marks_.back();
       open_marks_.pop_back();
       for (int j : to_body) Patch(j, Here());
+      proc_.lines[case_mark].resume = Here();
       Body(c.body);
       ends.push_back(Emit(Opc::kJump));
       Patch(next, Here());
@@ -1060,7 +1078,6 @@ class ProcCompiler {
     for (int j : ends) Patch(j, Here());
     Emit(Opc::kClearLocal, 0, static_cast<uint16_t>(slot));
     proc_.lines[select_mark].resume = Here();
-    for (int m : pending_resume) proc_.lines[m].resume = Here();
   }
 
   NameRef LoopVar(const Stmt& s) {
@@ -1086,6 +1103,9 @@ class ProcCompiler {
     int head_mark = open_marks_.back();
     open_marks_.pop_back();
     int body = Here();
+    // A head that fails under On Error Resume Next runs the body once; its
+    // Next then fails with 92 as the loop never started.
+    proc_.lines[head_mark].resume = body;
     loops_.push_back(Loop{true, {}});
     Body(s.blocks[0]);
     Mark(s.line, s.col);
@@ -1093,10 +1113,10 @@ class ProcCompiler {
          static_cast<uint16_t>(hidden), body, r.slot);
     int end = Here();
     SetResume(end);
-    proc_.lines[head_mark].resume = end;
     Patch(init, end);
     for (int j : loops_.back().exits) Patch(j, end);
     loops_.pop_back();
+    Emit(Opc::kClearLocal, 0, static_cast<uint16_t>(hidden));
   }
 
   void ForEach(const Stmt& s) {
@@ -1113,6 +1133,8 @@ class ProcCompiler {
     EmitVar(Opc::kStoreLocal, r, kStoreRaw);
     int next_mark = open_marks_.back();
     open_marks_.pop_back();
+    // As with For, a failed head runs the body once; Next then fails (451).
+    proc_.lines[head_mark].resume = Here();
     loops_.push_back(Loop{true, {}});
     Body(s.blocks[0]);
     Emit(Opc::kJump, 0, 0, 0, top);
@@ -1120,7 +1142,6 @@ class ProcCompiler {
     Emit(Opc::kClearLocal, 0, static_cast<uint16_t>(hidden));
     Patch(init, end);
     Patch(next, end);
-    proc_.lines[head_mark].resume = end;
     proc_.lines[next_mark].resume = end;
     for (int j : loops_.back().exits) Patch(j, end);
     loops_.pop_back();
@@ -1135,7 +1156,8 @@ class ProcCompiler {
       Mark(s.line, s.col);
       Expression(*s.conds[0]);
       exit_jump = Emit(s.do_kind == DoKind::kPreWhile ? Opc::kJumpFalse : Opc::kJumpTrue);
-      cond_mark = open_marks_.back();
+      // A test that fails under On Error Resume Next goes on into the body.
+      proc_.lines[open_marks_.back()].resume = Here();
       open_marks_.pop_back();
     }
     Body(s.blocks[0]);
@@ -1161,13 +1183,12 @@ class ProcCompiler {
     Mark(s.line, s.col);
     Expression(*s.conds[0]);
     int exit_jump = Emit(Opc::kJumpFalse);
-    int cond_mark = open_marks_.back();
+    proc_.lines[open_marks_.back()].resume = Here();
     open_marks_.pop_back();
     Body(s.blocks[0]);
     Emit(Opc::kJump, 0, 0, 0, top);
     int end = Here();
     Patch(exit_jump, end);
-    proc_.lines[cond_mark].resume = end;
     // Exit Do inside While leaves the enclosing Do, not the While.
     std::vector<int> exits = std::move(loops_.back().exits);
     loops_.pop_back();

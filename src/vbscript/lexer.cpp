@@ -357,10 +357,14 @@ class Lexer {
     t.kind = TokKind::kNumber;
     t.text = std::string(src_.substr(pos_, p - pos_));
     pos_ = p;
+    // Four digits or fewer wrap to an Integer; longer ones (and "&" ones)
+    // are a 32-bit number that is still an Integer when it fits one, so
+    // &h10& and &hFFFFFFFF& are Integers as scripts written for Windows see.
     if (!long_suffix && v <= 0xFFFF) {
       t.value = Value::Integer(static_cast<int16_t>(static_cast<uint16_t>(v)));
     } else {
-      t.value = Value::Long(static_cast<int32_t>(static_cast<uint32_t>(v)));
+      auto n = static_cast<int32_t>(static_cast<uint32_t>(v));
+      t.value = n >= -32768 && n <= 32767 ? Value::Integer(static_cast<int16_t>(n)) : Value::Long(n);
     }
     return true;
   }

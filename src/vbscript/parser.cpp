@@ -121,6 +121,8 @@ class Parser {
       }
       ParseStatementInto(prog.main, false);
     }
+    for (auto& p : nested_procs_) prog.procs.push_back(std::move(p));
+    nested_procs_.clear();
     return prog;
   }
 
@@ -215,6 +217,13 @@ class Parser {
   }
 
   ProcDef ParseProc(bool in_class) {
+    ++in_definition_;
+    ProcDef p = ParseProcBody(in_class);
+    --in_definition_;
+    return p;
+  }
+
+  ProcDef ParseProcBody(bool in_class) {
     ProcDef p;
     p.line = Cur().line;
     p.col = Cur().col;
@@ -290,6 +299,13 @@ class Parser {
   }
 
   ClassDef ParseClass() {
+    ++in_definition_;
+    ClassDef c = ParseClassBody();
+    --in_definition_;
+    return c;
+  }
+
+  ClassDef ParseClassBody() {
     ClassDef c;
     c.line = Cur().line;
     c.col = Cur().col;
@@ -428,7 +444,13 @@ class Parser {
         case Kw::kClass:
         case Kw::kPublic:
         case Kw::kPrivate:
-          // Definitions are only allowed at the top level.
+          // A procedure written inside a block of the main code (an If, a
+          // loop) is defined for the whole script, as on Windows; other
+          // definitions belong at the top level.
+          if (!single_line && in_definition_ == 0 && IsProcStart()) {
+            nested_procs_.push_back(ParseProc(false));
+            return;
+          }
           Error(kErrSyntax);
         case Kw::kEnd:
         case Kw::kLoop:
@@ -1049,20 +1071,24 @@ class Parser {
     return Compare(std::move(seed));
   }
 
-  ExprPtr Negate(ExprPtr seed) {
-    if (!seed && (At(TokKind::kMinus) || At(TokKind::kPlus))) {
+  ExprPtr Negate(ExprPtr seed) { return Power(std::move(seed)); }
+
+  // A sign binds to its operand before "^" does: -3^2 is (-3)^2 = 9, as
+  // scripts written for Windows expect.
+  ExprPtr Signed() {
+    if (At(TokKind::kMinus) || At(TokKind::kPlus)) {
       Token at = Cur();
       bool minus = At(TokKind::kMinus);
       Next();
       DepthGuard g(*this);
-      ExprPtr x = Negate(nullptr);
+      ExprPtr x = Signed();
       return minus ? Unary(Op::kNeg, std::move(x), at) : std::move(x);
     }
-    return Power(std::move(seed));
+    return Postfix(nullptr);
   }
 
   ExprPtr Power(ExprPtr seed) {
-    ExprPtr l = Postfix(std::move(seed));
+    ExprPtr l = seed ? Postfix(std::move(seed)) : Signed();
     while (At(TokKind::kCaret)) {
       Token at = Cur();
       Next();
@@ -1224,6 +1250,8 @@ class Parser {
   std::vector<Token> toks_;
   size_t pos_ = 0;
   int depth_ = 0;
+  int in_definition_ = 0;                // Inside a procedure or class
+  std::vector<ProcDef> nested_procs_;  // Procedures written inside blocks
   int single_line_if_ = 0;
   std::vector<Kw> open_blocks_;
   bool in_proc_ = false;

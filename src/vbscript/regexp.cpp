@@ -12,6 +12,13 @@ namespace corvane::vbs {
 
 namespace {
 
+// The text RegExp methods take: a Boolean argument reads as its number
+// (-1 or 0), not as True/False, as scripts written for Windows expect.
+std::string ArgText(const Value& v) {
+  if (v.tag() == Tag::kBoolean) return ToBool(v) ? "-1" : "0";
+  return ToText(v);
+}
+
 struct CodeDeleter {
   void operator()(pcre2_code* c) const { pcre2_code_free(c); }
 };
@@ -103,13 +110,13 @@ class RegExp : public BuiltinObject<RegExp> {
   Value Multiline(InvokeKind kind, CallArgs& a) { return Flag(multiline_, kind, a); }
   Value Test(InvokeKind, CallArgs& a) {
     if (a.size() < 1) Throw(kErrArgNotOptional);
-    std::string s = ToText(a[0]);
+    std::string s = ArgText(a[0]);
     MatchInfo m;
     return Value::Bool(Find(s, 0, m, nullptr));
   }
   Value Execute(InvokeKind, CallArgs& a) {
     if (a.size() < 1) Throw(kErrArgNotOptional);
-    std::string s = ToText(a[0]);
+    std::string s = ArgText(a[0]);
     std::vector<Value> items;
     ForEachMatch(s, [&](MatchInfo& m, size_t, size_t) {
       items.push_back(Value::Obj(new Match(vm_, std::move(m))));
@@ -119,8 +126,8 @@ class RegExp : public BuiltinObject<RegExp> {
   // Replace text, with: see Expand for what `with` may say.
   Value Replace(InvokeKind, CallArgs& a) {
     if (a.size() < 2) Throw(kErrArgNotOptional);
-    std::string s = ToText(a[0]);
-    std::string with = ToText(a[1]);
+    std::string s = ArgText(a[0]);
+    std::string with = ArgText(a[1]);
     std::string out;
     size_t last = 0;
     ForEachMatch(s, [&](MatchInfo& m, size_t begin, size_t end) {

@@ -418,7 +418,7 @@ class Vm {
   int native_depth_ = 0;
   const char* stack_limit_ = nullptr;
   uint64_t rnd_state_ = 0x50000;
-  double last_rnd_ = 0;
+  double last_rnd_ = 0x50000 / 16777216.0;  // Rnd(0) before any Rnd: the first seed
   Limits saved_limits_;
 };
 

@@ -516,6 +516,10 @@ void Vm::StoreIndexed(Value& var, Value* args, int argc, Value&& v, uint8_t mode
 
 void Vm::ReDimVar(Value& var0, Value* bounds, int n, bool preserve) {
   Value& var = var0.DerefMut();
+  // A plain ReDim of a fixed array fails before its bounds are read.
+  if (!preserve && var.tag() == Tag::kArray && (var.arr()->fixed || var.arr()->locks > 0)) {
+    Throw(kErrArrayLocked);
+  }
   std::vector<ArrayDim> dims;
   size_t total = 1;
   for (int i = 0; i < n; ++i) {
@@ -903,8 +907,7 @@ void Vm::Interpreter::MemberCall(const Instr& in, int argc, InvokeKind kind, Val
   const Value& ov = objp->Deref();
   const std::string& name = f_->proc->names[static_cast<size_t>(in.c)];
   if (ov.tag() != Tag::kObject) {
-    if (ov.tag() == Tag::kNothing) Throw(kErrObjectNotSet);
-    // The text names the variable that should hold the object.
+    // The text names the variable that should hold the object (Nothing too).
     ThrowNamed(kErrObjectRequired, in.p ? *static_cast<const std::string*>(in.p) : name);
   }
   Object* o = ov.obj();
@@ -1158,6 +1161,12 @@ void Vm::Interpreter::New(const Instr& in) {
   const std::string& name = f_->proc->names[static_cast<size_t>(in.c)];
   Module* m = f_->proc->module;
   std::string k = ToLower(name);
+  // New RegExp is always the built-in one, even where a script declares a
+  // class of that name.
+  if (k == "regexp") {
+    Push(vm_.CreateObject("VBScript.RegExp"));
+    return;
+  }
   auto it = m->classes.find(k);
   std::shared_ptr<ClassInfo> cls;
   if (it != m->classes.end()) {
@@ -1165,13 +1174,7 @@ void Vm::Interpreter::New(const Instr& in) {
   } else if (Module* g = vm_.FindModule("Global"); g && g != m && g->classes.count(k)) {
     cls = g->classes[k];
   }
-  if (!cls) {
-    if (k == "regexp") {
-      Push(vm_.CreateObject("VBScript.RegExp"));
-      return;
-    }
-    ThrowNamed(kErrClassNotDefined, name);
-  }
+  if (!cls) ThrowNamed(kErrClassNotDefined, name);
   auto* inst = new ClassInstance(&vm_, cls);
   Value obj = Value::Obj(inst);
   if (cls->initialize) {
@@ -1321,6 +1324,8 @@ void Vm::Interpreter::ForInit(const Instr& in) {
 
 void Vm::Interpreter::ForNext(const Instr& in) {
   Tick();
+  // The end left Empty: the head failed and the loop never started.
+  if (locals_[in.d].tag() == Tag::kEmpty) Throw(kErrForNotInit);
   Value& v = Var(in, static_cast<VarKind>(in.a), true).DerefMut();
   const Value& step = locals_[in.d + 1];
   const Value& to = locals_[in.d];
@@ -1363,6 +1368,7 @@ void Vm::Interpreter::ForEachInit(const Instr& in) {
 void Vm::Interpreter::ForEachNext(const Instr& in) {
   Tick();
   Drain();
+  if (locals_[in.d].tag() != Tag::kObject) Throw(kErrNotCollection);
   auto* h = static_cast<EnumHolder*>(locals_[in.d].obj());
   Value item;
   if (h->get()->Next(item)) {

@@ -57,3 +57,12 @@ grid(2, 1) = "g"
 ReDim Preserve grid(2, 3)
 WScript.Echo grid(2, 1), UBound(grid, 2)
 WScript.Echo UBound(Array())
+
+' ReDim of a fixed array is error 10 before its bounds are looked at.
+Sub ReDimFixed()
+  On Error Resume Next
+  Dim fixed(4)
+  ReDim fixed("abc")
+  WScript.Echo "ReDim fixed(""abc"")", Err.Number
+End Sub
+ReDimFixed

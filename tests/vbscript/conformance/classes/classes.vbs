@@ -94,3 +94,14 @@ Loop
 Set b = New Bag
 b.Name = "last"
 WScript.Echo "end of script"
+
+' A script may declare a class named RegExp, but New RegExp still makes the
+' built-in regular expression.
+Class RegExp
+  Public Property Get Global()
+    Global = "script class"
+  End Property
+End Class
+Dim builtin_re
+Set builtin_re = New RegExp
+WScript.Echo "New RegExp:", TypeName(builtin_re), builtin_re.Global

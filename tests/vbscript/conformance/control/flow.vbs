@@ -63,7 +63,7 @@ Dim d
 Set d = CreateObject("Scripting.Dictionary")
 With d
   .Add "k", "v"
-  With .Keys
+  With New RegExp
   End With
   WScript.Echo .Count, .Item("k")
 End With

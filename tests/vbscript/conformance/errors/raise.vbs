@@ -23,3 +23,30 @@ Err.Clear
 Err.Raise 5, "First", "first", "first.chm", 1
 x = 1 / 0
 WScript.Echo Err.Number, Err.Source, Err.Description, "[" & Err.HelpFile & "]", Err.HelpContext
+
+' Raise's numbers: none at all, past 65535, system HRESULTs; and the fields it
+' keeps from an error not yet cleared.
+On Error Resume Next
+Err.Clear
+Err.Raise
+WScript.Echo "no number", Err.Number
+Err.Clear
+Err.Raise &h10000&
+WScript.Echo "65536", Err.Number
+Err.Clear
+Err.Raise -3000000000
+WScript.Echo "too small", Err.Number
+Err.Clear
+Err.Raise &h8007000E&
+WScript.Echo "E_OUTOFMEMORY", Err.Number, Err.Description, Err.Source
+Err.Clear
+Err.Raise 1, 2, "desc", "hf", 1
+Err.Raise 5
+WScript.Echo "kept", Err.Number, Err.Source, Err.Description, Err.HelpFile, Err.HelpContext
+Err.Clear
+Err.Raise 1, "test"
+Err.Raise &h8007000E&
+WScript.Echo "kept source", Err.Number, Err.Source, Err.Description
+Err.Clear
+WScript.Echo "Rnd(0) first", Rnd(0) * 16777216
+On Error GoTo 0

@@ -43,3 +43,23 @@ For Each s In Array( _
   "VarType(wd)", "VarType(nd)", "TypeName(wd)", "IsNumeric(Null)", "IsNumeric(wd)", "IsNumeric(nd)")
   Show s
 Next
+
+' Compare modes other than 0 and 1, Split limits below -1, and the order
+' in which Mid looks at its arguments.
+Dim more, m
+more = Array("InStr(2, ""abcd"", ""bc"", 10)", "InStrRev(""abcd"", ""bc"", 2, 10)", _
+  "InStrRev(""abcd"", Null, 2, 0)", "Split(""a-b"", ""-"", -1, 2)", "Split(""a-b"", ""-"", -42, 0)", _
+  "Mid(""test"", ""a"", Null)", "Mid(Null, -1, -1)", _
+  "Mid(""test"", 0, Null)", "Mid(""test"", ""a"", Empty)", "Mid(Null, 1, 1)", "Right(Null, -1)", "Left(Null, -1)", "Right(Null, 1)", "Weekday(Null, -1)", "Weekday(Null, Null)", "Weekday(Null, ""a"")", "Weekday(Null, 1)", "MonthName(""a"", Null)")
+For Each m In more
+  On Error Resume Next
+  Err.Clear
+  Dim got
+  got = Eval(m)
+  If Err.Number <> 0 Then
+    WScript.Echo m & " => error " & Err.Number
+  Else
+    WScript.Echo m & " => " & TypeName(got) & " " & got
+  End If
+  On Error GoTo 0
+Next

@@ -1,5 +1,6 @@
 ' Integer division and Mod round their operands half to even first.
 WScript.Echo 7 \ 2, -7 \ 2, 2.5 \ 1, 3.5 \ 1, 5.5 Mod 2, 6.5 Mod 4, -7 Mod 3, 7 Mod -3
+' A sign binds before "^": -2 ^ 2 is (-2) ^ 2.
 WScript.Echo 2 ^ 3 ^ 2, -2 ^ 2, 2 ^ -1, 10 / 4, 9 / 3, 2 * 3 + 4, 2 + 3 * 4, (2 + 3) * 4
 WScript.Echo 1 + 2 & 3, "a" & 1 + 2, 5 - -3, - -4
 WScript.Echo "1" + "2", "1" + 2, 1 + "2", "3" - "1", "2" * "3"

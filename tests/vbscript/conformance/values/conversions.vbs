@@ -20,3 +20,15 @@ WScript.Echo Err.Number, Err.Description
 Err.Clear
 x = CBool("#TRUE")
 WScript.Echo Err.Number, Err.Description
+
+' A number conversion called as a statement: the result it cannot hand back
+' is error 458 once the conversion itself succeeded; its own errors come first.
+Dim stmt
+For Each stmt In Array("Call CInt(1)", "CLng 1", "Call CDate(1)", "Call CCur(""-1"")", _
+    "Call CByte(""258"")", "Call CInt(32767.5)", "Call CDate(Null)")
+  On Error Resume Next
+  Err.Clear
+  Execute stmt
+  WScript.Echo stmt & " => " & Err.Number
+  On Error GoTo 0
+Next

@@ -24,3 +24,7 @@ WScript.Echo CInt(0.5), CInt(1.5), CInt(2.5), CInt(-0.5), CInt(-1.5), CLng(12345
 WScript.Echo IsNumeric("12"), IsNumeric(" 1e3 "), IsNumeric("&HFF"), IsNumeric("abc"), IsNumeric(Empty), IsNumeric(Null), IsNumeric(""), IsNumeric("1,000")
 WScript.Echo IsDate("12/6/2026"), IsDate("hello"), IsDate(#1/1/2000#), IsEmpty(v), IsNull(Null), IsObject(Nothing)
 WScript.Echo CDate("December 6, 2026"), CDate(45000), CDate("13:45"), #12/30/1899#, CDate(0.5)
+
+' Hexadecimal literals: a 32-bit value that fits an Integer is an Integer,
+' with or without the "&".
+WScript.Echo TypeName(&h10&), TypeName(&hFFFFFFFF&), &hFFFFFFFF&, TypeName(&h8000&), TypeName(&hFFFF), TypeName(&h10000)
