@@ -300,7 +300,10 @@ void Program::ReloadSettingsOnce() {
   periodic_ = ComputePeriodicSchedule(settings_.values().periodic_script_interval);
   // The script time-out and the periodic timer follow the reloaded values.
   if (scripting_) Step("ScriptSettings", [&] { scripting_->ApplySettings(); });
-  log_.LogEvent("Corvane", "Settings reloaded");
+  // Says whether the port was touched; that also keeps two reloads in a row
+  // from reading as one repeated report, which the log would hold back.
+  log_.LogEvent("Corvane", port != port_in_use ? "Settings reloaded (controller port changed)"
+                                               : "Settings reloaded (controller port unchanged)");
 }
 
 void Program::SetMessageHandler(XapMessageHandler* handler) {
