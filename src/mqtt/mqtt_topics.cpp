@@ -223,16 +223,22 @@ std::string DiscoveryPayload(const DiscoveryContext& ctx, int zone, const MqttAt
                              const std::vector<std::string>& options) {
   const std::string topic =
       ctx.base_topic + "/zone" + std::to_string(zone) + "/" + std::string(attribute.topic);
-  std::string json = "{\"name\":" + JsonString(attribute.entity_name);
-  json += ",\"unique_id\":" + JsonString(TopicId(ctx.base_topic) + "_zone" +
-                                         std::to_string(zone) + "_" + std::string(attribute.topic));
-  json += ",\"state_topic\":" + JsonString(topic);
-  json += ",\"command_topic\":" + JsonString(topic + "/set");
-  json += "," + ComponentFields(attribute, options);
-  if (attribute.config_entity) json += ",\"entity_category\":\"config\"";
-  json += "," + AvailabilityFields(ctx);
-  json += "," + DeviceField(ctx, zone, device_name);
-  json += ",\"origin\":{\"name\":\"Corvane\",\"sw_version\":" + JsonString(ctx.version) + "}}";
+  // Appended piece by piece: "literal" + std::string trips a false
+  // -Wrestrict in g++ 12 at -O3.
+  std::string json = "{\"name\":";
+  json.append(JsonString(attribute.entity_name));
+  json.append(",\"unique_id\":")
+      .append(JsonString(TopicId(ctx.base_topic) + "_zone" + std::to_string(zone) + "_" +
+                         std::string(attribute.topic)));
+  json.append(",\"state_topic\":").append(JsonString(topic));
+  json.append(",\"command_topic\":").append(JsonString(topic + "/set"));
+  json.append(",").append(ComponentFields(attribute, options));
+  if (attribute.config_entity) json.append(",\"entity_category\":\"config\"");
+  json.append(",").append(AvailabilityFields(ctx));
+  json.append(",").append(DeviceField(ctx, zone, device_name));
+  json.append(",\"origin\":{\"name\":\"Corvane\",\"sw_version\":")
+      .append(JsonString(ctx.version))
+      .append("}}");
   return json;
 }
 

@@ -43,7 +43,7 @@ void StatusPageModule::SaveMqttSetup() {
     bool changed = false;
     for (const MqttKey& k : MqttKeys()) {
       std::string value(TrimWhite(Form(k.field)));
-      if (k.size.empty()) value = value.empty() ? "0" : "1";
+      if (k.size.empty()) value.assign(1, value.empty() ? '0' : '1');  // a check box
       const std::string old = ctx_.ini.GetIniSetting(kMqttSection, k.key, "", kMainIniFile);
       if (old == value) continue;
       changed = true;
