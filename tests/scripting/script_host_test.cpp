@@ -87,7 +87,7 @@ TEST_F(ScriptingTest, RunTimeErrorsAreReportedAndTheNextEventRuns) {
   Drain();
   EXPECT_TRUE(Logged("Script Run Error  / 11 - Division by zero@ Line 6 col "));
   EXPECT_TRUE(Logged("Script Run Error  / 28 - Out of stack space@ Line 2 col "));
-  EXPECT_TRUE(Logged("Script Run Error  / 91 - Object variable not set@ Line 8 col "));
+  EXPECT_TRUE(Logged("Script Run Error  / 424 - Object required"));
   EXPECT_TRUE(Logged("Script Run Error  / 7 - Out of memory"));
   EXPECT_THAT(notes_, ElementsAre("fine"));
 }
