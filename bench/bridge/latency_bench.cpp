@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/folders.h"
 #include "program_bench.h"
 #include "support/loopback.h"
 #include "support/process.h"
@@ -67,9 +68,7 @@ void BM_CommandLatency(benchmark::State& state) {
   listener.Bind("127.255.255.255", 3639);
   sender.Bind("0.0.0.0", 0, false);
   corvane.Start({"corvane", "--home", dir.File("home")}, dir.File("corvane"));
-  char host[256] = {};
-  ::gethostname(host, sizeof host - 1);
-  const std::string me = std::string("zyn.Vaux.") + host;
+  const std::string me = "zyn.Vaux." + corvane::ComputerName();
   if (!Eventually([&] { return hub.Stdout().find("client " + me + " at") != std::string::npos; })) {
     state.SkipWithError("corvane did not come up");
     stop_all();

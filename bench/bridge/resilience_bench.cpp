@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/folders.h"
 #include "program_bench.h"
 #include "support/loopback.h"
 #include "support/process.h"
@@ -56,12 +57,6 @@ long FileSize(const std::string& path) {
 std::string Hex(int n) {
   static const char* d = "0123456789ABCDEF";
   return std::string{d[(n >> 4) & 15], d[n & 15]};
-}
-
-std::string HostName() {
-  char host[256] = {};
-  ::gethostname(host, sizeof host - 1);
-  return host;
 }
 
 std::string Message(const std::string& cls, const std::string& target, const std::string& body) {
@@ -100,7 +95,7 @@ double PageMs(uint16_t port) {
 // The hub, the simulator and corvane with its web page on a free port.
 struct Rig {
   explicit Rig(bool controller = true) {
-    me = "zyn.Vaux." + HostName();
+    me = "zyn.Vaux." + corvane::ComputerName();
     listener.Bind(kBroadcast, kXapPort);
     sender.Bind("0.0.0.0", 0, false);
     StartHub();

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/folders.h"
 #include "../device_integration/sim_harness.h"
 #include "bridge/xap_text.h"
 #include "support/loopback.h"
@@ -36,12 +37,6 @@ using testing::WriteFile;
 
 constexpr uint16_t kXapPort = 3639;
 const std::string kBroadcast = "127.255.255.255";
-
-std::string Host() {
-  char buf[256] = {};
-  ::gethostname(buf, sizeof buf - 1);
-  return buf;
-}
 
 // One zone line of Corvane.ini: name, used, X10 address.
 std::string ZoneLine(int n, const std::string& name, bool used, const std::string& x10 = "") {
@@ -69,7 +64,7 @@ class BridgeE2ETest : public ::testing::Test {
     if (!testing::EnterPrivateNetwork()) {
       std::fprintf(stderr, "note: no private network namespace; using the shared loopback\n");
     }
-    me_ = "zyn.Vaux." + Host();
+    me_ = "zyn.Vaux." + ComputerName();
   }
   void TearDown() override {
     if (corvane_.Running()) corvane_.Stop(SIGTERM);

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "core/folders.h"
 #include "../device_integration/sim_harness.h"
 #include "bridge/xap_text.h"
 #include "support/loopback.h"
@@ -68,19 +69,13 @@ const char kChildScript[] = R"(Sub Main(p)
 End Sub
 )";
 
-std::string Host() {
-  char buf[256] = {};
-  ::gethostname(buf, sizeof buf - 1);
-  return buf;
-}
-
 class ScriptingE2ETest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!testing::EnterPrivateNetwork()) {
       std::fprintf(stderr, "note: no private network namespace; using the shared loopback\n");
     }
-    me_ = "zyn.Vaux." + Host();
+    me_ = "zyn.Vaux." + ComputerName();
     listener_ = std::make_unique<TestUdpSocket>();
     sender_ = std::make_unique<TestUdpSocket>();
     ASSERT_EQ(listener_->Bind(kBroadcast, kXapPort), 0);

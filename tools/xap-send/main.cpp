@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "core/folders.h"
 #include "core/text.h"
 #include "xap/xap_message.h"
 
@@ -168,12 +169,15 @@ Options Parse(int argc, char** argv) {
   return o;
 }
 
+// The source given, or this tool's own address on this computer.
+std::string Source(const Options& o) {
+  return o.source.empty() ? "zyn.xapsend." + corvane::ComputerName() : o.source;
+}
+
 std::string BuildMessage(const Options& o) {
   XapMessage m;
-  char host[256] = "localhost";
-  ::gethostname(host, sizeof host - 1);
   m.SetMsgClass(o.msg_class);
-  m.SetMsgSource(o.source.empty() ? std::string("zyn.xapsend.") + host : o.source);
+  m.SetMsgSource(Source(o));
   m.SetMsgTarget(o.target);
   m.SetMsgUID(o.uid);
   m.AddHeader();
@@ -292,9 +296,7 @@ void Send(const Options& o, const std::string& datagram) {
 // The heartbeat that tells the hub where to relay: "alive" while listening,
 // "stopped" at the end.
 std::string Heartbeat(const Options& o, uint16_t port, const char* state) {
-  char host[256] = "localhost";
-  ::gethostname(host, sizeof host - 1);
-  const std::string source = o.source.empty() ? std::string("zyn.xapsend.") + host : o.source;
+  const std::string source = Source(o);
   return "xap-hbeat\n{\nv=13\nhop=1\nuid=" + o.uid + "\nclass=xap-hbeat." + state +
          "\nsource=" + source + "\ninterval=" + std::to_string(kHeartbeatSeconds) +
          "\nport=" + std::to_string(port) + "\n}\n";
