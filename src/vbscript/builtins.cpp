@@ -351,13 +351,21 @@ const ArrayObj* OneDimArray(const Value& v) {
   return arr;
 }
 
+// Join takes a one-dimensional array of values that have a text (Null and
+// arrays among the elements are type mismatches, as are other dimensions).
 Value FnJoin(Vm&, A& a) {
-  const ArrayObj* arr = OneDimArray(Arg(a, 0));
+  if (IsNullArg(a, 0)) Throw(kErrInvalidNull);
+  Value list = Arg(a, 0).Deref();
+  if (list.IsObject()) list = ToPrimitive(list);
+  if (list.tag() != Tag::kArray || list.arr()->dims.size() != 1) Throw(kErrTypeMismatch);
+  const ArrayObj* arr = list.arr();
   std::string delim = Has(a, 1) ? Text(a, 1) : " ";
   std::string out;
   for (size_t i = 0; i < arr->data.size(); ++i) {
     if (i) out += delim;
-    AppendText(out, arr->data[i]);
+    const Value& item = arr->data[i];
+    if (item.IsNull() || item.IsArray()) Throw(kErrTypeMismatch);
+    out += ToText(item);
     CheckStringSize(out.size());
   }
   return Value::Str(std::move(out));
@@ -499,7 +507,10 @@ Value FnRound(Vm&, A& a) {
   if (v.IsNull()) return v;
   int32_t digits = Has(a, 1) ? Long(a, 1) : 0;
   if (digits < 0) Throw(kErrInvalidCall);
-  if (v.tag() == Tag::kInteger || v.tag() == Tag::kLong || v.tag() == Tag::kByte) return v;
+  if (v.tag() == Tag::kInteger || v.tag() == Tag::kLong || v.tag() == Tag::kByte) {
+    // A whole number comes back as it is; Windows keeps a Boolean Boolean.
+    return Arg(a, 0).Deref().tag() == Tag::kBoolean ? Arg(a, 0).Deref() : v;
+  }
   double d = ToDouble(v);
   double r;
   if (digits == 0) {

@@ -462,7 +462,7 @@ class ProcCompiler {
         Expression(*e.a);
         return;
       case ExprKind::kMe:
-        if (!cls_) ThrowSyntax(kErrInvalidMe, e.line, e.col);
+        // Outside a class Me is the host's own object (see Vm::HostMe).
         Emit(Opc::kPushMe);
         return;
       case ExprKind::kNew:
@@ -538,6 +538,7 @@ class ProcCompiler {
         return;
       case NameRef::kBuiltin:
         Emit(Opc::kCallBuiltin, 0, 0, 0, r.builtin);
+        if (IsStatementOnly(e.name)) RaiseAfterCall(kErrTypeMismatch);
         return;
       case NameRef::kMember:
         Emit(Opc::kPushMe);
@@ -590,6 +591,13 @@ class ProcCompiler {
     return false;
   }
 
+  // Randomize is a statement: used as a value it runs, then fails (13).
+  static bool IsStatementOnly(const std::string& name) { return Key(name) == "randomize"; }
+  void RaiseAfterCall(int32_t number) {
+    PushValue(Value::Integer(static_cast<int16_t>(number)));
+    Emit(Opc::kCallBuiltin, 0, 0, 1, FindBuiltin("$raise"));
+  }
+
   void Call(const Expr& e, bool statement, bool as_ref) {
     (void)as_ref;
     const Expr& callee = *e.a;
@@ -618,12 +626,10 @@ class ProcCompiler {
         case NameRef::kBuiltin:
           for (const auto& a : e.args) Expression(*a);
           Emit(Opc::kCallBuiltin, 0, 0, static_cast<uint16_t>(argc), r.builtin);
-          if (statement && DiscardFails(callee.name)) {
-            // Scripts written for Windows see error 458 when a number
-            // conversion that succeeded is called as a statement.
-            PushValue(Value::Integer(458));
-            Emit(Opc::kCallBuiltin, 0, 0, 1, FindBuiltin("$raise"));
-          }
+          // Scripts written for Windows see error 458 when a number
+          // conversion that succeeded is called as a statement.
+          if (statement && DiscardFails(callee.name)) RaiseAfterCall(458);
+          if (!statement && IsStatementOnly(callee.name)) RaiseAfterCall(kErrTypeMismatch);
           return;
         case NameRef::kMember:
           Emit(Opc::kPushMe);
@@ -1138,10 +1144,15 @@ class ProcCompiler {
     loops_.push_back(Loop{true, {}});
     Body(s.blocks[0]);
     Emit(Opc::kJump, 0, 0, 0, top);
+    // A loop that runs out leaves its variable Empty; Exit For keeps the
+    // current element.
+    int exhausted = Here();
+    Emit(Opc::kPushEmpty);
+    EmitVar(Opc::kStoreLocal, r, kStoreRaw);
     int end = Here();
     Emit(Opc::kClearLocal, 0, static_cast<uint16_t>(hidden));
     Patch(init, end);
-    Patch(next, end);
+    Patch(next, exhausted);
     proc_.lines[next_mark].resume = end;
     for (int j : loops_.back().exits) Patch(j, end);
     loops_.pop_back();

@@ -61,7 +61,12 @@ void CheckPropertyArity(const ClassDef& c) {
 void CheckDeclarations(const ProgramAst& prog) {
   DeclaredNames top;
   top.AddBlock(prog.main);
-  for (const auto& p : prog.procs) top.Add(p.name, p.line, p.col);
+  // A procedure defined twice at the top level is not an error: the last
+  // definition is the one called.
+  std::unordered_set<std::string> procs;
+  for (const auto& p : prog.procs) {
+    if (procs.insert(ToLower(p.name)).second) top.Add(p.name, p.line, p.col);
+  }
   for (const auto& c : prog.classes) top.Add(c.name, c.line, c.col);
   auto check_proc = [](const ProcDef& p) {
     DeclaredNames local;
@@ -262,7 +267,8 @@ class Parser {
     }
     Next();
     p.name = Name();
-    if (At(TokKind::kLParen)) {
+    const bool has_parens = At(TokKind::kLParen);
+    if (has_parens) {
       Next();
       while (!At(TokKind::kRParen)) {
         Param prm;
@@ -290,7 +296,9 @@ class Parser {
         p.params.empty()) {
       ThrowSyntax(kErrPropertyArgs, p.line, p.col);
     }
-    EndOfStatement();
+    // After a parameter list the body may start on the same line:
+    // "Sub Once() x = True End Sub".
+    if (!has_parens) EndOfStatement();
     proc_kind_ = static_cast<int>(p.kind);
     in_proc_ = true;
     p.body = ParseBlockUntilEnd(end_kw);

@@ -376,6 +376,9 @@ class Vm {
   uint32_t host_generation_ = 1;
   std::map<std::string, ObjectFactory, LessIgnoreCase> factories_;
   bool ResolveHost(GlobalSlot* slot);
+  // `Me` outside a class: the first object published with global members
+  // (the host's own object, as in the Windows hosts), else Nothing.
+  Value HostMe() const;
 
  private:
   friend class Compiler;

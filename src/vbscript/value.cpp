@@ -90,7 +90,8 @@ void Value::ReleaseSlow() {
 }
 
 Value NewArray(std::vector<ArrayDim> dims) {
-  size_t total = 1;
+  // No dimensions (Dim a()) holds no element.
+  size_t total = dims.empty() ? 0 : 1;
   for (const auto& d : dims) {
     if (d.count < 0) Throw(kErrSubscript);
     total *= static_cast<size_t>(d.count);
@@ -1046,9 +1047,9 @@ bool LogicOperand(const Value& v, int64_t& n, Rank& rank, bool& all_bool) {
       all_bool = false;
       rank = std::max(rank, kRLong);
       std::string_view t = TrimWhite(v.text());
-      if (EqualsIgnoreCase(t, "true")) {
+      if (EqualsIgnoreCase(t, "true") || EqualsIgnoreCase(t, "#true#")) {
         n = -1;
-      } else if (EqualsIgnoreCase(t, "false")) {
+      } else if (EqualsIgnoreCase(t, "false") || EqualsIgnoreCase(t, "#false#")) {
         n = 0;
       } else {
         auto r = ToInt32(NumOf(v));
@@ -1197,6 +1198,13 @@ int CompareNumbers(const Value& a, const Value& b) {
   }
   if (a.tag() == Tag::kCurrency && b.tag() == Tag::kCurrency) {
     return a.raw_int() < b.raw_int() ? -1 : (a.raw_int() > b.raw_int() ? 1 : 0);
+  }
+  // A Single against a Double compares at the Single's precision, so that
+  // CSng(0.1) = 0.1 holds as it does on Windows.
+  if ((a.tag() == Tag::kSingle && b.tag() == Tag::kDouble) ||
+      (a.tag() == Tag::kDouble && b.tag() == Tag::kSingle)) {
+    float x = static_cast<float>(a.raw_double()), y = static_cast<float>(b.raw_double());
+    return x < y ? -1 : (x > y ? 1 : 0);
   }
   return Sign(NumOf(a) - NumOf(b));
 }

@@ -437,6 +437,13 @@ void Vm::DrainTerminates() {
   pending_ = false;
 }
 
+Value Vm::HostMe() const {
+  for (const auto& item : host_items_) {
+    if (item.global_members) return Value::Obj(item.object.get());
+  }
+  return Value::Nothing();
+}
+
 bool Vm::ResolveHost(GlobalSlot* slot) {
   if (slot->host_generation == host_generation_) return slot->host_object != nullptr;
   slot->host_generation = host_generation_;
@@ -693,7 +700,7 @@ Value Vm::Interpreter::Run() {
           case Opc::kPushTrue: Push(Value::Bool(true)); break;
           case Opc::kPushFalse: Push(Value::Bool(false)); break;
           case Opc::kPushMissing: Push(Value::Missing()); break;
-          case Opc::kPushMe: Push(f_->me); break;
+          case Opc::kPushMe: Push(f_->me.IsEmpty() ? vm_.HostMe() : f_->me); break;
           case Opc::kPop: Pop(); break;
           case Opc::kLoadLocal: LoadLocal(in); break;
           case Opc::kLoadGlobal: LoadGlobal(in, false); break;

@@ -92,7 +92,6 @@ TEST(EngineTest, SyntaxErrorNumbersMatchWindows) {
       {"Class C\n Public Default Sub A : End Sub\n Public Default Sub B : End Sub\nEnd Class\n",
        kErrMultipleDefault, 3},
       {"Exit For\n", kErrInvalidExit, 1},
-      {"x = Me\n", kErrInvalidMe, 1},
       {"Select Case x\n Case 1\n", kErrExpectedEnd, 3},
       {"x = \"a\" & \"b\n", kErrUnterminatedString, 1},
       {"x = 1 @ 2\n", kErrInvalidChar, 1},

@@ -79,3 +79,16 @@ Function Eval1()
   Eval1 = 2
 End Function
 WScript.Echo Eval1()
+
+' For Each that runs out leaves its variable Empty; Exit For keeps the
+' element; a declared array without bounds has no element to visit.
+Dim item, visits, noBounds()
+For Each item In Array(1, 2, 3) : Next
+WScript.Echo "after For Each:", TypeName(item)
+For Each item In Array(1, 2, 3)
+  If item = 2 Then Exit For
+Next
+WScript.Echo "after Exit For:", item
+visits = 0
+For Each item In noBounds : visits = visits + 1 : Next
+WScript.Echo "visits of Dim a():", visits

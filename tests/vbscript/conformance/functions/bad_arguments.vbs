@@ -28,7 +28,7 @@ For Each s In Array( _
   "InStr(Null, ""a"")", "InStr(""a"", Null)", "InStr(0, ""a"", ""b"")", "InStr(Null, ""a"", ""b"")", "InStrRev(""abc"", ""b"", 0)", "InStrRev(Null, ""b"")", _
   "Replace(Null, ""a"", ""b"")", "Replace(""abc"", ""a"", ""b"", 0)", "Replace(""abc"", ""a"", ""b"", 1, -2)", "StrReverse(Null)", _
   "Asc("""")", "Asc(Null)", "Chr(-1)", "Chr(256)", "Chr(Null)", "ChrW(65536)", "AscW("""")", _
-  "Split(Null)", "Split("""")", "Join(5)", "Join(Array(1, 2), Null)", "Join(Array(wd, 1))", "Join(Array(nd, 1))", _
+  "Split(Null)", "Split("""")", "Join(5)", "Join(Null)", "Join(nd)", "Join(Array(1, Null))", "Join(Array(Array(1)))", "Randomize(0)", "Join(Array(1, 2), Null)", "Join(Array(wd, 1))", "Join(Array(nd, 1))", _
   "Abs(Null)", "Abs(""abc"")", "Abs(Empty)", "Abs(-32768)", "Abs(True)", "Abs(wd)", "Abs(nd)", "Abs(arr)", _
   "Int(Null)", "Fix(Null)", "Int(""2.5"")", "Int(-2.5)", "Int(True)", "Fix(Empty)", _
   "Sqr(-1)", "Log(0)", "Exp(1000)", "Sin(""x"")", "Round(Null)", "Round(1.5, -1)", "Round(""abc"")", "Round(True)", "Round(wd)", _

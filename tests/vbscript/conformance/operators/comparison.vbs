@@ -12,3 +12,5 @@ Dim o1, o2
 Set o1 = CreateObject("Scripting.Dictionary")
 Set o2 = o1
 WScript.Echo o1 Is o2, o1 Is Nothing, Nothing Is Nothing
+' A Single meets a Double at the Single's precision.
+WScript.Echo CSng(0.001 * 0.001) = 0.000001, CSng(0.1) = 0.1, CSng(0.1) < 0.1, CDbl(CSng(0.1)) = 0.1

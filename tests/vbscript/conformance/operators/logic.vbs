@@ -6,3 +6,4 @@ WScript.Echo TypeName(True And 1), True And 1, Not Empty, TypeName(Not CByte(1))
 WScript.Echo IsNull(Null And True), Null And False, Null Or True, IsNull(Null Or False), IsNull(Not Null)
 WScript.Echo False Imp Null, IsNull(True Imp Null), Null Imp True, IsNull(Null Xor True)
 WScript.Echo Not (1 = 2), Not 1 = 2
+WScript.Echo Not "#FALSE#", Not "#TRUE#", TypeName(Not "#TRUE#"), Not "True"
