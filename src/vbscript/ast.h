@@ -62,6 +62,7 @@ struct Expr {
   int col = 0;
   int depth = 1;
   bool space_before_paren = false;  // kCall: "f (x)" rather than "f(x)"
+  bool negated = false;             // kLiteral: folded from "-<number>"
   Value value;
   std::string name;
   ExprPtr a, b;

@@ -1096,19 +1096,50 @@ Value FnInputBox(Vm& vm, A& a) {
   return Value::Str(Has(a, 2) ? Text(a, 2) : "");
 }
 
+// The text argument of Execute, ExecuteGlobal and GetRef: a string (an
+// object gives its default value); anything else is a type mismatch.
+std::string CodeText(A& a) {
+  Value v = Arg(a, 0).Deref();
+  if (v.IsObjectOrNothing()) v = ToPrimitive(v);
+  if (!v.IsString()) Throw(kErrTypeMismatch);
+  return v.text();
+}
+
+// Code that Eval and Execute cannot compile fails as a whole with "Syntax
+// error" (1002), whatever the parser found first.
+template <typename Fn>
+auto RunCode(Fn fn) {
+  try {
+    return fn();
+  } catch (ScriptError& e) {
+    if (e.compile) {
+      e.number = kErrSyntax;
+      e.description = std::string(ErrorText(kErrSyntax));
+      e.name.clear();
+    }
+    throw;
+  }
+}
+
 Value FnEval(Vm& vm, A& a) {
-  return vm.EvalInScope(Text(a, 0));
+  Value v = Arg(a, 0).Deref();
+  if (v.IsObjectOrNothing()) v = ToPrimitive(v);
+  // Only text is evaluated; any other value is the result as it is.
+  if (!v.IsString()) return v;
+  return RunCode([&] { return vm.EvalInScope(v.text()); });
 }
 Value FnExecute(Vm& vm, A& a) {
-  vm.ExecuteText(Text(a, 0), false);
+  std::string code = CodeText(a);
+  RunCode([&] { vm.ExecuteText(code, false); });
   return Value();
 }
 Value FnExecuteGlobal(Vm& vm, A& a) {
-  vm.ExecuteText(Text(a, 0), true);
+  std::string code = CodeText(a);
+  RunCode([&] { vm.ExecuteText(code, true); });
   return Value();
 }
 Value FnGetRef(Vm& vm, A& a) {
-  return vm.GetRef(Text(a, 0));
+  return vm.GetRef(CodeText(a));
 }
 Value FnCreateObject(Vm& vm, A& a) {
   return vm.CreateObject(Text(a, 0));

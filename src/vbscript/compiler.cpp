@@ -184,6 +184,15 @@ class ProcCompiler {
     }
     if (vars) {
       for (size_t i = 0; i < vars->names.size(); ++i) {
+        std::string k = Key(vars->names[i]);
+        if (!vars->looked_up[i] && dyn_.count(k)) {
+          // Earlier Execute code declared this name in the frame: it is the
+          // variable, not the caller's run-time look-up of the same name.
+          dyn_.erase(k);
+          proc_.by_val.push_back(0);
+          AddLocal(vars->names[i]);
+          continue;
+        }
         DeclareOuterName(vars->names[i], vars->looked_up[i]);
       }
     }
@@ -205,22 +214,17 @@ class ProcCompiler {
     }
   }
 
-  // Array variables declared with bounds are made when the procedure starts.
-  void Prologue(const Block& b) {
-    for (const auto& s : b) {
-      if (s->kind == StmtKind::kDim) {
-        for (const auto& d : s->dims) {
-          if (!d.has_parens) continue;
-          NameRef r = Resolve(d.name, d.line, d.col);
-          if (r.kind != NameRef::kVar) continue;
-          Mark(d.line, d.col);
-          for (const auto& bound : d.bounds) Expression(*bound);
-          EmitVar(Opc::kDimArray, r, 0, static_cast<uint16_t>(d.bounds.size()));
-          SetResume();
-        }
-      }
-      for (const auto& blk : s->blocks) Prologue(blk);
-      for (const auto& c : s->cases) Prologue(c.body);
+  // An array variable comes into being when its Dim runs (before that it is
+  // Empty, as on Windows); a Dim that runs again keeps the array.
+  void DimArrays(const Stmt& s) {
+    for (const auto& d : s.dims) {
+      if (!d.has_parens) continue;
+      NameRef r = Resolve(d.name, d.line, d.col);
+      if (r.kind != NameRef::kVar) continue;
+      Mark(d.line, d.col);
+      for (const auto& bound : d.bounds) Expression(*bound);
+      EmitVar(Opc::kDimArray, r, 0, static_cast<uint16_t>(d.bounds.size()));
+      SetResume();
     }
   }
 
@@ -439,15 +443,10 @@ class ProcCompiler {
   // ------------------------------------------------------------ expressions
   static bool IsLiteral(const Expr& e) { return e.kind == ExprKind::kLiteral; }
 
-  bool IsConstRef(const Expr& e) {
-    if (e.kind != ExprKind::kIdent) return false;
-    std::string k = Key(e.name);
-    if (locals_.count(k)) return false;
-    if (consts_.count(k)) return true;
-    GlobalSlot* s = mod_.Find(k);
-    if (s && s->kind == SlotKind::kConst) return true;
-    Value c;
-    return (!s || s->kind == SlotKind::kUndefined) && FindConstant(k, &c);
+  // What a comparison counts as a literal: a number, text or date written
+  // in place. A negated number, a Const or any other expression is not.
+  static bool IsPlainLiteral(const Expr& e) {
+    return e.kind == ExprKind::kLiteral && !e.negated;
   }
 
   void Expression(const Expr& e) {
@@ -493,8 +492,8 @@ class ProcCompiler {
     Expression(*e.a);
     Expression(*e.b);
     uint8_t lit = static_cast<uint8_t>(Literal::kNone);
-    if (IsLiteral(*e.a) || IsConstRef(*e.a)) lit = static_cast<uint8_t>(Literal::kLeft);
-    if (IsLiteral(*e.b) || IsConstRef(*e.b)) lit = static_cast<uint8_t>(Literal::kRight);
+    if (IsPlainLiteral(*e.a)) lit |= static_cast<uint8_t>(Literal::kLeft);
+    if (IsPlainLiteral(*e.b)) lit |= static_cast<uint8_t>(Literal::kRight);
     // Comparisons take note of a literal side; the other operators ignore it.
     bool comparison = e.op >= Op::kEq && e.op <= Op::kGe;
     Emit(kBinaryOpcode[static_cast<size_t>(e.op)], comparison ? lit : 0);
@@ -678,6 +677,7 @@ class ProcCompiler {
         for (const auto& d : s.dims) {
           if (is_main_) DeclareGlobal(d.name, d.line, d.col);
         }
+        DimArrays(s);
         return;
       case StmtKind::kConst:
         for (const auto& d : s.dims) {
@@ -964,7 +964,9 @@ class ProcCompiler {
            static_cast<uint16_t>(argc), NameIndex(callee.name), object_name);
       Emit(Opc::kPop);
     } else {
-      Expression(callee);
+      // "x(0)(1) = v": x(0) is taken by reference, so an array held in an
+      // array element is changed in place.
+      Argument(callee);
       for (const auto& a : t.args) Expression(*a);
       Expression(*s.value);
       Emit(Opc::kStoreIndex, mode, 0, static_cast<uint16_t>(argc));
@@ -1029,7 +1031,7 @@ class ProcCompiler {
       std::vector<int> to_body;
       for (const auto& item : c.items) {
         Emit(Opc::kLoadLocal, 0, static_cast<uint16_t>(slot));
-        uint8_t lit = (IsLiteral(*item.a) || IsConstRef(*item.a))
+        uint8_t lit = IsPlainLiteral(*item.a)
                           ? static_cast<uint8_t>(Literal::kRight)
                           : static_cast<uint8_t>(Literal::kNone);
         Expression(*item.a);
@@ -1064,7 +1066,7 @@ class ProcCompiler {
           int skip = Emit(Opc::kJumpFalse);
           Emit(Opc::kLoadLocal, 0, static_cast<uint16_t>(slot));
           Expression(*item.b);
-          Emit(Opc::kLe, (IsLiteral(*item.b) || IsConstRef(*item.b))
+          Emit(Opc::kLe, IsPlainLiteral(*item.b)
                              ? static_cast<uint8_t>(Literal::kRight)
                              : static_cast<uint8_t>(Literal::kNone));
           to_body.push_back(Emit(Opc::kJumpTrue));
@@ -1251,7 +1253,6 @@ std::shared_ptr<Proc> CompileProc(Vm& vm, Module& m, const ProcDef& def, ClassIn
   auto p = NewProc(m, def, cls);
   ProcCompiler c(vm, m, *p, cls, option_explicit);
   c.DeclareProc(def);
-  c.Prologue(def.body);
   c.Body(def.body);
   c.Finish();
   m.code.push_back(p);
@@ -1405,7 +1406,6 @@ std::shared_ptr<Proc> CompileProgram(Vm& vm, Module& m, ProgramAst& ast) {
   main->module = &m;
   ProcCompiler c(vm, m, *main, nullptr, ast.option_explicit);
   c.SetMain();
-  c.Prologue(ast.main);
   c.Body(ast.main);
   c.Finish();
   return main;
@@ -1426,7 +1426,6 @@ std::shared_ptr<Proc> CompileSnippet(Vm& vm, Module& m, const Proc* outer, const
     c.EvalBody(*expr);
   } else {
     c.HoistDims(ast->main);
-    c.Prologue(ast->main);
     c.Body(ast->main);
   }
   c.Finish();

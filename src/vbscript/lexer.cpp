@@ -108,6 +108,7 @@ class Lexer {
   std::vector<Token> Run() {
     std::vector<Token> out;
     bool space = false;
+    bool continued = false;
     while (true) {
       // Blanks and line continuations.
       while (pos_ < src_.size()) {
@@ -120,6 +121,7 @@ class Lexer {
           while (pos_ < src_.size() && (src_[pos_] == ' ' || src_[pos_] == '\t')) ++pos_;
           SkipNewline();
           space = true;
+          continued = true;
         } else {
           break;
         }
@@ -127,7 +129,10 @@ class Lexer {
       Token t;
       t.line = line_;
       t.col = static_cast<int>(pos_ - line_start_) + 1;
-      t.space_before = space;
+      // A member chain may go on after a line continuation:
+      // "obj.First() _" / ".Second()".
+      t.space_before = space && !(continued && pos_ < src_.size() && src_[pos_] == '.');
+      continued = false;
       space = false;
       if (pos_ >= src_.size()) {
         t.kind = TokKind::kEnd;

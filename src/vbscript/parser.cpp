@@ -161,7 +161,8 @@ class Parser {
   }
   bool AtEndOfStatement() const {
     return At(TokKind::kNewline) || At(TokKind::kColon) || At(TokKind::kEnd) ||
-           (single_line_if_ > 0 && (AtKw(Kw::kElse) || AtEndIf())) || AtEndOfDefinition();
+           (single_line_if_ > 0 && (AtKw(Kw::kElse) || AtEndIf())) || AtEndOfDefinition() ||
+           (block_if_ > 0 && AtEndIf());  // "Else x = 3 End If"
   }
   void EndOfStatement() {
     if (!AtEndOfStatement()) Error(kErrExpectedEndOfStatement);
@@ -654,7 +655,10 @@ class Parser {
     call->line = chain->line;
     call->col = chain->col;
     ExprPtr seed;
-    if (chain->kind == ExprKind::kCall && chain->space_before_paren) {
+    // With or without a blank before it, "(...)" followed by more of the
+    // statement opens the first argument: "Foo(10 \ 2) + 1".
+    if (chain->kind == ExprKind::kCall &&
+        (chain->space_before_paren || (chain->args.size() == 1 && chain->args[0]->kind != ExprKind::kMissing))) {
       if (chain->args.size() != 1) ThrowSyntax(kErrParensOnSub, chain->line, chain->col);
       seed = Wrap(std::move(chain->args[0]));
       call->a = std::move(chain->a);
@@ -797,6 +801,7 @@ class Parser {
     ExpectKw(Kw::kThen, kErrExpectedThen);
     if (At(TokKind::kNewline) || At(TokKind::kEnd)) {
       // Block form.
+      ++block_if_;
       s->blocks.push_back(ParseBlockUntil({Kw::kElseIf, Kw::kElse, Kw::kEnd}, Kw::kIf));
       while (AtKw(Kw::kElseIf)) {
         s->branch_lines.push_back(Cur().line);
@@ -810,6 +815,7 @@ class Parser {
         s->has_else = true;
         s->blocks.push_back(ParseBlockUntil({Kw::kEnd}, Kw::kIf));
       }
+      --block_if_;
       if (!(AtKw(Kw::kEnd) && PeekTok().kw == Kw::kIf)) Error(kErrExpectedEnd);
       Next();
       Next();
@@ -982,6 +988,7 @@ class Parser {
         x->value.tag() != Tag::kBoolean && x->value.tag() != Tag::kDate &&
         x->value.IsNumericTag()) {
       x->value = OpNegLiteral(x->value);
+      x->negated = true;
       x->line = at.line;
       x->col = at.col;
       return x;
@@ -1092,6 +1099,9 @@ class Parser {
       ExprPtr x = Signed();
       return minus ? Unary(Op::kNeg, std::move(x), at) : std::move(x);
     }
+    // Not as an operand takes in what follows up to its own level:
+    // "1 <> Not 0 = 0" is 1 <> Not (0 = 0).
+    if (AtKw(Kw::kNot)) return Not(nullptr);
     return Postfix(nullptr);
   }
 
@@ -1261,6 +1271,7 @@ class Parser {
   int in_definition_ = 0;                // Inside a procedure or class
   std::vector<ProcDef> nested_procs_;  // Procedures written inside blocks
   int single_line_if_ = 0;
+  int block_if_ = 0;  // multi-line If blocks open around the statement
   std::vector<Kw> open_blocks_;
   bool in_proc_ = false;
   int proc_kind_ = 0;

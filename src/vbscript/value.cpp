@@ -1028,7 +1028,11 @@ bool LogicOperand(const Value& v, int64_t& n, Rank& rank, bool& all_bool) {
     case Tag::kBoolean:
       n = v.raw_int();
       break;
-    case Tag::kEmpty:
+    case Tag::kEmpty:  // a Long 0 to the logical operators: Empty And Empty is a Long
+      all_bool = false;
+      rank = std::max(rank, kRLong);
+      n = 0;
+      break;
     case Tag::kInteger:
       all_bool = false;
       rank = std::max(rank, kRInteger);
@@ -1101,6 +1105,8 @@ Value Logical(const Value& a0, const Value& b0, Logic op) {
         return Value::Null();
       case Logic::kImp:
         if (null_first) return known == -1 ? LogicResult(-1, rank, all_bool) : Value::Null();
+        // A Byte keeps its width: CByte(170) Imp Null is 85.
+        if (a.tag() == Tag::kByte) return Value::Byte(static_cast<uint8_t>(~known & 0xFF));
         return known == 0 ? LogicResult(-1, rank, all_bool) : Value::Null();
       default:
         return Value::Null();
@@ -1152,7 +1158,6 @@ Value OpNot(const Value& a0) {
   Rank rank = kRByte;
   bool all_bool = true;
   if (!LogicOperand(a, x, rank, all_bool)) return Value::Null();
-  if (a.tag() == Tag::kEmpty) return Value::Integer(-1);
   return LogicResult(~x, rank, all_bool);
 }
 
@@ -1221,24 +1226,33 @@ int CompareValues(const Value& a0, const Value& b0, bool ignore_case, Literal li
   if (sa && sb) return CompareText(a.text(), b.text(), ignore_case);
   if (!sa && !sb) return CompareNumbers(a, b);
   // One text, one non-text.
+  const Value& text = sa ? a : b;
   const Value& other = sa ? b : a;
-  if (other.tag() == Tag::kEmpty) {
-    return sa ? CompareText(a.text(), "", ignore_case) : CompareText("", b.text(), ignore_case);
-  }
-  bool text_is_literal = (sa && lit == Literal::kLeft) || (sb && lit == Literal::kRight);
-  bool number_is_literal = (!sa && lit == Literal::kLeft) || (!sb && lit == Literal::kRight);
-  if (number_is_literal) {
-    auto n = ParseNumber(sa ? a.text() : b.text());
-    if (n) {
-      double x = sa ? *n : NumOf(a);
-      double y = sa ? NumOf(b) : *n;
-      return Sign(x - y);
-    }
-  } else if (text_is_literal) {
-    std::string t = ToText(other);
+  auto texts = [&](const std::string& t) {
     return sa ? CompareText(a.text(), t, ignore_case) : CompareText(t, b.text(), ignore_case);
+  };
+  if (other.tag() == Tag::kEmpty) return texts("");
+  // Booleans, Bytes and Currency meet text as their own text ("True" = True).
+  if (other.tag() == Tag::kBoolean || other.tag() == Tag::kByte ||
+      other.tag() == Tag::kCurrency) {
+    return texts(ToText(other));
   }
-  // A number is less than any text.
+  const auto bit = [&](bool left) {
+    return (static_cast<uint8_t>(lit) & static_cast<uint8_t>(left ? Literal::kLeft : Literal::kRight)) != 0;
+  };
+  const bool text_is_literal = bit(sa);
+  const bool number_is_literal = bit(!sa);
+  if (number_is_literal) {
+    // A number written in place reads the text as a number: "abc" = 5 is
+    // a type mismatch, "10" > 9 compares numbers.
+    auto n = ParseNumber(text.text());
+    if (!n) Throw(kErrTypeMismatch);
+    double x = sa ? *n : NumOf(a);
+    double y = sa ? NumOf(b) : *n;
+    return Sign(x - y);
+  }
+  if (text_is_literal) return texts(ToText(other));
+  // Two computed values of different kinds: a number is less than any text.
   return sa ? 1 : -1;
 }
 

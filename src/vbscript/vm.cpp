@@ -378,7 +378,13 @@ Value Vm::RunMember(ClassInstance* inst, int id, InvokeKind kind, CallArgs& args
   int argc = args.size();
   if (m.field >= 0) {
     Value& field = inst->fields()[static_cast<size_t>(m.field)];
-    if (kind == InvokeKind::kLet || kind == InvokeKind::kSet) {
+    const bool put = kind == InvokeKind::kLet || kind == InvokeKind::kSet;
+    // Indexing a field that holds neither an array nor an object: the
+    // object has no such indexed member (438).
+    if (argc > (put ? 1 : 0) && !field.IsArray() && !field.IsObjectOrNothing()) {
+      Throw(kErrNoMember);
+    }
+    if (put) {
       Value v = args[argc - 1];
       if (argc == 1) {
         StoreTo(field, std::move(v), kind == InvokeKind::kSet ? kStoreSet : kStoreLet);
@@ -395,7 +401,7 @@ Value Vm::RunMember(ClassInstance* inst, int id, InvokeKind kind, CallArgs& args
   if (kind == InvokeKind::kLet) {
     proc = m.let ? m.let.get() : nullptr;
   } else if (kind == InvokeKind::kSet) {
-    proc = m.set ? m.set.get() : (m.let ? m.let.get() : nullptr);
+    proc = m.set ? m.set.get() : nullptr;  // no Property Set: Set fails (438)
   } else {
     proc = m.method ? m.method.get() : (m.get ? m.get.get() : nullptr);
   }
@@ -488,7 +494,10 @@ Value Vm::DefaultCall(Object* o, Value* args, int argc, InvokeKind kind) {
 
 Value Vm::CallValue(const Value& target0, Value* args, int argc, InvokeKind kind) {
   const Value& target = target0.Deref();
+  // A variable named alone as a statement must hold something to call.
+  const bool bare_call = argc == 0 && kind == InvokeKind::kCall;
   if (target.tag() == Tag::kArray) {
+    if (bare_call) Throw(kErrTypeMismatch);
     if (argc == 0) return target;
     return ArrayElement(target.arr(), args, argc);
   }
@@ -497,7 +506,7 @@ Value Vm::CallValue(const Value& target0, Value* args, int argc, InvokeKind kind
     return DefaultCall(hold.get(), args, argc, kind);
   }
   if (target.tag() == Tag::kNothing) Throw(kErrObjectNotSet);
-  if (argc == 0) return target;
+  if (argc == 0 && !bare_call) return target;
   Throw(kErrTypeMismatch);
 }
 
@@ -629,6 +638,16 @@ class Vm::Interpreter {
   VBS_HOT void LoadField(const Instr& in) { Push(Field(in.b)); }
   VBS_HOT void LoadGlobal(const Instr& in, bool as_ref);
   void LoadDyn(const Instr& in, bool as_ref);
+  // A variable Execute code made in this frame ("Dim b" run by Execute),
+  // which the procedure's own code looks up by name.
+  Value* ExecuteVar(const std::string& name) {
+    FrameVars* vars = f_->execute_vars.get();
+    if (!vars) return nullptr;
+    for (size_t i = 0; i < vars->names.size(); ++i) {
+      if (EqualsIgnoreCase(vars->names[i], name)) return &vars->values[i];
+    }
+    return nullptr;
+  }
   VBS_HOT void Store(const Instr& in);
   VBS_HOT void RefLocal(const Instr& in);
   void RefField(const Instr& in) { Push(Value::RefTo(&Field(in.b))); }
@@ -850,6 +869,7 @@ Value& Vm::Interpreter::Var(const Instr& in, VarKind kind, bool store) {
         if (store) ThrowNamed(kErrIllegalAssign, s->name);
         return s->value;
       }
+      if (Value* v = ExecuteVar(s->name)) return *v;
       if (f_->proc->option_explicit) ThrowNamed(kErrUndefined, s->name);
       return locals_[in.b];
     }
@@ -939,7 +959,7 @@ void Vm::Interpreter::MemberCall(const Instr& in, int argc, InvokeKind kind, Val
     if (kind == InvokeKind::kLet) {
       p = m.let.get();
     } else if (kind == InvokeKind::kSet) {
-      p = m.set ? m.set.get() : m.let.get();
+      p = m.set.get();
     } else if (m.field < 0) {
       p = m.method ? m.method.get() : m.get.get();
     }
@@ -991,6 +1011,8 @@ void Vm::Interpreter::LoadDyn(const Instr& in, bool as_ref) {
     Push(as_ref ? Value::RefTo(&s->value) : s->value);
   } else if (s->kind != SlotKind::kUndefined || vm_.ResolveHost(s)) {
     CallSlot(s, 0, false, as_ref);
+  } else if (Value* v = ExecuteVar(s->name)) {
+    Push(as_ref ? Value::RefTo(v) : *v);
   } else {
     if (f_->proc->option_explicit) ThrowNamed(kErrUndefined, s->name);
     if (as_ref) {
@@ -1120,8 +1142,15 @@ void Vm::Interpreter::StoreIndexValue(const Instr& in) {
   int argc = in.d;
   Value* basep = sp_ - argc - 2;
   const Value& t = basep->Deref();
-  if (t.tag() != Tag::kObject)
-    Throw(t.tag() == Tag::kNothing ? kErrObjectNotSet : kErrTypeMismatch);
+  if (t.tag() == Tag::kArray && basep->IsRef()) {
+    Value val = std::move(sp_[-1]);
+    vm_.StoreIndexed(basep->DerefMut(), basep + 1, argc, std::move(val), in.a);
+    Clear(basep, sp_);
+    sp_ = basep;
+    return;
+  }
+  // Nothing, like any value that is no object, has no element to set.
+  if (t.tag() != Tag::kObject) Throw(kErrTypeMismatch);
   Ref<Object> o(t.obj());
   CallArgs ca(basep + 1, argc + 1);
   o->Invoke(kDefaultMember, in.a == kStoreSet ? InvokeKind::kSet : InvokeKind::kLet, ca);
@@ -1156,7 +1185,12 @@ void Vm::Interpreter::PutMember(const Instr& in) {
   uint8_t mode = in.a & 3;
   Value* objp = sp_ - argc - 2;
   if (mode == kStoreLet && sp_[-1].Deref().IsObjectOrNothing()) {
-    sp_[-1] = ToPrimitive(sp_[-1]);
+    // A script class's Property Let receives the object itself and decides;
+    // its fields and other objects take the object's default value.
+    const Value& target = objp->Deref();
+    if (!(target.IsObject() && dynamic_cast<ClassInstance*>(target.obj()))) {
+      sp_[-1] = ToPrimitive(sp_[-1]);
+    }
   } else if (mode == kStoreSet && !sp_[-1].Deref().IsObjectOrNothing()) {
     Throw(kErrObjectRequired);
   }
@@ -1181,7 +1215,17 @@ void Vm::Interpreter::New(const Instr& in) {
   } else if (Module* g = vm_.FindModule("Global"); g && g != m && g->classes.count(k)) {
     cls = g->classes[k];
   }
-  if (!cls) ThrowNamed(kErrClassNotDefined, name);
+  if (!cls) {
+    // The name is looked up as a variable first: under Option Explicit an
+    // undeclared one is "Variable is undefined" rather than no class.
+    if (f_->proc->option_explicit) {
+      GlobalSlot* gs = m->Find(k);
+      bool declared = gs && gs->kind != SlotKind::kUndefined;
+      for (const auto& local : f_->proc->local_names) declared |= EqualsIgnoreCase(local, name);
+      if (!declared) ThrowNamed(kErrUndefined, name);
+    }
+    ThrowNamed(kErrClassNotDefined, name);
+  }
   auto* inst = new ClassInstance(&vm_, cls);
   Value obj = Value::Obj(inst);
   if (cls->initialize) {
@@ -1412,7 +1456,9 @@ bool Vm::Interpreter::Return(bool exit_proc) {
 void Vm::Interpreter::DimArray(const Instr& in) {
   int n = in.d;
   Value& v = Var(in, static_cast<VarKind>(in.a), true);
-  if (n == 0) {
+  if (v.Deref().IsArray()) {
+    // The Dim ran before (in a loop, say): its array stays as it is.
+  } else if (n == 0) {
     v = NewArray({});
   } else {
     std::vector<ArrayDim> dims;

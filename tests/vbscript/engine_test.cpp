@@ -72,6 +72,68 @@ TEST(EngineTest, SyntaxErrorsCarryNumberLineAndColumnAndRunNothing) {
   }
 }
 
+// Text the language rejects: the number and text of each compilation error
+// (Execute and Eval report every one of these as 1002 "Syntax error").
+TEST(EngineTest, RejectedTextGivesItsCompilationError) {
+  struct Case {
+    const char* code;
+    int32_t number;  // 0: the text is accepted
+    const char* text;
+  };
+  const Case cases[] = {
+      {"Dim x As Integer", 1025, "Expected end of statement"},
+      {"x = ", 1023, "Expected expression"},
+      {"x = (1", 1006, "Expected ')'"},
+      {"If 1 Then\nx = 1", 1014, "Expected 'End'"},
+      {"For i = 1 To 2\nx = 1", 1020, "Expected 'Next'"},
+      {"Do\nx = 1", 1019, "Expected 'Loop'"},
+      {"While 1\nx = 1", 1018, "Expected 'Wend'"},
+      {"Loop", 1038, "'loop' without 'do'"},
+      {"Exit For", 1039, "Invalid 'exit' statement"},
+      {"Const c = x + 1", 1045, "Expected literal constant"},
+      {"Dim a(n)", 1026, "Expected integer constant"},
+      {"Dim a(\"3\")", 1026, "Expected integer constant"},
+      {"Dim q, q", 1041, "Name redefined"},
+      {"Dim r\nIf 1 Then Dim r", 1041, "Name redefined"},
+      {"Dim Shared\nFunction Shared\nEnd Function", 1041, "Name redefined"},
+      {"Sub TwoA(a, a)\nEnd Sub", 1041, "Name redefined"},
+      {"Sub HasA(a)\nDim a\nEnd Sub", 1041, "Name redefined"},
+      {"x = \"abc", 1033, "Unterminated string constant"},
+      {"x = 1 $", 1032, "Invalid character"},
+      {"f(1, 2)", 1044, "Cannot use parentheses when calling a Sub"},
+      {"Class A\nSub Class_Initialize(x)\nEnd Sub\nEnd Class", 1053, "Class initialize or terminate do not have arguments"},
+      {"Class A\nProperty Let P()\nEnd Property\nEnd Class", 1054, "Property Set or Let must have at least one argument"},
+      {"Class A\nPublic Default Property Let P(x)\nEnd Property\nEnd Class", 1058, "'Default' specification can only be on Property Get"},
+      {"Property Get P\nEnd Property", 1048, "Must be defined inside a Class"},
+      {"Class A\nProperty Get P(a) : End Property\nProperty Let P(v) : End Property\nEnd Class", 1051, "Number of arguments must be consistent across properties specification"},
+      {"Class A\nProperty Let P(a, v) : End Property\nProperty Set P(v) : End Property\nEnd Class", 1051, "Number of arguments must be consistent across properties specification"},
+      {"Class A\nProperty Get P(a) : End Property\nProperty Let P(a, v) : End Property\nProperty Set P(a, v) : End Property\nEnd Class", 0, ""},
+      {"Sub S\nx = 1\nEnd Function", 1016, "Expected 'Sub'"},
+      {"Function F\nEnd Sub", 1015, "Expected 'Function'"},
+      {"Sub S\nIf 1 Then\nEnd Sub", 1012, "Expected 'If'"},
+      {"Select Case 1\nCase 1\nEnd If", 1022, "Expected 'Select'"},
+      {"With x\nEnd Select", 1029, "Expected 'With'"},
+      {"For i = 1 To 2\nEnd If", 1020, "Expected 'Next'"},
+      {"Do\nEnd Sub", 1019, "Expected 'Loop'"},
+      {"While 1\nEnd With", 1018, "Expected 'Wend'"},
+      {"Class A\nProperty Get P\nEnd Sub\nEnd Class", 1050, "Expected 'Property'"},
+      {"End If", 1024, "Expected statement"},
+      {"Dim ok1(3, &H4), ok2()", 0, ""},
+      {"Sub A1(v) : Dim w : End Sub\nSub A2(v) : Dim w : End Sub", 0, ""},
+  };
+  for (const auto& c : cases) {
+    Engine e;
+    try {
+      e.AddCode("Main", c.code);
+      EXPECT_EQ(c.number, 0) << c.code;
+    } catch (const ScriptError& err) {
+      EXPECT_EQ(err.number, c.number) << c.code;
+      EXPECT_EQ(err.description, c.text) << c.code;
+      EXPECT_TRUE(err.compile) << c.code;
+    }
+  }
+}
+
 TEST(EngineTest, SyntaxErrorNumbersMatchWindows) {
   struct Case {
     const char* code;

@@ -66,3 +66,24 @@ Sub ReDimFixed()
   WScript.Echo "ReDim fixed(""abc"")", Err.Number
 End Sub
 ReDimFixed
+
+' A fixed array exists once its Dim has run; a Dim that runs again (in a
+' loop) keeps the array and its elements.
+WScript.Echo "before its Dim:", TypeName(later)
+Dim later(2)
+WScript.Echo "after its Dim:", TypeName(later), UBound(later)
+For i = 1 To 2
+  Dim kept(1)
+  kept(i - 1) = i
+Next
+WScript.Echo "kept:", kept(0), kept(1)
+
+' An array held in an array element is changed in place.
+nested = Array(Array("a", 0))
+nested(0)(1) = 5
+WScript.Echo "nested:", nested(0)(1)
+On Error Resume Next
+nested = Array(Nothing)
+nested(0)(0) = 5
+WScript.Echo "Nothing(0) = 5:", Err.Number
+On Error GoTo 0

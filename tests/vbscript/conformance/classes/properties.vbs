@@ -48,3 +48,24 @@ On Error GoTo 0
 Set a2 = acc
 a2.Balance = 100
 WScript.Echo acc.Balance, TypeName(acc), VarType(acc), IsObject(acc)
+
+' Property Let receives an object as it is; Set needs a Property Set (438);
+' a field that holds a plain value has no index (438).
+Class Holder
+  Public kind, plain
+  Public Property Let Item(v)
+    kind = TypeName(v)
+  End Property
+End Class
+Class Valued
+  Public Default Property Get Value : Value = 42 : End Property
+End Class
+Set h = New Holder
+h.Item = New Valued
+WScript.Echo "Let got:", h.kind
+h.plain = 1
+On Error Resume Next
+Set h.Item = New Valued : WScript.Echo "Set without Property Set:", Err.Number : Err.Clear
+x = h.plain(0) : WScript.Echo "plain(0):", Err.Number : Err.Clear
+h.plain(0) = 5 : WScript.Echo "plain(0) = 5:", Err.Number : Err.Clear
+On Error GoTo 0

@@ -38,3 +38,18 @@ WScript.Echo Err.Number, Err.Description
 Err.Clear
 Set bad = GetRef("NoSuchProc")
 WScript.Echo Err.Number
+Err.Clear
+' Eval returns a value that is no text as it is; Execute and GetRef need text.
+WScript.Echo Eval(123), IsNull(Eval(Null)), IsEmpty(Eval(Empty)), Err.Number
+Execute 123 : WScript.Echo "Execute 123:", Err.Number : Err.Clear
+ExecuteGlobal Null : WScript.Echo "ExecuteGlobal Null:", Err.Number : Err.Clear
+Set bad = GetRef(Empty) : WScript.Echo "GetRef(Empty):", Err.Number : Err.Clear
+Execute "x = " : WScript.Echo "Execute ""x = "":", Err.Number, Err.Description : Err.Clear
+On Error GoTo 0
+' A variable Execute declares inside a procedure belongs to that procedure.
+Sub DeclaresThroughExecute
+  Execute "Dim made : made = 20"
+  WScript.Echo "made:", made
+End Sub
+DeclaresThroughExecute
+WScript.Echo "made outside:", IsEmpty(made)

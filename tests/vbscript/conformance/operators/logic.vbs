@@ -7,3 +7,8 @@ WScript.Echo IsNull(Null And True), Null And False, Null Or True, IsNull(Null Or
 WScript.Echo False Imp Null, IsNull(True Imp Null), Null Imp True, IsNull(Null Xor True)
 WScript.Echo Not (1 = 2), Not 1 = 2
 WScript.Echo Not "#FALSE#", Not "#TRUE#", TypeName(Not "#TRUE#"), Not "True"
+' Empty is a Long to the logical operators; a Byte Imp Null keeps its width.
+WScript.Echo TypeName(Empty And Empty), TypeName(Not Empty), TypeName(Empty Or CInt(5)), Empty Imp Null
+WScript.Echo CByte(170) Imp Null, TypeName(CByte(255) Imp Null)
+' Not as an operand takes in the comparison after it.
+WScript.Echo 1 <> Not 0 = 0, 0 = Not 1 = 1, True = Not False

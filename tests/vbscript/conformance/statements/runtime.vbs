@@ -46,3 +46,10 @@ Try "Set o = New NoSuchClass"
 Try "Randomize ""x"""
 Try "Randomize Null"
 Try "Stop : WScript.Echo ""Stop goes on"""
+
+' A variable that holds no object, named alone as a statement: 13.
+On Error Resume Next
+plainVar = 42
+plainVar
+WScript.Echo "plain variable as a statement:", Err.Number
+On Error GoTo 0

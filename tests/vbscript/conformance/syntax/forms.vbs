@@ -92,3 +92,17 @@ WScript.Echo -2 ^ 2, 2 ^ -1, Not 1 = 2
 On Error Resume Next
 x = .Missing
 WScript.Echo Err.Number, Err.Description
+
+' "(...)" right after a Sub's name, followed by more, opens its argument;
+' a member chain goes on after a line continuation; End If may follow a
+' statement on its line.
+Sub ShowArg(a) : WScript.Echo "arg:", a : End Sub
+ShowArg(10 \ 2) + 1
+Set chained = CreateObject("Scripting.Dictionary")
+chained.Add "k", 1
+WScript.Echo chained _
+  .Count
+If False Then
+  y = 2
+Else y = 3 End If
+WScript.Echo "y:", y
