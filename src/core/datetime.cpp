@@ -123,15 +123,30 @@ int Weekday(double value) {
   return static_cast<int>(w) + 1;
 }
 
-std::string FormatShortDate(double value) {
+std::string FormatShortDate(double value, const DateStyle& style) {
   CivilDateTime t = FromDateValue(value);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%d/%d/%d", t.month, t.day, t.year);
+  int first = t.month, second = t.day, third = t.year;
+  if (style.order == DateStyle::kDayMonthYear) std::swap(first, second);
+  if (style.order == DateStyle::kYearMonthDay) {
+    first = t.year;
+    second = t.month;
+    third = t.day;
+  }
+  const char* f = style.pad ? (style.order == DateStyle::kYearMonthDay ? "%d%c%02d%c%02d" : "%02d%c%02d%c%d")
+                            : "%d%c%d%c%d";
+  char buf[40];
+  std::snprintf(buf, sizeof buf, f, first, style.separator, second, style.separator, third);
   return buf;
 }
 
-std::string FormatLongTime(double value) {
+std::string FormatLongTime(double value, const DateStyle& style) {
   CivilDateTime t = FromDateValue(value);
+  if (style.hours24) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, style.pad ? "%02d:%02d:%02d" : "%d:%02d:%02d", t.hour, t.minute,
+                  t.second);
+    return buf;
+  }
   int h12 = t.hour % 12;
   if (h12 == 0) h12 = 12;
   char buf[32];
@@ -140,12 +155,15 @@ std::string FormatLongTime(double value) {
   return buf;
 }
 
-std::string FormatGeneralDate(double value) {
+std::string FormatGeneralDate(double value, const DateStyle& style) {
   long long days = 0, secs = 0;
   SplitValue(value, days, secs);
-  if (secs == 0) return FormatShortDate(value);
-  if (days == 0) return FormatLongTime(value);
-  return FormatShortDate(value) + " " + FormatLongTime(value);
+  if (secs == 0) return FormatShortDate(value, style);
+  if (days == 0) return FormatLongTime(value, style);
+  std::string text = FormatShortDate(value, style);
+  text += ' ';
+  text += FormatLongTime(value, style);
+  return text;
 }
 
 std::string FormatMediumDate(double value) {
@@ -216,6 +234,14 @@ int CurrentYear() {
   return local.tm_year + 1900;
 }
 
+// True when the tokens so far end in a time ("8:05:09"), whose fraction of a
+// second a dot may bring.
+bool AfterTime(const std::vector<Token>& toks) {
+  const size_t n = toks.size();
+  return n >= 3 && toks[n - 1].kind == Token::kNumber && toks[n - 2].kind == Token::kSep &&
+         toks[n - 2].text == ":";
+}
+
 int ExpandYear(const Token& t) {
   if (t.digits <= 2) return static_cast<int>(t.number < 30 ? 2000 + t.number : 1900 + t.number);
   return static_cast<int>(t.number);
@@ -223,7 +249,7 @@ int ExpandYear(const Token& t) {
 
 }  // namespace
 
-std::optional<double> ParseDateTime(std::string_view text) {
+std::optional<double> ParseDateTime(std::string_view text, const DateStyle& style) {
   // Tokenise into numbers, words and separators.
   std::vector<Token> toks;
   for (size_t i = 0; i < text.size();) {
@@ -249,6 +275,9 @@ std::optional<double> ParseDateTime(std::string_view text) {
       if (t.text == "t" && !toks.empty()) continue;  // ISO "2026-12-06T08:05"
       toks.push_back(t);
     } else if (c == '/' || c == '-' || c == ':' || c == '.') {
+      // A dot between date numbers only where the country writes dates so;
+      // the fraction of a second after a time is read below either way.
+      if (c == '.' && !style.dots_in_dates && !AfterTime(toks)) return std::nullopt;
       toks.push_back(Token{Token::kSep, std::string(1, static_cast<char>(c)), 0, 0});
       ++i;
     } else {
@@ -351,9 +380,10 @@ std::optional<double> ParseDateTime(std::string_view text) {
       year = ExpandYear(nums[0]);
       month = static_cast<int>(nums[1].number);
       day = static_cast<int>(nums[2].number);
-    } else {  // 12/6/2026, month first
+    } else {  // 12/6/2026, month first (6/12/2026 where the day comes first)
       month = static_cast<int>(nums[0].number);
       day = static_cast<int>(nums[1].number);
+      if (style.order == DateStyle::kDayMonthYear) std::swap(month, day);
       year = ExpandYear(nums[2]);
       if (month > 12 && day <= 12) std::swap(month, day);
     }
@@ -365,6 +395,7 @@ std::optional<double> ParseDateTime(std::string_view text) {
     } else {
       month = static_cast<int>(nums[0].number);
       day = static_cast<int>(nums[1].number);
+      if (style.order == DateStyle::kDayMonthYear) std::swap(month, day);
       if (month > 12 && day <= 12) std::swap(month, day);
       year = CurrentYear();
     }

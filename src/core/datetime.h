@@ -35,13 +35,24 @@ bool IsValidDateValue(double value);
 // Day of the week, 1 = Sunday .. 7 = Saturday.
 int Weekday(double value);
 
+// How a country writes and reads short dates and times. The default is the
+// en-US style the program's own files use.
+struct DateStyle {
+  enum Order { kMonthDayYear, kDayMonthYear, kYearMonthDay };
+  Order order = kMonthDayYear;
+  char separator = '/';
+  bool pad = false;            // "06/03/2026" rather than "6/3/2026"
+  bool hours24 = false;        // "20:05:09" rather than "8:05:09 PM"
+  bool dots_in_dates = true;   // "15.03.2026" reads as a date
+};
+
 // "M/D/YYYY h:mm:ss AM"; a value with no time part gives the date alone and a
 // value with no date part (day 0) gives the time alone.
-std::string FormatGeneralDate(double value);
+std::string FormatGeneralDate(double value, const DateStyle& style = {});
 // "M/D/YYYY".
-std::string FormatShortDate(double value);
+std::string FormatShortDate(double value, const DateStyle& style = {});
 // "h:mm:ss AM".
-std::string FormatLongTime(double value);
+std::string FormatLongTime(double value, const DateStyle& style = {});
 // "dd-MMM-yy", for example "06-Dec-26".
 std::string FormatMediumDate(double value);
 // "HH:mm", 24-hour.
@@ -59,6 +70,6 @@ std::string_view WeekdayName(int weekday, bool abbreviate);
 // "December 6, 2026", "06-Dec-26"), and 12- or 24-hour times ("8:05 PM",
 // "20:05:09"). A time alone gives a value on day 0. Returns nothing for text
 // that is not a date.
-std::optional<double> ParseDateTime(std::string_view text);
+std::optional<double> ParseDateTime(std::string_view text, const DateStyle& style = {});
 
 }  // namespace corvane

@@ -12,6 +12,7 @@
 
 #include "core/datetime.h"
 #include "core/text.h"
+#include "vbscript/locale.h"
 #include "vbscript/objects.h"
 #include "vbscript/ops.h"
 #include "vbscript/runtime.h"
@@ -624,7 +625,7 @@ Value FnCDbl(Vm&, A& a) {
   if (v.tag() == Tag::kString) {
     auto n = ParseNumber(v.text());
     if (n) return Value::Double(*n);
-    auto d = ParseDateTime(v.text());
+    auto d = ParseDateTime(v.text(), CurrentLocale().dates);
     if (!d) Throw(kErrTypeMismatch);
     return Value::Double(*d);
   }
@@ -666,7 +667,7 @@ Value FnIsNumeric(Vm&, A& a) {
 Value FnIsDate(Vm&, A& a) {
   const Value& v = Arg(a, 0);
   if (v.tag() == Tag::kDate) return Value::Bool(true);
-  if (v.tag() == Tag::kString) return Value::Bool(ParseDateTime(v.text()).has_value());
+  if (v.tag() == Tag::kString) return Value::Bool(ParseDateTime(v.text(), CurrentLocale().dates).has_value());
   return Value::Bool(false);
 }
 // An object with a default property reports the type of that property's
@@ -990,13 +991,14 @@ Value FnWeekdayName(Vm&, A& a) {
   return Value::Str(std::string(WeekdayName(day, Has(a, 1) && ToBool(Arg(a, 1)))));
 }
 
-// --- Formatting (en-US) ---------------------------------------------------
+// --- Formatting (in the script locale) -------------------------------------
 
 std::string GroupThousands(const std::string& digits) {
+  const char* group = CurrentLocale().group;
   std::string out;
   int n = static_cast<int>(digits.size());
   for (int i = 0; i < n; ++i) {
-    if (i && (n - i) % 3 == 0) out.push_back(',');
+    if (i && (n - i) % 3 == 0) out.append(group);
     out.push_back(digits[static_cast<size_t>(i)]);
   }
   return out;
@@ -1027,7 +1029,7 @@ std::string FormatFixed(double v, int digits, bool leading, bool parens, bool gr
     s = buf.data();
   }
   std::string int_part = s.substr(0, s.find('.'));
-  std::string frac = s.find('.') == std::string::npos ? "" : s.substr(s.find('.'));
+  std::string frac = s.find('.') == std::string::npos ? "" : LocalDecimal(s.substr(s.find('.')));
   if (int_part == "0" && !leading && digits > 0) int_part.clear();
   if (group) int_part = GroupThousands(int_part);
   std::string body = std::string(prefix) + int_part + frac + suffix;
@@ -1046,9 +1048,15 @@ Value FnFormatNumber(Vm&, A& a) {
 Value FnFormatCurrency(Vm&, A& a) {
   if (IsNullArg(a, 0)) Throw(kErrTypeMismatch);
   double v = ToDouble(Arg(a, 0));
+  const ScriptLocale& locale = CurrentLocale();
   int digits = Has(a, 1) ? Long(a, 1) : -1;
+  if (digits == -1) digits = locale.currency_digits;
+  // "$1,234.56" or "1.234,56 €", as the country places its symbol.
+  std::string after = std::string(" ") + locale.currency;
+  const char* prefix = locale.currency_after ? "" : locale.currency;
+  const char* suffix = locale.currency_after ? after.c_str() : "";
   return Value::Str(
-      FormatFixed(v, digits, Tri(a, 2, true), Tri(a, 3, true), Tri(a, 4, true), "$", ""));
+      FormatFixed(v, digits, Tri(a, 2, true), Tri(a, 3, true), Tri(a, 4, true), prefix, suffix));
 }
 
 Value FnFormatPercent(Vm&, A& a) {
@@ -1064,8 +1072,12 @@ Value FnFormatDateTime(Vm&, A& a) {
   double d = ToDate(Arg(a, 0));
   // The NamedFormat argument: vbGeneralDate, vbLongDate, vbShortDate,
   // vbLongTime, vbShortTime.
+  // Short dates and long times in the locale's style; the long date is
+  // written in English everywhere.
   static constexpr std::string (*kFormats[])(double) = {
-      FormatDateValue, FormatLongDate, FormatShortDate, FormatLongTime, FormatShortTime};
+      FormatDateValue, FormatLongDate,
+      [](double v) { return FormatShortDate(v, CurrentLocale().dates); },
+      [](double v) { return FormatLongTime(v, CurrentLocale().dates); }, FormatShortTime};
   const int32_t f = Has(a, 1) ? Long(a, 1) : 0;
   if (f < 0 || f >= static_cast<int32_t>(std::size(kFormats))) Throw(kErrInvalidCall);
   return Value::Str(kFormats[f](d));
@@ -1163,11 +1175,25 @@ Value FnScriptEngineMinor(Vm&, A&) {
 Value FnScriptEngineBuild(Vm&, A&) {
   return Value::Long(16384);
 }
-Value FnGetLocale(Vm&, A&) {
-  return Value::Long(1033);
+Value FnGetLocale(Vm& vm, A&) {
+  return Value::Long(vm.locale().lcid);
 }
-Value FnSetLocale(Vm&, A&) {
-  return Value::Long(1033);
+// SetLocale(lcid or "de-de") chooses the locale and gives the one before;
+// without an argument (or with 0) it goes back to the default.
+Value FnSetLocale(Vm& vm, A& a) {
+  const int32_t before = vm.locale().lcid;
+  const ScriptLocale* chosen = nullptr;
+  if (!Has(a, 0)) {
+    chosen = FindLocale(kDefaultLcid);
+  } else if (Arg(a, 0).Deref().IsString()) {
+    chosen = Text(a, 0).empty() ? FindLocale(kDefaultLcid) : FindLocale(Text(a, 0));
+  } else {
+    const int32_t lcid = Long(a, 0);
+    chosen = FindLocale(lcid == 0 ? kDefaultLcid : lcid);
+  }
+  if (!chosen) Throw(kErrInvalidCall);
+  vm.SetLocale(*chosen);
+  return Value::Long(before);
 }
 Value FnRGB(Vm&, A& a) {
   auto c = [&](int i) {

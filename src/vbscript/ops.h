@@ -38,6 +38,8 @@ std::string FormatDouble(double d);
 std::string FormatSingle(float f);
 std::string FormatCurrency(int64_t scaled);
 std::string FormatDateValue(double d);
+// A number's text ("1.5") with the script locale's decimal sign.
+std::string LocalDecimal(std::string text);
 
 // --- Conversions. Each takes ByRef arguments through and reads an object's
 // default member; errors are thrown as ScriptError.

@@ -23,6 +23,7 @@
 #include "vbscript/ast.h"
 #include "vbscript/engine.h"
 #include "vbscript/error.h"
+#include "vbscript/locale.h"
 #include "vbscript/ops.h"
 #include "vbscript/value.h"
 
@@ -337,6 +338,12 @@ class Vm {
 
   Engine* engine() { return engine_; }
   EngineOptions& options() { return options_; }
+  // The locale SetLocale chose; current while this Vm's code runs.
+  const ScriptLocale& locale() const { return *locale_; }
+  void SetLocale(const ScriptLocale& locale) {
+    locale_ = &locale;
+    SetCurrentLocale(locale);
+  }
 
   // Host-facing operations (see Engine).
   Module& GetModule(std::string_view name, bool create);
@@ -423,6 +430,8 @@ class Vm {
   uint64_t rnd_state_ = 0x50000;
   double last_rnd_ = 0x50000 / 16777216.0;  // Rnd(0) before any Rnd: the first seed
   Limits saved_limits_;
+  const ScriptLocale* locale_ = FindLocale(kDefaultLcid);
+  const ScriptLocale* saved_locale_ = nullptr;
 };
 
 }  // namespace corvane::vbs

@@ -14,6 +14,7 @@
 #include "core/datetime.h"
 #include "core/text.h"
 #include "vbscript/error.h"
+#include "vbscript/locale.h"
 #include "vbscript/ops.h"
 
 namespace corvane::vbs {
@@ -392,6 +393,10 @@ std::optional<double> ParseNumber(std::string_view s) {
       return static_cast<double>(static_cast<int16_t>(v));
     return static_cast<double>(static_cast<int32_t>(static_cast<uint32_t>(v)));
   }
+  // The script locale's decimal sign and thousands separator ("1.234,5" in
+  // Germany).
+  const ScriptLocale& locale = CurrentLocale();
+  const std::string_view group = locale.group;
   std::string num;
   size_t k = 0;
   if (s[k] == '+' || s[k] == '-') num.push_back(s[k++]);
@@ -402,11 +407,11 @@ std::optional<double> ParseNumber(std::string_view s) {
     if (c >= '0' && c <= '9') {
       num.push_back(c);
       ++digits;
-    } else if (c == ',' && !point && digits > 0) {
-      continue;  // thousands separator
-    } else if (c == '.' && !point) {
+    } else if (c == locale.decimal && !point) {
       point = true;
-      num.push_back(c);
+      num.push_back('.');
+    } else if (!point && digits > 0 && s.substr(k, group.size()) == group) {
+      k += group.size() - 1;  // thousands separator
     } else {
       break;
     }
@@ -457,8 +462,20 @@ std::string FormatCurrency(int64_t scaled) {
 }
 
 std::string FormatDateValue(double d) {
-  if (d == 0) return FormatLongTime(0);
-  return FormatGeneralDate(d);
+  const DateStyle& style = CurrentLocale().dates;
+  if (d == 0) return FormatLongTime(0, style);
+  return FormatGeneralDate(d, style);
+}
+
+// A number's text with the script locale's decimal sign.
+std::string LocalDecimal(std::string text) {
+  const char decimal = CurrentLocale().decimal;
+  if (decimal != '.') {
+    for (char& c : text) {
+      if (c == '.') c = decimal;
+    }
+  }
+  return text;
 }
 
 // ---------------------------------------------------------------- conversions
@@ -606,7 +623,7 @@ double ToDate(const Value& v) {
   const Value& p = *Prim(v, h);
   double d;
   if (p.tag() == Tag::kString) {
-    auto parsed = ParseDateTime(p.text());
+    auto parsed = ParseDateTime(p.text(), CurrentLocale().dates);
     if (parsed) return *parsed;
     auto n = ParseNumber(p.text());
     if (!n) Throw(kErrTypeMismatch);
@@ -641,13 +658,13 @@ void AppendText(std::string& out, const Value& v) {
       return;
     }
     case Tag::kDouble:
-      out.append(FormatDouble(d.raw_double()));
+      out.append(LocalDecimal(FormatDouble(d.raw_double())));
       return;
     case Tag::kSingle:
-      out.append(FormatSingle(static_cast<float>(d.raw_double())));
+      out.append(LocalDecimal(FormatSingle(static_cast<float>(d.raw_double()))));
       return;
     case Tag::kCurrency:
-      out.append(FormatCurrency(d.raw_int()));
+      out.append(LocalDecimal(FormatCurrency(d.raw_int())));
       return;
     case Tag::kDate:
       out.append(FormatDateValue(d.raw_double()));

@@ -329,12 +329,16 @@ Value Vm::RunProc(Proc* proc, const Value& me, Value* args, int argc) {
     saved_limits_ = CurrentLimits();
     CurrentLimits().max_string_bytes = options_.max_string_bytes;
     CurrentLimits().max_array_elements = options_.max_array_elements;
+    saved_locale_ = &CurrentLocale();
+    SetCurrentLocale(*locale_);
   }
   struct LimitsRestore {
     Vm* vm;
     bool on;
     ~LimitsRestore() {
-      if (on) CurrentLimits() = vm->saved_limits_;
+      if (!on) return;
+      CurrentLimits() = vm->saved_limits_;
+      SetCurrentLocale(*vm->saved_locale_);
     }
   } restore{this, outermost};
   Value* base = StackTop();

@@ -56,5 +56,21 @@ TEST(DateTimeTest, ParsingReadsWhatTheProgramWritesAndMore) {
   }
 }
 
+// Other countries' short dates: the order, separator and clock they use, both
+// written and read back.
+TEST(DateTimeTest, DateStylesWriteAndReadOtherCountries) {
+  const DateStyle german{DateStyle::kDayMonthYear, '.', true, true, true};
+  const DateStyle us_no_dots{DateStyle::kMonthDayYear, '/', false, false, false};
+  const DateStyle japanese{DateStyle::kYearMonthDay, '/', true, true, false};
+  const double v = At(2026, 3, 5, 20, 5, 9);
+  EXPECT_EQ(FormatGeneralDate(v, german), "05.03.2026 20:05:09");
+  EXPECT_EQ(FormatShortDate(v, japanese), "2026/03/05");
+  EXPECT_EQ(ParseDateTime("05.03.2026 20:05:09", german), v);
+  EXPECT_EQ(ParseDateTime("5/3/2026", german), At(2026, 3, 5));
+  EXPECT_EQ(ParseDateTime("13/3/2026", german), At(2026, 3, 13));
+  EXPECT_FALSE(ParseDateTime("15.03.2026", us_no_dots).has_value());
+  EXPECT_EQ(ParseDateTime("8:05:09.25 PM", us_no_dots), At(1899, 12, 30, 20, 5, 9));
+}
+
 }  // namespace
 }  // namespace corvane
