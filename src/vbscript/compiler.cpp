@@ -572,6 +572,13 @@ class ProcCompiler {
         }
       }
     }
+    if (e.kind == ExprKind::kCall && e.a->kind == ExprKind::kCall) {
+      // x(0)(1): an element of an array held in an element, by reference.
+      Argument(*e.a);
+      for (const auto& a : e.args) Expression(*a);
+      Emit(Opc::kIndex, kIndexRef, 0, static_cast<uint16_t>(ArgCount(e.args.size(), e)));
+      return;
+    }
     Expression(e);
   }
 

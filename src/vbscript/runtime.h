@@ -132,6 +132,7 @@ enum class VarKind : uint8_t { kLocal, kGlobal, kField, kDyn };
 enum StoreMode : uint8_t { kStoreLet = 0, kStoreSet = 1, kStoreRaw = 2 };
 constexpr uint8_t kMemberCall = 4;     // a call statement (result dropped)
 constexpr uint8_t kMemberPrivate = 8;  // Me.x: private members too
+constexpr uint8_t kIndexRef = 16;      // kIndex: a reference to the element, for ByRef
 
 struct Instr {
   Opc op;

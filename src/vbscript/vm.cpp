@@ -1135,6 +1135,12 @@ void Vm::Interpreter::StoreIndexVariable(const Instr& in) {
 void Vm::Interpreter::Index(const Instr& in) {
   int argc = in.d;
   Value* basep = sp_ - argc - 1;
+  if ((in.a & kIndexRef) && basep->IsRef() && basep->Deref().IsArray()) {
+    ArrayObj* a = UniqueArray(basep->DerefMut());
+    size_t off = a->Offset(basep + 1, argc);
+    PushResult(basep, Value::RefElem(a, static_cast<uint32_t>(off)));
+    return;
+  }
   Value target = std::move(*basep);
   InvokeKind kind = (in.a & kMemberCall) ? InvokeKind::kCall : InvokeKind::kGet;
   Value r = vm_.CallValue(target, basep + 1, argc, kind);

@@ -87,3 +87,11 @@ nested = Array(Nothing)
 nested(0)(0) = 5
 WScript.Echo "Nothing(0) = 5:", Err.Number
 On Error GoTo 0
+' An element of a nested array passes by reference; a copied array stays apart.
+Sub Bump(ByRef v) : v = v + 1 : End Sub
+outer = Array(Array(1, 2), 3)
+copied = outer
+Bump outer(0)(1)
+z3 = Array(Array(Array(0)))
+z3(0)(0)(0) = 9 : Bump z3(0)(0)(0)
+WScript.Echo "nested ByRef:", outer(0)(1), copied(0)(1), z3(0)(0)(0)
