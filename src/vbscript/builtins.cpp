@@ -1532,26 +1532,6 @@ Value ErrObject::HelpContext(InvokeKind kind, CallArgs& a) {
   return LongProperty(help_context, kind, a);
 }
 
-// System HRESULTs that Raise turns into the run-time error scripts test for.
-struct HresultError {
-  uint32_t hresult;
-  int32_t number;
-};
-constexpr HresultError kHresultErrors[] = {
-    {0x80004001u, 445}, {0x80004002u, 430}, {0x80020003u, 438}, {0x80020005u, 13},
-    {0x80020006u, 438}, {0x8002000Au, 6},   {0x8002000Bu, 9},   {0x8002000Eu, 450},
-    {0x8002000Fu, 449}, {0x80070005u, 70},  {0x8007000Eu, 7},   {0x80070057u, 5},
-};
-
-int32_t RaisedNumber(int32_t n) {
-  uint32_t u = static_cast<uint32_t>(n);
-  if ((u & 0xFFFF0000u) == 0x800A0000u) return static_cast<int32_t>(u & 0xFFFF);
-  for (const auto& h : kHresultErrors) {
-    if (h.hresult == u) return h.number;
-  }
-  return n;
-}
-
 // Raise number [, source [, description [, helpfile [, helpcontext]]]].
 // A number in VBScript's own HRESULT range (0x800Axxxx) is the plain number
 // xxxx, the way errors that objects report read back; positive numbers past
@@ -1559,7 +1539,7 @@ int32_t RaisedNumber(int32_t n) {
 // not yet cleared, else take the standard values of the number.
 Value ErrObject::Raise(InvokeKind, CallArgs& a) {
   if (a.size() < 1) Throw(kErrWrongArgs);
-  int32_t n = RaisedNumber(ToLong(a[0]));
+  int32_t n = ErrorNumberOf(ToLong(a[0]));
   if (n == 0 || n > 0xFFFF) Throw(kErrInvalidCall);
   std::string_view std_text = ErrorText(n);
   std::string desc = a.Has(2)              ? ToText(a[2])

@@ -156,6 +156,16 @@ int HostObject::FindMember(std::string_view name) {
 }
 
 Value HostObject::Invoke(int id, InvokeKind kind, CallArgs& args) {
+  try {
+    return InvokeMember(id, kind, args);
+  } catch (ScriptError& e) {
+    // A host may fail with a system HRESULT; scripts see its run-time error.
+    e.number = ErrorNumberOf(e.number);
+    throw;
+  }
+}
+
+Value HostObject::InvokeMember(int id, InvokeKind kind, CallArgs& args) {
   if (id == kDefaultMember) {
     if (default_ == kNoMember) Throw(kErrNoMember);
     id = default_;

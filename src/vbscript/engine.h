@@ -150,6 +150,8 @@ class HostObject : public Object {
     Fn get, let;
     bool plain_property = false;
   };
+  Value InvokeMember(int id, InvokeKind kind, CallArgs& args);
+
   std::string type_name_;
   std::vector<Member> members_;
   int default_ = -1;

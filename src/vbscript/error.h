@@ -121,6 +121,11 @@ struct ScriptError : std::runtime_error {
   std::string FullDescription() const;
 };
 
+// The number scripts see for an error: VBScript's own HRESULTs (0x800Axxxx)
+// are their low word, the common system HRESULTs map to the matching
+// run-time error (E_OUTOFMEMORY is 7), any other number stays as it is.
+int32_t ErrorNumberOf(int32_t number);
+
 // Throws run-time error `number` with its standard text.
 [[noreturn]] void Throw(int32_t number);
 // Throws with a text of its own.

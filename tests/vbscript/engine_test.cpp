@@ -405,5 +405,22 @@ TEST(EngineTest, GetRefGivesTheHostACallableObject) {
   EXPECT_EQ(Text(ref.obj()->Invoke(kDefaultMember, InvokeKind::kGet, args)), "handled event");
 }
 
+// A host object that fails with a system HRESULT: the script sees the
+// run-time error it stands for; other numbers pass through.
+TEST(EngineTest, HostFailuresWithHresultsReadAsRunTimeErrors) {
+  Engine e;
+  auto host = MakeRef<HostObject>("Host");
+  host->AddMethod("Fail", [](CallArgs& a) -> Value {
+    throw ScriptError(static_cast<int32_t>(ToLong(a[0])), "host failed", "Host");
+  });
+  e.AddObject("host", host, false);
+  e.AddCode("Main",
+            "Function Try(n)\n On Error Resume Next\n host.Fail n\n Try = Err.Number\nEnd Function\n");
+  EXPECT_EQ(ToLong(e.Call("Main", "Try", {Value::Long(static_cast<int32_t>(0x8007000E))})), 7);
+  EXPECT_EQ(ToLong(e.Call("Main", "Try", {Value::Long(static_cast<int32_t>(0x800A01A8))})), 424);
+  EXPECT_EQ(ToLong(e.Call("Main", "Try", {Value::Long(static_cast<int32_t>(0x80080008))})),
+            static_cast<int32_t>(0x80080008));
+}
+
 }  // namespace
 }  // namespace corvane::vbs

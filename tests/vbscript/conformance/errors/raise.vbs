@@ -50,3 +50,13 @@ WScript.Echo "kept source", Err.Number, Err.Source, Err.Description
 Err.Clear
 WScript.Echo "Rnd(0) first", Rnd(0) * 16777216
 On Error GoTo 0
+
+' System HRESULTs raised read back as the run-time error they stand for;
+' others stay as they are.
+On Error Resume Next
+For Each h In Array(&H80004001, &H80020008, &H80030002, &H800706BA, &H80080005, &H80080008)
+  Err.Clear
+  Err.Raise h
+  WScript.Echo Hex(h), Err.Number
+Next
+On Error GoTo 0
