@@ -132,8 +132,9 @@ std::string FormatShortDate(double value, const DateStyle& style) {
     second = t.month;
     third = t.day;
   }
-  const char* f = style.pad ? (style.order == DateStyle::kYearMonthDay ? "%d%c%02d%c%02d" : "%02d%c%02d%c%d")
-                            : "%d%c%d%c%d";
+  const char* f =
+      style.pad ? (style.order == DateStyle::kYearMonthDay ? "%d%c%02d%c%02d" : "%02d%c%02d%c%d")
+                : "%d%c%d%c%d";
   char buf[40];
   std::snprintf(buf, sizeof buf, f, first, style.separator, second, style.separator, third);
   return buf;

@@ -41,9 +41,9 @@ struct DateStyle {
   enum Order { kMonthDayYear, kDayMonthYear, kYearMonthDay };
   Order order = kMonthDayYear;
   char separator = '/';
-  bool pad = false;            // "06/03/2026" rather than "6/3/2026"
-  bool hours24 = false;        // "20:05:09" rather than "8:05:09 PM"
-  bool dots_in_dates = true;   // "15.03.2026" reads as a date
+  bool pad = false;           // "06/03/2026" rather than "6/3/2026"
+  bool hours24 = false;       // "20:05:09" rather than "8:05:09 PM"
+  bool dots_in_dates = true;  // "15.03.2026" reads as a date
 };
 
 // "M/D/YYYY h:mm:ss AM"; a value with no time part gives the date alone and a

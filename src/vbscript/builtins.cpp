@@ -667,7 +667,8 @@ Value FnIsNumeric(Vm&, A& a) {
 Value FnIsDate(Vm&, A& a) {
   const Value& v = Arg(a, 0);
   if (v.tag() == Tag::kDate) return Value::Bool(true);
-  if (v.tag() == Tag::kString) return Value::Bool(ParseDateTime(v.text(), CurrentLocale().dates).has_value());
+  if (v.tag() == Tag::kString)
+    return Value::Bool(ParseDateTime(v.text(), CurrentLocale().dates).has_value());
   return Value::Bool(false);
 }
 // An object with a default property reports the type of that property's
@@ -1542,7 +1543,7 @@ Value ErrObject::Raise(InvokeKind, CallArgs& a) {
   int32_t n = ErrorNumberOf(ToLong(a[0]));
   if (n == 0 || n > 0xFFFF) Throw(kErrInvalidCall);
   std::string_view std_text = ErrorText(n);
-  std::string desc = a.Has(2)              ? ToText(a[2])
+  std::string desc = a.Has(2)               ? ToText(a[2])
                      : !description.empty() ? description
                      : !std_text.empty()    ? std::string(std_text)
                                             : "Unknown runtime error";

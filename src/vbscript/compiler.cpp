@@ -445,9 +445,7 @@ class ProcCompiler {
 
   // What a comparison counts as a literal: a number, text or date written
   // in place. A negated number, a Const or any other expression is not.
-  static bool IsPlainLiteral(const Expr& e) {
-    return e.kind == ExprKind::kLiteral && !e.negated;
-  }
+  static bool IsPlainLiteral(const Expr& e) { return e.kind == ExprKind::kLiteral && !e.negated; }
 
   void Expression(const Expr& e) {
     switch (e.kind) {
@@ -1038,9 +1036,8 @@ class ProcCompiler {
       std::vector<int> to_body;
       for (const auto& item : c.items) {
         Emit(Opc::kLoadLocal, 0, static_cast<uint16_t>(slot));
-        uint8_t lit = IsPlainLiteral(*item.a)
-                          ? static_cast<uint8_t>(Literal::kRight)
-                          : static_cast<uint8_t>(Literal::kNone);
+        uint8_t lit = IsPlainLiteral(*item.a) ? static_cast<uint8_t>(Literal::kRight)
+                                              : static_cast<uint8_t>(Literal::kNone);
         Expression(*item.a);
         if (item.kind == CaseItem::kValue) {
           Emit(Opc::kEq, lit);
@@ -1073,9 +1070,8 @@ class ProcCompiler {
           int skip = Emit(Opc::kJumpFalse);
           Emit(Opc::kLoadLocal, 0, static_cast<uint16_t>(slot));
           Expression(*item.b);
-          Emit(Opc::kLe, IsPlainLiteral(*item.b)
-                             ? static_cast<uint8_t>(Literal::kRight)
-                             : static_cast<uint8_t>(Literal::kNone));
+          Emit(Opc::kLe, IsPlainLiteral(*item.b) ? static_cast<uint8_t>(Literal::kRight)
+                                                 : static_cast<uint8_t>(Literal::kNone));
           to_body.push_back(Emit(Opc::kJumpTrue));
           Patch(skip, Here());
         }

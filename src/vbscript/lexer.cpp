@@ -369,7 +369,8 @@ class Lexer {
       t.value = Value::Integer(static_cast<int16_t>(static_cast<uint16_t>(v)));
     } else {
       auto n = static_cast<int32_t>(static_cast<uint32_t>(v));
-      t.value = n >= -32768 && n <= 32767 ? Value::Integer(static_cast<int16_t>(n)) : Value::Long(n);
+      t.value =
+          n >= -32768 && n <= 32767 ? Value::Integer(static_cast<int16_t>(n)) : Value::Long(n);
     }
     return true;
   }

@@ -16,9 +16,9 @@ namespace corvane::vbs {
 
 struct ScriptLocale {
   int32_t lcid;
-  const char* tag;       // "en-us", as SetLocale also accepts it
-  char decimal;          // "1.5" / "1,5"
-  const char* group;     // thousands: ",", ".", a no-break space
+  const char* tag;    // "en-us", as SetLocale also accepts it
+  char decimal;       // "1.5" / "1,5"
+  const char* group;  // thousands: ",", ".", a no-break space
   DateStyle dates;
   const char* currency;  // "$", "€"
   bool currency_after;   // "1.234,56 €" rather than "$1,234.56"

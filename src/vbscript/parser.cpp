@@ -658,7 +658,8 @@ class Parser {
     // With or without a blank before it, "(...)" followed by more of the
     // statement opens the first argument: "Foo(10 \ 2) + 1".
     if (chain->kind == ExprKind::kCall &&
-        (chain->space_before_paren || (chain->args.size() == 1 && chain->args[0]->kind != ExprKind::kMissing))) {
+        (chain->space_before_paren ||
+         (chain->args.size() == 1 && chain->args[0]->kind != ExprKind::kMissing))) {
       if (chain->args.size() != 1) ThrowSyntax(kErrParensOnSub, chain->line, chain->col);
       seed = Wrap(std::move(chain->args[0]));
       call->a = std::move(chain->a);
@@ -1086,7 +1087,9 @@ class Parser {
     return Compare(std::move(seed));
   }
 
-  ExprPtr Negate(ExprPtr seed) { return Power(std::move(seed)); }
+  ExprPtr Negate(ExprPtr seed) {
+    return Power(std::move(seed));
+  }
 
   // A sign binds to its operand before "^" does: -3^2 is (-3)^2 = 9, as
   // scripts written for Windows expect.
@@ -1268,7 +1271,7 @@ class Parser {
   std::vector<Token> toks_;
   size_t pos_ = 0;
   int depth_ = 0;
-  int in_definition_ = 0;                // Inside a procedure or class
+  int in_definition_ = 0;              // Inside a procedure or class
   std::vector<ProcDef> nested_procs_;  // Procedures written inside blocks
   int single_line_if_ = 0;
   int block_if_ = 0;  // multi-line If blocks open around the statement

@@ -1250,12 +1250,12 @@ int CompareValues(const Value& a0, const Value& b0, bool ignore_case, Literal li
   };
   if (other.tag() == Tag::kEmpty) return texts("");
   // Booleans, Bytes and Currency meet text as their own text ("True" = True).
-  if (other.tag() == Tag::kBoolean || other.tag() == Tag::kByte ||
-      other.tag() == Tag::kCurrency) {
+  if (other.tag() == Tag::kBoolean || other.tag() == Tag::kByte || other.tag() == Tag::kCurrency) {
     return texts(ToText(other));
   }
   const auto bit = [&](bool left) {
-    return (static_cast<uint8_t>(lit) & static_cast<uint8_t>(left ? Literal::kLeft : Literal::kRight)) != 0;
+    return (static_cast<uint8_t>(lit) &
+            static_cast<uint8_t>(left ? Literal::kLeft : Literal::kRight)) != 0;
   };
   const bool text_is_literal = bit(sa);
   const bool number_is_literal = bit(!sa);

@@ -101,13 +101,20 @@ TEST(EngineTest, RejectedTextGivesItsCompilationError) {
       {"x = \"abc", 1033, "Unterminated string constant"},
       {"x = 1 $", 1032, "Invalid character"},
       {"f(1, 2)", 1044, "Cannot use parentheses when calling a Sub"},
-      {"Class A\nSub Class_Initialize(x)\nEnd Sub\nEnd Class", 1053, "Class initialize or terminate do not have arguments"},
-      {"Class A\nProperty Let P()\nEnd Property\nEnd Class", 1054, "Property Set or Let must have at least one argument"},
-      {"Class A\nPublic Default Property Let P(x)\nEnd Property\nEnd Class", 1058, "'Default' specification can only be on Property Get"},
+      {"Class A\nSub Class_Initialize(x)\nEnd Sub\nEnd Class", 1053,
+       "Class initialize or terminate do not have arguments"},
+      {"Class A\nProperty Let P()\nEnd Property\nEnd Class", 1054,
+       "Property Set or Let must have at least one argument"},
+      {"Class A\nPublic Default Property Let P(x)\nEnd Property\nEnd Class", 1058,
+       "'Default' specification can only be on Property Get"},
       {"Property Get P\nEnd Property", 1048, "Must be defined inside a Class"},
-      {"Class A\nProperty Get P(a) : End Property\nProperty Let P(v) : End Property\nEnd Class", 1051, "Number of arguments must be consistent across properties specification"},
-      {"Class A\nProperty Let P(a, v) : End Property\nProperty Set P(v) : End Property\nEnd Class", 1051, "Number of arguments must be consistent across properties specification"},
-      {"Class A\nProperty Get P(a) : End Property\nProperty Let P(a, v) : End Property\nProperty Set P(a, v) : End Property\nEnd Class", 0, ""},
+      {"Class A\nProperty Get P(a) : End Property\nProperty Let P(v) : End Property\nEnd Class",
+       1051, "Number of arguments must be consistent across properties specification"},
+      {"Class A\nProperty Let P(a, v) : End Property\nProperty Set P(v) : End Property\nEnd Class",
+       1051, "Number of arguments must be consistent across properties specification"},
+      {"Class A\nProperty Get P(a) : End Property\nProperty Let P(a, v) : End Property\nProperty "
+       "Set P(a, v) : End Property\nEnd Class",
+       0, ""},
       {"Sub S\nx = 1\nEnd Function", 1016, "Expected 'Sub'"},
       {"Function F\nEnd Sub", 1015, "Expected 'Function'"},
       {"Sub S\nIf 1 Then\nEnd Sub", 1012, "Expected 'If'"},
@@ -414,8 +421,9 @@ TEST(EngineTest, HostFailuresWithHresultsReadAsRunTimeErrors) {
     throw ScriptError(static_cast<int32_t>(ToLong(a[0])), "host failed", "Host");
   });
   e.AddObject("host", host, false);
-  e.AddCode("Main",
-            "Function Try(n)\n On Error Resume Next\n host.Fail n\n Try = Err.Number\nEnd Function\n");
+  e.AddCode(
+      "Main",
+      "Function Try(n)\n On Error Resume Next\n host.Fail n\n Try = Err.Number\nEnd Function\n");
   EXPECT_EQ(ToLong(e.Call("Main", "Try", {Value::Long(static_cast<int32_t>(0x8007000E))})), 7);
   EXPECT_EQ(ToLong(e.Call("Main", "Try", {Value::Long(static_cast<int32_t>(0x800A01A8))})), 424);
   EXPECT_EQ(ToLong(e.Call("Main", "Try", {Value::Long(static_cast<int32_t>(0x80080008))})),
