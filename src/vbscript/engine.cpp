@@ -84,7 +84,7 @@ void Engine::RegisterProgId(std::string_view prog_id, ObjectFactory factory) {
 }
 
 void Engine::SetTimeout(int milliseconds) {
-  vm_->options().timeout_ms = milliseconds;
+  vm_->SetTimeout(milliseconds);
 }
 int Engine::Timeout() const {
   return vm_->options().timeout_ms;

@@ -339,6 +339,9 @@ class Vm {
 
   Engine* engine() { return engine_; }
   EngineOptions& options() { return options_; }
+  // The time-out of calls into the engine; changed while code runs, it
+  // counts from when the outermost call began.
+  void SetTimeout(int milliseconds);
   // The locale SetLocale chose; current while this Vm's code runs.
   const ScriptLocale& locale() const { return *locale_; }
   void SetLocale(const ScriptLocale& locale) {
@@ -423,6 +426,7 @@ class Vm {
   std::unordered_set<ClassInstance*> instances_;
   std::unordered_set<TrackedObject*> tracked_;
   void ReleaseTrackedObjects();
+  std::chrono::steady_clock::time_point started_;  // of the outermost call running
   std::chrono::steady_clock::time_point deadline_;
   bool has_deadline_ = false;
   int budget_ = 0;

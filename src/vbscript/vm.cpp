@@ -319,12 +319,8 @@ Value Vm::RunProc(Proc* proc, const Value& me, Value* args, int argc) {
   CheckNativeStack();
   bool outermost = frames_.empty();
   if (outermost) {
-    if (options_.timeout_ms > 0) {
-      has_deadline_ = true;
-      deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.timeout_ms);
-    } else {
-      has_deadline_ = false;
-    }
+    started_ = std::chrono::steady_clock::now();
+    SetTimeout(options_.timeout_ms);
     budget_ = kTimeCheckInterval;
     saved_limits_ = CurrentLimits();
     CurrentLimits().max_string_bytes = options_.max_string_bytes;
@@ -445,6 +441,12 @@ void Vm::DrainTerminates() {
     inst->Release();
   }
   pending_ = false;
+}
+
+void Vm::SetTimeout(int milliseconds) {
+  options_.timeout_ms = milliseconds;
+  has_deadline_ = milliseconds > 0;
+  if (has_deadline_) deadline_ = started_ + std::chrono::milliseconds(milliseconds);
 }
 
 Value Vm::HostMe() const {

@@ -89,7 +89,10 @@ int main(int argc, char** argv) {
   engine.SetLogSink([](std::string_view kind, std::string_view text) {
     std::cerr << kind << ": " << text << "\n";
   });
-  engine.AddObject("WScript", corvane::vbs::MakeWScript(engine, ctx), false);
+  // WSH is the same object under its other name.
+  auto wscript = corvane::vbs::MakeWScript(engine, ctx);
+  engine.AddObject("WScript", wscript, false);
+  engine.AddObject("WSH", wscript, false);
   corvane::RegisterStandaloneApplication(engine, CorvaneHome(path));
   std::string current = path;
   try {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -127,6 +128,15 @@ Ref<Object> MakeWScript(Engine& engine, const WshContext& ctx) {
   w->AddProperty("FullName", [](CallArgs&) { return Value::Str("/usr/bin/vbs"); });
   w->AddProperty("Path", [](CallArgs&) { return Value::Str("/usr/bin"); });
   w->AddProperty("Interactive", [](CallArgs&) { return Value::Bool(false); });
+  // Seconds the script may run (0: no limit), counted from its start.
+  w->AddProperty(
+      "Timeout", [eng](CallArgs&) { return Value::Long(eng->Timeout() / 1000); },
+      [eng](CallArgs& a) {
+        const int32_t seconds = ToLong(a[a.size() - 1]);
+        if (seconds < 0 || seconds > INT32_MAX / 1000) Throw(kErrInvalidCall);
+        eng->SetTimeout(seconds * 1000);
+        return Value();
+      });
   w->AddProperty("StdOut", [out](CallArgs&) { return Value::Obj(out.get()); });
   w->AddProperty("StdErr", [err](CallArgs&) { return Value::Obj(err.get()); });
   w->AddProperty("StdIn", [in](CallArgs&) { return Value::Obj(in.get()); });
