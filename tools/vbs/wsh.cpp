@@ -68,6 +68,70 @@ Ref<Object> MakeStdIn() {
   return s;
 }
 
+// A list of texts as WSH collections show them: Item (the default; by
+// position unless `item` is given), Count, Length and For Each.
+Ref<HostObject> MakeTextList(const std::vector<std::string>& list, HostObject::Fn item = nullptr) {
+  auto obj = MakeRef<HostObject>("Object");
+  if (!item) {
+    item = [list](CallArgs& a) {
+      if (a.size() < 1) Throw(kErrArgNotOptional);
+      int32_t i = ToLong(a[0]);
+      if (i < 0 || static_cast<size_t>(i) >= list.size()) Throw(kErrSubscript);
+      return Value::Str(list[static_cast<size_t>(i)]);
+    };
+  }
+  obj->AddMethod("Item", std::move(item));
+  auto count = [list](CallArgs&) { return Value::Long(static_cast<int32_t>(list.size())); };
+  obj->AddProperty("Count", count);
+  obj->AddProperty("Length", count);
+  obj->SetDefault("Item");
+  obj->SetEnumeration([list]() {
+    std::vector<Value> v;
+    for (const auto& s : list) v.push_back(Value::Str(s));
+    return v;
+  });
+  return obj;
+}
+
+// WScript.Arguments: every argument as given, plus Named ("/name:value" or
+// the switch "/name", names in any letter case) and Unnamed (the others).
+Ref<Object> MakeArguments(const std::vector<std::string>& all) {
+  std::vector<std::string> unnamed, names;
+  std::vector<std::pair<std::string, std::string>> named;
+  for (const auto& arg : all) {
+    if (arg.size() < 2 || arg[0] != '/') {
+      unnamed.push_back(arg);
+      continue;
+    }
+    const size_t colon = arg.find(':');
+    named.emplace_back(arg.substr(1, colon == std::string::npos ? std::string::npos : colon - 1),
+                       colon == std::string::npos ? "" : arg.substr(colon + 1));
+    names.push_back(named.back().first);
+  }
+  auto find = [named](const Value& key) -> const std::string* {
+    const std::string k = ToText(key);
+    for (const auto& [n, v] : named) {
+      if (EqualsIgnoreCase(n, k)) return &v;
+    }
+    return nullptr;
+  };
+  Ref<HostObject> named_obj = MakeTextList(names, [find](CallArgs& a) {
+    if (a.size() < 1) Throw(kErrArgNotOptional);
+    const std::string* v = find(a[0]);
+    return v ? Value::Str(*v) : Value();
+  });
+  named_obj->AddMethod("Exists", [find](CallArgs& a) {
+    if (a.size() < 1) Throw(kErrArgNotOptional);
+    return Value::Bool(find(a[0]) != nullptr);
+  });
+  Ref<HostObject> args = MakeTextList(all);
+  Ref<Object> named_ref = named_obj;
+  Ref<Object> unnamed_ref = MakeTextList(unnamed);
+  args->AddProperty("Named", [named_ref](CallArgs&) { return Value::Obj(named_ref.get()); });
+  args->AddProperty("Unnamed", [unnamed_ref](CallArgs&) { return Value::Obj(unnamed_ref.get()); });
+  return args;
+}
+
 }  // namespace
 
 Ref<Object> MakeWScript(Engine& engine, const WshContext& ctx) {
@@ -76,26 +140,7 @@ Ref<Object> MakeWScript(Engine& engine, const WshContext& ctx) {
   std::string full = fs::absolute(ctx.script_path).lexically_normal().string();
   std::string name = fs::path(ctx.script_path).filename().string();
 
-  auto args = MakeRef<HostObject>("Object");
-  std::vector<std::string> list = ctx.args;
-  auto item = [list](CallArgs& a) {
-    if (a.size() < 1) Throw(kErrArgNotOptional);
-    int32_t i = ToLong(a[0]);
-    if (i < 0 || static_cast<size_t>(i) >= list.size()) Throw(kErrSubscript);
-    return Value::Str(list[static_cast<size_t>(i)]);
-  };
-  args->AddMethod("Item", item);
-  args->AddProperty("Count",
-                    [list](CallArgs&) { return Value::Long(static_cast<int32_t>(list.size())); });
-  args->AddProperty("Length",
-                    [list](CallArgs&) { return Value::Long(static_cast<int32_t>(list.size())); });
-  args->SetDefault("Item");
-  args->SetEnumeration([list]() {
-    std::vector<Value> v;
-    for (const auto& s : list) v.push_back(Value::Str(s));
-    return v;
-  });
-  Ref<Object> args_obj = args;
+  Ref<Object> args_obj = MakeArguments(ctx.args);
   Ref<Object> out = MakeStream(std::cout);
   Ref<Object> err = MakeStream(std::cerr);
   Ref<Object> in = MakeStdIn();
