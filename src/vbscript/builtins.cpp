@@ -872,12 +872,14 @@ Value FnDateAdd(Vm&, A& a) {
   if (iv == "yyyy" || iv == "q" || iv == "m") {
     long long months = static_cast<long long>(n) * (iv == "yyyy" ? 12 : iv == "q" ? 3 : 1);
     long long total = t.year * 12LL + (t.month - 1) + months;
+    // Out of the date range before the month is looked at (a negative total
+    // would index before the table).
+    if (total < 100 * 12 || total > 9999 * 12 + 11) Throw(kErrInvalidCall);
     long long y = total / 12;
     int m = static_cast<int>(total % 12) + 1;
     static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     int dim = kDays[m - 1];
     if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) dim = 29;
-    if (y < 100 || y > 9999) Throw(kErrInvalidCall);
     CivilDateTime nt = t;
     nt.year = static_cast<int>(y);
     nt.month = m;

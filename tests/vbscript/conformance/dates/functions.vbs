@@ -13,3 +13,9 @@ WScript.Echo CDate("2026-12-06"), CDate("6 Dec 2026"), CDate("06-Dec-26 20:05"),
 WScript.Echo d + 1, d - 0.5, CDbl(#1/1/2000#), CLng(#1/1/2000 6:00 PM#), Int(d) = DateSerial(2026, 12, 6)
 WScript.Echo #1/1/1900#, #12/31/9999#, CDate(-1), CDate(-1.5)
 WScript.Echo TypeName(Now), TypeName(Date), TypeName(Time), TypeName(Timer), Date = Int(Now) Or Date = Int(Now) - 1
+' Months added past either end of the date range: error 5, not a wrong date.
+On Error Resume Next
+x = DateAdd("m", -30000, #1/1/2026#) : WScript.Echo "DateAdd far back:", Err.Number : Err.Clear
+x = DateAdd("m", 1, #12/31/9999#) : WScript.Echo "DateAdd past 9999:", Err.Number : Err.Clear
+WScript.Echo DateAdd("yyyy", -1926, #1/1/2026#)
+On Error GoTo 0
