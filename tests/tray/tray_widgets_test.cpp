@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QThread>
 #include <chrono>
+#include <filesystem>
 #include <regex>
 
 #include "daemon_control.h"
@@ -101,6 +102,19 @@ class TrayWindows : public ::testing::Test {
     if (control_) control_->StopIfStarted();
     const InstanceInfo left = ProbeInstance(home_.path());
     if (left.running && left.pid > 0) ::kill(left.pid, SIGKILL);
+    // A daemon caught between its start and its lock file (a loaded
+    // machine) is found by the home on its command line.
+    KillDaemonsOf(home_.path());
+  }
+  static void KillDaemonsOf(const std::string& home) {
+    const std::string wanted = std::string("--home") + '\0' + home + '\0';
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      const std::string pid = entry.path().filename().string();
+      if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+      if (ReadFile("/proc/" + pid + "/cmdline").find(wanted) != std::string::npos) {
+        ::kill(std::stoi(pid), SIGKILL);
+      }
+    }
   }
   std::string DaemonLog() { return ReadFile(home_.File("Data/corvane.log")); }
 
