@@ -211,7 +211,9 @@ Value FnInStr(Vm&, A& a) {
   std::string s = Text(a, first), find = Text(a, first + 1);
   bool tc = a.size() >= 4 && TextCompare(a, 3);
   size_t b = ByteOffsetOfChar(s, static_cast<size_t>(start - 1));
-  if (static_cast<size_t>(start - 1) > CharCount(s)) return Value::Long(0);
+  // A start past the text's end finds nothing, not even "" (so an empty
+  // text gives 0).
+  if (static_cast<size_t>(start) > CharCount(s)) return Value::Long(0);
   if (find.empty()) return Value::Long(start);
   size_t pos = FindText(s, find, b, tc);
   if (pos == std::string::npos) return Value::Long(0);

@@ -26,3 +26,5 @@ WScript.Echo Len(s), Left(s, 4)
 s = "x"
 s = s & s & s
 WScript.Echo s
+' A start past the end of the text finds nothing, not even "".
+WScript.Echo InStr("", ""), InStr(4, "abc", ""), InStr(3, "abc", ""), InStr("abc", "")
