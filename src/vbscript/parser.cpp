@@ -271,7 +271,8 @@ class Parser {
     const bool has_parens = At(TokKind::kLParen);
     if (has_parens) {
       Next();
-      while (!At(TokKind::kRParen)) {
+      // Parameters follow each comma: "F(a,)" is missing one.
+      for (bool more = !At(TokKind::kRParen); more;) {
         Param prm;
         if (AtKw(Kw::kByVal)) {
           prm.by_val = true;
@@ -285,12 +286,10 @@ class Parser {
           Expect(TokKind::kRParen, kErrExpectedRParen);
         }
         p.params.push_back(prm);
-        if (At(TokKind::kComma)) {
-          Next();
-          continue;
-        }
-        if (!At(TokKind::kRParen)) Error(kErrExpectedRParen);
+        more = At(TokKind::kComma);
+        if (more) Next();
       }
+      if (!At(TokKind::kRParen)) Error(kErrExpectedRParen);
       Next();
     }
     if ((p.kind == ProcKind::kPropertyLet || p.kind == ProcKind::kPropertySet) &&

@@ -82,6 +82,8 @@ TEST(EngineTest, RejectedTextGivesItsCompilationError) {
   };
   const Case cases[] = {
       {"Dim x As Integer", 1025, "Expected end of statement"},
+      {"Function F(a,)\nEnd Function", 1010, "Expected identifier"},
+      {"Sub S(a b)\nEnd Sub", 1006, "Expected ')'"},
       {"x = ", 1023, "Expected expression"},
       {"x = (1", 1006, "Expected ')'"},
       {"If 1 Then\nx = 1", 1014, "Expected 'End'"},
