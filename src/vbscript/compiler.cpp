@@ -1184,7 +1184,12 @@ class ProcCompiler {
       cond_mark = open_marks_.back();
       open_marks_.pop_back();
     } else {
+      // The jump back checks the time-out: an empty "Do : Loop" that runs
+      // too long is reported on its own line (with a body, on the body's).
+      const bool empty = s.blocks[0].empty();
+      if (empty) Mark(s.line, s.col);
       Emit(Opc::kJump, 0, 0, 0, top);
+      if (empty) SetResume();
     }
     int end = Here();
     if (exit_jump >= 0) Patch(exit_jump, end);

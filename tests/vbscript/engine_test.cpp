@@ -292,6 +292,7 @@ TEST(EngineTest, TimeoutEndsRunawayScripts) {
     FAIL();
   } catch (const ScriptError& err) {
     EXPECT_EQ(err.number, kErrTimeout);
+    EXPECT_EQ(err.line, 3);  // the empty loop's own line
   }
   e.SetTimeout(0);
   e.AddCode("", "Function Quick() : Quick = 5 : End Function");
