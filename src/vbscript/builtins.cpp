@@ -1116,8 +1116,7 @@ Value FnInputBox(Vm& vm, A& a) {
 // The text argument of Execute, ExecuteGlobal and GetRef: a string (an
 // object gives its default value); anything else is a type mismatch.
 std::string CodeText(A& a) {
-  Value v = Arg(a, 0).Deref();
-  if (v.IsObjectOrNothing()) v = ToPrimitive(v);
+  const Value v = ToPrimitive(Arg(a, 0));
   if (!v.IsString()) Throw(kErrTypeMismatch);
   return v.text();
 }
@@ -1139,8 +1138,7 @@ auto RunCode(Fn fn) {
 }
 
 Value FnEval(Vm& vm, A& a) {
-  Value v = Arg(a, 0).Deref();
-  if (v.IsObjectOrNothing()) v = ToPrimitive(v);
+  const Value v = ToPrimitive(Arg(a, 0));
   // Only text is evaluated; any other value is the result as it is.
   if (!v.IsString()) return v;
   return RunCode([&] { return vm.EvalInScope(v.text()); });

@@ -184,15 +184,9 @@ class ProcCompiler {
     }
     if (vars) {
       for (size_t i = 0; i < vars->names.size(); ++i) {
-        std::string k = Key(vars->names[i]);
-        if (!vars->looked_up[i] && dyn_.count(k)) {
-          // Earlier Execute code declared this name in the frame: it is the
-          // variable, not the caller's run-time look-up of the same name.
-          dyn_.erase(k);
-          proc_.by_val.push_back(0);
-          AddLocal(vars->names[i]);
-          continue;
-        }
+        // Earlier Execute code declared this name in the frame: it is the
+        // variable, not the caller's run-time look-up of the same name.
+        if (!vars->looked_up[i]) dyn_.erase(Key(vars->names[i]));
         DeclareOuterName(vars->names[i], vars->looked_up[i]);
       }
     }

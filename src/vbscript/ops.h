@@ -82,7 +82,7 @@ bool OpIs(const Value& a, const Value& b);
 // Which operands of a comparison are written in place (bits): a number
 // literal compared with text reads the text as a number (error 13 when it is
 // none), a text literal compared with a number compares texts.
-enum class Literal : uint8_t { kNone = 0, kLeft = 1, kRight = 2, kBoth = 3 };
+enum class Literal : uint8_t { kNone = 0, kLeft = 1, kRight = 2 };
 constexpr int kCompareNull = 2;
 // -1, 0 or 1, or kCompareNull when either side is Null.
 int CompareValues(const Value& a, const Value& b, bool ignore_case = false,
