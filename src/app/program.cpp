@@ -8,6 +8,7 @@
 
 #include "config/ini_tool.h"
 #include "core/folders.h"
+#include "core/guard.h"
 #include "core/text.h"
 #include "pages/echo_page.h"
 #include "pages/status_page.h"
@@ -83,13 +84,7 @@ Program::~Program() {
 
 template <typename F>
 void Program::Step(const char* name, F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", name, e.what());
-  } catch (...) {
-    log_.LogError("Corvane", name, "unknown error");
-  }
+  Guard(log_, name, std::forward<F>(f));
 }
 
 void Program::InitXap() {

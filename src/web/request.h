@@ -50,8 +50,14 @@ class Request {
   const std::string& Method() const { return method_; }
   const PairCollection& QueryStringCol() const { return query_pairs_; }
   const PairCollection& FormCol() const { return form_pairs_; }
-  // The client's address; it is set by the listener and not read back.
+  // The client's address as the connection's socket reports it (the peer),
+  // set by the listener; never taken from a header.
   void remoteip(std::string ip) { remoteip_ = std::move(ip); }
+  const std::string& PeerAddress() const { return remoteip_; }
+  // Whether the request came over an encrypted connection (set by the
+  // listener).
+  void SetSecure(bool secure) { secure_ = secure; }
+  bool Secure() const { return secure_; }
 
   // "http_user_agent": the User-Agent header; "remote_addr": the Host header
   // up to its first ":"; any other name: the header of that name. Names
@@ -87,6 +93,7 @@ class Request {
   std::string header_;
   std::string method_;
   std::string remoteip_;
+  bool secure_ = false;
 };
 
 // Where a request's header block ends in raw request text: the position just

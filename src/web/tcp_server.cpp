@@ -12,6 +12,7 @@
 #include "core/folders.h"
 #include "config/settings.h"
 #include "core/text.h"
+#include "core/guard.h"
 #include "web/request.h"
 #include "web/response.h"
 #include "web/web_files.h"
@@ -19,17 +20,6 @@
 namespace corvane {
 
 namespace {
-
-template <typename F>
-void Guarded(EventLog& log, std::string_view routine, F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    log.LogError("Corvane", routine, e.what());
-  } catch (...) {
-    log.LogError("Corvane", routine, "unknown error");
-  }
-}
 
 std::string ReplaceIgnoreCase(std::string_view text, std::string_view from, std::string_view to) {
   std::string out;
@@ -112,7 +102,7 @@ void TCPServer::StartListening() {
 
 void TCPServer::Unload() {
   for (int i = 1; i <= kHighestSocket; ++i) {
-    Guarded(log_, "Unload", [&] {
+    Guard(log_, "Unload", [&] {
       DropConnection(i);
       UnloadSocket(i);
     });
@@ -200,7 +190,7 @@ void TCPServer::ArmSendWatchdog(int index, int64_t ms) {
 // --- socket events ----------------------------------------------------------
 
 void TCPServer::ConnectionRequest(std::unique_ptr<TcpConnection> connection) {
-  Guarded(log_, "socket_ConnectionRequest ", [&] {
+  Guard(log_, "socket_ConnectionRequest ", [&] {
     while (open_socket_count_ >= highest_ - 4 && highest_ < kHighestSocket) {
       LoadSocket(highest_ + 1);
     }
@@ -264,7 +254,7 @@ bool TCPServer::SetStreaming(int index, bool streaming) {
 }
 
 void TCPServer::DataArrival(int index, std::string data) {
-  Guarded(log_, "socket_DataArrival ", [&] {
+  Guard(log_, "socket_DataArrival ", [&] {
     Socket& s = sockets_[index];
     s.last_activity_ms = loop_.NowMs();
     if (request_queue_.BytesOf(index) + s.held.size() + data.size() > kMaxQueuedBytes) {
@@ -284,7 +274,7 @@ void TCPServer::DataArrival(int index, std::string data) {
 }
 
 void TCPServer::SendComplete(int index) {
-  Guarded(log_, "Socket_SendComplete", [&] {
+  Guard(log_, "Socket_SendComplete", [&] {
     if (!Valid(index)) return;
     binary_send_timers_[index]->SetEnabled(false);
     send_done_[index] = true;
@@ -294,7 +284,7 @@ void TCPServer::SendComplete(int index) {
 }
 
 void TCPServer::socket_Close(int index) {
-  Guarded(log_, "socket_Close ", [&] {
+  Guard(log_, "socket_Close ", [&] {
     if (!Valid(index)) return;
     const bool answer_owed = request_queue_.Holds(index) || serving_ == index;
     if (SocketState(index) == TcpConnection::kClosing && answer_owed) return;
@@ -310,7 +300,7 @@ void TCPServer::CloseConnection(int index) {
 }
 
 void TCPServer::TCPBinarySendTimerTick(int index) {
-  Guarded(log_, "TCPBinarySendTimer_Timer", [&] {
+  Guard(log_, "TCPBinarySendTimer_Timer", [&] {
     binary_send_timers_[index]->SetEnabled(false);
     send_done_[index] = true;
   });
@@ -362,7 +352,7 @@ void TCPServer::ProcessRequestQueue() {
   // during the drain only append, and this loop takes their items.
   server_timer_.SetInterval(0);
   while (!request_queue_.Empty()) {
-    Guarded(log_, "ProcessRequestQueue ", [&] { ServeNext(); });
+    Guard(log_, "ProcessRequestQueue ", [&] { ServeNext(); });
   }
   server_timer_.SetEnabled(false);
 }
