@@ -163,10 +163,11 @@ demo's daemon):
 
   $bin/corvane-tray --home $home
 
-In another terminal, turn zone 1 on (record 07 is its Status) and watch the event:
+In another terminal, turn zone 4 on (it starts off in the simulator; record 0A
+is its Status) and watch the event:
 
   $bin/xap-send --class xAPBSC.cmd --target 'zyn.Vaux.$host:>' \\
-      output.state.1 ID=07 Level=1 --listen 3 --filter-class xapbsc.event
+      output.state.1 ID=0A Level=1 --listen 3 --filter-class xapbsc.event
 
 Ask for the state of every zone's Status record (answers come one every 200 ms):
 
