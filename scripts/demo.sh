@@ -176,7 +176,7 @@ Ask for the state of every zone's Status record (answers come one every 200 ms):
 
 The sample script (Scripts/Corvane.txt in the home folder) reports what it
 sees in the log below and as demo.script messages. Ring the doorbell: the
-script logs the message's items and toggles zone 1; the zone change (zone 1's
+script logs the message's items and toggles zone 1's mute; the zone change (zone 1's
 Status is tagged zone1 and marked for events) runs the script again:
 
   $bin/xap-send --class demo.doorbell --source demo.doorbell.front \\
