@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <sstream>
+#include <stdexcept>
 
 #include "core/datetime.h"
 #include "support/temp_dir.h"
@@ -64,6 +65,10 @@ TEST_F(EventLogTest, EventRaisedWhileSendingDoesNotRecurse) {
   log.LogEvent("Corvane", "outer");
   EXPECT_EQ(sends, 1);
   EXPECT_NE(err.str().find("nested"), std::string::npos);
+  // A send that fails is noted on standard error; the log goes on.
+  log.SetXapSender([](std::string_view) { throw std::runtime_error("no socket"); });
+  log.LogEvent("Corvane", "unsent");
+  EXPECT_NE(err.str().find("could not be sent over xAP"), std::string::npos);
 }
 
 TEST_F(EventLogTest, ErrorLogAppendsOneLinePerEntry) {

@@ -105,6 +105,8 @@ TEST(EngineTest, RejectedTextGivesItsCompilationError) {
       {deep.c_str(), 28, "Out of stack space", 1},
       {"Exit For", 1039, "Invalid 'exit' statement"},
       {"Const c = x + 1", 1045, "Expected literal constant"},
+      {"Const p = (1), n = -2, q = p", 0, ""},
+      {"Call 1", 1010, "Expected identifier"},
       {"Dim a(n)", 1026, "Expected integer constant"},
       {"Dim a(\"3\")", 1026, "Expected integer constant"},
       {"Dim q, q", 1041, "Name redefined"},
