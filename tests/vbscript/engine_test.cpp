@@ -153,7 +153,9 @@ TEST(EngineTest, RejectedTextGivesItsCompilationError) {
       EXPECT_EQ(err.number, c.number) << c.code;
       EXPECT_EQ(err.description, c.text) << c.code;
       EXPECT_TRUE(err.compile) << c.code;
-      if (c.line) EXPECT_EQ(err.line, c.line) << c.code;
+      if (c.line) {
+        EXPECT_EQ(err.line, c.line) << c.code;
+      }
     }
   }
 }
