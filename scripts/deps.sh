@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config ccache
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev llvm-14
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libpcre2-dev libsqlite3-dev
   libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev
