@@ -107,7 +107,7 @@ output{text-align:right;font-variant-numeric:tabular-nums}
   }
   function buildCard(z) {
     var card = el('section', {'class': 'card', 'data-zone': z.zone, 'aria-labelledby': 'z' + z.zone + '-name'});
-    card.controls = {};
+    card.controls = {}; card.zoneName = z.name;
     var h = el('h2', {id: 'z' + z.zone + '-name'}, z.name);
     var state = el('span', {'class': 'state'}); h.appendChild(state); card.state = state;
     card.appendChild(h);
@@ -122,7 +122,7 @@ output{text-align:right;font-variant-numeric:tabular-nums}
     card.controls.source = {input: sel};
     var row2 = el('div', {'class': 'row'});
     var mute = el('button', {type: 'button', name: 'status', 'aria-pressed': 'false', 'aria-label': 'Mute ' + z.name}, 'Mute');
-    mute.addEventListener('click', function () { command(z.zone, 'status', mute.getAttribute('aria-pressed') === 'true' ? 'on' : 'mute'); });
+    mute.addEventListener('click', function () { command(z.zone, 'status', card.status === 'on' ? 'mute' : 'on'); });
     var more = el('button', {type: 'button', 'aria-expanded': 'false', 'aria-controls': 'z' + z.zone + '-more', 'aria-label': 'More settings, ' + z.name}, 'More');
     row2.appendChild(mute); row2.appendChild(more);
     card.controls.status = {input: mute};
@@ -144,6 +144,8 @@ output{text-align:right;font-variant-numeric:tabular-nums}
       var muted = value === 'mute';
       c.input.setAttribute('aria-pressed', muted ? 'true' : 'false');
       c.input.textContent = muted ? 'Unmute' : (value === 'off' ? 'Turn on' : 'Mute');
+      c.input.setAttribute('aria-label', c.input.textContent + ' ' + card.zoneName);
+      card.status = value;
       card.state.textContent = value || '';
     } else if (attribute === 'source') {
       if (value !== null && c.input.value !== value) c.input.value = value;

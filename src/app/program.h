@@ -158,7 +158,7 @@ class Program final : public XapCallback {
   XapMessageHandler* message_handler_ = &bridge_.inbound();
   MqttBridge mqtt_;
   // Saved scenes and the JSON API's road to the controller.
-  ControllerRequests controller_requests_{vaux_};
+  ControllerRequests controller_requests_{vaux_, port_};
   SceneStore scenes_{ini_, devices_, controller_requests_, log_};
 
   std::string base_uid_ = "FF.0022:00";

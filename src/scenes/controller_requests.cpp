@@ -3,11 +3,12 @@
 #include "scenes/controller_requests.h"
 
 #include "device/vaux_link.h"
+#include "device/vaux_port.h"
 
 namespace corvane {
 
 bool ControllerRequests::LinkDown() const {
-  return vaux_.LinkDown();
+  return vaux_.LinkDown() || !port_.IsOpen();
 }
 
 void ControllerRequests::Queue(const ZoneRecord& record, std::string position) {
@@ -16,9 +17,9 @@ void ControllerRequests::Queue(const ZoneRecord& record, std::string position) {
 }
 
 bool ControllerRequests::CarryOutNow() {
-  if (vaux_.LinkDown()) return false;
+  if (LinkDown()) return false;
   vaux_.RunQueuedControls();
-  return vaux_.QueuedControls() == 0 && !vaux_.LinkDown();
+  return vaux_.QueuedControls() == 0 && !LinkDown();
 }
 
 }  // namespace corvane

@@ -10,13 +10,15 @@
 namespace corvane {
 
 class VauxLink;
+class VauxPort;
 
 class ControllerRequests {
  public:
-  explicit ControllerRequests(VauxLink& vaux) : vaux_(vaux) {}
+  ControllerRequests(VauxLink& vaux, const VauxPort& port) : vaux_(vaux), port_(port) {}
 
-  // True while the controller cannot answer (not configured, port closed,
-  // or silent); requests then wait for it.
+  // True while the controller cannot answer (not configured, its port or
+  // connection closed, or silent); requests then wait for it. A closed port
+  // counts at once, before a command has found it closed.
   bool LinkDown() const;
   // Queues a request (a position of the record's request list) in order.
   void Queue(const ZoneRecord& record, std::string position);
@@ -28,6 +30,7 @@ class ControllerRequests {
 
  private:
   VauxLink& vaux_;
+  const VauxPort& port_;
 };
 
 }  // namespace corvane
