@@ -7,6 +7,8 @@ curl sends them, and headless Chromium as a phone (390 x 844, touch).
 
 CASE is one of: api, scenes, remote. Exit code 77 (a skip for ctest) when
 Chromium or Python's websocket module is missing."""
+import base64
+import hashlib
 import http.client
 import json
 import os
@@ -218,6 +220,20 @@ def case_scenes(rig, browser, shot):
                what="the xAP recall to bring the volume back")
     status, _, _ = call(rig, "DELETE", "/scenes/Quiet")
     check(status == 204 and call(rig, "GET", "/scenes/Quiet")[0] == 404, "delete")
+
+    # Under BASIC page security the API wants the pages' login.
+    rig.stop_corvane()
+    digest = hashlib.sha256(b"x7Qk2secret").hexdigest()
+    with open(os.path.join(rig.home, "Config", "Corvane.ini"), "a") as f:
+        f.write(f"[Settings]\r\nusesecurity=BASIC\r\n[WebUsers]\r\nanna=x7Qk2:{digest}\r\n")
+    rig.start_corvane()
+    before = len(rig.sim_commands())
+    status, hdrs, problem = call(rig, "PATCH", "/zones/1", {"volume": -40})
+    check(status == 401 and "Basic" in hdrs.get("WWW-Authenticate", "") and
+          problem["status"] == 401, f"no login: {status} {hdrs}")
+    check(len(rig.sim_commands()) == before, "a refused PATCH reached the controller")
+    login = {"Authorization": "Basic " + base64.b64encode(b"anna:secret").decode()}
+    check(call(rig, "GET", "/scenes", headers=login)[0] == 200, "with the login")
 
 
 def emulate_phone(browser):
