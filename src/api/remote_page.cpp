@@ -18,7 +18,8 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
 <style>
 *{box-sizing:border-box}
 body{margin:0;font:16px/1.4 system-ui,sans-serif;background:#eef1f5;color:#1b1f24}
-header{position:sticky;top:0;z-index:2;background:#1d3557;color:#fff;padding:.6rem 1rem;display:flex;align-items:center;gap:.6rem}
+#top{position:sticky;top:0;z-index:2}
+header{background:#1d3557;color:#fff;padding:.6rem 1rem;display:flex;align-items:center;gap:.6rem}
 header h1{font-size:1.15rem;margin:0;flex:1}
 header a{color:#cfe3ff}
 main{max-width:40rem;margin:0 auto;padding:.75rem}
@@ -46,8 +47,8 @@ output{text-align:right;font-variant-numeric:tabular-nums}
 .empty{color:#555}
 </style></head>
 <body>
-<header><h1>Corvane Remote</h1><a href="/status">Status</a></header>
-<div id="banner" role="alert">Controller link down: commands wait until it is back.</div>
+<div id="top"><header><h1>Corvane Remote</h1><a href="/status">Status</a></header>
+<div id="banner" role="alert">Controller link down: commands wait until it is back.</div></div>
 <main>
 <section id="scenes" class="card" aria-labelledby="scenes-title">
 <h2 id="scenes-title">Scenes</h2>

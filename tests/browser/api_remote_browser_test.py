@@ -300,6 +300,15 @@ def case_remote(rig, browser, shot):
                timeout=10, what="the slider to follow xAP")
     check(time.monotonic() - start < 3.0, "slider followed late")
     shot("followed")
+    # "Save current as…" captures a scene; its button recalls it.
+    browser.type_into("#scene-name", "Late")
+    tap(browser, "#save-scene button")
+    eventually(lambda: browser.evaluate("!!document.querySelector(\"button[data-scene='Late']\")"),
+               what="the new scene's button")
+    check(call(rig, "GET", "/scenes/Late")[2]["zones"]["2"]["volume"] == -44, "captured")
+    before = len(rig.sim_commands())
+    tap(browser, "button[data-scene='Late']")
+    eventually(lambda: len(rig.sim_commands()) > before, what="the recall to reach the controller")
     rig.stop("vaux-sim")
     eventually(lambda: browser.evaluate("document.getElementById('banner').offsetHeight > 0"),
                timeout=15, what="the link-down banner")
