@@ -162,9 +162,12 @@ TEST_F(MqttProgramTest, ANewBaseTopicLeavesNoOrphans) {
     return n;
   };
   EXPECT_TRUE(PumpUntil([&] { return under("house/amp/") == 43; })) << under("house/amp/");
-  EXPECT_EQ(under("corvane/test/"), 1u) << broker_.Log();  // only its status, offline
+  // The old connection's removals reach the broker on their own socket, so
+  // they may be relayed after the new connection's topics.
+  EXPECT_TRUE(PumpUntil([&] { return under("corvane/test/") == 1u; }))  // only its status
+      << under("corvane/test/") << broker_.Log();
   EXPECT_TRUE(client.Has("corvane/test/status", "offline"));
-  EXPECT_EQ(under("homeassistant/"), 42u);
+  EXPECT_TRUE(PumpUntil([&] { return under("homeassistant/") == 42u; })) << under("homeassistant/");
   EXPECT_EQ(under("homeassistant/number/house_amp/"), 30u);
 }
 
