@@ -48,7 +48,7 @@ constexpr std::string_view kDocument = R"JSON({
 },
 "components": {
   "parameters": {"SceneName": {"name": "name", "in": "path", "required": true,
-    "schema": {"type": "string", "pattern": "^[A-Za-z0-9_.-][A-Za-z0-9 _.-]{0,38}[A-Za-z0-9_.-]?$"}}},
+    "schema": {"type": "string", "pattern": "^[A-Za-z0-9_.-]([A-Za-z0-9 _.-]{0,38}[A-Za-z0-9_.-])?$"}}},
   "responses": {
     "Zone": {"description": "The zone", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Zone"}}}},
     "Scene": {"description": "The scene", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Scene"}}}},
