@@ -11,7 +11,7 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev
 )
 if [ "${CORVANE_BROWSER_TESTS:-1}" = "1" ]; then
-  packages+=(chromium python3 python3-websocket)
+  packages+=(chromium python3 python3-websocket python3-jsonschema openapi-specification)
 fi
 # corvane-tray (Qt 6) and its tests: a private D-Bus session bus, a virtual
 # X server, python3-dbus for the notification-host stand-in; systemd for
