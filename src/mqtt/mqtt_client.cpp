@@ -75,6 +75,7 @@ bool MqttClient::CreateHandle() {
   mosquitto_connect_callback_set(mosq_, &MqttClient::OnConnect);
   mosquitto_disconnect_callback_set(mosq_, &MqttClient::OnDisconnect);
   mosquitto_message_callback_set(mosq_, &MqttClient::OnMessage);
+  mosquitto_publish_callback_set(mosq_, &MqttClient::OnPublish);
   // Each state message is small and wanted at once: no Nagle delay.
   int rc = mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1);
   if (rc == MOSQ_ERR_SUCCESS && !options_.user.empty()) {
@@ -106,25 +107,43 @@ void MqttClient::Stop(const std::string& final_topic, const std::string& final_p
   housekeeping_.Stop();
   reconnect_.Stop();
   if (mosq_ && connected_) {
+    int final_mid = -1;
     if (!final_topic.empty()) {
-      mosquitto_publish(mosq_, nullptr, final_topic.c_str(),
+      mosquitto_publish(mosq_, &final_mid, final_topic.c_str(),
                         static_cast<int>(final_payload.size()), final_payload.data(), 1, true);
     }
+    // The broker reads a connection in order, so its acknowledgement of the
+    // final message means it has read everything before it (a burst of
+    // removals is larger than a fresh socket's send buffer). Only then is the
+    // socket closed: closing it with the acknowledgement still unread makes
+    // the kernel reset the connection, and the broker drops what it had not
+    // read yet. At most kStopFlushMs.
+    FlushUntil([&] { return final_mid < 0 || last_acked_mid_ == final_mid; });
     mosquitto_disconnect(mosq_);
-    // What the socket did not take at once (a burst of removals is larger
-    // than a fresh socket's send buffer) is flushed as the broker reads it,
-    // for at most kStopFlushMs: the next connection's handle drops it.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopFlushMs);
-    while (mosquitto_want_write(mosq_) && std::chrono::steady_clock::now() < deadline) {
-      pollfd writable{mosquitto_socket(mosq_), POLLOUT, 0};
-      if (writable.fd < 0 || ::poll(&writable, 1, 50) < 0) break;
-      if (mosquitto_loop_write(mosq_, 1) != MOSQ_ERR_SUCCESS) break;
-    }
+    FlushUntil([this] { return !mosquitto_want_write(mosq_); });
   }
   if (was_started && connected_) Report("disconnected from " + options_.host);
   connected_ = false;
   connecting_ = false;
   UpdateWatch();
+}
+
+// Writes and reads the connection, without the event loop, until `done`, the
+// socket closes or kStopFlushMs pass.
+void MqttClient::FlushUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopFlushMs);
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    const int fd = mosquitto_socket(mosq_);
+    const bool write = mosquitto_want_write(mosq_);
+    if (fd < 0) break;
+    pollfd ready{fd, static_cast<short>(POLLIN | (write ? POLLOUT : 0)), 0};
+    if (::poll(&ready, 1, 50) < 0) break;
+    if ((ready.revents & POLLOUT) && mosquitto_loop_write(mosq_, 1) != MOSQ_ERR_SUCCESS) break;
+    if ((ready.revents & (POLLIN | POLLHUP | POLLERR)) &&
+        mosquitto_loop_read(mosq_, 1) != MOSQ_ERR_SUCCESS) {
+      break;
+    }
+  }
 }
 
 void MqttClient::Connect() {
@@ -269,6 +288,10 @@ void MqttClient::OnDisconnect(struct mosquitto*, void* self, int rc) {
     }
   }
   c->ScheduleReconnect();
+}
+
+void MqttClient::OnPublish(struct mosquitto*, void* self, int mid) {
+  static_cast<MqttClient*>(self)->last_acked_mid_ = mid;
 }
 
 void MqttClient::OnMessage(struct mosquitto*, void* self, const struct mosquitto_message* message) {

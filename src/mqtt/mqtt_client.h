@@ -73,6 +73,8 @@ class MqttClient {
   static void OnConnect(struct mosquitto*, void* self, int rc);
   static void OnDisconnect(struct mosquitto*, void* self, int rc);
   static void OnMessage(struct mosquitto*, void* self, const struct ::mosquitto_message* message);
+  static void OnPublish(struct mosquitto*, void* self, int mid);
+  void FlushUntil(const std::function<bool()>& done);
 
   bool CreateHandle();
   void Connect();
@@ -94,6 +96,7 @@ class MqttClient {
   bool started_ = false;
   bool connecting_ = false;
   bool connected_ = false;
+  int last_acked_mid_ = -1;  // the last QoS 1 message the broker acknowledged
   bool attempted_ = false;  // the handle has been used for a connection
   bool failure_reported_ = false;
   int64_t connect_started_ms_ = 0;
