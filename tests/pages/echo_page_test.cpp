@@ -23,7 +23,8 @@ class EchoPage : public PageFixture {
     return c;
   }
   EchoWindow echo_{wall_, log_};
-  EchoPageModule module_{loop_, server_, echo_, ini_, settings_, log_, wall_, bridge_, dir_.path()};
+  EchoPageModule module_{loop_, server_, echo_,   ini_,      settings_,
+                         log_,  wall_,   bridge_, security_, dir_.path()};
 };
 
 TEST_F(EchoPage, PageShowsTheTextTheFreezeBoxAndTheLinkState) {

@@ -10,6 +10,7 @@
 #include "devicetable/device_table.h"
 #include "pages/page_services.h"
 #include "pages/status_page.h"
+#include "pages/web_security.h"
 #include "web/web_fixture.h"
 
 namespace corvane::testing {
@@ -45,8 +46,9 @@ class PageFixture : public WebFixture {
   PageFixture()
       : settings_(ini_, log_),
         devices_(ini_, log_, wall_, settings_.values()),
-        page_(PageContext{ini_, settings_, log_, wall_, devices_, bridge_, scripts_, dir_.path(),
-                          "1.2.3"}) {
+        security_(ini_, log_, wall_, dir_.path()),
+        page_(PageContext{ini_, settings_, log_, wall_, devices_, bridge_, scripts_, security_,
+                          dir_.path(), "1.2.3"}) {
     settings_.InitIniKeys();
     devices_.CreateDictionaries();
     devices_.ReadLastChange();
@@ -94,8 +96,23 @@ class PageFixture : public WebFixture {
       client_input = client_input || k == "clientinput";
     }
     if (!client_input) body += "&clientinput=yes";
+    if (with_token_) body += "&FormToken=" + Token();
     return Get("POST /status HTTP/1.1\r\nHost: 127.0.0.1:8018\r\nContent-Length: " +
                std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body);
+  }
+  // Everything answered to one request from another client address.
+  std::string From(const std::string& address, const std::string& raw) {
+    auto c = listener_.Connect(address);
+    loop_.Pump();
+    c->Send(raw);
+    RunUntilClosed(c);
+    return c->Received();
+  }
+  // The form token of pages served to 127.0.0.1 and `token_user_`.
+  std::string Token() {
+    Request peer;
+    peer.remoteip("127.0.0.1");
+    return security_.FormToken(peer, token_user_);
   }
   // The page of that answer (what follows the header block).
   std::string Page(const Fields& fields = {}, const std::string& headers = "") {
@@ -123,7 +140,10 @@ class PageFixture : public WebFixture {
   DeviceTable devices_;
   FakePageBridge bridge_;
   FakeScriptControl scripts_;
+  WebSecurity security_;
   StatusPageModule page_;
+  bool with_token_ = true;  // posts carry the form token
+  std::string token_user_;
 };
 
 }  // namespace corvane::testing

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "page_fixture.h"
+#include "pages/crypto.h"
 #include "pages/html_text.h"
-#include "pages/sha256.h"
 
 namespace corvane::testing {
 namespace {
@@ -41,14 +41,12 @@ std::string Basic(const std::string& user_password) {
   return "Authorization: Basic " + out + "\r\n";
 }
 
-TEST(HeaderText, Sha256Base64AndStripHtml) {
-  EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+TEST(HeaderText, DigestsBase64AndStripHtml) {
   EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  // 56 and 64 bytes: the padding spills into a second block.
-  EXPECT_EQ(Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-  EXPECT_EQ(Sha256Hex(std::string(64, 'a')),
-            "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb");
+  EXPECT_EQ(HmacSha256Hex("key", "The quick brown fox jumps over the lazy dog"),
+            "f7bc83f430538424b13298e6aa6fb143ef4d59a14946175997479dbc2d1a3cd8");
+  EXPECT_EQ(Pbkdf2Sha256Hex("passwd", "salt", 1),
+            "55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc");
   EXPECT_EQ(Base64Decode("YW5uYTpzZWNyZXQ="), "anna:secret");
   EXPECT_EQ(Base64Decode("YW5uYTpzZWNyZXQ"), "anna:secret");
   EXPECT_FALSE(Base64Decode("YW5u*"));
@@ -120,10 +118,11 @@ TEST_F(Header, ApplianceBrowsersGetTouchScreenFiles) {
   EXPECT_TRUE(Has(Page(), "<meta name='desk'>"));
 }
 
-TEST_F(Header, BasicSecurityAsksForALogin) {
+TEST_F(Header, BasicSecurityAsksForALoginAndSlowsGuessing) {
   ini_.SaveIniSetting("Settings", "usesecurity", "basic", "Corvane.ini");
   ini_.SaveIniSetting("WebUsers", "anna", "x7Qk2:" + Sha256Hex("x7Qk2secret"), "Corvane.ini");
   ini_.SaveIniSetting("header.asp", "logoShowUsername", "Yes", "includes.ini");
+  token_user_ = "anna";
 
   // No login, or a wrong one: a login request, logged, and the post is not
   // acted on.
@@ -137,11 +136,71 @@ TEST_F(Header, BasicSecurityAsksForALogin) {
   EXPECT_TRUE(bridge_.cmds.empty());
   EXPECT_TRUE(Has(log_text_.str(), "Anonymous Guest at 127.0.0.1 attempted to access status. "));
 
+  // The older salt:sha256 line logs in and is stored anew as PBKDF2.
   const std::string page =
       Page({{"clientinput", "V13"}, {"clientvalue", "Up"}}, Basic("anna:secret"));
   EXPECT_TRUE(Has(page, "<td class=\"logobar\">User: ANNA</td>"));
   EXPECT_EQ(bridge_.cmds.size(), 1u);
   EXPECT_EQ(page_.header().level(), 10);
+  const std::string stored = Ini("WebUsers", "anna");
+  EXPECT_EQ(stored.rfind("pbkdf2-sha256$200000$", 0), 0u) << stored;
+  EXPECT_EQ(WebSecurity::CheckPassword(stored, "secret"), WebSecurity::Match::kYes);
+  EXPECT_TRUE(Has(Page({}, Basic("anna:secret")), "User: ANNA"));
+
+  // After five failures in a row each attempt waits, 1 s, then 2 s.
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(Has(Answer({}, Basic("anna:guess")), " 401 "));
+  std::string answer = Answer({}, Basic("anna:secret"));
+  EXPECT_TRUE(Has(answer, "HTTP/1.1 429 Too Many Requests\r\nServer: zyn\r\n"));
+  EXPECT_TRUE(Has(answer, "Retry-After: 1\r\n"));
+  EXPECT_TRUE(Has(answer, "Content-Type: application/problem+json\r\n"));
+  EXPECT_TRUE(
+      Has(log_text_.str(), "5 failed logins from 127.0.0.1; its next attempt must wait 1 s"));
+  Run(1000);
+  EXPECT_TRUE(Has(Answer({}, Basic("anna:guess")), " 401 "));
+  EXPECT_TRUE(Has(Answer({}, Basic("anna:secret")), "Retry-After: 2\r\n"));
+  Run(2000);
+  EXPECT_TRUE(Has(Page({}, Basic("anna:secret")), "User: ANNA"));
+
+  // With HTTPS set up, plain HTTP logins come only from this computer.
+  Set("HTTPSPort", "8443");
+  Set("TLSCertificate", "cert.pem");
+  Set("TLSKey", "key.pem");
+  answer = From("10.0.0.7", "GET /status HTTP/1.1\r\n" + Basic("anna:secret") + "\r\n");
+  EXPECT_TRUE(Has(answer, "HTTP/1.1 403 Forbidden\r\n"));
+  EXPECT_TRUE(Has(answer, "Log in over HTTPS (port 8443)"));
+  EXPECT_TRUE(Has(Page({}, Basic("anna:secret")), "User: ANNA"));
+}
+
+TEST_F(Header, StoredLoginsAndTheGuessingThrottle) {
+  const std::string legacy = "s:" + Sha256Hex("spw");
+  const struct {
+    std::string stored, password;
+    WebSecurity::Match match;
+  } cases[] = {
+      {WebSecurity::HashPassword("pw"), "pw", WebSecurity::Match::kYes},
+      {WebSecurity::HashPassword("pw"), "pW", WebSecurity::Match::kNo},
+      {WebSecurity::HashPassword("pw", 1000), "pw", WebSecurity::Match::kYesOutdated},
+      {legacy, "pw", WebSecurity::Match::kYesOutdated},
+      {legacy, "px", WebSecurity::Match::kNo},
+      {"pbkdf2-sha256$x$ab$cd", "pw", WebSecurity::Match::kNo},
+      {"", "", WebSecurity::Match::kNo},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(WebSecurity::CheckPassword(c.stored, c.password), c.match) << c.stored;
+  }
+  EXPECT_NE(WebSecurity::HashPassword("pw"), WebSecurity::HashPassword("pw"));  // salted
+
+  LoginThrottle throttle(log_);
+  const int waits[] = {0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 60, 60};
+  double now = 0;
+  for (int wait : waits) {
+    throttle.Failed("10.0.0.2", now);
+    EXPECT_EQ(throttle.RetryAfter("10.0.0.2", now), wait);
+    now += 100;
+  }
+  EXPECT_EQ(throttle.RetryAfter("10.0.0.3", now), 0);
+  throttle.Failed("10.0.0.2", now + LoginThrottle::kForgetS + 1);  // quiet long enough: afresh
+  EXPECT_EQ(throttle.RetryAfter("10.0.0.2", now + LoginThrottle::kForgetS + 1), 0);
 }
 
 TEST_F(Header, EnhancedSecurityAndMenusFromTheDatabase) {
@@ -161,6 +220,7 @@ TEST_F(Header, EnhancedSecurityAndMenusFromTheDatabase) {
   ini_.SaveIniSetting("Settings", "rowstyle", "LINK", "Corvane.ini");
   ini_.SaveIniSetting("header.asp", "useMenuRow", "1", "includes.ini");
   ini_.SaveIniSetting("header.asp", "logpagehits", "1", "includes.ini");
+  token_user_ = "anna";
 
   std::string page = Page();
   EXPECT_EQ(page_.header().user(), "anna");
@@ -195,9 +255,12 @@ TEST_F(Header, EnhancedSecurityAndMenusFromTheDatabase) {
   EXPECT_TRUE(Has(answer, "\r\n\r\n<HTML>Unauthorized Access<HTML>"));
   EXPECT_TRUE(bridge_.cmds.empty());
   EXPECT_TRUE(Has(log_text_.str(), "anna at 127.0.0.1 attempted to access status. "));
-  answer = Get("GET /status HTTP/1.1\r\nHost: x' OR '1'='1\r\n\r\n");
+  // The user is found by the connection's own address, never by Host.
+  From("10.0.0.5", "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(page_.header().user(), "None");
   EXPECT_EQ(page_.header().level(), 0);
+  From("127.0.0.1", "GET /status HTTP/1.1\r\nHost: x' OR '1'='1\r\n\r\n");
+  EXPECT_EQ(page_.header().user(), "anna");
 
   // A missing table or file only leaves its piece out.
   MakeDatabase(db, "DROP TABLE Menus;");
@@ -262,7 +325,7 @@ TEST_F(Header, ServerAddressFromHostOrReferer) {
             "http://box:8018/");
   EXPECT_EQ(ip("GET /status HTTP/1.1\r\nHost: a\"><script>\r\n\r\n"), "http://a/");
   EXPECT_EQ(header.fnPageName(), "status");
-  EXPECT_EQ(header.FileContents("nothing.htm"), "No File");
+  EXPECT_FALSE(header.FileContents("nothing.htm"));
 }
 
 }  // namespace

@@ -1,8 +1,14 @@
-// The filter and setup sections: what they show, and what a save stores.
+// The filter and setup sections: what they show, what a save stores, and
+// the checks setup values pass first.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "config/mqtt_settings.h"
 #include "page_fixture.h"
+#include "pages/setup_checks.h"
 
 namespace corvane::testing {
 namespace {
@@ -84,14 +90,18 @@ TEST_F(Sections, SetupShowsAndSavesItsFields) {
   // A short input list still gives eight fields.
   EXPECT_TRUE(Has(page, "2:&nbsp;<input type='text' size='25' value='CD' name='InputName1'>"));
   EXPECT_TRUE(Has(page, "8:&nbsp;<input type='text' size='25' value='Input8' name='InputName7'>"));
+  // Security is off and the server takes every address: the setup says so.
+  EXPECT_TRUE(Has(page, "Web security is off and these pages are open to the whole network"));
+  Set("HTTPBindAddress", "127.0.0.1");
+  EXPECT_FALSE(Has(Page(), "Web security is off"));
 
   Fields save = {{"UpdateButton", "Save Changes"},
                  {"ShowSetup", "1"},
-                 {"ServerPort", "8020"},
+                 {"ServerPort", "8018"},
                  {"Background", "#102030"},
                  {"StyleSheet", "StyleNoBody.css"},
                  {"SerialIP", ""},
-                 {"UPBCommPort", "/dev/serial/by-id/usb-FTDI_1-if00"},
+                 {"UPBCommPort", "/dev/tty"},
                  {"UID", "FF123400"},
                  {"periodicscriptinterval", "90"},
                  {"DebugLog", "1"},
@@ -99,41 +109,120 @@ TEST_F(Sections, SetupShowsAndSavesItsFields) {
                  {"InputName0", "Radio"},
                  {"InputName1", ""}};
   for (int k = 2; k < 8; ++k) save.push_back({"InputName" + std::to_string(k), ""});
+  int port_changes = 0;
+  page_.SetControllerPortChanged([&] { ++port_changes; });
   Page(save);
   const Settings& s = settings_.values();
-  EXPECT_EQ(s.http_port, "8020");
   EXPECT_EQ(s.background, "#102030");
-  EXPECT_EQ(s.upb_comm_port, "/dev/serial/by-id/usb-FTDI_1-if00");
+  EXPECT_EQ(s.upb_comm_port, "/dev/tty");
+  EXPECT_EQ(port_changes, 1);
   EXPECT_EQ(s.uid, "FF.1234:00");
   EXPECT_TRUE(s.debug_log);
   EXPECT_EQ(s.up_down_increment, "2");
   EXPECT_EQ(scripts_.intervals, std::vector<std::string>{"90"});
   EXPECT_EQ(s.input_name_list, "Radio,Input2,Input3,Input4,Input5,Input6,Input7,Input8");
   EXPECT_NE(devices_.Record(1)->Values.find("Radio"), std::string::npos);
-  const std::string ini = ReadFile(dir_.File("Config/Corvane.ini"));
-  EXPECT_TRUE(Has(ini, "UPBCommPort=/dev/serial/by-id/usb-FTDI_1-if00\r\n"));
+  EXPECT_EQ(Ini("Vaux", "UPBCommPort"), "/dev/tty");
   EXPECT_EQ(Ini("Vaux", "InputNameList"), "Radio,Input2,Input3,Input4,Input5,Input6,Input7,Input8");
 
-  // Other port texts are reduced to their number; an empty one stays empty.
-  save[6].second = "4001 (adapter)";
-  Page(save);
-  EXPECT_EQ(s.upb_comm_port, "4001");
-  save[6].second = "";
-  Page(save);
-  EXPECT_EQ(s.upb_comm_port, "");
+  // Refused values keep the old ones and say why, one line each.
+  save[2].second = "80";
+  save[3].second = "url(x)";
+  save[4].second = "\\\\evil:8018\\x.css";
+  save[6].second = "/dev/null";
+  page = Page(save);
+  EXPECT_EQ(s.http_port, "8018");
+  EXPECT_EQ(s.background, "#102030");
+  EXPECT_EQ(s.style_sheet, "StyleNoBody.css");
+  EXPECT_EQ(s.upb_comm_port, "/dev/tty");
+  EXPECT_EQ(port_changes, 1);
+  EXPECT_EQ(Count(page, "<div class='notice'>"), 4u);
+  EXPECT_TRUE(Has(page,
+                  "<div class='notice'>Style Sheet not saved: it must be the name of a file "
+                  "in the HTML folder.</div>"));
+  // A style sheet that came into the file some other way is not linked.
+  Set("StyleSheet", "//evil.example/x.css");
+  EXPECT_TRUE(Has(Page(), "type=\"text/css\" href=\"/styleNoBody.css\">"));
 
   // From a page without the setup section nothing of it is stored, even
   // when setup fields are posted.
   Set("ShowSetup", "False");
   Page();
   save[1] = {"ShowSetup", ""};
-  save[2].second = "9999";
+  save[3].second = "#ffffff";
   Page(save);
-  EXPECT_EQ(s.http_port, "8020");
+  EXPECT_EQ(s.background, "#102030");
 }
 
+TEST(SetupChecks, ValuesAreCheckedBeforeTheyAreSaved) {
+  const struct {
+    Checked (*check)(std::string_view);
+    std::string text, stored;  // stored "" with ok false: refused
+    bool ok;
+  } cases[] = {
+      {CheckStyleSheet, "Dark Blue-2.css", "Dark Blue-2.css", true},
+      {CheckStyleSheet, "a/b.css", "", false},
+      {CheckStyleSheet, "c:x.css", "", false},
+      {CheckStyleSheet, ".hidden.css", "", false},
+      {CheckBackground, "#abc", "#abc", true},
+      {CheckBackground, "Black", "Black", true},
+      {CheckBackground, "sky.JPG", "sky.JPG", true},
+      {CheckBackground, "#12345", "", false},
+      {CheckBackground, "red;x", "", false},
+      {CheckBackground, "http://x/a.png", "", false},
+      {CheckSerialIP, "192.168.1.20", "192.168.1.20", true},
+      {CheckSerialIP, "adapter.lan", "adapter.lan", true},
+      {CheckSerialIP, "fe80::1", "fe80::1", true},
+      {CheckSerialIP, "a b", "", false},
+      {CheckSerialIP, "-x.lan", "", false},
+  };
+  for (const auto& c : cases) {
+    const Checked r = c.check(c.text);
+    EXPECT_EQ(r.ok(), c.ok) << c.text;
+    if (c.ok) EXPECT_EQ(r.value, c.stored) << c.text;
+  }
+  const struct {
+    std::string port, serial_ip, stored;
+    bool ok;
+  } ports[] = {
+      {"3", "", "3", true},
+      {"4 (adapter)", "", "4", true},
+      {"4001", "", "", false},
+      {"4001", "10.0.0.9", "4001", true},
+      {"70000", "10.0.0.9", "", false},
+      {"", "", "", true},
+      {"/dev/tty", "", "/dev/tty", true},
+      {"/dev/null", "", "", false},
+      {"/dev/serial/by-id/none", "", "", false},
+      {"/etc/passwd", "", "", false},
+      {"/dev/tty", "10.0.0.9", "", false},
+      {"x", "", "", false},
+  };
+  for (const auto& c : ports) {
+    const Checked r = CheckCommPort(c.port, c.serial_ip);
+    EXPECT_EQ(r.ok(), c.ok) << c.port;
+    if (c.ok) EXPECT_EQ(r.value, c.stored) << c.port;
+  }
+  EXPECT_TRUE(CheckHttpPort("8018", "8018").ok());  // the port in use
+  EXPECT_FALSE(CheckHttpPort("80", "8018").ok());
+  EXPECT_FALSE(CheckHttpPort("0", "8018").ok());
+  EXPECT_FALSE(CheckHttpPort("8o18", "8018").ok());
+  // A port another program listens on.
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), len), 0);
+  ASSERT_EQ(::listen(fd, 1), 0);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  const std::string busy = std::to_string(ntohs(addr.sin_port));
+  EXPECT_EQ(CheckHttpPort(busy, "8018").refusal,
+            "HTTP Server Port not saved: port " + busy + " is in use.");
+  ::close(fd);
+}
 
-TEST_F(Sections, SetupEditsTheMqttSettings) {
+TEST_F(Sections, SetupEditsTheMqttSettingsAndNeverShowsThePassword) {
   Set("ShowSetup", "True");
   ini_.SaveIniSetting("MQTT", "Host", "broker.lan", "Corvane.ini");
   ini_.SaveIniSetting("MQTT", "Password", "it's", "Corvane.ini");
@@ -142,24 +231,43 @@ TEST_F(Sections, SetupEditsTheMqttSettings) {
   std::string page = Page();
   EXPECT_TRUE(Has(page, "MQTT / Home Assistant"));
   EXPECT_TRUE(Has(page, "<input type='text' size='16' value='broker.lan' name='MqttHost'>"));
-  EXPECT_TRUE(Has(page, "<input type='password' size='12' value='it&#39;s' name='MqttPassword'>"));
+  EXPECT_TRUE(Has(page,
+                  "<input type='password' size='12' value='' name='MqttPassword' "
+                  "placeholder='unchanged'"));
+  EXPECT_FALSE(Has(page, "it&#39;s"));
   EXPECT_TRUE(Has(page, "<input type='checkbox' name='MqttTLS' value='1'>"));
 
-  Fields save = {{"UpdateButton", "Save Changes"}, {"ShowSetup", "1"}, {"ServerPort", "8018"},
-                 {"MqttHost", " 127.0.0.1 "},     {"MqttPort", "1884"}, {"MqttUser", "amp"},
-                 {"MqttPassword", "it's"},        {"MqttTLS", "1"},     {"MqttCAFile", ""},
-                 {"MqttBaseTopic", "house/amp"},  {"MqttDiscoveryPrefix", "homeassistant"}};
+  // Another host without the password typed again: nothing is saved.
+  Fields save = {{"UpdateButton", "Save Changes"},
+                 {"ShowSetup", "1"},
+                 {"ServerPort", "8018"},
+                 {"MqttHost", " 127.0.0.1 "},
+                 {"MqttPort", "1884"},
+                 {"MqttUser", "amp"},
+                 {"MqttPassword", ""},
+                 {"MqttTLS", "1"},
+                 {"MqttCAFile", ""},
+                 {"MqttBaseTopic", "house/amp"},
+                 {"MqttDiscoveryPrefix", "homeassistant"}};
+  EXPECT_TRUE(Has(Page(save), "type the MQTT password again"));
+  EXPECT_EQ(changes, 0);
+  EXPECT_EQ(Ini("MQTT", "Host"), "broker.lan");
+  save[6].second = "it's";
   Page(save);
   EXPECT_EQ(changes, 1);
   const MqttSettings s = LoadMqttSettings(ini_, "den");
   EXPECT_EQ(s.host, "127.0.0.1");
   EXPECT_EQ(s.port, 1884);
   EXPECT_EQ(s.user, "amp");
+  EXPECT_EQ(s.password, "it's");
   EXPECT_TRUE(s.tls);
   EXPECT_EQ(s.base_topic, "house/amp");
-  // The same values again: nothing to reconnect for.
+  // The same values again, the password left empty: nothing to reconnect
+  // for, and the password stays.
+  save[6].second = "";
   Page(save);
   EXPECT_EQ(changes, 1);
+  EXPECT_EQ(Ini("MQTT", "Password"), "it's");
   // An empty base topic means the default; an empty host turns MQTT off.
   save[9].second = "";
   save[3].second = "";

@@ -210,6 +210,35 @@ TEST_F(StatusPage, CellsInClassOrInlineColours) {
   EXPECT_FALSE(Has(page, "<td class='TABLEHEADER'"));
 }
 
+TEST_F(StatusPage, OnlyPostsWithThePagesTokenChangeAnything) {
+  // Every form of the page carries the token of this client.
+  Set("ShowReceiveMessages", "True");
+  EXPECT_EQ(Count(Page(), "<input type='hidden' name='FormToken' value='" + Token() + "'>"), 4u);
+  // A post from another site, one with another client's token, and a GET
+  // with the same fields: nothing is commanded or saved.
+  const Fields control = {{"clientinput", "V13"}, {"clientvalue", "Up"}};
+  const Fields save = {{"UpdateButton", "Save Changes"}, {"ShowSetup", "1"}};
+  with_token_ = false;
+  for (const Fields& fields : {control, save, Fields{{"FormToken", "0"}, control[0], control[1]}}) {
+    const std::string answer = Answer(fields, "Origin: http://evil.example\r\n");
+    EXPECT_TRUE(Has(answer, "HTTP/1.1 403 Forbidden\r\n"));
+    EXPECT_TRUE(Has(answer, "\"detail\":\"This form is out of date or came from another site"));
+  }
+  Request other;
+  other.remoteip("10.0.0.8");
+  EXPECT_TRUE(Has(Answer({{"FormToken", security_.FormToken(other, "")}, control[0], control[1]}),
+                  " 403 "));
+  EXPECT_TRUE(Has(Get("GET /status HTTP/1.1\r\nContent-Length: 32\r\n\r\n"
+                      "clientinput=V13&clientvalue=Up&a"),
+                  "</body></html>"));
+  EXPECT_TRUE(bridge_.cmds.empty());
+  EXPECT_FALSE(settings_.values().show_setup);
+  EXPECT_TRUE(Has(log_text_.str(), "refused a form post without this page's token from 127.0.0.1"));
+  with_token_ = true;
+  Choose(13, "Up");
+  EXPECT_EQ(bridge_.cmds.size(), 1u);
+}
+
 TEST_F(StatusPage, EnumIndexOfAValueName) {
   EXPECT_EQ(page_.GetEnumIndex(7, "MUTE"), "2");
   EXPECT_EQ(page_.GetEnumIndex(13, "-4 DB"), "5");
