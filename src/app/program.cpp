@@ -348,12 +348,14 @@ void Program::onMessage() {
 namespace {
 
 void PrintUsage(std::ostream& out) {
-  out << "Usage: corvane [--home DIR] [--version] [--help]\n"
+  out << "Usage: corvane [--home DIR] [--hash-password] [--version] [--help]\n"
          "\n"
          "Joins a Vaux Aris 700 audio controller to an xAP home-automation network.\n"
          "\n"
          "  --home DIR   program folder holding Config/, Data/, Scripts/ and HTML/\n"
          "               (default: the folder of the corvane executable)\n"
+         "  --hash-password  read a password from standard input and print the line\n"
+         "               to store for it in [WebUsers] of Corvane.ini (PBKDF2)\n"
          "  --version    print the version and exit\n"
          "  --help       print this help and exit\n"
          "\n"
@@ -380,6 +382,16 @@ int RunCorvane(int argc, char** argv) {
     }
     if (arg == "--version") {
       std::cout << "corvane " << CORVANE_VERSION_TEXT << "\n";
+      return 0;
+    }
+    if (arg == "--hash-password") {
+      std::string password;
+      std::getline(std::cin, password);
+      if (password.empty()) {
+        std::cerr << "corvane: no password on standard input\n";
+        return 2;
+      }
+      std::cout << WebSecurity::HashPassword(password) << "\n";
       return 0;
     }
     if (arg == "--home" && i + 1 < argc) {
