@@ -3,10 +3,12 @@
 // fakes for the bridge and the script host.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
+#include "core/text.h"
 #include "devicetable/device_table.h"
 #include "pages/page_services.h"
 #include "pages/status_page.h"
@@ -66,22 +68,24 @@ class PageFixture : public WebFixture {
   }
 
   static std::string Encode(const std::string& s) {
-    static const char* hex = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : s) {
-      if (std::isalnum(c) || c == '.' || c == '-' || c == '_' || c == '~') {
-        out.push_back(static_cast<char>(c));
-      } else if (c == ' ') {
-        out.push_back('+');
-      } else {
-        out += '%';
-        out += hex[c >> 4];
-        out += hex[c & 15];
-      }
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      out += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : std::string(hex);
     }
     return out;
   }
   using Fields = std::vector<std::pair<std::string, std::string>>;
+  // "name=value&name=value" as fields (no "&" or "=" inside a value).
+  static Fields Of(const std::string& text) {
+    Fields out;
+    for (const std::string& pair : Split(text, '&')) {
+      const size_t eq = pair.find('=');
+      out.emplace_back(pair.substr(0, eq), eq == std::string::npos ? "" : pair.substr(eq + 1));
+    }
+    return out;
+  }
 
   // The whole answer to a GET (or, with fields, a POST) of /status. A post
   // carries the main form's hidden "clientinput" unless `fields` has one.
@@ -134,6 +138,13 @@ class PageFixture : public WebFixture {
   }
   static bool Has(const std::string& text, const std::string& needle) {
     return text.find(needle) != std::string::npos;
+  }
+  // Every needle is in the text.
+  static void ExpectHas(const std::string& text, std::initializer_list<std::string> needles) {
+    for (const std::string& n : needles) EXPECT_TRUE(Has(text, n)) << n;
+  }
+  static void ExpectLacks(const std::string& text, std::initializer_list<std::string> needles) {
+    for (const std::string& n : needles) EXPECT_FALSE(Has(text, n)) << n;
   }
 
   SettingsStore settings_;

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <tuple>
+
 #include "config/mqtt_settings.h"
 #include "page_fixture.h"
 #include "pages/setup_checks.h"
@@ -22,27 +24,17 @@ TEST_F(Sections, FilterRowsAreAddedDeletedAndKeptFirst) {
   filters.Add("a.b.c~xAPBSC.event", "porch;1");
   filters.Add("d.e.f~Weather.Report", "weather;");
   std::string page = Page();
-  EXPECT_TRUE(Has(page, ">xAP Messages of Interest</td>"));
-  EXPECT_TRUE(Has(page, "<input type='text' size='80' value='a.b.c' name='Source1'>"));
-  EXPECT_TRUE(Has(page, "<input type='checkbox' checked value='1' name='FilterEvent1'>"));
-  EXPECT_TRUE(Has(page, "<input type='checkbox' value='1' name='FilterEvent2'>"));
-  EXPECT_TRUE(Has(page, "name='Source0'"));
+  ExpectHas(page, {">xAP Messages of Interest</td>",
+                   "<input type='text' size='80' value='a.b.c' name='Source1'>",
+                   "<input type='checkbox' checked value='1' name='FilterEvent1'>",
+                   "<input type='checkbox' value='1' name='FilterEvent2'>", "name='Source0'"});
 
   // Row 0 adds a filter with a source only; row 1 is cleared (deleted); row
   // 2 repeats row 0's key and loses to it.
-  Page({{"UpdateButton", "Save Changes"},
-        {"ShowStatus", "2"},
-        {"ShowReceiveMessages", "1"},
-        {"Source0", "x.y.z:kitchen"},
-        {"Class0", ""},
-        {"FilterTag0", "new tag"},
-        {"FilterEvent0", "1"},
-        {"Source1", ""},
-        {"Class1", ""},
-        {"FilterTag1", "porch"},
-        {"Source2", "x.y.z:kitchen"},
-        {"Class2", ""},
-        {"FilterTag2", "weather"}});
+  Page(
+      Of("UpdateButton=Save&ShowStatus=2&ShowReceiveMessages=1&Source0=x.y.z:kitchen&Class0="
+         "&FilterTag0=new tag&FilterEvent0=1&Source1=&Class1=&FilterTag1=porch"
+         "&Source2=x.y.z:kitchen&Class2=&FilterTag2=weather"));
   ASSERT_EQ(filters.Count(), 1u);
   EXPECT_EQ(filters.At(0).first, "x.y.z:kitchen~");
   EXPECT_EQ(filters.At(0).second, "new_tag;1");
@@ -72,9 +64,9 @@ TEST_F(Sections, FilterDetailShowsTheLastMessage) {
   device->MessageList.Add("weather.temp", "21 <C>");
   devices_.DeviceDictionary().Add("porch", device);
   const std::string page = Page();
-  EXPECT_TRUE(Has(page, "align='center'>Today 8:05:09 AM</td>"));
-  EXPECT_TRUE(Has(page, "colspan='3' align='right'>weather.temp</td>"));
-  EXPECT_TRUE(Has(page, "align='left'>21 &lt;C&gt;</td>"));
+  ExpectHas(page,
+            {"align='center'>Today 8:05:09 AM</td>", "colspan='3' align='right'>weather.temp</td>",
+             "align='left'>21 &lt;C&gt;</td>"});
 }
 
 TEST_F(Sections, SetupShowsAndSavesItsFields) {
@@ -84,31 +76,21 @@ TEST_F(Sections, SetupShowsAndSavesItsFields) {
   std::string page = Page();
   EXPECT_TRUE(
       Has(page, "HTTP Server Port<br><input type='text' size='4' value='8018' name='ServerPort'>"));
-  EXPECT_TRUE(Has(page, "value='my.css' name='StyleSheet'"));
-  EXPECT_TRUE(Has(page, "value='#000000' name='Background'"));
-  EXPECT_TRUE(Has(page, "value='FF.0022:00' name='UID'"));
+  ExpectHas(page, {"value='my.css' name='StyleSheet'", "value='#000000' name='Background'",
+                   "value='FF.0022:00' name='UID'"});
   // A short input list still gives eight fields.
-  EXPECT_TRUE(Has(page, "2:&nbsp;<input type='text' size='25' value='CD' name='InputName1'>"));
-  EXPECT_TRUE(Has(page, "8:&nbsp;<input type='text' size='25' value='Input8' name='InputName7'>"));
+  ExpectHas(page, {"2:&nbsp;<input type='text' size='25' value='CD' name='InputName1'>",
+                   "8:&nbsp;<input type='text' size='25' value='Input8' name='InputName7'>"});
   // Security is off and the server takes every address: the setup says so.
   EXPECT_TRUE(Has(page, "Web security is off and these pages are open to the whole network"));
   Set("HTTPBindAddress", "127.0.0.1");
   EXPECT_FALSE(Has(Page(), "Web security is off"));
 
-  Fields save = {{"UpdateButton", "Save Changes"},
-                 {"ShowSetup", "1"},
-                 {"ServerPort", "8018"},
-                 {"Background", "#102030"},
-                 {"StyleSheet", "StyleNoBody.css"},
-                 {"SerialIP", ""},
-                 {"UPBCommPort", "/dev/tty"},
-                 {"UID", "FF123400"},
-                 {"periodicscriptinterval", "90"},
-                 {"DebugLog", "1"},
-                 {"UpDownIncrement", "2"},
-                 {"InputName0", "Radio"},
-                 {"InputName1", ""}};
-  for (int k = 2; k < 8; ++k) save.push_back({"InputName" + std::to_string(k), ""});
+  Fields save = Of(
+      "UpdateButton=Save&ShowSetup=1&ServerPort=8018&Background=#102030&StyleSheet=StyleNoBody.css"
+      "&SerialIP=&UPBCommPort=/dev/tty&UID=FF123400&periodicscriptinterval=90&DebugLog=1"
+      "&UpDownIncrement=2&InputName0=Radio&InputName1=&InputName2=&InputName3=&InputName4="
+      "&InputName5=&InputName6=&InputName7=");
   int port_changes = 0;
   page_.SetControllerPortChanged([&] { ++port_changes; });
   Page(save);
@@ -155,66 +137,40 @@ TEST_F(Sections, SetupShowsAndSavesItsFields) {
 }
 
 TEST(SetupChecks, ValuesAreCheckedBeforeTheyAreSaved) {
-  const struct {
-    Checked (*check)(std::string_view);
-    std::string text, stored;  // stored "" with ok false: refused
-    bool ok;
-  } cases[] = {
-      {CheckStyleSheet, "Dark Blue-2.css", "Dark Blue-2.css", true},
-      {CheckStyleSheet, "a/b.css", "", false},
-      {CheckStyleSheet, "c:x.css", "", false},
-      {CheckStyleSheet, ".hidden.css", "", false},
-      {CheckBackground, "#abc", "#abc", true},
-      {CheckBackground, "Black", "Black", true},
-      {CheckBackground, "sky.JPG", "sky.JPG", true},
-      {CheckBackground, "#12345", "", false},
-      {CheckBackground, "red;x", "", false},
-      {CheckBackground, "http://x/a.png", "", false},
-      {CheckSerialIP, "192.168.1.20", "192.168.1.20", true},
-      {CheckSerialIP, "adapter.lan", "adapter.lan", true},
-      {CheckSerialIP, "fe80::1", "fe80::1", true},
-      {CheckSerialIP, "a b", "", false},
-      {CheckSerialIP, "-x.lan", "", false},
-  };
-  for (const auto& c : cases) {
-    const Checked r = c.check(c.text);
-    EXPECT_EQ(r.ok(), c.ok) << c.text;
-    if (c.ok) EXPECT_EQ(r.value, c.stored) << c.text;
+  // Each text with what is stored ("!": refused).
+  const auto sheet = CheckStyleSheet, bg = CheckBackground, ip = CheckSerialIP;
+  // clang-format off
+  const std::vector<std::tuple<decltype(sheet), std::string, std::string>> cases = {
+      {sheet, "Dark Blue-2.css", "Dark Blue-2.css"}, {sheet, "a/b.css", "!"},
+      {sheet, "c:x.css", "!"}, {sheet, ".hidden.css", "!"}, {bg, "#abc", "#abc"},
+      {bg, "Black", "Black"}, {bg, "sky.JPG", "sky.JPG"}, {bg, "#12345", "!"}, {bg, "red;x", "!"},
+      {bg, "http://x/a.png", "!"}, {ip, "192.168.1.20", "192.168.1.20"}, {ip, "fe80::1", "fe80::1"},
+      {ip, "adapter.lan", "adapter.lan"}, {ip, "a b", "!"}, {ip, "-x.lan", "!"}};
+  // clang-format on
+  for (const auto& [check, text, stored] : cases) {
+    const Checked r = check(text);
+    EXPECT_EQ(r.ok() ? r.value : "!", stored) << text;
   }
-  const struct {
-    std::string port, serial_ip, stored;
-    bool ok;
-  } ports[] = {
-      {"3", "", "3", true},
-      {"4 (adapter)", "", "4", true},
-      {"4001", "", "", false},
-      {"4001", "10.0.0.9", "4001", true},
-      {"70000", "10.0.0.9", "", false},
-      {"", "", "", true},
-      {"/dev/tty", "", "/dev/tty", true},
-      {"/dev/null", "", "", false},
-      {"/dev/serial/by-id/none", "", "", false},
-      {"/etc/passwd", "", "", false},
-      {"/dev/tty", "10.0.0.9", "", false},
-      {"x", "", "", false},
-  };
-  for (const auto& c : ports) {
-    const Checked r = CheckCommPort(c.port, c.serial_ip);
-    EXPECT_EQ(r.ok(), c.ok) << c.port;
-    if (c.ok) EXPECT_EQ(r.value, c.stored) << c.port;
+  // Controller port with SerialIP, or HTTP port with the port in use.
+  const auto comm = CheckCommPort, http = CheckHttpPort;
+  // clang-format off
+  const std::vector<std::tuple<decltype(comm), std::string, std::string, std::string>> ports = {
+      {comm, "3", "", "3"}, {comm, "4 (adapter)", "", "4"}, {comm, "4001", "", "!"},
+      {comm, "4001", "10.0.0.9", "4001"}, {comm, "70000", "10.0.0.9", "!"}, {comm, "", "", ""},
+      {comm, "/dev/tty", "", "/dev/tty"}, {comm, "/dev/null", "", "!"}, {comm, "x", "", "!"},
+      {comm, "/dev/serial/by-id/none", "", "!"}, {comm, "/etc/passwd", "", "!"},
+      {comm, "/dev/tty", "10.0.0.9", "!"}, {http, "8018", "8018", "8018"},
+      {http, "80", "8018", "!"}, {http, "0", "8018", "!"}, {http, "8o18", "8018", "!"}};
+  // clang-format on
+  for (const auto& [check, text, other, stored] : ports) {
+    const Checked r = check(text, other);
+    EXPECT_EQ(r.ok() ? r.value : "!", stored) << text;
   }
-  EXPECT_TRUE(CheckHttpPort("8018", "8018").ok());  // the port in use
-  EXPECT_FALSE(CheckHttpPort("80", "8018").ok());
-  EXPECT_FALSE(CheckHttpPort("0", "8018").ok());
-  EXPECT_FALSE(CheckHttpPort("8o18", "8018").ok());
   // A port another program listens on.
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t len = sizeof addr;
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), len), 0);
-  ASSERT_EQ(::listen(fd, 1), 0);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) | ::listen(fd, 1), 0);
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
   const std::string busy = std::to_string(ntohs(addr.sin_port));
   EXPECT_EQ(CheckHttpPort(busy, "8018").refusal,
@@ -229,8 +185,8 @@ TEST_F(Sections, SetupEditsTheMqttSettingsAndNeverShowsThePassword) {
   int changes = 0;
   page_.SetMqttSettingsChanged([&] { ++changes; });
   std::string page = Page();
-  EXPECT_TRUE(Has(page, "MQTT / Home Assistant"));
-  EXPECT_TRUE(Has(page, "<input type='text' size='16' value='broker.lan' name='MqttHost'>"));
+  ExpectHas(page, {"MQTT / Home Assistant",
+                   "<input type='text' size='16' value='broker.lan' name='MqttHost'>"});
   EXPECT_TRUE(Has(page,
                   "<input type='password' size='12' value='' name='MqttPassword' "
                   "placeholder='unchanged'"));
@@ -238,17 +194,10 @@ TEST_F(Sections, SetupEditsTheMqttSettingsAndNeverShowsThePassword) {
   EXPECT_TRUE(Has(page, "<input type='checkbox' name='MqttTLS' value='1'>"));
 
   // Another host without the password typed again: nothing is saved.
-  Fields save = {{"UpdateButton", "Save Changes"},
-                 {"ShowSetup", "1"},
-                 {"ServerPort", "8018"},
-                 {"MqttHost", " 127.0.0.1 "},
-                 {"MqttPort", "1884"},
-                 {"MqttUser", "amp"},
-                 {"MqttPassword", ""},
-                 {"MqttTLS", "1"},
-                 {"MqttCAFile", ""},
-                 {"MqttBaseTopic", "house/amp"},
-                 {"MqttDiscoveryPrefix", "homeassistant"}};
+  Fields save =
+      Of("UpdateButton=Save&ShowSetup=1&ServerPort=8018&MqttHost= 127.0.0.1 &MqttPort=1884"
+         "&MqttUser=amp&MqttPassword=&MqttTLS=1&MqttCAFile=&MqttBaseTopic=house/amp"
+         "&MqttDiscoveryPrefix=homeassistant");
   EXPECT_TRUE(Has(Page(save), "type the MQTT password again"));
   EXPECT_EQ(changes, 0);
   EXPECT_EQ(Ini("MQTT", "Host"), "broker.lan");
@@ -279,21 +228,6 @@ TEST_F(Sections, SetupEditsTheMqttSettingsAndNeverShowsThePassword) {
   Page({{"UpdateButton", "Save Changes"}, {"ShowSetup", "1"}, {"ServerPort", "8018"}});
   EXPECT_EQ(changes, 2);
   EXPECT_EQ(Ini("MQTT", "User"), "amp");
-}
-
-TEST_F(Sections, MqttSettingsDefaultsAndBadPorts) {
-  IniCache& ini = ini_;
-  MqttSettings s = LoadMqttSettings(ini, "den");
-  EXPECT_FALSE(s.Enabled());
-  EXPECT_EQ(s.port, 1883);
-  EXPECT_EQ(s.base_topic, "corvane/den");
-  EXPECT_EQ(s.discovery_prefix, "homeassistant");
-  for (const char* bad : {"0", "70000", "x", "-1"}) {
-    ini.SaveIniSetting("MQTT", "Port", bad, "Corvane.ini");
-    EXPECT_EQ(LoadMqttSettings(ini, "den").port, 1883) << bad;
-  }
-  ini.SaveIniSetting("MQTT", "BaseTopic", "\"house/amp/\"", "Corvane.ini");
-  EXPECT_EQ(LoadMqttSettings(ini, "den").base_topic, "house/amp");
 }
 
 }  // namespace
