@@ -221,29 +221,20 @@ void StatusPageModule::SaveItems() {
 }
 
 ZoneRecord StatusPageModule::GetVauxObject(int uid) const {
-  try {
-    if (uid < 0 || uid > 255) return nullptr;
-    return ctx_.devices.Record(uid);
-  } catch (const std::exception& e) {
-    Report("GetVauxObject", e.what());
-    return nullptr;
-  }
+  if (uid < 0 || uid > 255) return nullptr;
+  return ctx_.devices.Record(uid);
 }
 
 std::string StatusPageModule::GetEnumIndex(int uid, std::string_view label) const {
-  try {
-    ZoneRecord item = GetVauxObject(uid);
-    if (!item) return "0";
-    const std::string list(TrimSpaces(item->Values));
-    for (const std::string& entry : ValueEntries(list)) {
-      const size_t two = entry.find('\x02');
-      const std::string_view name = std::string_view(entry).substr(0, two);
-      if (EqualsIgnoreCase(name, label)) {
-        return two == std::string::npos ? std::string("0") : entry.substr(two + 1);
-      }
+  ZoneRecord item = GetVauxObject(uid);
+  if (!item) return "0";
+  const std::string list(TrimSpaces(item->Values));
+  for (const std::string& entry : ValueEntries(list)) {
+    const size_t two = entry.find('\x02');
+    const std::string_view name = std::string_view(entry).substr(0, two);
+    if (EqualsIgnoreCase(name, label)) {
+      return two == std::string::npos ? std::string("0") : entry.substr(two + 1);
     }
-  } catch (const std::exception& e) {
-    Report("GetEnumIndex", e.what());
   }
   return "0";
 }
@@ -273,23 +264,18 @@ constexpr std::string_view kPulldownEnd = "</select>";
 }  // namespace
 
 std::string StatusPageModule::Controls(std::string_view name, int kind) const {
-  try {
-    auto cached = options_html_.find(kind);
-    if (cached == options_html_.end()) {
-      const auto options = ControlOptions(kind);
-      cached =
-          options_html_.emplace(kind, options.empty() ? "" : PulldownOptions(" ", options)).first;
-    }
-    if (cached->second.empty()) return " ";
-    std::string out;
-    out.reserve(kPulldownHead.size() + name.size() + cached->second.size() + 32);
-    out.append(kPulldownHead).append(HtmlEscape(name)).append(kPulldownSize);
-    out.append(cached->second).append(kPulldownEnd);
-    return out;
-  } catch (const std::exception& e) {
-    Report("Controls", e.what());
-    return " ";
+  auto cached = options_html_.find(kind);
+  if (cached == options_html_.end()) {
+    const auto options = ControlOptions(kind);
+    cached =
+        options_html_.emplace(kind, options.empty() ? "" : PulldownOptions(" ", options)).first;
   }
+  if (cached->second.empty()) return " ";
+  std::string out;
+  out.reserve(kPulldownHead.size() + name.size() + cached->second.size() + 32);
+  out.append(kPulldownHead).append(HtmlEscape(name)).append(kPulldownSize);
+  out.append(cached->second).append(kPulldownEnd);
+  return out;
 }
 
 std::string StatusPageModule::LinkPulldown(std::string_view name, std::string_view selected,
@@ -357,11 +343,7 @@ std::string StatusPageModule::ChangeTime(double when) const {
 void StatusPageModule::BuildItemTable(int16_t show_status) {
   items_.Clear();
   for (const auto& [key, record] : ctx_.devices.LinkDictionary()) {
-    try {
-      if (record) items_.AddLinkInfo(*record);
-    } catch (const std::exception& e) {
-      Report("AddLinkInfo", e.what());
-    }
+    if (record) items_.AddLinkInfo(*record);
   }
   if (show_status == 0) return;
   items_.Sort(TrimSpaces(sort_key_ + " " + sort_direction_));
