@@ -170,9 +170,13 @@ std::string MenuRows::SlideIn(std::string tpl, const MenuViewer& viewer) {
   }
   FastString p;
   for (const Pref& pref : prefs) {
-    p.Add(std::string(pref.name) + "=" +
-          (pref.text ? "\"" + JsString(pref.value) + "\"" : NumberText(LeadingNumber(pref.value))) +
-          ";\n");
+    p.Add(pref.name);
+    p.Add("=");
+    const std::string quote = pref.text ? "\"" : "";
+    p.Add(quote);
+    p.Add(pref.text ? JsString(pref.value) : NumberText(LeadingNumber(pref.value)));
+    p.Add(quote);
+    p.Add(";\n");
   }
   tpl = ReplaceAll(tpl, "(******REPLACE_SSMPREFS******)", p.Value());
   return ReplaceAll(tpl, "(******REPLACE_SSMITEMS******)", items.Value());
