@@ -12,33 +12,27 @@ namespace {
 using StatusPage = PageFixture;
 
 TEST_F(StatusPage, ColumnsFollowShowStatus) {
-  Set("ShowStatus", "2");
-  std::string page = Page();
-  ExpectHas(page,
-            {"<title>Vaux Aris 700 Status V1.2.3</title>", ">Vaux Aris 700</td>", "colspan='8'"});
-  EXPECT_EQ(Count(page, "checked name='Used"), 42u);
-  EXPECT_EQ(Count(page, "<select class='formdropdown'"), 42u);
-  ExpectHas(page,
-            {"<input type='text' size='15' name='Tag7' value=''>",
-             "<input type='text' size='25' name='name7' value='Channel1_Status'>", "value='Ev'"});
-
-  // Status, Changed, the tag as text, Name and Control: five columns.
-  Set("ShowStatus", "1");
   devices_.Record(7)->Tag = "porch";
-  page = Page();
-  EXPECT_EQ(Count(page, "name='Used"), 0u);
-  EXPECT_EQ(Count(page, "size='15' name='Tag"), 0u);
-  EXPECT_FALSE(Has(page, "value='Ev'"));
-  ExpectHas(page, {"<td class='tablecellmisc' colspan='1' align='Left'>porch</td>",
-                   "<td class='TABLEHEADER' colspan='4'"});
-  EXPECT_FALSE(Has(page, "colspan='8'"));
-  EXPECT_EQ(Count(page, "<select class='formdropdown'"), 42u);
-
-  Set("ShowStatus", "0");
-  page = Page();
-  EXPECT_EQ(Count(page, "<select class='formdropdown'"), 0u);
-  EXPECT_TRUE(Has(page, "value='Control'"));  // the column buttons stay
-  EXPECT_TRUE(Has(page, "</IFRAME></small></center></div></body></html>"));
+  // With ShowStatus 1: Status, Changed, the tag as text, Name and Control;
+  // with 0 no item rows, but the column buttons stay.
+  const struct {
+    const char* show;
+    size_t selects, used_boxes, tag_inputs;
+    std::string has, lacks;
+  } modes[] = {
+      {"2", 42, 42, 42, "<input type='text' size='15' name='Tag7' value='porch'>", "colspan='4'"},
+      {"1", 42, 0, 0, "<td class='tablecellmisc' colspan='1' align='Left'>porch</td>", "value='Ev'"},
+      {"0", 0, 0, 0, "<td class='TABLEHEADER' colspan='4'", "colspan='8'"}};
+  for (const auto& m : modes) {
+    Set("ShowStatus", m.show);
+    const std::string page = Page();
+    EXPECT_EQ(Count(page, "<select class='formdropdown'"), m.selects) << m.show;
+    EXPECT_EQ(Count(page, "checked name='Used"), m.used_boxes) << m.show;
+    EXPECT_EQ(Count(page, "size='15' name='Tag"), m.tag_inputs) << m.show;
+    ExpectHas(page, {m.has, "<title>Vaux Aris 700 Status V1.2.3</title>", "value='Control'",
+                     "</IFRAME></small></center></div></body></html>"});
+    EXPECT_FALSE(Has(page, m.lacks)) << m.show;
+  }
 }
 
 TEST_F(StatusPage, SortGroupsAndOnlyUsed) {
