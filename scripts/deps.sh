@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config ccache
   clang-14 libclang-rt-14-dev llvm-14
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libpcre2-dev libsqlite3-dev
+  libpcre2-dev libsqlite3-dev libssl-dev
   libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev
 )
 if [ "${CORVANE_BROWSER_TESTS:-1}" = "1" ]; then

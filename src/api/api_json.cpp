@@ -90,7 +90,7 @@ std::string_view StatusText(int status) {
       {200, "OK"},          {201, "Created"},           {202, "Accepted"},
       {204, "No Content"},  {400, "Bad Request"},       {401, "Unauthorized"},
       {403, "Forbidden"},   {404, "Not Found"},         {405, "Method Not Allowed"},
-      {413, "Content Too Large"}, {415, "Unsupported Media Type"},
+      {413, "Content Too Large"}, {415, "Unsupported Media Type"}, {429, "Too Many Requests"},
       {500, "Internal Server Error"}, {503, "Service Unavailable"}};
   for (const auto& [code, text] : kTexts) {
     if (code == status) return text;

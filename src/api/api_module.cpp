@@ -103,13 +103,32 @@ void ApiModule::SendProblem(int index, int status, std::string_view detail,
   Send(index, status, kProblem, ProblemJson(status, detail), headers);
 }
 
+bool ApiModule::Refused(Request& request, int index) {
+  if (!authorizer_) return false;
+  using V = Authorization::Verdict;
+  const Authorization a = authorizer_->Authorize(request);
+  switch (a.verdict) {
+    case V::kAllowed:
+      // An ENHANCED client the menu database does not know is "None".
+      if (a.user != "None") return false;
+      SendProblem(index, 401, "this computer has no login here");
+      return true;
+    case V::kLoginRequired:
+      SendProblem(index, 401, "a login is needed", "WWW-Authenticate: Basic realm=\"Corvane\"\r\n");
+      return true;
+    case V::kThrottled:
+      SendProblem(index, 429, a.detail, "Retry-After: " + std::to_string(a.retry_after) + "\r\n");
+      return true;
+    case V::kInsecure:
+      SendProblem(index, 403, a.detail);
+      return true;
+  }
+  return false;
+}
+
 void ApiModule::ServePage(Request& request, Response& /*response*/, int index) {
   const bool done = Guard(log_, "ApiRequest", [&] {
-    const ApiAccess access = Access(request);
-    if (!access.allowed) {
-      return SendProblem(index, 401, "a login is needed",
-                         access.basic ? "WWW-Authenticate: Basic realm=\"Corvane\"\r\n" : "");
-    }
+    if (Refused(request, index)) return;
     std::string method = request.Method();
     if (method == "POSTx") method = "POST";  // a POST whose body came with its headers
     Call call{request, index, method, {}};

@@ -17,6 +17,7 @@
 
 #include "devicetable/device_table.h"
 #include "platform/event_loop.h"
+#include "web/authorizer.h"
 #include "web/page_handler.h"
 
 namespace corvane {
@@ -28,11 +29,6 @@ class SceneStore;
 class TCPServer;
 
 // What the page security says of a request.
-struct ApiAccess {
-  bool allowed = true;
-  bool basic = false;  // BASIC security: a refusal asks for a login
-};
-using ApiAccessCheck = std::function<ApiAccess(Request&)>;
 
 class ApiModule final : public PageHandler, public ZoneChangeObserver {
  public:
@@ -47,9 +43,11 @@ class ApiModule final : public PageHandler, public ZoneChangeObserver {
   ~ApiModule() override;
 
   // Without one every request is allowed (no page security).
-  void SetAccessCheck(ApiAccessCheck check) { access_ = std::move(check); }
-  // Shared with the remote page, which answers its refusals the same way.
-  ApiAccess Access(Request& request) const { return access_ ? access_(request) : ApiAccess{}; }
+  // The pages' login check (web security); none: every request is served.
+  void SetAuthorizer(RequestAuthorizer* authorizer) { authorizer_ = authorizer; }
+  // Answers a request the login check refuses (401, 429 or 403 as
+  // problem+json) and says so. Shared with the remote page.
+  bool Refused(Request& request, int index);
   // Sends one whole answer and lets the server close the connection.
   void Send(int index, int status, std::string_view type, std::string_view body,
             std::string_view headers = {});
@@ -101,7 +99,7 @@ class ApiModule final : public PageHandler, public ZoneChangeObserver {
   ControllerRequests& requests_;
   SceneStore& scenes_;
   EventLog& log_;
-  ApiAccessCheck access_;
+  RequestAuthorizer* authorizer_ = nullptr;
   std::vector<uint64_t> streams_;
   bool link_down_ = false;
   Timer keep_alive_;

@@ -217,11 +217,7 @@ output{text-align:right;font-variant-numeric:tabular-nums}
 }  // namespace
 
 void RemotePage::ServePage(Request& request, Response& /*response*/, int index) {
-  const ApiAccess access = api_.Access(request);
-  if (!access.allowed) {
-    return api_.SendProblem(index, 401, "a login is needed",
-                            access.basic ? "WWW-Authenticate: Basic realm=\"Corvane\"\r\n" : "");
-  }
+  if (api_.Refused(request, index)) return;
   if (request.Method() != "GET" && request.Method() != "HEAD") {
     return api_.SendProblem(index, 405, request.Method() + " is not allowed here",
                             "Allow: GET\r\n");

@@ -16,8 +16,9 @@
 #include "pages/page_header.h"
 #include "pages/status_page.h"
 #include "pages/web_folder.h"
-#include "platform/posix_tcp.h"
+#include "pages/web_security.h"
 #include "platform/instance_lock.h"
+#include "platform/posix_tcp.h"
 #include "platform/signals.h"
 #include "web/request.h"
 #include "web/response.h"
@@ -70,6 +71,7 @@ Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::o
   hooks.port_is_open = [this] { return port_.IsOpen(); };
   hooks.open_port = [this](const std::string& port) {
     LoadCommAndTimer();
+    open_port_ = {port, settings_.values().serial_ip};
     return port_.InitCommPort(port);
   };
   settings_.SetPortHooks(std::move(hooks));
@@ -125,14 +127,19 @@ void Program::LoadWebServer() {
   http_listener_ = std::make_unique<PosixTcpListener>(loop_);
   web_server_ =
       std::make_unique<TCPServer>(loop_, *http_listener_, ini_, log_, wall_, paths_.program_folder);
+  web_security_ = std::make_unique<WebSecurity>(ini_, log_, wall_, paths_.program_folder);
   status_page_ = std::make_unique<StatusPageModule>(
       PageContext{ini_, settings_, log_, wall_, devices_, page_bridge_, script_control_,
-                  paths_.program_folder, CORVANE_VERSION_TEXT});
+                  *web_security_, paths_.program_folder, CORVANE_VERSION_TEXT});
   web_server_->SetStatusPage(status_page_.get());
   // The setup section's MQTT settings take effect at once.
   status_page_->SetMqttSettingsChanged([this] { StartMqtt(); });
-  echo_page_ = std::make_unique<EchoPageModule>(loop_, *web_server_, echo_, ini_, settings_, log_,
-                                                wall_, page_bridge_, paths_.program_folder);
+  // ... and so does a changed controller port, once the page is answered.
+  status_page_->SetControllerPortChanged(
+      [this] { loop_.Defer([this] { Step("InitCommPort", [&] { ApplyControllerPort(); }); }); });
+  echo_page_ =
+      std::make_unique<EchoPageModule>(loop_, *web_server_, echo_, ini_, settings_, log_, wall_,
+                                       page_bridge_, *web_security_, paths_.program_folder);
   web_server_->AddPage("/echo", echo_page_.get());
   echo_.SetWatcher([this](EchoWindow::Change change, std::string_view text) {
     echo_page_->OnEchoChange(change, text);
@@ -141,29 +148,10 @@ void Program::LoadWebServer() {
   web_server_->Load();
 }
 
-namespace {
-
-// The pages' login check, as the JSON API and the remote page ask it: the
-// page security's user for this request, without the page's own refusal.
-ApiAccess ApiLoginCheck(PageHeader& header, TCPServer& server, Request& request) {
-  Response unused(server);
-  header.Begin(request, unused);
-  header.StartMiscFunctionsASP();
-  header.SecurityCheck();
-  const std::string mode = header.SecurityMode();
-  if (mode == "BASIC") return {!header.user().empty(), true};
-  if (mode == "ENHANCED") return {!header.user().empty() && header.user() != "None", false};
-  return {};
-}
-
-}  // namespace
-
 void Program::LoadApi() {
-  api_header_ = std::make_unique<PageHeader>(ini_, log_, wall_, page_bridge_, paths_.program_folder);
   api_ = std::make_unique<ApiModule>(loop_, *web_server_, devices_, controller_requests_, scenes_,
                                      log_);
-  api_->SetAccessCheck(
-      [this](Request& request) { return ApiLoginCheck(*api_header_, *web_server_, request); });
+  api_->SetAuthorizer(web_security_.get());
   remote_page_ = std::make_unique<RemotePage>(*api_);
   web_server_->AddPage(std::string(ApiModule::kPrefix), api_.get());
   web_server_->AddPage("/remote", remote_page_.get());
@@ -318,14 +306,27 @@ void Program::ReloadSettings() {
   reloading_ = false;
 }
 
-void Program::ReloadSettingsOnce() {
-  const std::string port_in_use = settings_.values().upb_comm_port;
-  Step("InitIniKeys", [&] { settings_.InitIniKeys(); });
-  const std::string port = settings_.values().upb_comm_port;
-  if (port != port_in_use) {
-    Step("ClosePort", [&] { port_.ClosePort(port_in_use); });
-    if (!port.empty()) Step("InitCommPort", [&] { port_.InitCommPort(port); });
+bool Program::ApplyControllerPort() {
+  const Settings& s = settings_.values();
+  // Without a port the adapter's address means nothing.
+  const std::pair<std::string, std::string> wanted = s.upb_comm_port.empty()
+                                                         ? std::pair<std::string, std::string>{}
+                                                         : std::pair{s.upb_comm_port, s.serial_ip};
+  if (wanted == open_port_) return false;
+  Step("ClosePort", [&] { port_.ClosePort(open_port_.first); });
+  open_port_ = wanted;
+  if (!wanted.first.empty()) {
+    LoadCommAndTimer();
+    Step("InitCommPort", [&] { port_.InitCommPort(wanted.first); });
   }
+  return true;
+}
+
+void Program::ReloadSettingsOnce() {
+  Step("InitIniKeys", [&] { settings_.InitIniKeys(); });
+  // Compared with the port actually open: a web save may have changed the
+  // setting in memory already.
+  const bool changed = ApplyControllerPort();
   Step("TCPServer", [&] {
     if (web_server_) web_server_->StartListening();
   });
@@ -334,8 +335,8 @@ void Program::ReloadSettingsOnce() {
   if (scripting_) Step("ScriptSettings", [&] { scripting_->ApplySettings(); });
   // Says whether the port was touched; that also keeps two reloads in a row
   // from reading as one repeated report, which the log would hold back.
-  log_.LogEvent("Corvane", port != port_in_use ? "Settings reloaded (controller port changed)"
-                                               : "Settings reloaded (controller port unchanged)");
+  log_.LogEvent("Corvane", changed ? "Settings reloaded (controller port changed)"
+                                   : "Settings reloaded (controller port unchanged)");
 }
 
 void Program::SetMessageHandler(XapMessageHandler* handler) {
@@ -365,12 +366,14 @@ void Program::onMessage() {
 namespace {
 
 void PrintUsage(std::ostream& out) {
-  out << "Usage: corvane [--home DIR] [--version] [--help]\n"
+  out << "Usage: corvane [--home DIR] [--hash-password] [--version] [--help]\n"
          "\n"
          "Joins a Vaux Aris 700 audio controller to an xAP home-automation network.\n"
          "\n"
          "  --home DIR   program folder holding Config/, Data/, Scripts/ and HTML/\n"
          "               (default: the folder of the corvane executable)\n"
+         "  --hash-password  read a password from standard input and print the line\n"
+         "               to store for it in [WebUsers] of Corvane.ini (PBKDF2)\n"
          "  --version    print the version and exit\n"
          "  --help       print this help and exit\n"
          "\n"
@@ -397,6 +400,16 @@ int RunCorvane(int argc, char** argv) {
     }
     if (arg == "--version") {
       std::cout << "corvane " << CORVANE_VERSION_TEXT << "\n";
+      return 0;
+    }
+    if (arg == "--hash-password") {
+      std::string password;
+      std::getline(std::cin, password);
+      if (password.empty()) {
+        std::cerr << "corvane: no password on standard input\n";
+        return 2;
+      }
+      std::cout << WebSecurity::HashPassword(password) << "\n";
       return 0;
     }
     if (arg == "--home" && i + 1 < argc) {

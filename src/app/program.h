@@ -39,6 +39,7 @@ class RemotePage;
 class StatusPageModule;
 class TcpListener;
 class TCPServer;
+class WebSecurity;
 
 struct ProgramPaths {
   std::string program_folder;   // Config/, Data/, Scripts/, HTML/ live below it
@@ -115,6 +116,10 @@ class Program final : public XapCallback {
   ApiModule* api() { return api_.get(); }
   SceneStore& scenes() { return scenes_; }
 
+  // Logins and form tokens, for every part that answers HTTP (null before
+  // the listener is made).
+  WebSecurity* web_security() { return web_security_.get(); }
+
   // The script host, its subscriptions and the Application object (made by
   // InitXap; null before).
   ScriptingModule* scripting() { return scripting_.get(); }
@@ -132,6 +137,9 @@ class Program final : public XapCallback {
   void LoadScripting();
   void StartMqtt();
   void ReloadSettingsOnce();
+  // Reopens the controller link when UPBCommPort or SerialIP differ from
+  // the port last opened; true when it did.
+  bool ApplyControllerPort();
   template <typename F>
   void Step(const char* name, F&& f);
 
@@ -171,11 +179,15 @@ class Program final : public XapCallback {
   // The web pages.
   ScriptControlSink script_control_;
   XapPageBridge page_bridge_{bridge_};
+  std::unique_ptr<WebSecurity> web_security_;  // logins and form tokens of every page
   std::unique_ptr<StatusPageModule> status_page_;
   std::unique_ptr<EchoPageModule> echo_page_;
-  std::unique_ptr<PageHeader> api_header_;  // the pages' login check, for the API
   std::unique_ptr<ApiModule> api_;
   std::unique_ptr<RemotePage> remote_page_;
+
+  // The controller port (UPBCommPort, SerialIP) as last opened: a reload or
+  // a web save reopens the link when the settings differ from it.
+  std::pair<std::string, std::string> open_port_;
 
   bool exit_requested_ = false;
   bool message_busy_ = false;

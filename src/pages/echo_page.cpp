@@ -6,6 +6,7 @@
 #include "config/settings.h"
 #include "core/event_log.h"
 #include "core/fast_string.h"
+#include "core/guard.h"
 #include "core/text.h"
 #include "pages/page_header.h"
 #include "web/request.h"
@@ -80,15 +81,16 @@ std::string SseEvent(std::string_view name, std::string_view data) {
   return out;
 }
 
-EchoPageModule::EchoPageModule(EventLoop& loop, TCPServer& server, EchoWindow& echo,
-                               IniCache& ini, SettingsStore& settings, EventLog& log,
-                               const WallClock& wall, PageBridge& bridge,
+EchoPageModule::EchoPageModule(EventLoop& loop, TCPServer& server, EchoWindow& echo, IniCache& ini,
+                               SettingsStore& settings, EventLog& log, const WallClock& wall,
+                               PageBridge& bridge, WebSecurity& security,
                                std::string program_folder)
     : server_(server),
       echo_(echo),
       settings_(settings),
       log_(log),
-      header_(std::make_unique<PageHeader>(ini, log, wall, bridge, std::move(program_folder))),
+      header_(std::make_unique<PageHeader>(ini, log, wall, bridge, security,
+                                           std::move(program_folder))),
       keep_alive_(loop, [this] { Broadcast(": keep-alive\n\n"); }) {
   keep_alive_.SetInterval(kKeepAliveMs);
 }
@@ -100,7 +102,7 @@ void EchoPageModule::Report(std::string_view routine, std::string_view what) {
 }
 
 void EchoPageModule::ServePage(Request& request, Response& response, int index) {
-  try {
+  const bool served = Guard(log_, "EchoPage ", [&] {
     header_->Begin(request, response);
     header_->StartMiscFunctionsASP();
     header_->SecurityCheck();
@@ -109,10 +111,8 @@ void EchoPageModule::ServePage(Request& request, Response& response, int index) 
     const std::string path = ToLower(request.page());
     if (path.rfind("/echo/stream", 0) == 0) return OpenStream(index);
     response.SendTextString(Page(), index);
-  } catch (const std::exception& e) {
-    Report("EchoPage ", e.what());
-    if (!response.Answered()) response.SendErrorResponse(index);
-  }
+  });
+  if (!served && !response.Answered()) response.SendErrorResponse(index);
 }
 
 std::string EchoPageModule::Page() {

@@ -26,6 +26,7 @@ class PageHeader;
 class SettingsStore;
 class TCPServer;
 class WallClock;
+class WebSecurity;
 
 // One Server-Sent Events message: "event: NAME\ndata: DATA\n\n".
 std::string SseEvent(std::string_view name, std::string_view data);
@@ -37,8 +38,8 @@ class EchoPageModule final : public PageHandler {
   static constexpr int64_t kKeepAliveMs = 15000;
 
   EchoPageModule(EventLoop& loop, TCPServer& server, EchoWindow& echo, IniCache& ini,
-                 SettingsStore& settings, EventLog& log, const WallClock& wall,
-                 PageBridge& bridge, std::string program_folder);
+                 SettingsStore& settings, EventLog& log, const WallClock& wall, PageBridge& bridge,
+                 WebSecurity& security, std::string program_folder);
   ~EchoPageModule() override;
 
   void ServePage(Request& request, Response& response, int index) override;

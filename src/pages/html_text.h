@@ -19,4 +19,21 @@ bool SwitchOn(std::string_view s);
 // and every tag from "<" to the next ">" removed.
 std::string StripHTML(std::string_view s);
 
+// A host name or address with an optional port, cut at the first character
+// such a text cannot hold, so it can go into links as it is.
+std::string HostOnly(std::string_view s);
+// An address of this machine or the local network (or a bare name).
+bool LocalAddress(std::string_view host);
+
+// A plain file name of the web folder: letters, digits, " ", ".", "_", "-"
+// (so no "/", "\\" or ":"), not starting with ".", at most 100 characters.
+bool IsPlainFileName(std::string_view s);
+// A style sheet the page may link: a plain file name.
+bool IsStyleSheetName(std::string_view s);
+// A picture's name: ends in .gif, .jpg, .jpeg, .png or .bmp (any case).
+bool IsImageName(std::string_view s);
+// A page background: a colour ("#" and 3 or 6 hexadecimal digits, or a
+// colour name of up to 20 letters) or a picture of the web folder.
+bool IsBackground(std::string_view s);
+
 }  // namespace corvane

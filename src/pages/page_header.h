@@ -1,18 +1,22 @@
-// The page header: the settings, web security and appliance detection that
-// run before each status page, and the header itself (HTML head, body tag,
-// include files, link row, title and logo bars, scrolling line) assembled
-// from Corvane.ini [Settings], Config/includes.ini, Config/WeatherData.ini,
-// files of the web folder and the menu database.
+// The page header: it runs before each page (settings, login, appliance
+// detection, refusal of users who may not see the page) and then assembles
+// the header from its pieces in their order: HTML head with title, style
+// sheet and include files, body tag, link row, title and logo bars,
+// scrolling line, the program's own links. The pieces live beside it:
+// web_security (logins and form tokens), menu_rows (menus from the
+// database), header_widgets (weather, scroll, logo), header_settings (the
+// settings tables).
 #pragma once
 
-#include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "pages/menu_db.h"
+#include "pages/header_settings.h"
+#include "pages/header_widgets.h"
+#include "pages/menu_rows.h"
+#include "pages/web_security.h"
 
 namespace corvane {
 
@@ -25,26 +29,20 @@ class WallClock;
 
 class PageHeader {
  public:
-  // What FileContents gives for a missing file.
-  static constexpr std::string_view kNoFile = "No File";
-
   PageHeader(IniCache& ini, EventLog& log, const WallClock& wall, PageBridge& bridge,
-             std::string program_folder);
-  ~PageHeader();
+             WebSecurity& security, std::string program_folder);
 
   // The request being served (also the answer for refusals).
   void Begin(Request& request, Response& response);
 
-  // Loads section Settings of Corvane.ini (and forgets the last page's
-  // database connection).
+  // Reads section Settings of Corvane.ini; forgets the last page's pieces.
   void StartMiscFunctionsASP();
-  // The user and security level: from the menu database by client address
-  // (ENHANCED), from an HTTP Basic login checked against [WebUsers] (BASIC).
+  // The user and level (WebSecurity::Check).
   void SecurityCheck();
   // True for appliance browsers (touch screens, Audrey, QNX).
   bool StartHeaderASP();
-  // False when the user may not see this page; the answer ("Unauthorized
-  // Access", or a login request in BASIC mode) has then been sent.
+  // False when the user may not see this page; the answer (a login request,
+  // "Unauthorized Access", 403 or 429) has then been sent.
   bool Authorize();
 
   // The header; args[0] is the page title, a non-empty args[1] means the
@@ -52,20 +50,22 @@ class PageHeader {
   // style sheet. Empty elements come from includes.ini.
   std::string CustomHeader(const std::vector<std::string>& args);
 
-  // The pieces.
   std::string MenuRow();
-  std::string ssmItems();
   std::string HSLinks();
-  std::string PageScroll();
-  std::vector<std::string> PageScrollWeatherman();
-  std::string LinkFile();
+  // The links file of the page, when there is one.
+  std::optional<std::string> LinkFile();
   std::string fnPageName() const;
   std::string GetServerIP() const;
   // A file of the web folder (name relative to it, found ignoring letter
-  // case), or "No File".
-  std::string FileContents(std::string_view name);
+  // case); nothing when it is missing.
+  std::optional<std::string> FileContents(std::string_view name) const;
   void LogAuthorized();
   static double NumericHSVersion() { return 1.7; }
+
+  // The anti-forgery token for this page's forms, as a hidden field, and
+  // whether the request's post carries it.
+  std::string TokenField() const;
+  bool TokenValid() const;
 
   const std::string& user() const { return user_; }
   int level() const { return level_; }
@@ -73,72 +73,37 @@ class PageHeader {
   const std::string& row_style() const { return row_style_; }
   // The security mode, upper-cased.
   std::string SecurityMode() const;
-
-  // Corvane.ini [Settings].
-  struct Options {
-    std::string dbpath, dbname, dbusername, dbpassword, dbserverip, rowstyle, usesecurity,
-        linkfileext, dbtype, hsip, exthsip, footerlinkrule, useslideinmenu, audreyrowstyle,
-        touchscreenips, usesound;
-  };
-  const Options& options() const { return options_; }
+  // The client: the connection's own address.
+  std::string ClientAddress() const;
+  const SettingValues& options() const { return options_; }
 
  private:
-  // includes.ini [header.asp], with its defaults.
-  struct Includes {
-    std::string page_title, show_links, refresh, header, logo_yn, use_security, hide_title,
-        use_menu_row, log_page_hits, links_location, use_page_scroll, logo_show_clock,
-        logo_show_date, logo_show_time, logo_show_sunrise, logo_show_sunset, logo_show_weather_temp,
-        logo_show_username, logo_image_link, use_alerts;
-  };
-  struct PagePlace {
-    int64_t level_id = 0, parent_id = 0, menu_id = 0, secure_level = 0;
-  };
-
-  // includes.ini, read once a page.
-  const Includes& ReadIncludes();
-  std::string LinkRow(const Includes& inc);
-  std::string TitleBar(const std::string& title);
-  std::string LogoBar(const Includes& inc);
+  const SettingValues& Includes();
+  MenuViewer Viewer() const;
+  std::string HeadPart(const std::string& title, std::string_view sheet, const SettingValues& inc);
+  std::string LinkRow(const SettingValues& inc);
   std::string BodyTag(const std::string& background);
   std::string OwnLinks();
-  std::string MenuItem(const std::string& text, const std::string& url, const std::string& image);
-  std::string AlertLinks();
-  std::string WeatherValue(std::string_view section, std::string_view key);
-
-  // The client address: the host the browser used (REMOTE_ADDR).
-  std::string ClientAddress() const;
-  // The user of a valid HTTP Basic login, upper-cased; "" for none.
-  std::string BasicUser() const;
-  // The menu database of this page, opened at first use; null when none.
-  MenuDatabase* Database();
-  std::optional<PagePlace> Place();
-  std::string Setting(std::string_view section, std::string_view key,
-                      std::string_view default_value, std::string_view file);
-  void Report(std::string_view routine, std::string_view what);
+  // An include file, its touch-screen variant first on appliance browsers.
+  std::optional<std::string> Include(std::string_view name, std::string_view touch_name) const;
+  std::string DefaultSetting(std::string_view key) const;
 
   IniCache& ini_;
   EventLog& log_;
-  const WallClock& wall_;
-  PageBridge& bridge_;
-  std::string program_folder_;
+  WebSecurity& security_;
   std::string html_folder_;
+  MenuRows menus_;
+  HeaderWidgets widgets_;
   Request* request_ = nullptr;
   Response* response_ = nullptr;
 
-  Options options_;
+  SettingValues options_;
+  std::optional<SettingValues> includes_;
+  Authorization auth_;
   std::string user_;
   int level_ = 0;
   bool appliance_ = false;
   std::string row_style_;
-
-  std::unique_ptr<MenuDatabase> db_;
-  bool db_tried_ = false;
-  std::string last_db_error_;
-  std::optional<std::optional<PagePlace>> place_;
-  std::optional<Includes> includes_;
-  // WeatherData.ini, read at most once a page.
-  struct Weather;
-  std::unique_ptr<Weather> weather_;
 };
 
 }  // namespace corvane

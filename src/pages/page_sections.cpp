@@ -2,11 +2,13 @@
 // filter table), the setup fields, and the script and query buttons, with
 // the saves of the first two.
 #include "config/ini_cache.h"
-#include "core/event_log.h"
 #include "config/settings.h"
+#include "core/event_log.h"
+#include "core/guard.h"
 #include "core/text.h"
 #include "devicetable/device_table.h"
 #include "pages/page_services.h"
+#include "pages/setup_checks.h"
 #include "pages/status_page.h"
 
 namespace corvane {
@@ -14,6 +16,15 @@ namespace corvane {
 namespace {
 
 constexpr std::string_view kFilterSection = "Received";
+constexpr std::string_view kOpenNotice =
+    "Web security is off and these pages are open to the whole network: anyone who reaches "
+    "this port can change the settings. Set usesecurity (BASIC) or HTTPBindAddress=127.0.0.1.";
+
+// The listener takes only loopback connections.
+bool LoopbackOnly(std::string_view bind_address) {
+  const std::string_view a = TrimWhite(bind_address);
+  return a.rfind("127.", 0) == 0 || a == "::1" || EqualsIgnoreCase(a, "localhost");
+}
 
 std::string TextInput(std::string_view size, std::string_view name, std::string_view value) {
   return "<input type='text' size='" + std::string(size) + "' value='" + HtmlEscape(value) +
@@ -23,7 +34,7 @@ std::string TextInput(std::string_view size, std::string_view name, std::string_
 }  // namespace
 
 void StatusPageModule::AddFilter(FastString& out) {
-  try {
+  Guard(ctx_.log, "AddFilter", [&] {
     const Settings& s = ctx_.settings.values();
     const bool config = s.show_status == 2;
     out.Add("<br><p><Table width='600' border='5' frame='box'><tr>");
@@ -82,15 +93,13 @@ void StatusPageModule::AddFilter(FastString& out) {
       out.Add(FormatCell(TextInput("20", "Class0", ""), "", "", cls));
     }
     out.Add("</tr></table>");
-  } catch (const std::exception& e) {
-    Report("AddFilter", e.what());
-  }
+  });
 }
 
 // The misspelt name is the routine name in its error reports, which log
 // watchers match.
 void StatusPageModule::SaveFilterSettigs() {
-  try {
+  Guard(ctx_.log, "SaveFilterSettigs", [&] {
     auto& filters = ctx_.devices.FilterDictionary();
     auto& devices = ctx_.devices.DeviceDictionary();
     const size_t n = filters.Count();
@@ -113,13 +122,11 @@ void StatusPageModule::SaveFilterSettigs() {
         devices.Add(tag, device);
       }
     }
-  } catch (const std::exception& e) {
-    Report("SaveFilterSettigs", e.what());
-  }
+  });
 }
 
 void StatusPageModule::AddSetup(FastString& out) {
-  try {
+  Guard(ctx_.log, "AddSetup", [&] {
     auto setting = [&](std::string_view key, std::string_view default_value) {
       return RemoveQuotes(
           ctx_.ini.GetIniSetting(kSettingsSection, key, default_value, kMainIniFile));
@@ -135,6 +142,11 @@ void StatusPageModule::AddSetup(FastString& out) {
       out.Add("</tr><tr>");
     };
     out.Add("<br><p><Table width='600' border='5' frame='box'><tr>");
+    if (header_.SecurityMode() != "BASIC" && header_.SecurityMode() != "ENHANCED" &&
+        !LoopbackOnly(ctx_.settings.values().http_bind_address)) {
+      out.Add(FormatCell(std::string(kOpenNotice), "", "6", "TABLEROWEVEN"));
+      out.Add("</tr><tr>");
+    }
     group("HTTP / Browser");
     field("HTTP Server Port", "4", "ServerPort", "HTTPPort", "8018");
     field("Browser Background", "8", "Background", "Background", "#000000");
@@ -177,30 +189,28 @@ void StatusPageModule::AddSetup(FastString& out) {
     }
     AddMqttSetup(out);
     out.Add("</table>");
-  } catch (const std::exception& e) {
-    Report("AddSetup", e.what());
-  }
+  });
 }
 
 void StatusPageModule::SaveSetup() {
   Settings& s = ctx_.settings.values();
   s.debug_log = !Form("DebugLog").empty();
   SaveVaux("DebugLog", s.debug_log ? "True" : "False");
-  // The listener keeps its port until the next start.
-  s.http_port = Form("ServerPort");
-  SaveVaux("HTTPPort", s.http_port);
-  s.background = Form("Background");
-  SaveVaux("Background", s.background);
-  s.style_sheet = Form("StyleSheet");
-  SaveVaux("StyleSheet", s.style_sheet);
-  s.serial_ip = Form("SerialIP");
-  SaveVaux("SerialIP", s.serial_ip);
-  // A device path is kept as typed, an empty field stays empty (no port);
-  // anything else is reduced to its number.
-  const std::string port(TrimWhite(Form("UPBCommPort")));
-  s.upb_comm_port =
-      port.empty() || port[0] == '/' ? port : NumberText(RoundHalfEven(LeadingNumber(port)));
-  SaveVaux("UPBCommPort", s.upb_comm_port);
+  // Each value is checked first; a refused one keeps its old value and says
+  // why on the page. The listener moves at the next SIGHUP or start.
+  auto checked = [&](std::string_view key, std::string& value, const Checked& c) {
+    if (!c.ok()) return Notice(c.refusal);
+    value = c.value;
+    SaveVaux(key, value);
+  };
+  const std::string old_port = s.upb_comm_port, old_ip = s.serial_ip;
+  checked("HTTPPort", s.http_port, CheckHttpPort(Form("ServerPort"), s.http_port));
+  checked("Background", s.background, CheckBackground(Form("Background")));
+  checked("StyleSheet", s.style_sheet, CheckStyleSheet(Form("StyleSheet")));
+  const Checked ip = CheckSerialIP(Form("SerialIP"));
+  checked("SerialIP", s.serial_ip, ip);
+  checked("UPBCommPort", s.upb_comm_port, CheckCommPort(Form("UPBCommPort"), s.serial_ip));
+  if ((s.upb_comm_port != old_port || s.serial_ip != old_ip) && port_changed_) port_changed_();
   s.periodic_script_interval = Form("periodicscriptinterval");
   SaveVaux("PeriodicScriptInterval", s.periodic_script_interval);
   s.up_down_increment = Form("UpDownIncrement");
@@ -228,23 +238,23 @@ void StatusPageModule::SaveSetup() {
 }
 
 void StatusPageModule::AddScriptButton(FastString& out) {
-  try {
+  Guard(ctx_.log, "AddScriptButton", [&] {
     out.Add("<Table width='600' border='5' frame='box'><tr>");
     out.Add(FormatCell("Refresh", "", "2", "TABLEHEADER"));
     out.Add("</tr><tr>");
     out.Add(FormatCell(
         "<form name='no redraw' method='post' target='hiddenframe'><input type='submit' "
         "name='script' value='Read Script Corvane.txt'><input type='hidden' name='clientinput' "
-        "value='yes'></form>",
+        "value='yes'>" +
+            header_.TokenField() + "</form>",
         "", "", "TABLEROWODD"));
     out.Add(FormatCell(
         "<form name='redraw' method='post'><input type='submit' name='query' value='Query Vaux "
-        "Aris 700'><input type='hidden' name='clientinput' value='yes'></form>",
+        "Aris 700'><input type='hidden' name='clientinput' value='yes'>" +
+            header_.TokenField() + "</form>",
         "", "", "TABLEROWODD"));
     out.Add("</tr></table>");
-  } catch (const std::exception& e) {
-    Report("AddScriptButton", e.what());
-  }
+  });
 }
 
 }  // namespace corvane

@@ -3,17 +3,19 @@
 #include <cmath>
 
 #include "config/ini_cache.h"
+#include "config/settings.h"
 #include "core/datetime.h"
 #include "core/event_log.h"
-#include "config/settings.h"
+#include "core/guard.h"
 #include "core/text.h"
-#include "devicetable/levels.h"
 #include "devicetable/device_table.h"
+#include "devicetable/levels.h"
 #include "devicetable/status_text.h"
 #include "pages/html_text.h"
 #include "pages/page_services.h"
 #include "platform/clock.h"
 #include "web/request.h"
+#include "web/response.h"
 
 namespace corvane {
 
@@ -51,7 +53,7 @@ std::string Checked(bool on, std::string_view text) {
 
 StatusPageModule::StatusPageModule(PageContext context)
     : ctx_(std::move(context)),
-      header_(ctx_.ini, ctx_.log, ctx_.wall, ctx_.bridge, ctx_.program_folder) {}
+      header_(ctx_.ini, ctx_.log, ctx_.wall, ctx_.bridge, ctx_.security, ctx_.program_folder) {}
 
 void StatusPageModule::Report(std::string_view routine, std::string_view what) const {
   ctx_.log.LogError("Corvane", routine, what);
@@ -68,38 +70,46 @@ bool StatusPageModule::FormHas(std::string_view key) const {
 std::string StatusPageModule::StatusPage(Request& request, Response& response) {
   request_ = &request;
   response_ = &response;
-  try {
+  notices_.clear();
+  std::string page;
+  const bool done = Guard(ctx_.log, "StatusPage: ", [&] {
     header_.Begin(request, response);
     header_.StartMiscFunctionsASP();
     header_.SecurityCheck();
     inline_colours_ = header_.StartHeaderASP();
     // Nothing of a post is acted on for a user who may not see the page.
-    if (!header_.Authorize()) return {};
-    return Status_ASP();
-  } catch (const std::exception& e) {
-    Report("StatusPage: ", e.what());
-    return buffer_.Take();
-  }
+    if (!header_.Authorize()) return;
+    // Only a post acts on its form (a GET never changes anything), and only
+    // a post that brings back the token of a page served to this client: a
+    // page of another site cannot know it.
+    post_ = request.Method().rfind("POST", 0) == 0;
+    if (post_ && !header_.TokenValid()) {
+      ctx_.log.LogEvent("Web Security", "refused a form post without this page's token from " +
+                                            request.PeerAddress());
+      response.SendProblem("403 Forbidden",
+                           "This form is out of date or came from another site; nothing was "
+                           "changed. Open /status again and repeat the change.");
+      return;
+    }
+    page = Status_ASP();
+  });
+  return done ? page : buffer_.Take();
 }
 
 std::string StatusPageModule::Status_ASP() {
   bool build = true;
-  try {
-    if (!Form("clientinput").empty()) build = ClientRequest();
-    buffer_.Reset();
-    if (build) {
-      sort_direction_ = RemoveQuotes(
-          ctx_.ini.GetIniSetting(kSettingsSection, "StatusSortDirection", "", kMainIniFile));
-      sort_key_ = RemoveQuotes(
-          ctx_.ini.GetIniSetting(kSettingsSection, "StatusSortKey", "DCSort", kMainIniFile));
-      today_ = std::floor(ctx_.wall.Now());
-      yesterday_ = today_ - 1;
-      buffer_.Reserve(last_page_size_ + last_page_size_ / 8);
-      FormatScreen();
-      last_page_size_ = buffer_.size();
-    }
-  } catch (const std::exception& e) {
-    Report("Status_ASP: ", e.what());
+  if (post_ && !Form("clientinput").empty()) build = ClientRequest();
+  buffer_.Reset();
+  if (build) {
+    sort_direction_ = RemoveQuotes(
+        ctx_.ini.GetIniSetting(kSettingsSection, "StatusSortDirection", "", kMainIniFile));
+    sort_key_ = RemoveQuotes(
+        ctx_.ini.GetIniSetting(kSettingsSection, "StatusSortKey", "DCSort", kMainIniFile));
+    today_ = std::floor(ctx_.wall.Now());
+    yesterday_ = today_ - 1;
+    buffer_.Reserve(last_page_size_ + last_page_size_ / 8);
+    FormatScreen();
+    last_page_size_ = buffer_.size();
   }
   return build ? buffer_.Take() : std::string();
 }
@@ -211,29 +221,20 @@ void StatusPageModule::SaveItems() {
 }
 
 ZoneRecord StatusPageModule::GetVauxObject(int uid) const {
-  try {
-    if (uid < 0 || uid > 255) return nullptr;
-    return ctx_.devices.Record(uid);
-  } catch (const std::exception& e) {
-    Report("GetVauxObject", e.what());
-    return nullptr;
-  }
+  if (uid < 0 || uid > 255) return nullptr;
+  return ctx_.devices.Record(uid);
 }
 
 std::string StatusPageModule::GetEnumIndex(int uid, std::string_view label) const {
-  try {
-    ZoneRecord item = GetVauxObject(uid);
-    if (!item) return "0";
-    const std::string list(TrimSpaces(item->Values));
-    for (const std::string& entry : ValueEntries(list)) {
-      const size_t two = entry.find('\x02');
-      const std::string_view name = std::string_view(entry).substr(0, two);
-      if (EqualsIgnoreCase(name, label)) {
-        return two == std::string::npos ? std::string("0") : entry.substr(two + 1);
-      }
+  ZoneRecord item = GetVauxObject(uid);
+  if (!item) return "0";
+  const std::string list(TrimSpaces(item->Values));
+  for (const std::string& entry : ValueEntries(list)) {
+    const size_t two = entry.find('\x02');
+    const std::string_view name = std::string_view(entry).substr(0, two);
+    if (EqualsIgnoreCase(name, label)) {
+      return two == std::string::npos ? std::string("0") : entry.substr(two + 1);
     }
-  } catch (const std::exception& e) {
-    Report("GetEnumIndex", e.what());
   }
   return "0";
 }
@@ -263,23 +264,18 @@ constexpr std::string_view kPulldownEnd = "</select>";
 }  // namespace
 
 std::string StatusPageModule::Controls(std::string_view name, int kind) const {
-  try {
-    auto cached = options_html_.find(kind);
-    if (cached == options_html_.end()) {
-      const auto options = ControlOptions(kind);
-      cached =
-          options_html_.emplace(kind, options.empty() ? "" : PulldownOptions(" ", options)).first;
-    }
-    if (cached->second.empty()) return " ";
-    std::string out;
-    out.reserve(kPulldownHead.size() + name.size() + cached->second.size() + 32);
-    out.append(kPulldownHead).append(HtmlEscape(name)).append(kPulldownSize);
-    out.append(cached->second).append(kPulldownEnd);
-    return out;
-  } catch (const std::exception& e) {
-    Report("Controls", e.what());
-    return " ";
+  auto cached = options_html_.find(kind);
+  if (cached == options_html_.end()) {
+    const auto options = ControlOptions(kind);
+    cached =
+        options_html_.emplace(kind, options.empty() ? "" : PulldownOptions(" ", options)).first;
   }
+  if (cached->second.empty()) return " ";
+  std::string out;
+  out.reserve(kPulldownHead.size() + name.size() + cached->second.size() + 32);
+  out.append(kPulldownHead).append(HtmlEscape(name)).append(kPulldownSize);
+  out.append(cached->second).append(kPulldownEnd);
+  return out;
 }
 
 std::string StatusPageModule::LinkPulldown(std::string_view name, std::string_view selected,
@@ -347,11 +343,7 @@ std::string StatusPageModule::ChangeTime(double when) const {
 void StatusPageModule::BuildItemTable(int16_t show_status) {
   items_.Clear();
   for (const auto& [key, record] : ctx_.devices.LinkDictionary()) {
-    try {
-      if (record) items_.AddLinkInfo(*record);
-    } catch (const std::exception& e) {
-      Report("AddLinkInfo", e.what());
-    }
+    if (record) items_.AddLinkInfo(*record);
   }
   if (show_status == 0) return;
   items_.Sort(TrimSpaces(sort_key_ + " " + sort_direction_));
@@ -379,12 +371,15 @@ void StatusPageModule::FormatScreen() {
     const std::string title = "Vaux Aris 700 Status&nbsp;&nbsp;<small><font size='1'></b> V" +
                               ctx_.version + "</font></small>";
     out.Add(header_.CustomHeader({title, "x", s.background, s.style_sheet}));
+    for (const std::string& line : notices_)
+      out.Add("<div class='notice'>" + HtmlEscape(line) + "</div>");
 
     // 3. The main form.
     out.Add("<div><center><small>");
     out.Add("<form name='control' method='post'>");
     out.Add("<input type='hidden' name='clientinput' value='yes'>");
     out.Add("<input type='hidden' name='clientvalue' value='yes'>");
+    out.Add(header_.TokenField());
     out.Add("<center><input type='submit' name ='UpdateButton' value='Save Changes'></center><br>");
 
     // 4. The display switches.
@@ -493,7 +488,8 @@ void StatusPageModule::FormatScreen() {
         "height='0' size='0'>");
     out.Add(
         "<form name='hiddenform' method = 'post'><input type='hidden' name='clientinput' "
-        "value='x'><input type='hidden' name='clientvalue' value='y'></form>");
+        "value='x'><input type='hidden' name='clientvalue' value='y'>" +
+        header_.TokenField() + "</form>");
     out.Add("</IFRAME>");
     out.Add("</small></center></div>");
     out.Add("</body></html>");

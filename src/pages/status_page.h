@@ -16,6 +16,7 @@
 #include "devicetable/records.h"
 #include "pages/item_table.h"
 #include "pages/page_header.h"
+#include "pages/web_security.h"
 #include "web/page_handler.h"
 
 namespace corvane {
@@ -27,6 +28,7 @@ class PageBridge;
 class ScriptControl;
 class SettingsStore;
 class WallClock;
+class WebSecurity;
 
 // What the page works with; every reference must outlive the page.
 struct PageContext {
@@ -37,6 +39,7 @@ struct PageContext {
   DeviceTable& devices;
   PageBridge& bridge;
   ScriptControl& scripts;
+  WebSecurity& security;
   std::string program_folder;
   std::string version;  // major.minor.revision
 };
@@ -94,6 +97,10 @@ class StatusPageModule final : public StatusPageHandler {
   void AddMqttSetup(FastString& buffer);
   void SaveMqttSetup();
   void SetMqttSettingsChanged(std::function<void()> hook) { mqtt_changed_ = std::move(hook); }
+  // A save changed UPBCommPort or SerialIP: the controller link reopens.
+  void SetControllerPortChanged(std::function<void()> hook) { port_changed_ = std::move(hook); }
+  // One line on the next page (a refused setup value).
+  void Notice(std::string line) { notices_.push_back(std::move(line)); }
 
   const AsShown& as_shown() const { return as_shown_; }
   // FormatCell writes inline colours instead of style classes.
@@ -126,6 +133,10 @@ class StatusPageModule final : public StatusPageHandler {
   mutable std::map<int, std::string> options_html_;
   size_t last_page_size_ = 0;
   std::function<void()> mqtt_changed_;
+  std::function<void()> port_changed_;
+  std::vector<std::string> notices_;
+  // The request is a POST (only a post acts on its form).
+  bool post_ = false;
 };
 
 }  // namespace corvane

@@ -10,6 +10,7 @@
 
 #include "core/event_log.h"
 #include "core/folders.h"
+#include "core/guard.h"
 #include "core/text.h"
 #include "web/web_files.h"
 
@@ -54,8 +55,8 @@ bool WriteNewFile(const std::string& path, std::string_view data) {
 int InstallWebFolder(const std::string& html_folder, EventLog& log) {
   int written = 0;
   for (const ShippedWebFile& file : ShippedWebFiles()) {
-    try {
-      if (FindFileIgnoringCase(JoinPath(html_folder, file.name))) continue;
+    Guard(log, "InstallWebFolder", [&] {
+      if (FindFileIgnoringCase(JoinPath(html_folder, file.name))) return;
       // Walk the folders, reusing ones that differ only in letter case.
       std::string folder = html_folder;
       const auto parts = Split(file.name, '/');
@@ -67,12 +68,10 @@ int InstallWebFolder(const std::string& html_folder, EventLog& log) {
       const std::string path = JoinPath(folder, parts.back());
       if (!ok || !WriteNewFile(path, file.data)) {
         log.LogError("Corvane", "InstallWebFolder", path + ": " + std::strerror(errno));
-        continue;
+        return;
       }
       ++written;
-    } catch (const std::exception& e) {
-      log.LogError("Corvane", "InstallWebFolder", e.what());
-    }
+    });
   }
   return written;
 }

@@ -4,6 +4,7 @@
 // spelling: users' log filters and scripts that watch the event log match them.
 #include "web/response.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <fstream>
@@ -124,7 +125,10 @@ void Response::SendTextFile(std::string_view file, int index) {
     s.Add("Server: zyn\r\n");
     s.Add("Date: " + DateText() + "\r\n");
     s.Add("Accept-Ranges: bytes\r\n");
-    s.Add("Content-Type: text/html\r\n");
+    // Style sheets as text/css: browsers that are told not to guess types
+    // refuse a style sheet sent as text/html.
+    s.Add(ToLower(file).ends_with(".css") ? "Content-Type: text/css\r\n"
+                                          : "Content-Type: text/html\r\n");
     s.Add("Last-Modified: " + FormatGeneralDate(found->modified) + "\r\n");
     s.Add("Content-Length: " + std::to_string(text.size()) + "\r\n");
     s.Add(kConnectionClose);
@@ -179,8 +183,19 @@ void Response::Challenge(std::string_view realm) {
       "<HTML>Unauthorized Access<HTML>", index_);
 }
 
+void Response::SendProblem(std::string_view status, std::string_view detail,
+                           std::string_view headers) {
+  const std::string_view code = status.substr(0, status.find(' '));
+  const std::string_view title = status.substr(std::min(status.size(), code.size() + 1));
+  const std::string body = "{\"type\":\"about:blank\",\"title\":" + JsonString(title) +
+                           ",\"status\":" + std::string(code) +
+                           ",\"detail\":" + JsonString(detail) + "}";
+  SendClosingAnswer("HTTP/1.1 " + std::string(status), headers, body, index_,
+                    "application/problem+json");
+}
+
 void Response::SendClosingAnswer(std::string_view status, std::string_view headers,
-                                 std::string_view body, int index) {
+                                 std::string_view body, int index, std::string_view type) {
   try {
     FastString s;
     s.Add(status);
@@ -189,7 +204,7 @@ void Response::SendClosingAnswer(std::string_view status, std::string_view heade
     s.Add("Date: " + DateText() + "\r\n");
     s.Add(headers);
     s.Add("Connection: Close\r\n");
-    s.Add("Content-Type: text/html\r\n");
+    s.Add("Content-Type: " + std::string(type) + "\r\n");
     s.Add("Content-Length: " + std::to_string(body.size()) + "\r\n");
     s.Add(kCrLf);
     s.Add(body);

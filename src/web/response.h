@@ -46,6 +46,10 @@ class Response {
   void RedirectToHS(std::string_view location, const Request& request, int index);
   // Asks the browser for an HTTP Basic login ("401 Unauthorized").
   void Challenge(std::string_view realm);
+  // A refusal as problem+json (RFC 9457) to the socket of `index(...)`:
+  // `status` is the status code and reason ("403 Forbidden"), `detail` one
+  // line for the reader, `headers` extra header lines each ending in CR LF.
+  void SendProblem(std::string_view status, std::string_view detail, std::string_view headers = {});
   // A plain redirect to another path of this server.
   void SendRedirect(std::string_view path, int index);
 
@@ -63,7 +67,7 @@ class Response {
   // A short answer that closes the connection: status line, Server, Date,
   // `headers` (each ending in CR LF), Connection, Content-Type, the body.
   void SendClosingAnswer(std::string_view status, std::string_view headers, std::string_view body,
-                         int index);
+                         int index, std::string_view type = "text/html");
 
   TCPServer& server_;
   int16_t index_ = 0;

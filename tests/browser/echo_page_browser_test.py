@@ -29,8 +29,12 @@ BOX = "document.getElementById('CommData')"
 
 def command(rig, item, value):
     """Posts an item control of the status page, as its drop-down list does,
-    in the background (the answer comes after the controller's reply)."""
-    body = urllib.parse.urlencode({"clientinput": item, "clientvalue": value}).encode()
+    in the background (the answer comes after the controller's reply), with
+    the form token the page carries."""
+    page = urllib.request.urlopen(rig.url, timeout=30).read().decode("latin-1")
+    token = re.search(r"name='FormToken' value='(\w+)'", page).group(1)
+    body = urllib.parse.urlencode({"clientinput": item, "clientvalue": value,
+                                   "FormToken": token}).encode()
 
     def post():
         try:

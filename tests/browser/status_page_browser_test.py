@@ -5,7 +5,7 @@ system allows it), and headless Chromium used as a person would use it.
 
     status_page_browser_test.py CASE
 
-CASE is one of: renders, control, save_restart, setup, filter. The programs
+CASE is one of: renders, control, save_restart, setup, filter, cross_site. The programs
 come from $CORVANE_BIN_DIR; screenshots go to $CORVANE_ARTIFACTS (default:
 browser-artifacts in the current folder). Exit code 77 (a skip for ctest)
 when Chromium or Python's websocket module is missing."""
@@ -22,6 +22,7 @@ import sys
 import tempfile
 import time
 import traceback
+import urllib.request
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -272,12 +273,63 @@ def case_filter(rig, browser, shot):
     shot("filter-deleted")
 
 
+EVIL_FORM = """<html><body><form id='f' method='post' action='%s'>%s
+<input name='FormToken' value='0'></form>
+<script>document.getElementById('f').submit()</script></body></html>"""
+
+
+def case_cross_site(rig, browser, shot):
+    """Pages of another site (another origin on loopback) that post to the
+    status page as soon as they open, as a page a person in the house might
+    visit: a command and a save. Neither changes anything."""
+    browser.navigate(rig.url)
+    check(status_of(browser, "0A") == "0 / Off", "zone 4 starts off")
+    evil = os.path.join(rig.work, "evil")
+    os.makedirs(evil)
+    posts = {"control": "<input name='clientinput' value='V10'>"
+                        "<input name='clientvalue' value='On'>",
+             "save": "<input name='UpdateButton' value='Save Changes'>"
+                     "<input name='clientinput' value='yes'><input name='ShowSetup' value='1'>"}
+    for name, fields in posts.items():
+        with open(os.path.join(evil, name + ".html"), "w") as f:
+            f.write(EVIL_FORM % (rig.url, fields))
+    port = free_port()
+    server = subprocess.Popen([sys.executable, "-m", "http.server", str(port), "--bind",
+                               "127.0.0.1", "--directory", evil],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        eventually(lambda: read_url(f"http://127.0.0.1:{port}/save.html"), what="the other site")
+        before = len(rig.sim_commands())
+        for name in posts:
+            browser.navigate(f"http://127.0.0.1:{port}/{name}.html")
+            eventually(lambda: "another site" in browser.evaluate("document.body.innerText"),
+                       what=f"the {name} post to be refused")
+        shot("cross-site-refused")
+    finally:
+        server.terminate()
+        server.wait(10)
+    sent = rig.sim_commands()[before:]
+    check(not any(c.startswith("VP2104") for c in sent), f"zone 4 commanded: {sent}")
+    check("ShowSetup=True" not in rig.ini(), "the setup switch was saved")
+    browser.navigate(rig.url)
+    check(status_of(browser, "0A") == "0 / Off", "zone 4 still off")
+
+
+def read_url(url):
+    try:
+        with urllib.request.urlopen(url, timeout=2) as r:
+            return r.read()
+    except OSError:
+        return None
+
+
 CASES = {
     "renders": case_renders,
     "control": case_control,
     "save_restart": case_save_restart,
     "setup": case_setup,
     "filter": case_filter,
+    "cross_site": case_cross_site,
 }
 
 

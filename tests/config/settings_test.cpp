@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "config/ini_cache.h"
+#include "config/mqtt_settings.h"
 #include "core/event_log.h"
 #include "support/temp_dir.h"
 
@@ -137,5 +138,20 @@ TEST(SettingsConversionTest, PeriodicScheduleArithmetic) {
   EXPECT_FALSE(ComputePeriodicSchedule("-30").enabled);
 }
 
+
+TEST_F(SettingsTest, MqttSettingsDefaultsAndBadPorts) {
+  IniCache& ini = ini_;
+  MqttSettings s = LoadMqttSettings(ini, "den");
+  EXPECT_FALSE(s.Enabled());
+  EXPECT_EQ(s.port, 1883);
+  EXPECT_EQ(s.base_topic, "corvane/den");
+  EXPECT_EQ(s.discovery_prefix, "homeassistant");
+  for (const char* bad : {"0", "70000", "x", "-1"}) {
+    ini.SaveIniSetting("MQTT", "Port", bad, "Corvane.ini");
+    EXPECT_EQ(LoadMqttSettings(ini, "den").port, 1883) << bad;
+  }
+  ini.SaveIniSetting("MQTT", "BaseTopic", "\"house/amp/\"", "Corvane.ini");
+  EXPECT_EQ(LoadMqttSettings(ini, "den").base_topic, "house/amp");
+}
 }  // namespace
 }  // namespace corvane

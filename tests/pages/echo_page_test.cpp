@@ -14,7 +14,8 @@ class EchoPage : public PageFixture {
  protected:
   EchoPage() {
     server_.AddPage("/echo", &module_);
-    echo_.SetWatcher([this](EchoWindow::Change c, std::string_view t) { module_.OnEchoChange(c, t); });
+    echo_.SetWatcher(
+        [this](EchoWindow::Change c, std::string_view t) { module_.OnEchoChange(c, t); });
   }
   std::shared_ptr<FakeTcpPeer> OpenStream() {
     auto c = Connect();
@@ -23,19 +24,18 @@ class EchoPage : public PageFixture {
     return c;
   }
   EchoWindow echo_{wall_, log_};
-  EchoPageModule module_{loop_, server_, echo_, ini_, settings_, log_, wall_, bridge_, dir_.path()};
+  EchoPageModule module_{loop_, server_, echo_,   ini_,      settings_,
+                         log_,  wall_,   bridge_, security_, dir_.path()};
 };
 
 TEST_F(EchoPage, PageShowsTheTextTheFreezeBoxAndTheLinkState) {
   echo_.EchoMessage("VP <0D>");
   echo_.SetOpenStatus("Port Not Connected");
   const std::string page = Get(GetLine("/echo"));
-  EXPECT_TRUE(Has(page, "<title>Vaux Data Monitor Window"));
-  EXPECT_TRUE(Has(page, "Sent to Vaux VP &lt;0D&gt;"));
-  EXPECT_TRUE(Has(page, "id='Freeze'"));
-  EXPECT_TRUE(Has(page, "<span id='aOpenStatus'>Port Not Connected</span>"));
-  EXPECT_TRUE(Has(page, "Data To / From External Interface and Error Reports"));
-  EXPECT_TRUE(Has(page, "new EventSource('/echo/stream')"));
+  ExpectHas(page, {"<title>Vaux Data Monitor Window", "Sent to Vaux VP &lt;0D&gt;", "id='Freeze'",
+                   "<span id='aOpenStatus'>Port Not Connected</span>",
+                   "Data To / From External Interface and Error Reports",
+                   "new EventSource('/echo/stream')"});
 }
 
 TEST_F(EchoPage, StreamStartsWholeThenCarriesEachChangeToEveryViewer) {
@@ -51,8 +51,8 @@ TEST_F(EchoPage, StreamStartsWholeThenCarriesEachChangeToEveryViewer) {
   echo_.SetOpenStatus("Port Open / 1 tries");
   const std::string news = one->Received().substr(before);
   EXPECT_EQ(Count(news, "event: append\n"), 1u);
-  EXPECT_TRUE(Has(news, "event: mark\ndata: \"<try 2>\"\n\n"));
-  EXPECT_TRUE(Has(news, "event: status\ndata: \"Port Open / 1 tries\"\n\n"));
+  ExpectHas(news, {"event: mark\ndata: \"<try 2>\"\n\n",
+                   "event: status\ndata: \"Port Open / 1 tries\"\n\n"});
   EXPECT_TRUE(Has(two->Received(), "event: status"));
   // A viewer that left is dropped at the next change.
   two->Close();

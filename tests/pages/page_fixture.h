@@ -3,13 +3,16 @@
 // fakes for the bridge and the script host.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
+#include "core/text.h"
 #include "devicetable/device_table.h"
 #include "pages/page_services.h"
 #include "pages/status_page.h"
+#include "pages/web_security.h"
 #include "web/web_fixture.h"
 
 namespace corvane::testing {
@@ -45,8 +48,9 @@ class PageFixture : public WebFixture {
   PageFixture()
       : settings_(ini_, log_),
         devices_(ini_, log_, wall_, settings_.values()),
-        page_(PageContext{ini_, settings_, log_, wall_, devices_, bridge_, scripts_, dir_.path(),
-                          "1.2.3"}) {
+        security_(ini_, log_, wall_, dir_.path()),
+        page_(PageContext{ini_, settings_, log_, wall_, devices_, bridge_, scripts_, security_,
+                          dir_.path(), "1.2.3"}) {
     settings_.InitIniKeys();
     devices_.CreateDictionaries();
     devices_.ReadLastChange();
@@ -64,22 +68,24 @@ class PageFixture : public WebFixture {
   }
 
   static std::string Encode(const std::string& s) {
-    static const char* hex = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : s) {
-      if (std::isalnum(c) || c == '.' || c == '-' || c == '_' || c == '~') {
-        out.push_back(static_cast<char>(c));
-      } else if (c == ' ') {
-        out.push_back('+');
-      } else {
-        out += '%';
-        out += hex[c >> 4];
-        out += hex[c & 15];
-      }
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      out += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : std::string(hex);
     }
     return out;
   }
   using Fields = std::vector<std::pair<std::string, std::string>>;
+  // "name=value&name=value" as fields (no "&" or "=" inside a value).
+  static Fields Of(const std::string& text) {
+    Fields out;
+    for (const std::string& pair : Split(text, '&')) {
+      const size_t eq = pair.find('=');
+      out.emplace_back(pair.substr(0, eq), eq == std::string::npos ? "" : pair.substr(eq + 1));
+    }
+    return out;
+  }
 
   // The whole answer to a GET (or, with fields, a POST) of /status. A post
   // carries the main form's hidden "clientinput" unless `fields` has one.
@@ -94,8 +100,23 @@ class PageFixture : public WebFixture {
       client_input = client_input || k == "clientinput";
     }
     if (!client_input) body += "&clientinput=yes";
+    if (with_token_) body += "&FormToken=" + Token();
     return Get("POST /status HTTP/1.1\r\nHost: 127.0.0.1:8018\r\nContent-Length: " +
                std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body);
+  }
+  // Everything answered to one request from another client address.
+  std::string From(const std::string& address, const std::string& raw) {
+    auto c = listener_.Connect(address);
+    loop_.Pump();
+    c->Send(raw);
+    RunUntilClosed(c);
+    return c->Received();
+  }
+  // The form token of pages served to 127.0.0.1 and `token_user_`.
+  std::string Token() {
+    Request peer;
+    peer.remoteip("127.0.0.1");
+    return security_.FormToken(peer, token_user_);
   }
   // The page of that answer (what follows the header block).
   std::string Page(const Fields& fields = {}, const std::string& headers = "") {
@@ -118,12 +139,22 @@ class PageFixture : public WebFixture {
   static bool Has(const std::string& text, const std::string& needle) {
     return text.find(needle) != std::string::npos;
   }
+  // Every needle is in the text.
+  static void ExpectHas(const std::string& text, std::initializer_list<std::string> needles) {
+    for (const std::string& n : needles) EXPECT_TRUE(Has(text, n)) << n;
+  }
+  static void ExpectLacks(const std::string& text, std::initializer_list<std::string> needles) {
+    for (const std::string& n : needles) EXPECT_FALSE(Has(text, n)) << n;
+  }
 
   SettingsStore settings_;
   DeviceTable devices_;
   FakePageBridge bridge_;
   FakeScriptControl scripts_;
+  WebSecurity security_;
   StatusPageModule page_;
+  bool with_token_ = true;  // posts carry the form token
+  std::string token_user_;
 };
 
 }  // namespace corvane::testing

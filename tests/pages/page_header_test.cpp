@@ -2,53 +2,46 @@
 // browsers, basic and enhanced security, the menu database, and the small
 // helpers (SHA-256, Base64, StripHTML, the server address).
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <sqlite3.h>
 
 #include <memory>
 
 #include "page_fixture.h"
+#include "pages/crypto.h"
 #include "pages/html_text.h"
-#include "pages/sha256.h"
 
 namespace corvane::testing {
 namespace {
 
 using Header = PageFixture;
 
-// A menu database with the tables of the header, filled by `sql`.
+// The menu database's user and menu tables with user anna (level 5 at
+// 127.0.0.1), then `sql`.
 void MakeDatabase(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  char* error = nullptr;
-  const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-  EXPECT_EQ(rc, SQLITE_OK) << (error ? error : "");
-  sqlite3_free(error);
+  const std::string tables =
+      "CREATE TABLE IF NOT EXISTS MenuUsers (UserID, SecureLevel, SecID, LastSessTime);"
+      "CREATE TABLE IF NOT EXISTS Menus (MenuID, MenuItem, MenuURL, ParentID, LevelID, "
+      "SecureLevel, MenuImage, SortOrder);"
+      "INSERT INTO MenuUsers SELECT 'anna', 5, '127.0.0.1', NULL WHERE NOT EXISTS "
+      "(SELECT 1 FROM MenuUsers);";
+  EXPECT_EQ(sqlite3_exec(db, (tables + sql).c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
   sqlite3_close(db);
 }
 
 std::string Basic(const std::string& user_password) {
-  static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < user_password.size(); i += 3) {
-    uint32_t v = static_cast<uint8_t>(user_password[i]) << 16;
-    if (i + 1 < user_password.size()) v |= static_cast<uint8_t>(user_password[i + 1]) << 8;
-    if (i + 2 < user_password.size()) v |= static_cast<uint8_t>(user_password[i + 2]);
-    out += digits[(v >> 18) & 63];
-    out += digits[(v >> 12) & 63];
-    out += i + 1 < user_password.size() ? digits[(v >> 6) & 63] : '=';
-    out += i + 2 < user_password.size() ? digits[v & 63] : '=';
-  }
-  return "Authorization: Basic " + out + "\r\n";
+  std::string out(4 * ((user_password.size() + 2) / 3) + 1, '\0');
+  EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                  reinterpret_cast<const unsigned char*>(user_password.data()),
+                  static_cast<int>(user_password.size()));
+  return "Authorization: Basic " + out.substr(0, out.size() - 1) + "\r\n";
 }
 
-TEST(HeaderText, Sha256Base64AndStripHtml) {
-  EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  // 56 and 64 bytes: the padding spills into a second block.
-  EXPECT_EQ(Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-  EXPECT_EQ(Sha256Hex(std::string(64, 'a')),
-            "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb");
+TEST(HeaderText, DigestsBase64AndStripHtml) {
+  EXPECT_EQ(Pbkdf2Sha256Hex("passwd", "salt", 1),
+            "55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc");
   EXPECT_EQ(Base64Decode("YW5uYTpzZWNyZXQ="), "anna:secret");
   EXPECT_EQ(Base64Decode("YW5uYTpzZWNyZXQ"), "anna:secret");
   EXPECT_FALSE(Base64Decode("YW5u*"));
@@ -61,19 +54,16 @@ TEST(HeaderText, Sha256Base64AndStripHtml) {
 
 TEST_F(Header, WithoutSecurityEveryPieceIsOptional) {
   std::string page = Page();
-  EXPECT_TRUE(Has(page, "<title>Vaux Aris 700 Status V1.2.3</title>"));
-  EXPECT_TRUE(Has(page, "<link rel=\"stylesheet\" type=\"text/css\" href=\"/StyleNoBody.css\">"));
-  EXPECT_TRUE(Has(page, "<body bgcolor=\"Black\">"));
-  EXPECT_TRUE(Has(page, "<a class=\"linkrow\" href=\"/help\">Help</a>"));
-  EXPECT_TRUE(Has(page, "summary=\"Logo Bar\"><tr class=\"logobar\">"));
-  EXPECT_TRUE(Has(page, "<a name=\"pagecontent\"></a><div><center><small>"));
+  ExpectHas(page, {"<title>Vaux Aris 700 Status V1.2.3</title>",
+                   "<link rel=\"stylesheet\" type=\"text/css\" href=\"/StyleNoBody.css\">",
+                   "<body bgcolor=\"Black\">", "<a class=\"linkrow\" href=\"/help\">Help</a>",
+                   "summary=\"Logo Bar\"><tr class=\"logobar\">",
+                   "<a name=\"pagecontent\"></a><div><center><small>"});
   EXPECT_FALSE(Has(page, "HTTP-EQUIV=\"refresh\""));
   // The two defaults a new includes.ini is given are on disk; the weather
   // file is never created.
   const std::string includes = ReadFile(dir_.File("Config/includes.ini"));
-  EXPECT_TRUE(Has(includes, "[HEADER.ASP]\r\n"));
-  EXPECT_TRUE(Has(includes, "strPageTitle=n/a\r\n"));
-  EXPECT_TRUE(Has(includes, "strShowLinks=OldStyle\r\n"));
+  ExpectHas(includes, {"[HEADER.ASP]\r\n", "strPageTitle=n/a\r\n", "strShowLinks=OldStyle\r\n"});
   EXPECT_FALSE(FileExists(dir_.File("Config/WeatherData.ini")));
 
   // Include files, switches and the program's own links.
@@ -91,18 +81,16 @@ TEST_F(Header, WithoutSecurityEveryPieceIsOptional) {
   ini_.SaveIniSetting("header.asp", "logoShowSunrise", "Yes", "includes.ini");
   ini_.SaveIniSetting("header.asp", "logoShowWeatherManTemp", "1", "includes.ini");
   page = Page();
-  EXPECT_TRUE(Has(page, "<title>Home - Vaux Aris 700 Status V1.2.3</title>"));
-  EXPECT_TRUE(Has(page, "<meta HTTP-EQUIV=\"refresh\" CONTENT=\"30\">"));
-  EXPECT_TRUE(Has(page, "<meta name='m'></head>"));
-  EXPECT_TRUE(Has(page, "<div id='head'></div><div id='links'></div>"));
+  ExpectHas(page, {"<title>Home - Vaux Aris 700 Status V1.2.3</title>",
+                   "<meta HTTP-EQUIV=\"refresh\" CONTENT=\"30\">", "<meta name='m'></head>",
+                   "<div id='head'></div><div id='links'></div>"});
   EXPECT_FALSE(Has(page, "class=\"titlebar\""));
-  EXPECT_TRUE(Has(page, "alt=\"Sunrise\"> 7:01 AM</td>"));
-  EXPECT_TRUE(Has(page, "alt=\"Outside\"> 45&deg;F</td>"));
+  ExpectHas(page, {"alt=\"Sunrise\"> 7:01 AM</td>", "alt=\"Outside\"> 45&deg;F</td>"});
   EXPECT_TRUE(Has(page,
                   "<a href=\"http://127.0.0.1:8018/help\">h</a>"
                   "<img src='http://127.0.0.1:8018/img/x.gif'>"));
-  EXPECT_TRUE(Has(page, "wcontent[0]='<font class=\"pagescrolltext\">Oslo \\x26lt;Snow\\x26gt;"));
-  EXPECT_TRUE(Has(page, "wcontent[3]='<font class=\"pagescrolltext\">\\x3cfont color="));
+  ExpectHas(page, {"wcontent[0]='<font class=\"pagescrolltext\">Oslo \\x26lt;Snow\\x26gt;",
+                   "wcontent[3]='<font class=\"pagescrolltext\">\\x3cfont color="});
   EXPECT_TRUE(Has(page, ";\ngo();</script>")) << page.substr(0, 3000);
 }
 
@@ -110,9 +98,8 @@ TEST_F(Header, ApplianceBrowsersGetTouchScreenFiles) {
   WebFile("meta.htm", "<meta name='desk'>");
   WebFile("meta_touchscreen.htm", "<meta name='touch'>");
   std::string page = Page({}, "User-Agent: Mozilla/4.0 (QNX)\r\n");
-  EXPECT_TRUE(Has(page, "<meta name='touch'>"));
-  EXPECT_TRUE(Has(page, "<center><table class=\"linkrow\""));
-  EXPECT_TRUE(Has(page, "<body style=\"background-color: Black\">"));
+  ExpectHas(page, {"<meta name='touch'>", "<center><table class=\"linkrow\"",
+                   "<body style=\"background-color: Black\">"});
 
   ini_.SaveIniSetting("Settings", "touchscreenips", "10.0.0.9, 127.0.0.1", "Corvane.ini");
   EXPECT_TRUE(Has(Page(), "<meta name='touch'>"));
@@ -120,10 +107,11 @@ TEST_F(Header, ApplianceBrowsersGetTouchScreenFiles) {
   EXPECT_TRUE(Has(Page(), "<meta name='desk'>"));
 }
 
-TEST_F(Header, BasicSecurityAsksForALogin) {
+TEST_F(Header, BasicSecurityAsksForALoginAndSlowsGuessing) {
   ini_.SaveIniSetting("Settings", "usesecurity", "basic", "Corvane.ini");
   ini_.SaveIniSetting("WebUsers", "anna", "x7Qk2:" + Sha256Hex("x7Qk2secret"), "Corvane.ini");
   ini_.SaveIniSetting("header.asp", "logoShowUsername", "Yes", "includes.ini");
+  token_user_ = "anna";
 
   // No login, or a wrong one: a login request, logged, and the post is not
   // acted on.
@@ -131,36 +119,89 @@ TEST_F(Header, BasicSecurityAsksForALogin) {
                                    std::string("Authorization: Basic !!!\r\n")}) {
     const std::string answer = Answer({{"clientinput", "V13"}, {"clientvalue", "Up"}}, login);
     EXPECT_TRUE(Has(answer, "HTTP/1.1 401 Unauthorized\r\n")) << login;
-    EXPECT_TRUE(Has(answer, "WWW-Authenticate: Basic realm=\"Corvane\"\r\n"));
-    EXPECT_TRUE(Has(answer, "\r\n\r\n<HTML>Unauthorized Access<HTML>"));
+    ExpectHas(answer, {"WWW-Authenticate: Basic realm=\"Corvane\"\r\n",
+                       "\r\n\r\n<HTML>Unauthorized Access<HTML>"});
   }
   EXPECT_TRUE(bridge_.cmds.empty());
   EXPECT_TRUE(Has(log_text_.str(), "Anonymous Guest at 127.0.0.1 attempted to access status. "));
 
+  // The older salt:sha256 line logs in and is stored anew as PBKDF2.
   const std::string page =
       Page({{"clientinput", "V13"}, {"clientvalue", "Up"}}, Basic("anna:secret"));
   EXPECT_TRUE(Has(page, "<td class=\"logobar\">User: ANNA</td>"));
   EXPECT_EQ(bridge_.cmds.size(), 1u);
   EXPECT_EQ(page_.header().level(), 10);
+  const std::string stored = Ini("WebUsers", "anna");
+  EXPECT_EQ(stored.rfind("pbkdf2-sha256$200000$", 0), 0u) << stored;
+  EXPECT_EQ(WebSecurity::CheckPassword(stored, "secret"), WebSecurity::Match::kYes);
+  EXPECT_TRUE(Has(Page({}, Basic("anna:secret")), "User: ANNA"));
+
+  // After five failures in a row each attempt waits, 1 s, then 2 s.
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(Has(Answer({}, Basic("anna:guess")), " 401 "));
+  std::string answer = Answer({}, Basic("anna:secret"));
+  ExpectHas(answer, {"HTTP/1.1 429 Too Many Requests\r\nServer: zyn\r\n", "Retry-After: 1\r\n",
+                     "Content-Type: application/problem+json\r\n"});
+  EXPECT_TRUE(
+      Has(log_text_.str(), "5 failed logins from 127.0.0.1; its next attempt must wait 1 s"));
+  Run(1000);
+  EXPECT_TRUE(Has(Answer({}, Basic("anna:guess")), " 401 "));
+  EXPECT_TRUE(Has(Answer({}, Basic("anna:secret")), "Retry-After: 2\r\n"));
+  Run(2000);
+  EXPECT_TRUE(Has(Page({}, Basic("anna:secret")), "User: ANNA"));
+
+  // With HTTPS set up, plain HTTP logins come only from this computer.
+  Set("HTTPSPort", "8443");
+  Set("TLSCertificate", "cert.pem");
+  Set("TLSKey", "key.pem");
+  answer = From("10.0.0.7", "GET /status HTTP/1.1\r\n" + Basic("anna:secret") + "\r\n");
+  ExpectHas(answer, {"HTTP/1.1 403 Forbidden\r\n", "Log in over HTTPS (port 8443)"});
+  EXPECT_TRUE(Has(Page({}, Basic("anna:secret")), "User: ANNA"));
+}
+
+TEST_F(Header, StoredLoginsAndTheGuessingThrottle) {
+  const std::string legacy = "s:" + Sha256Hex("spw");
+  const struct {
+    std::string stored, password;
+    WebSecurity::Match match;
+  } cases[] = {
+      {WebSecurity::HashPassword("pw"), "pw", WebSecurity::Match::kYes},
+      {WebSecurity::HashPassword("pw"), "pW", WebSecurity::Match::kNo},
+      {WebSecurity::HashPassword("pw", 1000), "pw", WebSecurity::Match::kYesOutdated},
+      {legacy, "pw", WebSecurity::Match::kYesOutdated},
+      {legacy, "px", WebSecurity::Match::kNo},
+      {"pbkdf2-sha256$x$ab$cd", "pw", WebSecurity::Match::kNo},
+      {"", "", WebSecurity::Match::kNo},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(WebSecurity::CheckPassword(c.stored, c.password), c.match) << c.stored;
+  }
+  EXPECT_NE(WebSecurity::HashPassword("pw"), WebSecurity::HashPassword("pw"));  // salted
+
+  LoginThrottle throttle(log_);
+  const int waits[] = {0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 60, 60};
+  double now = 0;
+  for (int wait : waits) {
+    throttle.Failed("10.0.0.2", now);
+    EXPECT_EQ(throttle.RetryAfter("10.0.0.2", now), wait);
+    now += 100;
+  }
+  EXPECT_EQ(throttle.RetryAfter("10.0.0.3", now), 0);
+  throttle.Failed("10.0.0.2", now + LoginThrottle::kForgetS + 1);  // quiet long enough: afresh
+  EXPECT_EQ(throttle.RetryAfter("10.0.0.2", now + LoginThrottle::kForgetS + 1), 0);
 }
 
 TEST_F(Header, EnhancedSecurityAndMenusFromTheDatabase) {
   const std::string db = dir_.File("menus.db");
   MakeDatabase(db,
-               "CREATE TABLE MenuUsers (UserID TEXT, SecureLevel INTEGER, SecID TEXT, "
-               "LastSessTime TEXT);"
-               "INSERT INTO MenuUsers VALUES ('anna', 5, '127.0.0.1', NULL);"
-               "CREATE TABLE Menus (MenuID INTEGER, MenuItem TEXT, MenuURL TEXT, ParentID "
-               "INTEGER, LevelID INTEGER, SecureLevel INTEGER, MenuImage TEXT, SortOrder INTEGER);"
-               "INSERT INTO Menus VALUES (1, 'Audio', '/status', 0, 1, 1, '', 2);"
-               "INSERT INTO Menus VALUES (2, 'Lights ''n <more>', '/lights', 0, 1, 3, '', 1);"
-               "INSERT INTO Menus VALUES (3, 'Secret', '/secret', 0, 1, 9, '', 3);"
-               "INSERT INTO Menus VALUES (4, 'Zones', '/zones', 1, 2, 1, '', 1);");
+               "INSERT INTO Menus VALUES (1, 'Audio', '/status', 0, 1, 1, '', 2),"
+               "(2, 'Lights ''n <more>', '/lights', 0, 1, 3, '', 1),"
+               "(3, 'Secret', '/secret', 0, 1, 9, '', 3), (4, 'Zones', '/zones', 1, 2, 1, '', 1);");
   ini_.SaveIniSetting("Settings", "usesecurity", "Enhanced", "Corvane.ini");
   ini_.SaveIniSetting("Settings", "dbpath", "Data Source=menus.db;Version=3", "Corvane.ini");
   ini_.SaveIniSetting("Settings", "rowstyle", "LINK", "Corvane.ini");
   ini_.SaveIniSetting("header.asp", "useMenuRow", "1", "includes.ini");
   ini_.SaveIniSetting("header.asp", "logpagehits", "1", "includes.ini");
+  token_user_ = "anna";
 
   std::string page = Page();
   EXPECT_EQ(page_.header().user(), "anna");
@@ -179,14 +220,8 @@ TEST_F(Header, EnhancedSecurityAndMenusFromTheDatabase) {
                   "onClick=\"window.parent.location.href='/status'\">"));
 
   // The session time was written with SQLite's clock.
-  sqlite3* handle = nullptr;
-  ASSERT_EQ(sqlite3_open(db.c_str(), &handle), SQLITE_OK);
-  sqlite3_stmt* stmt = nullptr;
-  sqlite3_prepare_v2(handle, "SELECT LastSessTime FROM MenuUsers", -1, &stmt, nullptr);
-  ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
-  EXPECT_NE(sqlite3_column_text(stmt, 0), nullptr);
-  sqlite3_finalize(stmt);
-  sqlite3_close(handle);
+  const auto rows = MenuDatabase::Open(db, nullptr)->Query("SELECT LastSessTime FROM MenuUsers");
+  EXPECT_NE(rows.at(0).at(0), "");
 
   // A page that asks for more than the user's level is refused before the
   // post is acted on; a client address cannot change the queries.
@@ -195,9 +230,12 @@ TEST_F(Header, EnhancedSecurityAndMenusFromTheDatabase) {
   EXPECT_TRUE(Has(answer, "\r\n\r\n<HTML>Unauthorized Access<HTML>"));
   EXPECT_TRUE(bridge_.cmds.empty());
   EXPECT_TRUE(Has(log_text_.str(), "anna at 127.0.0.1 attempted to access status. "));
-  answer = Get("GET /status HTTP/1.1\r\nHost: x' OR '1'='1\r\n\r\n");
+  // The user is found by the connection's own address, never by Host.
+  From("10.0.0.5", "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(page_.header().user(), "None");
   EXPECT_EQ(page_.header().level(), 0);
+  From("127.0.0.1", "GET /status HTTP/1.1\r\nHost: x' OR '1'='1\r\n\r\n");
+  EXPECT_EQ(page_.header().user(), "anna");
 
   // A missing table or file only leaves its piece out.
   MakeDatabase(db, "DROP TABLE Menus;");
@@ -215,32 +253,23 @@ TEST_F(Header, SlideInMenuFromTemplateAndDatabase) {
           "<script>(******REPLACE_SSMPREFS******)|(******REPLACE_SSMITEMS******)</script>");
   ini_.SaveIniSetting("Settings", "useslideinmenu", "yes", "Corvane.ini");
   std::string page = Page();
-  EXPECT_TRUE(Has(page, "<script>YOffset=100;\nXOffset=0;\n"));
-  EXPECT_TRUE(Has(page, "barText=\"HomeSeer Forums\";\n"));
+  ExpectHas(page, {"<script>YOffset=100;\nXOffset=0;\n", "barText=\"HomeSeer Forums\";\n"});
 
   MakeDatabase(dir_.File("m.db"),
-               "CREATE TABLE MenuUsers (UserID TEXT, SecureLevel INTEGER, SecID TEXT, "
-               "LastSessTime TEXT);"
-               "INSERT INTO MenuUsers VALUES ('anna', 5, '127.0.0.1', NULL);"
-               "CREATE TABLE Menus (MenuID INTEGER, MenuItem TEXT, MenuURL TEXT, ParentID "
-               "INTEGER, LevelID INTEGER, SecureLevel INTEGER, MenuImage TEXT, SortOrder INTEGER);"
                "INSERT INTO Menus VALUES (1, 'Audio', '/status', 0, 1, 1, '', 1);"
-               "CREATE TABLE MenuPOP (MenuID INTEGER, MenuText TEXT, MenuURL TEXT, IsHeader "
-               "INTEGER, IsActive INTEGER, UserID TEXT, SortOrder INTEGER);"
-               "INSERT INTO MenuPOP VALUES (1, '', '', 0, 1, 'anna', 2);"
-               "INSERT INTO MenuPOP VALUES (0, 'Say \"hi\"', '/x', 0, 1, 'anna', 1);"
-               "CREATE TABLE MenuPOPPref (UserID TEXT, yoffset TEXT, xoffset TEXT, staticyoffset "
-               "TEXT, slidespeed TEXT, waittime TEXT, menuIsStatic TEXT, menuwidth TEXT, barlink "
-               "TEXT, bartext TEXT, barwidth TEXT, mouseovercolor TEXT, mouseoutcolor TEXT, "
-               "targetwindow TEXT);"
+               "CREATE TABLE MenuPOP (MenuID, MenuText, MenuURL, IsHeader, IsActive, UserID, "
+               "SortOrder);"
+               "INSERT INTO MenuPOP VALUES (1, '', '', 0, 1, 'anna', 2),"
+               "(0, 'Say \"hi\"', '/x', 0, 1, 'anna', 1);"
+               "CREATE TABLE MenuPOPPref (UserID, yoffset, xoffset, staticyoffset, slidespeed, "
+               "waittime, menuIsStatic, menuwidth, barlink, bartext, barwidth, mouseovercolor, "
+               "mouseoutcolor, targetwindow);"
                "INSERT INTO MenuPOPPref VALUES ('anna', '5', 'x;alert(1)', '', '', '', 'no', '', "
                "'', 'My bar', '', '', '', '');");
   ini_.SaveIniSetting("Settings", "usesecurity", "ENHANCED", "Corvane.ini");
   ini_.SaveIniSetting("Settings", "dbpath", dir_.File("m.db"), "Corvane.ini");
   page = Page();
-  EXPECT_TRUE(Has(page, "YOffset=5;\nXOffset=0;\n"));
-  EXPECT_TRUE(Has(page, "menuIsStatic=\"no\";\n"));
-  EXPECT_TRUE(Has(page, "barText=\"My bar\";\n"));
+  ExpectHas(page, {"YOffset=5;\nXOffset=0;\n", "menuIsStatic=\"no\";\n", "barText=\"My bar\";\n"});
   EXPECT_TRUE(Has(page,
                   "|ssmItems[0]=[\"Say \\x22hi\\x22\",\"/x\",\"\"]\n"
                   "ssmItems[1]=[\"Audio\",\"/status\",\"\"]\n</script>"));
@@ -262,7 +291,7 @@ TEST_F(Header, ServerAddressFromHostOrReferer) {
             "http://box:8018/");
   EXPECT_EQ(ip("GET /status HTTP/1.1\r\nHost: a\"><script>\r\n\r\n"), "http://a/");
   EXPECT_EQ(header.fnPageName(), "status");
-  EXPECT_EQ(header.FileContents("nothing.htm"), "No File");
+  EXPECT_FALSE(header.FileContents("nothing.htm"));
 }
 
 }  // namespace

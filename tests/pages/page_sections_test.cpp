@@ -1,8 +1,16 @@
-// The filter and setup sections: what they show, and what a save stores.
+// The filter and setup sections: what they show, what a save stores, and
+// the checks setup values pass first.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <tuple>
 
 #include "config/mqtt_settings.h"
 #include "page_fixture.h"
+#include "pages/setup_checks.h"
 
 namespace corvane::testing {
 namespace {
@@ -16,27 +24,17 @@ TEST_F(Sections, FilterRowsAreAddedDeletedAndKeptFirst) {
   filters.Add("a.b.c~xAPBSC.event", "porch;1");
   filters.Add("d.e.f~Weather.Report", "weather;");
   std::string page = Page();
-  EXPECT_TRUE(Has(page, ">xAP Messages of Interest</td>"));
-  EXPECT_TRUE(Has(page, "<input type='text' size='80' value='a.b.c' name='Source1'>"));
-  EXPECT_TRUE(Has(page, "<input type='checkbox' checked value='1' name='FilterEvent1'>"));
-  EXPECT_TRUE(Has(page, "<input type='checkbox' value='1' name='FilterEvent2'>"));
-  EXPECT_TRUE(Has(page, "name='Source0'"));
+  ExpectHas(page, {">xAP Messages of Interest</td>",
+                   "<input type='text' size='80' value='a.b.c' name='Source1'>",
+                   "<input type='checkbox' checked value='1' name='FilterEvent1'>",
+                   "<input type='checkbox' value='1' name='FilterEvent2'>", "name='Source0'"});
 
   // Row 0 adds a filter with a source only; row 1 is cleared (deleted); row
   // 2 repeats row 0's key and loses to it.
-  Page({{"UpdateButton", "Save Changes"},
-        {"ShowStatus", "2"},
-        {"ShowReceiveMessages", "1"},
-        {"Source0", "x.y.z:kitchen"},
-        {"Class0", ""},
-        {"FilterTag0", "new tag"},
-        {"FilterEvent0", "1"},
-        {"Source1", ""},
-        {"Class1", ""},
-        {"FilterTag1", "porch"},
-        {"Source2", "x.y.z:kitchen"},
-        {"Class2", ""},
-        {"FilterTag2", "weather"}});
+  Page(
+      Of("UpdateButton=Save&ShowStatus=2&ShowReceiveMessages=1&Source0=x.y.z:kitchen&Class0="
+         "&FilterTag0=new tag&FilterEvent0=1&Source1=&Class1=&FilterTag1=porch"
+         "&Source2=x.y.z:kitchen&Class2=&FilterTag2=weather"));
   ASSERT_EQ(filters.Count(), 1u);
   EXPECT_EQ(filters.At(0).first, "x.y.z:kitchen~");
   EXPECT_EQ(filters.At(0).second, "new_tag;1");
@@ -66,9 +64,9 @@ TEST_F(Sections, FilterDetailShowsTheLastMessage) {
   device->MessageList.Add("weather.temp", "21 <C>");
   devices_.DeviceDictionary().Add("porch", device);
   const std::string page = Page();
-  EXPECT_TRUE(Has(page, "align='center'>Today 8:05:09 AM</td>"));
-  EXPECT_TRUE(Has(page, "colspan='3' align='right'>weather.temp</td>"));
-  EXPECT_TRUE(Has(page, "align='left'>21 &lt;C&gt;</td>"));
+  ExpectHas(page,
+            {"align='center'>Today 8:05:09 AM</td>", "colspan='3' align='right'>weather.temp</td>",
+             "align='left'>21 &lt;C&gt;</td>"});
 }
 
 TEST_F(Sections, SetupShowsAndSavesItsFields) {
@@ -78,88 +76,147 @@ TEST_F(Sections, SetupShowsAndSavesItsFields) {
   std::string page = Page();
   EXPECT_TRUE(
       Has(page, "HTTP Server Port<br><input type='text' size='4' value='8018' name='ServerPort'>"));
-  EXPECT_TRUE(Has(page, "value='my.css' name='StyleSheet'"));
-  EXPECT_TRUE(Has(page, "value='#000000' name='Background'"));
-  EXPECT_TRUE(Has(page, "value='FF.0022:00' name='UID'"));
+  ExpectHas(page, {"value='my.css' name='StyleSheet'", "value='#000000' name='Background'",
+                   "value='FF.0022:00' name='UID'"});
   // A short input list still gives eight fields.
-  EXPECT_TRUE(Has(page, "2:&nbsp;<input type='text' size='25' value='CD' name='InputName1'>"));
-  EXPECT_TRUE(Has(page, "8:&nbsp;<input type='text' size='25' value='Input8' name='InputName7'>"));
+  ExpectHas(page, {"2:&nbsp;<input type='text' size='25' value='CD' name='InputName1'>",
+                   "8:&nbsp;<input type='text' size='25' value='Input8' name='InputName7'>"});
+  // Security is off and the server takes every address: the setup says so.
+  EXPECT_TRUE(Has(page, "Web security is off and these pages are open to the whole network"));
+  Set("HTTPBindAddress", "127.0.0.1");
+  EXPECT_FALSE(Has(Page(), "Web security is off"));
 
-  Fields save = {{"UpdateButton", "Save Changes"},
-                 {"ShowSetup", "1"},
-                 {"ServerPort", "8020"},
-                 {"Background", "#102030"},
-                 {"StyleSheet", "StyleNoBody.css"},
-                 {"SerialIP", ""},
-                 {"UPBCommPort", "/dev/serial/by-id/usb-FTDI_1-if00"},
-                 {"UID", "FF123400"},
-                 {"periodicscriptinterval", "90"},
-                 {"DebugLog", "1"},
-                 {"UpDownIncrement", "2"},
-                 {"InputName0", "Radio"},
-                 {"InputName1", ""}};
-  for (int k = 2; k < 8; ++k) save.push_back({"InputName" + std::to_string(k), ""});
+  Fields save = Of(
+      "UpdateButton=Save&ShowSetup=1&ServerPort=8018&Background=#102030&StyleSheet=StyleNoBody.css"
+      "&SerialIP=&UPBCommPort=/dev/tty&UID=FF123400&periodicscriptinterval=90&DebugLog=1"
+      "&UpDownIncrement=2&InputName0=Radio&InputName1=&InputName2=&InputName3=&InputName4="
+      "&InputName5=&InputName6=&InputName7=");
+  int port_changes = 0;
+  page_.SetControllerPortChanged([&] { ++port_changes; });
   Page(save);
   const Settings& s = settings_.values();
-  EXPECT_EQ(s.http_port, "8020");
   EXPECT_EQ(s.background, "#102030");
-  EXPECT_EQ(s.upb_comm_port, "/dev/serial/by-id/usb-FTDI_1-if00");
+  EXPECT_EQ(s.upb_comm_port, "/dev/tty");
+  EXPECT_EQ(port_changes, 1);
   EXPECT_EQ(s.uid, "FF.1234:00");
   EXPECT_TRUE(s.debug_log);
   EXPECT_EQ(s.up_down_increment, "2");
   EXPECT_EQ(scripts_.intervals, std::vector<std::string>{"90"});
   EXPECT_EQ(s.input_name_list, "Radio,Input2,Input3,Input4,Input5,Input6,Input7,Input8");
   EXPECT_NE(devices_.Record(1)->Values.find("Radio"), std::string::npos);
-  const std::string ini = ReadFile(dir_.File("Config/Corvane.ini"));
-  EXPECT_TRUE(Has(ini, "UPBCommPort=/dev/serial/by-id/usb-FTDI_1-if00\r\n"));
+  EXPECT_EQ(Ini("Vaux", "UPBCommPort"), "/dev/tty");
   EXPECT_EQ(Ini("Vaux", "InputNameList"), "Radio,Input2,Input3,Input4,Input5,Input6,Input7,Input8");
 
-  // Other port texts are reduced to their number; an empty one stays empty.
-  save[6].second = "4001 (adapter)";
-  Page(save);
-  EXPECT_EQ(s.upb_comm_port, "4001");
-  save[6].second = "";
-  Page(save);
-  EXPECT_EQ(s.upb_comm_port, "");
+  // Refused values keep the old ones and say why, one line each.
+  save[2].second = "80";
+  save[3].second = "url(x)";
+  save[4].second = "\\\\evil:8018\\x.css";
+  save[6].second = "/dev/null";
+  page = Page(save);
+  EXPECT_EQ(s.http_port, "8018");
+  EXPECT_EQ(s.background, "#102030");
+  EXPECT_EQ(s.style_sheet, "StyleNoBody.css");
+  EXPECT_EQ(s.upb_comm_port, "/dev/tty");
+  EXPECT_EQ(port_changes, 1);
+  EXPECT_EQ(Count(page, "<div class='notice'>"), 4u);
+  EXPECT_TRUE(Has(page,
+                  "<div class='notice'>Style Sheet not saved: it must be the name of a file "
+                  "in the HTML folder.</div>"));
+  // A style sheet that came into the file some other way is not linked.
+  Set("StyleSheet", "//evil.example/x.css");
+  EXPECT_TRUE(Has(Page(), "type=\"text/css\" href=\"/styleNoBody.css\">"));
 
   // From a page without the setup section nothing of it is stored, even
   // when setup fields are posted.
   Set("ShowSetup", "False");
   Page();
   save[1] = {"ShowSetup", ""};
-  save[2].second = "9999";
+  save[3].second = "#ffffff";
   Page(save);
-  EXPECT_EQ(s.http_port, "8020");
+  EXPECT_EQ(s.background, "#102030");
 }
 
+TEST(SetupChecks, ValuesAreCheckedBeforeTheyAreSaved) {
+  // Each text with what is stored ("!": refused).
+  const auto sheet = CheckStyleSheet, bg = CheckBackground, ip = CheckSerialIP;
+  // clang-format off
+  const std::vector<std::tuple<decltype(sheet), std::string, std::string>> cases = {
+      {sheet, "Dark Blue-2.css", "Dark Blue-2.css"}, {sheet, "a/b.css", "!"},
+      {sheet, "c:x.css", "!"}, {sheet, ".hidden.css", "!"}, {bg, "#abc", "#abc"},
+      {bg, "Black", "Black"}, {bg, "sky.JPG", "sky.JPG"}, {bg, "#12345", "!"}, {bg, "red;x", "!"},
+      {bg, "http://x/a.png", "!"}, {ip, "192.168.1.20", "192.168.1.20"}, {ip, "fe80::1", "fe80::1"},
+      {ip, "adapter.lan", "adapter.lan"}, {ip, "a b", "!"}, {ip, "-x.lan", "!"}};
+  // clang-format on
+  for (const auto& [check, text, stored] : cases) {
+    const Checked r = check(text);
+    EXPECT_EQ(r.ok() ? r.value : "!", stored) << text;
+  }
+  // Controller port with SerialIP, or HTTP port with the port in use.
+  const auto comm = CheckCommPort, http = CheckHttpPort;
+  // clang-format off
+  const std::vector<std::tuple<decltype(comm), std::string, std::string, std::string>> ports = {
+      {comm, "3", "", "3"}, {comm, "4 (adapter)", "", "4"}, {comm, "4001", "", "!"},
+      {comm, "4001", "10.0.0.9", "4001"}, {comm, "70000", "10.0.0.9", "!"}, {comm, "", "", ""},
+      {comm, "/dev/tty", "", "/dev/tty"}, {comm, "/dev/null", "", "!"}, {comm, "x", "", "!"},
+      {comm, "/dev/serial/by-id/none", "", "!"}, {comm, "/etc/passwd", "", "!"},
+      {comm, "/dev/tty", "10.0.0.9", "!"}, {http, "8018", "8018", "8018"},
+      {http, "80", "8018", "!"}, {http, "0", "8018", "!"}, {http, "8o18", "8018", "!"}};
+  // clang-format on
+  for (const auto& [check, text, other, stored] : ports) {
+    const Checked r = check(text, other);
+    EXPECT_EQ(r.ok() ? r.value : "!", stored) << text;
+  }
+  // A port another program listens on.
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) | ::listen(fd, 1), 0);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  const std::string busy = std::to_string(ntohs(addr.sin_port));
+  EXPECT_EQ(CheckHttpPort(busy, "8018").refusal,
+            "HTTP Server Port not saved: port " + busy + " is in use.");
+  ::close(fd);
+}
 
-TEST_F(Sections, SetupEditsTheMqttSettings) {
+TEST_F(Sections, SetupEditsTheMqttSettingsAndNeverShowsThePassword) {
   Set("ShowSetup", "True");
   ini_.SaveIniSetting("MQTT", "Host", "broker.lan", "Corvane.ini");
   ini_.SaveIniSetting("MQTT", "Password", "it's", "Corvane.ini");
   int changes = 0;
   page_.SetMqttSettingsChanged([&] { ++changes; });
   std::string page = Page();
-  EXPECT_TRUE(Has(page, "MQTT / Home Assistant"));
-  EXPECT_TRUE(Has(page, "<input type='text' size='16' value='broker.lan' name='MqttHost'>"));
-  EXPECT_TRUE(Has(page, "<input type='password' size='12' value='it&#39;s' name='MqttPassword'>"));
+  ExpectHas(page, {"MQTT / Home Assistant",
+                   "<input type='text' size='16' value='broker.lan' name='MqttHost'>"});
+  EXPECT_TRUE(Has(page,
+                  "<input type='password' size='12' value='' name='MqttPassword' "
+                  "placeholder='unchanged'"));
+  EXPECT_FALSE(Has(page, "it&#39;s"));
   EXPECT_TRUE(Has(page, "<input type='checkbox' name='MqttTLS' value='1'>"));
 
-  Fields save = {{"UpdateButton", "Save Changes"}, {"ShowSetup", "1"}, {"ServerPort", "8018"},
-                 {"MqttHost", " 127.0.0.1 "},     {"MqttPort", "1884"}, {"MqttUser", "amp"},
-                 {"MqttPassword", "it's"},        {"MqttTLS", "1"},     {"MqttCAFile", ""},
-                 {"MqttBaseTopic", "house/amp"},  {"MqttDiscoveryPrefix", "homeassistant"}};
+  // Another host without the password typed again: nothing is saved.
+  Fields save =
+      Of("UpdateButton=Save&ShowSetup=1&ServerPort=8018&MqttHost= 127.0.0.1 &MqttPort=1884"
+         "&MqttUser=amp&MqttPassword=&MqttTLS=1&MqttCAFile=&MqttBaseTopic=house/amp"
+         "&MqttDiscoveryPrefix=homeassistant");
+  EXPECT_TRUE(Has(Page(save), "type the MQTT password again"));
+  EXPECT_EQ(changes, 0);
+  EXPECT_EQ(Ini("MQTT", "Host"), "broker.lan");
+  save[6].second = "it's";
   Page(save);
   EXPECT_EQ(changes, 1);
   const MqttSettings s = LoadMqttSettings(ini_, "den");
   EXPECT_EQ(s.host, "127.0.0.1");
   EXPECT_EQ(s.port, 1884);
   EXPECT_EQ(s.user, "amp");
+  EXPECT_EQ(s.password, "it's");
   EXPECT_TRUE(s.tls);
   EXPECT_EQ(s.base_topic, "house/amp");
-  // The same values again: nothing to reconnect for.
+  // The same values again, the password left empty: nothing to reconnect
+  // for, and the password stays.
+  save[6].second = "";
   Page(save);
   EXPECT_EQ(changes, 1);
+  EXPECT_EQ(Ini("MQTT", "Password"), "it's");
   // An empty base topic means the default; an empty host turns MQTT off.
   save[9].second = "";
   save[3].second = "";
@@ -171,21 +228,6 @@ TEST_F(Sections, SetupEditsTheMqttSettings) {
   Page({{"UpdateButton", "Save Changes"}, {"ShowSetup", "1"}, {"ServerPort", "8018"}});
   EXPECT_EQ(changes, 2);
   EXPECT_EQ(Ini("MQTT", "User"), "amp");
-}
-
-TEST_F(Sections, MqttSettingsDefaultsAndBadPorts) {
-  IniCache& ini = ini_;
-  MqttSettings s = LoadMqttSettings(ini, "den");
-  EXPECT_FALSE(s.Enabled());
-  EXPECT_EQ(s.port, 1883);
-  EXPECT_EQ(s.base_topic, "corvane/den");
-  EXPECT_EQ(s.discovery_prefix, "homeassistant");
-  for (const char* bad : {"0", "70000", "x", "-1"}) {
-    ini.SaveIniSetting("MQTT", "Port", bad, "Corvane.ini");
-    EXPECT_EQ(LoadMqttSettings(ini, "den").port, 1883) << bad;
-  }
-  ini.SaveIniSetting("MQTT", "BaseTopic", "\"house/amp/\"", "Corvane.ini");
-  EXPECT_EQ(LoadMqttSettings(ini, "den").base_topic, "house/amp");
 }
 
 }  // namespace

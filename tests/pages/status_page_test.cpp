@@ -12,34 +12,27 @@ namespace {
 using StatusPage = PageFixture;
 
 TEST_F(StatusPage, ColumnsFollowShowStatus) {
-  Set("ShowStatus", "2");
-  std::string page = Page();
-  EXPECT_TRUE(Has(page, "<title>Vaux Aris 700 Status V1.2.3</title>"));
-  EXPECT_TRUE(Has(page, ">Vaux Aris 700</td>"));
-  EXPECT_TRUE(Has(page, "colspan='8'"));
-  EXPECT_EQ(Count(page, "checked name='Used"), 42u);
-  EXPECT_EQ(Count(page, "<select class='formdropdown'"), 42u);
-  EXPECT_TRUE(Has(page, "<input type='text' size='15' name='Tag7' value=''>"));
-  EXPECT_TRUE(Has(page, "<input type='text' size='25' name='name7' value='Channel1_Status'>"));
-  EXPECT_TRUE(Has(page, "value='Ev'"));
-
-  // Status, Changed, the tag as text, Name and Control: five columns.
-  Set("ShowStatus", "1");
   devices_.Record(7)->Tag = "porch";
-  page = Page();
-  EXPECT_EQ(Count(page, "name='Used"), 0u);
-  EXPECT_EQ(Count(page, "size='15' name='Tag"), 0u);
-  EXPECT_FALSE(Has(page, "value='Ev'"));
-  EXPECT_TRUE(Has(page, "<td class='tablecellmisc' colspan='1' align='Left'>porch</td>"));
-  EXPECT_TRUE(Has(page, "<td class='TABLEHEADER' colspan='4'"));
-  EXPECT_FALSE(Has(page, "colspan='8'"));
-  EXPECT_EQ(Count(page, "<select class='formdropdown'"), 42u);
-
-  Set("ShowStatus", "0");
-  page = Page();
-  EXPECT_EQ(Count(page, "<select class='formdropdown'"), 0u);
-  EXPECT_TRUE(Has(page, "value='Control'"));  // the column buttons stay
-  EXPECT_TRUE(Has(page, "</IFRAME></small></center></div></body></html>"));
+  // With ShowStatus 1: Status, Changed, the tag as text, Name and Control;
+  // with 0 no item rows, but the column buttons stay.
+  const struct {
+    const char* show;
+    size_t selects, used_boxes, tag_inputs;
+    std::string has, lacks;
+  } modes[] = {
+      {"2", 42, 42, 42, "<input type='text' size='15' name='Tag7' value='porch'>", "colspan='4'"},
+      {"1", 42, 0, 0, "<td class='tablecellmisc' colspan='1' align='Left'>porch</td>", "value='Ev'"},
+      {"0", 0, 0, 0, "<td class='TABLEHEADER' colspan='4'", "colspan='8'"}};
+  for (const auto& m : modes) {
+    Set("ShowStatus", m.show);
+    const std::string page = Page();
+    EXPECT_EQ(Count(page, "<select class='formdropdown'"), m.selects) << m.show;
+    EXPECT_EQ(Count(page, "checked name='Used"), m.used_boxes) << m.show;
+    EXPECT_EQ(Count(page, "size='15' name='Tag"), m.tag_inputs) << m.show;
+    ExpectHas(page, {m.has, "<title>Vaux Aris 700 Status V1.2.3</title>", "value='Control'",
+                     "</IFRAME></small></center></div></body></html>"});
+    EXPECT_FALSE(Has(page, m.lacks)) << m.show;
+  }
 }
 
 TEST_F(StatusPage, SortGroupsAndOnlyUsed) {
@@ -116,24 +109,16 @@ TEST_F(StatusPage, ControlsSendBscCommands) {
   EXPECT_EQ(bridge_.queries, std::vector<std::string>{">:>"});
   const std::string answer =
       Answer({{"script", "Read Script Corvane.txt"}, {"clientinput", "yes"}});
-  EXPECT_TRUE(Has(answer, "HTTP/1.1 200 OK\r\n"));
-  EXPECT_TRUE(Has(answer, "Content-Length: 0\r\n"));
+  ExpectHas(answer, {"HTTP/1.1 200 OK\r\n", "Content-Length: 0\r\n"});
   EXPECT_EQ(scripts_.reads, 1);
 }
 
 TEST_F(StatusPage, SaveChangesStoresWhatThePageShowed) {
   Set("ShowStatus", "2");
   Page();  // the page the save comes from
-  Page({{"UpdateButton", "Save Changes"},
-        {"clientinput", "yes"},
-        {"ShowStatus", "2"},
-        {"ShowOnlyUsed", "1"},
-        {"Tag7", "front door"},
-        {"name7", "Living room"},
-        {"Used7", "on"},
-        {"Event7", "on"},
-        {"Tag8", ""},
-        {"name8", "Kitchen"}});
+  Page(
+      Of("UpdateButton=Save&clientinput=yes&ShowStatus=2&ShowOnlyUsed=1&Tag7=front door"
+         "&name7=Living room&Used7=on&Event7=on&Tag8=&name8=Kitchen"));
   const ZoneRecord r7 = devices_.Record(7);
   EXPECT_EQ(r7->Tag, "front_door");
   EXPECT_EQ(r7->Name, "Living_room");
@@ -151,9 +136,7 @@ TEST_F(StatusPage, SaveChangesStoresWhatThePageShowed) {
   EXPECT_TRUE(settings_.values().show_only_used);
   EXPECT_FALSE(settings_.values().show_setup);
   const std::string ini = ReadFile(dir_.File("Config/Corvane.ini"));
-  EXPECT_TRUE(Has(ini, "ShowOnlyUsed=True"));
-  EXPECT_TRUE(Has(ini, "ShowStatus=2"));
-  EXPECT_TRUE(Has(ini, ";Living_room;True;1;front_door;True;;"));
+  ExpectHas(ini, {"ShowOnlyUsed=True", "ShowStatus=2", ";Living_room;True;1;front_door;True;;"});
 
   // A save from a page without the item fields (ShowStatus 1) changes no item.
   Set("ShowStatus", "1");
@@ -186,37 +169,51 @@ TEST_F(StatusPage, ChangeTimesAndUserTextInThePage) {
   EXPECT_EQ(changed(3), "Today 8:05:09 AM");
   EXPECT_EQ(changed(4), "Yesterday 8:05:09 AM");
   EXPECT_EQ(changed(5), "12/1/2026 10:30:00 PM");
-  EXPECT_TRUE(Has(page, "value='&lt;b&gt;&#39;Tom&quot; &amp; co'"));
-  EXPECT_TRUE(Has(page, "value='a&#39;&gt;&lt;script&gt;'"));
-  EXPECT_TRUE(Has(page, "<option value='CD &lt;1&gt;'>CD &lt;1&gt;</option>"));
+  ExpectHas(page, {"value='&lt;b&gt;&#39;Tom&quot; &amp; co'", "value='a&#39;&gt;&lt;script&gt;'",
+                   "<option value='CD &lt;1&gt;'>CD &lt;1&gt;</option>"});
   EXPECT_FALSE(Has(page, "<script>"));
 }
 
 TEST_F(StatusPage, CellsInClassOrInlineColours) {
-  EXPECT_EQ(page_.FormatCell("Tag", "", "", "TABLEHEADER"),
-            "<td class='TABLEHEADER' onmouseover=\"if(window.myPopup)myPopup.startHelp('tag')\" "
-            "onmouseout=\"if(window.myPopup)myPopup.clearHelp()\">Tag</td>");
   EXPECT_EQ(page_.FormatCell("<b>x</b>", "Left", "2", "TABLEROWODD"),
             "<td class='TABLEROWODD' colspan='2' align='Left'><b>x</b></td>");
-  page_.SetInlineColours(true);
-  EXPECT_EQ(page_.FormatCell("1", "", "", "TABLEROWEVEN"),
-            "<td bgcolor='#949494'><font face='Verdana, Arial, sans-serif' size='2' "
-            "color='#000000'>1</font></td>");
   EXPECT_TRUE(Has(page_.FormatCell("It's A-B long header text", "", "", "TABLEHEADER"),
-                  "startHelp('itsablongheader')"));
+                  "onmouseover=\"if(window.myPopup)myPopup.startHelp('itsablongheader')\""));
   // An appliance browser gets the inline colours on the page.
   const std::string page = Page({}, "User-Agent: Mozilla/4.0 (Audrey)\r\n");
-  EXPECT_TRUE(Has(page, "<td bgcolor='#63639C'"));
+  ExpectHas(page, {"<td bgcolor='#63639C'",
+                   "<td bgcolor='#949494'><font face='Verdana, Arial, "
+                   "sans-serif' size='2' color='#000000'>"});
   EXPECT_FALSE(Has(page, "<td class='TABLEHEADER'"));
 }
 
-TEST_F(StatusPage, EnumIndexOfAValueName) {
-  EXPECT_EQ(page_.GetEnumIndex(7, "MUTE"), "2");
-  EXPECT_EQ(page_.GetEnumIndex(13, "-4 DB"), "5");
-  EXPECT_EQ(page_.GetEnumIndex(7, "Toggle"), "0");
-  EXPECT_EQ(page_.GetEnumIndex(99, "On"), "0");
-  devices_.Record(7)->Values = "";
-  EXPECT_EQ(page_.GetEnumIndex(7, "On"), "0");
+TEST_F(StatusPage, OnlyPostsWithThePagesTokenChangeAnything) {
+  // Every form of the page carries the token of this client.
+  Set("ShowReceiveMessages", "True");
+  EXPECT_EQ(Count(Page(), "<input type='hidden' name='FormToken' value='" + Token() + "'>"), 4u);
+  // A post from another site, one with another client's token, and a GET
+  // with the same fields: nothing is commanded or saved.
+  const Fields control = {{"clientinput", "V13"}, {"clientvalue", "Up"}};
+  const Fields save = {{"UpdateButton", "Save Changes"}, {"ShowSetup", "1"}};
+  with_token_ = false;
+  for (const Fields& fields : {control, save, Fields{{"FormToken", "0"}, control[0], control[1]}}) {
+    const std::string answer = Answer(fields, "Origin: http://evil.example\r\n");
+    ExpectHas(answer, {"HTTP/1.1 403 Forbidden\r\n",
+                       "\"detail\":\"This form is out of date or came from another site"});
+  }
+  Request other;
+  other.remoteip("10.0.0.8");
+  EXPECT_TRUE(Has(Answer({{"FormToken", security_.FormToken(other, "")}, control[0], control[1]}),
+                  " 403 "));
+  EXPECT_TRUE(Has(Get("GET /status HTTP/1.1\r\nContent-Length: 32\r\n\r\n"
+                      "clientinput=V13&clientvalue=Up&a"),
+                  "</body></html>"));
+  EXPECT_TRUE(bridge_.cmds.empty());
+  EXPECT_FALSE(settings_.values().show_setup);
+  EXPECT_TRUE(Has(log_text_.str(), "refused a form post without this page's token from 127.0.0.1"));
+  with_token_ = true;
+  Choose(13, "Up");
+  EXPECT_EQ(bridge_.cmds.size(), 1u);
 }
 
 }  // namespace

@@ -246,7 +246,11 @@ def case_blink(desktop):
     # still connecting to the daemon's echo stream when the first went out.
     for attempt in range(4):
         value = "On" if attempt % 2 == 0 else "Off"
-        body = urllib.parse.urlencode({"clientinput": "V10", "clientvalue": value}).encode()
+        page = urllib.request.urlopen(f"http://127.0.0.1:{desktop.http_port}/status",
+                                      timeout=30).read().decode("latin-1")
+        token = re.search(r"name='FormToken' value='(\w+)'", page).group(1)
+        body = urllib.parse.urlencode({"clientinput": "V10", "clientvalue": value,
+                                       "FormToken": token}).encode()
         threading.Thread(target=lambda b=body: urllib.request.urlopen(
             f"http://127.0.0.1:{desktop.http_port}/status", data=b, timeout=30).read(),
             daemon=True).start()

@@ -97,7 +97,7 @@ TEST_F(Web, StaticFilesAreFoundIgnoringLetterCaseAndNeverOutsideTheWebFolder) {
 
   EXPECT_EQ(Get(GetLine("/stylenobody.css")),
             "HTTP/1.0 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\nAccept-Ranges: bytes\r\n"
-            "Content-Type: text/html\r\nLast-Modified: 12/5/2026 7:04:03 AM\r\n"
+            "Content-Type: text/css\r\nLast-Modified: 12/5/2026 7:04:03 AM\r\n"
             "Content-Length: 6\r\nConnection: close\r\n\r\nbody{}");
   std::string logo = Get(GetLine("/img/Logo.GIF"));
   EXPECT_EQ(logo.find("HTTP/1.1 200 OK\r\n"), 0u);

@@ -99,7 +99,7 @@ TEST_F(WebServerProgram, WritersAnswerWithTheirExactStatusLinesAndHeaders) {
   const std::string css = Get(port_, "/stylenobody.css");
   EXPECT_EQ(css.substr(0, css.find("Last-Modified")),
             "HTTP/1.0 200 OK\r\nServer: zyn\r\nDate: " + date_ +
-                "\r\nAccept-Ranges: bytes\r\nContent-Type: text/html\r\n");
+                "\r\nAccept-Ranges: bytes\r\nContent-Type: text/css\r\n");
   EXPECT_NE(css.find("\r\nContent-Length: 23\r\nConnection: close\r\n\r\nbody { color: black; }\n"),
             std::string::npos);
 
