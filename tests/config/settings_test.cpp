@@ -17,9 +17,10 @@ using testing::WriteFile;
 class SettingsTest : public ::testing::Test {
  protected:
   SettingsTest() : wall_(46000), log_(wall_, &err_), ini_(dir_.path(), log_), store_(ini_, log_) {}
-  void Load(std::string_view ini_text) {
+  const Settings& Load(std::string_view ini_text) {
     WriteFile(dir_.File("Corvane.ini"), ini_text);
     store_.InitIniKeys();
+    return store_.values();
   }
   TempDir dir_;
   ManualWallClock wall_;
@@ -29,54 +30,49 @@ class SettingsTest : public ::testing::Test {
   SettingsStore store_;
 };
 
-TEST_F(SettingsTest, EmptyFileGivesTheLoaderDefaults) {
-  Load("");
-  const Settings& s = store_.values();
-  EXPECT_EQ(s.upb_comm_port, "");
-  EXPECT_EQ(s.http_port, "8018");
-  EXPECT_EQ(s.uid, "FF.0022:00");
-  EXPECT_EQ(s.background, "Black");
-  EXPECT_EQ(s.style_sheet, "StyleNoBody.css");
-  EXPECT_FALSE(s.debug_log);
-  EXPECT_FALSE(ComputePeriodicSchedule(s.periodic_script_interval).enabled);
-  EXPECT_EQ(s.up_down_increment, "3");
-  EXPECT_EQ(s.input_name_list, "Input1,Input2,Input3,Input4,Input5,Input6,Input7,Input8");
-  EXPECT_EQ(s.show_status, 0);
-  EXPECT_EQ(s.serial_settings, "9600,n,8,1");
-}
-
-TEST_F(SettingsTest, ConversionsOfStoredTexts) {
-  Load(
-      "[Vaux]\r\n"
-      "upbcommport=\"4001\"\r\n"  // key case does not matter; quotes go
-      "UID=FF002200\r\n"
-      "ShowSetup=\"true\"\r\n"
-      "ShowInputLinks=1\r\n"
-      "ShowMacroMap=-1\r\n"
-      "ShowOnlyUsed=yes\r\n"
-      "ShowReceiveMessages=TRUE\r\n"
-      "ShowStatus=2.5\r\n"
-      "Background=\"Navy\"\r\n"
-      "HTTPPort=\r\n");
-  const Settings& s = store_.values();
-  EXPECT_EQ(s.upb_comm_port, "4001");
-  EXPECT_EQ(s.uid, "FF.0022:00");
-  EXPECT_TRUE(s.show_setup);
-  EXPECT_TRUE(s.show_input_links);
-  EXPECT_TRUE(s.show_macro_map);
-  EXPECT_FALSE(s.show_only_used);
-  EXPECT_TRUE(s.show_receive_messages);
-  EXPECT_EQ(s.show_status, 2);          // halves go to even
-  EXPECT_EQ(s.background, "\"Navy\"");  // kept as stored
-  EXPECT_EQ(s.http_port, "8018");       // empty value takes the default
-
-  Load("[Vaux]\r\nUID=\"FF.0022:05\"\r\nShowStatus=\"3\"\r\nShowSetup=on\r\n");
-  EXPECT_EQ(store_.values().uid, "FF.0022:05");
-  EXPECT_EQ(store_.values().show_status, 0);  // a quoted number reads as 0
-  EXPECT_FALSE(store_.values().show_setup);
-
-  Load("[Vaux]\r\nShowStatus=99999\r\n");
-  EXPECT_EQ(store_.values().show_status, 0);  // does not fit 16 bits
+// Each stored text and what the loader makes of it.
+TEST_F(SettingsTest, LoaderDefaultsAndConversions) {
+  struct Case {
+    const char* ini;
+    std::string (*field)(const Settings&);
+    const char* expected;
+  };
+  auto port = [](const Settings& s) { return s.upb_comm_port; };
+  auto http = [](const Settings& s) { return s.http_port; };
+  auto uid = [](const Settings& s) { return s.uid; };
+  auto background = [](const Settings& s) { return s.background; };
+  auto status = [](const Settings& s) { return std::to_string(s.show_status); };
+  auto flags = [](const Settings& s) {
+    return std::string() + "01"[s.show_setup] + "01"[s.show_input_links] +
+           "01"[s.show_macro_map] + "01"[s.show_only_used] + "01"[s.show_receive_messages] +
+           "01"[s.debug_log];
+  };
+  auto rest = [](const Settings& s) {
+    return s.style_sheet + "|" + s.up_down_increment + "|" + s.input_name_list + "|" +
+           s.serial_settings + "|" + s.periodic_script_interval;
+  };
+  const Case cases[] = {
+      {"", port, ""},
+      {"", http, "8018"},
+      {"", uid, "FF.0022:00"},
+      {"", background, "Black"},
+      {"", status, "0"},
+      {"", flags, "000000"},
+      {"", rest,
+       "StyleNoBody.css|3|Input1,Input2,Input3,Input4,Input5,Input6,Input7,Input8|9600,n,8,1|"},
+      {"[Vaux]\r\nupbcommport=\"4001\"\r\n", port, "4001"},  // key case does not matter
+      {"[Vaux]\r\nHTTPPort=\r\n", http, "8018"},              // empty takes the default
+      {"[Vaux]\r\nUID=FF002200\r\n", uid, "FF.0022:00"},
+      {"[Vaux]\r\nUID=\"FF.0022:05\"\r\n", uid, "FF.0022:05"},
+      {"[Vaux]\r\nBackground=\"Navy\"\r\n", background, "\"Navy\""},  // kept as stored
+      {"[Vaux]\r\nShowStatus=2.5\r\n", status, "2"},                  // halves go to even
+      {"[Vaux]\r\nShowStatus=\"3\"\r\n", status, "0"},  // a quoted number reads as 0
+      {"[Vaux]\r\nShowStatus=99999\r\n", status, "0"},  // does not fit 16 bits
+      {"[Vaux]\r\nShowSetup=\"true\"\r\nShowInputLinks=1\r\nShowMacroMap=-1\r\n"
+       "ShowOnlyUsed=yes\r\nShowReceiveMessages=TRUE\r\nDebugLog=on\r\n",
+       flags, "111010"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.field(Load(c.ini)), c.expected) << c.ini;
 }
 
 TEST_F(SettingsTest, SetIniValueTakesListNamesOnly) {
@@ -108,33 +104,23 @@ TEST_F(SettingsTest, InitIniVariablesOpensTheConfiguredPortOnce) {
   EXPECT_TRUE(store_.port_open_flag());
 }
 
-TEST(SettingsConversionTest, UidAndBooleans) {
-  EXPECT_EQ(NormalizeUID("FF002200"), "FF.0022:00");
-  EXPECT_EQ(NormalizeUID("FF.0022:05"), "FF.0022:05");
+TEST(SettingsConversionTest, UidBooleansAndThePeriodicSchedule) {
   EXPECT_EQ(NormalizeUID("AB"), "AB.:00");
-  EXPECT_TRUE(IniBool("\"TRUE\""));
-  EXPECT_TRUE(IniBool("2"));
-  EXPECT_FALSE(IniBool("0"));
-  EXPECT_FALSE(IniBool(""));
-}
-
-TEST(SettingsConversionTest, PeriodicScheduleArithmetic) {
-  auto p = ComputePeriodicSchedule("90");
-  EXPECT_TRUE(p.enabled);
-  EXPECT_EQ(p.interval_ms, 30000);
-  EXPECT_EQ(p.minute_counter, 1);
-  p = ComputePeriodicSchedule("120");
-  EXPECT_EQ(p.interval_ms, 60000);
-  EXPECT_EQ(p.minute_counter, 1);
-  p = ComputePeriodicSchedule("30");
-  EXPECT_EQ(p.interval_ms, 30000);
-  EXPECT_EQ(p.minute_counter, 0);
-  p = ComputePeriodicSchedule("59.6");  // rounds to 60 but floor(59.6/60) is 0
-  EXPECT_EQ(p.interval_ms, 60000);
-  EXPECT_EQ(p.minute_counter, -1);
-  EXPECT_FALSE(ComputePeriodicSchedule("every minute").enabled);
-  EXPECT_FALSE(ComputePeriodicSchedule("").enabled);
-  EXPECT_FALSE(ComputePeriodicSchedule("-30").enabled);
+  struct Case {
+    const char* text;
+    bool enabled;
+    int64_t interval_ms, minute_counter;
+  };
+  for (const Case& c : {Case{"90", true, 30000, 1}, Case{"120", true, 60000, 1},
+                        Case{"30", true, 30000, 0},
+                        // rounds to 60 but floor(59.6/60) is 0
+                        Case{"59.6", true, 60000, -1}, Case{"every minute", false, 0, 0},
+                        Case{"", false, 0, 0}, Case{"-30", false, 0, 0}}) {
+    const PeriodicSchedule p = ComputePeriodicSchedule(c.text);
+    EXPECT_EQ(p.enabled, c.enabled) << c.text;
+    EXPECT_EQ(p.interval_ms, c.interval_ms) << c.text;
+    EXPECT_EQ(p.minute_counter, c.minute_counter) << c.text;
+  }
 }
 
 }  // namespace
