@@ -34,7 +34,7 @@ TEST(ProgramTest, StartupMakesTheFoldersAndReadsTheSettings) {
   std::ostringstream err;
   Program program({home.path(), home.File("corvane"), "host"}, clock, wall, &err);
   ASSERT_EQ(program.Startup(), 0);
-  EXPECT_TRUE(FileExists(home.File("Data")));
+  EXPECT_TRUE(FileExists(home.File("Data/Corvane.txt")));  // made with the Application object
   EXPECT_FALSE(FileExists(home.File("Config/Corvane.ini.tmp99999999")));
   EXPECT_NE(err.str().find("Corvane.ini.tmp99999999, left by a save that did not finish"),
             std::string::npos);
