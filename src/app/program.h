@@ -106,6 +106,8 @@ class Program final : public XapCallback {
   StatusPageModule* status_page() { return status_page_.get(); }
   // The live echo page, made with the listener (null before).
   EchoPageModule* echo_page() { return echo_page_.get(); }
+  // The token that opens the live echo stream for desktop front ends.
+  void SetEchoToken(std::string token);
 
   // The script host, its subscriptions and the Application object (made by
   // InitXap; null before).
@@ -161,6 +163,7 @@ class Program final : public XapCallback {
   XapPageBridge page_bridge_{bridge_};
   std::unique_ptr<StatusPageModule> status_page_;
   std::unique_ptr<EchoPageModule> echo_page_;
+  std::string echo_token_;
 
   bool exit_requested_ = false;
   bool message_busy_ = false;

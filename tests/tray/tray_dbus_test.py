@@ -113,7 +113,7 @@ class Desktop:
     def daemon(self):
         """(pid, port) of the running daemon from the home's lock file, else None."""
         text = read(os.path.join(self.home, "corvane.pid")).split()
-        if len(text) == 2 and pid_alive(int(text[0])):
+        if len(text) >= 2 and pid_alive(int(text[0])):
             return int(text[0]), int(text[1])
         return None
 

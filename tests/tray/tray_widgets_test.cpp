@@ -23,6 +23,7 @@
 #include "echo_window_qt.h"
 #include "setup_dialog.h"
 #include "tray_pictures.h"
+#include "ui/tray_icon.h"
 #include "support/loopback.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -180,20 +181,26 @@ TEST_F(TrayWindows, SetupFormLoadsSavesAndTheDaemonTakesItUp) {
   EXPECT_EQ(DaemonLog().find("Opened", opened + 1), std::string::npos);
 }
 
+// Under BASIC web security, on another bind address than 127.0.0.1: the
+// window reaches the daemon where its lock file says, with its echo token.
 TEST_F(TrayWindows, EchoWindowFollowsTheStreamAndFreezeHoldsTheView) {
   // A daemon that starts with the controller, so that its start-up traffic
   // is in the echo text.
   control_->StopIfStarted();
   WriteFile(home_.File("Config/Corvane.ini"),
-            "[Vaux]\r\nHTTPBindAddress=127.0.0.1\r\nHTTPPort=" + std::to_string(port_) +
-                "\r\nUPBCommPort=" + sim_port_ + "\r\nSerialIP=127.0.0.1\r\n");
+            "[Settings]\r\nUseSecurity=BASIC\r\n[Vaux]\r\nHTTPBindAddress=127.0.0.2\r\nHTTPPort=" +
+                std::to_string(port_) + "\r\nUPBCommPort=" + sim_port_ + "\r\nSerialIP=127.0.0.1\r\n");
   QString error;
   ASSERT_TRUE(control_->StartOrAttach(&error)) << error.toStdString();
+  EXPECT_EQ(control_->http_address(), "127.0.0.2");
+  EXPECT_EQ(std::filesystem::status(home_.File("corvane.token")).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EchoWindowQt window;
   EchoStream stream;
   QObject::connect(&stream, &EchoStream::Reset, &window, &EchoWindowQt::Reset);
   QObject::connect(&stream, &EchoStream::Changed, &window, &EchoWindowQt::Apply);
-  stream.SetPort(port_);
+  stream.SetTarget(QString::fromStdString(TrayConnectHost(control_->http_address())),
+                   control_->http_port(), [&] { return control_->EchoToken(); });
   window.show();
   EXPECT_EQ(window.windowTitle(), "Vaux Data Monitor Window");
   ASSERT_TRUE(WaitUntil([&] {

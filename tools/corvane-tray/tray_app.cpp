@@ -108,14 +108,15 @@ void TrayApp::Choose(TrayAction action) {
 }
 
 void TrayApp::OnDaemonUp() {
-  stream_.SetPort(daemon_.http_port());
+  stream_.SetTarget(QString::fromStdString(TrayConnectHost(daemon_.http_address())),
+                    daemon_.http_port(), [this] { return daemon_.EchoToken(); });
   ShowPicture(blinker_.OnDaemonBack());
   BuildMenu();
   echo_window_->SetLinkLost(false);
 }
 
 void TrayApp::OnDaemonGone() {
-  stream_.SetPort(0);
+  stream_.SetTarget({}, 0);
   ShowPicture(blinker_.OnDaemonGone());
   BuildMenu();
   echo_window_->SetLinkLost(true);
@@ -140,7 +141,8 @@ void TrayApp::OpenPage(const char* path) {
   if (!daemon_.running() || daemon_.http_port() <= 0) {
     return Tell("Corvane is not running; start it from the menu first.", true);
   }
-  const QUrl url(QString::fromStdString(TrayPageAddress(daemon_.http_port(), path)));
+  const QUrl url(QString::fromStdString(
+      TrayPageAddress(daemon_.http_address(), daemon_.http_port(), path)));
   if (!QDesktopServices::openUrl(url)) Tell("Cannot open " + url.toString(), true);
 }
 
