@@ -361,10 +361,13 @@ bool IniTool::Reload() {
   FileStamp stamp;
   if (!ReadFresh(fresh, stamp)) return false;
   if (!stamp.exists) return true;  // a vanished file: what is held is kept
-  ReportMerge(" changed on disk while Corvane held unsaved changes; Corvane's value replaces "
-              "the file's for",
-              MergeOnto(fresh));
+  std::vector<std::string> pending;
+  for (const Change& c : changes_) pending.push_back(c.key);
+  const std::vector<std::string> both = MergeOnto(fresh);
   disk_ = stamp;
+  ReportMerge(" changed on disk; read again with Corvane's unsaved changes kept over it:",
+              pending);
+  ReportMerge(" changed on disk too; Corvane's value replaces the file's for", both);
   return true;
 }
 
