@@ -12,10 +12,11 @@ CASE is one of:
   gone   the daemon killed: the icon turns to the stopped picture and the menu
          offers "Start Corvane", which starts it again
   blink  controller traffic a command causes turns the icon to the traffic
-         picture for a moment, and back
+         picture for a moment, and back (BASIC web security, bound to 127.0.0.2)
   home   a home folder that cannot be written: a clear message, exit code 1
 Exit code 77 (a skip for ctest) when dbus-daemon, Xvfb or python3-dbus is
 missing."""
+import hashlib
 import os
 import re
 import shutil
@@ -227,8 +228,11 @@ def case_blink(desktop):
     sim = desktop.spawn("vaux-sim", [os.path.join(desktop.bin, "vaux-sim"), "--tcp", "0"])
     found = eventually(lambda: re.search(r"listening on 127\.0\.0\.1:(\d+)", desktop.log("vaux-sim")),
                        what="vaux-sim to listen")
-    with open(os.path.join(desktop.home, "Config", "Corvane.ini"), "a") as f:
-        f.write(f"UPBCommPort={found.group(1)}\r\nSerialIP=127.0.0.1\r\n")
+    digest = hashlib.sha256(b"s4ltpw").hexdigest()
+    with open(os.path.join(desktop.home, "Config", "Corvane.ini"), "w") as f:
+        f.write(f"[Settings]\r\nUseSecurity=BASIC\r\n[WebUsers]\r\nanna=s4lt:{digest}\r\n"
+                f"[Vaux]\r\nHTTPBindAddress=127.0.0.2\r\nHTTPPort={desktop.http_port}\r\n"
+                f"UPBCommPort={found.group(1)}\r\nSerialIP=127.0.0.1\r\n")
     tray = desktop.tray("tray")
     item = first_item(desktop)
     eventually(desktop.daemon, what="the daemon to start")
@@ -247,9 +251,10 @@ def case_blink(desktop):
     for attempt in range(4):
         value = "On" if attempt % 2 == 0 else "Off"
         body = urllib.parse.urlencode({"clientinput": "V10", "clientvalue": value}).encode()
-        threading.Thread(target=lambda b=body: urllib.request.urlopen(
-            f"http://127.0.0.1:{desktop.http_port}/status", data=b, timeout=30).read(),
-            daemon=True).start()
+        post = urllib.request.Request(f"http://127.0.0.2:{desktop.http_port}/status", data=body,
+                                      headers={"Authorization": "Basic YW5uYTpwdw=="})  # anna:pw
+        threading.Thread(target=lambda r=post: urllib.request.urlopen(r, timeout=30).read(),
+                         daemon=True).start()
         try:
             # Lit and back: two new pictures (the host is told of each).
             eventually(lambda: desktop.log("watcher").count("NEWICON") >= icons_before + 2,
