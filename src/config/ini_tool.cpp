@@ -162,10 +162,11 @@ std::string ShownKey(std::string_view value_key) {
 
 }  // namespace
 
-FileStamp FileStamp::Of(const std::string& path) {
+namespace {
+
+FileStamp StampOf(int result, const struct stat& st) {
   FileStamp f;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return f;
+  if (result != 0) return f;
   f.exists = true;
   f.dev = st.st_dev;
   f.ino = st.st_ino;
@@ -177,19 +178,18 @@ FileStamp FileStamp::Of(const std::string& path) {
   return f;
 }
 
-FileStamp FileStamp::OfFd(int fd) {
-  FileStamp f;
+}  // namespace
+
+FileStamp FileStamp::Of(const std::string& path) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return f;
-  f.exists = true;
-  f.dev = st.st_dev;
-  f.ino = st.st_ino;
-  f.mtime = st.st_mtim;
-  f.size = st.st_size;
-  f.mode = st.st_mode & 07777;
-  f.uid = st.st_uid;
-  f.gid = st.st_gid;
-  return f;
+  const int result = ::stat(path.c_str(), &st);
+  return StampOf(result, st);
+}
+
+FileStamp FileStamp::OfFd(int fd) {
+  struct stat st {};
+  const int result = ::fstat(fd, &st);
+  return StampOf(result, st);
 }
 
 bool FileStamp::SameVersion(const FileStamp& o) const {
