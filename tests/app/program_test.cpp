@@ -96,7 +96,9 @@ TEST(ProgramProcessTest, OneDaemonPerHomeAndSighupReloads) {
   testing::Subprocess corvane;
   ASSERT_TRUE(corvane.Start({"corvane", "--home", home.File("home")}, home.File("log")));
   const std::string pid_file = home.File("home/corvane.pid");
-  const std::string published = std::to_string(corvane.pid()) + "\n" + std::to_string(first) + "\n";
+  // The pid, the web port and the address it listens on.
+  const std::string published =
+      std::to_string(corvane.pid()) + "\n" + std::to_string(first) + "\n127.0.0.1\n";
   ASSERT_TRUE(testing::Eventually([&] { return ReadFile(pid_file) == published; }));
 
   testing::Subprocess other;
@@ -109,7 +111,7 @@ TEST(ProgramProcessTest, OneDaemonPerHomeAndSighupReloads) {
   ASSERT_EQ(::kill(corvane.pid(), SIGHUP), 0);
   EXPECT_TRUE(testing::Eventually([&] {
     return ReadFile(pid_file) ==
-           std::to_string(corvane.pid()) + "\n" + std::to_string(second) + "\n";
+           std::to_string(corvane.pid()) + "\n" + std::to_string(second) + "\n127.0.0.1\n";
   }));
   EXPECT_TRUE(corvane.Running());
   const int fd = testing::ConnectLoopbackTcp(second);
