@@ -24,10 +24,8 @@ class IniToolTest : public ::testing::Test {
  protected:
   IniToolTest() : log_(wall_, &err_), ini_(&log_) {}
   bool Logged(const std::string& text) const { return err_.str().find(text) != std::string::npos; }
-  static mode_t Mode(const std::string& path) {
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st.st_mode & 07777;
+  static unsigned Mode(const std::string& p) {
+    return static_cast<unsigned>(std::filesystem::status(p).permissions());
   }
   TempDir dir_;
   ManualWallClock wall_{46000};
@@ -142,28 +140,25 @@ TEST_F(IniToolTest, SaveMergesWithAFileEditedMeanwhile) {
 // Mode, owner and link survive a save; the backup is never more readable
 // than the file; a new file is private.
 TEST_F(IniToolTest, SaveKeepsModesAndLinks) {
-  struct Case {
-    mode_t mode;
-    bool linked;
-  };
-  for (const Case& c : {Case{0600, false}, Case{0640, false}, Case{0600, true}, Case{0644, true}}) {
-    SCOPED_TRACE(std::to_string(c.mode) + (c.linked ? " linked" : ""));
+  for (const auto& c : std::vector<std::pair<unsigned, bool>>{  // mode, linked
+           {0600, false}, {0640, false}, {0600, true}, {0644, true}}) {
+    SCOPED_TRACE(std::to_string(c.first) + (c.second ? " linked" : ""));
     TempDir dir;
     const std::string path = dir.File("Corvane.ini");
-    const std::string real = c.linked ? dir.File("elsewhere.ini") : path;
+    const std::string real = c.second ? dir.File("elsewhere.ini") : path;
     WriteFile(real, "[Vaux]\r\nA=1\r\n");
-    ASSERT_EQ(::chmod(real.c_str(), c.mode), 0);
-    if (c.linked) ASSERT_EQ(::symlink("elsewhere.ini", path.c_str()), 0);
+    ASSERT_EQ(::chmod(real.c_str(), c.first), 0);
+    if (c.second) ASSERT_EQ(::symlink("elsewhere.ini", path.c_str()), 0);
     WriteFile(path + "_bck", "an older, wider backup");
     ASSERT_EQ(::chmod((path + "_bck").c_str(), 0666), 0);
     IniTool tool(&log_);
     ASSERT_TRUE(tool.Load(path));
     tool.WriteKey("Vaux", "B", "2");
     ASSERT_TRUE(tool.Save());
-    EXPECT_EQ(Mode(real), c.mode);
-    EXPECT_EQ(Mode(path + "_bck"), c.mode);
+    EXPECT_EQ(Mode(real), c.first);
+    EXPECT_EQ(Mode(path + "_bck"), c.first);
     EXPECT_EQ(ReadFile(real), "[VAUX]\r\nA=1\r\nB=2\r\n");
-    EXPECT_EQ(std::filesystem::is_symlink(path), c.linked);
+    EXPECT_EQ(std::filesystem::is_symlink(path), c.second);
     EXPECT_EQ(ReadFile(path + "_bck"), "[Vaux]\r\nA=1\r\n");
   }
   IniTool fresh(&log_);
@@ -173,22 +168,19 @@ TEST_F(IniToolTest, SaveKeepsModesAndLinks) {
   EXPECT_EQ(Mode(dir_.File("new.ini")), 0600u);
 }
 
+// A missing folder, or something in the way of the temporary file: the old
+// file stays whole and the failure is reported.
 TEST_F(IniToolTest, FailedSaveLeavesTheOldFileAndReports) {
-  const std::string path = dir_.File("sub/Corvane.ini");  // the folder does not exist
-  ASSERT_TRUE(ini_.Load(path));
-  ini_.WriteKey("Vaux", "a", "1");
-  EXPECT_FALSE(ini_.Save());
-  EXPECT_TRUE(Logged("IniTool Save  Line 0 "));
-
-  // A save that cannot replace the file keeps the old one whole.
   const std::string good = dir_.File("Good.ini");
   WriteFile(good, "[A]\r\nx=1\r\n");
-  IniTool tool(&log_);
-  ASSERT_TRUE(tool.Load(good));
-  tool.WriteKey("A", "y", "2");
-  // Something in the way of the temporary file makes the write fail.
   ASSERT_EQ(::mkdir((good + ".tmp" + std::to_string(::getpid())).c_str(), 0755), 0);
-  EXPECT_FALSE(tool.Save());
+  for (const std::string& path : {dir_.File("sub/Corvane.ini"), good}) {
+    IniTool tool(&log_);
+    ASSERT_TRUE(tool.Load(path));
+    tool.WriteKey("A", "y", "2");
+    EXPECT_FALSE(tool.Save()) << path;
+  }
+  EXPECT_TRUE(Logged("IniTool Save  Line 0 "));
   EXPECT_EQ(ReadFile(good), "[A]\r\nx=1\r\n");
 }
 

@@ -30,49 +30,37 @@ class SettingsTest : public ::testing::Test {
   SettingsStore store_;
 };
 
-// Each stored text and what the loader makes of it.
+// What the loader makes of stored texts, as "UPBCommPort|HTTPPort|UID|Background|ShowStatus|"
+// and the flags ShowSetup, ShowInputLinks, ShowMacroMap, ShowOnlyUsed, ShowReceiveMessages,
+// DebugLog.
 TEST_F(SettingsTest, LoaderDefaultsAndConversions) {
-  struct Case {
-    const char* ini;
-    std::string (*field)(const Settings&);
-    const char* expected;
+  auto summary = [](const Settings& s) {
+    std::string out = s.upb_comm_port + "|" + s.http_port + "|" + s.uid + "|" + s.background +
+                      "|" + std::to_string(s.show_status) + "|";
+    for (bool f : {s.show_setup, s.show_input_links, s.show_macro_map, s.show_only_used,
+                   s.show_receive_messages, s.debug_log}) {
+      out += f ? "1" : "0";
+    }
+    return out;
   };
-  auto port = [](const Settings& s) { return s.upb_comm_port; };
-  auto http = [](const Settings& s) { return s.http_port; };
-  auto uid = [](const Settings& s) { return s.uid; };
-  auto background = [](const Settings& s) { return s.background; };
-  auto status = [](const Settings& s) { return std::to_string(s.show_status); };
-  auto flags = [](const Settings& s) {
-    return std::string() + "01"[s.show_setup] + "01"[s.show_input_links] +
-           "01"[s.show_macro_map] + "01"[s.show_only_used] + "01"[s.show_receive_messages] +
-           "01"[s.debug_log];
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "|8018|FF.0022:00|Black|0|000000"},
+      // Key case does not matter, quotes go, an empty value takes the default,
+      // Background is kept as stored, halves go to even.
+      {"upbcommport=\"4001\"\r\nHTTPPort=\r\nUID=FF002200\r\nBackground=\"Navy\"\r\nShowStatus=2.5",
+       "4001|8018|FF.0022:00|\"Navy\"|2|000000"},
+      {"UID=\"FF.0022:05\"\r\nShowStatus=\"3\"", "|8018|FF.0022:05|Black|0|000000"},  // quoted: 0
+      {"ShowStatus=99999\r\nShowSetup=\"true\"\r\nShowInputLinks=1\r\nShowMacroMap=-1\r\n"
+       "ShowOnlyUsed=yes\r\nShowReceiveMessages=TRUE\r\nDebugLog=on",
+       "|8018|FF.0022:00|Black|0|111010"},  // 99999 does not fit 16 bits
   };
-  auto rest = [](const Settings& s) {
-    return s.style_sheet + "|" + s.up_down_increment + "|" + s.input_name_list + "|" +
-           s.serial_settings + "|" + s.periodic_script_interval;
-  };
-  const Case cases[] = {
-      {"", port, ""},
-      {"", http, "8018"},
-      {"", uid, "FF.0022:00"},
-      {"", background, "Black"},
-      {"", status, "0"},
-      {"", flags, "000000"},
-      {"", rest,
-       "StyleNoBody.css|3|Input1,Input2,Input3,Input4,Input5,Input6,Input7,Input8|9600,n,8,1|"},
-      {"[Vaux]\r\nupbcommport=\"4001\"\r\n", port, "4001"},  // key case does not matter
-      {"[Vaux]\r\nHTTPPort=\r\n", http, "8018"},              // empty takes the default
-      {"[Vaux]\r\nUID=FF002200\r\n", uid, "FF.0022:00"},
-      {"[Vaux]\r\nUID=\"FF.0022:05\"\r\n", uid, "FF.0022:05"},
-      {"[Vaux]\r\nBackground=\"Navy\"\r\n", background, "\"Navy\""},  // kept as stored
-      {"[Vaux]\r\nShowStatus=2.5\r\n", status, "2"},                  // halves go to even
-      {"[Vaux]\r\nShowStatus=\"3\"\r\n", status, "0"},  // a quoted number reads as 0
-      {"[Vaux]\r\nShowStatus=99999\r\n", status, "0"},  // does not fit 16 bits
-      {"[Vaux]\r\nShowSetup=\"true\"\r\nShowInputLinks=1\r\nShowMacroMap=-1\r\n"
-       "ShowOnlyUsed=yes\r\nShowReceiveMessages=TRUE\r\nDebugLog=on\r\n",
-       flags, "111010"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.field(Load(c.ini)), c.expected) << c.ini;
+  for (const auto& [ini, expected] : cases) {
+    EXPECT_EQ(summary(Load("[Vaux]\r\n" + std::string(ini) + "\r\n")), expected) << ini;
+  }
+  const Settings& s = Load("");
+  EXPECT_EQ(s.style_sheet + "|" + s.up_down_increment + "|" + s.input_name_list + "|" +
+                s.serial_settings + "|" + s.periodic_script_interval,
+            "StyleNoBody.css|3|Input1,Input2,Input3,Input4,Input5,Input6,Input7,Input8|9600,n,8,1|");
 }
 
 TEST_F(SettingsTest, SetIniValueTakesListNamesOnly) {
