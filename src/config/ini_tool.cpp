@@ -127,8 +127,10 @@ int CreateLike(const std::string& path, const FileStamp& like, mode_t keep, bool
   ::unlink(path.c_str());
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0 || !like.exists) return fd;
+  // Only root keeps another user as owner, and only a member the group; what
+  // cannot be kept narrows the mode below instead.
   if (::fchown(fd, like.uid, like.gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), like.gid) != 0) {
-    // Kept as they are: the checks below narrow the mode instead.
+    // Neither: the file stays ours and keeps only the owner's and others' bits.
   }
   const FileStamp made = FileStamp::OfFd(fd);
   mode_t mode = like.mode & keep;
@@ -159,10 +161,6 @@ std::string ShownKey(std::string_view value_key) {
   return "[" + std::string(value_key.substr(0, sep)) + "] " +
          std::string(value_key.substr(sep + 1));
 }
-
-}  // namespace
-
-namespace {
 
 FileStamp StampOf(int result, const struct stat& st) {
   FileStamp f;
