@@ -559,16 +559,25 @@ bool IniTool::Save() {
   return true;
 }
 
-int RemoveStaleSaveFiles(const std::string& folder, EventLog* log) {
+namespace {
+
+// Removes the save temporaries in `folder`: every "<name>.tmp<pid>", or with
+// `only` just "<only>.tmp<pid>". Symbolic links met go to `links`.
+int RemoveStaleIn(const std::string& folder, std::string_view only, EventLog* log,
+                  std::vector<std::string>* links) {
   namespace fs = std::filesystem;
   int removed = 0;
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    const long pid = SaveTempPid(name);
     std::error_code type_ec;
-    const bool plain_file = it->symlink_status(type_ec).type() == fs::file_type::regular;
-    if (pid < 0 || !plain_file || OtherInstanceRunning(pid)) continue;
+    const fs::file_type type = it->symlink_status(type_ec).type();
+    if (links && type == fs::file_type::symlink) links->push_back(it->path().string());
+    const long pid = SaveTempPid(name);
+    if (!only.empty() && (name.rfind(kSaveTempMark) != only.size() || !name.starts_with(only))) {
+      continue;
+    }
+    if (pid < 0 || type != fs::file_type::regular || OtherInstanceRunning(pid)) continue;
     std::error_code rm_ec;
     if (fs::remove(it->path(), rm_ec)) {
       ++removed;
@@ -581,6 +590,24 @@ int RemoveStaleSaveFiles(const std::string& folder, EventLog* log) {
     }
   }
   if (ec && log) log->LogError("Corvane", "RemoveStaleSaveFiles " + folder, ec.message());
+  return removed;
+}
+
+}  // namespace
+
+int RemoveStaleSaveFiles(const std::string& folder, EventLog* log) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> links;
+  int removed = RemoveStaleIn(folder, {}, log, &links);
+  // A settings file that is a link is saved beside its target.
+  std::error_code ec;
+  const fs::path here = fs::weakly_canonical(folder, ec);
+  for (const std::string& link : links) {
+    const fs::path target(LinkTarget(link));
+    const fs::path there = fs::weakly_canonical(target.parent_path(), ec);
+    if (ec || there == here) continue;
+    removed += RemoveStaleIn(there.string(), target.filename().string(), log, nullptr);
+  }
   return removed;
 }
 

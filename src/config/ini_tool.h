@@ -134,9 +134,9 @@ class IniTool {
 
 // Save writes "<file>.tmp<process id>" and renames it over the file; a
 // process killed in between leaves that file behind. This removes such files
-// from `folder` (only names of that form, and not those of another running
-// copy of this program, which may be saving) and reports each one. Returns
-// how many were removed.
+// from `folder`, and beside the target of each symbolic link in it (only
+// names of that form, and not those of another running copy of this program,
+// which may be saving) and reports each one. Returns how many were removed.
 int RemoveStaleSaveFiles(const std::string& folder, EventLog* log);
 
 }  // namespace corvane

@@ -202,7 +202,14 @@ TEST_F(IniToolTest, TemporaryFilesOfInterruptedSavesAreRemovedAtStartUp) {
       {"Corvane.ini.tmp12a", false},     {".tmp123", false},
       {"notes.tmp1234567890", false},    {"Corvane.ini.tmp" + alive, false}};
   for (const auto& [name, removed] : files) WriteFile(file(name), "[A]\r\nhalf");
-  EXPECT_EQ(RemoveStaleSaveFiles(dir_.File("Config"), &log_), 3);
+  // Beside a linked file's target, only that file's temporaries are its own.
+  ASSERT_EQ(::symlink("../store/Linked.ini", file("Linked.ini").c_str()), 0);
+  std::filesystem::create_directories(dir_.File("store"));
+  WriteFile(dir_.File("store/Linked.ini.tmp99999999"), "half");
+  WriteFile(dir_.File("store/other.ini.tmp99999999"), "not ours");
+  EXPECT_EQ(RemoveStaleSaveFiles(dir_.File("Config"), &log_), 4);
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("store/Linked.ini.tmp99999999")));
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("store/other.ini.tmp99999999")));
   for (const auto& [name, removed] : files) {
     EXPECT_EQ(std::filesystem::exists(file(name)), !removed) << name;
     EXPECT_EQ(Logged("Removed " + file(name) + ", left by a save"), removed) << name;
