@@ -263,7 +263,7 @@ def case_blink(desktop):
         except testkit.Failure:
             if attempt == 3:
                 raise
-    eventually(lambda: bytes(item.prop("IconPixmap")[0][2]) == normal, timeout=5,
+    eventually(lambda: bytes(item.prop("IconPixmap")[0][2]) == normal, timeout=15,
                what="the icon to return to its normal picture")
     check(any("<- VP2104" in line for line in desktop.log("vaux-sim").splitlines()),
           "the command reached the controller")
