@@ -163,10 +163,11 @@ demo's daemon):
 
   $bin/corvane-tray --home $home
 
-In another terminal, turn zone 1 on (record 07 is its Status) and watch the event:
+In another terminal, turn zone 4 on (it starts off in the simulator; record 0A
+is its Status) and watch the event:
 
   $bin/xap-send --class xAPBSC.cmd --target 'zyn.Vaux.$host:>' \\
-      output.state.1 ID=07 Level=1 --listen 3 --filter-class xapbsc.event
+      output.state.1 ID=0A Level=1 --listen 3 --filter-class xapbsc.event
 
 Ask for the state of every zone's Status record (answers come one every 200 ms):
 
@@ -175,7 +176,7 @@ Ask for the state of every zone's Status record (answers come one every 200 ms):
 
 The sample script (Scripts/Corvane.txt in the home folder) reports what it
 sees in the log below and as demo.script messages. Ring the doorbell: the
-script logs the message's items and toggles zone 1; the zone change (zone 1's
+script logs the message's items and toggles zone 1's mute; the zone change (zone 1's
 Status is tagged zone1 and marked for events) runs the script again:
 
   $bin/xap-send --class demo.doorbell --source demo.doorbell.front \\

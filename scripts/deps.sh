@@ -4,14 +4,14 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkg-config
-  clang-14 libclang-rt-14-dev
+  g++ cmake ninja-build pkg-config ccache
+  clang-14 libclang-rt-14-dev llvm-14
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libpcre2-dev libsqlite3-dev
   libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev
 )
 if [ "${CORVANE_BROWSER_TESTS:-1}" = "1" ]; then
-  packages+=(chromium python3 python3-websocket)
+  packages+=(chromium python3 python3-websocket python3-jsonschema openapi-specification)
 fi
 # corvane-tray (Qt 6) and its tests: a private D-Bus session bus, a virtual
 # X server, python3-dbus for the notification-host stand-in; systemd for

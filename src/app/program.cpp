@@ -6,16 +6,21 @@
 #include <cstring>
 #include <iostream>
 
+#include "api/api_module.h"
+#include "api/remote_page.h"
 #include "config/ini_tool.h"
 #include "core/folders.h"
 #include "core/guard.h"
 #include "core/text.h"
 #include "pages/echo_page.h"
+#include "pages/page_header.h"
 #include "pages/status_page.h"
 #include "pages/web_folder.h"
 #include "platform/posix_tcp.h"
 #include "platform/instance_lock.h"
 #include "platform/signals.h"
+#include "web/request.h"
+#include "web/response.h"
 #include "web/tcp_server.h"
 
 #ifndef CORVANE_VERSION_TEXT
@@ -72,6 +77,9 @@ Program::Program(ProgramPaths paths, Clock& clock, const WallClock& wall, std::o
   devices_.SetObserver(&bridge_.reporter());
   // ... and published on MQTT when a broker is configured.
   devices_.AddObserver(&mqtt_);
+  // Scenes are recalled from xAP and MQTT as from the JSON API.
+  bridge_.inbound().SetSceneRecall([this](const std::string& name) { scenes_.Recall(name); });
+  mqtt_.SetScenes(&scenes_);
 }
 
 Program::~Program() {
@@ -130,12 +138,41 @@ void Program::LoadWebServer() {
   echo_.SetWatcher([this](EchoWindow::Change change, std::string_view text) {
     echo_page_->OnEchoChange(change, text);
   });
+  LoadApi();
   web_server_->Load();
 }
 
 void Program::SetEchoToken(std::string token) {
   echo_token_ = std::move(token);
   if (echo_page_) echo_page_->SetStreamToken(echo_token_);
+}
+
+namespace {
+
+// The pages' login check, as the JSON API and the remote page ask it: the
+// page security's user for this request, without the page's own refusal.
+ApiAccess ApiLoginCheck(PageHeader& header, TCPServer& server, Request& request) {
+  Response unused(server);
+  header.Begin(request, unused);
+  header.StartMiscFunctionsASP();
+  header.SecurityCheck();
+  const std::string mode = header.SecurityMode();
+  if (mode == "BASIC") return {!header.user().empty(), true};
+  if (mode == "ENHANCED") return {!header.user().empty() && header.user() != "None", false};
+  return {};
+}
+
+}  // namespace
+
+void Program::LoadApi() {
+  api_header_ = std::make_unique<PageHeader>(ini_, log_, wall_, page_bridge_, paths_.program_folder);
+  api_ = std::make_unique<ApiModule>(loop_, *web_server_, devices_, controller_requests_, scenes_,
+                                     log_);
+  api_->SetAccessCheck(
+      [this](Request& request) { return ApiLoginCheck(*api_header_, *web_server_, request); });
+  remote_page_ = std::make_unique<RemotePage>(*api_);
+  web_server_->AddPage(std::string(ApiModule::kPrefix), api_.get());
+  web_server_->AddPage("/remote", remote_page_.get());
 }
 
 namespace {

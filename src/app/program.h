@@ -24,13 +24,18 @@
 #include "ui/echo_window.h"
 #include "bridge/bridge.h"
 #include "mqtt/mqtt_bridge.h"
+#include "scenes/controller_requests.h"
+#include "scenes/scene_store.h"
 #include "xap/xap_handler.h"
 #include "xap/xap_sender.h"
 #include "xap/xap_transport.h"
 
 namespace corvane {
 
+class ApiModule;
 class EchoPageModule;
+class PageHeader;
+class RemotePage;
 class StatusPageModule;
 class TcpListener;
 class TCPServer;
@@ -108,6 +113,9 @@ class Program final : public XapCallback {
   EchoPageModule* echo_page() { return echo_page_.get(); }
   // The token that opens the live echo stream for desktop front ends.
   void SetEchoToken(std::string token);
+  // The JSON API and its scenes (the API is made with the listener).
+  ApiModule* api() { return api_.get(); }
+  SceneStore& scenes() { return scenes_; }
 
   // The script host, its subscriptions and the Application object (made by
   // InitXap; null before).
@@ -122,6 +130,7 @@ class Program final : public XapCallback {
   void InitHW();
   void LoadCommAndTimer();
   void LoadWebServer();
+  void LoadApi();
   void LoadScripting();
   void StartMqtt();
   void ReloadSettingsOnce();
@@ -150,6 +159,9 @@ class Program final : public XapCallback {
   XapBridge bridge_;
   XapMessageHandler* message_handler_ = &bridge_.inbound();
   MqttBridge mqtt_;
+  // Saved scenes and the JSON API's road to the controller.
+  ControllerRequests controller_requests_{vaux_, port_};
+  SceneStore scenes_{ini_, devices_, controller_requests_, log_};
 
   std::string base_uid_ = "FF.0022:00";
   std::string instance_;  // the Instance setting: appended to the source address
@@ -164,6 +176,9 @@ class Program final : public XapCallback {
   std::unique_ptr<StatusPageModule> status_page_;
   std::unique_ptr<EchoPageModule> echo_page_;
   std::string echo_token_;
+  std::unique_ptr<PageHeader> api_header_;  // the pages' login check, for the API
+  std::unique_ptr<ApiModule> api_;
+  std::unique_ptr<RemotePage> remote_page_;
 
   bool exit_requested_ = false;
   bool message_busy_ = false;

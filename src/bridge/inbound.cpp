@@ -71,6 +71,9 @@ void InboundHandler::Readmessage(const std::string& text) {
       TimeToday(m);
     } else if (m.CompareClass("Homeseer.Role")) {
       RoleReply(m);
+    } else if (m.CompareClass("Corvane.Scene")) {
+      const std::string name = m.GetItem("scene.recall", "name");
+      if (for_me && name != kUnknown && scene_recall_) scene_recall_(name);
     }
   } catch (const std::exception& e) {
     log_.LogError("Corvane", "Readmessage", e.what());

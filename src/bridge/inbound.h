@@ -5,6 +5,7 @@
 // role queries. BSCCmd turns one BSC command block into controller commands.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,12 @@ class InboundHandler final : public XapMessageHandler {
   void BSCCmd(std::string_view target, std::string_view id, std::string_view state,
               std::string_view level);
 
+  // Recalls a saved scene by name: a "Corvane.Scene" message addressed to the
+  // program, section "scene.recall", item "name".
+  void SetSceneRecall(std::function<void(const std::string&)> recall) {
+    scene_recall_ = std::move(recall);
+  }
+
   // The last "Time.Today" announcement's texts (empty until one came,
   // "Unknown" when it lacked the item); scripts read them.
   const std::string& Sunrise() const { return sunrise_; }
@@ -64,6 +71,7 @@ class InboundHandler final : public XapMessageHandler {
   BscReporter& bsc_;
   ScriptEventQueue& scripts_;
   std::string executable_path_;
+  std::function<void(const std::string&)> scene_recall_;
   std::string sunrise_;
   std::string sunset_;
 };

@@ -248,18 +248,15 @@ int ExpandYear(const Token& t) {
   return static_cast<int>(t.number);
 }
 
-}  // namespace
-
-std::optional<double> ParseDateTime(std::string_view text, const DateStyle& style) {
-  // Tokenise into numbers, words and separators.
+// Splits the text into numbers, words and separators; nullopt for a
+// character no date or time holds.
+std::optional<std::vector<Token>> SplitDateText(std::string_view text, const DateStyle& style) {
   std::vector<Token> toks;
   for (size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (std::isspace(c) || c == ',') {
       ++i;
-      continue;
-    }
-    if (std::isdigit(c)) {
+    } else if (std::isdigit(c)) {
       Token t{Token::kNumber, {}, 0, 0};
       while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
         if (t.digits < 9) t.number = t.number * 10 + (text[i] - '0');
@@ -277,7 +274,7 @@ std::optional<double> ParseDateTime(std::string_view text, const DateStyle& styl
       toks.push_back(t);
     } else if (c == '/' || c == '-' || c == ':' || c == '.') {
       // A dot between date numbers only where the country writes dates so;
-      // the fraction of a second after a time is read below either way.
+      // the fraction of a second after a time is read later either way.
       if (c == '.' && !style.dots_in_dates && !AfterTime(toks)) return std::nullopt;
       toks.push_back(Token{Token::kSep, std::string(1, static_cast<char>(c)), 0, 0});
       ++i;
@@ -285,63 +282,123 @@ std::optional<double> ParseDateTime(std::string_view text, const DateStyle& styl
       return std::nullopt;
     }
   }
-  if (toks.empty()) return std::nullopt;
+  return toks;
+}
 
-  // The time part: numbers joined by ":" (and an optional AM/PM), or a number
-  // followed by AM/PM.
-  bool have_time = false;
+bool IsSep(const std::vector<Token>& toks, size_t i, const char* sep) {
+  return i < toks.size() && toks[i].kind == Token::kSep && toks[i].text == sep;
+}
+
+bool IsAmPm(const std::string& w) {
+  return w == "am" || w == "pm" || w == "a" || w == "p";
+}
+
+struct TimeOfDay {
   int hour = 0, minute = 0, second = 0;
-  std::vector<Token> rest;
-  for (size_t i = 0; i < toks.size(); ++i) {
-    const Token& t = toks[i];
-    bool colon_follows = i + 2 < toks.size() && toks[i + 1].kind == Token::kSep &&
-                         toks[i + 1].text == ":" && toks[i + 2].kind == Token::kNumber;
-    bool ampm_follows = i + 1 < toks.size() && toks[i + 1].kind == Token::kWord &&
-                        (toks[i + 1].text == "am" || toks[i + 1].text == "pm" ||
-                         toks[i + 1].text == "a" || toks[i + 1].text == "p");
-    if (t.kind == Token::kNumber && !have_time && (colon_follows || ampm_follows)) {
-      long long parts[3] = {t.number, 0, 0};
-      int n = 1;
-      size_t j = i + 1;
-      while (n < 3 && j + 1 < toks.size() && toks[j].kind == Token::kSep && toks[j].text == ":" &&
-             toks[j + 1].kind == Token::kNumber) {
-        parts[n++] = toks[j + 1].number;
-        j += 2;
-      }
-      // Fractions of a second are read and dropped.
-      if (n == 3 && j + 1 < toks.size() && toks[j].kind == Token::kSep && toks[j].text == "." &&
-          toks[j + 1].kind == Token::kNumber) {
-        j += 2;
-      }
-      int ampm = 0;
-      if (j < toks.size() && toks[j].kind == Token::kWord) {
-        const std::string& w = toks[j].text;
-        if (w == "am" || w == "a") ampm = 1;
-        if (w == "pm" || w == "p") ampm = 2;
-        if (ampm) ++j;
-      }
-      if (parts[1] > 59 || parts[2] > 59) return std::nullopt;
-      if (ampm) {
-        if (parts[0] < 0 || parts[0] > 12) return std::nullopt;
-        parts[0] %= 12;
-        if (ampm == 2) parts[0] += 12;
-      } else if (parts[0] > 23) {
-        return std::nullopt;
-      }
-      hour = static_cast<int>(parts[0]);
-      minute = static_cast<int>(parts[1]);
-      second = static_cast<int>(parts[2]);
-      have_time = true;
-      i = j - 1;
-      continue;
-    }
-    rest.push_back(t);
-  }
+};
 
-  // The date part.
+// Reads the time that starts at toks[i] (numbers joined by ":", an optional
+// fraction of a second, an optional AM/PM) and moves i past it; false for
+// an hour, minute or second out of range.
+bool ReadTime(const std::vector<Token>& toks, size_t& i, TimeOfDay& time) {
+  long long parts[3] = {toks[i].number, 0, 0};
+  int n = 1;
+  size_t j = i + 1;
+  while (n < 3 && IsSep(toks, j, ":") && j + 1 < toks.size() &&
+         toks[j + 1].kind == Token::kNumber) {
+    parts[n++] = toks[j + 1].number;
+    j += 2;
+  }
+  // Fractions of a second are read and dropped.
+  if (n == 3 && IsSep(toks, j, ".") && j + 1 < toks.size() && toks[j + 1].kind == Token::kNumber) {
+    j += 2;
+  }
+  int ampm = 0;
+  if (j < toks.size() && toks[j].kind == Token::kWord && IsAmPm(toks[j].text)) {
+    ampm = toks[j].text[0] == 'a' ? 1 : 2;
+    ++j;
+  }
+  if (parts[1] > 59 || parts[2] > 59) return false;
+  if (ampm) {
+    if (parts[0] < 0 || parts[0] > 12) return false;
+    parts[0] %= 12;
+    if (ampm == 2) parts[0] += 12;
+  } else if (parts[0] > 23) {
+    return false;
+  }
+  time = {static_cast<int>(parts[0]), static_cast<int>(parts[1]), static_cast<int>(parts[2])};
+  i = j;
+  return true;
+}
+
+struct CivilDate {
+  int year = 0, month = 0, day = 0;
+};
+
+// The date from its numbers and an optional month name (0 when none).
+std::optional<CivilDate> ReadDate(const std::vector<Token>& nums, int month_word,
+                                  const DateStyle& style) {
+  CivilDate d;
+  auto num = [&](size_t k) { return static_cast<int>(nums[k].number); };
+  if (month_word) {
+    d.month = month_word;
+    if (nums.size() == 2) {
+      // "6 Dec 2026", "Dec 6, 2026", "06-Dec-26", "2026 Dec 6"
+      bool year_first = nums[0].digits >= 3;
+      d.year = ExpandYear(nums[year_first ? 0 : 1]);
+      d.day = num(year_first ? 1 : 0);
+    } else if (nums.size() == 1) {
+      d.day = num(0);
+      d.year = CurrentYear();
+    } else {
+      return std::nullopt;
+    }
+  } else if (nums.size() == 3 && nums[0].digits >= 3) {  // 2026-12-06
+    d = {ExpandYear(nums[0]), num(1), num(2)};
+  } else if (nums.size() == 2 && nums[0].digits >= 3) {  // 2026/12: first day of the month
+    d = {ExpandYear(nums[0]), num(1), 1};
+  } else if (nums.size() == 3 || nums.size() == 2) {
+    // 12/6/2026 and 12/6 (this year), month first; 6/12/2026 where the day
+    // comes first; a month over 12 is taken as the day.
+    d.month = num(0);
+    d.day = num(1);
+    if (style.order == DateStyle::kDayMonthYear) std::swap(d.month, d.day);
+    d.year = nums.size() == 3 ? ExpandYear(nums[2]) : CurrentYear();
+    if (d.month > 12 && d.day <= 12) std::swap(d.month, d.day);
+  } else {
+    return std::nullopt;
+  }
+  if (d.year < 100 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1 ||
+      d.day > DaysInMonth(d.year, d.month)) {
+    return std::nullopt;
+  }
+  return d;
+}
+
+}  // namespace
+
+std::optional<double> ParseDateTime(std::string_view text, const DateStyle& style) {
+  auto toks = SplitDateText(text, style);
+  if (!toks || toks->empty()) return std::nullopt;
+
+  // The time: numbers joined by ":" (and an optional AM/PM), or a number
+  // followed by AM/PM. What is not the time is the date: its numbers and at
+  // most one month name; weekday names are allowed and ignored.
+  bool have_time = false;
+  TimeOfDay time;
   std::vector<Token> nums;
   int month_word = 0;
-  for (const Token& t : rest) {
+  for (size_t i = 0; i < toks->size();) {
+    const Token& t = (*toks)[i];
+    bool colon_follows =
+        IsSep(*toks, i + 1, ":") && i + 2 < toks->size() && (*toks)[i + 2].kind == Token::kNumber;
+    bool ampm_follows =
+        i + 1 < toks->size() && (*toks)[i + 1].kind == Token::kWord && IsAmPm((*toks)[i + 1].text);
+    if (t.kind == Token::kNumber && !have_time && (colon_follows || ampm_follows)) {
+      if (!ReadTime(*toks, i, time)) return std::nullopt;
+      have_time = true;
+      continue;
+    }
     if (t.kind == Token::kNumber) {
       nums.push_back(t);
     } else if (t.kind == Token::kWord) {
@@ -352,62 +409,15 @@ std::optional<double> ParseDateTime(std::string_view text, const DateStyle& styl
         return std::nullopt;
       }
     }
+    ++i;
   }
   if (nums.empty() && !month_word) {
     if (!have_time) return std::nullopt;
-    return ToDateValue(CivilDateTime{1899, 12, 30, hour, minute, second});
+    return ToDateValue(CivilDateTime{1899, 12, 30, time.hour, time.minute, time.second});
   }
-
-  int year = 0, month = 0, day = 0;
-  if (month_word) {
-    month = month_word;
-    if (nums.size() == 2) {
-      // "6 Dec 2026", "Dec 6, 2026", "06-Dec-26", "2026 Dec 6"
-      if (nums[0].digits >= 3) {
-        year = ExpandYear(nums[0]);
-        day = static_cast<int>(nums[1].number);
-      } else {
-        day = static_cast<int>(nums[0].number);
-        year = ExpandYear(nums[1]);
-      }
-    } else if (nums.size() == 1) {
-      day = static_cast<int>(nums[0].number);
-      year = CurrentYear();
-    } else {
-      return std::nullopt;
-    }
-  } else if (nums.size() == 3) {
-    if (nums[0].digits >= 3) {  // 2026-12-06
-      year = ExpandYear(nums[0]);
-      month = static_cast<int>(nums[1].number);
-      day = static_cast<int>(nums[2].number);
-    } else {  // 12/6/2026, month first (6/12/2026 where the day comes first)
-      month = static_cast<int>(nums[0].number);
-      day = static_cast<int>(nums[1].number);
-      if (style.order == DateStyle::kDayMonthYear) std::swap(month, day);
-      year = ExpandYear(nums[2]);
-      if (month > 12 && day <= 12) std::swap(month, day);
-    }
-  } else if (nums.size() == 2) {
-    if (nums[0].digits >= 3) {  // 2026/12: first day of the month
-      year = ExpandYear(nums[0]);
-      month = static_cast<int>(nums[1].number);
-      day = 1;
-    } else {
-      month = static_cast<int>(nums[0].number);
-      day = static_cast<int>(nums[1].number);
-      if (style.order == DateStyle::kDayMonthYear) std::swap(month, day);
-      if (month > 12 && day <= 12) std::swap(month, day);
-      year = CurrentYear();
-    }
-  } else {
-    return std::nullopt;
-  }
-  if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-      day > DaysInMonth(year, month)) {
-    return std::nullopt;
-  }
-  return ToDateValue(CivilDateTime{year, month, day, hour, minute, second});
+  auto d = ReadDate(nums, month_word, style);
+  if (!d) return std::nullopt;
+  return ToDateValue(CivilDateTime{d->year, d->month, d->day, time.hour, time.minute, time.second});
 }
 
 }  // namespace corvane

@@ -95,9 +95,12 @@ void EventLog::WriteEvent(const std::string& type, const std::string& data) {
   }
   if (xap_sender_ && !sending_) {
     sending_ = true;
+    // The log cannot report its own failure as an event (that would send
+    // again): it goes to standard error only.
     try {
       xap_sender_(PackItems({{"Time", time}, {"Type", type}, {"Data", data}}));
     } catch (...) {
+      Note("the event above could not be sent over xAP");
     }
     sending_ = false;
   }

@@ -1,11 +1,10 @@
 #include "devicetable/device_table.h"
 
-#include <exception>
-
 #include "config/ini_cache.h"
+#include "config/settings.h"
 #include "core/datetime.h"
 #include "core/event_log.h"
-#include "config/settings.h"
+#include "core/guard.h"
 #include "core/text.h"
 #include "devicetable/levels.h"
 #include "platform/clock.h"
@@ -71,33 +70,28 @@ ZoneRecord DeviceTable::ZoneRecordOf(int kind, int zone) const {
 }
 
 std::string DeviceTable::DefineValues(int kind) const {
-  try {
-    std::vector<std::string> texts;
-    if (kind == kSourceKind) {
-      texts = {"None"};
-      for (size_t i = 1; i <= kInputCount; ++i) texts.push_back("Input" + std::to_string(i));
-      const auto names = Split(settings_.input_name_list, ',');
-      for (size_t i = 0; i < names.size() && i < kInputCount; ++i) texts[i + 1] = names[i];
-    } else if (kind == kStatusKind) {
-      texts = StatusList();
-    } else if (const LevelTable* table = TableForKind(kind)) {
-      const auto list = LevelList(*table);
-      texts.assign(list.begin() + 2, list.end());
-    } else {
-      return " ";
-    }
-    std::string out;
-    for (size_t i = 0; i < texts.size(); ++i) {
-      if (i) out.push_back('\x01');
-      out += texts[i];
-      out.push_back('\x02');
-      out += std::to_string(i);
-    }
-    return out;
-  } catch (const std::exception& e) {
-    Report("DefineValues", e.what());
+  std::vector<std::string> texts;
+  if (kind == kSourceKind) {
+    texts = {"None"};
+    for (size_t i = 1; i <= kInputCount; ++i) texts.push_back("Input" + std::to_string(i));
+    const auto names = Split(settings_.input_name_list, ',');
+    for (size_t i = 0; i < names.size() && i < kInputCount; ++i) texts[i + 1] = names[i];
+  } else if (kind == kStatusKind) {
+    texts = StatusList();
+  } else if (const LevelTable* table = TableForKind(kind)) {
+    const auto list = LevelList(*table);
+    texts.assign(list.begin() + 2, list.end());
+  } else {
     return " ";
   }
+  std::string out;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (i) out.push_back('\x01');
+    out += texts[i];
+    out.push_back('\x02');
+    out += std::to_string(i);
+  }
+  return out;
 }
 
 void DeviceTable::CreateDictionaries() {
@@ -110,7 +104,7 @@ void DeviceTable::CreateDictionaries() {
 }
 
 void DeviceTable::ReadLastChange() {
-  try {
+  Guard(log_, "ReadLastChange", [&] {
     const auto& attributes = ZoneAttributes();
     link_dictionary_.Clear();
     int n = 0;
@@ -119,12 +113,10 @@ void DeviceTable::ReadLastChange() {
         ++n;
         const std::string key = RecordKey(n);
         auto record = std::make_shared<UPBLinkState>();
+        // One record that cannot be read starts fresh; the others still load.
         std::string stored;
-        try {
-          stored = ini_.GetIniSetting(kSettingsSection, key, "", kMainIniFile);
-        } catch (const std::exception& e) {
-          Report("ReadLastChange", e.what());
-        }
+        Guard(log_, "ReadLastChange",
+              [&] { stored = ini_.GetIniSetting(kSettingsSection, key, "", kMainIniFile); });
         std::vector<std::string> fields;
         if (!stored.empty()) fields = Split(stored, ';');
         if (fields.size() == kZoneLineFields) {
@@ -164,24 +156,20 @@ void DeviceTable::ReadLastChange() {
         link_dictionary_.Add(key, std::move(record));
       }
     }
-  } catch (const std::exception& e) {
-    Report("ReadLastChange", e.what());
-  }
+  });
 }
 
 void DeviceTable::BuildX10Dictionary() {
-  try {
+  Guard(log_, "BuildX10Dictionary", [&] {
     x10_dictionary_.Clear();
     for (const auto& [key, record] : link_dictionary_) {
       if (!record->X10.empty()) x10_dictionary_.Add(record->X10, record);  // first one wins
     }
-  } catch (const std::exception& e) {
-    Report("BuildX10Dictionary", e.what());
-  }
+  });
 }
 
 void DeviceTable::LinkDevicesToModules() {
-  try {
+  Guard(log_, "LinkDevicesToModules", [&] {
     for (const auto& [key, record] : link_dictionary_) {
       if (record->Tag.empty()) continue;
       if (DeviceRecord* existing = device_dictionary_.Find(record->Tag)) {
@@ -193,13 +181,11 @@ void DeviceTable::LinkDevicesToModules() {
         device_dictionary_.Add(record->Tag, std::move(device));
       }
     }
-  } catch (const std::exception& e) {
-    Report("LinkDevicesToModules", e.what());
-  }
+  });
 }
 
 void DeviceTable::InitFilterDictionary() {
-  try {
+  Guard(log_, "InitFilterDictionary", [&] {
     filter_dictionary_.Clear();
     const std::string section = RemoveQuotes(ini_.GetINISection(kReceivedSection, kMainIniFile));
     for (const auto& line : Split(section, '\0')) {
@@ -208,13 +194,11 @@ void DeviceTable::InitFilterDictionary() {
       if (parts[0].empty() || filter_dictionary_.Exists(parts[0])) continue;
       filter_dictionary_.Add(parts[0], parts.size() > 1 ? parts[1] : "");
     }
-  } catch (const std::exception& e) {
-    Report("InitFilterDictionary", e.what());
-  }
+  });
 }
 
 void DeviceTable::InitDeviceDictionary() {
-  try {
+  Guard(log_, "InitDeviceDictionary", [&] {
     device_dictionary_.Clear();
     const std::string section = RemoveQuotes(ini_.GetINISection(kDevicesSection, kMainIniFile));
     if (section.empty()) return;
@@ -236,27 +220,23 @@ void DeviceTable::InitDeviceDictionary() {
       device->Tag = tag;
       device_dictionary_.Add(tag, std::move(device));
     }
-  } catch (const std::exception& e) {
-    Report("InitDeviceDictionary", e.what());
-  }
+  });
 }
 
 void DeviceTable::SaveLastChange() {
   for (const auto& [key, r] : link_dictionary_) {
-    try {
-      const std::string line =
-          FormatGeneralDate(r->LastChange) + ";" + std::to_string(r->Value) + ";" + Field(r->Name) +
-          ";" + TrueFalse(r->Used) + ";" + std::to_string(r->Kind) + ";" + Field(r->Tag) + ";" +
-          TrueFalse(r->EventNotification) + ";" + Field(r->X10) + ";" + Field(r->LastCommand);
-      ini_.SaveIniSetting(kSettingsSection, key, line, kMainIniFile);
-    } catch (const std::exception& e) {
-      Report("SaveLastChange", e.what());
-    }
+    const std::string line =
+        FormatGeneralDate(r->LastChange) + ";" + std::to_string(r->Value) + ";" + Field(r->Name) +
+        ";" + TrueFalse(r->Used) + ";" + std::to_string(r->Kind) + ";" + Field(r->Tag) + ";" +
+        TrueFalse(r->EventNotification) + ";" + Field(r->X10) + ";" + Field(r->LastCommand);
+    // Each record on its own: one that cannot be stored does not keep the rest from disk.
+    Guard(log_, "SaveLastChange",
+          [&, &key = key] { ini_.SaveIniSetting(kSettingsSection, key, line, kMainIniFile); });
   }
 }
 
 void DeviceTable::SaveDeviceDictionary() {
-  try {
+  Guard(log_, "SaveDeviceDictionary", [&] {
     ini_.ClearINISection(kDevicesSection, kMainIniFile);
     ini_.ClearINISection(kDeviceMessagesSection, kMainIniFile);
     if (device_dictionary_.Empty()) return;
@@ -274,29 +254,19 @@ void DeviceTable::SaveDeviceDictionary() {
       }
     }
     ini_.FlushIniCache();
-  } catch (const std::exception& e) {
-    Report("SaveDeviceDictionary", e.what());
-  }
+  });
 }
 
 void DeviceTable::ChangeEvent(const ZoneRecord& record, int16_t value) {
-  try {
-    if (!record) return;
-    record->LastChange = wall_.Now();
-    record->Sequence = NextSequence();
-    record->Value = value;
-    if (!record->Used) return;
-    if (observer_) observer_->NotifyUPBState(record);
-  } catch (const std::exception& e) {
-    Report("ChangeEvent", e.what());
-  }
-  // Each further observer on its own: one that fails does not silence the next.
+  if (!record) return;
+  record->LastChange = wall_.Now();
+  record->Sequence = NextSequence();
+  record->Value = value;
+  if (!record->Used) return;
+  // Each observer on its own: one that fails does not silence the next.
+  if (observer_) Guard(log_, "ChangeEvent", [&] { observer_->NotifyUPBState(record); });
   for (ZoneChangeObserver* observer : std::vector<ZoneChangeObserver*>(more_observers_)) {
-    try {
-      if (record && record->Used) observer->NotifyUPBState(record);
-    } catch (const std::exception& e) {
-      Report("ChangeEvent", e.what());
-    }
+    Guard(log_, "ChangeEvent", [&] { observer->NotifyUPBState(record); });
   }
 }
 

@@ -9,6 +9,7 @@
 #include "device/vaux_link.h"
 #include "devicetable/levels.h"
 #include "devicetable/status_text.h"
+#include "scenes/scene_store.h"
 
 namespace corvane {
 
@@ -96,6 +97,11 @@ void MqttBridge::Start(const MqttSettings& settings) {
   }
 }
 
+void MqttBridge::SetScenes(SceneStore* scenes) {
+  scenes_ = scenes;
+  if (scenes_) scenes_->AddListener([this] { Sync(); });
+}
+
 void MqttBridge::Stop() {
   if (!running_) return;
   running_ = false;
@@ -132,6 +138,7 @@ void MqttBridge::Sync() {
   if (!running_) return;
   try {
     for (int zone = 1; zone <= kZoneCount; ++zone) SyncZone(zone);
+    SyncScenes();
   } catch (const std::exception& e) {
     log_.LogError("Corvane", "MqttSync", e.what());
   }
@@ -161,6 +168,21 @@ void MqttBridge::SyncZone(int zone) {
   }
 }
 
+// A scene entity per saved scene; the topics of removed scenes are emptied,
+// which removes their entities.
+void MqttBridge::SyncScenes() {
+  if (!scenes_) return;
+  const std::string prefix = ctx_.discovery_prefix + "/scene/" + TopicId(ctx_.base_topic) + "/";
+  std::map<std::string, std::string> wanted;
+  for (const Scene& scene : scenes_->All()) {
+    wanted[SceneDiscoveryTopic(ctx_, scene.name)] = SceneDiscoveryPayload(ctx_, scene.name);
+  }
+  for (const auto& [topic, r] : retained_) {
+    if (topic.rfind(prefix, 0) == 0 && !wanted.count(topic)) wanted[topic] = std::string();
+  }
+  for (auto& [topic, payload] : wanted) SetRetained(topic, std::move(payload));
+}
+
 void MqttBridge::OnConnected() {
   if (!running_) return;
   try {
@@ -168,6 +190,7 @@ void MqttBridge::OnConnected() {
     for (auto& [topic, r] : retained_) r.published = false;
     client_.Publish(ctx_.base_topic + "/status", std::string(kOnline), true);
     client_.Subscribe(ctx_.base_topic + "/+/+/set", 1);
+    client_.Subscribe(ctx_.base_topic + "/scene/set", 1);
     for (auto& [topic, r] : retained_) r.published = client_.Publish(topic, r.payload, true);
     Sync();
   } catch (const std::exception& e) {
@@ -206,6 +229,12 @@ void MqttBridge::DrainCommands() {
 
 void MqttBridge::Command(const std::string& topic, const std::string& payload) {
   try {
+    if (topic == ctx_.base_topic + "/scene/set") {
+      if (!scenes_ || !scenes_->Recall(TrimWhite(payload))) {
+        log_.LogEvent("Corvane", "MQTT scene " + Quoted(payload) + ": no such scene");
+      }
+      return;
+    }
     // <base>/zone<N>/<attribute>/set
     const std::string prefix = ctx_.base_topic + "/zone";
     const auto parts = Split(std::string_view(topic).substr(std::min(prefix.size(), topic.size())), '/');

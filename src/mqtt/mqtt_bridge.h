@@ -6,7 +6,8 @@
 // as the broker's last will.
 //
 // Main data: `retained_`, the latest payload of every topic this side owns
-// (about a hundred: state and discovery of 42 records, and the status).
+// (about a hundred: state and discovery of 42 records, the status, and one
+// discovery topic per saved scene; <base>/scene/set recalls a scene).
 // While the broker is away changes only update it; after each (re)connect it
 // is published whole, so the broker gets the latest value per topic and
 // nothing waits in a queue.
@@ -27,6 +28,7 @@
 namespace corvane {
 
 class EventLog;
+class SceneStore;
 class VauxLink;
 
 class MqttBridge final : public ZoneChangeObserver {
@@ -41,6 +43,10 @@ class MqttBridge final : public ZoneChangeObserver {
   MqttBridge(EventLoop& loop, EventLog& log, DeviceTable& table, VauxLink& vaux,
              std::string computer_name, std::string version);
   ~MqttBridge() override;
+
+  // Saved scenes: recalled by <base>/scene/set, announced to Home Assistant
+  // as scene entities (none without a store).
+  void SetScenes(SceneStore* scenes);
 
   // Connects to the configured broker; an empty host leaves the side off.
   // Called again (new settings), it leaves the old broker first.
@@ -70,6 +76,7 @@ class MqttBridge final : public ZoneChangeObserver {
   void Command(const std::string& topic, const std::string& payload);
   void SetRetained(const std::string& topic, std::string payload);
   void SyncZone(int zone);
+  void SyncScenes();
   std::string StateTopic(int zone, const MqttAttribute& attribute) const;
 
   EventLog& log_;
@@ -80,6 +87,7 @@ class MqttBridge final : public ZoneChangeObserver {
   MqttClient client_;
   Timer sync_timer_;
   bool running_ = false;
+  SceneStore* scenes_ = nullptr;
   std::map<std::string, Retained> retained_;
   std::deque<std::pair<std::string, std::string>> commands_;
   bool draining_ = false;

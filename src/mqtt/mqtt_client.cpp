@@ -5,8 +5,10 @@
 #include "mqtt/mqtt_client.h"
 
 #include <mosquitto.h>
+#include <poll.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "core/event_log.h"
 
@@ -109,8 +111,13 @@ void MqttClient::Stop(const std::string& final_topic, const std::string& final_p
                         static_cast<int>(final_payload.size()), final_payload.data(), 1, true);
     }
     mosquitto_disconnect(mosq_);
-    // What the socket did not take at once is flushed while it still can.
-    for (int i = 0; i < 10 && mosquitto_want_write(mosq_); ++i) {
+    // What the socket did not take at once (a burst of removals is larger
+    // than a fresh socket's send buffer) is flushed as the broker reads it,
+    // for at most kStopFlushMs: the next connection's handle drops it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopFlushMs);
+    while (mosquitto_want_write(mosq_) && std::chrono::steady_clock::now() < deadline) {
+      pollfd writable{mosquitto_socket(mosq_), POLLOUT, 0};
+      if (writable.fd < 0 || ::poll(&writable, 1, 50) < 0) break;
       if (mosquitto_loop_write(mosq_, 1) != MOSQ_ERR_SUCCESS) break;
     }
   }

@@ -23,6 +23,9 @@ class EventLog;
 
 class MqttClient {
  public:
+  // Stop waits at most this long for the broker to take what is unsent.
+  static constexpr int kStopFlushMs = 1000;
+
   struct Options {
     std::string host;
     int port = 1883;

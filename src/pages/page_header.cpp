@@ -554,6 +554,7 @@ std::string PageHeader::HSLinks() {
     on_host("Home", "/");
     links.push_back({"Status", "/status"});
     links.push_back({"IO Window", "/echo"});
+    links.push_back({"Remote", "/remote"});
     on_host("Events", "/events");
     on_host("Log", "/log");
     on_host("Control Device", "/control");

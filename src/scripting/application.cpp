@@ -9,6 +9,7 @@
 #include "core/datetime.h"
 #include "core/event_log.h"
 #include "core/folders.h"
+#include "core/guard.h"
 #include "core/text.h"
 #include "device/vaux_link.h"
 #include "devicetable/device_table.h"
@@ -40,46 +41,36 @@ class App {
     return Value();
   }
   Value SendXapMessage(CallArgs& a) {
-    try {
+    Guard(Log(), "SendXapMessage", [&] {
       if (c_.sender) {
         c_.sender->SendXap(ArgText(a, 0), ArgText(a, 1), ArgText(a, 2), ArgText(a, 3),
                            ArgText(a, 4), ArgText(a, 5), ArgText(a, 6));
       }
-    } catch (const std::exception& e) {
-      Log().LogError("Corvane", "SendXapMessage", e.what());
-    }
+    });
     return Value();
   }
   Value SelectXapMessage(CallArgs& a) {
-    try {
-      if (!c_.subscriptions) return Value();
-      const size_t position = c_.subscriptions->Select(
-          ArgText(a, 0), ArgText(a, 1), ArgText(a, 2), ArgText(a, 3), ScriptPath(ArgText(a, 4)));
-      return Value::Long(static_cast<int32_t>(position));
-    } catch (const std::exception& e) {
-      Log().LogError("Corvane", "ReceiveXapMessage", e.what());
-    }
-    return Value();
+    Value position;
+    Guard(Log(), "ReceiveXapMessage", [&] {
+      if (!c_.subscriptions) return;
+      position = Value::Long(static_cast<int32_t>(c_.subscriptions->Select(
+          ArgText(a, 0), ArgText(a, 1), ArgText(a, 2), ArgText(a, 3), ScriptPath(ArgText(a, 4)))));
+    });
+    return position;
   }
   Value GetXapMessage(CallArgs& a) {
-    try {
-      if (!c_.subscriptions) return Value::Nothing();
-      const double position = LeadingNumber(ArgText(a, 0));
-      if (!(position >= 1)) return Value::Nothing();
-      return MakeXapMessageObject(c_.subscriptions->Next(static_cast<size_t>(position)));
-    } catch (const std::exception&) {
-      return Value::Nothing();
-    }
+    if (!c_.subscriptions) return Value::Nothing();
+    const double position = LeadingNumber(ArgText(a, 0));
+    if (!(position >= 1)) return Value::Nothing();
+    return MakeXapMessageObject(c_.subscriptions->Next(static_cast<size_t>(position)));
   }
   Value DeSelectXapMessage(CallArgs& a) {
-    try {
+    Guard(Log(), "RemoveXapMessage", [&] {
       if (c_.subscriptions) {
         c_.subscriptions->DeSelect(ArgText(a, 0), ArgText(a, 1), ArgText(a, 2),
                                    ScriptPath(ArgText(a, 4)));
       }
-    } catch (const std::exception& e) {
-      Log().LogError("Corvane", "RemoveXapMessage", e.what());
-    }
+    });
     return Value();
   }
   Value InitScriptControl(CallArgs&) {
@@ -106,9 +97,9 @@ class App {
     return Value::Str(c_.ini ? c_.ini->GetINISection(ArgText(a, 0), ArgText(a, 1)) : "");
   }
   Value GetIniSetting(CallArgs& a) {
-    return Value::Str(c_.ini ? c_.ini->GetIniSetting(ArgText(a, 0), ArgText(a, 1), ArgText(a, 2),
-                                                     ArgText(a, 3))
-                             : ArgText(a, 2));
+    return Value::Str(
+        c_.ini ? c_.ini->GetIniSetting(ArgText(a, 0), ArgText(a, 1), ArgText(a, 2), ArgText(a, 3))
+               : ArgText(a, 2));
   }
   Value SaveIniSetting(CallArgs& a) {
     if (c_.ini) c_.ini->SaveIniSetting(ArgText(a, 0), ArgText(a, 1), ArgText(a, 2), ArgText(a, 3));
@@ -116,7 +107,8 @@ class App {
   }
   Value GetAppPath(CallArgs&) { return Value::Str(c_.app_path); }
   Value Spawn(CallArgs& a) {
-    const std::string file = WrapWSF(c_.scripts_folder, ArgText(a, 0), ArgText(a, 1), ArgText(a, 2));
+    const std::string file =
+        WrapWSF(c_.scripts_folder, ArgText(a, 0), ArgText(a, 1), ArgText(a, 2));
     ProcessStart start;
     start.program = c_.vbs_path;
     if (c_.spawn_timeout_s > 0) start.args = {"--timeout", std::to_string(c_.spawn_timeout_s)};
@@ -134,66 +126,52 @@ class App {
     return c_.host ? c_.host->RunFile(ArgText(a, 0), ArgText(a, 1), ArgText(a, 2)) : Value();
   }
   Value TagList(CallArgs& a) {
-    try {
-      const DeviceRecord record = Device(ArgText(a, 0));
-      if (!record) return Value::Nothing();
-      return MakeTextList(record->MessageKeyList);
-    } catch (const std::exception&) {
-      return Value::Nothing();
-    }
+    const DeviceRecord record = Device(ArgText(a, 0));
+    if (!record) return Value::Nothing();
+    return MakeTextList(record->MessageKeyList);
   }
   Value Request(CallArgs& a) {
-    try {
-      const std::string tag = ArgText(a, 0);
-      if (ToLower(tag) == "lastevent") {
-        if (!c_.host || !c_.host->CurrentEvent()) return Value::Nothing();
-        return Items(*c_.host->CurrentEvent());
-      }
-      const DeviceRecord record = Device(tag);
-      if (!record) return Value::Nothing();
-      if (record->Link) {
-        return MakeKeyedList({{"value", std::to_string(record->Link->Value)},
-                              {"lastchange", FormatGeneralDate(record->Link->LastChange)}});
-      }
-      return Items(*record);
-    } catch (const std::exception&) {
-      return Value::Nothing();
+    const std::string tag = ArgText(a, 0);
+    if (ToLower(tag) == "lastevent") {
+      if (!c_.host || !c_.host->CurrentEvent()) return Value::Nothing();
+      return Items(*c_.host->CurrentEvent());
     }
+    const DeviceRecord record = Device(tag);
+    if (!record) return Value::Nothing();
+    if (record->Link) {
+      return MakeKeyedList({{"value", std::to_string(record->Link->Value)},
+                            {"lastchange", FormatGeneralDate(record->Link->LastChange)}});
+    }
+    return Items(*record);
   }
   Value LastChange(CallArgs& a) {
-    try {
-      const DeviceRecord record = Device(ArgText(a, 0));
-      if (record) return Value::Date(record->Link ? record->Link->LastChange : record->LastChange);
-    } catch (const std::exception&) {
-    }
+    const DeviceRecord record = Device(ArgText(a, 0));
+    if (record) return Value::Date(record->Link ? record->Link->LastChange : record->LastChange);
     return Value::Date(Now());
   }
   Value Sequence(CallArgs& a) {
-    try {
-      const DeviceRecord record = Device(ArgText(a, 0));
-      if (record) return Value::Long(record->Link ? record->Link->Sequence : record->Sequence);
-    } catch (const std::exception&) {
-    }
+    const DeviceRecord record = Device(ArgText(a, 0));
+    if (record) return Value::Long(record->Link ? record->Link->Sequence : record->Sequence);
     return Value::Long(-1);
   }
   Value Sunrise(CallArgs&) { return Value::Str(c_.sunrise ? c_.sunrise() : ""); }
   Value Sunset(CallArgs&) { return Value::Str(c_.sunset ? c_.sunset() : ""); }
   Value X10(CallArgs& a) {
     if (c_.sender) {
-      c_.sender->SendXap("", "xap-x10.request", "xap-x10.request",
-                         PackItems({{"device", ArgText(a, 0)},
-                                    {"command", ArgText(a, 1)},
-                                    {"count", ArgText(a, 2)}}));
+      c_.sender->SendXap(
+          "", "xap-x10.request", "xap-x10.request",
+          PackItems(
+              {{"device", ArgText(a, 0)}, {"command", ArgText(a, 1)}, {"count", ArgText(a, 2)}}));
     }
     return Value();
   }
   Value Response(CallArgs& a) {
     const std::string tag = ArgText(a, 0);
     const std::string value = ArgText(a, 1);
-    try {
+    Guard(Log(), "Response " + tag + "=" + value, [&] {
       if (!c_.table) {
         if (c_.remote_response) c_.remote_response(tag, value);
-        return Value();
+        return;
       }
       const DeviceRecord record = Device(tag);
       if (!record) {
@@ -205,9 +183,7 @@ class App {
       } else if (c_.vaux) {
         c_.vaux->ControlVauxLink(record->Link, value);
       }
-    } catch (const std::exception& e) {
-      Log().LogError("Corvane", "Response " + tag + "=" + value, e.what());
-    }
+    });
     return Value();
   }
   Value NightTimeMember(CallArgs& a) {

@@ -5,6 +5,7 @@
 
 #include "config/settings.h"
 #include "core/event_log.h"
+#include "core/guard.h"
 #include "platform/deferred_call.h"
 #include "scripting/script_files.h"
 
@@ -63,16 +64,14 @@ void ScriptHost::PrepareEngine(vbs::Engine& engine) {
 }
 
 void ScriptHost::InitScriptControl() {
-  try {
+  Guard(log_, "InitScriptControl", [&] {
     read_pending_ = false;
     main_->Reset();
     run_->Reset();
     PrepareEngine(*main_);
     PrepareEngine(*run_);
     LoadMainScript();
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "InitScriptControl", e.what());
-  }
+  });
 }
 
 void ScriptHost::ReadScript() {
@@ -82,13 +81,11 @@ void ScriptHost::ReadScript() {
     read_pending_ = true;
     return;
   }
-  try {
+  Guard(log_, "ReadScript", [&] {
     main_->Reset();
     PrepareEngine(*main_);
     LoadMainScript();
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "ReadScript", e.what());
-  }
+  });
 }
 
 void ScriptHost::LoadMainScript() {
@@ -147,14 +144,13 @@ vbs::Value ScriptHost::RunProcedure(vbs::Engine& engine, std::string_view module
 
 vbs::Value ScriptHost::RunFile(std::string_view file, std::string_view procedure,
                                std::string_view parameter) {
-  try {
+  bool added = false;
+  Guard(log_, "Script-Add ", [&] {
     run_->Reset();
     PrepareEngine(*run_);
-    if (!AddScript(*run_, kRunModule, file)) return vbs::Value();
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "Script-Add ", e.what());
-    return vbs::Value();
-  }
+    added = AddScript(*run_, kRunModule, file);
+  });
+  if (!added) return vbs::Value();
   return RunProcedure(*run_, kRunModule, procedure, parameter);
 }
 
@@ -163,8 +159,7 @@ vbs::Value ScriptHost::RunFile(std::string_view file, std::string_view procedure
 void ScriptHost::ReportSyntaxError(std::string_view program_error, std::string_view file,
                                    const vbs::ScriptError* e) {
   const std::string text = "Error in script syntax " + std::string(program_error) + " / " +
-                           std::string(file) + " " + (e ? e->FullDescription() : "") +
-                           Position(e);
+                           std::string(file) + " " + (e ? e->FullDescription() : "") + Position(e);
   log_.LogEvent("Corvane", text);
   log_.WriteErrorLog("Corvane", text);
 }
@@ -196,12 +191,7 @@ void ScriptHost::QueueScriptEvent(DeviceRecord record) {
 
 void ScriptHost::ScriptQueueTimer_Timer() {
   queue_timer_.Stop();
-  try {
-    RunNextEvent();
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "ScriptQueueTimer_Timer", e.what());
-    ScheduleNext();
-  }
+  if (!Guard(log_, "ScriptQueueTimer_Timer", [&] { RunNextEvent(); })) ScheduleNext();
 }
 
 void ScriptHost::RunNextEvent() {
@@ -221,12 +211,7 @@ void ScriptHost::ScheduleNext() {
   if (queue_.empty() || next_scheduled_) return;
   next_scheduled_ = true;
   DeferWhileAlive(loop_, alive_, [this] {
-    try {
-      RunNextEvent();
-    } catch (const std::exception& e) {
-      log_.LogError("Corvane", "ScriptQueueTimer_Timer", e.what());
-      ScheduleNext();
-    }
+    if (!Guard(log_, "ScriptQueueTimer_Timer", [&] { RunNextEvent(); })) ScheduleNext();
   });
 }
 
@@ -270,7 +255,7 @@ void ScriptHost::ArmPeriodic(std::string_view periodic_script_interval) {
 }
 
 void ScriptHost::PeriodicScriptTimer_Timer() {
-  try {
+  Guard(log_, "PeriodicScriptTimer_Timer", [&] {
     if (--minute_counter_ >= 0) {
       periodic_timer_.SetInterval(60000);
       return;
@@ -284,9 +269,7 @@ void ScriptHost::PeriodicScriptTimer_Timer() {
     }
     periodic_timer_.SetInterval(p.interval_ms);
     minute_counter_ = p.minute_counter;
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "PeriodicScriptTimer_Timer", e.what());
-  }
+  });
 }
 
 }  // namespace corvane

@@ -4,6 +4,7 @@
 #include "config/settings.h"
 #include "core/event_log.h"
 #include "core/folders.h"
+#include "core/guard.h"
 #include "core/text.h"
 #include "platform/clock.h"
 #include "xap/xap_transport.h"
@@ -43,11 +44,7 @@ ScriptingModule::ScriptingModule(const ScriptingParts& p)
   XapTransport* xap = &p.xap;
   EventLog* log = &p.log;
   c.send_raw = [xap, log](std::string_view datagram) {
-    try {
-      xap->SendRawXap(datagram);
-    } catch (const std::exception& e) {
-      log->LogError("Corvane", "SendUDPMessage", e.what());
-    }
+    Guard(*log, "SendUDPMessage", [&] { xap->SendRawXap(datagram); });
   };
   const WallClock* wall = &p.wall;
   c.now = [wall] { return wall->Now(); };

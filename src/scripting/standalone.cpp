@@ -4,6 +4,7 @@
 #include "config/settings.h"
 #include "core/event_log.h"
 #include "core/folders.h"
+#include "core/guard.h"
 #include "core/text.h"
 #include "devicetable/device_table.h"
 #include "platform/clock.h"
@@ -46,9 +47,8 @@ StandaloneApplication::StandaloneApplication(std::string home)
   // script that spawned it.
   p.log.SetStderr(nullptr);
   p.log.SetErrorLogPath(JoinPath(home, "Data/Corvane.txt"));
-  p.log.SetXapSender([&p](std::string_view items) {
-    p.outbox.SendXap("", "Homeseer.Event", "Event.Log", items);
-  });
+  p.log.SetXapSender(
+      [&p](std::string_view items) { p.outbox.SendXap("", "Homeseer.Event", "Event.Log", items); });
   p.ini.AppInitialize();
   const std::string me = "zyn.Vaux." + ComputerName();
   p.xap.SetXapSource(me);
@@ -66,11 +66,7 @@ StandaloneApplication::StandaloneApplication(std::string home)
   c.ini = &p.ini;
   c.sender = &p.outbox;
   c.send_raw = [&p](std::string_view datagram) {
-    try {
-      p.xap.SendRawXap(datagram);
-    } catch (const std::exception& e) {
-      p.log.LogError("Corvane", "SendUDPMessage", e.what());
-    }
+    Guard(p.log, "SendUDPMessage", [&] { p.xap.SendRawXap(datagram); });
   };
   c.now = [&p] { return p.wall.Now(); };
   c.scripts_folder = JoinPath(home, "Scripts");

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "core/event_log.h"
+#include "core/guard.h"
 #include "core/text.h"
 
 namespace corvane {
@@ -147,11 +148,7 @@ void Subscriptions::Offer(const std::string& text) {
 
 void Subscriptions::Readmessage(const std::string& text) {
   if (!list_.empty()) {
-    try {
-      Offer(text);
-    } catch (const std::exception& e) {
-      log_.LogError("Corvane", "ReceiveXapMessage", e.what());
-    }
+    Guard(log_, "ReceiveXapMessage", [&] { Offer(text); });
   }
   if (next_) next_->Readmessage(text);
 }

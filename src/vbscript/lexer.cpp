@@ -106,172 +106,162 @@ class Lexer {
   }
 
   std::vector<Token> Run() {
-    std::vector<Token> out;
-    bool space = false;
-    bool continued = false;
     while (true) {
-      // Blanks and line continuations.
-      while (pos_ < src_.size()) {
-        char c = src_[pos_];
-        if (c == ' ' || c == '\t' || c == '\f' || c == '\v' || c == '\0') {
-          ++pos_;
-          space = true;
-        } else if (c == '_' && ContinuationAt(pos_)) {
-          ++pos_;
-          while (pos_ < src_.size() && (src_[pos_] == ' ' || src_[pos_] == '\t')) ++pos_;
-          SkipNewline();
-          space = true;
-          continued = true;
-        } else {
-          break;
-        }
-      }
       Token t;
-      t.line = line_;
-      t.col = static_cast<int>(pos_ - line_start_) + 1;
-      // A member chain may go on after a line continuation:
-      // "obj.First() _" / ".Second()".
-      t.space_before = space && !(continued && pos_ < src_.size() && src_[pos_] == '.');
-      continued = false;
-      space = false;
-      if (pos_ >= src_.size()) {
-        t.kind = TokKind::kEnd;
-        out.push_back(std::move(t));
-        return out;
-      }
-      unsigned char c = static_cast<unsigned char>(src_[pos_]);
-      if (c == '\r' || c == '\n') {
-        SkipNewline();
-        t.kind = TokKind::kNewline;
-        if (out.empty() || out.back().kind != TokKind::kNewline) out.push_back(std::move(t));
-        continue;
-      }
-      if (c == '\'') {
-        SkipComment();
-        continue;
-      }
-      if (IsIdentStart(c)) {
-        size_t start = pos_;
-        while (pos_ < src_.size() && IsIdentChar(static_cast<unsigned char>(src_[pos_]))) ++pos_;
-        std::string_view word = src_.substr(start, pos_ - start);
-        if (word.size() > 255) ThrowSyntax(1030, t.line, t.col);
-        bool after_dot = !out.empty() && out.back().kind == TokKind::kDot;
-        if (!after_dot && EqualsIgnoreCase(word, "rem")) {
-          SkipComment();
-          continue;
-        }
-        t.kind = TokKind::kIdent;
-        t.text = std::string(word);
-        t.kw = after_dot ? Kw::kNone : LookupKeyword(word);
-        out.push_back(std::move(t));
-        continue;
-      }
-      if (c == '[') {
-        size_t end = src_.find(']', pos_);
-        size_t nl = src_.find_first_of("\r\n", pos_);
-        if (end == std::string_view::npos || (nl != std::string_view::npos && nl < end)) {
-          ThrowSyntax(1007, t.line, t.col);
-        }
-        t.kind = TokKind::kIdent;
-        t.text = std::string(src_.substr(pos_ + 1, end - pos_ - 1));
-        pos_ = end + 1;
-        out.push_back(std::move(t));
-        continue;
-      }
-      bool prev_operand =
-          !out.empty() && !t.space_before &&
-          (out.back().kind == TokKind::kIdent || out.back().kind == TokKind::kRParen);
-      if ((c >= '0' && c <= '9') || (c == '.' && !prev_operand && pos_ + 1 < src_.size() &&
-                                     src_[pos_ + 1] >= '0' && src_[pos_ + 1] <= '9')) {
-        ReadNumber(t);
-        out.push_back(std::move(t));
-        continue;
-      }
-      if (c == '&' && pos_ + 1 < src_.size() &&
-          (src_[pos_ + 1] == 'h' || src_[pos_ + 1] == 'H' || src_[pos_ + 1] == 'o' ||
-           src_[pos_ + 1] == 'O' || (src_[pos_ + 1] >= '0' && src_[pos_ + 1] <= '7'))) {
-        if (ReadRadix(t)) {
-          out.push_back(std::move(t));
-          continue;
-        }
-      }
-      if (c == '"') {
-        ReadString(t);
-        out.push_back(std::move(t));
-        continue;
-      }
-      if (c == '#') {
-        ReadDate(t);
-        out.push_back(std::move(t));
-        continue;
-      }
-      ++pos_;
-      switch (c) {
-        case ':':
-          t.kind = TokKind::kColon;
-          break;
-        case '+':
-          t.kind = TokKind::kPlus;
-          break;
-        case '-':
-          t.kind = TokKind::kMinus;
-          break;
-        case '*':
-          t.kind = TokKind::kStar;
-          break;
-        case '/':
-          t.kind = TokKind::kSlash;
-          break;
-        case '\\':
-          t.kind = TokKind::kBackslash;
-          break;
-        case '^':
-          t.kind = TokKind::kCaret;
-          break;
-        case '&':
-          t.kind = TokKind::kAmp;
-          break;
-        case '(':
-          t.kind = TokKind::kLParen;
-          break;
-        case ')':
-          t.kind = TokKind::kRParen;
-          break;
-        case ',':
-          t.kind = TokKind::kComma;
-          break;
-        case '.':
-          t.kind = TokKind::kDot;
-          break;
-        case '=':
-          t.kind = TokKind::kEq;
-          if (Peek('<'))
-            t.kind = TokKind::kLe;
-          else if (Peek('>'))
-            t.kind = TokKind::kGe;
-          break;
-        case '<':
-          t.kind = TokKind::kLt;
-          if (Peek('='))
-            t.kind = TokKind::kLe;
-          else if (Peek('>'))
-            t.kind = TokKind::kNe;
-          break;
-        case '>':
-          t.kind = TokKind::kGt;
-          if (Peek('='))
-            t.kind = TokKind::kGe;
-          else if (Peek('<'))
-            t.kind = TokKind::kNe;
-          break;
-        default:
-          ThrowSyntax(1032, t.line, t.col);
-      }
-      out.push_back(std::move(t));
+      if (!NextToken(t)) continue;  // a comment or a repeated line end
+      bool end = t.kind == TokKind::kEnd;
+      out_.push_back(std::move(t));
+      if (end) return std::move(out_);
     }
   }
 
  private:
+  // Reads one token from pos_ into t; false for text that makes no token (a
+  // comment, a second line end in a row).
+  bool NextToken(Token& t) {
+    bool continued = false;
+    bool space = SkipBlanks(continued);
+    t.line = line_;
+    t.col = static_cast<int>(pos_ - line_start_) + 1;
+    // A member chain may go on after a line continuation:
+    // "obj.First() _" / ".Second()".
+    t.space_before = space && !(continued && pos_ < src_.size() && src_[pos_] == '.');
+    if (pos_ >= src_.size()) {
+      t.kind = TokKind::kEnd;
+      return true;
+    }
+    unsigned char c = static_cast<unsigned char>(src_[pos_]);
+    if (c == '\r' || c == '\n') {
+      SkipNewline();
+      t.kind = TokKind::kNewline;
+      return out_.empty() || out_.back().kind != TokKind::kNewline;
+    } else if (c == '\'') {
+      SkipComment();
+      return false;
+    } else if (IsIdentStart(c)) {
+      return ReadWord(t);
+    } else if (c == '[') {
+      ReadBracketName(t);
+    } else if (StartsNumber(c, t.space_before)) {
+      ReadNumber(t);
+    } else if (c == '&' && StartsRadix() && ReadRadix(t)) {
+      // &h1F, &o17, &17: a number
+    } else if (c == '"') {
+      ReadString(t);
+    } else if (c == '#') {
+      ReadDate(t);
+    } else {
+      ReadOperator(t);
+    }
+    return true;
+  }
+
+  // Skips blanks and line continuations; true when there were any.
+  bool SkipBlanks(bool& continued) {
+    bool space = false;
+    while (pos_ < src_.size()) {
+      char c = src_[pos_];
+      if (c == ' ' || c == '\t' || c == '\f' || c == '\v' || c == '\0') {
+        ++pos_;
+      } else if (c == '_' && ContinuationAt(pos_)) {
+        ++pos_;
+        while (pos_ < src_.size() && (src_[pos_] == ' ' || src_[pos_] == '\t')) ++pos_;
+        SkipNewline();
+        continued = true;
+      } else {
+        break;
+      }
+      space = true;
+    }
+    return space;
+  }
+
+  // A name or keyword; "Rem" starts a comment (false: no token) unless it
+  // follows a dot.
+  bool ReadWord(Token& t) {
+    size_t start = pos_;
+    while (pos_ < src_.size() && IsIdentChar(static_cast<unsigned char>(src_[pos_]))) ++pos_;
+    std::string_view word = src_.substr(start, pos_ - start);
+    if (word.size() > 255) ThrowSyntax(1030, t.line, t.col);
+    bool after_dot = !out_.empty() && out_.back().kind == TokKind::kDot;
+    if (!after_dot && EqualsIgnoreCase(word, "rem")) {
+      SkipComment();
+      return false;
+    }
+    t.kind = TokKind::kIdent;
+    t.text = std::string(word);
+    t.kw = after_dot ? Kw::kNone : LookupKeyword(word);
+    return true;
+  }
+
+  // [any name]: a name with any characters but "]" and a line end.
+  void ReadBracketName(Token& t) {
+    size_t end = src_.find(']', pos_);
+    size_t nl = src_.find_first_of("\r\n", pos_);
+    if (end == std::string_view::npos || (nl != std::string_view::npos && nl < end)) {
+      ThrowSyntax(1007, t.line, t.col);
+    }
+    t.kind = TokKind::kIdent;
+    t.text = std::string(src_.substr(pos_ + 1, end - pos_ - 1));
+    pos_ = end + 1;
+  }
+
+  // A digit, or ".5" where the dot cannot be a member access (no name or ")"
+  // right before it).
+  bool StartsNumber(unsigned char c, bool space_before) const {
+    if (c >= '0' && c <= '9') return true;
+    bool prev_operand =
+        !out_.empty() && !space_before &&
+        (out_.back().kind == TokKind::kIdent || out_.back().kind == TokKind::kRParen);
+    return c == '.' && !prev_operand && pos_ + 1 < src_.size() && src_[pos_ + 1] >= '0' &&
+           src_[pos_ + 1] <= '9';
+  }
+
+  bool StartsRadix() const {
+    if (pos_ + 1 >= src_.size()) return false;
+    char n = src_[pos_ + 1];
+    return n == 'h' || n == 'H' || n == 'o' || n == 'O' || (n >= '0' && n <= '7');
+  }
+
+  // One- and two-character operators: "<" then "=" makes "<=", and so on.
+  struct Operator {
+    char c;
+    TokKind kind;
+    char next1;
+    TokKind with1;
+    char next2;
+    TokKind with2;
+  };
+  static constexpr Operator kOperators[] = {
+      {':', TokKind::kColon, 0, {}, 0, {}},
+      {'+', TokKind::kPlus, 0, {}, 0, {}},
+      {'-', TokKind::kMinus, 0, {}, 0, {}},
+      {'*', TokKind::kStar, 0, {}, 0, {}},
+      {'/', TokKind::kSlash, 0, {}, 0, {}},
+      {'\\', TokKind::kBackslash, 0, {}, 0, {}},
+      {'^', TokKind::kCaret, 0, {}, 0, {}},
+      {'&', TokKind::kAmp, 0, {}, 0, {}},
+      {'(', TokKind::kLParen, 0, {}, 0, {}},
+      {')', TokKind::kRParen, 0, {}, 0, {}},
+      {',', TokKind::kComma, 0, {}, 0, {}},
+      {'.', TokKind::kDot, 0, {}, 0, {}},
+      {'=', TokKind::kEq, '<', TokKind::kLe, '>', TokKind::kGe},
+      {'<', TokKind::kLt, '=', TokKind::kLe, '>', TokKind::kNe},
+      {'>', TokKind::kGt, '=', TokKind::kGe, '<', TokKind::kNe},
+  };
+
+  void ReadOperator(Token& t) {
+    char c = src_[pos_++];
+    for (const auto& op : kOperators) {
+      if (op.c != c) continue;
+      t.kind = op.next1 && Peek(op.next1)   ? op.with1
+               : op.next2 && Peek(op.next2) ? op.with2
+                                            : op.kind;
+      return;
+    }
+    ThrowSyntax(1032, t.line, t.col);
+  }
+
   bool Peek(char c) {
     if (pos_ < src_.size() && src_[pos_] == c) {
       ++pos_;
@@ -411,6 +401,7 @@ class Lexer {
   }
 
   std::string_view src_;
+  std::vector<Token> out_;
   size_t pos_ = 0;
   int line_ = 1;
   size_t line_start_ = 0;

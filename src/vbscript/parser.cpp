@@ -222,6 +222,8 @@ class Parser {
     return k == Kw::kSub || k == Kw::kFunction || k == Kw::kProperty || k == Kw::kClass;
   }
 
+  // proc ::= [Public | Private] [Default] (Sub | Function | Property (Get | Let | Set))
+  //          name ["(" params ")"] newline block End (Sub | Function | Property)
   ProcDef ParseProc(bool in_class) {
     ++in_definition_;
     ProcDef p = ParseProcBody(in_class);
@@ -306,6 +308,7 @@ class Parser {
     return p;
   }
 
+  // class ::= Class name newline {member} End Class
   ClassDef ParseClass() {
     ++in_definition_;
     ClassDef c = ParseClassBody();
@@ -490,7 +493,10 @@ class Parser {
     return s;
   }
 
-  StmtPtr Statement(bool single_line) {
+  // statement ::= Dim | ReDim | Const | Erase | If | Select | For | Do |
+  //               While | With | Exit | On Error | Set | Let | Call | Stop |
+  //               assignment | call
+  StmtPtr Statement(bool /*single_line*/) {
     const Token& t = Cur();
     if (t.kind == TokKind::kDot) return AssignOrCall();
     if (t.kind != TokKind::kIdent) Error(kErrExpectedStatement);
@@ -504,12 +510,8 @@ class Parser {
         return ParseReDim();
       case Kw::kConst:
         return ParseConst();
-      case Kw::kErase: {
-        auto s = NewStmt(StmtKind::kErase);
-        Next();
-        NameList(*s, [](DimItem&) {});
-        return s;
-      }
+      case Kw::kErase:
+        return ParseErase();
       case Kw::kIf:
         return ParseIf();
       case Kw::kSelect:
@@ -518,101 +520,119 @@ class Parser {
         return ParseFor();
       case Kw::kDo:
         return ParseDo();
-      case Kw::kWhile: {
-        auto s = NewStmt(StmtKind::kWhile);
-        Next();
-        s->conds.push_back(Expression());
-        EndOfStatement();
-        s->blocks.push_back(ParseBlockUntil({Kw::kWend}));
-        ExpectKw(Kw::kWend, kErrExpectedWend);
-        return s;
-      }
-      case Kw::kWith: {
-        auto s = NewStmt(StmtKind::kWith);
-        Next();
-        s->value = Expression();
-        EndOfStatement();
-        s->blocks.push_back(ParseBlockUntil({Kw::kEnd}, Kw::kWith));
-        if (!(AtKw(Kw::kEnd) && PeekTok().kw == Kw::kWith)) Error(kErrExpectedEnd);
-        Next();
-        Next();
-        return s;
-      }
-      case Kw::kExit: {
-        auto s = NewStmt(StmtKind::kExit);
-        Next();
-        switch (Cur().kw) {
-          case Kw::kSub:
-            s->exit_kind = ExitKind::kSub;
-            break;
-          case Kw::kFunction:
-            s->exit_kind = ExitKind::kFunction;
-            break;
-          case Kw::kProperty:
-            s->exit_kind = ExitKind::kProperty;
-            break;
-          case Kw::kFor:
-            s->exit_kind = ExitKind::kFor;
-            break;
-          case Kw::kDo:
-            s->exit_kind = ExitKind::kDo;
-            break;
-          default:
-            Error(kErrInvalidExit);
-        }
-        Next();
-        return s;
-      }
-      case Kw::kOn: {
-        Next();
-        ExpectKw(Kw::kError, kErrSyntax);
-        if (AtKw(Kw::kResume)) {
-          auto s = NewStmt(StmtKind::kOnErrorResumeNext);
-          Next();
-          ExpectKw(Kw::kNext, kErrSyntax);
-          return s;
-        }
-        if (AtKw(Kw::kGoTo)) {
-          auto s = NewStmt(StmtKind::kOnErrorGoto0);
-          Next();
-          if (!(At(TokKind::kNumber) && Cur().text == "0")) Error(kErrSyntax);
-          Next();
-          return s;
-        }
-        Error(kErrSyntax);
-      }
-      case Kw::kSet: {
-        auto s = NewStmt(StmtKind::kSet);
-        Next();
-        s->target = Postfix(nullptr);
-        CheckAssignable(*s->target);
-        Expect(TokKind::kEq, kErrExpectedEquals);
-        s->value = Expression();
-        return s;
-      }
+      case Kw::kWhile:
+        return ParseWhile();
+      case Kw::kWith:
+        return ParseWith();
+      case Kw::kExit:
+        return ParseExit();
+      case Kw::kOn:
+        return ParseOnError();
+      case Kw::kSet:
+        return ParseSet();
       case Kw::kLet:
         Next();
         return AssignOrCall();
-      case Kw::kCall: {
-        auto s = NewStmt(StmtKind::kCall);
-        Next();
-        s->target = Unparen(Postfix(nullptr));
-        if (s->target->kind != ExprKind::kIdent && s->target->kind != ExprKind::kMember &&
-            s->target->kind != ExprKind::kCall) {
-          Error(kErrExpectedIdent);
-        }
-        return s;
-      }
+      case Kw::kCall:
+        return ParseCall();
       case Kw::kStop: {
         auto s = NewStmt(StmtKind::kNop);
         Next();
         return s;
       }
       default:
-        break;
+        return AssignOrCall();
     }
-    (void)single_line;
-    return AssignOrCall();
+  }
+
+  // erase ::= Erase name {"," name}
+  StmtPtr ParseErase() {
+    auto s = NewStmt(StmtKind::kErase);
+    Next();
+    NameList(*s, [](DimItem&) {});
+    return s;
+  }
+
+  // while ::= While expr newline block Wend
+  StmtPtr ParseWhile() {
+    auto s = NewStmt(StmtKind::kWhile);
+    Next();
+    s->conds.push_back(Expression());
+    EndOfStatement();
+    s->blocks.push_back(ParseBlockUntil({Kw::kWend}));
+    ExpectKw(Kw::kWend, kErrExpectedWend);
+    return s;
+  }
+
+  // with ::= With expr newline block End With
+  StmtPtr ParseWith() {
+    auto s = NewStmt(StmtKind::kWith);
+    Next();
+    s->value = Expression();
+    EndOfStatement();
+    s->blocks.push_back(ParseBlockUntil({Kw::kEnd}, Kw::kWith));
+    if (!(AtKw(Kw::kEnd) && PeekTok().kw == Kw::kWith)) Error(kErrExpectedEnd);
+    Next();
+    Next();
+    return s;
+  }
+
+  // exit ::= Exit (Sub | Function | Property | For | Do)
+  StmtPtr ParseExit() {
+    static constexpr std::pair<Kw, ExitKind> kExits[] = {{Kw::kSub, ExitKind::kSub},
+                                                         {Kw::kFunction, ExitKind::kFunction},
+                                                         {Kw::kProperty, ExitKind::kProperty},
+                                                         {Kw::kFor, ExitKind::kFor},
+                                                         {Kw::kDo, ExitKind::kDo}};
+    auto s = NewStmt(StmtKind::kExit);
+    Next();
+    auto it = std::find_if(std::begin(kExits), std::end(kExits),
+                           [&](const auto& e) { return e.first == Cur().kw; });
+    if (it == std::end(kExits)) Error(kErrInvalidExit);
+    s->exit_kind = it->second;
+    Next();
+    return s;
+  }
+
+  // onerror ::= On Error (Resume Next | GoTo 0)
+  StmtPtr ParseOnError() {
+    Next();
+    ExpectKw(Kw::kError, kErrSyntax);
+    if (AtKw(Kw::kResume)) {
+      auto s = NewStmt(StmtKind::kOnErrorResumeNext);
+      Next();
+      ExpectKw(Kw::kNext, kErrSyntax);
+      return s;
+    }
+    if (!AtKw(Kw::kGoTo)) Error(kErrSyntax);
+    auto s = NewStmt(StmtKind::kOnErrorGoto0);
+    Next();
+    if (!(At(TokKind::kNumber) && Cur().text == "0")) Error(kErrSyntax);
+    Next();
+    return s;
+  }
+
+  // set ::= Set target "=" expr
+  StmtPtr ParseSet() {
+    auto s = NewStmt(StmtKind::kSet);
+    Next();
+    s->target = Postfix(nullptr);
+    CheckAssignable(*s->target);
+    Expect(TokKind::kEq, kErrExpectedEquals);
+    s->value = Expression();
+    return s;
+  }
+
+  // callstmt ::= Call name {"." name | "(" args ")"}
+  StmtPtr ParseCall() {
+    auto s = NewStmt(StmtKind::kCall);
+    Next();
+    s->target = Unparen(Postfix(nullptr));
+    if (s->target->kind != ExprKind::kIdent && s->target->kind != ExprKind::kMember &&
+        s->target->kind != ExprKind::kCall) {
+      Error(kErrExpectedIdent);
+    }
+    return s;
   }
 
   void CheckAssignable(const Expr& e) {
@@ -621,6 +641,7 @@ class Parser {
     ThrowSyntax(kErrSyntax, e.line, e.col);
   }
 
+  // assignment ::= postfix "=" expr;  call ::= postfix [args]
   StmtPtr AssignOrCall() {
     auto s = NewStmt(StmtKind::kCall);
     if (At(TokKind::kIdent) && IsReservedKeyword(Cur().kw) && Cur().kw != Kw::kMe) {
@@ -739,6 +760,7 @@ class Parser {
     }
   }
 
+  // dim ::= Dim name ["(" [bounds] ")"] {"," name ["(" [bounds] ")"]}
   StmtPtr ParseDimList(const Token& start) {
     auto s = NewStmt(StmtKind::kDim);
     s->line = start.line;
@@ -759,6 +781,7 @@ class Parser {
     return s;
   }
 
+  // redim ::= ReDim [Preserve] name "(" bounds ")" {"," name "(" bounds ")"}
   StmtPtr ParseReDim() {
     auto s = NewStmt(StmtKind::kReDim);
     Next();
@@ -774,6 +797,7 @@ class Parser {
     return s;
   }
 
+  // const ::= Const name "=" constexpr {"," name "=" constexpr}
   StmtPtr ParseConst() {
     auto s = NewStmt(StmtKind::kConst);
     Next();
@@ -794,6 +818,8 @@ class Parser {
     return false;
   }
 
+  // if ::= If expr Then newline block {ElseIf expr Then block} [Else block] End If
+  //      | If expr Then statements [Else statements] [End If]
   StmtPtr ParseIf() {
     auto s = NewStmt(StmtKind::kIf);
     Next();
@@ -853,6 +879,8 @@ class Parser {
     return b;
   }
 
+  // select ::= Select Case expr newline {Case (Else | item {"," item}) block} End Select
+  // item ::= expr [To expr] | Is compareop expr
   StmtPtr ParseSelect() {
     auto s = NewStmt(StmtKind::kSelect);
     Next();
@@ -905,6 +933,8 @@ class Parser {
     return s;
   }
 
+  // for ::= For name "=" expr To expr [Step expr] newline block Next [name]
+  //       | For Each name In expr newline block Next [name]
   StmtPtr ParseFor() {
     Next();
     if (AtKw(Kw::kEach)) {
@@ -941,6 +971,7 @@ class Parser {
     return s;
   }
 
+  // do ::= Do [(While | Until) expr] newline block Loop [(While | Until) expr]
   StmtPtr ParseDo() {
     auto s = NewStmt(StmtKind::kDo);
     Next();
@@ -1011,6 +1042,11 @@ class Parser {
     }
   }
 
+  // expr ::= imp; imp ::= eqv {Imp eqv}; eqv ::= xor {Eqv xor}; xor ::= or {Xor or};
+  // or ::= and {Or and}; and ::= not {And not}; not ::= Not not | compare;
+  // compare ::= concat {compareop concat}; concat ::= additive {"&" additive};
+  // additive ::= mod {("+" | "-") mod}; mod ::= intdiv {Mod intdiv};
+  // intdiv ::= mul {"\\" mul}; mul ::= power {("*" | "/") power}
   ExprPtr Expression(ExprPtr seed = nullptr) {
     DepthGuard g(*this);
     return Imp(std::move(seed));
@@ -1076,6 +1112,7 @@ class Parser {
     }
   }
 
+  // not ::= Not not | compare
   ExprPtr Not(ExprPtr seed) {
     if (!seed && AtKw(Kw::kNot)) {
       Token at = Cur();
@@ -1092,6 +1129,7 @@ class Parser {
 
   // A sign binds to its operand before "^" does: -3^2 is (-3)^2 = 9, as
   // scripts written for Windows expect.
+  // signed ::= ("-" | "+") signed | not | postfix
   ExprPtr Signed() {
     if (At(TokKind::kMinus) || At(TokKind::kPlus)) {
       Token at = Cur();
@@ -1107,6 +1145,7 @@ class Parser {
     return Postfix(nullptr);
   }
 
+  // power ::= signed {"^" poweroperand}
   ExprPtr Power(ExprPtr seed) {
     ExprPtr l = seed ? Postfix(std::move(seed)) : Signed();
     while (At(TokKind::kCaret)) {
@@ -1118,6 +1157,7 @@ class Parser {
     return l;
   }
 
+  // poweroperand ::= ("-" | "+") poweroperand | postfix
   ExprPtr PowerOperand() {
     if (At(TokKind::kMinus) || At(TokKind::kPlus)) {
       Token at = Cur();
@@ -1146,6 +1186,7 @@ class Parser {
     return e;
   }
 
+  // postfix ::= primary {"." name | "(" [args] ")"}
   ExprPtr Postfix(ExprPtr seed) {
     ExprPtr e = seed ? std::move(seed) : Primary();
     while (true) {
@@ -1196,6 +1237,8 @@ class Parser {
     }
   }
 
+  // primary ::= number | string | date | True | False | Empty | Null | Nothing | Me |
+  //             New name | name | "(" expr ")" | "." name
   ExprPtr Primary() {
     const Token& t = Cur();
     auto e = std::make_unique<Expr>();

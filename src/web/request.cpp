@@ -147,6 +147,7 @@ void Request::ParsePairs(std::string_view raw, PairCollection& collection) {
 }
 
 void Request::AddPostData(std::string_view text) {
+  body_.append(text);
   ParsePairs(text, form_pairs_);
 }
 
@@ -183,6 +184,7 @@ void Request::ParsePage(std::string_view data) {
   if (e != std::string_view::npos) {
     header_ = std::string(data.substr(http, e - http));
     const size_t body_at = e + 4;
+    body_ = std::string(data.substr(body_at));
     if (data.size() - body_at > 2) {
       if (method_ == "POST") method_ = "POSTx";
       const std::string body = ReplaceAll(data.substr(body_at), "\r\n", "");

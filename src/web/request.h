@@ -44,6 +44,8 @@ class Request {
 
   const std::string& page() const { return page_; }
   const std::string& Payload() const { return payload_; }
+  // The body as sent (not decoded), for the JSON API.
+  const std::string& Body() const { return body_; }
   const std::string& header() const { return header_; }
   const std::string& Query() const { return query_; }
   // The request method; "POSTx" for a POST whose body came with its headers.
@@ -90,6 +92,7 @@ class Request {
   std::string query_;
   std::string page_;
   std::string payload_;
+  std::string body_;
   std::string header_;
   std::string method_;
   std::string remoteip_;

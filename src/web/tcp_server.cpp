@@ -412,9 +412,9 @@ void TCPServer::ServeNext() {
   Request request(&log_);
   request.remoteip(RemoteAddress(index));
   request.ParsePage(first);
-  if (request.Method() == "POST") {
-    // The body came in packets of its own: collect what this connection
-    // sent after the headers.
+  if (request.Method() == "POST" || (length && *length > body_in_first)) {
+    // The body came in packets of its own (a form post, or a JSON API
+    // write): collect what this connection sent after the headers.
     std::string body;
     while (request_queue_.FrontIs(index)) body += request_queue_.TakeFirst().data;
     if (length) {

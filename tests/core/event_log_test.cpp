@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <sstream>
+#include <stdexcept>
 
 #include "core/datetime.h"
 #include "support/temp_dir.h"
@@ -11,12 +12,25 @@
 namespace corvane {
 namespace {
 
-TEST(EventLogTest, EventsGoToStderrAndToTheXapSender) {
-  ManualWallClock wall(ToDateValue(CivilDateTime{2026, 12, 6, 8, 5, 9}));
+// A log on a manual clock (12/6/2026 8:05:09 AM) writing to `err`, the
+// error log file in `dir` and every xAP send into `sent`.
+class EventLogTest : public ::testing::Test {
+ protected:
+  EventLogTest() {
+    log.SetXapSender([this](std::string_view items) { sent.emplace_back(items); });
+    log.SetErrorLogPath(dir.File("Corvane.txt"));
+  }
+  std::string ErrorLog() { return testing::ReadFile(dir.File("Corvane.txt")); }
+
+  testing::TempDir dir;
+  ManualClock clock{0};
+  ManualWallClock wall{ToDateValue(CivilDateTime{2026, 12, 6, 8, 5, 9}), &clock};
   std::ostringstream err;
-  EventLog log(wall, &err);
+  EventLog log{wall, &err};
   std::vector<std::string> sent;
-  log.SetXapSender([&](std::string_view items) { sent.emplace_back(items); });
+};
+
+TEST_F(EventLogTest, EventsGoToStderrAndToTheXapSender) {
   log.LogEvent("Corvane", "Using xAP port 32768");
   EXPECT_EQ(err.str(), "12/6/2026 8:05:09 AM [Corvane] Using xAP port 32768\n");
   ASSERT_EQ(sent.size(), 1u);
@@ -42,10 +56,7 @@ TEST(EventLogTest, EventsGoToStderrAndToTheXapSender) {
   EXPECT_NE(sent.back().find("Data\x01ReadLastChange Line 0 bad value"), std::string::npos);
 }
 
-TEST(EventLogTest, EventRaisedWhileSendingDoesNotRecurse) {
-  ManualWallClock wall(46000);
-  std::ostringstream err;
-  EventLog log(wall, &err);
+TEST_F(EventLogTest, EventRaisedWhileSendingDoesNotRecurse) {
   int sends = 0;
   log.SetXapSender([&](std::string_view) {
     ++sends;
@@ -54,45 +65,35 @@ TEST(EventLogTest, EventRaisedWhileSendingDoesNotRecurse) {
   log.LogEvent("Corvane", "outer");
   EXPECT_EQ(sends, 1);
   EXPECT_NE(err.str().find("nested"), std::string::npos);
+  // A send that fails is noted on standard error; the log goes on.
+  log.SetXapSender([](std::string_view) { throw std::runtime_error("no socket"); });
+  log.LogEvent("Corvane", "unsent");
+  EXPECT_NE(err.str().find("could not be sent over xAP"), std::string::npos);
 }
 
-TEST(EventLogTest, ErrorLogAppendsOneLinePerEntry) {
-  testing::TempDir dir;
-  ManualWallClock wall(46000);
-  std::ostringstream err;
-  EventLog log(wall, &err);
-  log.SetErrorLogPath(dir.File("Corvane.txt"));
+TEST_F(EventLogTest, ErrorLogAppendsOneLinePerEntry) {
   log.WriteErrorLog("Corvane", "xAP Init Error -1 occurred");
   log.WriteErrorLog("From XAP", "", "Key already exists", 0);
-  EXPECT_EQ(testing::ReadFile(dir.File("Corvane.txt")),
-            "Corvane xAP Init Error -1 occurred 0 \nFrom XAP  0 Key already exists\n");
+  EXPECT_EQ(ErrorLog(), "Corvane xAP Init Error -1 occurred 0 \nFrom XAP  0 Key already exists\n");
   log.SetErrorLogPath(dir.File("missing/folder/Corvane.txt"));
   log.WriteErrorLog("Corvane", "not written");  // no crash, nothing further
 }
 
 // A flood of one bad input: the first report is written, the repeats are
 // counted and written as one line when the run ends or a minute has passed.
-TEST(EventLogTest, IdenticalReportsCollapseIntoACount) {
-  testing::TempDir dir;
-  ManualClock clock(0);
-  ManualWallClock wall(46000, &clock);
-  std::ostringstream err;
-  EventLog log(wall, &err);
-  std::vector<std::string> sent;
-  log.SetXapSender([&](std::string_view items) { sent.emplace_back(items); });
-  log.SetErrorLogPath(dir.File("Corvane.txt"));
+TEST_F(EventLogTest, IdenticalReportsCollapseIntoACount) {
   for (int i = 0; i < 1000; ++i) {
     log.WriteErrorLog("From XAP", "", "repeated section a");
     log.LogEvent("Corvane", "Readmessage Line 0 bad");
   }
   EXPECT_EQ(sent.size(), 1u);
-  EXPECT_EQ(testing::ReadFile(dir.File("Corvane.txt")), "From XAP  0 repeated section a\n");
+  EXPECT_EQ(ErrorLog(), "From XAP  0 repeated section a\n");
   // A minute on, the run's count so far; then a different line ends it.
   clock.Advance(60'000);
   log.WriteErrorLog("From XAP", "", "repeated section a");
   log.WriteErrorLog("From XAP", "", "repeated section b");
   log.WriteErrorLog("From XAP", "", "repeated section b");
-  EXPECT_EQ(testing::ReadFile(dir.File("Corvane.txt")),
+  EXPECT_EQ(ErrorLog(),
             "From XAP  0 repeated section a\n"
             "(the last line came 1000 more times) From XAP  0 repeated section a\n"
             "From XAP  0 repeated section b\n");
@@ -101,20 +102,14 @@ TEST(EventLogTest, IdenticalReportsCollapseIntoACount) {
   EXPECT_NE(sent[1].find("(the last report came 999 more times) Readmessage Line 0 bad"),
             std::string::npos);
   log.FlushRepeats();
-  EXPECT_NE(testing::ReadFile(dir.File("Corvane.txt"))
-                .find("(the last line came 1 more times) From XAP  0 repeated section b\n"),
+  EXPECT_NE(ErrorLog().find("(the last line came 1 more times) From XAP  0 repeated section b\n"),
             std::string::npos);
   // Standard error carries the same lines, no more.
   EXPECT_LT(err.str().size(), 1000u);
 }
 
-TEST(EventLogTest, ErrorLogRollsOverAtItsLimitKeepingOnePreviousFile) {
-  testing::TempDir dir;
-  ManualWallClock wall(46000);
-  std::ostringstream err;
-  EventLog log(wall, &err);
+TEST_F(EventLogTest, ErrorLogRollsOverAtItsLimitKeepingOnePreviousFile) {
   const std::string path = dir.File("Corvane.txt");
-  log.SetErrorLogPath(path);
   const std::string filler(1000, 'x');
   const long lines = 3 * EventLog::kErrorLogLimit / 1000;  // three files' worth
   for (long i = 0; i < lines; ++i) log.WriteErrorLog("Corvane", std::to_string(i), filler);

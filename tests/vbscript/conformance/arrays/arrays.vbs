@@ -37,14 +37,11 @@ Erase fixed
 WScript.Echo UBound(fixed), IsEmpty(fixed(0))
 Erase dyn
 On Error Resume Next
-WScript.Echo UBound(dyn)
-WScript.Echo Err.Number, Err.Description
-Err.Clear
-WScript.Echo a(5)
-WScript.Echo Err.Number
-Err.Clear
-ReDim fixed(5)
-WScript.Echo Err.Number, Err.Description
+For Each tryStmt In Array("WScript.Echo UBound(dyn)", "WScript.Echo a(5)", "ReDim fixed(5)")
+  Err.Clear
+  Execute tryStmt
+  WScript.Echo tryStmt & " =>", Err.Number, Err.Description
+Next
 Err.Clear
 On Error GoTo 0
 Dim big

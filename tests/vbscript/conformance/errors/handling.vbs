@@ -53,14 +53,11 @@ For i = 0 To 4
   If Err.Number <> 0 Then WScript.Echo "error at", i : Err.Clear
 Next
 Set o = Nothing
-o.Method
-WScript.Echo Err.Number, Err.Description
-Err.Clear
-n = Nothing
-WScript.Echo Err.Number
-Err.Clear
-Set s = "text"
-WScript.Echo Err.Number, Err.Description
+For Each tryStmt In Array("o.Method", "n = Nothing", "Set s = ""text""")
+  Err.Clear
+  Execute tryStmt
+  WScript.Echo tryStmt & " =>", Err.Number, Err.Description
+Next
 Err.Clear
 WScript.Echo "x" + 1
 WScript.Echo Err.Number

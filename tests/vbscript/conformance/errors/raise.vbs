@@ -1,44 +1,24 @@
-' Err.Raise: the values of arguments given and left out.
-On Error Resume Next
-Err.Raise 11, "MySource", "My text", "help.chm", 42
-WScript.Echo Err.Number, Err.Source, Err.Description, Err.HelpFile, Err.HelpContext
-Err.Clear
-Err.Raise 9, , , "other.chm"
-WScript.Echo Err.Number, Err.Source, Err.Description, Err.HelpFile, Err.HelpContext
-Err.Clear
-' Numbers in VBScript's own HRESULT range read back as the plain number.
-Err.Raise &H800A0035
-WScript.Echo Err.Number, Err.Description
-Err.Clear
-Err.Raise vbObjectError + 7, "App"
-WScript.Echo Err.Number - vbObjectError, Err.Source, Err.Description
-Err.Clear
-Err.Raise 0
-WScript.Echo Err.Number, Err.Description
-Err.Clear
-Err.Raise "not a number"
-WScript.Echo Err.Number, Err.Description
-Err.Clear
+' Err.Raise: the values of arguments given and left out; numbers in
+' VBScript's own HRESULT range read back as the plain number; none at all,
+' 0, a text, past 65535 and system HRESULTs.
+Dim stmt
+For Each stmt In Array("Err.Raise 11, ""MySource"", ""My text"", ""help.chm"", 42", _
+    "Err.Raise 9, , , ""other.chm""", "Err.Raise &H800A0035", "Err.Raise vbObjectError + 7, ""App""", _
+    "Err.Raise 0", "Err.Raise ""not a number""", "Err.Raise", "Err.Raise &h10000&", _
+    "Err.Raise -3000000000", "Err.Raise &h8007000E&")
+  On Error Resume Next
+  Err.Clear
+  Execute stmt
+  WScript.Echo stmt & " =>", Err.Number, Err.Source, Err.Description, Err.HelpFile, Err.HelpContext
+  On Error GoTo 0
+Next
 ' A new error replaces every value of the last one.
+On Error Resume Next
 Err.Raise 5, "First", "first", "first.chm", 1
 x = 1 / 0
 WScript.Echo Err.Number, Err.Source, Err.Description, "[" & Err.HelpFile & "]", Err.HelpContext
 
-' Raise's numbers: none at all, past 65535, system HRESULTs; and the fields it
-' keeps from an error not yet cleared.
-On Error Resume Next
-Err.Clear
-Err.Raise
-WScript.Echo "no number", Err.Number
-Err.Clear
-Err.Raise &h10000&
-WScript.Echo "65536", Err.Number
-Err.Clear
-Err.Raise -3000000000
-WScript.Echo "too small", Err.Number
-Err.Clear
-Err.Raise &h8007000E&
-WScript.Echo "E_OUTOFMEMORY", Err.Number, Err.Description, Err.Source
+' The fields Raise keeps from an error not yet cleared.
 Err.Clear
 Err.Raise 1, 2, "desc", "hf", 1
 Err.Raise 5

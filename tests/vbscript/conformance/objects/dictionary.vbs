@@ -24,14 +24,11 @@ d.CompareMode = vbTextCompare
 d.Add "Key", 1
 WScript.Echo d.Exists("KEY"), d("key"), d.CompareMode
 On Error Resume Next
-d.Add "KEY", 2
-WScript.Echo Err.Number, Err.Description
-Err.Clear
-d.Remove "nothing"
-WScript.Echo Err.Number, Err.Description
-Err.Clear
-d.CompareMode = 0
-WScript.Echo Err.Number
+For Each tryStmt In Array("d.Add ""KEY"", 2", "d.Remove ""nothing""", "d.CompareMode = 0")
+  Err.Clear
+  Execute tryStmt
+  WScript.Echo tryStmt & " =>", Err.Number, Err.Description
+Next
 Err.Clear
 On Error GoTo 0
 Dim n

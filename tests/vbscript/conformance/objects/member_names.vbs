@@ -60,14 +60,12 @@ Set env = sh.Environment
 WScript.Echo env.Count = env.Length, env.count > 0
 WScript.Echo sh.AppActivate("x"), IsEmpty(sh.SendKeys("x")), Len(sh.SpecialFolders("Desktop")) > 0
 On Error Resume Next
-sh.RegRead "HKCU\x"
-WScript.Echo Err.Number
-Err.Clear
-sh.REGWRITE "HKCU\x", 1
-WScript.Echo Err.Number
-Err.Clear
-sh.regdelete "HKCU\x"
-WScript.Echo Err.Number
+For Each tryStmt In Array("sh.RegRead ""HKCU\x""", "sh.REGWRITE ""HKCU\x"", 1", _
+    "sh.regdelete ""HKCU\x""")
+  Err.Clear
+  Execute tryStmt
+  WScript.Echo tryStmt & " =>", Err.Number, Err.Description
+Next
 Err.Clear
 On Error GoTo 0
 

@@ -8,6 +8,7 @@ WScript.Echo ms.Count, ms(0).Value, ms(0).FirstIndex, ms(0).Length, ms(0).SubMat
 re.Global = True
 Set ms = re.Execute("a 1-2 b 33-44")
 WScript.Echo ms.Count, ms.Item(1), ms(1).SubMatches.Count
+WScript.Echo TypeName(ms), TypeName(ms(0)), TypeName(ms(0).SubMatches)
 For Each m In ms
   WScript.Echo m.FirstIndex, m, m.SubMatches(0)
 Next

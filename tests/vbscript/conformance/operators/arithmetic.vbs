@@ -7,24 +7,16 @@ WScript.Echo "1" + "2", "1" + 2, 1 + "2", "3" - "1", "2" * "3"
 WScript.Echo 1 + Empty, Empty + "x", Empty & "y", Empty - 1
 WScript.Echo #1/1/2020# + 1, #1/2/2020# - #1/1/2020#, TypeName(#1/2/2020# - #1/1/2020#), TypeName(#1/1/2020# + 1)
 WScript.Echo CCur(1.23456) * 2, CCur(10) / 4, TypeName(CCur(1) + 1)
+' Failures, each with its number and text.
+Dim expr
+For Each expr In Array("1 / 0", "0 / 0", "5 \ 0", "5 Mod 0", """abc"" + 1", "CInt(40000)", _
+    "CByte(-1)", "CBool(""#TRUE"")")
+  On Error Resume Next
+  Err.Clear
+  x = Eval(expr)
+  WScript.Echo expr & " => " & Err.Number & " " & Err.Description
+  On Error GoTo 0
+Next
 On Error Resume Next
-x = 1 / 0
-WScript.Echo Err.Number, Err.Description
-Err.Clear
-x = 0 / 0
-WScript.Echo Err.Number, Err.Description
-Err.Clear
-x = 5 \ 0
-WScript.Echo Err.Number
-Err.Clear
-x = 5 Mod 0
-WScript.Echo Err.Number
-Err.Clear
-x = "abc" + 1
-WScript.Echo Err.Number, Err.Description
-Err.Clear
-x = CInt(40000)
-WScript.Echo Err.Number, Err.Description
-Err.Clear
 x = 2147483647 \ 1 + 2147483647 \ 1
 WScript.Echo Err.Number, x

@@ -14,13 +14,6 @@ WScript.Echo VarType(New Plain), VarType(CreateObject("Scripting.Dictionary")), 
 ' Colours and the MsgBox help flag are Long; the other MsgBox values Integer.
 WScript.Echo VarType(vbBlack), VarType(vbRed), VarType(vbWhite), VarType(vbMsgBoxHelpButton)
 WScript.Echo VarType(vbOKOnly), VarType(vbYes), VarType(vbLong), VarType(vbObjectError)
-On Error Resume Next
-x = CByte(-1)
-WScript.Echo Err.Number, Err.Description
-Err.Clear
-x = CBool("#TRUE")
-WScript.Echo Err.Number, Err.Description
-
 ' A number conversion called as a statement: the result it cannot hand back
 ' is error 458 once the conversion itself succeeded; its own errors come first.
 Dim stmt

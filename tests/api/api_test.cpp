@@ -1,0 +1,110 @@
+// The JSON API's reading of request bodies and the scene store, over the
+// device table and the controller link with in-memory transports: what a
+// PATCH body queues (or why it is refused), and scenes saved, validated,
+// read back from Scenes.ini by a new store, and recalled in zone order.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "api/api_json.h"
+#include "config/ini_cache.h"
+#include "devicetable/levels.h"
+#include "scenes/controller_requests.h"
+#include "scenes/scene_store.h"
+#include "support/controller_rig.h"
+#include "support/temp_dir.h"
+
+namespace corvane {
+namespace {
+
+using nlohmann::ordered_json;
+
+class ApiTest : public ::testing::Test {
+ protected:
+  ApiTest() { rig_.controller.table.ReadLastChange(); }
+  DeviceTable& table() { return rig_.controller.table; }
+
+  testing::TempDir dir_;
+  testing::QuietControllerRig rig_{dir_.path()};
+  ControllerRequests requests_{rig_.controller.link, rig_.controller.port};
+  SceneStore scenes_{rig_.controller.ini, rig_.controller.table, requests_, rig_.log};
+};
+
+TEST_F(ApiTest, PatchBodiesBecomeRequestsOrNamedRefusals) {
+  struct Case {
+    const char* body;
+    std::vector<std::pair<int, std::string>> positions;  // kind, request position
+    const char* error;                                   // start of the refusal
+  };
+  const Case cases[] = {
+      {R"({"volume": -20})", {{kVolumeKind, "15"}}, ""},
+      {R"({"volume": "-20 dB"})", {{kVolumeKind, "15"}}, ""},
+      {R"({"volume": "up", "status": "toggle"})", {{kStatusKind, "0"}, {kVolumeKind, "0"}}, ""},
+      {R"({"source": "Input2", "bass": 3})", {{kSourceKind, "2"}, {kBassKind, "6"}}, ""},
+      {R"({"source": 3, "turnon_volume": 6})", {{kSourceKind, "3"}, {kTurnOnVolumeKind, "2"}}, ""},
+      {R"({})", {}, "body:"},
+      {R"({"volume": -20, "loudness": 1})", {}, "loudness: unknown attribute"},
+      {R"({"volume": -200})", {}, "volume: expected up, down or a level"},
+      {R"({"volume": true})", {}, "volume: expected a string or a number"},
+      {R"({"status": "off"})", {}, "status: expected on, mute or toggle"},
+      {R"({"source": "Radio"})", {}, "source: not an input name"},
+  };
+  for (const Case& c : cases) {
+    const ZoneRequests r = ParseZonePatch(table(), 2, ordered_json::parse(c.body));
+    EXPECT_EQ(r.positions, c.positions) << c.body;
+    EXPECT_EQ(r.error.rfind(c.error, 0), 0u) << c.body << " -> " << r.error;
+  }
+}
+
+TEST_F(ApiTest, ScenesAreValidatedStoredAndRecalledInZoneOrder) {
+  struct Case {
+    const char* body;
+    const char* error;
+  };
+  const Case refused[] = {
+      {R"({"zones": {"7": {"volume": -20}}})", "zones.7: no such zone"},
+      {R"({"zones": {"1": {"volume": "down"}}})", "zones.1.volume: a scene holds values"},
+      {R"({"zones": {"1": {"treble": 40}}})", "zones.1.treble: expected"},
+      {R"({"zones": {"1": {"colour": "red"}}})", "zones.1.colour: unknown attribute"},
+      {R"({"zones": {}})", "zones: expected"},
+  };
+  for (const Case& c : refused) {
+    SceneBody parsed = ParseSceneZones("Bad", ordered_json::parse(c.body));
+    if (parsed.error.empty()) parsed.error = scenes_.Validate(parsed.scene);
+    EXPECT_EQ(parsed.error.rfind(c.error, 0), 0u) << c.body << " -> " << parsed.error;
+  }
+  EXPECT_FALSE(SceneStore::ValidName("a/b"));
+  EXPECT_FALSE(SceneStore::ValidName(" lead"));
+  EXPECT_TRUE(SceneStore::ValidName("Movie night-2.0"));
+
+  const SceneBody quiet = ParseSceneZones(
+      "Quiet", ordered_json::parse(R"({"zones": {"3": {"volume": -30, "status": "off"},
+                                                  "1": {"source": "Input2", "status": "mute"}}})"));
+  ASSERT_EQ(scenes_.Validate(quiet.scene), "");
+  ASSERT_TRUE(scenes_.Save(quiet.scene));
+  ASSERT_TRUE(scenes_.Save(scenes_.Capture("Evening")));
+
+  // A new store over a new cache reads both back from Scenes.ini.
+  IniCache ini(dir_.path(), rig_.log);
+  ini.AppInitialize();
+  SceneStore again(ini, table(), requests_, rig_.log);
+  ASSERT_EQ(again.All().size(), 2u);
+  EXPECT_EQ(again.Find("quiet")->zones, quiet.scene.zones);
+  EXPECT_EQ(again.Find("EVENING")->name, "Evening");
+  EXPECT_EQ(SceneJson(*again.Find("Quiet")).dump(),
+            R"({"name":"Quiet","zones":{"1":{"source":"Input2","status":"mute"},)"
+            R"("3":{"status":"off","volume":-30}}})");
+
+  // Zone 1's source and status, then zone 3's volume; "off" is not sendable.
+  EXPECT_EQ(again.Recall("Quiet"), 3);
+  EXPECT_EQ(rig_.controller.link.QueuedControls(), 3u);
+  EXPECT_EQ(table().ZoneRecordOf(kVolumeKind, 3)->LastCommand, "20");
+  EXPECT_EQ(again.Recall("nothing"), std::nullopt);
+
+  EXPECT_TRUE(again.Remove("Quiet"));
+  EXPECT_FALSE(again.Remove("Quiet"));
+  EXPECT_EQ(again.All().size(), 1u);
+}
+
+}  // namespace
+}  // namespace corvane
