@@ -20,8 +20,16 @@ TrayApp::TrayApp(Options options, QObject* parent)
   icon_model_.SetCallback(this);
   icon_model_.SetCaption(std::string(kTrayTip));
   blink_timer_.setSingleShot(true);
-  connect(&blink_timer_, &QTimer::timeout, this,
-          [this] { ShowPicture(blinker_.OnTick(clock_.elapsed())); });
+  blink_timer_.setTimerType(Qt::PreciseTimer);
+  connect(&blink_timer_, &QTimer::timeout, this, [this] {
+    const int64_t now = clock_.elapsed();
+    ShowPicture(blinker_.OnTick(now));
+    // A timer that fired a moment early waits for the rest; the icon must
+    // not stay lit.
+    if (auto due = blinker_.DueMs()) {
+      blink_timer_.start(static_cast<int>(std::max<int64_t>(1, *due - now)));
+    }
+  });
   connect(&tray_, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason r) { icon_model_.MouseMessage(MessageOf(r)); });
   connect(&daemon_, &DaemonControl::Up, this, &TrayApp::OnDaemonUp);
