@@ -141,11 +141,17 @@ void Program::LoadWebServer() {
       std::make_unique<EchoPageModule>(loop_, *web_server_, echo_, ini_, settings_, log_, wall_,
                                        page_bridge_, *web_security_, paths_.program_folder);
   web_server_->AddPage("/echo", echo_page_.get());
+  echo_page_->SetStreamToken(echo_token_);
   echo_.SetWatcher([this](EchoWindow::Change change, std::string_view text) {
     echo_page_->OnEchoChange(change, text);
   });
   LoadApi();
   web_server_->Load();
+}
+
+void Program::SetEchoToken(std::string token) {
+  echo_token_ = std::move(token);
+  if (echo_page_) echo_page_->SetStreamToken(echo_token_);
 }
 
 void Program::LoadApi() {
@@ -449,9 +455,15 @@ int RunCorvane(int argc, char** argv) {
   SteadyClock clock;
   SystemWallClock wall;
   Program program(paths, clock, wall, &std::cerr);
+  // Desktop front ends reach the web server where it listens, and open the
+  // live echo stream with a token only this user can read.
+  std::string token_error;
+  program.SetEchoToken(WriteEchoToken(paths.program_folder, &token_error));
+  if (!token_error.empty()) std::cerr << "corvane: " << token_error << "\n";
   auto publish = [&] {
     const int http_port = program.web_server() ? program.web_server()->ListeningPort() : 0;
-    if (!lock.Write(static_cast<int>(::getpid()), http_port)) {
+    if (!lock.Write(static_cast<int>(::getpid()), http_port,
+                    program.settings().values().http_bind_address)) {
       program.log().LogError("Corvane", "InstanceLock ", "cannot write the process file");
     }
   };

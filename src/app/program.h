@@ -112,6 +112,8 @@ class Program final : public XapCallback {
   StatusPageModule* status_page() { return status_page_.get(); }
   // The live echo page, made with the listener (null before).
   EchoPageModule* echo_page() { return echo_page_.get(); }
+  // The token that opens the live echo stream for desktop front ends.
+  void SetEchoToken(std::string token);
   // The JSON API and its scenes (the API is made with the listener).
   ApiModule* api() { return api_.get(); }
   SceneStore& scenes() { return scenes_; }
@@ -182,6 +184,7 @@ class Program final : public XapCallback {
   std::unique_ptr<WebSecurity> web_security_;  // logins and form tokens of every page
   std::unique_ptr<StatusPageModule> status_page_;
   std::unique_ptr<EchoPageModule> echo_page_;
+  std::string echo_token_;
   std::unique_ptr<ApiModule> api_;
   std::unique_ptr<RemotePage> remote_page_;
 

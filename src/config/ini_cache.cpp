@@ -13,14 +13,6 @@
 
 namespace corvane {
 
-namespace {
-
-bool Later(const timespec& a, const timespec& b) {
-  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
-}
-
-}  // namespace
-
 IniCache::IniCache(std::string config_folder, EventLog& log)
     : folder_(std::move(config_folder)), log_(log) {
   if (!folder_.empty() && folder_.back() != '/') folder_.push_back('/');
@@ -31,7 +23,6 @@ void IniCache::AppInitialize() {
   if (!slots_.empty()) return;
   Slot placeholder;
   placeholder.name = "ControlSystemIniFile";  // never equals a lower-cased name
-  placeholder.stamp.tv_sec = 946684800;       // 1/1/2000
   placeholder.store = std::make_unique<IniTool>(&log_);
   slots_.push_back(std::move(placeholder));
 }
@@ -76,34 +67,32 @@ int IniCache::FindIniFile(std::string_view file, bool keep_current) {
     }
   }
   const std::string path = slot ? slots_[slot].path : ResolvePath(file);
-
-  struct stat st {};
-  bool exists = ::stat(path.c_str(), &st) == 0;
-  if (!exists) {
-    // A missing file is created empty. When the file vanished while we hold
-    // its contents, they are kept and written back at the next flush.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  FileStamp now = FileStamp::Of(path);
+  if (!now.exists) {
+    // A file that vanished while its contents are held is written back from
+    // memory at the next flush; any other missing file is created empty
+    // (0600: settings files hold passwords).
+    if (slot && slots_[slot].store->EntryCount() > 0) {
+      slots_[slot].changed = true;
+      return static_cast<int>(slot);
+    }
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);
-      exists = ::stat(path.c_str(), &st) == 0;
+      now = FileStamp::Of(path);
     } else {
       Report("FindIniFile ", path + ": " + std::strerror(errno));
-    }
-    if (slot && exists) {
-      slots_[slot].stamp = st.st_mtim;
-      if (slots_[slot].store->EntryCount() > 0) slots_[slot].changed = true;
-      return static_cast<int>(slot);
     }
   }
 
   if (slot) {
+    // A version not seen yet is read, with the program's unsaved changes
+    // kept over it; a write (keep_current) leaves that to the next read or
+    // the save, which merges the same way.
     Slot& s = slots_[slot];
-    if (exists && Later(st.st_mtim, s.stamp)) {
-      s.stamp = st.st_mtim;
-      if (!keep_current) {
-        s.store->Load(s.path);
-        s.changed = false;
-      }
+    if (!keep_current && now.exists && !now.SameVersion(s.seen)) {
+      s.seen = now;
+      s.store->Reload();
     }
     return static_cast<int>(slot);
   }
@@ -111,7 +100,7 @@ int IniCache::FindIniFile(std::string_view file, bool keep_current) {
   Slot fresh;
   fresh.name = name;
   fresh.path = path;
-  if (exists) fresh.stamp = st.st_mtim;
+  fresh.seen = now;
   fresh.store = std::make_unique<IniTool>(&log_);
   fresh.store->Load(path);
   slots_.push_back(std::move(fresh));
@@ -120,54 +109,35 @@ int IniCache::FindIniFile(std::string_view file, bool keep_current) {
 
 std::string IniCache::GetIniSetting(std::string_view group, std::string_view key,
                                     std::string_view default_value, std::string_view file) {
-  try {
-    int slot = FindIniFile(file, false);
-    return slots_[static_cast<size_t>(slot)].store->Read(group, key, default_value);
-  } catch (const std::exception& e) {
-    Report("GetIniSetting ", e.what());
-    return std::string(default_value);
-  }
+  const int slot = FindIniFile(file, false);
+  return slots_[static_cast<size_t>(slot)].store->Read(group, key, default_value);
 }
 
 void IniCache::SaveIniSetting(std::string_view group, std::string_view key, std::string_view value,
                               std::string_view file) {
-  try {
-    int slot = FindIniFile(file, true);
-    if (slot == 0) return;
-    Slot& s = slots_[static_cast<size_t>(slot)];
-    s.store->WriteKey(group, key, value);
-    s.changed = true;
-  } catch (const std::exception& e) {
-    Report("SaveIniSetting ", e.what());
-  }
+  const int slot = FindIniFile(file, true);
+  if (slot == 0) return;
+  Slot& s = slots_[static_cast<size_t>(slot)];
+  s.store->WriteKey(group, key, value);
+  s.changed = true;
 }
 
 void IniCache::ClearINISection(std::string_view group, std::string_view file) {
-  try {
-    int slot = FindIniFile(file, false);
-    if (slot == 0) return;
-    slots_[static_cast<size_t>(slot)].store->RemoveSection(group);
-  } catch (const std::exception& e) {
-    Report("ClearINISection ", e.what());
-  }
+  const int slot = FindIniFile(file, false);
+  if (slot == 0) return;
+  slots_[static_cast<size_t>(slot)].store->RemoveSection(group);
 }
 
 std::string IniCache::GetINISection(std::string_view group, std::string_view file) {
   std::string out;
-  try {
-    int slot = FindIniFile(file, false);
-    IniTool& store = *slots_[static_cast<size_t>(slot)].store;
-    bool first = true;
-    for (const auto& key : store.Keys(group)) {
-      if (key.empty()) continue;
-      if (!first) out.push_back('\0');
-      first = false;
-      out += key;
-      out += "=";
-      out += store.Read(group, key, "");
-    }
-  } catch (const std::exception& e) {
-    Report("GetINISection ", e.what());
+  const int slot = FindIniFile(file, false);
+  IniTool& store = *slots_[static_cast<size_t>(slot)].store;
+  for (const auto& key : store.Keys(group)) {
+    if (key.empty()) continue;
+    if (!out.empty()) out.push_back('\0');
+    out += key;
+    out += "=";
+    out += store.Read(group, key, "");
   }
   return out;
 }
@@ -176,10 +146,13 @@ void IniCache::FlushIniCache() {
   for (size_t i = 0; i < slots_.size(); ++i) {
     Slot& s = slots_[i];
     if (!s.changed) continue;
-    // A failed save keeps the mark, so the next flush tries again. After a
-    // good one the file's time is later than the slot's stamp, and the next
-    // read reloads the (identical) file.
-    if (s.store->Save()) s.changed = false;
+    // A failed save keeps the mark, so the next flush tries again. A good
+    // one leaves the store knowing the version it wrote, so the next read
+    // does not read the file again.
+    if (s.store->Save()) {
+      s.changed = false;
+      s.seen = s.store->disk();
+    }
   }
 }
 

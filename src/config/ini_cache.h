@@ -1,11 +1,12 @@
 // The INI cache: one IniTool per settings file for the whole run. A file is
-// reloaded when it changed on disk; changes reach the disk only at
-// FlushIniCache. Every settings read and write of the program goes through it.
+// read again when it changed on disk (keeping the program's unsaved changes
+// over it); changes reach the disk only at FlushIniCache, merged with what
+// is on disk then. Every settings read and write of the program goes
+// through it.
 #pragma once
 
 #include <sys/types.h>
 
-#include <ctime>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,8 +29,8 @@ class IniCache {
   void AppInitialize();
 
   // The slot of a file (a bare file name, never a path), created empty on
-  // disk and in the cache when missing. A newer file on disk is reloaded
-  // unless keep_current is true.
+  // disk and in the cache when missing. A new version on disk is read
+  // (unsaved changes kept over it) unless keep_current is true.
   int FindIniFile(std::string_view file, bool keep_current);
 
   std::string GetIniSetting(std::string_view group, std::string_view key,
@@ -54,7 +55,7 @@ class IniCache {
   struct Slot {
     std::string name;  // lower case
     std::string path;
-    timespec stamp{};
+    FileStamp seen;  // the version on disk looked at last
     bool changed = false;
     std::unique_ptr<IniTool> store;
   };

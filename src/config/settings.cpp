@@ -146,35 +146,24 @@ PeriodicSchedule ComputePeriodicSchedule(std::string_view text) {
 }
 
 void SettingsStore::SetIniValue(std::string_view name) {
-  try {
-    const KeyInfo* info = FindKey(name);
-    if (info == nullptr) return;
-    info->load(values_, ini_.GetIniSetting(kSettingsSection, info->key, info->loader_default,
-                                           kMainIniFile));
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "SetIniValue", e.what());
-  }
+  const KeyInfo* info = FindKey(name);
+  if (info == nullptr) return;
+  info->load(values_,
+             ini_.GetIniSetting(kSettingsSection, info->key, info->loader_default, kMainIniFile));
 }
 
 void SettingsStore::InitIniKeys() {
-  try {
-    for (const auto& k : kKeys) SetIniValue(k.list_name);
-    for (const auto& k : kAddedKeys) SetIniValue(k.list_name);
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "InitIniKeys", e.what());
-  }
+  for (const auto& k : kKeys) SetIniValue(k.list_name);
+  for (const auto& k : kAddedKeys) SetIniValue(k.list_name);
 }
 
+// The callers' boundaries (start-up's InitHW, a reload) report a failure.
 void SettingsStore::InitINIVariables() {
-  try {
-    InitIniKeys();
-    if (hooks_.reset_receive) hooks_.reset_receive();
-    const bool already_open = hooks_.port_is_open && hooks_.port_is_open();
-    if (!values_.upb_comm_port.empty() && !already_open && hooks_.open_port) {
-      port_open_ = hooks_.open_port(values_.upb_comm_port);
-    }
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "InitINIVariables", e.what());
+  InitIniKeys();
+  if (hooks_.reset_receive) hooks_.reset_receive();
+  const bool already_open = hooks_.port_is_open && hooks_.port_is_open();
+  if (!values_.upb_comm_port.empty() && !already_open && hooks_.open_port) {
+    port_open_ = hooks_.open_port(values_.upb_comm_port);
   }
 }
 

@@ -69,7 +69,7 @@ PeriodicSchedule ComputePeriodicSchedule(std::string_view periodic_script_interv
 // Loads the settings through the INI cache and keeps them.
 class SettingsStore {
  public:
-  SettingsStore(IniCache& ini, EventLog& log) : ini_(ini), log_(log) {}
+  SettingsStore(IniCache& ini, EventLog& /*log*/) : ini_(ini) {}
 
   Settings& values() { return values_; }
   const Settings& values() const { return values_; }
@@ -94,7 +94,6 @@ class SettingsStore {
 
  private:
   IniCache& ini_;
-  EventLog& log_;
   Settings values_;
   PortHooks hooks_;
   bool port_open_ = false;

@@ -9,6 +9,8 @@
 #include "core/guard.h"
 #include "core/text.h"
 #include "pages/page_header.h"
+#include "pages/crypto.h"
+#include "platform/instance_lock.h"
 #include "web/request.h"
 #include "web/response.h"
 #include "web/tcp_server.h"
@@ -101,8 +103,16 @@ void EchoPageModule::Report(std::string_view routine, std::string_view what) {
   log_.LogError("Corvane", std::string(routine), what);
 }
 
+// The desktop front end's echo token opens the stream and nothing else.
+bool EchoPageModule::TokenOpensStream(const Request& request) const {
+  if (stream_token_.empty() || ToLower(request.page()).rfind("/echo/stream", 0) != 0) return false;
+  const std::string sent(TrimWhite(request.ServerVariables(kEchoTokenHeader)));
+  return !sent.empty() && ConstantTimeEquals(sent, stream_token_);
+}
+
 void EchoPageModule::ServePage(Request& request, Response& response, int index) {
   const bool served = Guard(log_, "EchoPage ", [&] {
+    if (TokenOpensStream(request)) return OpenStream(index);
     header_->Begin(request, response);
     header_->StartMiscFunctionsASP();
     header_->SecurityCheck();

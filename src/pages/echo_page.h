@@ -44,12 +44,17 @@ class EchoPageModule final : public PageHandler {
 
   void ServePage(Request& request, Response& response, int index) override;
 
+  // The token (see platform/instance_lock.h) that opens the stream without
+  // a web login; empty: none does.
+  void SetStreamToken(std::string token) { stream_token_ = std::move(token); }
+
   // The echo window's changes go to every open stream.
   void OnEchoChange(EchoWindow::Change change, std::string_view text);
   size_t StreamCount() const { return streams_.size(); }
 
  private:
   std::string Page();
+  bool TokenOpensStream(const Request& request) const;
   void OpenStream(int index);
   void Broadcast(const std::string& event);
   void Report(std::string_view routine, std::string_view what);
@@ -60,6 +65,7 @@ class EchoPageModule final : public PageHandler {
   EventLog& log_;
   std::unique_ptr<PageHeader> header_;
   std::vector<uint64_t> streams_;
+  std::string stream_token_;
   Timer keep_alive_;
 };
 

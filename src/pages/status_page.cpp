@@ -198,8 +198,10 @@ void StatusPageModule::SaveDisplaySettings() {
   SaveVaux("ShowStatus", std::to_string(s.show_status));
 }
 
+// The rows the page showed (its Only Used filter, not the one this post
+// sets), so a row marked Used or renamed in the same post is saved.
 void StatusPageModule::SaveItems() {
-  BuildItemTable(2);
+  BuildItemTable(2, as_shown_.ShowOnlyUsed);
   auto& devices = ctx_.devices.DeviceDictionary();
   for (const ItemRow& row : items_.rows()) {
     const std::string& id = row.UIDIndex;
@@ -340,168 +342,180 @@ std::string StatusPageModule::ChangeTime(double when) const {
   return FormatGeneralDate(when);
 }
 
-void StatusPageModule::BuildItemTable(int16_t show_status) {
+void StatusPageModule::BuildItemTable(int16_t show_status, bool only_used) {
   items_.Clear();
   for (const auto& [key, record] : ctx_.devices.LinkDictionary()) {
     if (record) items_.AddLinkInfo(*record);
   }
   if (show_status == 0) return;
   items_.Sort(TrimSpaces(sort_key_ + " " + sort_direction_));
-  if (ctx_.settings.values().show_only_used) items_.FilterUsed();
+  if (only_used) items_.FilterUsed();
 }
 
 void StatusPageModule::FormatScreen() {
   FastString& out = buffer_;
   options_html_.clear();
   const Settings& s = ctx_.settings.values();
-  const int16_t show_status = s.show_status;
   try {
-    // 1. Head and the two submit helpers.
-    out.Add("<html><head>");
-    out.Add("<SCRIPT LANGUAGE=\"JavaScript\">");
-    out.Add(
-        "function ClearSubmit(button) {document.control.clientvalue.value = button.value; "
-        "document.control.clientinput.value = button.name; document.control.submit();}\n");
-    out.Add(
-        "function HiddenSubmit(button) {var f = parent.hiddenframe.document.hiddenform; "
-        "f.clientvalue.value = button.value; f.clientinput.value = button.name; f.submit();}\n");
-    out.Add("</script>");
-
-    // 2. The page header.
-    const std::string title = "Vaux Aris 700 Status&nbsp;&nbsp;<small><font size='1'></b> V" +
-                              ctx_.version + "</font></small>";
-    out.Add(header_.CustomHeader({title, "x", s.background, s.style_sheet}));
-    for (const std::string& line : notices_)
-      out.Add("<div class='notice'>" + HtmlEscape(line) + "</div>");
-
-    // 3. The main form.
-    out.Add("<div><center><small>");
-    out.Add("<form name='control' method='post'>");
-    out.Add("<input type='hidden' name='clientinput' value='yes'>");
-    out.Add("<input type='hidden' name='clientvalue' value='yes'>");
-    out.Add(header_.TokenField());
-    out.Add("<center><input type='submit' name ='UpdateButton' value='Save Changes'></center><br>");
-
-    // 4. The display switches.
-    out.Add("<table border='5' frame='box' width= '600'><tr>");
-    out.Add(FormatCell("Browser Content Display Control", "", "5", "TABLEHEADER"));
-    out.Add("</tr><tr>");
-    auto check = [&](std::string_view name, bool on, std::string_view label) {
-      out.Add(FormatCell("<input type='checkbox' name='" + std::string(name) + "' value='1'" +
-                             Checked(on, " checked ") + ">" + std::string(label),
-                         "", "", "TABLEROWEVEN"));
-    };
-    out.Add(
-        FormatCell("<input type='submit' name='Refresh' value='Refresh'>", "", "", "TABLEROWEVEN"));
-    check("ShowReceiveMessages", s.show_receive_messages, "Receive xAP Messages");
-    check("ShowSetup", s.show_setup, "Setup");
-    check("ShowOnlyUsed", s.show_only_used, "Only Used");
-    check("ShowReceiveDetail", s.show_receive_detail, "Receive xAP Detail");
-    out.Add("</tr><tr>");
-    const char* radio_labels[] = {"Dont Show Status", "Show Status", "Show Status and Config"};
-    for (int v = 0; v < 3; ++v) {
-      out.Add(FormatCell("<input type='radio' name='ShowStatus' value='" + std::to_string(v) + "'" +
-                             Checked(show_status == v, " checked") + ">" + radio_labels[v],
-                         "", v == 0 ? "1" : "2", "TABLEROWEVEN"));
-    }
-    out.Add("</tr></table>");
-    out.Add("<br>");
-
-    // 5. The item table and its column buttons.
-    const bool config = show_status == 2;
-    // The title spans 8 columns with the configuration columns, else 4 (the
-    // page has always written 4 there, one short of the five columns shown).
-    const std::string columns = config ? "8" : "4";
-    out.Add("<table  border='5' frame='box'><tr>");
-    out.Add(FormatCell("Vaux Aris 700", "", columns, "TABLEHEADER"));
-    out.Add("</tr><tr>");
-    auto column = [&](std::string_view name, std::string_view label) {
-      out.Add(FormatCell("<input type='submit' class='TABLEHEADER' name='" + std::string(name) +
-                             "' value='" + std::string(label) + "'>",
-                         "", "", "TABLEHEADER"));
-    };
-    column("Status", "Status");
-    column("Changed", "Changed");
-    if (config) column("Used", "Used");
-    column("Tag", "Tag");
-    if (config) {
-      column("Event", "Ev");
-      column("ID", "ID");
-    }
-    column("Name", "Name");
-    column("Buttons", "Control");
-    out.Add("</tr><tr>");
-
-    // 6, 7. One row per item.
-    BuildItemTable(show_status);
-    if (show_status != 0) {
-      const bool groups = ToUpper(sort_key_) == "DCSORT";
-      int group = -1;
-      bool odd = false;
-      for (const ItemRow& row : items_.rows()) {
-        const int uid = static_cast<int>(LeadingNumber(row.UIDIndex));
-        const int row_group = (uid - 1) / kZoneCount;
-        if (groups && row_group != group) {
-          out.Add(FormatCell(ComponentType(row_group), "", columns, "TABLEHEADER"));
-          out.Add("</tr><tr>");
-        }
-        group = row_group;
-        const std::string cls = odd ? "TABLEROWODD" : "TABLEROWEVEN";
-        odd = !odd;
-        const std::string& id = row.UIDIndex;
-        out.Add(FormatCell(HtmlEscape(row.Status), "Left", "1", cls));
-        out.Add(FormatCell(ChangeTime(row.Changed), "Left", "1", cls));
-        if (config) {
-          out.Add(FormatCell(
-              "<input type='checkbox' " + Checked(row.Used, "checked") + " name='Used" + id + "'>",
-              "Left", "1", cls));
-          out.Add(FormatCell("<input type='text' size='15' name='Tag" + id + "' value='" +
-                                 HtmlEscape(row.Tag) + "'>",
-                             "Left", "1", "tablecellmisc"));
-          out.Add(FormatCell("<input type='checkbox' " + Checked(row.Event, "checked") +
-                                 " name='Event" + id + "'>",
-                             "Left", "1", cls));
-          out.Add(FormatCell(ToHex(uid), "Left", "1", cls));
-        } else {
-          out.Add(FormatCell(HtmlEscape(row.Tag), "Left", "1", "tablecellmisc"));
-        }
-        out.Add(FormatCell("<input type='text' size='25' name='name" + id + "' value='" +
-                               HtmlEscape(row.Name) + "'>",
-                           "Left", "1", cls));
-        out.Add(FormatCell(Controls("V" + id, row.Kind), "Left", "1", cls));
-        out.Add("</tr><tr>");
-      }
-    }
-    out.Add("</tr></table>");
-
-    // 8. The sections (the link map writes nothing), the end of the form.
+    AddPageHead(out);
+    AddDisplaySwitches(out);
+    AddItemTable(out);
+    // The sections (the link map writes nothing), the end of the form.
     if (s.show_receive_messages) AddFilter(out);
     if (s.show_setup) AddSetup(out);
     out.Add("</form>");
-
-    // 9. The script and query buttons.
     AddScriptButton(out);
-
-    // 10. The hidden frame.
-    out.Add(
-        "<IFRAME frameborder=0 scrolling='no' name='hiddenframe' cols='0' rows='0' width='0' "
-        "height='0' size='0'>");
-    out.Add(
-        "<form name='hiddenform' method = 'post'><input type='hidden' name='clientinput' "
-        "value='x'><input type='hidden' name='clientvalue' value='y'>" +
-        header_.TokenField() + "</form>");
-    out.Add("</IFRAME>");
-    out.Add("</small></center></div>");
-    out.Add("</body></html>");
+    AddHiddenFrame(out);
   } catch (const std::exception& e) {
     Report("Status FormatScreen ", e.what());
   }
-  // 11. What this page showed.
+  // What this page showed: the next "Save Changes" walks these fields.
   as_shown_.ShowStatus = s.show_status;
   as_shown_.ShowSetup = s.show_setup;
   as_shown_.ShowReceiveMessages = s.show_receive_messages;
   as_shown_.ShowMacroMap = s.show_macro_map;
   as_shown_.ShowInputLinks = s.show_input_links;
+  as_shown_.ShowOnlyUsed = s.show_only_used;
+}
+
+// The head with the two submit helpers, the page header, the main form
+// with its hidden fields and the "Save Changes" button.
+void StatusPageModule::AddPageHead(FastString& out) {
+  const Settings& s = ctx_.settings.values();
+  out.Add("<html><head>");
+  out.Add("<SCRIPT LANGUAGE=\"JavaScript\">");
+  out.Add(
+      "function ClearSubmit(button) {document.control.clientvalue.value = button.value; "
+      "document.control.clientinput.value = button.name; document.control.submit();}\n");
+  out.Add(
+      "function HiddenSubmit(button) {var f = parent.hiddenframe.document.hiddenform; "
+      "f.clientvalue.value = button.value; f.clientinput.value = button.name; f.submit();}\n");
+  out.Add("</script>");
+  const std::string title = "Vaux Aris 700 Status&nbsp;&nbsp;<small><font size='1'></b> V" +
+                            ctx_.version + "</font></small>";
+  out.Add(header_.CustomHeader({title, "x", s.background, s.style_sheet}));
+  for (const std::string& line : notices_)
+    out.Add("<div class='notice'>" + HtmlEscape(line) + "</div>");
+  out.Add("<div><center><small>");
+  out.Add("<form name='control' method='post'>");
+  out.Add("<input type='hidden' name='clientinput' value='yes'>");
+  out.Add("<input type='hidden' name='clientvalue' value='yes'>");
+  out.Add(header_.TokenField());
+  out.Add("<center><input type='submit' name ='UpdateButton' value='Save Changes'></center><br>");
+}
+
+void StatusPageModule::AddDisplaySwitches(FastString& out) {
+  const Settings& s = ctx_.settings.values();
+  out.Add("<table border='5' frame='box' width= '600'><tr>");
+  out.Add(FormatCell("Browser Content Display Control", "", "5", "TABLEHEADER"));
+  out.Add("</tr><tr>");
+  auto check = [&](std::string_view name, bool on, std::string_view label) {
+    out.Add(FormatCell("<input type='checkbox' name='" + std::string(name) + "' value='1'" +
+                           Checked(on, " checked ") + ">" + std::string(label),
+                       "", "", "TABLEROWEVEN"));
+  };
+  out.Add(
+      FormatCell("<input type='submit' name='Refresh' value='Refresh'>", "", "", "TABLEROWEVEN"));
+  check("ShowReceiveMessages", s.show_receive_messages, "Receive xAP Messages");
+  check("ShowSetup", s.show_setup, "Setup");
+  check("ShowOnlyUsed", s.show_only_used, "Only Used");
+  check("ShowReceiveDetail", s.show_receive_detail, "Receive xAP Detail");
+  out.Add("</tr><tr>");
+  const char* radio_labels[] = {"Dont Show Status", "Show Status", "Show Status and Config"};
+  for (int v = 0; v < 3; ++v) {
+    out.Add(FormatCell("<input type='radio' name='ShowStatus' value='" + std::to_string(v) + "'" +
+                           Checked(s.show_status == v, " checked") + ">" + radio_labels[v],
+                       "", v == 0 ? "1" : "2", "TABLEROWEVEN"));
+  }
+  out.Add("</tr></table>");
+  out.Add("<br>");
+}
+
+// The item table: its title, the column buttons, then one row per item
+// with a group row before each kind when sorted by DCSort.
+void StatusPageModule::AddItemTable(FastString& out) {
+  const Settings& s = ctx_.settings.values();
+  const bool config = s.show_status == 2;
+  // The title spans 8 columns with the configuration columns, else 4 (the
+  // page has always written 4 there, one short of the five columns shown).
+  const std::string columns = config ? "8" : "4";
+  out.Add("<table  border='5' frame='box'><tr>");
+  out.Add(FormatCell("Vaux Aris 700", "", columns, "TABLEHEADER"));
+  out.Add("</tr><tr>");
+  auto column = [&](std::string_view name, std::string_view label) {
+    out.Add(FormatCell("<input type='submit' class='TABLEHEADER' name='" + std::string(name) +
+                           "' value='" + std::string(label) + "'>",
+                       "", "", "TABLEHEADER"));
+  };
+  column("Status", "Status");
+  column("Changed", "Changed");
+  if (config) column("Used", "Used");
+  column("Tag", "Tag");
+  if (config) {
+    column("Event", "Ev");
+    column("ID", "ID");
+  }
+  column("Name", "Name");
+  column("Buttons", "Control");
+  out.Add("</tr><tr>");
+
+  BuildItemTable(s.show_status, s.show_only_used);
+  if (s.show_status != 0) {
+    const bool groups = ToUpper(sort_key_) == "DCSORT";
+    int group = -1;
+    bool odd = false;
+    for (const ItemRow& row : items_.rows()) {
+      const int row_group = (static_cast<int>(LeadingNumber(row.UIDIndex)) - 1) / kZoneCount;
+      if (groups && row_group != group) {
+        out.Add(FormatCell(ComponentType(row_group), "", columns, "TABLEHEADER"));
+        out.Add("</tr><tr>");
+      }
+      group = row_group;
+      AddItemRow(out, row, odd ? "TABLEROWODD" : "TABLEROWEVEN", config);
+      odd = !odd;
+    }
+  }
+  out.Add("</tr></table>");
+}
+
+void StatusPageModule::AddItemRow(FastString& out, const ItemRow& row, const std::string& cls,
+                                  bool config) {
+  const std::string& id = row.UIDIndex;
+  out.Add(FormatCell(HtmlEscape(row.Status), "Left", "1", cls));
+  out.Add(FormatCell(ChangeTime(row.Changed), "Left", "1", cls));
+  if (config) {
+    out.Add(FormatCell(
+        "<input type='checkbox' " + Checked(row.Used, "checked") + " name='Used" + id + "'>",
+        "Left", "1", cls));
+    out.Add(FormatCell("<input type='text' size='15' name='Tag" + id + "' value='" +
+                           HtmlEscape(row.Tag) + "'>",
+                       "Left", "1", "tablecellmisc"));
+    out.Add(FormatCell(
+        "<input type='checkbox' " + Checked(row.Event, "checked") + " name='Event" + id + "'>",
+        "Left", "1", cls));
+    out.Add(FormatCell(ToHex(static_cast<int>(LeadingNumber(id))), "Left", "1", cls));
+  } else {
+    out.Add(FormatCell(HtmlEscape(row.Tag), "Left", "1", "tablecellmisc"));
+  }
+  out.Add(FormatCell("<input type='text' size='25' name='name" + id + "' value='" +
+                         HtmlEscape(row.Name) + "'>",
+                     "Left", "1", cls));
+  out.Add(FormatCell(Controls("V" + id, row.Kind), "Left", "1", cls));
+  out.Add("</tr><tr>");
+}
+
+// The hidden frame the script button posts into, and the page's end.
+void StatusPageModule::AddHiddenFrame(FastString& out) {
+  out.Add(
+      "<IFRAME frameborder=0 scrolling='no' name='hiddenframe' cols='0' rows='0' width='0' "
+      "height='0' size='0'>");
+  out.Add(
+      "<form name='hiddenform' method = 'post'><input type='hidden' name='clientinput' "
+      "value='x'><input type='hidden' name='clientvalue' value='y'>" +
+      header_.TokenField() + "</form>");
+  out.Add("</IFRAME>");
+  out.Add("</small></center></div>");
+  out.Add("</body></html>");
 }
 
 }  // namespace corvane

@@ -54,6 +54,7 @@ class StatusPageModule final : public StatusPageHandler {
     bool ShowReceiveMessages = false;
     bool ShowMacroMap = false;
     bool ShowInputLinks = false;
+    bool ShowOnlyUsed = false;  // which rows the item table listed
   };
 
   // The controller's inputs, named by InputNameList.
@@ -109,7 +110,13 @@ class StatusPageModule final : public StatusPageHandler {
 
  private:
   // The table the page lists: every zone record, sorted, maybe filtered.
-  void BuildItemTable(int16_t show_status);
+  void BuildItemTable(int16_t show_status, bool only_used);
+  // The steps of FormatScreen, in page order.
+  void AddPageHead(FastString& out);
+  void AddDisplaySwitches(FastString& out);
+  void AddItemTable(FastString& out);
+  void AddItemRow(FastString& out, const ItemRow& row, const std::string& cls, bool config);
+  void AddHiddenFrame(FastString& out);
   void SaveDisplaySettings();
   void SaveItems();
   void SaveVaux(std::string_view key, std::string_view value);

@@ -2,11 +2,13 @@
 
 #include <cmath>
 #include <exception>
+#include <fstream>
 #include <memory>
 
 #include "config/ini_cache.h"
 #include "core/datetime.h"
 #include "core/event_log.h"
+#include "core/folders.h"
 #include "core/guard.h"
 #include "core/text.h"
 #include "device/vaux_link.h"
@@ -266,6 +268,13 @@ static_assert(std::size(kMembers) == 31);
 }  // namespace
 
 vbs::Ref<vbs::Object> MakeApplication(const ApplicationContext& context) {
+  // The error log exists from the object's creation on, so that a watcher
+  // (tail -f, a log collector) can follow it before the first error.
+  if (context.log && !context.log->ErrorLogPath().empty()) {
+    const std::string& path = context.log->ErrorLogPath();
+    CreateFolders(path, context.log);
+    std::ofstream touch(path, std::ios::app);
+  }
   auto app = std::make_shared<App>(context);
   auto o = vbs::MakeRef<vbs::HostObject>("Application");
   for (const Member& m : kMembers) {

@@ -240,6 +240,11 @@ void ScriptHost::ServeWhileRunning() {
 // --- the periodic timer ---------------------------------------------------------
 
 void ScriptHost::ArmPeriodic(std::string_view periodic_script_interval) {
+  // The setup page and a reload arm it on every save: the same interval
+  // again must not restart the countdown (saved often enough, the periodic
+  // script would never run).
+  if (periodic_armed_ && periodic_script_interval == periodic_text_) return;
+  periodic_armed_ = true;
   periodic_text_ = std::string(periodic_script_interval);
   const PeriodicSchedule p = ComputePeriodicSchedule(periodic_script_interval);
   periodic_timer_.Stop();

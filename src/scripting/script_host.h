@@ -74,7 +74,8 @@ class ScriptHost final : public ScriptEventQueue {
 
   // The periodic timer from the PeriodicScriptInterval text: a number S
   // gives one periodic event every S seconds (0: every 60 s); anything else
-  // stops it. The text is read again after each periodic event.
+  // stops it. The text is read again after each periodic event. The same
+  // text as last time changes nothing.
   void ArmPeriodic(std::string_view periodic_script_interval);
   void SetPeriodicSource(std::function<std::string()> interval_text) {
     periodic_source_ = std::move(interval_text);
@@ -153,6 +154,7 @@ class ScriptHost final : public ScriptEventQueue {
   int64_t minute_counter_ = 0;
   std::function<std::string()> periodic_source_;
   std::string periodic_text_;  // as last armed, when there is no source
+  bool periodic_armed_ = false;
 
   int64_t last_served_ms_ = 0;
 };

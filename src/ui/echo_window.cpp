@@ -3,10 +3,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <exception>
 
 #include "core/datetime.h"
 #include "core/event_log.h"
+#include "core/guard.h"
 #include "platform/clock.h"
 
 namespace corvane {
@@ -25,11 +25,7 @@ void EchoWindow::SetOpenStatus(std::string text) {
 // A failing watcher is reported and never stops the sender.
 void EchoWindow::Tell(Change change, std::string_view text) {
   if (!watcher_) return;
-  try {
-    watcher_(change, text);
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "EchoWindow watcher ", e.what());
-  }
+  Guard(log_, "EchoWindow watcher ", [&] { watcher_(change, text); });
 }
 
 std::string EchoWindow::SecondsSinceMidnight() const {
@@ -48,8 +44,9 @@ std::string EchoWindow::TimeStamp() const {
   return buf;
 }
 
+// The sender (the controller link) goes on whatever happens here.
 void EchoWindow::EchoMessage(std::string_view message) {
-  try {
+  Guard(log_, "EchoMessage ", [&] {
     const CivilDateTime t = FromDateValue(wall_.Now());
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d", t.year % 10000,
@@ -64,9 +61,7 @@ void EchoWindow::EchoMessage(std::string_view message) {
     Append(entry);
     ScrollEchoWindows();
     if (pump_) pump_();
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "EchoMessage ", e.what());
-  }
+  });
 }
 
 void EchoWindow::EchoReceived(std::string_view data) {
@@ -107,12 +102,8 @@ void EchoWindow::InsertBeforeLastLineEnd(std::string_view mark) {
 }
 
 void EchoWindow::ScrollEchoWindows() {
-  try {
-    if (freeze_) return;
-    if (scroller_) scroller_();
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", " ScrollEchoWindows: ", e.what());
-  }
+  if (freeze_ || !scroller_) return;
+  Guard(log_, " ScrollEchoWindows: ", [&] { scroller_(); });
 }
 
 void EchoMirror::Reset(std::string text, std::string status) {

@@ -53,8 +53,25 @@ bool TrayOpensMenu(int32_t msg) {
   return msg == kTrayLeftButtonUp || msg == kTrayRightButtonUp;
 }
 
-std::string TrayPageAddress(int http_port, std::string_view path) {
-  return "http://127.0.0.1:" + std::to_string(http_port) + std::string(path);
+std::string TrayConnectHost(std::string_view bind_address) {
+  while (!bind_address.empty() && (bind_address.front() == ' ' || bind_address.front() == '"')) {
+    bind_address.remove_prefix(1);
+  }
+  while (!bind_address.empty() && (bind_address.back() == ' ' || bind_address.back() == '"')) {
+    bind_address.remove_suffix(1);
+  }
+  if (bind_address.empty() || bind_address == "0.0.0.0" || bind_address == "*") return "127.0.0.1";
+  if (bind_address == "::" || bind_address == "[::]") return "::1";
+  if (bind_address.size() > 2 && bind_address.front() == '[' && bind_address.back() == ']') {
+    bind_address = bind_address.substr(1, bind_address.size() - 2);
+  }
+  return std::string(bind_address);
+}
+
+std::string TrayPageAddress(std::string_view bind_address, int http_port, std::string_view path) {
+  std::string host = TrayConnectHost(bind_address);
+  if (host.find(':') != std::string::npos) host = "[" + host + "]";
+  return "http://" + host + ":" + std::to_string(http_port) + std::string(path);
 }
 
 std::optional<TrayPicture> TrayBlinker::Show(TrayPicture picture) {

@@ -79,8 +79,12 @@ struct TrayMenuEntry {
 // an entry that starts it again.
 std::vector<TrayMenuEntry> TrayMenuEntries(bool daemon_running);
 bool TrayOpensMenu(int32_t msg);
-// The program's own page on the local computer: "http://127.0.0.1:PORT" + path.
-std::string TrayPageAddress(int http_port, std::string_view path);
+// Where a front end on this computer reaches a web server bound to
+// `bind_address` (as the daemon's lock file records it): that address, or
+// the loopback address when it listens on every address.
+std::string TrayConnectHost(std::string_view bind_address);
+// The program's own page: "http://HOST:PORT" + path (an IPv6 host in brackets).
+std::string TrayPageAddress(std::string_view bind_address, int http_port, std::string_view path);
 
 // Blinking on controller traffic: the traffic picture for kLitMs after
 // traffic, then the normal picture; the stopped picture while the daemon is

@@ -34,7 +34,7 @@ TEST(ProgramTest, StartupMakesTheFoldersAndReadsTheSettings) {
   std::ostringstream err;
   Program program({home.path(), home.File("corvane"), "host"}, clock, wall, &err);
   ASSERT_EQ(program.Startup(), 0);
-  EXPECT_TRUE(FileExists(home.File("Data")));
+  EXPECT_TRUE(FileExists(home.File("Data/Corvane.txt")));  // made with the Application object
   EXPECT_FALSE(FileExists(home.File("Config/Corvane.ini.tmp99999999")));
   EXPECT_NE(err.str().find("Corvane.ini.tmp99999999, left by a save that did not finish"),
             std::string::npos);
@@ -96,7 +96,9 @@ TEST(ProgramProcessTest, OneDaemonPerHomeAndSighupReloads) {
   testing::Subprocess corvane;
   ASSERT_TRUE(corvane.Start({"corvane", "--home", home.File("home")}, home.File("log")));
   const std::string pid_file = home.File("home/corvane.pid");
-  const std::string published = std::to_string(corvane.pid()) + "\n" + std::to_string(first) + "\n";
+  // The pid, the web port and the address it listens on.
+  const std::string published =
+      std::to_string(corvane.pid()) + "\n" + std::to_string(first) + "\n127.0.0.1\n";
   ASSERT_TRUE(testing::Eventually([&] { return ReadFile(pid_file) == published; }));
 
   testing::Subprocess other;
@@ -109,7 +111,7 @@ TEST(ProgramProcessTest, OneDaemonPerHomeAndSighupReloads) {
   ASSERT_EQ(::kill(corvane.pid(), SIGHUP), 0);
   EXPECT_TRUE(testing::Eventually([&] {
     return ReadFile(pid_file) ==
-           std::to_string(corvane.pid()) + "\n" + std::to_string(second) + "\n";
+           std::to_string(corvane.pid()) + "\n" + std::to_string(second) + "\n127.0.0.1\n";
   }));
   EXPECT_TRUE(corvane.Running());
   const int fd = testing::ConnectLoopbackTcp(second);

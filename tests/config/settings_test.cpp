@@ -18,9 +18,10 @@ using testing::WriteFile;
 class SettingsTest : public ::testing::Test {
  protected:
   SettingsTest() : wall_(46000), log_(wall_, &err_), ini_(dir_.path(), log_), store_(ini_, log_) {}
-  void Load(std::string_view ini_text) {
+  const Settings& Load(std::string_view ini_text) {
     WriteFile(dir_.File("Corvane.ini"), ini_text);
     store_.InitIniKeys();
+    return store_.values();
   }
   TempDir dir_;
   ManualWallClock wall_;
@@ -30,54 +31,37 @@ class SettingsTest : public ::testing::Test {
   SettingsStore store_;
 };
 
-TEST_F(SettingsTest, EmptyFileGivesTheLoaderDefaults) {
-  Load("");
-  const Settings& s = store_.values();
-  EXPECT_EQ(s.upb_comm_port, "");
-  EXPECT_EQ(s.http_port, "8018");
-  EXPECT_EQ(s.uid, "FF.0022:00");
-  EXPECT_EQ(s.background, "Black");
-  EXPECT_EQ(s.style_sheet, "StyleNoBody.css");
-  EXPECT_FALSE(s.debug_log);
-  EXPECT_FALSE(ComputePeriodicSchedule(s.periodic_script_interval).enabled);
-  EXPECT_EQ(s.up_down_increment, "3");
-  EXPECT_EQ(s.input_name_list, "Input1,Input2,Input3,Input4,Input5,Input6,Input7,Input8");
-  EXPECT_EQ(s.show_status, 0);
-  EXPECT_EQ(s.serial_settings, "9600,n,8,1");
-}
-
-TEST_F(SettingsTest, ConversionsOfStoredTexts) {
-  Load(
-      "[Vaux]\r\n"
-      "upbcommport=\"4001\"\r\n"  // key case does not matter; quotes go
-      "UID=FF002200\r\n"
-      "ShowSetup=\"true\"\r\n"
-      "ShowInputLinks=1\r\n"
-      "ShowMacroMap=-1\r\n"
-      "ShowOnlyUsed=yes\r\n"
-      "ShowReceiveMessages=TRUE\r\n"
-      "ShowStatus=2.5\r\n"
-      "Background=\"Navy\"\r\n"
-      "HTTPPort=\r\n");
-  const Settings& s = store_.values();
-  EXPECT_EQ(s.upb_comm_port, "4001");
-  EXPECT_EQ(s.uid, "FF.0022:00");
-  EXPECT_TRUE(s.show_setup);
-  EXPECT_TRUE(s.show_input_links);
-  EXPECT_TRUE(s.show_macro_map);
-  EXPECT_FALSE(s.show_only_used);
-  EXPECT_TRUE(s.show_receive_messages);
-  EXPECT_EQ(s.show_status, 2);          // halves go to even
-  EXPECT_EQ(s.background, "\"Navy\"");  // kept as stored
-  EXPECT_EQ(s.http_port, "8018");       // empty value takes the default
-
-  Load("[Vaux]\r\nUID=\"FF.0022:05\"\r\nShowStatus=\"3\"\r\nShowSetup=on\r\n");
-  EXPECT_EQ(store_.values().uid, "FF.0022:05");
-  EXPECT_EQ(store_.values().show_status, 0);  // a quoted number reads as 0
-  EXPECT_FALSE(store_.values().show_setup);
-
-  Load("[Vaux]\r\nShowStatus=99999\r\n");
-  EXPECT_EQ(store_.values().show_status, 0);  // does not fit 16 bits
+// What the loader makes of stored texts, as "UPBCommPort|HTTPPort|UID|Background|ShowStatus|"
+// and the flags ShowSetup, ShowInputLinks, ShowMacroMap, ShowOnlyUsed, ShowReceiveMessages,
+// DebugLog.
+TEST_F(SettingsTest, LoaderDefaultsAndConversions) {
+  auto summary = [](const Settings& s) {
+    std::string out = s.upb_comm_port + "|" + s.http_port + "|" + s.uid + "|" + s.background +
+                      "|" + std::to_string(s.show_status) + "|";
+    for (bool f : {s.show_setup, s.show_input_links, s.show_macro_map, s.show_only_used,
+                   s.show_receive_messages, s.debug_log}) {
+      out += f ? "1" : "0";
+    }
+    return out;
+  };
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "|8018|FF.0022:00|Black|0|000000"},
+      // Key case does not matter, quotes go, an empty value takes the default,
+      // Background is kept as stored, halves go to even.
+      {"upbcommport=\"4001\"\r\nHTTPPort=\r\nUID=FF002200\r\nBackground=\"Navy\"\r\nShowStatus=2.5",
+       "4001|8018|FF.0022:00|\"Navy\"|2|000000"},
+      {"UID=\"FF.0022:05\"\r\nShowStatus=\"3\"", "|8018|FF.0022:05|Black|0|000000"},  // quoted: 0
+      {"ShowStatus=99999\r\nShowSetup=\"true\"\r\nShowInputLinks=1\r\nShowMacroMap=-1\r\n"
+       "ShowOnlyUsed=yes\r\nShowReceiveMessages=TRUE\r\nDebugLog=on",
+       "|8018|FF.0022:00|Black|0|111010"},  // 99999 does not fit 16 bits
+  };
+  for (const auto& [ini, expected] : cases) {
+    EXPECT_EQ(summary(Load("[Vaux]\r\n" + std::string(ini) + "\r\n")), expected) << ini;
+  }
+  const Settings& s = Load("");
+  EXPECT_EQ(s.style_sheet + "|" + s.up_down_increment + "|" + s.input_name_list + "|" +
+                s.serial_settings + "|" + s.periodic_script_interval,
+            "StyleNoBody.css|3|Input1,Input2,Input3,Input4,Input5,Input6,Input7,Input8|9600,n,8,1|");
 }
 
 TEST_F(SettingsTest, SetIniValueTakesListNamesOnly) {
@@ -109,33 +93,23 @@ TEST_F(SettingsTest, InitIniVariablesOpensTheConfiguredPortOnce) {
   EXPECT_TRUE(store_.port_open_flag());
 }
 
-TEST(SettingsConversionTest, UidAndBooleans) {
-  EXPECT_EQ(NormalizeUID("FF002200"), "FF.0022:00");
-  EXPECT_EQ(NormalizeUID("FF.0022:05"), "FF.0022:05");
+TEST(SettingsConversionTest, UidBooleansAndThePeriodicSchedule) {
   EXPECT_EQ(NormalizeUID("AB"), "AB.:00");
-  EXPECT_TRUE(IniBool("\"TRUE\""));
-  EXPECT_TRUE(IniBool("2"));
-  EXPECT_FALSE(IniBool("0"));
-  EXPECT_FALSE(IniBool(""));
-}
-
-TEST(SettingsConversionTest, PeriodicScheduleArithmetic) {
-  auto p = ComputePeriodicSchedule("90");
-  EXPECT_TRUE(p.enabled);
-  EXPECT_EQ(p.interval_ms, 30000);
-  EXPECT_EQ(p.minute_counter, 1);
-  p = ComputePeriodicSchedule("120");
-  EXPECT_EQ(p.interval_ms, 60000);
-  EXPECT_EQ(p.minute_counter, 1);
-  p = ComputePeriodicSchedule("30");
-  EXPECT_EQ(p.interval_ms, 30000);
-  EXPECT_EQ(p.minute_counter, 0);
-  p = ComputePeriodicSchedule("59.6");  // rounds to 60 but floor(59.6/60) is 0
-  EXPECT_EQ(p.interval_ms, 60000);
-  EXPECT_EQ(p.minute_counter, -1);
-  EXPECT_FALSE(ComputePeriodicSchedule("every minute").enabled);
-  EXPECT_FALSE(ComputePeriodicSchedule("").enabled);
-  EXPECT_FALSE(ComputePeriodicSchedule("-30").enabled);
+  struct Case {
+    const char* text;
+    bool enabled;
+    int64_t interval_ms, minute_counter;
+  };
+  for (const Case& c : {Case{"90", true, 30000, 1}, Case{"120", true, 60000, 1},
+                        Case{"30", true, 30000, 0},
+                        // rounds to 60 but floor(59.6/60) is 0
+                        Case{"59.6", true, 60000, -1}, Case{"every minute", false, 0, 0},
+                        Case{"", false, 0, 0}, Case{"-30", false, 0, 0}}) {
+    const PeriodicSchedule p = ComputePeriodicSchedule(c.text);
+    EXPECT_EQ(p.enabled, c.enabled) << c.text;
+    EXPECT_EQ(p.interval_ms, c.interval_ms) << c.text;
+    EXPECT_EQ(p.minute_counter, c.minute_counter) << c.text;
+  }
 }
 
 

@@ -63,6 +63,23 @@ TEST_F(EchoPage, StreamStartsWholeThenCarriesEachChangeToEveryViewer) {
   EXPECT_TRUE(Has(one->Received(), ": keep-alive\n\n"));
 }
 
+// Under web security a front end's echo token opens the stream, and only
+// the stream; anyone else is asked to log in.
+TEST_F(EchoPage, TheEchoTokenOpensTheStreamOnly) {
+  ini_.SaveIniSetting("Settings", "usesecurity", "basic", "Corvane.ini");
+  module_.SetStreamToken("0123abcd");
+  for (const auto& [path, token, opens] : std::vector<std::tuple<std::string, std::string, bool>>{
+           {"/echo/stream", "", false}, {"/echo/stream", "0123abcE", false},
+           {"/echo/stream", "0123abcd", true}, {"/echo", "0123abcd", false}}) {
+    auto c = Connect();
+    c->Send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Corvane-Token: " + token +
+            "\r\n\r\n");
+    Run(100);
+    EXPECT_EQ(Has(c->Received(), "HTTP/1.1 200 OK"), opens) << path << " " << token;
+    EXPECT_EQ(Has(c->Received(), "401"), !opens) << path << " " << token;
+  }
+}
+
 TEST(EchoJson, EveryByteTravelsAsAValidJsonString) {
   EXPECT_EQ(JsonString("a\"b\\c\r\n"), "\"a\\\"b\\\\c\\u000d\\u000a\"");
   EXPECT_EQ(JsonString(std::string("\x00\x7f\xe9", 3)), "\"\\u0000\\u007f\\u00e9\"");

@@ -138,6 +138,16 @@ TEST_F(StatusPage, SaveChangesStoresWhatThePageShowed) {
   const std::string ini = ReadFile(dir_.File("Config/Corvane.ini"));
   ExpectHas(ini, {"ShowOnlyUsed=True", "ShowStatus=2", ";Living_room;True;1;front_door;True;;"});
 
+  // The rows a save walks are those the page showed: ticking Only Used in
+  // the same post keeps its edits of unused rows (8 marked Used, 10 renamed).
+  devices_.Record(10)->Used = false;
+  Set("ShowOnlyUsed", "False");
+  Page();
+  Page({{"UpdateButton", "Save Changes"}, {"ShowStatus", "2"}, {"ShowOnlyUsed", "1"},
+        {"Tag8", ""}, {"name8", "Kitchen"}, {"Used8", "on"}, {"Tag10", ""}, {"name10", "Den"}});
+  EXPECT_TRUE(devices_.Record(8)->Used);
+  EXPECT_EQ(devices_.Record(10)->Name, "Den");
+
   // A save from a page without the item fields (ShowStatus 1) changes no item.
   Set("ShowStatus", "1");
   Page();

@@ -161,6 +161,8 @@ TEST_F(ScriptingTest, ThePeriodicTimerFollowsItsSettingLive) {
   host().ArmPeriodic("0");
   EXPECT_EQ(host().PeriodicScriptTimer().Interval(), 60000);
   const int64_t changed = loop_.NowMs();
+  loop_.PumpUntil([] { return false; }, changed + 30000);
+  host().ArmPeriodic("0");  // saved again unchanged: the countdown goes on
   loop_.PumpUntil([&] { return notes_.size() == 3; }, changed + 200000);
   EXPECT_EQ(loop_.NowMs() - changed, 60005);
   host().ArmPeriodic("soon");

@@ -12,10 +12,11 @@ CASE is one of:
   gone   the daemon killed: the icon turns to the stopped picture and the menu
          offers "Start Corvane", which starts it again
   blink  controller traffic a command causes turns the icon to the traffic
-         picture for a moment, and back
+         picture for a moment, and back (BASIC web security, bound to 127.0.0.2)
   home   a home folder that cannot be written: a clear message, exit code 1
 Exit code 77 (a skip for ctest) when dbus-daemon, Xvfb or python3-dbus is
 missing."""
+import hashlib
 import os
 import re
 import shutil
@@ -113,7 +114,7 @@ class Desktop:
     def daemon(self):
         """(pid, port) of the running daemon from the home's lock file, else None."""
         text = read(os.path.join(self.home, "corvane.pid")).split()
-        if len(text) == 2 and pid_alive(int(text[0])):
+        if len(text) >= 2 and pid_alive(int(text[0])):
             return int(text[0]), int(text[1])
         return None
 
@@ -227,8 +228,11 @@ def case_blink(desktop):
     sim = desktop.spawn("vaux-sim", [os.path.join(desktop.bin, "vaux-sim"), "--tcp", "0"])
     found = eventually(lambda: re.search(r"listening on 127\.0\.0\.1:(\d+)", desktop.log("vaux-sim")),
                        what="vaux-sim to listen")
-    with open(os.path.join(desktop.home, "Config", "Corvane.ini"), "a") as f:
-        f.write(f"UPBCommPort={found.group(1)}\r\nSerialIP=127.0.0.1\r\n")
+    digest = hashlib.sha256(b"s4ltpw").hexdigest()
+    with open(os.path.join(desktop.home, "Config", "Corvane.ini"), "w") as f:
+        f.write(f"[Settings]\r\nUseSecurity=BASIC\r\n[WebUsers]\r\nanna=s4lt:{digest}\r\n"
+                f"[Vaux]\r\nHTTPBindAddress=127.0.0.2\r\nHTTPPort={desktop.http_port}\r\n"
+                f"UPBCommPort={found.group(1)}\r\nSerialIP=127.0.0.1\r\n")
     tray = desktop.tray("tray")
     item = first_item(desktop)
     eventually(desktop.daemon, what="the daemon to start")
@@ -246,14 +250,16 @@ def case_blink(desktop):
     # still connecting to the daemon's echo stream when the first went out.
     for attempt in range(4):
         value = "On" if attempt % 2 == 0 else "Off"
-        page = urllib.request.urlopen(f"http://127.0.0.1:{desktop.http_port}/status",
+        auth = {"Authorization": "Basic YW5uYTpwdw=="}  # anna:pw
+        base = f"http://127.0.0.2:{desktop.http_port}/status"
+        page = urllib.request.urlopen(urllib.request.Request(base, headers=auth),
                                       timeout=30).read().decode("latin-1")
         token = re.search(r"name='FormToken' value='(\w+)'", page).group(1)
         body = urllib.parse.urlencode({"clientinput": "V10", "clientvalue": value,
                                        "FormToken": token}).encode()
-        threading.Thread(target=lambda b=body: urllib.request.urlopen(
-            f"http://127.0.0.1:{desktop.http_port}/status", data=b, timeout=30).read(),
-            daemon=True).start()
+        post = urllib.request.Request(base, data=body, headers=auth)
+        threading.Thread(target=lambda r=post: urllib.request.urlopen(r, timeout=30).read(),
+                         daemon=True).start()
         try:
             # Lit and back: two new pictures (the host is told of each).
             eventually(lambda: desktop.log("watcher").count("NEWICON") >= icons_before + 2,
@@ -262,7 +268,7 @@ def case_blink(desktop):
         except testkit.Failure:
             if attempt == 3:
                 raise
-    eventually(lambda: bytes(item.prop("IconPixmap")[0][2]) == normal, timeout=5,
+    eventually(lambda: bytes(item.prop("IconPixmap")[0][2]) == normal, timeout=15,
                what="the icon to return to its normal picture")
     check(any("<- VP2104" in line for line in desktop.log("vaux-sim").splitlines()),
           "the command reached the controller")

@@ -23,6 +23,7 @@
 #include "echo_window_qt.h"
 #include "setup_dialog.h"
 #include "tray_pictures.h"
+#include "ui/tray_icon.h"
 #include "support/loopback.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -130,19 +131,18 @@ TEST_F(TrayWindows, SetupFormLoadsSavesAndTheDaemonTakesItUp) {
   {
     SetupDialog form(QString::fromStdString(home_.path()), [&] { return control_->Reload(); });
     EXPECT_EQ(form.windowTitle(), "UPB Setup");
-    EXPECT_EQ(form.Box(0)->text(), "");
-    EXPECT_EQ(form.Box(2)->text().toStdString(), std::to_string(port_));
-    EXPECT_EQ(form.Box(3)->text(), "false");  // missing: the form default
-    EXPECT_EQ(form.Box(4)->text(), "Navy");
-    EXPECT_EQ(form.Box(6)->text(), "FF.0022:00");
-    EXPECT_EQ(form.Box(11)->text(), "1");
+    // Box 3 is missing from the file: the form default.
+    for (const auto& [box, text] : std::vector<std::pair<int, std::string>>{
+             {0, ""}, {2, std::to_string(port_)}, {3, "false"}, {4, "Navy"}, {6, "FF.0022:00"},
+             {11, "1"}}) {
+      EXPECT_EQ(form.Box(box)->text().toStdString(), text) << box;
+    }
     QStringList captions;
     for (QLabel* l : form.findChildren<QLabel*>()) captions << l->text();
-    EXPECT_TRUE(captions.contains("Vaux Comm Port"));
-    EXPECT_TRUE(captions.contains("Periodic Script Interval "));
-    EXPECT_TRUE(captions.contains("seconds"));
-    EXPECT_TRUE(captions.contains("Up/Down Increment"));
-    EXPECT_TRUE(captions.contains("showreceivemessages"));  // the key beside box 12
+    for (const char* caption : {"Vaux Comm Port", "Periodic Script Interval ", "seconds",
+                                "Up/Down Increment", "showreceivemessages"}) {
+      EXPECT_TRUE(captions.contains(caption)) << caption;  // the last: the key beside box 12
+    }
     form.show();
     form.Box(0)->setText(QString::fromStdString(sim_port_));
     form.Box(1)->setText("127.0.0.1");
@@ -169,31 +169,30 @@ TEST_F(TrayWindows, SetupFormLoadsSavesAndTheDaemonTakesItUp) {
     again.Box(4)->setText("Black");
   }
   EXPECT_TRUE(WaitUntil([&] {
-    const std::string log = DaemonLog();
-    size_t n = 0;
-    for (size_t at = log.find("Settings reloaded"); at != std::string::npos;
-         at = log.find("Settings reloaded", at + 1)) {
-      ++n;
-    }
-    return n == 2;
+    return std::regex_search(DaemonLog(), std::regex("Settings reloaded[^]*Settings reloaded"));
   }));
   EXPECT_EQ(DaemonLog().find("Opened", opened + 1), std::string::npos);
 }
 
+// BASIC web security, bound to 127.0.0.2: the lock file and the echo token lead there.
 TEST_F(TrayWindows, EchoWindowFollowsTheStreamAndFreezeHoldsTheView) {
   // A daemon that starts with the controller, so that its start-up traffic
   // is in the echo text.
   control_->StopIfStarted();
   WriteFile(home_.File("Config/Corvane.ini"),
-            "[Vaux]\r\nHTTPBindAddress=127.0.0.1\r\nHTTPPort=" + std::to_string(port_) +
-                "\r\nUPBCommPort=" + sim_port_ + "\r\nSerialIP=127.0.0.1\r\n");
+            "[Settings]\r\nUseSecurity=BASIC\r\n[Vaux]\r\nHTTPBindAddress=127.0.0.2\r\nHTTPPort=" +
+                std::to_string(port_) + "\r\nUPBCommPort=" + sim_port_ + "\r\nSerialIP=127.0.0.1\r\n");
   QString error;
   ASSERT_TRUE(control_->StartOrAttach(&error)) << error.toStdString();
+  EXPECT_EQ(control_->http_address(), "127.0.0.2");
+  EXPECT_EQ(std::filesystem::status(home_.File("corvane.token")).permissions(),  // 0600
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EchoWindowQt window;
   EchoStream stream;
   QObject::connect(&stream, &EchoStream::Reset, &window, &EchoWindowQt::Reset);
   QObject::connect(&stream, &EchoStream::Changed, &window, &EchoWindowQt::Apply);
-  stream.SetPort(port_);
+  stream.SetTarget(QString::fromStdString(TrayConnectHost(control_->http_address())),
+                   control_->http_port(), [&] { return control_->EchoToken(); });
   window.show();
   EXPECT_EQ(window.windowTitle(), "Vaux Data Monitor Window");
   ASSERT_TRUE(WaitUntil([&] {
@@ -206,14 +205,11 @@ TEST_F(TrayWindows, EchoWindowFollowsTheStreamAndFreezeHoldsTheView) {
   QLabel icons;
   QPixmap strip(3 * 64, 64);
   strip.fill(Qt::white);
-  {
-    QPainter p(&strip);
-    int x = 0;
-    for (TrayPicture pic : {TrayPicture::kNormal, TrayPicture::kTraffic, TrayPicture::kStopped}) {
-      p.drawPixmap(x, 0, TrayPictureIcon(pic).pixmap(64, 64));
-      x += 64;
-    }
+  QPainter painter(&strip);
+  for (int i : {0, 1, 2}) {
+    painter.drawPixmap(64 * i, 0, TrayPictureIcon(static_cast<TrayPicture>(i)).pixmap(64, 64));
   }
+  painter.end();
   icons.setPixmap(strip);
   icons.resize(strip.size());
   Picture(icons, "tray-pictures.png");

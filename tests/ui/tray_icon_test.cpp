@@ -60,11 +60,7 @@ TEST(TrayIcon, AddThenModifyThenOneDelete) {
   EXPECT_EQ(icon.Update(false).op, NotifyOp::kNone);
   EXPECT_FALSE(icon.shown());
   EXPECT_EQ(icon.Update(true).op, NotifyOp::kAdd);  // shown again after a delete
-}
-
-TEST(TrayIcon, LongCaptionIsCutToTheTipField) {
-  TrayIcon icon;
-  icon.SetCaption(std::string(70, 'x'));
+  icon.SetCaption(std::string(70, 'x'));  // cut to the shell's tip field
   EXPECT_EQ(icon.Update(true).tip.size(), 63u);
 }
 
@@ -79,7 +75,12 @@ TEST(TrayMenu, ButtonReleasesOpenTheMenuAndTheEntriesAreInOrder) {
   const auto stopped = TrayMenuEntries(false);
   EXPECT_EQ(stopped.front().action, TrayAction::kStart);
   EXPECT_EQ(stopped.back().action, TrayAction::kExit);
-  EXPECT_EQ(TrayPageAddress(8018, "/status"), "http://127.0.0.1:8018/status");
+  // The page where the daemon listens (as its lock file records it).
+  for (const auto& [bind, host] : std::vector<std::pair<std::string, std::string>>{
+           {"", "127.0.0.1"}, {"0.0.0.0", "127.0.0.1"}, {"::", "[::1]"},
+           {" \"192.168.1.5\"", "192.168.1.5"}, {"fe80::1", "[fe80::1]"}}) {
+    EXPECT_EQ(TrayPageAddress(bind, 8018, "/status"), "http://" + host + ":8018/status") << bind;
+  }
 }
 
 TEST(TrayBlinker, TrafficLightsTheIconForAMomentOnly) {

@@ -84,9 +84,11 @@ void DaemonControl::Poll() {
   const InstanceInfo now = ProbeInstance(home_.toStdString());
   const bool was_running = info_.running;
   const int old_port = info_.http_port;
+  const std::string old_address = info_.http_address;
   info_ = now;
   if (was_running && !now.running) emit Gone();
-  if (now.running && now.http_port > 0 && (!was_running || now.http_port != old_port)) emit Up();
+  const bool moved = now.http_port != old_port || now.http_address != old_address;
+  if (now.running && now.http_port > 0 && (!was_running || moved)) emit Up();
 }
 
 }  // namespace corvane

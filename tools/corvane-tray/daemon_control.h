@@ -35,11 +35,15 @@ class DaemonControl : public QObject {
   bool started_here() const { return started_pid_ != 0 && info_.pid == started_pid_; }
   int pid() const { return info_.pid; }
   int http_port() const { return info_.http_port; }
+  // The address its web server listens on, as recorded; empty: every address.
+  const std::string& http_address() const { return info_.http_address; }
+  // The daemon's echo token (empty when there is none).
+  std::string EchoToken() const { return ReadEchoToken(home_.toStdString()); }
   const QString& home() const { return home_; }
   QString LogPath() const;
 
  signals:
-  void Up();    // a daemon runs (again), or its web port changed
+  void Up();    // a daemon runs (again), or its web address or port changed
   void Gone();  // the daemon went away
 
  private:

@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <QNetworkProxy>
 
+#include "platform/instance_lock.h"
+
 namespace corvane {
 
 namespace {
@@ -23,8 +25,15 @@ EchoStream::EchoStream(QObject* parent) : QObject(parent) {
   retry_.setInterval(kRetryMs);
   connect(&retry_, &QTimer::timeout, this, &EchoStream::Open);
   connect(&socket_, &QTcpSocket::connected, this, [this] {
-    socket_.write("GET /echo/stream HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                  "Accept: text/event-stream\r\n\r\n");
+    const QString host = host_.contains(':') ? "[" + host_ + "]" : host_;
+    QByteArray request = "GET /echo/stream HTTP/1.1\r\nHost: " + host.toUtf8() + ":" +
+                         QByteArray::number(port_) + "\r\nAccept: text/event-stream\r\n";
+    const std::string token = token_ ? token_() : std::string();
+    if (!token.empty()) {
+      request += QByteArray(kEchoTokenHeader.data(), static_cast<qsizetype>(kEchoTokenHeader.size())) +
+                 ": " + QByteArray::fromStdString(token) + "\r\n";
+    }
+    socket_.write(request + "\r\n");
   });
   connect(&socket_, &QTcpSocket::readyRead, this, &EchoStream::Read);
   connect(&socket_, &QTcpSocket::disconnected, this, &EchoStream::Closed);
@@ -39,8 +48,12 @@ EchoStream::~EchoStream() {
   socket_.abort();
 }
 
-void EchoStream::SetPort(int port) {
-  if (port == port_ && socket_.state() != QAbstractSocket::UnconnectedState) return;
+void EchoStream::SetTarget(const QString& host, int port, std::function<std::string()> token) {
+  token_ = std::move(token);
+  if (port == port_ && host == host_ && socket_.state() != QAbstractSocket::UnconnectedState) {
+    return;
+  }
+  host_ = host;
   port_ = port;
   retry_.stop();
   socket_.abort();
@@ -55,7 +68,7 @@ void EchoStream::Open() {
   data_.clear();
   header_done_ = false;
   socket_.abort();
-  socket_.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port_));
+  socket_.connectToHost(host_, static_cast<quint16>(port_));
 }
 
 void EchoStream::Closed() {

@@ -1,10 +1,13 @@
 // The daemon's live echo stream (GET /echo/stream, Server-Sent Events) as
 // Qt signals: the whole text first, then each change. Reconnects after a
-// lost connection while a port is set.
+// lost connection while a port is set. Each request carries the daemon's
+// echo token, read afresh, so the stream opens under web security too.
 #pragma once
 
 #include <QByteArray>
 #include <QObject>
+#include <functional>
+#include <string>
 #include <QString>
 #include <QTcpSocket>
 #include <QTimer>
@@ -21,8 +24,9 @@ class EchoStream : public QObject {
 
   explicit EchoStream(QObject* parent = nullptr);
   ~EchoStream() override;
-  // Connects to the daemon's web server on 127.0.0.1:port; 0 disconnects.
-  void SetPort(int port);
+  // Connects to the daemon's web server at host:port, sending the token
+  // `token` gives at each connect; port 0 disconnects.
+  void SetTarget(const QString& host, int port, std::function<std::string()> token = {});
   bool connected() const { return header_done_; }
 
   // One Server-Sent Events message, as the stream delivers it; public so
@@ -41,7 +45,9 @@ class EchoStream : public QObject {
 
   QTcpSocket socket_;
   QTimer retry_;
+  QString host_;
   int port_ = 0;
+  std::function<std::string()> token_;
   QByteArray buffer_;
   bool header_done_ = false;
   QByteArray event_;

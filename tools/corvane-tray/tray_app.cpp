@@ -20,8 +20,16 @@ TrayApp::TrayApp(Options options, QObject* parent)
   icon_model_.SetCallback(this);
   icon_model_.SetCaption(std::string(kTrayTip));
   blink_timer_.setSingleShot(true);
-  connect(&blink_timer_, &QTimer::timeout, this,
-          [this] { ShowPicture(blinker_.OnTick(clock_.elapsed())); });
+  blink_timer_.setTimerType(Qt::PreciseTimer);
+  connect(&blink_timer_, &QTimer::timeout, this, [this] {
+    const int64_t now = clock_.elapsed();
+    ShowPicture(blinker_.OnTick(now));
+    // A timer that fired a moment early waits for the rest; the icon must
+    // not stay lit.
+    if (auto due = blinker_.DueMs()) {
+      blink_timer_.start(static_cast<int>(std::max<int64_t>(1, *due - now)));
+    }
+  });
   connect(&tray_, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason r) { icon_model_.MouseMessage(MessageOf(r)); });
   connect(&daemon_, &DaemonControl::Up, this, &TrayApp::OnDaemonUp);
@@ -108,14 +116,15 @@ void TrayApp::Choose(TrayAction action) {
 }
 
 void TrayApp::OnDaemonUp() {
-  stream_.SetPort(daemon_.http_port());
+  stream_.SetTarget(QString::fromStdString(TrayConnectHost(daemon_.http_address())),
+                    daemon_.http_port(), [this] { return daemon_.EchoToken(); });
   ShowPicture(blinker_.OnDaemonBack());
   BuildMenu();
   echo_window_->SetLinkLost(false);
 }
 
 void TrayApp::OnDaemonGone() {
-  stream_.SetPort(0);
+  stream_.SetTarget({}, 0);
   ShowPicture(blinker_.OnDaemonGone());
   BuildMenu();
   echo_window_->SetLinkLost(true);
@@ -140,7 +149,8 @@ void TrayApp::OpenPage(const char* path) {
   if (!daemon_.running() || daemon_.http_port() <= 0) {
     return Tell("Corvane is not running; start it from the menu first.", true);
   }
-  const QUrl url(QString::fromStdString(TrayPageAddress(daemon_.http_port(), path)));
+  const QUrl url(QString::fromStdString(
+      TrayPageAddress(daemon_.http_address(), daemon_.http_port(), path)));
   if (!QDesktopServices::openUrl(url)) Tell("Cannot open " + url.toString(), true);
 }
 
