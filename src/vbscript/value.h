@@ -72,24 +72,41 @@ class Value {
  public:
   Value() { u_.i = 0; }
   ~Value() {
-    if (IsCounted()) ReleaseSlow();
+    if (IsCounted()) DropRef();
   }
   Value(const Value& o) : tag_(o.tag_), aux_(o.aux_), u_(o.u_) {
-    if (IsCounted()) AddRefSlow();
+    if (IsCounted()) AddRef();
   }
   Value(Value&& o) noexcept : tag_(o.tag_), aux_(o.aux_), u_(o.u_) {
     o.tag_ = Tag::kEmpty;
     o.u_.i = 0;
   }
+  // Numbers and other uncounted values are copied as they are: the loop's
+  // loads and stores take this path.
   Value& operator=(const Value& o) {
-    if (this != &o) {
+    if (!IsCounted() && !o.IsCounted()) {
+      tag_ = o.tag_;
+      aux_ = o.aux_;
+      u_ = o.u_;
+    } else if (this != &o) {
       Value tmp(o);
       Swap(tmp);
     }
     return *this;
   }
   Value& operator=(Value&& o) noexcept {
-    if (this != &o) {
+    if (!IsCounted()) {
+      // Read before clearing, so that moving a value onto itself keeps it.
+      Tag t = o.tag_;
+      uint32_t x = o.aux_;
+      U u = o.u_;
+      o.tag_ = Tag::kEmpty;
+      o.u_.i = 0;
+      tag_ = t;
+      aux_ = x;
+      u_ = u;
+    } else if (this != &o) {
+      // The old value goes last: releasing it may release what `o` was in.
       Value tmp(std::move(o));
       Swap(tmp);
     }
@@ -165,12 +182,12 @@ class Value {
   }
   // Overwrites the numeric payload of an Integer/Long/Double in place.
   void SetRawInt(Tag t, int64_t n) {
-    if (IsCounted()) ReleaseSlow();
+    if (IsCounted()) DropRef();
     tag_ = t;
     u_.i = n;
   }
   void SetRawDouble(Tag t, double d) {
-    if (IsCounted()) ReleaseSlow();
+    if (IsCounted()) DropRef();
     tag_ = t;
     u_.d = d;
   }
@@ -191,6 +208,10 @@ class Value {
     v.u_.d = d;
     return v;
   }
+  // Counting: texts and objects inline, arrays and element references in
+  // the slow path. DropRef leaves the payload stale; callers overwrite it.
+  inline void AddRef() const;
+  inline void DropRef();
   void AddRefSlow() const;
   void ReleaseSlow();
 
@@ -356,6 +377,26 @@ inline Value Value::Arr(ArrayObj* a) {
   Value v = Make(Tag::kArray);
   v.u_.a = a;
   return v;
+}
+
+inline void Value::AddRef() const {
+  if (tag_ == Tag::kString) {
+    ++u_.s->refs;
+  } else if (tag_ == Tag::kObject) {
+    u_.o->AddRef();
+  } else {
+    AddRefSlow();
+  }
+}
+
+inline void Value::DropRef() {
+  if (tag_ == Tag::kString) {
+    if (--u_.s->refs == 0) delete u_.s;
+  } else if (tag_ == Tag::kObject) {
+    u_.o->Release();
+  } else {
+    ReleaseSlow();
+  }
 }
 
 inline const Value& Value::Deref() const {

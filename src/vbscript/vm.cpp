@@ -13,6 +13,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -98,6 +99,19 @@ bool ForContinues(const Value& var, const Value& to, const Value& step) {
   int c = CompareValues(v, to);
   if (c == kCompareNull) Throw(kErrInvalidNull);
   return s >= 0 ? c <= 0 : c >= 0;
+}
+
+// Integer, Long and Double: the kinds the arithmetic fast paths take.
+inline bool FastNumber(Tag t) {
+  return t == Tag::kInteger || t == Tag::kLong || t == Tag::kDouble;
+}
+inline double FastDouble(const Value& v) {
+  return v.tag() == Tag::kDouble ? v.raw_double() : static_cast<double>(v.raw_int());
+}
+// A Double result, which must be finite (else "Overflow", as OpAdd says).
+inline void SetDoubleResult(Value& a, double r) {
+  if (!std::isfinite(r)) Throw(kErrOverflow);
+  a.SetRawDouble(Tag::kDouble, r);
 }
 
 bool Truth(const Value& v) {
@@ -312,7 +326,13 @@ void Vm::PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t p
       UniqueArray(a);
     }
   }
-  frames_.push_back(Frame{proc, 0, base, base + proc->nlocals, me, pop_extra, false, native});
+  Frame& f = frames_.emplace_back();
+  f.proc = proc;
+  f.base = base;
+  f.temps = base + proc->nlocals;
+  if (!me.IsEmpty()) f.me = me;
+  f.pop_extra = pop_extra;
+  f.native_entry = native;
 }
 
 Value Vm::RunProc(Proc* proc, const Value& me, Value* args, int argc) {
@@ -1044,6 +1064,13 @@ void Vm::Interpreter::Store(const Instr& in) {
     }
   }
   Value& dst = Var(in, k, true);
+  const Tag t = sp_[-1].tag();
+  if (in.a != kStoreSet && t != Tag::kObject && t != Tag::kNothing && t != Tag::kArray) {
+    // Numbers and texts: what StoreTo would do, without the call.
+    dst.DerefMut() = std::move(*--sp_);
+    Drain();
+    return;
+  }
   Value v = Take();
   if (in.a == kStoreRaw) {
     dst.DerefMut() = std::move(v);
@@ -1282,8 +1309,8 @@ void Vm::Interpreter::Add() {
     } else {
       a.SetRawDouble(Tag::kDouble, static_cast<double>(r));
     }
-  } else if (a.tag() == Tag::kDouble && b.tag() == Tag::kDouble) {
-    a.SetRawDouble(Tag::kDouble, a.raw_double() + b.raw_double());
+  } else if (FastNumber(a.tag()) && FastNumber(b.tag())) {  // one of them a Double
+    SetDoubleResult(a, FastDouble(a) + FastDouble(b));
   } else {
     a = OpAdd(a, b);
   }
@@ -1304,6 +1331,8 @@ void Vm::Interpreter::Sub() {
     } else {
       a.SetRawDouble(Tag::kDouble, static_cast<double>(r));
     }
+  } else if (FastNumber(a.tag()) && FastNumber(b.tag())) {  // one of them a Double
+    SetDoubleResult(a, FastDouble(a) - FastDouble(b));
   } else {
     a = OpSub(a, b);
   }
