@@ -88,9 +88,8 @@ class Value {
       tag_ = o.tag_;
       aux_ = o.aux_;
       u_ = o.u_;
-    } else if (this != &o) {
-      Value tmp(o);
-      Swap(tmp);
+    } else {
+      AssignSlow(o);
     }
     return *this;
   }
@@ -105,10 +104,8 @@ class Value {
       tag_ = t;
       aux_ = x;
       u_ = u;
-    } else if (this != &o) {
-      // The old value goes last: releasing it may release what `o` was in.
-      Value tmp(std::move(o));
-      Swap(tmp);
+    } else {
+      MoveAssignSlow(std::move(o));
     }
     return *this;
   }
@@ -214,6 +211,8 @@ class Value {
   inline void DropRef();
   void AddRefSlow() const;
   void ReleaseSlow();
+  void AssignSlow(const Value& o);
+  void MoveAssignSlow(Value&& o) noexcept;
 
   Tag tag_ = Tag::kEmpty;
   uint32_t aux_ = 0;

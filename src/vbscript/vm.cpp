@@ -312,8 +312,8 @@ void Vm::CheckTime() {
   if (options_.on_time_check) options_.on_time_check();
 }
 
-void Vm::PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t pop_extra,
-                   bool native) {
+Frame& Vm::PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t pop_extra,
+                     bool native) {
   if (argc != proc->nparams) Throw(kErrWrongArgs);
   if (frames_.size() >= static_cast<size_t>(options_.max_call_depth) ||
       base + proc->nlocals + proc->max_stack >= stack_end_) {
@@ -333,6 +333,7 @@ void Vm::PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t p
   if (!me.IsEmpty()) f.me = me;
   f.pop_extra = pop_extra;
   f.native_entry = native;
+  return f;
 }
 
 Value Vm::RunProc(Proc* proc, const Value& me, Value* args, int argc) {
@@ -904,11 +905,16 @@ Value& Vm::Interpreter::Var(const Instr& in, VarKind kind, bool store) {
 }
 
 // Enters a script procedure without leaving the loop.
+// The registers are set from what is known here rather than read back from
+// the new frame.
 void Vm::Interpreter::Enter(Proc* p, int argc, const Value& me, uint8_t pop_extra) {
   f_->ip = ip_;
-  vm_.PushFrame(p, sp_ - argc, argc, me, pop_extra, false);
-  Reload();
-  sp_ = f_->temps;
+  Value* base = sp_ - argc;
+  f_ = &vm_.PushFrame(p, base, argc, me, pop_extra, false);
+  code_ = p->code.data();
+  ip_ = 0;
+  locals_ = base;
+  sp_ = base + p->nlocals;
 }
 
 // A name that is no variable: a procedure, a host object or member, or
