@@ -83,7 +83,7 @@ class Value {
   }
   // Numbers and other uncounted values are copied as they are: the loop's
   // loads and stores take this path.
-  Value& operator=(const Value& o) {
+  [[gnu::always_inline]] Value& operator=(const Value& o) {
     if (!IsCounted() && !o.IsCounted()) {
       tag_ = o.tag_;
       aux_ = o.aux_;
@@ -93,7 +93,7 @@ class Value {
     }
     return *this;
   }
-  Value& operator=(Value&& o) noexcept {
+  [[gnu::always_inline]] Value& operator=(Value&& o) noexcept {
     if (!IsCounted()) {
       // Read before clearing, so that moving a value onto itself keeps it.
       Tag t = o.tag_;

@@ -312,7 +312,7 @@ void Vm::CheckTime() {
   if (options_.on_time_check) options_.on_time_check();
 }
 
-Frame& Vm::PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t pop_extra,
+inline Frame& Vm::PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t pop_extra,
                      bool native) {
   if (argc != proc->nparams) Throw(kErrWrongArgs);
   if (frames_.size() >= static_cast<size_t>(options_.max_call_depth) ||
@@ -697,6 +697,7 @@ class Vm::Interpreter {
   }
   VBS_HOT void Unary(Value (*op)(const Value&)) { sp_[-1] = op(sp_[-1]); }
   VBS_HOT void Compare(const Instr& in);
+  VBS_HOT void FusedJump(const Instr& jump, bool truth);
   VBS_HOT void Is() {
     sp_[-2] = Value::Bool(OpIs(sp_[-2], sp_[-1]));
     Pop();
@@ -1115,6 +1116,11 @@ void Vm::Interpreter::CallName(const Instr& in) {
     return;
   }
   Tick();
+  if (s->kind == SlotKind::kProc) {  // the common case: a script procedure
+    Drain();
+    Enter(s->proc.get(), argc, Value(), 0);
+    return;
+  }
   CallSlot(s, argc, statement, false);
 }
 
@@ -1356,7 +1362,12 @@ void Vm::Interpreter::Compare(const Instr& in) {
   } else {
     c = CompareValues(a, b, false, static_cast<Literal>(in.a));
   }
+  const Instr& next = code_[ip_];
   if (c == kCompareNull) {
+    if (next.op == Opc::kJumpFalse || next.op == Opc::kJumpTrue) {
+      FusedJump(next, false);  // Null counts as False
+      return;
+    }
     a = Value::Null();
   } else {
     bool r = false;
@@ -1380,9 +1391,25 @@ void Vm::Interpreter::Compare(const Instr& in) {
         r = c >= 0;
         break;
     }
+    if (next.op == Opc::kJumpFalse || next.op == Opc::kJumpTrue) {
+      FusedJump(next, r);
+      return;
+    }
     a = Value::Bool(r);
   }
   Pop();
+}
+
+// A comparison followed by the jump that tests it (If, While, Until): the
+// jump is taken here rather than through a Boolean on the stack.
+void Vm::Interpreter::FusedJump(const Instr& jump, bool truth) {
+  Pop();
+  Pop();
+  ++ip_;
+  if (truth == (jump.op == Opc::kJumpTrue)) {
+    if (jump.c < ip_) Tick();
+    ip_ = jump.c;
+  }
 }
 
 // ------------------------------------------------------------------ control
