@@ -395,7 +395,7 @@ class Vm {
   friend class Compiler;
   class Interpreter;  // the dispatch loop and its handlers (vm.cpp)
   Value Execute();    // runs until the native-entry frame returns
-  Frame& PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t pop_extra,
+  Frame& PushFrame(Proc* proc, Value* base, int argc, Value&& me, uint8_t pop_extra,
                    bool native);
   Value* StackTop();
   void UnwindTo(size_t depth, Value* sp);

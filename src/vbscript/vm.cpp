@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "core/text.h"
 #include "vbscript/compiler.h"
@@ -312,7 +313,7 @@ void Vm::CheckTime() {
   if (options_.on_time_check) options_.on_time_check();
 }
 
-inline Frame& Vm::PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t pop_extra,
+inline Frame& Vm::PushFrame(Proc* proc, Value* base, int argc, Value&& me, uint8_t pop_extra,
                      bool native) {
   if (argc != proc->nparams) Throw(kErrWrongArgs);
   if (frames_.size() >= static_cast<size_t>(options_.max_call_depth) ||
@@ -330,7 +331,7 @@ inline Frame& Vm::PushFrame(Proc* proc, Value* base, int argc, const Value& me, 
   f.proc = proc;
   f.base = base;
   f.temps = base + proc->nlocals;
-  if (!me.IsEmpty()) f.me = me;
+  if (!me.IsEmpty()) f.me = std::move(me);
   f.pop_extra = pop_extra;
   f.native_entry = native;
   return f;
@@ -362,7 +363,7 @@ Value Vm::RunProc(Proc* proc, const Value& me, Value* args, int argc) {
   if (base + argc + 1 >= stack_end_) Throw(kErrOutOfStack);
   for (int i = 0; i < argc; ++i) base[i] = args[i];
   try {
-    PushFrame(proc, base, argc, me, 0, true);
+    PushFrame(proc, base, argc, Value(me), 0, true);
   } catch (...) {
     Clear(base, base + argc);
     throw;
@@ -629,8 +630,10 @@ class Vm::Interpreter {
     ip_ = f_->ip;
     locals_ = f_->base;
   }
-  VBS_HOT void Push(const Value& v) { *sp_++ = v; }
-  VBS_HOT void Push(Value&& v) { *sp_++ = std::move(v); }
+  // The slot above sp always holds Empty, so a push constructs in place
+  // (no old value to release, texts and objects counted inline).
+  VBS_HOT void Push(const Value& v) { new (sp_++) Value(v); }
+  VBS_HOT void Push(Value&& v) { new (sp_++) Value(std::move(v)); }
   VBS_HOT Value Take() { return std::move(*--sp_); }
   VBS_HOT void Pop() { *--sp_ = Value(); }
   // Replaces the values from `from` up with the result `r`.
@@ -649,7 +652,7 @@ class Vm::Interpreter {
     return static_cast<ClassInstance*>(f_->me.obj())->fields()[static_cast<size_t>(i)];
   }
   VBS_HOT Value& Var(const Instr& in, VarKind kind, bool store);
-  void Enter(Proc* p, int argc, const Value& me, uint8_t pop_extra);
+  void Enter(Proc* p, int argc, Value&& me, uint8_t pop_extra);
   void CallSlot(GlobalSlot* s, int argc, bool statement, bool as_ref);
   void MemberCall(const Instr& in, int argc, InvokeKind kind, Value* objp, Value* valuep);
   bool Recover(ScriptError& e);
@@ -908,10 +911,10 @@ Value& Vm::Interpreter::Var(const Instr& in, VarKind kind, bool store) {
 // Enters a script procedure without leaving the loop.
 // The registers are set from what is known here rather than read back from
 // the new frame.
-void Vm::Interpreter::Enter(Proc* p, int argc, const Value& me, uint8_t pop_extra) {
+void Vm::Interpreter::Enter(Proc* p, int argc, Value&& me, uint8_t pop_extra) {
   f_->ip = ip_;
   Value* base = sp_ - argc;
-  f_ = &vm_.PushFrame(p, base, argc, me, pop_extra, false);
+  f_ = &vm_.PushFrame(p, base, argc, std::move(me), pop_extra, false);
   code_ = p->code.data();
   ip_ = 0;
   locals_ = base;
@@ -1006,9 +1009,11 @@ void Vm::Interpreter::MemberCall(const Instr& in, int argc, InvokeKind kind, Val
     }
     if (p) {
       Drain();
-      Value me = objp->Deref();
+      // The object's slot below the arguments is cleared when the call
+      // returns: the frame takes its reference over instead of a copy.
+      Value me = objp->IsObject() ? std::move(*objp) : Value(objp->Deref());
       if (valuep) ++argc;  // the assigned value is the last parameter
-      Enter(p, argc, me, 1);
+      Enter(p, argc, std::move(me), 1);
       return;
     }
   }
