@@ -65,6 +65,7 @@ struct StrObj {
   int8_t ascii = -1;  // -1 not known yet
   std::string text;
   explicit StrObj(std::string t) : text(std::move(t)) {}
+  explicit StrObj(std::string_view t) : text(t) {}
   bool IsAscii();
 };
 
@@ -84,7 +85,8 @@ class Value {
   // Numbers and other uncounted values are copied as they are: the loop's
   // loads and stores take this path.
   [[gnu::always_inline]] Value& operator=(const Value& o) {
-    if (!IsCounted() && !o.IsCounted()) {
+    if (!IsCounted()) {
+      if (o.IsCounted()) o.AddRef();
       tag_ = o.tag_;
       aux_ = o.aux_;
       u_ = o.u_;
@@ -128,8 +130,12 @@ class Value {
   static Value Error(int32_t scode) { return MakeInt(Tag::kError, scode); }
   static Value Missing() { return Error(kParamNotFound); }
   static Value Str(std::string s);
-  static Value Str(std::string_view s) { return Str(std::string(s)); }
-  static Value Str(const char* s) { return Str(std::string(s)); }
+  static Value Str(std::string_view s) {
+    Value v = Make(Tag::kString);
+    v.u_.s = new StrObj(s);
+    return v;
+  }
+  static Value Str(const char* s) { return Str(std::string_view(s)); }
   static Value Str(StrObj* s) {  // takes a new reference
     ++s->refs;
     Value v = Make(Tag::kString);

@@ -84,9 +84,10 @@ ArrayDim DimFor(int32_t upper) {
   return ArrayDim{0, upper + 1};
 }
 
+// Empties each slot before its old value is released.
 inline void Clear(Value* from, Value* to) {
   for (Value* v = from; v < to; ++v) {
-    if (!v->IsEmpty()) *v = Value();
+    if (!v->IsEmpty()) Value old(std::move(*v));
   }
 }
 
@@ -635,7 +636,7 @@ class Vm::Interpreter {
   VBS_HOT void Push(const Value& v) { new (sp_++) Value(v); }
   VBS_HOT void Push(Value&& v) { new (sp_++) Value(std::move(v)); }
   VBS_HOT Value Take() { return std::move(*--sp_); }
-  VBS_HOT void Pop() { *--sp_ = Value(); }
+  VBS_HOT void Pop() { Value old(std::move(*--sp_)); }
   // Replaces the values from `from` up with the result `r`.
   VBS_HOT void PushResult(Value* from, Value&& r) {
     Clear(from, sp_);
