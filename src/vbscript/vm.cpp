@@ -91,7 +91,7 @@ inline void Clear(Value* from, Value* to) {
   }
 }
 
-bool ForContinues(const Value& var, const Value& to, const Value& step) {
+inline bool ForContinues(const Value& var, const Value& to, const Value& step) {
   const Value& v = var.Deref();
   if (v.tag() <= Tag::kLong && to.tag() <= Tag::kLong && step.tag() <= Tag::kLong &&
       v.tag() >= Tag::kBoolean) {
@@ -314,7 +314,7 @@ void Vm::CheckTime() {
   if (options_.on_time_check) options_.on_time_check();
 }
 
-inline Frame& Vm::PushFrame(Proc* proc, Value* base, int argc, Value&& me, uint8_t pop_extra,
+[[gnu::always_inline]] inline Frame& Vm::PushFrame(Proc* proc, Value* base, int argc, Value&& me, uint8_t pop_extra,
                      bool native) {
   if (argc != proc->nparams) Throw(kErrWrongArgs);
   if (frames_.size() >= static_cast<size_t>(options_.max_call_depth) ||
@@ -653,7 +653,7 @@ class Vm::Interpreter {
     return static_cast<ClassInstance*>(f_->me.obj())->fields()[static_cast<size_t>(i)];
   }
   VBS_HOT Value& Var(const Instr& in, VarKind kind, bool store);
-  void Enter(Proc* p, int argc, Value&& me, uint8_t pop_extra);
+  VBS_HOT void Enter(Proc* p, int argc, Value&& me, uint8_t pop_extra);
   void CallSlot(GlobalSlot* s, int argc, bool statement, bool as_ref);
   void MemberCall(const Instr& in, int argc, InvokeKind kind, Value* objp, Value* valuep);
   bool Recover(ScriptError& e);
