@@ -35,6 +35,41 @@ bool IsNullArg(A& a, int i) {
 std::string Text(A& a, int i) {
   return ToText(a[i]);
 }
+// The text of an argument, read in place when it already is a string (held
+// by a counted reference, so code a later argument's conversion runs cannot
+// free it), else converted once.
+class TextArg {
+ public:
+  TextArg(A& a, int i) {
+    const Value& v = a[i];
+    keep_ = v.tag() == Tag::kString ? v : Value::Str(ToText(v));
+    view_ = keep_.text();
+  }
+  explicit TextArg(std::string_view literal) : view_(literal) {}
+  TextArg(const TextArg&) = delete;
+  TextArg& operator=(const TextArg&) = delete;
+  std::string_view view() const { return view_; }
+  size_t size() const { return view_.size(); }
+  bool empty() const { return view_.empty(); }
+  // True when character positions are byte positions.
+  bool ascii() const {
+    if (keep_.IsString()) return keep_.str_obj()->IsAscii();
+    return CharCount(view_) == view_.size();
+  }
+
+ private:
+  Value keep_;
+  std::string_view view_;
+};
+
+// A new text cut from another; a piece of an ASCII text is ASCII, which
+// saves the character functions a scan.
+Value Piece(std::string_view piece, bool ascii) {
+  Value v = Value::Str(piece);
+  if (ascii) v.str_obj()->ascii = 1;
+  return v;
+}
+
 int32_t Long(A& a, int i) {
   return ToLong(a[i]);
 }
@@ -110,8 +145,8 @@ Value FnMid(Vm&, A& a) {
   if (IsNullArg(a, 0)) return Value::Null();
   const Value& v = Arg(a, 0);
   if (v.tag() == Tag::kString) {
-    return Value::Str(
-        SubChars(v.text(), static_cast<size_t>(start - 1), count, v.str_obj()->IsAscii()));
+    const bool ascii = v.str_obj()->IsAscii();
+    return Piece(SubChars(v.text(), static_cast<size_t>(start - 1), count, ascii), ascii);
   }
   std::string s = ToText(v);
   return Value::Str(SubChars(s, static_cast<size_t>(start - 1), count, false));
@@ -194,7 +229,7 @@ Value FnStrReverse(Vm&, A& a) {
 }
 
 // Character index (0-based) of byte position `pos` in `s`.
-size_t CharIndex(const std::string& s, size_t pos) {
+size_t CharIndex(std::string_view s, size_t pos) {
   return CharCount(std::string_view(s).substr(0, pos));
 }
 
@@ -208,16 +243,18 @@ Value FnInStr(Vm&, A& a) {
     first = 1;
   }
   if (IsNullArg(a, first) || IsNullArg(a, first + 1)) return Value::Null();
-  std::string s = Text(a, first), find = Text(a, first + 1);
+  TextArg s(a, first), find(a, first + 1);
   bool tc = a.size() >= 4 && TextCompare(a, 3);
-  size_t b = ByteOffsetOfChar(s, static_cast<size_t>(start - 1));
+  const bool ascii = s.ascii();
+  const size_t from = static_cast<size_t>(start - 1);
+  size_t b = ascii ? std::min(from, s.size()) : ByteOffsetOfChar(s.view(), from);
   // A start past the text's end finds nothing, not even "" (so an empty
   // text gives 0).
-  if (static_cast<size_t>(start) > CharCount(s)) return Value::Long(0);
+  if (static_cast<size_t>(start) > (ascii ? s.size() : CharCount(s.view()))) return Value::Long(0);
   if (find.empty()) return Value::Long(start);
-  size_t pos = FindText(s, find, b, tc);
+  size_t pos = FindText(s.view(), find.view(), b, tc);
   if (pos == std::string::npos) return Value::Long(0);
-  return Value::Long(static_cast<int32_t>(CharIndex(s, pos) + 1));
+  return Value::Long(static_cast<int32_t>((ascii ? pos : CharIndex(s.view(), pos)) + 1));
 }
 
 Value FnInStrRev(Vm&, A& a) {
@@ -243,28 +280,30 @@ Value FnInStrRev(Vm&, A& a) {
 
 Value FnReplace(Vm&, A& a) {
   // Unlike most text functions, Replace has no Null result: Null is an error.
-  std::string s = Text(a, 0), find = Text(a, 1), with = Text(a, 2);
+  TextArg s(a, 0), find(a, 1), with(a, 2);
   int32_t start = Has(a, 3) ? Long(a, 3) : 1;
   int32_t count = Has(a, 4) ? Long(a, 4) : -1;
   if (start < 1 || count < -1) Throw(kErrInvalidCall);
   bool tc = TextCompare(a, 5);
   // The result starts at `start`: what comes before it is dropped.
-  std::string src =
-      s.substr(std::min(s.size(), ByteOffsetOfChar(s, static_cast<size_t>(start - 1))));
-  if (find.empty() || count == 0) return Value::Str(std::move(src));
+  const size_t from = static_cast<size_t>(start - 1);
+  std::string_view src =
+      s.view().substr(std::min(s.size(), s.ascii() ? from : ByteOffsetOfChar(s.view(), from)));
+  if (find.empty() || count == 0) return Value::Str(src);
   std::string out;
+  out.reserve(src.size() + with.size());
   size_t pos = 0;
   int32_t done = 0;
   while (count < 0 || done < count) {
-    size_t hit = FindText(src, find, pos, tc);
+    size_t hit = FindText(src, find.view(), pos, tc);
     if (hit == std::string::npos) break;
-    out.append(src, pos, hit - pos);
-    out.append(with);
+    out.append(src.substr(pos, hit - pos));
+    out.append(with.view());
     CheckStringSize(out.size());
     pos = hit + find.size();
     ++done;
   }
-  out.append(src, pos, std::string::npos);
+  out.append(src.substr(pos));
   return Value::Str(std::move(out));
 }
 
@@ -318,12 +357,17 @@ Value FnLenB(Vm&, A& a) {
 
 Value FnSplit(Vm&, A& a) {
   if (IsNullArg(a, 0)) Throw(kErrInvalidNull);
-  std::string s = Text(a, 0);
-  std::string delim = Has(a, 1) ? Text(a, 1) : " ";
+  TextArg text(a, 0);
+  std::optional<TextArg> given;
+  if (Has(a, 1)) given.emplace(a, 1);
+  const std::string_view s = text.view();
+  const std::string_view delim = given ? given->view() : " ";
   int32_t limit = Has(a, 2) ? Long(a, 2) : -1;
   if (limit < -1) Throw(kErrInvalidCall);
   bool tc = TextCompare(a, 3);
+  const bool ascii = text.ascii();
   std::vector<Value> parts;
+  parts.reserve(8);
   if (s.empty()) return ArrayFromValues({});
   if (delim.empty() || limit == 1) {
     parts.push_back(Value::Str(s));
@@ -332,15 +376,15 @@ Value FnSplit(Vm&, A& a) {
   size_t pos = 0;
   while (true) {
     if (limit > 0 && static_cast<int32_t>(parts.size()) == limit - 1) {
-      parts.push_back(Value::Str(s.substr(pos)));
+      parts.push_back(Piece(s.substr(pos), ascii));
       break;
     }
     size_t hit = FindText(s, delim, pos, tc);
     if (hit == std::string::npos) {
-      parts.push_back(Value::Str(s.substr(pos)));
+      parts.push_back(Piece(s.substr(pos), ascii));
       break;
     }
-    parts.push_back(Value::Str(s.substr(pos, hit - pos)));
+    parts.push_back(Piece(s.substr(pos, hit - pos), ascii));
     pos = hit + delim.size();
     if (parts.size() > CurrentLimits().max_array_elements) Throw(kErrOutOfMemory);
   }

@@ -395,8 +395,8 @@ class Vm {
   friend class Compiler;
   class Interpreter;  // the dispatch loop and its handlers (vm.cpp)
   Value Execute();    // runs until the native-entry frame returns
-  void PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t pop_extra,
-                 bool native);
+  Frame& PushFrame(Proc* proc, Value* base, int argc, Value&& me, uint8_t pop_extra,
+                   bool native);
   Value* StackTop();
   void UnwindTo(size_t depth, Value* sp);
   void DrainTerminates();

@@ -49,6 +49,21 @@ Value Value::RefElem(ArrayObj* a, uint32_t index) {
   return v;
 }
 
+void Value::AssignSlow(const Value& o) {
+  if (this != &o) {
+    Value tmp(o);
+    Swap(tmp);
+  }
+}
+
+// The old value goes last: releasing it may release what `o` was in.
+void Value::MoveAssignSlow(Value&& o) noexcept {
+  if (this != &o) {
+    Value tmp(std::move(o));
+    Swap(tmp);
+  }
+}
+
 void Value::AddRefSlow() const {
   switch (tag_) {
     case Tag::kString:

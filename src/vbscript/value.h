@@ -65,6 +65,7 @@ struct StrObj {
   int8_t ascii = -1;  // -1 not known yet
   std::string text;
   explicit StrObj(std::string t) : text(std::move(t)) {}
+  explicit StrObj(std::string_view t) : text(t) {}
   bool IsAscii();
 };
 
@@ -72,26 +73,41 @@ class Value {
  public:
   Value() { u_.i = 0; }
   ~Value() {
-    if (IsCounted()) ReleaseSlow();
+    if (IsCounted()) DropRef();
   }
   Value(const Value& o) : tag_(o.tag_), aux_(o.aux_), u_(o.u_) {
-    if (IsCounted()) AddRefSlow();
+    if (IsCounted()) AddRef();
   }
   Value(Value&& o) noexcept : tag_(o.tag_), aux_(o.aux_), u_(o.u_) {
     o.tag_ = Tag::kEmpty;
     o.u_.i = 0;
   }
-  Value& operator=(const Value& o) {
-    if (this != &o) {
-      Value tmp(o);
-      Swap(tmp);
+  // Numbers and other uncounted values are copied as they are: the loop's
+  // loads and stores take this path.
+  [[gnu::always_inline]] Value& operator=(const Value& o) {
+    if (!IsCounted()) {
+      if (o.IsCounted()) o.AddRef();
+      tag_ = o.tag_;
+      aux_ = o.aux_;
+      u_ = o.u_;
+    } else {
+      AssignSlow(o);
     }
     return *this;
   }
-  Value& operator=(Value&& o) noexcept {
-    if (this != &o) {
-      Value tmp(std::move(o));
-      Swap(tmp);
+  [[gnu::always_inline]] Value& operator=(Value&& o) noexcept {
+    if (!IsCounted()) {
+      // Read before clearing, so that moving a value onto itself keeps it.
+      Tag t = o.tag_;
+      uint32_t x = o.aux_;
+      U u = o.u_;
+      o.tag_ = Tag::kEmpty;
+      o.u_.i = 0;
+      tag_ = t;
+      aux_ = x;
+      u_ = u;
+    } else {
+      MoveAssignSlow(std::move(o));
     }
     return *this;
   }
@@ -114,8 +130,12 @@ class Value {
   static Value Error(int32_t scode) { return MakeInt(Tag::kError, scode); }
   static Value Missing() { return Error(kParamNotFound); }
   static Value Str(std::string s);
-  static Value Str(std::string_view s) { return Str(std::string(s)); }
-  static Value Str(const char* s) { return Str(std::string(s)); }
+  static Value Str(std::string_view s) {
+    Value v = Make(Tag::kString);
+    v.u_.s = new StrObj(s);
+    return v;
+  }
+  static Value Str(const char* s) { return Str(std::string_view(s)); }
   static Value Str(StrObj* s) {  // takes a new reference
     ++s->refs;
     Value v = Make(Tag::kString);
@@ -165,12 +185,12 @@ class Value {
   }
   // Overwrites the numeric payload of an Integer/Long/Double in place.
   void SetRawInt(Tag t, int64_t n) {
-    if (IsCounted()) ReleaseSlow();
+    if (IsCounted()) DropRef();
     tag_ = t;
     u_.i = n;
   }
   void SetRawDouble(Tag t, double d) {
-    if (IsCounted()) ReleaseSlow();
+    if (IsCounted()) DropRef();
     tag_ = t;
     u_.d = d;
   }
@@ -191,8 +211,14 @@ class Value {
     v.u_.d = d;
     return v;
   }
+  // Counting: texts and objects inline, arrays and element references in
+  // the slow path. DropRef leaves the payload stale; callers overwrite it.
+  inline void AddRef() const;
+  inline void DropRef();
   void AddRefSlow() const;
   void ReleaseSlow();
+  void AssignSlow(const Value& o);
+  void MoveAssignSlow(Value&& o) noexcept;
 
   Tag tag_ = Tag::kEmpty;
   uint32_t aux_ = 0;
@@ -356,6 +382,26 @@ inline Value Value::Arr(ArrayObj* a) {
   Value v = Make(Tag::kArray);
   v.u_.a = a;
   return v;
+}
+
+inline void Value::AddRef() const {
+  if (tag_ == Tag::kString) {
+    ++u_.s->refs;
+  } else if (tag_ == Tag::kObject) {
+    u_.o->AddRef();
+  } else {
+    AddRefSlow();
+  }
+}
+
+inline void Value::DropRef() {
+  if (tag_ == Tag::kString) {
+    if (--u_.s->refs == 0) delete u_.s;
+  } else if (tag_ == Tag::kObject) {
+    u_.o->Release();
+  } else {
+    ReleaseSlow();
+  }
 }
 
 inline const Value& Value::Deref() const {

@@ -13,8 +13,10 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "core/text.h"
 #include "vbscript/compiler.h"
@@ -82,13 +84,14 @@ ArrayDim DimFor(int32_t upper) {
   return ArrayDim{0, upper + 1};
 }
 
+// Empties each slot before its old value is released.
 inline void Clear(Value* from, Value* to) {
   for (Value* v = from; v < to; ++v) {
-    if (!v->IsEmpty()) *v = Value();
+    if (!v->IsEmpty()) Value old(std::move(*v));
   }
 }
 
-bool ForContinues(const Value& var, const Value& to, const Value& step) {
+inline bool ForContinues(const Value& var, const Value& to, const Value& step) {
   const Value& v = var.Deref();
   if (v.tag() <= Tag::kLong && to.tag() <= Tag::kLong && step.tag() <= Tag::kLong &&
       v.tag() >= Tag::kBoolean) {
@@ -98,6 +101,19 @@ bool ForContinues(const Value& var, const Value& to, const Value& step) {
   int c = CompareValues(v, to);
   if (c == kCompareNull) Throw(kErrInvalidNull);
   return s >= 0 ? c <= 0 : c >= 0;
+}
+
+// Integer, Long and Double: the kinds the arithmetic fast paths take.
+inline bool FastNumber(Tag t) {
+  return t == Tag::kInteger || t == Tag::kLong || t == Tag::kDouble;
+}
+inline double FastDouble(const Value& v) {
+  return v.tag() == Tag::kDouble ? v.raw_double() : static_cast<double>(v.raw_int());
+}
+// A Double result, which must be finite (else "Overflow", as OpAdd says).
+inline void SetDoubleResult(Value& a, double r) {
+  if (!std::isfinite(r)) Throw(kErrOverflow);
+  a.SetRawDouble(Tag::kDouble, r);
 }
 
 bool Truth(const Value& v) {
@@ -298,8 +314,8 @@ void Vm::CheckTime() {
   if (options_.on_time_check) options_.on_time_check();
 }
 
-void Vm::PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t pop_extra,
-                   bool native) {
+[[gnu::always_inline]] inline Frame& Vm::PushFrame(Proc* proc, Value* base, int argc, Value&& me, uint8_t pop_extra,
+                     bool native) {
   if (argc != proc->nparams) Throw(kErrWrongArgs);
   if (frames_.size() >= static_cast<size_t>(options_.max_call_depth) ||
       base + proc->nlocals + proc->max_stack >= stack_end_) {
@@ -312,7 +328,14 @@ void Vm::PushFrame(Proc* proc, Value* base, int argc, const Value& me, uint8_t p
       UniqueArray(a);
     }
   }
-  frames_.push_back(Frame{proc, 0, base, base + proc->nlocals, me, pop_extra, false, native});
+  Frame& f = frames_.emplace_back();
+  f.proc = proc;
+  f.base = base;
+  f.temps = base + proc->nlocals;
+  if (!me.IsEmpty()) f.me = std::move(me);
+  f.pop_extra = pop_extra;
+  f.native_entry = native;
+  return f;
 }
 
 Value Vm::RunProc(Proc* proc, const Value& me, Value* args, int argc) {
@@ -341,7 +364,7 @@ Value Vm::RunProc(Proc* proc, const Value& me, Value* args, int argc) {
   if (base + argc + 1 >= stack_end_) Throw(kErrOutOfStack);
   for (int i = 0; i < argc; ++i) base[i] = args[i];
   try {
-    PushFrame(proc, base, argc, me, 0, true);
+    PushFrame(proc, base, argc, Value(me), 0, true);
   } catch (...) {
     Clear(base, base + argc);
     throw;
@@ -608,10 +631,12 @@ class Vm::Interpreter {
     ip_ = f_->ip;
     locals_ = f_->base;
   }
-  VBS_HOT void Push(const Value& v) { *sp_++ = v; }
-  VBS_HOT void Push(Value&& v) { *sp_++ = std::move(v); }
+  // The slot above sp always holds Empty, so a push constructs in place
+  // (no old value to release, texts and objects counted inline).
+  VBS_HOT void Push(const Value& v) { new (sp_++) Value(v); }
+  VBS_HOT void Push(Value&& v) { new (sp_++) Value(std::move(v)); }
   VBS_HOT Value Take() { return std::move(*--sp_); }
-  VBS_HOT void Pop() { *--sp_ = Value(); }
+  VBS_HOT void Pop() { Value old(std::move(*--sp_)); }
   // Replaces the values from `from` up with the result `r`.
   VBS_HOT void PushResult(Value* from, Value&& r) {
     Clear(from, sp_);
@@ -628,7 +653,7 @@ class Vm::Interpreter {
     return static_cast<ClassInstance*>(f_->me.obj())->fields()[static_cast<size_t>(i)];
   }
   VBS_HOT Value& Var(const Instr& in, VarKind kind, bool store);
-  void Enter(Proc* p, int argc, const Value& me, uint8_t pop_extra);
+  VBS_HOT void Enter(Proc* p, int argc, Value&& me, uint8_t pop_extra);
   void CallSlot(GlobalSlot* s, int argc, bool statement, bool as_ref);
   void MemberCall(const Instr& in, int argc, InvokeKind kind, Value* objp, Value* valuep);
   bool Recover(ScriptError& e);
@@ -676,6 +701,7 @@ class Vm::Interpreter {
   }
   VBS_HOT void Unary(Value (*op)(const Value&)) { sp_[-1] = op(sp_[-1]); }
   VBS_HOT void Compare(const Instr& in);
+  VBS_HOT void FusedJump(const Instr& jump, bool truth);
   VBS_HOT void Is() {
     sp_[-2] = Value::Bool(OpIs(sp_[-2], sp_[-1]));
     Pop();
@@ -884,11 +910,16 @@ Value& Vm::Interpreter::Var(const Instr& in, VarKind kind, bool store) {
 }
 
 // Enters a script procedure without leaving the loop.
-void Vm::Interpreter::Enter(Proc* p, int argc, const Value& me, uint8_t pop_extra) {
+// The registers are set from what is known here rather than read back from
+// the new frame.
+void Vm::Interpreter::Enter(Proc* p, int argc, Value&& me, uint8_t pop_extra) {
   f_->ip = ip_;
-  vm_.PushFrame(p, sp_ - argc, argc, me, pop_extra, false);
-  Reload();
-  sp_ = f_->temps;
+  Value* base = sp_ - argc;
+  f_ = &vm_.PushFrame(p, base, argc, std::move(me), pop_extra, false);
+  code_ = p->code.data();
+  ip_ = 0;
+  locals_ = base;
+  sp_ = base + p->nlocals;
 }
 
 // A name that is no variable: a procedure, a host object or member, or
@@ -979,9 +1010,11 @@ void Vm::Interpreter::MemberCall(const Instr& in, int argc, InvokeKind kind, Val
     }
     if (p) {
       Drain();
-      Value me = objp->Deref();
+      // The object's slot below the arguments is cleared when the call
+      // returns: the frame takes its reference over instead of a copy.
+      Value me = objp->IsObject() ? std::move(*objp) : Value(objp->Deref());
       if (valuep) ++argc;  // the assigned value is the last parameter
-      Enter(p, argc, me, 1);
+      Enter(p, argc, std::move(me), 1);
       return;
     }
   }
@@ -1044,6 +1077,13 @@ void Vm::Interpreter::Store(const Instr& in) {
     }
   }
   Value& dst = Var(in, k, true);
+  const Tag t = sp_[-1].tag();
+  if (in.a != kStoreSet && t != Tag::kObject && t != Tag::kNothing && t != Tag::kArray) {
+    // Numbers and texts: what StoreTo would do, without the call.
+    dst.DerefMut() = std::move(*--sp_);
+    Drain();
+    return;
+  }
   Value v = Take();
   if (in.a == kStoreRaw) {
     dst.DerefMut() = std::move(v);
@@ -1082,6 +1122,11 @@ void Vm::Interpreter::CallName(const Instr& in) {
     return;
   }
   Tick();
+  if (s->kind == SlotKind::kProc) {  // the common case: a script procedure
+    Drain();
+    Enter(s->proc.get(), argc, Value(), 0);
+    return;
+  }
   CallSlot(s, argc, statement, false);
 }
 
@@ -1282,8 +1327,8 @@ void Vm::Interpreter::Add() {
     } else {
       a.SetRawDouble(Tag::kDouble, static_cast<double>(r));
     }
-  } else if (a.tag() == Tag::kDouble && b.tag() == Tag::kDouble) {
-    a.SetRawDouble(Tag::kDouble, a.raw_double() + b.raw_double());
+  } else if (FastNumber(a.tag()) && FastNumber(b.tag())) {  // one of them a Double
+    SetDoubleResult(a, FastDouble(a) + FastDouble(b));
   } else {
     a = OpAdd(a, b);
   }
@@ -1304,6 +1349,8 @@ void Vm::Interpreter::Sub() {
     } else {
       a.SetRawDouble(Tag::kDouble, static_cast<double>(r));
     }
+  } else if (FastNumber(a.tag()) && FastNumber(b.tag())) {  // one of them a Double
+    SetDoubleResult(a, FastDouble(a) - FastDouble(b));
   } else {
     a = OpSub(a, b);
   }
@@ -1321,7 +1368,12 @@ void Vm::Interpreter::Compare(const Instr& in) {
   } else {
     c = CompareValues(a, b, false, static_cast<Literal>(in.a));
   }
+  const Instr& next = code_[ip_];
   if (c == kCompareNull) {
+    if (next.op == Opc::kJumpFalse || next.op == Opc::kJumpTrue) {
+      FusedJump(next, false);  // Null counts as False
+      return;
+    }
     a = Value::Null();
   } else {
     bool r = false;
@@ -1345,9 +1397,25 @@ void Vm::Interpreter::Compare(const Instr& in) {
         r = c >= 0;
         break;
     }
+    if (next.op == Opc::kJumpFalse || next.op == Opc::kJumpTrue) {
+      FusedJump(next, r);
+      return;
+    }
     a = Value::Bool(r);
   }
   Pop();
+}
+
+// A comparison followed by the jump that tests it (If, While, Until): the
+// jump is taken here rather than through a Boolean on the stack.
+void Vm::Interpreter::FusedJump(const Instr& jump, bool truth) {
+  Pop();
+  Pop();
+  ++ip_;
+  if (truth == (jump.op == Opc::kJumpTrue)) {
+    if (jump.c < ip_) Tick();
+    ip_ = jump.c;
+  }
 }
 
 // ------------------------------------------------------------------ control
