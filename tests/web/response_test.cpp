@@ -42,7 +42,7 @@ TEST_F(Writers, SendAndRedirectWriteToTheResponsesSocket) {
   r.index(static_cast<int16_t>(index_));
   r.Send("hi");
   RunUntilClosed(c);
-  EXPECT_EQ(c->Received(),
+  EXPECT_EQ(Plain(c->Received()),
             "HTTP/1.1 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\n"
             "Expires: Tue, 04 Dec 1993 21:29:02 GMT\r\nAccept-Ranges: bytes\r\n"
             "Content-Type: text/html\r\nContent-Length: 2\r\nCache-Control: "
@@ -68,7 +68,7 @@ TEST_F(Writers, RedirectToAnotherServerKeepsPageQueryAndBody) {
   Response r(server_);
   r.RedirectToHS("hs.example:81", Parsed("GET /status?x=1 HTTP/1.1\r\nHost: h\r\n\r\n"), index_);
   RunUntilClosed(c);
-  EXPECT_EQ(c->Received(),
+  EXPECT_EQ(Plain(c->Received()),
             "HTTP/1.0 307 NoSupport\r\nServer: zyn\r\nDate: 06-Dec-26\r\nConnection: close\r\n"
             "Content-Type: text/html\r\nLocation: http://hs.example:81/status?x=1\r\n\r\n");
 
@@ -95,7 +95,7 @@ TEST_F(Writers, AnApplianceBrowserGetsAPageThatPostsItselfOn) {
       "<input type='hidden' name='q' value='1'>"
       "<input type='hidden' name='name' value='&#39;&gt;&lt;script&gt;'>"
       "<input type='hidden' name='b' value='2'></form></HTML>";
-  EXPECT_EQ(c->Received(),
+  EXPECT_EQ(Plain(c->Received()),
             "HTTP/1.0 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\n"
             "Connection: close\r\nContent-Type: text/html\r\n"
             "Location: http://hs/stat?q=1\r\nContent-Length: " +
