@@ -252,7 +252,8 @@ void PosixTcpListener::OnReadable() {
     ::setsockopt(cfd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     char text[INET_ADDRSTRLEN] = "";
     ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-    auto connection = std::make_unique<PosixTcpConnection>(loop_, cfd, text);
+    std::unique_ptr<TcpConnection> connection =
+        factory_ ? factory_(cfd, text) : std::make_unique<PosixTcpConnection>(loop_, cfd, text);
     if (on_accept_) on_accept_(std::move(connection));
   }
 }

@@ -95,7 +95,8 @@ bool Router::Refused(const Request& request, Response& response, int index) {
   const std::string what =
       misdirected ? "Host " + Printable(request.ServerVariables("Host"), 80) +
                         " is not a name of this server"
-                  : Printable(request.Method(), 10) + " from another site (" +
+                  : Printable(request.Method() == "POSTx" ? "POST" : request.Method(), 10) +
+                        " from another site (" +
                         Printable(request.ServerVariables("Origin").empty()
                                       ? request.ServerVariables("Referer")
                                       : request.ServerVariables("Origin"),
