@@ -72,7 +72,8 @@ TEST(Request, ParsesTheRequestLineHeadersAndPairs) {
       {"GET /a%3Fb?c=d HTTP/1.1\r\n\r\n", "page", "/a?b"},
       {"POST /s HTTP/1.1\r\n\r\n" + form, "f:tag8", "a=b&c"},
       {"POST /s HTTP/1.1\r\n\r\n" + form, "f:x", "C++ : [1]"},
-      {"POST /s HTTP/1.1\r\n\r\n" + form, "payload", "name8=Kitchen & Dining&tag8=a=b&c&x=C++ : [1]"},
+      {"POST /s HTTP/1.1\r\n\r\n" + form, "payload",
+       "name8=Kitchen & Dining&tag8=a=b&c&x=C++ : [1]"},
       // Malformed request lines leave what they cannot fill empty.
       {"nospace", "method", ""},
       {"GET /status\r\n\r\n", "page", ""},
@@ -105,7 +106,9 @@ TEST(Request, ParsesTheRequestLineHeadersAndPairs) {
 
 TEST(Request, DecodesAndReadsRawText) {
   const std::pair<std::string, std::string> kDecode[] = {
-      {"%41%62", "Ab"},  {"%0A|%ZZ|%", " | | "}, {"a+b%2B", "a b+"},
+      {"%41%62", "Ab"},
+      {"%0A|%ZZ|%", " | | "},
+      {"a+b%2B", "a b+"},
       {"%2541", "%41"},  // decoded once only
       {"%4", "@"},       // a missing digit counts 0
       {"%e9t%C3%A9", "\xe9t\xc3\xa9"},
@@ -148,8 +151,11 @@ TEST(RequestAssembler, WaitsForTheWholeRequestAndCutsItsBody) {
       {"", {head, "a=1", "&b=2&c=evil"}, true, head, "a=1&b=2"},
       {"", {"POST / HTTP/1.1\r\n\r\n", "a=1"}, true, "POST / HTTP/1.1\r\n\r\n", "a=1"},
       // Lines ended by LF alone end the block but carry no header read.
-      {"", {"POST / HTTP/1.1\nContent-Length: 2\n\n", "abc"}, true,
-       "POST / HTTP/1.1\nContent-Length: 2\n\n", "abc"},
+      {"",
+       {"POST / HTTP/1.1\nContent-Length: 2\n\n", "abc"},
+       true,
+       "POST / HTTP/1.1\nContent-Length: 2\n\n",
+       "abc"},
   };
   for (const auto& c : kCases) {
     const auto raw = AssembleRequest(c.held, c.packets);

@@ -25,15 +25,14 @@ class Writers : public WebFixture {
 };
 
 TEST_F(Writers, ContentTypesFollowTheFirstMatchingNamePart) {
-  EXPECT_EQ(ContentTypeFor("\\a.txt"), "text/plain");
-  EXPECT_EQ(ContentTypeFor("\\a.html"), "text/html");
-  EXPECT_EQ(ContentTypeFor("\\photo.jpg.bmp"), "image/jpg");
-  EXPECT_EQ(ContentTypeFor("\\a.gif"), "image/gif");
-  EXPECT_EQ(ContentTypeFor("\\a.bmp"), "image/bmp");
-  EXPECT_EQ(ContentTypeFor("\\a.php"), "text/html");
-  EXPECT_EQ(ContentTypeFor("\\a.png"), "unknown/binary");
-  EXPECT_EQ(ContentTypeFor("\\a.wmz"), "unknown/binary");
-  EXPECT_EQ(ContentTypeFor("\\A.GIF"), "unknown/binary");  // exact letter case
+  const std::pair<std::string_view, std::string_view> kTypes[] = {
+      {"\\a.txt", "text/plain"},        {"\\a.html", "text/html"},
+      {"\\photo.jpg.bmp", "image/jpg"}, {"\\a.gif", "image/gif"},
+      {"\\a.bmp", "image/bmp"},         {"\\a.php", "text/html"},
+      {"\\a.png", "unknown/binary"},    {"\\a.css", "text/css"},
+      {"\\A.GIF", "unknown/binary"},  // exact letter case
+  };
+  for (const auto& [name, type] : kTypes) EXPECT_EQ(ContentTypeFor(name), type) << name;
 }
 
 TEST_F(Writers, SendAndRedirectWriteToTheResponsesSocket) {

@@ -1,5 +1,7 @@
-// The real program's web server on loopback: exact answers of each writer,
-// and abuse that must leave it serving without leaking connections.
+// The real program's web server on loopback, plain and HTTPS (a certificate
+// made at run time, curl as the client): answers of the writers, the gate
+// seen from outside, and abuse that must leave it serving without leaking
+// connections.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -11,6 +13,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -84,8 +88,17 @@ class WebServerProgram : public ::testing::Test {
     port_ = testing::FreeTcpPort();
     std::filesystem::create_directories(home_.File("Config"));
     std::filesystem::create_directories(home_.File("HTML/img"));
+    secure_port_ = testing::FreeTcpPort();
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
+                           "-nodes -days 1 -subj /CN=localhost -keyout " +
+                           home_.File("Config/key.pem") + " -out " + home_.File("Config/cert.pem") +
+                           " 2>/dev/null")
+                              .c_str()),
+              0);
     WriteFile(home_.File("Config/Corvane.ini"),
-              "[Vaux]\r\nHTTPPort=" + std::to_string(port_) + "\r\nHTTPBindAddress=127.0.0.1\r\n");
+              "[Vaux]\r\nHTTPPort=" + std::to_string(port_) +
+                  "\r\nHTTPBindAddress=127.0.0.1\r\nHTTPSPort=" + std::to_string(secure_port_) +
+                  "\r\nTLSCertificate=Config/cert.pem\r\nTLSKey=Config/key.pem\r\n");
     WriteFile(home_.File("Config/zynXap.ini"), "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
     WriteFile(home_.File("HTML/StyleNoBody.css"), "body { color: black; }\n");
     for (size_t i = 0; i < 2500; ++i) logo_.push_back(static_cast<char>(i * 7 % 256));
@@ -103,25 +116,44 @@ class WebServerProgram : public ::testing::Test {
   TempDir home_;
   Subprocess program_;
   uint16_t port_ = 0;
+  uint16_t secure_port_ = 0;
   std::string logo_;
   std::string date_;
 };
 
-TEST_F(WebServerProgram, WritersAnswerWithTheirExactStatusLinesAndHeaders) {
-  const std::string css = Get(port_, "/stylenobody.css");
-  EXPECT_EQ(css.substr(0, css.find("Last-Modified")),
-            "HTTP/1.0 200 OK\r\nServer: zyn\r\nDate: " + date_ +
-                "\r\nAccept-Ranges: bytes\r\nContent-Type: text/css\r\n");
-  EXPECT_NE(css.find("\r\nContent-Length: 23\r\nConnection: close\r\n\r\nbody { color: black; }\n"),
+// What curl prints: the status code, then each answer's headers.
+std::string Curl(const std::string& args) {
+  std::string out;
+  if (FILE* p = ::popen(("curl -sk -m 5 -o /dev/null -D - " + args).c_str(), "r")) {
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+TEST_F(WebServerProgram, OtherSitesAreRefusedAndHttpsServesTheSamePages) {
+  const std::string plain = "http://127.0.0.1:" + std::to_string(port_);
+  const std::string secure = "https://127.0.0.1:" + std::to_string(secure_port_);
+  const std::string save = " -d clientinput=yes -d UpdateButton=Save+Changes -d ShowSetup=1 ";
+  EXPECT_EQ(Curl("-H 'Host: evil.example' " + plain + "/status").substr(0, 12), "HTTP/1.1 421");
+  EXPECT_EQ(Curl(save + "-H 'Origin: http://evil.example' " + plain + "/status").substr(0, 12),
+            "HTTP/1.1 403");
+  EXPECT_EQ(Curl(save + "-H 'Origin: " + plain + "' " + secure + "/status").substr(0, 12),
+            "HTTP/1.1 403");  // the scheme differs
+  EXPECT_EQ(ReadFile(home_.File("Config/Corvane.ini")).find("ShowSetup"), std::string::npos);
+  EXPECT_EQ(Curl(save + "-H 'Origin: " + secure + "' " + secure + "/status").substr(0, 12),
+            "HTTP/1.1 200");
+  EXPECT_NE(ReadFile(home_.File("Config/Corvane.ini")).find("ShowSetup=True"), std::string::npos);
+  for (const std::string& url :
+       {secure + "/status", secure + "/StyleNoBody.css", plain + "/x.css"}) {
+    EXPECT_NE(Curl(url).find(std::string(kSecurityHeaders)), std::string::npos) << url;
+  }
+  EXPECT_NE(Curl(secure + "/stylenobody.css").find("Content-Type: text/css\r\n"),
             std::string::npos);
+}
 
-  EXPECT_EQ(Get(port_, "/none.css"),
-            "HTTP/1.1 200 Object Not Found\r\nServer: zyn\r\nDate: " + date_ +
-                "\r\nConnection: Close\r\nContent-Type: text/html\r\nContent-Length: 40\r\n\r\n"
-                "<html><h1>404 File Not Found</h1></html>");
-  EXPECT_EQ(Get(port_, "/img/none.jpg"), "HTTP/1.1 404 Not Found\r\nServer: zyn\r\nDate:" + date_ +
-                                             "\r\nConnection: close\r\n\r\n");
-
+TEST_F(WebServerProgram, WritersAnswerOverRealSockets) {
   const std::string logo = Get(port_, "/img/Logo.GIF");
   const size_t blank = logo.find("\r\n\r\n");
   ASSERT_NE(blank, std::string::npos);
@@ -176,6 +208,8 @@ TEST_F(WebServerProgram, AbuseLeavesTheServerServingWithoutLeakingConnections) {
   for (const auto& packets : abuse) {
     EXPECT_NE(Exchange(port_, packets), "<no connection>");
   }
+  // Plain text on the HTTPS port fails its handshake and is closed.
+  EXPECT_EQ(Exchange(secure_port_, {"GET / HTTP/1.1\r\n\r\n"}), "");
 
   // 25 idle connections, then a client that leaves in the middle of a
   // chunked file.
