@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "platform/deferred_call.h"
+#include "platform/socket_connection.h"
 
 namespace corvane {
 
@@ -26,10 +26,10 @@ std::string LastTlsError(std::string_view what) {
   return std::string(what) + ": " + text;
 }
 
-class TlsConnection final : public TcpConnection {
+class TlsConnection final : public SocketConnection {
  public:
   TlsConnection(EventLoop& loop, int fd, std::string remote, std::shared_ptr<SSL_CTX> context)
-      : loop_(loop), fd_(fd), remote_(std::move(remote)), context_(std::move(context)) {
+      : SocketConnection(loop, fd, std::move(remote)), context_(std::move(context)) {
     ssl_ = SSL_new(context_.get());
     if (!ssl_ || SSL_set_fd(ssl_, fd_) != 1) {
       state_ = kError;
@@ -44,28 +44,7 @@ class TlsConnection final : public TcpConnection {
   }
   ~TlsConnection() override { Close(); }
 
-  void SetEvents(Events events) override { events_ = std::move(events); }
-  int State() const override { return state_; }
-  std::string RemoteAddress() const override { return remote_; }
-  size_t PendingSendBytes() const override { return out_.size() - out_pos_; }
-
-  // Bytes sent before the handshake ends wait for it.
-  bool Send(std::string_view bytes) override {
-    if (state_ != kConnected && state_ != kClosing) return false;
-    if (PendingSendBytes() == 0) {
-      out_.clear();
-      out_pos_ = 0;
-    }
-    out_.append(bytes);
-    if (!handshaking_) Flush();
-    return true;
-  }
-
   void Close() override {
-    *alive_ = false;
-    alive_ = std::make_shared<bool>(true);
-    if (watch_) loop_.Unwatch(watch_);
-    watch_ = 0;
     if (ssl_) {
       // One try at telling the peer; a socket that cannot take it now is
       // closed anyway.
@@ -74,17 +53,7 @@ class TlsConnection final : public TcpConnection {
       ssl_ = nullptr;
       ERR_clear_error();
     }
-    if (fd_ >= 0) {
-      // Unread input would make the system reset the connection.
-      char buf[4096];
-      for (int i = 0; i < 16 && ::recv(fd_, buf, sizeof buf, 0) > 0; ++i) {
-      }
-      ::close(fd_);
-    }
-    fd_ = -1;
-    state_ = kClosed;
-    out_.clear();
-    out_pos_ = 0;
+    CloseSocket();
   }
 
  private:
@@ -120,7 +89,6 @@ class TlsConnection final : public TcpConnection {
   }
 
   void ReadAll() {
-    auto alive = alive_;
     std::string data;
     bool ended = false;
     bool failed = false;
@@ -146,15 +114,13 @@ class TlsConnection final : public TcpConnection {
         if (state_ == kConnected) ReadAll();
       });
     }
-    if (!data.empty() && events_.on_data) {
-      auto on_data = events_.on_data;  // the handler may destroy this connection
-      on_data(std::move(data));
-      if (!*alive) return;
-    }
-    if (ended || failed) Lost(ended ? kClosing : kError);
+    Deliver(std::move(data), ended ? kClosing : failed ? kError : kConnected);
   }
 
-  void Flush() {
+  // Bytes sent before the handshake ends wait for it.
+  bool ReadyToSend() const override { return !handshaking_; }
+
+  void Flush() override {
     while (PendingSendBytes() > 0) {
       const int n = SSL_write(ssl_, out_.data() + out_pos_,
                               static_cast<int>(std::min<size_t>(PendingSendBytes(), INT_MAX)));
@@ -164,19 +130,11 @@ class TlsConnection final : public TcpConnection {
       }
       const int err = SSL_get_error(ssl_, n);
       if (err == SSL_ERROR_WANT_WRITE || err == SSL_ERROR_WANT_READ) break;
-      // The peer is gone: report it from the loop, not from inside Send.
       ERR_clear_error();
-      state_ = kError;
-      loop_.SetEvents(watch_, 0);
-      Later([this] { CallHandler(events_.on_close); });
-      return;
+      return WriteFailed();
     }
     UpdateInterest();
-    if (PendingSendBytes() == 0) {
-      out_.clear();
-      out_pos_ = 0;
-      Later([this] { CallHandler(events_.on_send_complete); });
-    }
+    SendsDone();
   }
 
   void UpdateInterest() {
@@ -190,31 +148,17 @@ class TlsConnection final : public TcpConnection {
     loop_.SetEvents(watch_, events);
   }
 
-  void Lost(StateCode state) {
+  void Lost(StateCode state) override {
     state_ = state;
     UpdateInterest();
     if (state == kError) loop_.SetEvents(watch_, 0);
     CallHandler(events_.on_close);
   }
 
-  template <typename F>
-  void Later(F fn) {
-    DeferWhileAlive(loop_, alive_, std::move(fn));
-  }
-
-  EventLoop& loop_;
-  int fd_;
-  std::string remote_;
   std::shared_ptr<SSL_CTX> context_;
   SSL* ssl_ = nullptr;
-  EventLoop::WatchId watch_ = 0;
-  int state_ = kConnected;
   bool handshaking_ = true;
   bool handshake_wants_write_ = false;
-  Events events_;
-  std::string out_;
-  size_t out_pos_ = 0;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace
