@@ -14,8 +14,7 @@ class PosixTcpListener final : public TcpListener {
  public:
   // Makes the connection object for an accepted socket (non-blocking, its
   // peer's address as text); the TLS listener wraps sockets this way.
-  using ConnectionFactory =
-      std::function<std::unique_ptr<TcpConnection>(int fd, std::string peer)>;
+  using ConnectionFactory = std::function<std::unique_ptr<TcpConnection>(int fd, std::string peer)>;
 
   explicit PosixTcpListener(EventLoop& loop) : loop_(loop) {}
   void SetConnectionFactory(ConnectionFactory factory) { factory_ = std::move(factory); }

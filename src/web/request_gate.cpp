@@ -106,8 +106,8 @@ bool RequestGate::ProxyName(std::string_view host) const {
 }
 
 bool RequestGate::OwnHost(std::string_view host) const {
-  return WithoutTrailingDot(host) == "localhost" || IsIpLiteral(host) ||
-         Listed(own_names_, host) || ProxyName(host);
+  return WithoutTrailingDot(host) == "localhost" || IsIpLiteral(host) || Listed(own_names_, host) ||
+         ProxyName(host);
 }
 
 bool RequestGate::SameOrigin(const WebOrigin& origin, const HostHeader& host, bool secure) const {

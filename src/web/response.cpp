@@ -190,8 +190,7 @@ void Response::Challenge(std::string_view realm) {
       "<HTML>Unauthorized Access<HTML>", index_);
 }
 
-void Response::SendProblem(int status, std::string_view title, std::string_view detail,
-                           int index) {
+void Response::SendProblem(int status, std::string_view title, std::string_view detail, int index) {
   const std::string code = std::to_string(status);
   SendClosingAnswer("HTTP/1.1 " + code + " " + std::string(title), "Cache-Control: no-store\r\n",
                     "{\"type\":\"about:blank\",\"title\":" + JsonString(title) +

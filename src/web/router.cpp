@@ -27,9 +27,12 @@ std::string ReplaceIgnoreCase(std::string_view text, std::string_view from, std:
 
 bool Matches(const Router::Route& route, std::string_view key) {
   switch (route.match) {
-    case Router::Match::kExtension: return key.ends_with(route.key);
-    case Router::Match::kPrefix: return key.starts_with(route.key);
-    case Router::Match::kExact: return key == route.key;
+    case Router::Match::kExtension:
+      return key.ends_with(route.key);
+    case Router::Match::kPrefix:
+      return key.starts_with(route.key);
+    case Router::Match::kExact:
+      return key == route.key;
   }
   return false;
 }
@@ -58,7 +61,8 @@ Router::Router(EventLog& log, std::string program_folder)
       {M::kExtension, ".wmz", binary},
       {M::kExtension, ".css", text},
       {M::kPrefix, "/stat", [this](Request& q, Response& r, int i) { StatusPage(q, r, i); }},
-      {M::kPrefix, "/help", [this](Request& q, Response& r, int i) { Help(RouteKey(q.page()), r, i); }},
+      {M::kPrefix, "/help",
+       [this](Request& q, Response& r, int i) { Help(RouteKey(q.page()), r, i); }},
       {M::kExact, "/", [](Request&, Response& r, int i) { r.SendRedirect("/status", i); }},
   };
   for (const auto& route : kBuiltIn) AddRoute(route.match, route.path, route.serve);
@@ -69,9 +73,8 @@ void Router::AddRoute(Match match, std::string_view path, Serve serve) {
 }
 
 void Router::AddPage(std::string prefix, PageHandler* handler) {
-  AddRoute(Match::kPrefix, prefix, [handler](Request& q, Response& r, int i) {
-    handler->ServePage(q, r, i);
-  });
+  AddRoute(Match::kPrefix, prefix,
+           [handler](Request& q, Response& r, int i) { handler->ServePage(q, r, i); });
 }
 
 const Router::Route* Router::Find(std::string_view key) const {

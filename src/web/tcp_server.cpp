@@ -130,9 +130,8 @@ std::optional<std::string> TCPServer::ListenSecure(const std::string& address) {
   }
   for (int i = 1; i <= kFirstSockets; ++i) LoadSocket(i);
   secure_listener_->SetAccepting(accepting_);
-  log_.Note("Web server listening for HTTPS on " +
-            (address.empty() ? std::string("*") : address) + ":" +
-            std::to_string(secure_listener_->LocalPort()));
+  log_.Note("Web server listening for HTTPS on " + (address.empty() ? std::string("*") : address) +
+            ":" + std::to_string(secure_listener_->LocalPort()));
   return std::nullopt;
 }
 

@@ -115,7 +115,9 @@ class TCPServer {
   // --- added pages and long-lived answers ------------------------------
   // Requests whose path begins with `prefix` ("/echo"; letter case ignored)
   // go to `handler`, after the status and help pages (Router::AddPage).
-  void AddPage(std::string prefix, PageHandler* handler) { router_.AddPage(std::move(prefix), handler); }
+  void AddPage(std::string prefix, PageHandler* handler) {
+    router_.AddPage(std::move(prefix), handler);
+  }
   // A stream is a streaming connection (SetStreaming) named by a handle
   // that dies with the connection, so data for a viewer that left never
   // reaches the next connection on the same socket. Returns the handle, or
