@@ -142,6 +142,15 @@ std::string Printable(std::string_view s, size_t max_chars) {
   return out;
 }
 
+std::string Quoted(std::string_view s, size_t max_chars) {
+  // Built by appending: "'" + std::string(...) trips a false -Wrestrict in
+  // g++ 12 at -O3.
+  std::string out(1, '\'');
+  out += Printable(s, max_chars);
+  out += '\'';
+  return out;
+}
+
 std::string HtmlEscape(std::string_view s) {
   std::string out;
   out.reserve(s.size());

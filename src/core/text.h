@@ -48,6 +48,8 @@ std::string HtmlEscape(std::string_view s);
 // cut to `max_chars` with "..." appended when longer. One line, never a
 // forged second entry.
 std::string Printable(std::string_view s, size_t max_chars = std::string_view::npos);
+// Printable text in single quotes, for reports that show a value as given.
+std::string Quoted(std::string_view s, size_t max_chars = std::string_view::npos);
 
 // The leading numeric value of a text, as the standard leading-number parse
 // reads it: blanks are skipped, then an optional sign, digits, a decimal

@@ -16,15 +16,6 @@ namespace corvane {
 
 namespace {
 
-// A requested value in single quotes, for reports. Built by appending:
-// "'" + std::string(...) trips a false -Wrestrict in g++ 12 at -O3.
-std::string Quoted(std::string_view value) {
-  std::string s(1, '\'');
-  s += value;
-  s += '\'';
-  return s;
-}
-
 std::string KindOf(std::string_view line) {
   return std::string(line.substr(0, 2));
 }
