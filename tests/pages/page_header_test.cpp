@@ -195,9 +195,10 @@ TEST_F(Header, EnhancedSecurityAndMenusFromTheDatabase) {
   EXPECT_TRUE(Has(answer, "\r\n\r\n<HTML>Unauthorized Access<HTML>"));
   EXPECT_TRUE(bridge_.cmds.empty());
   EXPECT_TRUE(Has(log_text_.str(), "anna at 127.0.0.1 attempted to access status. "));
+  // Such a Host is not one of the server's names: the server's gate answers
+  // it before the page code runs.
   answer = Get("GET /status HTTP/1.1\r\nHost: x' OR '1'='1\r\n\r\n");
-  EXPECT_EQ(page_.header().user(), "None");
-  EXPECT_EQ(page_.header().level(), 0);
+  EXPECT_TRUE(Has(answer, "HTTP/1.1 421 Misdirected Request"));
 
   // A missing table or file only leaves its piece out.
   MakeDatabase(db, "DROP TABLE Menus;");
