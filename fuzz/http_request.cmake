@@ -1,5 +1,5 @@
-# HTTP request parsing: ParsePage on the first part of the input, AddPostData
-# on the rest, and the listener's raw-text helpers.
+# HTTP requests: the assembler over packets split at 0xFE, the parser and the
+# gate on what it assembles.
 corvane_add_fuzzer(http_request_fuzz
   SOURCE ${CMAKE_CURRENT_LIST_DIR}/http_request_fuzz.cpp
   LIBS corvane_web

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libpcre2-dev libsqlite3-dev libssl-dev
   libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev
+  openssl curl
 )
 if [ "${CORVANE_BROWSER_TESTS:-1}" = "1" ]; then
   packages+=(chromium python3 python3-websocket python3-jsonschema openapi-specification)

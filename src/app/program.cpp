@@ -17,6 +17,8 @@
 #include "pages/status_page.h"
 #include "pages/web_folder.h"
 #include "pages/web_security.h"
+#include "platform/posix_tcp.h"
+#include "platform/tls_tcp.h"
 #include "platform/instance_lock.h"
 #include "platform/posix_tcp.h"
 #include "platform/signals.h"
@@ -120,7 +122,8 @@ void Program::LoadCommAndTimer() {
   log_.DebugEvent("Corvane Debug", "Internal Timer Started");
 }
 
-// The HTTP listener form: it reads HTTPPort and HTTPBindAddress itself.
+// The HTTP listener form: it reads HTTPPort, HTTPBindAddress and the HTTPS
+// settings itself.
 // The shipped web files fill what HTML/ lacks; the status page plugs in.
 void Program::LoadWebServer() {
   InstallWebFolder(JoinPath(paths_.program_folder, "HTML"), log_);
@@ -131,6 +134,8 @@ void Program::LoadWebServer() {
   status_page_ = std::make_unique<StatusPageModule>(
       PageContext{ini_, settings_, log_, wall_, devices_, page_bridge_, script_control_,
                   *web_security_, paths_.program_folder, CORVANE_VERSION_TEXT});
+  https_listener_ = std::make_unique<TlsTcpListener>(loop_);
+  web_server_->SetSecureListener(https_listener_.get());
   web_server_->SetStatusPage(status_page_.get());
   // The setup section's MQTT settings take effect at once.
   status_page_->SetMqttSettingsChanged([this] { StartMqtt(); });

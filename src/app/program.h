@@ -38,6 +38,7 @@ class PageHeader;
 class RemotePage;
 class StatusPageModule;
 class TcpListener;
+class SecureTcpListener;
 class TCPServer;
 class WebSecurity;
 
@@ -177,6 +178,7 @@ class Program final : public XapCallback {
   std::string broadcast_address_ = "Default";
   PeriodicSchedule periodic_;
   std::unique_ptr<TcpListener> http_listener_;
+  std::unique_ptr<SecureTcpListener> https_listener_;  // HTTPSPort
   std::unique_ptr<TCPServer> web_server_;
   // The web pages.
   ScriptControlSink script_control_;

@@ -40,7 +40,7 @@ constexpr std::string_view kInputNames = "Input1,Input2,Input3,Input4,Input5,Inp
 constexpr KeyInfo kKeys[] = {
     {"upbcommport", "UPBCommPort", "", "", Unquoted<&Settings::upb_comm_port>},
     {"serialip", "SerialIP", "", "", Unquoted<&Settings::serial_ip>},
-    {"httpport", "HTTPPort", "8018", "", Unquoted<&Settings::http_port>},
+    {"httpport", "HTTPPort", kDefaultHttpPort, "", Unquoted<&Settings::http_port>},
     {"debuglog", "DebugLog", "False", "false", Bool<&Settings::debug_log>},
     {"background", "Background", "Black", "black", Text<&Settings::background>},
     {"styleSheet", "StyleSheet", "StyleNoBody.css", "StyleNoBody.css",

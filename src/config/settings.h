@@ -16,11 +16,13 @@ class EventLog;
 inline constexpr std::string_view kMainIniFile = "Corvane.ini";
 inline constexpr std::string_view kXapIniFile = "zynXap.ini";
 inline constexpr std::string_view kSettingsSection = "Vaux";
+// The web server's port when HTTPPort is not set.
+inline constexpr std::string_view kDefaultHttpPort = "8018";
 
 struct Settings {
   std::string upb_comm_port;  // UPBCommPort: controller port; empty opens none
   std::string serial_ip;      // SerialIP: serial-to-TCP adapter address
-  std::string http_port = "8018";
+  std::string http_port{kDefaultHttpPort};
   bool debug_log = false;
   std::string background = "Black";
   std::string style_sheet = "StyleNoBody.css";

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "core/event_log.h"
 
@@ -72,6 +74,15 @@ std::string ComputerName() {
   char buf[256] = {};
   if (::gethostname(buf, sizeof buf - 1) != 0) return "localhost";
   return buf;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return std::move(bytes).str();
 }
 
 }  // namespace corvane

@@ -1,6 +1,7 @@
 // The folder layout below the program folder.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,5 +23,9 @@ std::string ExecutableName();
 
 // The computer's name as the system reports it.
 std::string ComputerName();
+
+// A whole file's bytes; nothing when it cannot be opened or read (a missing
+// file is an empty optional, never a marker text).
+std::optional<std::string> ReadWholeFile(const std::string& path);
 
 }  // namespace corvane

@@ -133,6 +133,24 @@ std::string RemoveChar(std::string_view s, char c) {
   return out;
 }
 
+std::string Printable(std::string_view s, size_t max_chars) {
+  std::string out(s.substr(0, max_chars));
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  if (s.size() > out.size()) out += "...";
+  return out;
+}
+
+std::string Quoted(std::string_view s, size_t max_chars) {
+  // Built by appending: "'" + std::string(...) trips a false -Wrestrict in
+  // g++ 12 at -O3.
+  std::string out(1, '\'');
+  out += Printable(s, max_chars);
+  out += '\'';
+  return out;
+}
+
 std::string HtmlEscape(std::string_view s) {
   std::string out;
   out.reserve(s.size());

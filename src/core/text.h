@@ -43,6 +43,14 @@ std::string RemoveChar(std::string_view s, char c);
 // stand in an element or in a quoted attribute.
 std::string HtmlEscape(std::string_view s);
 
+// Outside text as it goes into a log line: every control character (below
+// 0x20, and 0x7F: line ends, a terminal's escape sequences) shown as "?",
+// cut to `max_chars` with "..." appended when longer. One line, never a
+// forged second entry.
+std::string Printable(std::string_view s, size_t max_chars = std::string_view::npos);
+// Printable text in single quotes, for reports that show a value as given.
+std::string Quoted(std::string_view s, size_t max_chars = std::string_view::npos);
+
 // The leading numeric value of a text, as the standard leading-number parse
 // reads it: blanks are skipped, then an optional sign, digits, a decimal
 // point and an exponent; "&H" and "&O" read hexadecimal and octal. Text

@@ -16,27 +16,8 @@ namespace corvane {
 
 namespace {
 
-// A requested value in single quotes, for reports. Built by appending:
-// "'" + std::string(...) trips a false -Wrestrict in g++ 12 at -O3.
-std::string Quoted(std::string_view value) {
-  std::string s(1, '\'');
-  s += value;
-  s += '\'';
-  return s;
-}
-
 std::string KindOf(std::string_view line) {
   return std::string(line.substr(0, 2));
-}
-
-// Reports carry the controller's bytes; control characters (a terminal's
-// escape sequences among them) are shown as "?".
-std::string Printable(std::string_view line) {
-  std::string out(line);
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return out;
 }
 
 // Not empty, not an error report, and no information other than "accepted".

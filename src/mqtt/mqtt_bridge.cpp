@@ -24,16 +24,6 @@ bool ValidBaseTopic(const std::string& topic) {
   return !topic.empty() && topic.find_first_of("+#") == std::string::npos;
 }
 
-// A payload as the log shows it: one line, at most 40 characters.
-std::string Quoted(const std::string& payload) {
-  constexpr size_t kShown = 40;
-  std::string text;
-  for (char c : payload.substr(0, kShown)) {
-    text += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
-  }
-  return "'" + text + (payload.size() > kShown ? "...'" : "'");
-}
-
 }  // namespace
 
 MqttBridge::MqttBridge(EventLoop& loop, EventLog& log, DeviceTable& table, VauxLink& vaux,
@@ -250,8 +240,8 @@ void MqttBridge::Command(const std::string& topic, const std::string& payload) {
     }
     const MqttCommand command = ParseCommand(*record, payload);
     if (!command.error.empty()) {
-      log_.LogEvent("Corvane",
-                    "MQTT command " + topic + " " + Quoted(payload) + " ignored: " + command.error);
+      log_.LogEvent("Corvane", "MQTT command " + topic + " " + Quoted(payload, 40) +
+                                   " ignored: " + command.error);
       return;
     }
     // What an xAP BSC command block does with its level.

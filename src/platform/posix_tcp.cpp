@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/deferred_call.h"
+#include "platform/socket_connection.h"
 
 namespace corvane {
 
@@ -20,49 +20,15 @@ namespace {
 // keep the loop from serving others; the rest comes with the next event.
 constexpr size_t kMaxReadPerEvent = 256 * 1024;
 
-class PosixTcpConnection final : public TcpConnection {
+class PosixTcpConnection final : public SocketConnection {
  public:
   PosixTcpConnection(EventLoop& loop, int fd, std::string remote)
-      : loop_(loop), fd_(fd), remote_(std::move(remote)) {
+      : SocketConnection(loop, fd, std::move(remote)) {
     watch_ = loop_.Watch(fd_, EventLoop::kReadable, [this](unsigned ev) { OnEvent(ev); });
   }
   ~PosixTcpConnection() override { Close(); }
 
-  void SetEvents(Events events) override { events_ = std::move(events); }
-  int State() const override { return state_; }
-  std::string RemoteAddress() const override { return remote_; }
-  size_t PendingSendBytes() const override { return out_.size() - out_pos_; }
-
-  // A peer that has only finished sending (kClosing) still takes data.
-  bool Send(std::string_view bytes) override {
-    if (state_ != kConnected && state_ != kClosing) return false;
-    if (PendingSendBytes() == 0) {
-      out_.clear();
-      out_pos_ = 0;
-    }
-    out_.append(bytes);
-    Flush();
-    return true;
-  }
-
-  void Close() override {
-    *alive_ = false;
-    alive_ = std::make_shared<bool>(true);
-    if (watch_) loop_.Unwatch(watch_);
-    watch_ = 0;
-    if (fd_ >= 0) {
-      // Unread input would make the system reset the connection instead of
-      // closing it, and the peer could lose the answer it was sent.
-      char buf[4096];
-      for (int i = 0; i < 16 && ::recv(fd_, buf, sizeof buf, 0) > 0; ++i) {
-      }
-      ::close(fd_);
-    }
-    fd_ = -1;
-    state_ = kClosed;
-    out_.clear();
-    out_pos_ = 0;
-  }
+  void Close() override { CloseSocket(); }
 
  private:
   void OnEvent(unsigned revents) {
@@ -78,7 +44,6 @@ class PosixTcpConnection final : public TcpConnection {
   }
 
   void ReadAll() {
-    auto alive = alive_;
     std::string data;
     bool ended = false;
     bool failed = false;
@@ -97,17 +62,12 @@ class PosixTcpConnection final : public TcpConnection {
         break;
       }
     }
-    if (!data.empty() && events_.on_data) {
-      auto on_data = events_.on_data;  // the handler may destroy this connection
-      on_data(std::move(data));
-      if (!*alive) return;
-    }
-    if (ended || failed) Lost(ended ? kClosing : kError);
+    Deliver(std::move(data), ended ? kClosing : failed ? kError : kConnected);
   }
 
   // Writes what the system takes now; watches for writability while bytes
   // remain and reports completion once none do.
-  void Flush() {
+  void Flush() override {
     while (PendingSendBytes() > 0) {
       ssize_t n = ::send(fd_, out_.data() + out_pos_, PendingSendBytes(), MSG_NOSIGNAL);
       if (n > 0) {
@@ -117,45 +77,21 @@ class PosixTcpConnection final : public TcpConnection {
       } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         break;
       } else {
-        // The peer is gone: report it from the loop, not from inside Send.
-        state_ = kError;
-        loop_.SetEvents(watch_, 0);
-        Later([this] { CallHandler(events_.on_close); });
-        return;
+        return WriteFailed();
       }
     }
     const bool waiting = PendingSendBytes() > 0;
     loop_.SetEvents(watch_, (state_ == kConnected ? EventLoop::kReadable : 0u) |
                                 (waiting ? EventLoop::kWritable : 0u));
-    if (!waiting) {
-      out_.clear();
-      out_pos_ = 0;
-      Later([this] { CallHandler(events_.on_send_complete); });
-    }
+    SendsDone();
   }
 
-  void Lost(StateCode state) {
+  void Lost(StateCode state) override {
     state_ = state;
     const bool waiting = state == kClosing && PendingSendBytes() > 0;
     loop_.SetEvents(watch_, waiting ? EventLoop::kWritable : 0u);
     CallHandler(events_.on_close);
   }
-
-  // Runs `fn` from the loop unless the connection was closed meanwhile.
-  template <typename F>
-  void Later(F fn) {
-    DeferWhileAlive(loop_, alive_, std::move(fn));
-  }
-
-  EventLoop& loop_;
-  int fd_;
-  std::string remote_;
-  EventLoop::WatchId watch_ = 0;
-  int state_ = kConnected;
-  Events events_;
-  std::string out_;
-  size_t out_pos_ = 0;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 std::string Describe(const char* what) {
@@ -252,7 +188,8 @@ void PosixTcpListener::OnReadable() {
     ::setsockopt(cfd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     char text[INET_ADDRSTRLEN] = "";
     ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-    auto connection = std::make_unique<PosixTcpConnection>(loop_, cfd, text);
+    std::unique_ptr<TcpConnection> connection =
+        factory_ ? factory_(cfd, text) : std::make_unique<PosixTcpConnection>(loop_, cfd, text);
     if (on_accept_) on_accept_(std::move(connection));
   }
 }

@@ -59,4 +59,14 @@ class TcpListener {
   virtual void SetAccepting(bool accepting) = 0;
 };
 
+// A listener whose connections speak TLS: the bytes its connections deliver
+// and take are the plain text inside the encryption.
+class SecureTcpListener : public TcpListener {
+ public:
+  // Loads a certificate (PEM, with its chain) and its private key for the
+  // connections accepted from now on; false with a description in `error`.
+  virtual bool LoadCertificate(const std::string& certificate_file, const std::string& key_file,
+                               std::string* error) = 0;
+};
+
 }  // namespace corvane

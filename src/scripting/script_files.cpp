@@ -71,14 +71,6 @@ std::optional<std::string> FindFileIgnoringCase(std::string_view path) {
   return dir;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return std::nullopt;
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
 std::vector<ScriptSource> IncludeExpander::Expand(std::string_view name) {
   open_.clear();
   std::vector<ScriptSource> out;

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/folders.h"  // ReadWholeFile
+
 namespace corvane {
 
 // The path a script name stands for. `scripts_folder` is <home>/Scripts.
@@ -23,8 +25,6 @@ std::string ResolveScriptPath(std::string_view scripts_folder, std::string_view 
 // ignoring letter case; nothing when there is none.
 std::optional<std::string> FindFileIgnoringCase(std::string_view path);
 
-// Reads a whole file; nothing when it cannot be read.
-std::optional<std::string> ReadWholeFile(const std::string& path);
 
 // One file of a loaded script: the name as the including file gave it, its
 // real path and its text with the #include directives cut out (line breaks

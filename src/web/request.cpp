@@ -48,15 +48,6 @@ size_t FindProtocol(std::string_view data, size_t space) {
   return FindIgnoreCase(data, "HTTP", space);
 }
 
-// Outside bytes as they go into the log: control and non-ASCII bytes as "?".
-std::string Printable(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
-  }
-  return out;
-}
-
 }  // namespace
 
 bool PairCollection::Add(KeyValuePair pair) {
@@ -162,7 +153,7 @@ void Request::ParsePage(std::string_view data) {
     if (log_) {
       std::string what = "ParsePage i=" + std::to_string(space + 1) +
                          ",j=" + std::to_string(http + 1) + ",len=" + std::to_string(data.size()) +
-                         ", Data=" + Printable(data.substr(0, 256));
+                         ", Data=" + Printable(data, 256);
       log_->LogError("Corvane", what, "Invalid procedure call or argument");
     }
     return;

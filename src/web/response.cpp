@@ -2,17 +2,19 @@
 // not-found answer, each built in one FastString and sent on its connection.
 // Routine names in error reports ("TCPSever_SendTextString ", ...) keep their
 // spelling: users' log filters and scripts that watch the event log match them.
+// The listener puts the security headers into every answer's head
+// (WithSecurityHeaders), streams and pages' own answers included.
 #include "web/response.h"
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
 #include <fstream>
-#include <iterator>
 
 #include "core/datetime.h"
 #include "core/event_log.h"
 #include "core/fast_string.h"
+#include "core/folders.h"
+#include "core/guard.h"
 #include "core/text.h"
 #include "web/request.h"
 #include "web/tcp_server.h"
@@ -46,13 +48,32 @@ std::string AttributeText(std::string_view s) {
 
 std::string ContentTypeFor(std::string_view name) {
   static constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
-      {".txt", "text/plain"}, {".htm", "text/html"}, {".jpg", "image/jpg"},
-      {".gif", "image/gif"},  {".bmp", "image/bmp"}, {".php", "text/html"},
+      {".txt", "text/plain"},
+      {".htm", "text/html"},
+      {".jpg", "image/jpg"},
+      {".gif", "image/gif"},
+      {".bmp", "image/bmp"},
+      {".php", "text/html"},
+      // Browsers refuse a style sheet of another type once told not to sniff.
+      {".css", "text/css"},
   };
   for (const auto& [part, type] : kTypes) {
     if (name.find(part) != std::string_view::npos) return std::string(type);
   }
   return "unknown/binary";
+}
+
+std::string WithSecurityHeaders(std::string_view answer_start) {
+  const size_t line_end = answer_start.find("\r\n");
+  if (!answer_start.starts_with("HTTP/") || line_end == std::string_view::npos) {
+    return std::string(answer_start);
+  }
+  std::string out;
+  out.reserve(answer_start.size() + kSecurityHeaders.size());
+  out.append(answer_start.substr(0, line_end + 2));
+  out.append(kSecurityHeaders);
+  out.append(answer_start.substr(line_end + 2));
+  return out;
 }
 
 std::string Response::DateText() const {
@@ -85,7 +106,7 @@ void Response::Redirect(std::string_view /*text*/) {
 }
 
 void Response::SendTextString(std::string_view text, int index) {
-  try {
+  Guard(server_.log(), "TCPSever_SendTextString ", [&] {
     FastString s;
     s.Add("HTTP/1.1 200 OK\r\n");
     s.Add("Server: zyn\r\n");
@@ -104,49 +125,38 @@ void Response::SendTextString(std::string_view text, int index) {
                                              " is not connected (State is " +
                                              std::to_string(server_.SocketState(index)) + ")");
     }
-  } catch (const std::exception& e) {
-    Report("TCPSever_SendTextString ", e.what());
-  }
+  });
 }
 
 void Response::SendTextFile(std::string_view file, int index) {
-  try {
-    auto found = FindWebFile(server_.HtmlFolder(), file);
-    std::string text;
-    if (found) {
-      std::ifstream in(found->path, std::ios::binary);
-      if (!in) found.reset();
-      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    if (!found) return SendErrorResponse(index);
+  Guard(server_.log(), "TCPServer_SendTextFile ", [&] {
+    const auto found = FindWebFile(server_.HtmlFolder(), file);
+    const auto text = found ? ReadWholeFile(found->path) : std::nullopt;
+    if (!text) return SendErrorResponse(index);
+    const std::string type = ContentTypeFor(file);
     FastString s;
-    s.Reserve(text.size() + 256);
+    s.Reserve(text->size() + 256);
     s.Add("HTTP/1.0 200 OK\r\n");
     s.Add("Server: zyn\r\n");
     s.Add("Date: " + DateText() + "\r\n");
     s.Add("Accept-Ranges: bytes\r\n");
-    // Style sheets as text/css: browsers that are told not to guess types
-    // refuse a style sheet sent as text/html.
-    s.Add(ToLower(file).ends_with(".css") ? "Content-Type: text/css\r\n"
-                                          : "Content-Type: text/html\r\n");
+    s.Add("Content-Type: " + (type == "unknown/binary" ? "text/html" : type) + "\r\n");
     s.Add("Last-Modified: " + FormatGeneralDate(found->modified) + "\r\n");
-    s.Add("Content-Length: " + std::to_string(text.size()) + "\r\n");
+    s.Add("Content-Length: " + std::to_string(text->size()) + "\r\n");
     s.Add(kConnectionClose);
     s.Add(kCrLf);
-    s.Add(text);
+    s.Add(*text);
     if (!SendText(index, s.Value())) {
       server_.log().LogEvent("Corvane",
                              "TCPServer Unable to send TextFile " + server_.HtmlFolder() +
                                  std::string(file) + " to socket " + std::to_string(index) +
                                  " because State is " + std::to_string(server_.SocketState(index)));
     }
-  } catch (const std::exception& e) {
-    Report("TCPServer_SendTextFile ", e.what());
-  }
+  });
 }
 
 void Response::SendErrorResponse(int index) {
-  try {
+  Guard(server_.log(), "TCPServer_SendError_Response ", [&] {
     FastString s;
     // Status 200 with this reason: xAP web tools that fetch our pages read a
     // missing page from the text and treat other status codes as a dead server.
@@ -163,9 +173,7 @@ void Response::SendErrorResponse(int index) {
                                                   " is not connected (State is " +
                                                   std::to_string(server_.SocketState(index)) + ")");
     }
-  } catch (const std::exception& e) {
-    Report("TCPServer_SendError_Response ", e.what());
-  }
+  });
 }
 
 void Response::SendRedirect(std::string_view path, int index) {
@@ -183,20 +191,32 @@ void Response::Challenge(std::string_view realm) {
       "<HTML>Unauthorized Access<HTML>", index_);
 }
 
+namespace {
+
+std::string ProblemBody(std::string_view code, std::string_view title, std::string_view detail) {
+  return "{\"type\":\"about:blank\",\"title\":" + JsonString(title) + ",\"status\":" +
+         std::string(code) + ",\"detail\":" + JsonString(detail) + "}";
+}
+
+}  // namespace
+
 void Response::SendProblem(std::string_view status, std::string_view detail,
                            std::string_view headers) {
   const std::string_view code = status.substr(0, status.find(' '));
   const std::string_view title = status.substr(std::min(status.size(), code.size() + 1));
-  const std::string body = "{\"type\":\"about:blank\",\"title\":" + JsonString(title) +
-                           ",\"status\":" + std::string(code) +
-                           ",\"detail\":" + JsonString(detail) + "}";
-  SendClosingAnswer("HTTP/1.1 " + std::string(status), headers, body, index_,
-                    "application/problem+json");
+  SendClosingAnswer("HTTP/1.1 " + std::string(status), headers, ProblemBody(code, title, detail),
+                    index_, "application/problem+json");
+}
+
+void Response::SendProblem(int status, std::string_view title, std::string_view detail, int index) {
+  const std::string code = std::to_string(status);
+  SendClosingAnswer("HTTP/1.1 " + code + " " + std::string(title), "Cache-Control: no-store\r\n",
+                    ProblemBody(code, title, detail), index, "application/problem+json");
 }
 
 void Response::SendClosingAnswer(std::string_view status, std::string_view headers,
-                                 std::string_view body, int index, std::string_view type) {
-  try {
+                                 std::string_view body, int index, std::string_view content_type) {
+  Guard(server_.log(), "TCPSever_SendTextString ", [&] {
     FastString s;
     s.Add(status);
     s.Add(kCrLf);
@@ -204,14 +224,12 @@ void Response::SendClosingAnswer(std::string_view status, std::string_view heade
     s.Add("Date: " + DateText() + "\r\n");
     s.Add(headers);
     s.Add("Connection: Close\r\n");
-    s.Add("Content-Type: " + std::string(type) + "\r\n");
+    s.Add("Content-Type: " + std::string(content_type) + "\r\n");
     s.Add("Content-Length: " + std::to_string(body.size()) + "\r\n");
     s.Add(kCrLf);
     s.Add(body);
     SendText(index, s.Value());
-  } catch (const std::exception& e) {
-    Report("TCPSever_SendTextString ", e.what());
-  }
+  });
 }
 
 bool Response::WaitForSendDone(int index) {
@@ -225,7 +243,7 @@ bool Response::WaitForSendDone(int index) {
 }
 
 void Response::SendBinaryFile(std::string_view file, int index) {
-  try {
+  Guard(server_.log(), "TCPServer_SendBinaryFile ", [&] {
     answered_ = true;
     const std::string type = ContentTypeFor(file);
     auto found = FindWebFile(server_.HtmlFolder(), file);
@@ -272,13 +290,11 @@ void Response::SendBinaryFile(std::string_view file, int index) {
     in.close();
     server_.SetSocketTag(index, "0");
     server_.SendComplete(index);
-  } catch (const std::exception& e) {
-    Report("TCPServer_SendBinaryFile ", e.what());
-  }
+  });
 }
 
 void Response::RedirectToHS(std::string_view location, const Request& request, int index) {
-  try {
+  Guard(server_.log(), "TCPSever_RedirectToHS ", [&] {
     const std::string path = ReplaceAll(request.page(), "\\", "/");
     const std::string target =
         HeaderSafe("http://" + std::string(location) + path + request.Query());
@@ -329,9 +345,7 @@ void Response::RedirectToHS(std::string_view location, const Request& request, i
     if (!SendText(index, s.Value())) {
       Report("TCPSever_RedirectToHS ", "socket " + std::to_string(index) + " is not connected");
     }
-  } catch (const std::exception& e) {
-    Report("TCPSever_RedirectToHS ", e.what());
-  }
+  });
 }
 
 }  // namespace corvane

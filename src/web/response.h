@@ -16,8 +16,19 @@ class TCPServer;
 
 // The Content-Type for a file name: the first of ".txt", ".htm", ".jpg",
 // ".gif", ".bmp", ".php" that the name contains (exact letter case), else
-// "unknown/binary".
+// "unknown/binary"; ".css" is "text/css".
 std::string ContentTypeFor(std::string_view name);
+
+// Headers every answer carries: no framing by other sites, no type sniffing,
+// no full addresses of our pages in other sites' logs.
+inline constexpr std::string_view kSecurityHeaders =
+    "X-Frame-Options: DENY\r\n"
+    "Content-Security-Policy: frame-ancestors 'none'\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "Referrer-Policy: same-origin\r\n";
+// The start of an answer ("HTTP/... status line" and more) with
+// kSecurityHeaders after its status line; other text unchanged.
+std::string WithSecurityHeaders(std::string_view answer_start);
 
 class Response {
  public:
@@ -52,6 +63,9 @@ class Response {
   void SendProblem(std::string_view status, std::string_view detail, std::string_view headers = {});
   // A plain redirect to another path of this server.
   void SendRedirect(std::string_view path, int index);
+  // An error answer as problem+json: `status` (403, 421, ...) with its
+  // reason `title` and a `detail` for people.
+  void SendProblem(int status, std::string_view title, std::string_view detail, int index);
 
   // True once a writer has answered (or tried to) through this response.
   bool Answered() const { return answered_; }
@@ -67,7 +81,7 @@ class Response {
   // A short answer that closes the connection: status line, Server, Date,
   // `headers` (each ending in CR LF), Connection, Content-Type, the body.
   void SendClosingAnswer(std::string_view status, std::string_view headers, std::string_view body,
-                         int index, std::string_view type = "text/html");
+                         int index, std::string_view content_type = "text/html");
 
   TCPServer& server_;
   int16_t index_ = 0;

@@ -1,39 +1,19 @@
 #include "web/tcp_server.h"
 
 #include <algorithm>
-#include <cctype>
-#include <exception>
-#include <fstream>
-#include <iterator>
 #include <limits>
 
 #include "config/ini_cache.h"
+#include "config/settings.h"
 #include "core/event_log.h"
 #include "core/folders.h"
-#include "config/settings.h"
-#include "core/text.h"
 #include "core/guard.h"
+#include "core/text.h"
 #include "web/request.h"
+#include "web/request_assembler.h"
 #include "web/response.h"
-#include "web/web_files.h"
 
 namespace corvane {
-
-namespace {
-
-std::string ReplaceIgnoreCase(std::string_view text, std::string_view from, std::string_view to) {
-  std::string out;
-  size_t start = 0;
-  for (size_t at = FindIgnoreCase(text, from); at != std::string_view::npos;
-       at = FindIgnoreCase(text, from, start)) {
-    out.append(text.substr(start, at - start)).append(to);
-    start = at + from.size();
-  }
-  out.append(text.substr(start));
-  return out;
-}
-
-}  // namespace
 
 TCPServer::TCPServer(EventLoop& loop, TcpListener& listener, IniCache& ini, EventLog& log,
                      const WallClock& wall, std::string program_folder)
@@ -43,6 +23,7 @@ TCPServer::TCPServer(EventLoop& loop, TcpListener& listener, IniCache& ini, Even
       log_(log),
       wall_(wall),
       program_folder_(std::move(program_folder)),
+      router_(log, program_folder_),
       server_timer_(loop),
       idle_timer_(loop) {
   server_timer_.SetHandler([this] { ProcessRequestQueue(); });
@@ -64,40 +45,100 @@ void TCPServer::Load() {
   CreateFolders(JoinPath(program_folder_, "Data/Corvane/x"), &log_);
 }
 
+std::string TCPServer::Setting(std::string_view key, std::string_view fallback) const {
+  return std::string(
+      TrimWhite(RemoveQuotes(ini_.GetIniSetting(kSettingsSection, key, fallback, kMainIniFile))));
+}
+
 void TCPServer::StartListening() {
+  const std::string address = Setting("HTTPBindAddress");
   // Listening starts with the program, before the xAP transport exists:
   // failures go to the error log, as start-up failures do.
-  try {
-    const std::string port_text =
-        RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "HTTPPort", "8018", kMainIniFile));
-    const double port = LeadingNumber(port_text);
-    if (!port_text.empty() && port != listener_.LocalPort()) {
-      if (!(port >= 1 && port <= 65535) || port != static_cast<int>(port)) {
-        throw std::runtime_error("HTTPPort " + port_text + " is not a port number");
-      }
-      const std::string address = std::string(TrimWhite(
-          RemoveQuotes(ini_.GetIniSetting(kSettingsSection, "HTTPBindAddress", "", kMainIniFile))));
-      std::string error;
-      listener_.Close();
-      if (!listener_.Listen(
-              address, static_cast<uint16_t>(port),
-              [this](std::unique_ptr<TcpConnection> c) { ConnectionRequest(std::move(c)); },
-              &error)) {
-        throw std::runtime_error(error);
-      }
-      for (int i = 1; i <= kFirstSockets; ++i) LoadSocket(i);
-      open_socket_count_ = 0;
-      next_socket_ = 0;
-      accepting_ = true;
-      listener_.SetAccepting(true);
-      log_.Note("Web server listening on " + (address.empty() ? std::string("*") : address) + ":" +
-                std::to_string(listener_.LocalPort()));
-    }
-  } catch (const std::exception& e) {
-    log_.WriteErrorLog("Corvane", "StartListening", e.what());
+  for (auto error : {ListenPlain(address), ListenSecure(address)}) {
+    if (error) log_.WriteErrorLog("Corvane", "StartListening", *error);
   }
+  LoadHostNames(address);
   server_timer_.SetEnabled(false);
   server_timer_.SetInterval(0);
+}
+
+namespace {
+
+// A port setting's number; nothing (with `error` set) when it is no port.
+std::optional<uint16_t> PortSetting(std::string_view key, const std::string& text,
+                                    std::string* error) {
+  const double port = LeadingNumber(text);
+  if (!(port >= 1 && port <= 65535) || port != static_cast<int>(port)) {
+    *error = std::string(key) + " " + text + " is not a port number";
+    return std::nullopt;
+  }
+  return static_cast<uint16_t>(port);
+}
+
+}  // namespace
+
+std::optional<std::string> TCPServer::ListenPlain(const std::string& address) {
+  const std::string port_text = Setting("HTTPPort", kDefaultHttpPort);
+  std::string error;
+  const auto port = PortSetting("HTTPPort", port_text, &error);
+  if (port_text.empty() || LeadingNumber(port_text) == listener_.LocalPort()) return std::nullopt;
+  if (!port) return error;
+  listener_.Close();
+  if (!listener_.Listen(
+          address, *port,
+          [this](std::unique_ptr<TcpConnection> c) { ConnectionRequest(std::move(c), false); },
+          &error)) {
+    return error;
+  }
+  for (int i = 1; i <= kFirstSockets; ++i) LoadSocket(i);
+  open_socket_count_ = 0;
+  next_socket_ = 0;
+  accepting_ = true;
+  listener_.SetAccepting(true);
+  log_.Note("Web server listening on " + (address.empty() ? std::string("*") : address) + ":" +
+            std::to_string(listener_.LocalPort()));
+  return std::nullopt;
+}
+
+std::optional<std::string> TCPServer::ListenSecure(const std::string& address) {
+  if (!secure_listener_) return std::nullopt;
+  const std::string port_text = Setting("HTTPSPort");
+  // Relative file names are taken from the program folder.
+  auto file = [this](const std::string& name) {
+    return name.empty() || name[0] == '/' ? name : JoinPath(program_folder_, name);
+  };
+  const std::string certificate = file(Setting("TLSCertificate"));
+  const std::string key = file(Setting("TLSKey"));
+  const std::string setup = port_text + "\n" + certificate + "\n" + key;
+  if (setup == secure_setup_ && (port_text.empty() || secure_listener_->LocalPort() != 0)) {
+    return std::nullopt;
+  }
+  secure_listener_->Close();
+  secure_setup_ = setup;
+  if (port_text.empty()) return std::nullopt;
+  std::string error;
+  const auto port = PortSetting("HTTPSPort", port_text, &error);
+  if (!port) return error;
+  if (certificate.empty() || key.empty()) return "HTTPSPort needs TLSCertificate and TLSKey";
+  if (!secure_listener_->LoadCertificate(certificate, key, &error) ||
+      !secure_listener_->Listen(
+          address, *port,
+          [this](std::unique_ptr<TcpConnection> c) { ConnectionRequest(std::move(c), true); },
+          &error)) {
+    secure_listener_->Close();
+    return "HTTPS: " + error;
+  }
+  for (int i = 1; i <= kFirstSockets; ++i) LoadSocket(i);
+  secure_listener_->SetAccepting(accepting_);
+  log_.Note("Web server listening for HTTPS on " + (address.empty() ? std::string("*") : address) +
+            ":" + std::to_string(secure_listener_->LocalPort()));
+  return std::nullopt;
+}
+
+void TCPServer::LoadHostNames(const std::string& address) {
+  std::vector<std::string> own = ComputerNames(ComputerName());
+  if (!address.empty()) own.push_back(address);
+  router_.Gate().SetNames(std::move(own), NameList(Setting("HTTPHostNames")));
 }
 
 void TCPServer::Unload() {
@@ -108,6 +149,8 @@ void TCPServer::Unload() {
     });
   }
   listener_.Close();
+  if (secure_listener_) secure_listener_->Close();
+  secure_setup_.clear();
   request_queue_.Clear();
   server_timer_.SetEnabled(false);
   idle_timer_.SetEnabled(false);
@@ -170,7 +213,14 @@ void TCPServer::SetSocketTag(int index, std::string tag) {
 
 bool TCPServer::SocketSend(int index, std::string_view bytes) {
   if (!SocketConnected(index)) return false;
-  return sockets_[index].connection->Send(bytes);
+  return Transmit(index, bytes);
+}
+
+bool TCPServer::Transmit(int index, std::string_view bytes) {
+  Socket& s = sockets_[index];
+  if (s.head_sent) return s.connection->Send(bytes);
+  s.head_sent = true;
+  return s.connection->Send(WithSecurityHeaders(bytes));
 }
 
 bool TCPServer::SendDone(int index) const {
@@ -189,7 +239,7 @@ void TCPServer::ArmSendWatchdog(int index, int64_t ms) {
 
 // --- socket events ----------------------------------------------------------
 
-void TCPServer::ConnectionRequest(std::unique_ptr<TcpConnection> connection) {
+void TCPServer::ConnectionRequest(std::unique_ptr<TcpConnection> connection, bool secure) {
   Guard(log_, "socket_ConnectionRequest ", [&] {
     while (open_socket_count_ >= highest_ - 4 && highest_ < kHighestSocket) {
       LoadSocket(highest_ + 1);
@@ -218,6 +268,8 @@ void TCPServer::ConnectionRequest(std::unique_ptr<TcpConnection> connection) {
     s.accepted_ms = s.last_activity_ms = loop_.NowMs();
     s.served = false;
     s.streaming = false;
+    s.secure = secure;
+    s.head_sent = false;
     send_done_[chosen] = false;
     s.connection = std::move(connection);
     TcpConnection::Events events;
@@ -235,6 +287,7 @@ void TCPServer::UpdateAccepting() {
   if (room == accepting_) return;
   accepting_ = room;
   listener_.SetAccepting(room);
+  if (secure_listener_) secure_listener_->SetAccepting(room);
   if (!room) {
     log_.DebugEvent("Corvane Debug", "Web server: all " + std::to_string(kHighestSocket) +
                                          " connection sockets in use, new connections wait");
@@ -362,130 +415,34 @@ void TCPServer::ServeNext() {
   const int index = item.index;
   if (!Valid(index) || !SocketConnected(index)) return;
   Socket& s = sockets_[index];
-  std::string first = std::move(s.held);
-  s.held.clear();
-  first += item.data;
-  // The start of a request waits for the rest; a peer that has finished
-  // sending will never complete it.
-  auto hold = [&](std::string text) {
+  // What this connection sent in one go: the item and those right behind it.
+  std::vector<std::string> packets{std::move(item.data)};
+  while (request_queue_.FrontIs(index)) packets.push_back(request_queue_.TakeFirst().data);
+  const auto raw = AssembleRequest(s.held, packets);
+  if (!raw) {
+    // The start of a request waits for the rest; a peer that has finished
+    // sending will never complete it.
     if (SocketState(index) == TcpConnection::kClosing) return CloseConnection(index);
-    sockets_[index].held = std::move(text);
-  };
-
-  // A request's header block may come in several packets: it is served
-  // once the block is whole.
-  while (!HeaderBlockEnd(first) && request_queue_.FrontIs(index)) {
-    first += request_queue_.TakeFirst().data;
+    for (const auto& packet : packets) s.held += packet;
+    return;
   }
-  if (!HeaderBlockEnd(first)) return hold(std::move(first));
-
-  // With a Content-Length, a body still on its way is waited for, and a
-  // body longer than announced is cut there.
-  const auto length = AnnouncedContentLength(first);
-  const size_t blank = first.find("\r\n\r\n");
-  size_t body_in_first = 0;
-  if (length && blank != std::string::npos) {
-    const size_t body_at = blank + 4;
-    body_in_first = first.size() - body_at;
-    if (body_in_first + request_queue_.FrontBytesOf(index) < *length) {
-      while (request_queue_.FrontIs(index)) first += request_queue_.TakeFirst().data;
-      return hold(std::move(first));
-    }
-    if (body_in_first > *length) {
-      first.resize(body_at + *length);
-      body_in_first = *length;
-    }
-    // A body that began with the headers is read whole with them.
-    if (body_in_first > 2) {
-      while (body_in_first < *length && request_queue_.FrontIs(index)) {
-        first += request_queue_.TakeFirst().data;
-        body_in_first = first.size() - body_at;
-      }
-      if (body_in_first > *length) {
-        first.resize(body_at + *length);
-        body_in_first = *length;
-      }
-    }
-  }
-
-  sockets_[index].served = true;
+  s.held.clear();
+  s.served = true;
   Request request(&log_);
   request.remoteip(RemoteAddress(index));
-  request.ParsePage(first);
-  if (request.Method() == "POST" || (length && *length > body_in_first)) {
-    // The body came in packets of its own (a form post, or a JSON API
-    // write): collect what this connection sent after the headers.
-    std::string body;
-    while (request_queue_.FrontIs(index)) body += request_queue_.TakeFirst().data;
-    if (length) {
-      const size_t rest = *length - std::min(*length, body_in_first);
-      if (body.size() > rest) body.resize(rest);
-    }
-    if (!body.empty()) request.AddPostData(body);
-  }
+  request.SetSecure(s.secure);
+  ParseRawRequest(*raw, request);
 
   Response response(*this);
   response.index(static_cast<int16_t>(index));
   serving_ = index;
-  try {
-    Route(request, response, index);
-  } catch (...) {
-    if (!response.Answered()) response.SendErrorResponse(index);
-    serving_ = 0;
-    throw;
-  }
+  const bool served =
+      Guard(log_, "ProcessRequestQueue ", [&] { router_.Dispatch(request, response, index); });
   serving_ = 0;
+  if (!served && !response.Answered()) response.SendErrorResponse(index);
 }
 
-void TCPServer::Route(Request& request, Response& response, int index) {
-  const std::string key = ReplaceAll(ToLower(request.page()), "/", "\\");
-  const std::string ext = key.size() > 4 ? key.substr(key.size() - 4) : key;
-  const std::string_view head = std::string_view(key).substr(0, 5);
-  if (ext == ".jpg" || ext == ".gif" || ext == ".png" || ext == ".wmz") {
-    response.SendBinaryFile(key, index);
-  } else if (ext == ".css") {
-    response.SendTextFile(key, index);
-  } else if (head == "\\stat") {
-    if (!status_page_) return response.SendErrorResponse(index);
-    std::string page = status_page_->StatusPage(request, response);
-    if (!response.Answered()) response.SendTextString(page, index);
-  } else if (head == "\\help") {
-    auto sub = key.size() > 6 && key[5] == '\\' ? HelpSubPage(key.substr(6)) : std::nullopt;
-    response.SendTextString(sub ? *sub : HelpPage(), index);
-  } else if (key == "\\") {
-    response.SendRedirect("/status", index);
-  } else if (PageHandler* page = AddedPage(key)) {
-    page->ServePage(request, response, index);
-  } else {
-    response.SendErrorResponse(index);
-  }
-}
-
-std::optional<std::string> TCPServer::HelpSubPage(std::string_view name) const {
-  if (name.empty() || name.size() > 40) return std::nullopt;
-  for (char c : name) {
-    if (!std::isalpha(static_cast<unsigned char>(c))) return std::nullopt;
-  }
-  const auto file =
-      FindFileIgnoringCase(JoinPath(program_folder_, "HTML/Help/Corvane/" + std::string(name) + ".htm"));
-  if (!file) return std::nullopt;
-  std::ifstream in(file->path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// --- added pages and streams ------------------------------------------------
-
-void TCPServer::AddPage(std::string prefix, PageHandler* handler) {
-  pages_.emplace_back(ReplaceAll(ToLower(prefix), "/", "\\"), handler);
-}
-
-PageHandler* TCPServer::AddedPage(std::string_view key) const {
-  for (const auto& [prefix, handler] : pages_) {
-    if (key.substr(0, prefix.size()) == prefix) return handler;
-  }
-  return nullptr;
-}
+// --- streams ----------------------------------------------------------------
 
 uint64_t TCPServer::BeginStream(int index) {
   if (!SocketConnected(index) || !SetStreaming(index, true)) return 0;
@@ -512,7 +469,7 @@ bool TCPServer::StreamSend(uint64_t stream, std::string_view bytes) {
     return false;
   }
   s.last_activity_ms = loop_.NowMs();
-  return s.connection->Send(bytes);
+  return Transmit(index, bytes);
 }
 
 int TCPServer::StreamCount() const {
@@ -521,18 +478,6 @@ int TCPServer::StreamCount() const {
     if (sockets_[i].stream != 0 && sockets_[i].streaming) ++count;
   }
   return count;
-}
-
-std::string TCPServer::HelpPage() const {
-  const std::string path = JoinPath(program_folder_, "HTML/Help/Corvane/Corvane.htm");
-  if (auto file = FindFileIgnoringCase(path)) {
-    std::ifstream in(file->path, std::ios::binary);
-    if (in) {
-      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      return ReplaceIgnoreCase(text, "Corvane_files", "help/Corvane/Corvane_files");
-    }
-  }
-  return "Sorry, Help from " + path + " is not available";
 }
 
 }  // namespace corvane

@@ -1,10 +1,12 @@
-// The HTTP listener: one listening socket, a pool of up to 25 connection
-// sockets, one first-in-first-out queue of everything that arrived, drained
-// 50 ms after the first arrival. Each drained request is parsed, routed by
-// its path and answered through a Response; every answer ends with the
-// connection closed. While all 25 sockets are in use, newcomers wait in the
-// system's backlog; connections that are idle or stuck make room through
-// their own time-outs, and an answer in progress is never cut off.
+// The HTTP listener and its socket pool: a plain listening socket and, when
+// HTTPSPort is set, a TLS one, feeding one pool of up to 25 connection
+// sockets and one first-in-first-out queue of everything that arrived,
+// drained 50 ms after the first arrival. Each drained request is assembled
+// (request_assembler.h), parsed and handed to the router (router.h), which
+// answers through a Response; every answer ends with the connection closed.
+// While all 25 sockets are in use, newcomers wait in the system's backlog;
+// connections that are idle or stuck make room through their own
+// time-outs, and an answer in progress is never cut off.
 #pragma once
 
 #include <array>
@@ -19,6 +21,7 @@
 #include "platform/tcp_listener.h"
 #include "web/page_handler.h"
 #include "web/request_queue.h"
+#include "web/router.h"
 
 namespace corvane {
 
@@ -57,22 +60,22 @@ class TCPServer {
   void Load();
   // Form unload: closes every socket and drops what is queued.
   void Unload();
-  // Listens on HTTPPort (and HTTPBindAddress) unless already listening there.
+  // Listens on HTTPPort (and HTTPBindAddress) unless already listening
+  // there, and on HTTPSPort with TLSCertificate and TLSKey when a secure
+  // listener is given and the port is set; reads the server's names for
+  // the request gate (HTTPHostNames among them).
   void StartListening();
+  // The listener for HTTPS; without one HTTPSPort is not served.
+  void SetSecureListener(SecureTcpListener* listener) { secure_listener_ = listener; }
 
   // The page code for paths that begin with "/stat"; without one such
   // paths get the not-found page.
-  void SetStatusPage(StatusPageHandler* handler) { status_page_ = handler; }
-
-  // The help page: the program's help file with its picture folder made
-  // reachable through /help/Corvane/Corvane_files/, or a "not available" text.
-  std::string HelpPage() const;
-  // A further help page: "/help/<name>" is HTML/Help/Corvane/<name>.htm
-  // (letters only, any case); nothing when there is no such page.
-  std::optional<std::string> HelpSubPage(std::string_view name) const;
+  void SetStatusPage(StatusPageHandler* handler) { router_.SetStatusPage(handler); }
+  Router& Routes() { return router_; }
 
   const std::string& HtmlFolder() const { return html_folder_; }
   uint16_t ListeningPort() const { return listener_.LocalPort(); }
+  uint16_t SecurePort() const { return secure_listener_ ? secure_listener_->LocalPort() : 0; }
   int16_t OpenSocketCount() const { return open_socket_count_; }
   int HighestSocket() const { return highest_; }
   const RequestQueue& Queue() const { return request_queue_; }
@@ -111,8 +114,10 @@ class TCPServer {
 
   // --- added pages and long-lived answers ------------------------------
   // Requests whose path begins with `prefix` ("/echo"; letter case ignored)
-  // go to `handler`, after the status and help pages.
-  void AddPage(std::string prefix, PageHandler* handler);
+  // go to `handler`, after the status and help pages (Router::AddPage).
+  void AddPage(std::string prefix, PageHandler* handler) {
+    router_.AddPage(std::move(prefix), handler);
+  }
   // A stream is a streaming connection (SetStreaming) named by a handle
   // that dies with the connection, so data for a viewer that left never
   // reaches the next connection on the same socket. Returns the handle, or
@@ -143,15 +148,25 @@ class TCPServer {
     std::string held;
     // The handle of the stream this connection carries; 0 for none.
     uint64_t stream = 0;
+    // Accepted by the TLS listener.
+    bool secure = false;
+    // The start of the answer has gone out (with the security headers).
+    bool head_sent = false;
   };
   int StreamSocket(uint64_t stream) const;
-  PageHandler* AddedPage(std::string_view key) const;
+  // Sends on a connection; the first bytes get the security headers.
+  bool Transmit(int index, std::string_view bytes);
 
-  void ConnectionRequest(std::unique_ptr<TcpConnection> connection);
+  // Each returns a description of what failed, or nothing.
+  std::optional<std::string> ListenPlain(const std::string& address);
+  std::optional<std::string> ListenSecure(const std::string& address);
+  void LoadHostNames(const std::string& address);
+  std::string Setting(std::string_view key, std::string_view fallback = "") const;
+
+  void ConnectionRequest(std::unique_ptr<TcpConnection> connection, bool secure);
   void DataArrival(int index, std::string data);
   void ProcessRequestQueue();
   void ServeNext();
-  void Route(Request& request, Response& response, int index);
   void TCPBinarySendTimerTick(int index);
   void CloseIdleConnections();
   // When an open connection is closed by its time-outs, as things stand.
@@ -174,8 +189,10 @@ class TCPServer {
   const WallClock& wall_;
   std::string program_folder_;
   std::string html_folder_;
-  StatusPageHandler* status_page_ = nullptr;
-  std::vector<std::pair<std::string, PageHandler*>> pages_;
+  Router router_;
+  SecureTcpListener* secure_listener_ = nullptr;
+  // Port, certificate and key the secure listener was started with.
+  std::string secure_setup_;
   uint64_t last_stream_ = 0;
 
   std::array<Socket, kHighestSocket + 1> sockets_;

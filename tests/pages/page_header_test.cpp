@@ -234,8 +234,10 @@ TEST_F(Header, EnhancedSecurityAndMenusFromTheDatabase) {
   From("10.0.0.5", "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(page_.header().user(), "None");
   EXPECT_EQ(page_.header().level(), 0);
-  From("127.0.0.1", "GET /status HTTP/1.1\r\nHost: x' OR '1'='1\r\n\r\n");
-  EXPECT_EQ(page_.header().user(), "anna");
+  // Such a Host is not one of the server's names: the server's gate answers
+  // it before the page code runs.
+  EXPECT_TRUE(Has(From("127.0.0.1", "GET /status HTTP/1.1\r\nHost: x' OR '1'='1\r\n\r\n"),
+                  "HTTP/1.1 421 Misdirected Request"));
 
   // A missing table or file only leaves its piece out.
   MakeDatabase(db, "DROP TABLE Menus;");

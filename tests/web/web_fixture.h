@@ -98,12 +98,22 @@ class WebFixture : public ::testing::Test {
     return loop_.PumpUntil([&] { return c->ClosedByServer(); }, loop_.NowMs() + ms);
   }
 
-  // One request in one packet; returns everything the server answered.
+  // One request in one packet; returns everything the server answered,
+  // without the security headers, which every answer must carry right after
+  // its status line.
   std::string Get(const std::string& raw) {
     auto c = Connect();
     c->Send(raw);
     RunUntilClosed(c);
-    return c->Received();
+    return Plain(c->Received());
+  }
+  static std::string Plain(std::string answer) {
+    const size_t at = answer.find("\r\n") + 2;
+    EXPECT_EQ(answer.compare(at, kSecurityHeaders.size(), kSecurityHeaders), 0) << answer;
+    if (answer.compare(at, kSecurityHeaders.size(), kSecurityHeaders) == 0) {
+      answer.erase(at, kSecurityHeaders.size());
+    }
+    return answer;
   }
   static std::string GetLine(const std::string& path) {
     return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:8018\r\nUser-Agent: test\r\n\r\n";
