@@ -26,10 +26,12 @@ class TimedSender final : public XapSender {
   void Send(const xapQueuedMessage& m) override {
     times.push_back(loop_.NowMs());
     classes.push_back(m.MsgClass);
+    subs.push_back(m.MsgSubAddress);
     next_.Send(m);
   }
   std::vector<int64_t> times;
   std::vector<std::string> classes;
+  std::vector<std::string> subs;
 
  private:
   EventLoop& loop_;
