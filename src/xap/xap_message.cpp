@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/event_log.h"
 #include "core/text.h"
@@ -19,12 +24,47 @@ char Lower(char c) {
 // EqualsIgnoreCase of core, inline here: the parser compares names at every
 // header line and every hit of a look-up.
 bool Same(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  if (std::memcmp(a.data(), b.data(), a.size()) == 0) return true;  // the usual case
-  for (size_t i = 0; i < a.size(); ++i) {
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  // Names usually match exactly: whole words first (the last one overlaps).
+  auto word = [](const char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+  };
+  auto half = [](const char* p) {
+    uint32_t w;
+    std::memcpy(&w, p, 4);
+    return w;
+  };
+  if (n >= 8) {
+    size_t i = 0;
+    while (i + 8 <= n && word(a.data() + i) == word(b.data() + i)) i += 8;
+    if (i + 8 > n && word(a.data() + n - 8) == word(b.data() + n - 8)) return true;
+  } else if (n >= 4) {
+    if (half(a.data()) == half(b.data()) && half(a.data() + n - 4) == half(b.data() + n - 4)) {
+      return true;
+    }
+  }
+  for (size_t i = 0; i < n; ++i) {
     if (a[i] != b[i] && Lower(a[i]) != Lower(b[i])) return false;
   }
   return true;
+}
+
+// The first line feed in [p, end), or end. Lines are short, so sixteen bytes
+// at a time inline beat a library call per line.
+const char* NextLineFeed(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  for (; end - p >= 16; p += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, lf));
+    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+  }
+#endif
+  const void* hit = std::memchr(p, '\n', static_cast<size_t>(end - p));
+  return hit ? static_cast<const char*>(hit) : end;
 }
 constexpr std::string_view kDuplicateKey =
     "This key is already associated with an element of this collection";
@@ -77,13 +117,42 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-// The first free slot from `hash` on. The table never fills: it grows
-// before it is half full.
-size_t FreeSlot(const std::pmr::vector<uint32_t>& slots, uint32_t hash) {
-  const size_t mask = slots.size() - 1;
-  size_t i = hash & mask;
-  while (slots[i] != 0) i = (i + 1) & mask;
-  return i;
+struct LineCount {
+  size_t lines = 1;  // line feeds + 1
+  size_t braces = 0;
+};
+
+// Line feeds and "}" characters, sixteen bytes at a time.
+LineCount CountLines(std::string_view text) {
+  LineCount n;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i brace = _mm_set1_epi8('}');
+  const __m128i zero = _mm_setzero_si128();
+  while (end - p >= 16) {
+    // Byte counters, summed before any of them can pass 255.
+    __m128i lfs = zero, braces = zero;
+    for (int k = 0; k < 255 && end - p >= 16; ++k, p += 16) {
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      lfs = _mm_sub_epi8(lfs, _mm_cmpeq_epi8(chunk, lf));
+      braces = _mm_sub_epi8(braces, _mm_cmpeq_epi8(chunk, brace));
+    }
+    auto sum = [&](__m128i counts) {
+      const __m128i s = _mm_sad_epu8(counts, zero);
+      return static_cast<size_t>(_mm_cvtsi128_si64(s)) +
+             static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(s, s)));
+    };
+    n.lines += sum(lfs);
+    n.braces += sum(braces);
+  }
+#endif
+  for (; p < end; ++p) {
+    n.lines += *p == '\n';
+    n.braces += *p == '}';
+  }
+  return n;
 }
 
 // The next dot-separated part of `s` from `pos`; `last` tells whether it is
@@ -109,6 +178,7 @@ bool CompareXapAddress(std::string_view a, std::string_view b) {
   if (a.empty() || b.empty()) return false;
   a = BeforeColon(a);
   b = BeforeColon(b);
+  if (Same(a, b)) return true;  // the usual case: an address compared with itself
   size_t pa = 0, pb = 0;
   while (true) {
     bool last_a = false, last_b = false;
@@ -222,8 +292,14 @@ size_t XapMessage::ItemSlot(uint32_t section_no, std::string_view key, uint32_t 
 
 int XapMessage::FindSection(std::string_view name) const {
   if (slots_.empty()) return -1;
+  // Readers take several items of one section in a row.
+  if (last_section_ >= 0 && Same(View(sections_[static_cast<size_t>(last_section_)].name), name)) {
+    return last_section_;
+  }
   const uint32_t slot = slots_[SectionSlot(name, HashIgnoreCase(name, kSectionSeed))];
-  return slot == 0 ? -1 : static_cast<int>((slot & ~kSectionSlot) - 1);
+  if (slot == 0) return -1;
+  last_section_ = static_cast<int>((slot & ~kSectionSlot) - 1);
+  return last_section_;
 }
 
 int64_t XapMessage::FindItem(uint32_t section_no, std::string_view key) const {
@@ -232,16 +308,7 @@ int64_t XapMessage::FindItem(uint32_t section_no, std::string_view key) const {
   return slot == 0 ? -1 : static_cast<int64_t>(slot) - 1;
 }
 
-void XapMessage::Grow() {
-  slots_.assign(slots_.size() * 2, 0);
-  for (uint32_t i = 0; i < sections_.size(); ++i) {
-    slots_[FreeSlot(slots_, sections_[i].hash)] = (i + 1) | kSectionSlot;
-  }
-  for (uint32_t i = 0; i < items_.size(); ++i) slots_[FreeSlot(slots_, items_[i].hash)] = i + 1;
-}
-
 bool XapMessage::RegisterSection(Span name) {
-  if (Crowded()) Grow();
   const uint32_t hash = HashIgnoreCase(View(name), kSectionSeed);
   const size_t at = SectionSlot(View(name), hash);
   if (slots_[at] != 0) return false;
@@ -252,7 +319,6 @@ bool XapMessage::RegisterSection(Span name) {
 }
 
 bool XapMessage::AddParsedItem(Span key, Span line) {
-  if (Crowded()) Grow();
   const auto section_no = static_cast<uint32_t>(sections_.size() - 1);
   const uint32_t hash = HashIgnoreCase(View(key), ItemSeed(section_no));
   const size_t at = ItemSlot(section_no, View(key), hash);
@@ -264,6 +330,9 @@ bool XapMessage::AddParsedItem(Span key, Span line) {
 }
 
 void XapMessage::HeaderField(std::string_view name, std::string_view value) {
+  // Most header lines are none of these four ("v", "hop").
+  const char first = Lower(name.empty() ? '\0' : name[0]);
+  if (first != 'u' && first != 'c' && first != 's' && first != 't') return;
   switch (name.size()) {
     case 3:
       if (Same(name, "uid")) uid_.assign(value);
@@ -284,22 +353,32 @@ void XapMessage::HeaderField(std::string_view name, std::string_view value) {
 }
 
 void XapMessage::StartParse(std::string_view text) {
-  if (!slots_.empty()) {
-    // Give the previous parse's memory back before taking the new text.
-    raw_ = std::pmr::string(&arena_);
-    sections_ = std::pmr::vector<Section>(&arena_);
-    items_ = std::pmr::vector<Item>(&arena_);
-    slots_ = std::pmr::vector<uint32_t>(&arena_);
-    arena_.release();
+  last_section_ = -1;
+  // Every item and every section name takes a line, and every section
+  // follows a "}", so these bound what the parse can register.
+  const LineCount count = CountLines(text);
+  size_t table = 16;
+  while (table < 2 * (count.lines + 1)) table *= 2;
+  const size_t bytes = count.lines * sizeof(Item) + count.braces * sizeof(Section) +
+                       table * sizeof(uint32_t) + text.size();
+  std::byte* block = inline_;
+  if (bytes > sizeof inline_) {
+    if (heap_size_ < bytes) {
+      heap_ = std::make_unique_for_overwrite<std::byte[]>(bytes);
+      heap_size_ = bytes;
+    }
+    block = heap_.get();
   }
-  raw_.assign(text);
-  // Sized for an item every 4 bytes, so that the usual text never makes
-  // the table grow; denser ones grow it as they go.
-  size_t table = 32;
-  while (table < text.size() / 2) table *= 2;
-  slots_.assign(table, 0);
-  sections_.reserve(4);
-  items_.reserve(table / 2);
+  items_ = {reinterpret_cast<Item*>(block), 0};
+  block += count.lines * sizeof(Item);
+  sections_ = {reinterpret_cast<Section*>(block), 0};
+  block += count.braces * sizeof(Section);
+  slots_ = {reinterpret_cast<uint32_t*>(block), table};
+  std::memset(slots_.data, 0, table * sizeof(uint32_t));
+  block += table * sizeof(uint32_t);
+  auto* copy = reinterpret_cast<char*>(block);
+  std::memcpy(copy, text.data(), text.size());
+  raw_ = std::string_view(copy, text.size());
 }
 
 int XapMessage::FromXap(std::string_view sRawMessage) {
@@ -311,8 +390,7 @@ int XapMessage::FromXap(std::string_view sRawMessage) {
   const char* const base = raw_.data();
   auto next_line = [&](Span& out) {
     if (pos > size) return false;
-    const void* lf = std::memchr(base + pos, '\n', size - pos);
-    const size_t end = lf ? static_cast<size_t>(static_cast<const char*>(lf) - base) : size;
+    const auto end = static_cast<size_t>(NextLineFeed(base + pos, base + size) - base);
     out = Span{static_cast<uint32_t>(pos), static_cast<uint32_t>(end - pos)};
     pos = end + 1;
     return true;
@@ -364,8 +442,11 @@ std::string XapMessage::GetItem(std::string_view sSection, std::string_view sIte
   if (s < 0) return "Unknown";
   const int64_t at = FindItem(static_cast<uint32_t>(s), sItem);
   if (at < 0) return "Unknown";
-  std::string_view stored = View(items_[static_cast<size_t>(at)].line);
-  return std::string(stored.substr(stored.find('=') + 1));
+  const Item& item = items_[static_cast<size_t>(at)];
+  // Only spaces lie between the name and its "=".
+  size_t eq = item.key.pos + item.key.len;
+  while (raw_[eq] != '=') ++eq;
+  return std::string(raw_.data() + eq + 1, item.line.pos + item.line.len - eq - 1);
 }
 
 std::vector<std::string> XapMessage::MsgSection() const {

@@ -15,7 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory_resource>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -139,16 +139,31 @@ class XapMessage {
   };
   // What the parse keeps inside the message before it needs the heap: a
   // datagram of about 1 KiB with its sections, items and table.
-  static constexpr size_t kInlineBytes = 2560;
+  static constexpr size_t kInlineBytes = 3072;
+  // A run of records in the parse's block, sized from the text before the
+  // parse starts, so that it never grows.
+  template <typename T>
+  struct Run {
+    T* data = nullptr;
+    size_t count = 0;
+    size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    T& operator[](size_t i) { return data[i]; }
+    const T& operator[](size_t i) const { return data[i]; }
+    const T& at(size_t i) const {
+      if (i >= count) throw std::out_of_range("XapItemCollection: no such item");
+      return data[i];
+    }
+    T& back() { return data[count - 1]; }
+    void push_back(const T& v) { data[count++] = v; }
+  };
 
-  std::string_view View(Span s) const { return std::string_view(raw_).substr(s.pos, s.len); }
+  std::string_view View(Span s) const { return raw_.substr(s.pos, s.len); }
   void StartParse(std::string_view text);
   size_t SectionSlot(std::string_view name, uint32_t hash) const;
   size_t ItemSlot(uint32_t section_no, std::string_view key, uint32_t hash) const;
   int FindSection(std::string_view name) const;
   int64_t FindItem(uint32_t section_no, std::string_view key) const;
-  bool Crowded() const { return 2 * (sections_.size() + items_.size() + 1) > slots_.size(); }
-  void Grow();
   bool RegisterSection(Span name);
   bool AddParsedItem(Span key, Span line);
   void HeaderField(std::string_view name, std::string_view value);
@@ -163,16 +178,18 @@ class XapMessage {
   FastString out_;
   bool section_open_ = false;
 
-  // The parse's storage, in this order so that the containers go before
-  // the memory they live in.
+  // The parse's block: items, sections, the table and the copy of the text,
+  // in the message's own bytes when they fit.
   alignas(std::max_align_t) std::byte inline_[kInlineBytes];
-  std::pmr::monotonic_buffer_resource arena_{inline_, sizeof inline_};
-  std::pmr::string raw_{&arena_};
-  std::pmr::vector<Section> sections_{&arena_};
-  std::pmr::vector<Item> items_{&arena_};
+  std::unique_ptr<std::byte[]> heap_;
+  size_t heap_size_ = 0;
+  std::string_view raw_;
+  Run<Item> items_;
+  Run<Section> sections_;
   // Open addressing over sections and items: 0 free, else 1 + the index,
-  // with kSectionSlot set for a section; at most half full.
-  std::pmr::vector<uint32_t> slots_{&arena_};
+  // with kSectionSlot set for a section; less than half full.
+  Run<uint32_t> slots_;
+  mutable int last_section_ = -1;  // the section found last
 };
 
 }  // namespace corvane
