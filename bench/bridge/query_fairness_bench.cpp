@@ -106,8 +106,9 @@ void BM_ChattyPeerAndAQuietOne(benchmark::State& state) {
         sender.SendTo(quiet, "127.255.255.255", 3639);
         quiet_sent = now;
       }
-      const bool quiet_done = quiet_answered != Clock::time_point{} ||
-                              (quiet_sent != Clock::time_point{} && now - quiet_sent > kQuietGivesUp);
+      const bool quiet_done =
+          quiet_answered != Clock::time_point{} ||
+          (quiet_sent != Clock::time_point{} && now - quiet_sent > kQuietGivesUp);
       if (rss_after != 0 && quiet_done) break;
       const auto d = listener.Receive(10ms);
       if (!d || d->data.find("\nclass=xAPBSC.") == std::string::npos) continue;

@@ -4,16 +4,16 @@
 #include <memory>
 #include <stdexcept>
 
+#include "bridge/endpoint.h"
+#include "bridge/level_request.h"
 #include "core/datetime.h"
 #include "core/event_log.h"
 #include "core/guard.h"
 #include "core/text.h"
-#include "devicetable/levels.h"
 #include "device/vaux_link.h"
+#include "devicetable/levels.h"
 #include "devicetable/script_event_queue.h"
 #include "devicetable/status_text.h"
-#include "bridge/endpoint.h"
-#include "bridge/level_request.h"
 
 namespace corvane {
 
@@ -230,7 +230,8 @@ void BscReporter::BSCTimer_Timer() {
     }
     bsc_timer_.Stop();
     if (dropped_) {
-      log_.DebugEvent("Corvane", "BSCQueue: " + std::to_string(dropped_) + " query answers dropped");
+      log_.DebugEvent("Corvane",
+                      "BSCQueue: " + std::to_string(dropped_) + " query answers dropped");
       dropped_ = 0;
     }
   });

@@ -97,10 +97,10 @@ class BscReporter final : public ZoneChangeObserver {
   DeviceTable& table_;
   VauxLink& vaux_;
   ScriptEventQueue& scripts_;
-  std::deque<Turn> queue_;  // BSCQueue: the requesters with waiting answers, next turn first
-  uint64_t dropped_ = 0;    // pushed out since the queue last ran empty
-  Timer bsc_timer_;                     // BSCTimer
-  int64_t last_poll_end_ms_ = -1;       // when the last whole-zone poll's wait ended
+  std::deque<Turn> queue_;         // BSCQueue: the requesters with waiting answers, next turn first
+  uint64_t dropped_ = 0;           // pushed out since the queue last ran empty
+  Timer bsc_timer_;                // BSCTimer
+  int64_t last_poll_end_ms_ = -1;  // when the last whole-zone poll's wait ended
 };
 
 }  // namespace corvane

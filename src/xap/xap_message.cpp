@@ -94,8 +94,8 @@ uint32_t HashIgnoreCase(std::string_view s, uint64_t seed) {
     h = (h ^ ((a | (static_cast<uint64_t>(b) << 32)) | kFold)) * kMul;
   } else if (n > 0) {
     const auto* u = reinterpret_cast<const unsigned char*>(p);
-    const uint64_t w = u[0] | (static_cast<uint64_t>(u[n / 2]) << 8) |
-                       (static_cast<uint64_t>(u[n - 1]) << 16);
+    const uint64_t w =
+        u[0] | (static_cast<uint64_t>(u[n / 2]) << 8) | (static_cast<uint64_t>(u[n - 1]) << 16);
     h = (h ^ (w | kFold)) * kMul;
   }
   // Every input bit reaches the low bits, which pick the slot.
@@ -115,6 +115,31 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
   return s;
+}
+
+// The length of the line that starts at `p` (up to its line feed or `end`)
+// and, in `eq`, where its first "=" is (the length when it has none). A
+// line of fewer than 16 bytes, the usual kind, takes one look.
+size_t ScanLine(const char* p, const char* end, size_t& eq) {
+#if defined(__SSE2__)
+  if (end - p >= 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto lfs =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n'))));
+    if (lfs != 0) {
+      const auto len = static_cast<size_t>(__builtin_ctz(lfs));
+      const unsigned eqs =
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('=')))) &
+          ((1u << len) - 1);
+      eq = eqs ? static_cast<size_t>(__builtin_ctz(eqs)) : len;
+      return len;
+    }
+  }
+#endif
+  const auto len = static_cast<size_t>(NextLineFeed(p, end) - p);
+  eq = 0;
+  while (eq < len && p[eq] != '=') ++eq;
+  return len;
 }
 
 struct LineCount {
@@ -304,7 +329,8 @@ int XapMessage::FindSection(std::string_view name) const {
 
 int64_t XapMessage::FindItem(uint32_t section_no, std::string_view key) const {
   if (slots_.empty()) return -1;
-  const uint32_t slot = slots_[ItemSlot(section_no, key, HashIgnoreCase(key, ItemSeed(section_no)))];
+  const uint32_t slot =
+      slots_[ItemSlot(section_no, key, HashIgnoreCase(key, ItemSeed(section_no)))];
   return slot == 0 ? -1 : static_cast<int64_t>(slot) - 1;
 }
 
@@ -388,11 +414,12 @@ int XapMessage::FromXap(std::string_view sRawMessage) {
   size_t pos = 0;
   const size_t size = raw_.size();
   const char* const base = raw_.data();
+  size_t eq_at = 0;  // of the line read last: where its first "=" is (its length: none)
   auto next_line = [&](Span& out) {
     if (pos > size) return false;
-    const auto end = static_cast<size_t>(NextLineFeed(base + pos, base + size) - base);
-    out = Span{static_cast<uint32_t>(pos), static_cast<uint32_t>(end - pos)};
-    pos = end + 1;
+    const size_t len = ScanLine(base + pos, base + size, eq_at);
+    out = Span{static_cast<uint32_t>(pos), static_cast<uint32_t>(len)};
+    pos += len + 1;
     return true;
   };
 
@@ -418,10 +445,6 @@ int XapMessage::FromXap(std::string_view sRawMessage) {
       }
       continue;
     }
-    // The name before "=" is short: a plain loop finds it sooner than a
-    // library call.
-    size_t eq_at = 0;
-    while (eq_at < line.len && text[eq_at] != '=') ++eq_at;
     if (eq_at == line.len) continue;
     const std::string_view name = Trim(std::string_view(text, eq_at));
     if (sections_.empty()) {

@@ -158,7 +158,8 @@ class XapMessage {
     void push_back(const T& v) { data[count++] = v; }
   };
 
-  std::string_view View(Span s) const { return raw_.substr(s.pos, s.len); }
+  // Spans are made by the parse and always lie inside the text.
+  std::string_view View(Span s) const { return std::string_view(raw_.data() + s.pos, s.len); }
   void StartParse(std::string_view text);
   size_t SectionSlot(std::string_view name, uint32_t hash) const;
   size_t ItemSlot(uint32_t section_no, std::string_view key, uint32_t hash) const;
