@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "bridge/bridge.h"
 #include "bridge/xap_text.h"
 #include "device/link_fixture.h"
 #include "devicetable/script_event_queue.h"
 #include "support/fake_udp.h"
-#include "bridge/bridge.h"
 #include "xap/xap_message.h"
 #include "xap/xap_sender.h"
 #include "xap/xap_transport.h"
