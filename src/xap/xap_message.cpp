@@ -74,7 +74,7 @@ constexpr std::string_view kNoNameLine = "Subscript out of range";
 // bytes at a time with bit 5 set in every byte (which maps A-Z onto a-z and
 // leaves other pairs to the exact compare that follows every hit). `seed`
 // keeps items of different sections and section names apart.
-uint32_t HashIgnoreCase(std::string_view s, uint64_t seed) {
+[[gnu::always_inline]] inline uint32_t HashIgnoreCase(std::string_view s, uint64_t seed) {
   constexpr uint64_t kFold = 0x2020202020202020ull;
   constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
   uint64_t h = (seed + s.size()) * kMul;
@@ -117,27 +117,48 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+#if defined(__SSE2__)
+// Bit i set when byte i of the chunk is `c`.
+unsigned Hits(__m128i chunk, char c) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(c))));
+}
+
+unsigned LowestBit(unsigned bits) {
+  return static_cast<unsigned>(__builtin_ctz(bits));
+}
+#endif
+
 // The length of the line that starts at `p` (up to its line feed or `end`)
-// and, in `eq`, where its first "=" is (the length when it has none). A
-// line of fewer than 16 bytes, the usual kind, takes one look.
+// and, in `eq`, where its first "=" is (the length when it has none). The
+// 16 bytes before `end` must be readable (the parse's block keeps its table
+// before the text), so that a line of fewer than 16 bytes, the usual kind,
+// takes one look wherever it lies.
 size_t ScanLine(const char* p, const char* end, size_t& eq) {
 #if defined(__SSE2__)
-  if (end - p >= 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const auto lfs =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n'))));
-    if (lfs != 0) {
-      const auto len = static_cast<size_t>(__builtin_ctz(lfs));
-      const unsigned eqs =
-          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('=')))) &
-          ((1u << len) - 1);
-      eq = eqs ? static_cast<size_t>(__builtin_ctz(eqs)) : len;
-      return len;
-    }
+  const auto rest = static_cast<size_t>(end - p);
+  // The 16 bytes from p, or the last 16 shifted so that bit 0 stands for p.
+  const unsigned shift = rest >= 16 ? 0 : static_cast<unsigned>(16 - rest);
+  const __m128i chunk =
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(rest >= 16 ? p : end - 16));
+  const unsigned lfs = Hits(chunk, '\n') >> shift;
+  unsigned eqs = Hits(chunk, '=') >> shift;
+  if (lfs != 0 || rest < 16) {
+    const size_t len = lfs != 0 ? LowestBit(lfs) : rest;
+    eqs &= (1u << len) - 1;  // len < 16
+    eq = eqs != 0 ? LowestBit(eqs) : len;
+    return len;
   }
-#endif
+  // A longer line: its "=" is usually among its first 16 bytes.
+  const auto len = static_cast<size_t>(NextLineFeed(p + 16, end) - p);
+  if (eqs != 0) {
+    eq = LowestBit(eqs);
+    return len;
+  }
+  eq = 16;
+#else
   const auto len = static_cast<size_t>(NextLineFeed(p, end) - p);
   eq = 0;
+#endif
   while (eq < len && p[eq] != '=') ++eq;
   return len;
 }
@@ -171,6 +192,14 @@ LineCount CountLines(std::string_view text) {
     };
     n.lines += sum(lfs);
     n.braces += sum(braces);
+  }
+  if (p < end && text.size() >= 16) {
+    // The last 16 bytes, less those already counted.
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
+    const auto shift = static_cast<unsigned>(16 - (end - p));
+    n.lines += static_cast<size_t>(__builtin_popcount(Hits(chunk, '\n') >> shift));
+    n.braces += static_cast<size_t>(__builtin_popcount(Hits(chunk, '}') >> shift));
+    return n;
   }
 #endif
   for (; p < end; ++p) {
@@ -347,8 +376,12 @@ bool XapMessage::RegisterSection(Span name) {
 bool XapMessage::AddParsedItem(Span key, Span line) {
   const auto section_no = static_cast<uint32_t>(sections_.size() - 1);
   const uint32_t hash = HashIgnoreCase(View(key), ItemSeed(section_no));
-  const size_t at = ItemSlot(section_no, View(key), hash);
-  if (slots_[at] != 0) return false;
+  // Usually the first slot looked at is free: no probe needed.
+  size_t at = hash & (slots_.size() - 1);
+  if (slots_[at] != 0) {
+    at = ItemSlot(section_no, View(key), hash);
+    if (slots_[at] != 0) return false;
+  }
   items_.push_back(Item{key, line, hash});
   sections_.back().end++;
   slots_[at] = static_cast<uint32_t>(items_.size());
@@ -401,6 +434,8 @@ void XapMessage::StartParse(std::string_view text) {
   block += count.braces * sizeof(Section);
   slots_ = {reinterpret_cast<uint32_t*>(block), table};
   std::memset(slots_.data, 0, table * sizeof(uint32_t));
+  // The text comes last: the table's 64 bytes or more before it are what
+  // ScanLine may look at before the text's last 16 bytes.
   block += table * sizeof(uint32_t);
   auto* copy = reinterpret_cast<char*>(block);
   std::memcpy(copy, text.data(), text.size());
