@@ -1,18 +1,19 @@
 #include "bridge/bsc_reporter.h"
 
-#include <exception>
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
-#include "core/datetime.h"
-#include "core/event_log.h"
-#include "core/text.h"
-#include "devicetable/levels.h"
-#include "device/vaux_link.h"
-#include "devicetable/script_event_queue.h"
-#include "devicetable/status_text.h"
 #include "bridge/endpoint.h"
 #include "bridge/level_request.h"
+#include "core/datetime.h"
+#include "core/event_log.h"
+#include "core/guard.h"
+#include "core/text.h"
+#include "device/vaux_link.h"
+#include "devicetable/levels.h"
+#include "devicetable/script_event_queue.h"
+#include "devicetable/status_text.h"
 
 namespace corvane {
 
@@ -37,7 +38,7 @@ BscReporter::BscReporter(EventLoop& loop, EventLog& log, XapSender& sender, Devi
 // --- change events -------------------------------------------------------------
 
 void BscReporter::NotifyUPBState(const ZoneRecord& record) {
-  try {
+  Guard(log_, "NotifyUPBState", [&] {
     if (!record) return;
     if (!record->X10.empty()) {
       const char* event = record->Value == 0 ? "OFF" : record->Value == 100 ? "ON" : "DIM";
@@ -62,18 +63,17 @@ void BscReporter::NotifyUPBState(const ZoneRecord& record) {
       event->MessageKeyList = {"value", "lastchange"};
       scripts_.QueueScriptEvent(std::move(event));
     }
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "NotifyUPBState", e.what());
-  }
+  });
 }
 
 std::string BscReporter::IncludeContent(const ZoneRecord& record) {
-  try {
+  std::string items;
+  Guard(log_, "IncludeContent", [&] {
     if (!record) throw std::runtime_error("Object variable not set");
     const ZoneRecord status =
         table_.Record(RecordIndex(kStatusKind, ZoneOfRecord(record->UIDindex)));
     if (!status) throw std::runtime_error("no Status record for " + EndpointSubAddress(*record));
-    std::string items = PackItems({{"state", status->Value == 0 ? "OFF" : "ON"}});
+    items = PackItems({{"state", status->Value == 0 ? "OFF" : "ON"}});
     if (!record->Values.empty()) {
       // The value itself, as a position of the advertised list: a peer that
       // sends it back as a Level gets the same value.
@@ -82,11 +82,8 @@ std::string BscReporter::IncludeContent(const ZoneRecord& record) {
                           {"level", std::to_string(record->Value) + "/" +
                                         std::to_string(LastListPosition(*record))}});
     }
-    return items;
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "IncludeContent", e.what());
-    return {};
-  }
+  });
+  return items;
 }
 
 // --- queries -------------------------------------------------------------------
@@ -113,8 +110,8 @@ std::string BscReporter::ValueList(const UPBLinkState& record) const {
   return out;
 }
 
-void BscReporter::BSCQuery(std::string_view target) {
-  try {
+void BscReporter::BSCQuery(std::string_view target, std::string_view requester) {
+  Guard(log_, "BSCQuery", [&] {
     const auto pattern = SubAddressPattern::FromTarget(target);
     if (!pattern) return;
     if (pattern->Part(2) == "*") {
@@ -132,72 +129,112 @@ void BscReporter::BSCQuery(std::string_view target) {
     for (size_t i = 0; i < records.Count(); ++i) {
       const ZoneRecord record = records.At(i).second;
       if (!record || !record->Used || !pattern->Matches(*record)) continue;
-      const std::string sub = ToLower(EndpointSubAddress(*record));
-      const std::string uid = ToHex(record->UIDindex);
       if (record->Controllable && record->Values.find('\x01') != std::string::npos) {
-        std::string values = ValueList(*record);
-        if (!values.empty()) {
-          Send({.MsgTarget = "",
-                .MsgUID = uid,
-                .MsgClass = "xAPBSC.Values",
-                .MsgSection = "values.1",
-                .MsgData = std::move(values),
-                .MsgSubAddress = sub,
-                .MsgTargetSubAddress = ""});
-        }
+        Send({record, true}, requester);
       }
       vaux_.GetZoneStatus(ZoneOfRecord(record->UIDindex));
-      std::string content = IncludeContent(record);
-      if (content.empty()) continue;
-      Send({.MsgTarget = "",
-            .MsgUID = uid,
-            .MsgClass = "xAPBSC.Info",
-            .MsgSection = BlockName(*record),
-            .MsgData = std::move(content),
-            .MsgSubAddress = sub,
-            .MsgTargetSubAddress = ""});
+      Send({record, false}, requester);
     }
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "BSCQuery", e.what());
-  }
+  });
+}
+
+std::optional<xapQueuedMessage> BscReporter::Build(const Answer& answer) {
+  const UPBLinkState& record = *answer.record;
+  if (!record.Used) return std::nullopt;
+  std::string data = answer.value_list ? ValueList(record) : IncludeContent(answer.record);
+  if (data.empty()) return std::nullopt;
+  return xapQueuedMessage{.MsgTarget = "",
+                          .MsgUID = ToHex(record.UIDindex),
+                          .MsgClass = answer.value_list ? "xAPBSC.Values" : "xAPBSC.Info",
+                          .MsgSection = answer.value_list ? "values.1" : BlockName(record),
+                          .MsgData = std::move(data),
+                          .MsgSubAddress = ToLower(EndpointSubAddress(record)),
+                          .MsgTargetSubAddress = ""};
 }
 
 // --- pacing --------------------------------------------------------------------
 
-void BscReporter::Send(xapQueuedMessage message) {
+void BscReporter::Send(const Answer& answer, std::string_view requester) {
   if (bsc_timer_.Enabled()) {
-    if (queue_.size() >= kQueueLimit) {
-      if (dropped_++ == 0) {
-        log_.DebugEvent("Corvane", "BSCQueue full: dropping the oldest query answers");
-      }
-      queue_.pop_front();
-    }
-    queue_.push_back(std::move(message));
+    Enqueue(answer, requester);
     return;
   }
+  const auto message = Build(answer);
+  if (!message) return;
   bsc_timer_.SetInterval(kPaceMs);
   bsc_timer_.Start();
-  sender_.Send(message);
+  sender_.Send(*message);
+}
+
+void BscReporter::Enqueue(const Answer& answer, std::string_view requester) {
+  for (auto turn = queue_.begin(); turn != queue_.end(); ++turn) {
+    const auto at = std::find(turn->answers.begin(), turn->answers.end(), answer);
+    if (at == turn->answers.end()) continue;
+    // Already waiting. It moves to this requester's turn only when it would
+    // leave sooner there, so an answer never moves back and forth.
+    if (EqualsIgnoreCase(turn->requester, requester)) return;
+    const auto ahead = static_cast<size_t>(at - turn->answers.begin());
+    size_t mine = 0;
+    for (const Turn& t : queue_) {
+      if (EqualsIgnoreCase(t.requester, requester)) mine = t.answers.size();
+    }
+    if (mine >= ahead) return;
+    turn->answers.erase(at);
+    if (turn->answers.empty()) queue_.erase(turn);
+    TurnOf(requester).answers.push_back(answer);
+    return;
+  }
+  if (QueueSize() >= kQueueLimit) DropOldest();
+  TurnOf(requester).answers.push_back(answer);
+}
+
+BscReporter::Turn& BscReporter::TurnOf(std::string_view requester) {
+  for (Turn& turn : queue_) {
+    if (EqualsIgnoreCase(turn.requester, requester)) return turn;
+  }
+  return queue_.emplace_back(Turn{std::string(requester), {}});
+}
+
+void BscReporter::DropOldest() {
+  if (dropped_++ == 0) {
+    log_.DebugEvent("Corvane", "BSCQueue full: dropping the oldest query answers");
+  }
+  auto longest = std::max_element(queue_.begin(), queue_.end(), [](const Turn& a, const Turn& b) {
+    return a.answers.size() < b.answers.size();
+  });
+  longest->answers.pop_front();
+  if (longest->answers.empty()) queue_.erase(longest);
+}
+
+size_t BscReporter::QueueSize() const {
+  size_t n = 0;
+  for (const Turn& turn : queue_) n += turn.answers.size();
+  return n;
 }
 
 void BscReporter::BSCTimer_Timer() {
-  try {
-    if (queue_.empty()) {
-      bsc_timer_.Stop();
-      if (dropped_) {
-        log_.DebugEvent("Corvane",
-                        "BSCQueue: " + std::to_string(dropped_) + " query answers dropped");
-        dropped_ = 0;
+  Guard(log_, "BSCTimer_Timer", [&] {
+    while (!queue_.empty()) {
+      // One answer of the requester whose turn it is; the requester goes to
+      // the back of the line while it has more.
+      Turn turn = std::move(queue_.front());
+      queue_.pop_front();
+      const Answer answer = turn.answers.front();
+      turn.answers.pop_front();
+      if (!turn.answers.empty()) queue_.push_back(std::move(turn));
+      if (const auto message = Build(answer)) {
+        bsc_timer_.SetInterval(kPaceMs);
+        sender_.Send(*message);
+        return;
       }
-      return;
     }
-    bsc_timer_.SetInterval(kPaceMs);
-    const xapQueuedMessage message = std::move(queue_.front());
-    queue_.pop_front();
-    sender_.Send(message);
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "BSCTimer_Timer", e.what());
-  }
+    bsc_timer_.Stop();
+    if (dropped_) {
+      log_.DebugEvent("Corvane",
+                      "BSCQueue: " + std::to_string(dropped_) + " query answers dropped");
+      dropped_ = 0;
+    }
+  });
 }
 
 void BscReporter::CreateQueue() {

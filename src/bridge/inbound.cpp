@@ -1,11 +1,11 @@
 #include "bridge/inbound.h"
 
 #include <algorithm>
-#include <exception>
 #include <memory>
 #include <stdexcept>
 
 #include "core/event_log.h"
+#include "core/guard.h"
 #include "core/text.h"
 #include "device/vaux_link.h"
 #include "devicetable/device_table.h"
@@ -41,7 +41,7 @@ InboundHandler::InboundHandler(EventLog& log, const WallClock& wall, XapSender& 
       executable_path_(std::move(executable_path)) {}
 
 void InboundHandler::Readmessage(const std::string& text) {
-  try {
+  Guard(log_, "Readmessage", [&] {
     XapMessage m(&log_);
     m.Init();
     m.FromXap(text);
@@ -60,7 +60,7 @@ void InboundHandler::Readmessage(const std::string& text) {
     if (!for_me && !m.CompareTarget(kUnknown)) return;
 
     if (m.CompareClass("xAPBSC.query")) {
-      if (for_me) bsc_.BSCQuery(m.MsgTarget());
+      if (for_me) bsc_.BSCQuery(m.MsgTarget(), m.MsgSource());
     } else if (m.CompareClass("xAPBSC.cmd")) {
       if (for_me) Command(m);
     } else if (m.CompareClass("xAP-X10.request")) {
@@ -75,9 +75,7 @@ void InboundHandler::Readmessage(const std::string& text) {
       const std::string name = m.GetItem("scene.recall", "name");
       if (for_me && name != kUnknown && scene_recall_) scene_recall_(name);
     }
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "Readmessage", e.what());
-  }
+  });
 }
 
 void InboundHandler::UpdateDeviceRecord(const XapMessage& m, const std::string& filter) {
@@ -135,7 +133,7 @@ void InboundHandler::Command(const XapMessage& m) {
 
 void InboundHandler::BSCCmd(std::string_view target, std::string_view id, std::string_view state,
                             std::string_view level) {
-  try {
+  Guard(log_, "BSCCmd", [&] {
     const auto pattern = SubAddressPattern::FromTarget(target);
     if (!pattern) return;
     auto command = [&](const ZoneRecord& record) {
@@ -159,9 +157,7 @@ void InboundHandler::BSCCmd(std::string_view target, std::string_view id, std::s
       command(record);
       return;
     }
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "BSCCmd", e.what());
-  }
+  });
 }
 
 // --- other classes ---------------------------------------------------------------

@@ -5,15 +5,21 @@
 // The text format: every line ends with one line feed; a message is a header
 // block ("xap-header", "{", name=value lines, "}") followed by sections (a
 // name line, "{", name=value lines, "}").
+//
+// A parse keeps one copy of the received text and describes its sections
+// and items as spans into it, with one open-addressing table that finds a
+// section by name and an item by section and name.
+// A message of a datagram's usual size keeps all of it in the message's own
+// buffer, so parsing allocates nothing per item.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "core/fast_string.h"
@@ -124,21 +130,44 @@ class XapMessage {
   struct Item {
     Span key;  // trimmed name, letter case as received
     Span line;
-    uint32_t hash;
+    uint32_t hash;  // of the name ignoring letter case, mixed with the section number
   };
   struct Section {
     Span name;
     uint32_t hash;
     uint32_t begin, end;  // its items in items_
   };
-  using HashIndex = std::unordered_multimap<uint32_t, uint32_t>;
+  // What the parse keeps inside the message before it needs the heap: a
+  // datagram of about 1 KiB with its sections, items and table.
+  static constexpr size_t kInlineBytes = 3072;
+  // A run of records in the parse's block, sized from the text before the
+  // parse starts, so that it never grows.
+  template <typename T>
+  struct Run {
+    T* data = nullptr;
+    size_t count = 0;
+    size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    T& operator[](size_t i) { return data[i]; }
+    const T& operator[](size_t i) const { return data[i]; }
+    const T& at(size_t i) const {
+      if (i >= count) throw std::out_of_range("XapItemCollection: no such item");
+      return data[i];
+    }
+    T& back() { return data[count - 1]; }
+    void push_back(const T& v) { data[count++] = v; }
+  };
 
-  std::string_view View(Span s) const { return std::string_view(raw_).substr(s.pos, s.len); }
-  int FindSection(std::string_view name, uint32_t hash) const;
+  // Spans are made by the parse and always lie inside the text.
+  std::string_view View(Span s) const { return std::string_view(raw_.data() + s.pos, s.len); }
+  void StartParse(std::string_view text);
+  size_t SectionSlot(std::string_view name, uint32_t hash) const;
+  size_t ItemSlot(uint32_t section_no, std::string_view key, uint32_t hash) const;
+  int FindSection(std::string_view name) const;
+  int64_t FindItem(uint32_t section_no, std::string_view key) const;
   bool RegisterSection(Span name);
   bool AddParsedItem(Span key, Span line);
-  int64_t FindItem(const Section& s, uint32_t section_no, std::string_view key,
-                   uint32_t hash) const;
+  void HeaderField(std::string_view name, std::string_view value);
   void Fault(std::string_view description) const;
 
   EventLog* log_;
@@ -150,13 +179,18 @@ class XapMessage {
   FastString out_;
   bool section_open_ = false;
 
-  std::string raw_;
-  std::vector<Section> sections_;
-  std::vector<Item> items_;
-  // Built only for large messages, so that thousands of sections or items
-  // are looked up in constant time.
-  std::unique_ptr<HashIndex> section_index_;
-  std::unordered_map<uint32_t, HashIndex> item_index_;  // by section number
+  // The parse's block: items, sections, the table and the copy of the text,
+  // in the message's own bytes when they fit.
+  alignas(std::max_align_t) std::byte inline_[kInlineBytes];
+  std::unique_ptr<std::byte[]> heap_;
+  size_t heap_size_ = 0;
+  std::string_view raw_;
+  Run<Item> items_;
+  Run<Section> sections_;
+  // Open addressing over sections and items: 0 free, else 1 + the index,
+  // with kSectionSlot set for a section; less than half full.
+  Run<uint32_t> slots_;
+  mutable int last_section_ = -1;  // the section found last
 };
 
 }  // namespace corvane

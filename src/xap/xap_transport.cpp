@@ -197,22 +197,18 @@ void XapTransport::SendRawXap(std::string_view sMessage) {
 }
 
 void XapTransport::ProcessReceivedMessage(std::string_view datagram) {
-  try {
-    if (filter_heartbeats_ && !StartsWithIgnoreCase(datagram, "xap-head")) return;
-    receive_queue_.emplace_back(datagram);
-    if (receive_queue_.size() > kReceiveQueueLimit) {
-      receive_queue_.pop_front();
-      ++dropped_total_;
-      if (dropped_since_report_++ == 0 && !drop_report_timer_.Enabled()) {
-        drop_report_timer_.SetInterval(kDropReportMs);
-        drop_report_timer_.Start();
-      }
+  if (filter_heartbeats_ && !StartsWithIgnoreCase(datagram, "xap-head")) return;
+  receive_queue_.emplace_back(datagram);
+  if (receive_queue_.size() > kReceiveQueueLimit) {
+    receive_queue_.pop_front();
+    ++dropped_total_;
+    if (dropped_since_report_++ == 0 && !drop_report_timer_.Enabled()) {
+      drop_report_timer_.SetInterval(kDropReportMs);
+      drop_report_timer_.Start();
     }
-    receive_timer_.SetInterval(kReceiveDelayMs);
-    receive_timer_.SetEnabled(true);
-  } catch (const std::exception& e) {
-    log_.WriteErrorLog("Corvane", "ProcessReceivedMessage", e.what());
   }
+  receive_timer_.SetInterval(kReceiveDelayMs);
+  receive_timer_.SetEnabled(true);
 }
 
 void XapTransport::ReceiveTimerTick() {

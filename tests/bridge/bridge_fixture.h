@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "bridge/bridge.h"
 #include "bridge/xap_text.h"
 #include "device/link_fixture.h"
 #include "devicetable/script_event_queue.h"
 #include "support/fake_udp.h"
-#include "bridge/bridge.h"
 #include "xap/xap_message.h"
 #include "xap/xap_sender.h"
 #include "xap/xap_transport.h"
@@ -26,10 +26,12 @@ class TimedSender final : public XapSender {
   void Send(const xapQueuedMessage& m) override {
     times.push_back(loop_.NowMs());
     classes.push_back(m.MsgClass);
+    subs.push_back(m.MsgSubAddress);
     next_.Send(m);
   }
   std::vector<int64_t> times;
   std::vector<std::string> classes;
+  std::vector<std::string> subs;
 
  private:
   EventLoop& loop_;

@@ -378,11 +378,12 @@ TEST_F(BridgeE2ETest, BadInputNeitherStopsNorFloodsTheBridge) {
       std::string(60000, 'x'),
   };
   for (const auto& m : odd) Send(m);
-  // A burst of status queries: one answer pair each, at most one every 200 ms.
+  // A burst of status queries: an answer already waiting is not queued
+  // again, so a few answers leave, at most one every 200 ms.
   for (int i = 0; i < 50; ++i) Send(Message("xAPBSC.query", me_ + ":*.*.status", {{"request"}}));
   bool stopped = false;
   const auto heard = Collect([](const std::string&) { return false; }, 2500ms, &stopped);
-  ASSERT_GE(heard.size(), 5u);
+  ASSERT_GE(heard.size(), 3u);
   EXPECT_LE(heard.size(), 14u);  // paced: about 2.5 s / 200 ms
   for (size_t i = 1; i < heard.size(); ++i) {
     EXPECT_GE(heard[i].at - heard[i - 1].at, 150ms) << i;

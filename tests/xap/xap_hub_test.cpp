@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "core/text.h"
 #include "platform/clock.h"
 #include "support/fake_udp.h"
 
@@ -12,10 +13,10 @@ namespace {
 
 std::string Heartbeat(const std::string& source, int port, int interval,
                       const std::string& eol = "\n") {
-  return "xap-hbeat" + eol + "{" + eol + "v=13" + eol + "hop=1" + eol + "uid=FF.1:00" + eol +
-         "class=xap-hbeat.alive" + eol + "source=" + source + eol +
-         "interval=" + std::to_string(interval) + eol + "port=" + std::to_string(port) + eol + "}" +
-         eol;
+  return ReplaceAll(
+      "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.1:00\nclass=xap-hbeat.alive\nsource=" + source +
+          "\ninterval=" + std::to_string(interval) + "\nport=" + std::to_string(port) + "\n}\n",
+      "\n", eol);
 }
 
 struct Client {

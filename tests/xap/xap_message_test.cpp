@@ -80,9 +80,8 @@ TEST(XapMessageParse, TextsThatAreNotMessages) {
   EXPECT_EQ(crlf.SectionCount(), 0u);
   EXPECT_EQ(crlf.GetItem("s", "x"), "Unknown");
 
-  XapMessage empty;
-  empty.FromXap("");
-  EXPECT_EQ(empty.MsgSource(), "Unknown");
+  crlf.FromXap("");  // an empty text leaves the message as it was
+  EXPECT_EQ(crlf.MsgClass(), "a.b\r");
 
   // A header with nothing after it registers only the trailing section, and
   // MsgSection then fails for the caller to handle.
@@ -120,7 +119,7 @@ TEST(XapMessageParse, FaultsKeepWhatCameBeforeAndWriteTheErrorLog) {
             "From XAP  0 Subscript out of range\n");
 }
 
-TEST(XapMessageParse, LargeMessagesUseTheirIndexes) {
+TEST(XapMessageParse, LargeMessagesAndParsingAgain) {
   std::string text = "xap-header\n{\n}\n";
   for (int s = 0; s < 40; ++s) {
     text += "sec" + std::to_string(s) + "\n{\n";
@@ -134,17 +133,13 @@ TEST(XapMessageParse, LargeMessagesUseTheirIndexes) {
   EXPECT_EQ(m.GetItem("SEC0", "item2999"), "v2999");
   EXPECT_EQ(m.GetItem("sec39", "item74"), "v74");
   EXPECT_EQ(m.GetItem("sec39", "item75"), "Unknown");
-
-  // A repeat found through the index still ends the parse (the section before
-  // the repeat is the last registered one, so MsgSection leaves it out).
-  XapMessage r;
-  r.FromXap(text + "sec5\n{\n}\n");
-  EXPECT_EQ(r.MsgSection().size(), 39u);
-  EXPECT_EQ(r.GetItem("sec39", "item0"), "v0");
-  XapMessage d;
-  d.FromXap(text + "last\n{\nitem0=a\nitem1=b\nITEM0=c\n" + std::string(30, 'x') + "=y\n}\n");
-  EXPECT_EQ(d.GetItem("last", "item1"), "b");
-  EXPECT_EQ(d.GetItem("last", std::string(30, 'x')), "Unknown");
+  // Parsed again, smaller then larger: nothing of an earlier parse remains;
+  // a repeated section still ends the parse.
+  m.FromXap("xap-header\n{\n}\nsec0\n{\n" + std::string(30, 'x') + "=1\n}\n");
+  EXPECT_EQ(m.GetItem("SEC0", std::string(30, 'X')) + m.GetItem("sec0", "item0"), "1Unknown");
+  m.FromXap(text + "sec5\n{\n}\n");
+  EXPECT_EQ(m.MsgSection().size(), 39u);
+  EXPECT_EQ(m.GetItem("sec39", "item74") + m.GetItem("sec0", std::string(30, 'x')), "v74Unknown");
 }
 
 TEST(XapAddress, WildcardsSubAddressesAndClasses) {
