@@ -1,46 +1,41 @@
 #!/usr/bin/python3
 """The JSON API, its event stream, scenes and the /remote phone page, from
-outside: bin/xap-hub, bin/vaux-sim and bin/corvane on loopback, requests as
-curl sends them, and headless Chromium as a phone (390 x 844, touch).
+outside, against the programs rig.py starts: requests as curl sends them, and
+headless Chromium as a phone (390 x 844, touch).
 
     api_remote_browser_test.py CASE
 
-CASE is one of: api, scenes, remote. Exit code 77 (a skip for ctest) when
-Chromium or Python's websocket module is missing."""
+CASE is one of: api, scenes, remote."""
 import base64
+import contextlib
 import hashlib
 import http.client
 import json
 import os
 import socket
-import subprocess
 import sys
 import threading
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-
-import status_page_browser_test as rigs  # noqa: E402  (skips when websocket is missing)
-from status_page_browser_test import check, eventually  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from rig import check, eventually, run  # noqa: E402
 
 OPENAPI_30_SCHEMA = "/usr/share/openapi-specification/schemas/v3.0/schema.json"
 
 
 def call(rig, method, path, body=None, headers=None):
-    """One request; (status, headers, parsed JSON body or None)."""
+    """One request, a dict body as JSON; (status, headers, parsed JSON body or None)."""
+    headers = dict(headers or {})
+    if isinstance(body, dict):
+        body = json.dumps(body)
+        headers.setdefault("Content-Type", "application/json")
     conn = http.client.HTTPConnection("127.0.0.1", rig.http_port, timeout=20)
-    hdrs = dict(headers or {})
-    data = body
-    if isinstance(body, (dict, list)):
-        data = json.dumps(body)
-        hdrs.setdefault("Content-Type", "application/json")
-    conn.request(method, "/api/v1" + path, body=data, headers=hdrs)
+    conn.request(method, "/api/v1" + path, body=body, headers=headers)
     r = conn.getresponse()
     raw = r.read()
     conn.close()
-    parsed = json.loads(raw) if raw and "json" in (r.getheader("Content-Type") or "") else None
-    return r.status, dict(r.getheaders()), parsed
+    is_json = raw and "json" in (r.getheader("Content-Type") or "")
+    return r.status, dict(r.getheaders()), json.loads(raw) if is_json else None
 
 
 class Events:
@@ -53,41 +48,28 @@ class Events:
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
-        buf = b""
-        try:
-            while True:
-                chunk = self.sock.recv(65536)
-                if not chunk:
-                    return
-                buf += chunk
-                while b"\n\n" in buf:
-                    block, buf = buf.split(b"\n\n", 1)
-                    lines = dict(l.split(": ", 1) for l in block.decode().split("\n")
-                                 if ": " in l and not l.startswith(":"))
-                    if "event" in lines:
-                        self.items.append((time.monotonic(), lines["event"],
-                                           json.loads(lines["data"])))
-        except OSError:
-            return
+        name = None
+        with contextlib.suppress(OSError, ValueError):  # the stream closed
+            for line in self.sock.makefile("rb"):
+                line = line.decode().rstrip("\n")
+                if line.startswith("event: "):
+                    name = line[7:]
+                elif line.startswith("data: ") and name:
+                    self.items.append((time.monotonic(), name, json.loads(line[6:])))
+                    name = None
 
-    def find(self, name, pred=lambda d: True, after=0.0):
-        return next((i for i in self.items if i[1] == name and i[0] >= after and pred(i[2])), None)
+    def find(self, name, pred=lambda d: True):
+        return next((i for i in self.items if i[1] == name and pred(i[2])), None)
 
     def close(self):
         self.sock.close()
 
 
-def xap_volume(rig, zone, position):
-    """An xAP BSC command for a zone's volume record (list position)."""
-    subprocess.run([os.path.join(rig.bin, "xap-send"), "--class", "xAPBSC.cmd",
-                    "--target", "zyn.Vaux.*:>", "output.state.1",
-                    "ID=%02X" % (12 + zone), f"Level={position}"],
-                   check=True, timeout=20, capture_output=True)
-
-
-def volume_position(db):
-    """The volume list position of a level (+6 dB is position 2, 2 dB apart)."""
-    return 2 + (6 - db) // 2
+def xap_volume(rig, zone, db):
+    """An xAP BSC command for a zone's volume record; its list position:
+    +6 dB is position 2, then 2 dB apart."""
+    rig.xap_send("--class", "xAPBSC.cmd", "--target", "zyn.Vaux.*:>", "output.state.1",
+                 "ID=%02X" % (12 + zone), f"Level={2 + (6 - db) // 2}")
 
 
 def validate_openapi(doc):
@@ -177,7 +159,7 @@ def case_api(rig, browser, shot):
         snapshot = events.find("snapshot")[2]
         check(len(snapshot["zones"]) == 6 and snapshot["link"]["up"], f"snapshot {snapshot}")
         before = len(rig.sim_commands())
-        xap_volume(rig, 3, volume_position(-30))
+        xap_volume(rig, 3, -30)
         sent_at = eventually(lambda: len(rig.sim_commands()) > before and time.monotonic(),
                              what="the xAP command to reach the controller")
         ev = eventually(lambda: events.find("zone", lambda d: d == {
@@ -206,16 +188,14 @@ def case_scenes(rig, browser, shot):
                what="the scene's volume back on zone 1")
     # Saved scenes survive a restart, as does their recall.
     rig.stop_corvane()
-    check("Name=Evening" in rigs.read(os.path.join(rig.home, "Config", "Scenes.ini")),
-          "Scenes.ini on disk")
+    check("Name=Evening" in rig.ini("Scenes.ini"), "Scenes.ini on disk")
     rig.start_corvane()
     status, _, scenes = call(rig, "GET", "/scenes")
     check(sorted(s["name"] for s in scenes["scenes"]) == ["Evening", "Quiet"], f"after restart {scenes}")
     call(rig, "PATCH", "/zones/1", {"volume": kept - 10})
     # xAP recalls a scene too.
-    subprocess.run([os.path.join(rig.bin, "xap-send"), "--class", "Corvane.Scene",
-                    "--target", "zyn.Vaux.*", "scene.recall", "name=Evening"],
-                   check=True, timeout=20, capture_output=True)
+    rig.xap_send("--class", "Corvane.Scene", "--target", "zyn.Vaux.*", "scene.recall",
+                 "name=Evening")
     eventually(lambda: call(rig, "GET", "/zones/1")[2]["volume"] == kept,
                what="the xAP recall to bring the volume back")
     status, _, _ = call(rig, "DELETE", "/scenes/Quiet")
@@ -224,8 +204,8 @@ def case_scenes(rig, browser, shot):
     # Under BASIC page security the API wants the pages' login.
     rig.stop_corvane()
     digest = hashlib.sha256(b"x7Qk2secret").hexdigest()
-    with open(os.path.join(rig.home, "Config", "Corvane.ini"), "a") as f:
-        f.write(f"[Settings]\r\nusesecurity=BASIC\r\n[WebUsers]\r\nanna=x7Qk2:{digest}\r\n")
+    rig.write_ini("Corvane.ini", f"[Settings]\r\nusesecurity=BASIC\r\n[WebUsers]\r\n"
+                  f"anna=x7Qk2:{digest}\r\n", "a")
     rig.start_corvane()
     before = len(rig.sim_commands())
     status, hdrs, problem = call(rig, "PATCH", "/zones/1", {"volume": -40})
@@ -249,14 +229,13 @@ def tap(browser, selector):
     browser.call("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
 
 
-def slider(zone):
-    return f"section[data-zone='{zone}'] input[name='volume']"
+SLIDER = "section[data-zone='2'] input[name='volume']"
 
 
 def case_remote(rig, browser, shot):
     call(rig, "PUT", "/scenes/Evening", {"capture": True})
     emulate_phone(browser)
-    browser.navigate(f"http://127.0.0.1:{rig.http_port}/remote")
+    browser.navigate(rig.page("/remote"))
     eventually(lambda: browser.evaluate("document.querySelectorAll('section[data-zone]').length"),
                what="the zone cards")
     shot("phone")
@@ -277,33 +256,30 @@ def case_remote(rig, browser, shot):
     check(len(layout["sliders"]) == len(used) and all(layout["sliders"]), f"labels {layout}")
     check(layout["unnamed"] == 0 and layout["external"] == 0, f"names, assets: {layout}")
     check(0 < layout["bytes"] < 60 * 1024, f"page weight {layout['bytes']} bytes")
-    check(browser.evaluate("document.querySelector(\"button[data-scene='Evening']\") !== null"),
-          "the scenes row")
+    check(browser.value("button[data-scene='Evening']", "type"), "the scenes row")
 
     # The keyboard moves the slider and the controller follows.
     before = len(rig.sim_commands())
-    old = int(browser.evaluate(f"document.querySelector(\"{slider(2)}\").value"))
-    browser.evaluate(f"document.querySelector(\"{slider(2)}\").focus()")
-    for kind in ("rawKeyDown", "keyUp"):
-        browser.call("Input.dispatchKeyEvent", type=kind, key="ArrowLeft", code="ArrowLeft",
-                     windowsVirtualKeyCode=37)
+    old = int(browser.value(SLIDER))
+    browser.evaluate(f"document.querySelector(\"{SLIDER}\").focus()")
+    browser.press("ArrowLeft", 37)
     want = "VP210202%02X" % (60 + (old - 2) // 2)
     eventually(lambda: want in rig.sim_commands()[before:], what=f"{want} from the slider")
     # A tap on "More" opens bass and treble.
     tap(browser, "section[data-zone='2'] button[aria-expanded]")
-    check(browser.evaluate("getComputedStyle(document.querySelector(\"section[data-zone='2'] "
-                           "input[name='bass']\")).display") != "none", "More opens bass")
+    check(browser.value("section[data-zone='2'] input[name='bass']", "offsetHeight"),
+          "More opens bass")
     # A change made over xAP moves the slider within a second.
-    xap_volume(rig, 2, volume_position(-44))
+    xap_volume(rig, 2, -44)
     start = time.monotonic()
-    eventually(lambda: browser.evaluate(f"document.querySelector(\"{slider(2)}\").value") == "-44",
+    eventually(lambda: browser.value(SLIDER) == "-44",
                timeout=10, what="the slider to follow xAP")
     check(time.monotonic() - start < 3.0, "slider followed late")
     shot("followed")
     # "Save current as…" captures a scene; its button recalls it.
     browser.type_into("#scene-name", "Late")
     tap(browser, "#save-scene button")
-    eventually(lambda: browser.evaluate("!!document.querySelector(\"button[data-scene='Late']\")"),
+    eventually(lambda: browser.value("button[data-scene='Late']", "type"),
                what="the new scene's button")
     check(call(rig, "GET", "/scenes/Late")[2]["zones"]["2"]["volume"] == -44, "captured")
     before = len(rig.sim_commands())
@@ -315,7 +291,6 @@ def case_remote(rig, browser, shot):
     shot("link-down")
 
 
-CASES = {"api": case_api, "scenes": case_scenes, "remote": case_remote}
-
 if __name__ == "__main__":
-    sys.exit(rigs.run(CASES, __doc__, "corvane-api"))
+    sys.exit(run({"api": case_api, "scenes": case_scenes, "remote": case_remote}, __doc__,
+                 "corvane-api"))
