@@ -23,8 +23,9 @@ from rig import check, eventually, run  # noqa: E402
 OPENAPI_30_SCHEMA = "/usr/share/openapi-specification/schemas/v3.0/schema.json"
 
 
-def call(rig, method, path, body=None, headers=None):
-    """One request, a dict body as JSON; (status, headers, parsed JSON body or None)."""
+def api(rig, want, method, path, body=None, headers=None):
+    """A request (a dict body as JSON) that must answer `want`, an error as
+    problem+json with that status; its headers and parsed JSON body."""
     headers = dict(headers or {})
     if isinstance(body, dict):
         body = json.dumps(body)
@@ -32,10 +33,13 @@ def call(rig, method, path, body=None, headers=None):
     conn = http.client.HTTPConnection("127.0.0.1", rig.http_port, timeout=20)
     conn.request(method, "/api/v1" + path, body=body, headers=headers)
     r = conn.getresponse()
-    raw = r.read()
+    raw, hdrs = r.read(), dict(r.getheaders())
     conn.close()
-    is_json = raw and "json" in (r.getheader("Content-Type") or "")
-    return r.status, dict(r.getheaders()), json.loads(raw) if is_json else None
+    doc = json.loads(raw) if raw and "json" in hdrs.get("Content-Type", "") else None
+    check(r.status == want, f"{method} {path} {body}: {r.status}, wanted {want}: {doc}")
+    check(want < 400 or (hdrs.get("Content-Type") == "application/problem+json"
+                         and doc["status"] == want), f"{method} {path}: {hdrs} {doc}")
+    return hdrs, doc
 
 
 class Events:
@@ -122,31 +126,24 @@ BAD_REQUESTS = [
 
 
 def case_api(rig, browser, shot):
-    status, _, zones = call(rig, "GET", "/zones")
-    check(status == 200 and len(zones["zones"]) == 6, f"zone list: {status} {zones}")
+    zones = api(rig, 200, "GET", "/zones")[1]["zones"]
     # The list is what the controller reported to the status page.
-    sim_zone2 = zones["zones"][1]
-    check(sim_zone2["zone"] == 2 and sim_zone2["source"] and sim_zone2["status"] in
-          ("on", "mute", "off"), f"zone 2: {sim_zone2}")
-
+    check(len(zones) == 6 and zones[1]["zone"] == 2 and zones[1]["source"] and
+          zones[1]["status"] in ("on", "mute", "off"), f"zones: {zones}")
     before = len(rig.sim_commands())
-    status, _, zone = call(rig, "PATCH", "/zones/2", {"volume": -20})
-    check(status == 200 and zone["volume"] == -20, f"PATCH: {status} {zone}")
+    check(api(rig, 200, "PATCH", "/zones/2", {"volume": -20})[1]["volume"] == -20, "PATCH")
     sent = rig.sim_commands()[before:]
     check([c for c in sent if not c.startswith("VPFE52")] == ["VP21020232"], f"sent {sent}")
 
     for method, path, body, headers, want, field in BAD_REQUESTS:
         before = len(rig.sim_commands())
-        status, hdrs, problem = call(rig, method, path, body, headers)
-        check(status == want, f"{method} {path} {body}: {status}, wanted {want}")
-        check(hdrs.get("Content-Type") == "application/problem+json" and problem["status"] == want
-              and field in problem["detail"], f"{method} {path}: {hdrs} {problem}")
-        if want == 405:
-            check(hdrs.get("Allow") == "GET, PATCH", f"Allow: {hdrs}")
+        hdrs, problem = api(rig, want, method, path, body, headers)
+        check(field in problem["detail"], f"{method} {path}: {problem}")
+        check(want != 405 or hdrs.get("Allow") == "GET, PATCH", f"Allow: {hdrs}")
         check(len(rig.sim_commands()) == before, f"{method} {path} reached the controller")
 
-    status, _, doc = call(rig, "GET", "/openapi.json")
-    check(status == 200 and doc["openapi"].startswith("3.1"), "openapi.json")
+    doc = api(rig, 200, "GET", "/openapi.json")[1]
+    check(doc["openapi"].startswith("3.1"), "openapi.json")
     for path in ("/zones", "/zones/{zone}", "/events", "/scenes", "/scenes/{name}",
                  "/scenes/{name}/recall", "/openapi.json"):
         check(path in doc["paths"], f"openapi lists {path}")
@@ -169,37 +166,35 @@ def case_api(rig, browser, shot):
         rig.stop("vaux-sim")
         eventually(lambda: events.find("link", lambda d: d == {"up": False}), timeout=15,
                    what="the link-down event")
-        status, _, zone = call(rig, "PATCH", "/zones/1", {"volume": -40})
-        check(status == 202, f"PATCH while the link is down: {status}")
+        api(rig, 202, "PATCH", "/zones/1", {"volume": -40})  # waits for the link
     finally:
         events.close()
 
 
+def volume_of_zone_1(rig):
+    return api(rig, 200, "GET", "/zones/1")[1]["volume"]
+
+
 def case_scenes(rig, browser, shot):
-    status, _, scene = call(rig, "PUT", "/scenes/Evening", {"capture": True})
-    check(status == 201 and scene["name"] == "Evening" and scene["zones"], f"capture {scene}")
+    scene = api(rig, 201, "PUT", "/scenes/Evening", {"capture": True})[1]
+    check(scene["name"] == "Evening" and scene["zones"], f"capture {scene}")
     kept = scene["zones"]["1"]["volume"]
-    status, _, scene2 = call(rig, "PUT", "/scenes/Quiet", {"zones": {"2": {"volume": -40}}})
-    check(status == 201 and scene2["zones"] == {"2": {"volume": -40}}, f"explicit {scene2}")
-    call(rig, "PATCH", "/zones/1", {"volume": kept - 10})
-    status, _, queued = call(rig, "POST", "/scenes/evening/recall")
-    check(status == 202 and queued["requests"] > 0, f"recall {status} {queued}")
-    eventually(lambda: call(rig, "GET", "/zones/1")[2]["volume"] == kept,
-               what="the scene's volume back on zone 1")
-    # Saved scenes survive a restart, as does their recall.
-    rig.stop_corvane()
+    scene = api(rig, 201, "PUT", "/scenes/Quiet", {"zones": {"2": {"volume": -40}}})[1]
+    check(scene["zones"] == {"2": {"volume": -40}}, f"explicit {scene}")
+    api(rig, 200, "PATCH", "/zones/1", {"volume": kept - 10})
+    check(api(rig, 202, "POST", "/scenes/evening/recall")[1]["requests"] > 0, "recall")
+    eventually(lambda: volume_of_zone_1(rig) == kept, what="the scene's volume back on zone 1")
+    # Saved scenes survive a restart, and xAP recalls them too.
+    rig.restart_corvane()
     check("Name=Evening" in rig.ini("Scenes.ini"), "Scenes.ini on disk")
-    rig.start_corvane()
-    status, _, scenes = call(rig, "GET", "/scenes")
-    check(sorted(s["name"] for s in scenes["scenes"]) == ["Evening", "Quiet"], f"after restart {scenes}")
-    call(rig, "PATCH", "/zones/1", {"volume": kept - 10})
-    # xAP recalls a scene too.
+    scenes = api(rig, 200, "GET", "/scenes")[1]["scenes"]
+    check(sorted(s["name"] for s in scenes) == ["Evening", "Quiet"], f"after restart {scenes}")
+    api(rig, 200, "PATCH", "/zones/1", {"volume": kept - 10})
     rig.xap_send("--class", "Corvane.Scene", "--target", "zyn.Vaux.*", "scene.recall",
                  "name=Evening")
-    eventually(lambda: call(rig, "GET", "/zones/1")[2]["volume"] == kept,
-               what="the xAP recall to bring the volume back")
-    status, _, _ = call(rig, "DELETE", "/scenes/Quiet")
-    check(status == 204 and call(rig, "GET", "/scenes/Quiet")[0] == 404, "delete")
+    eventually(lambda: volume_of_zone_1(rig) == kept, what="the xAP recall of the volume")
+    api(rig, 204, "DELETE", "/scenes/Quiet")
+    api(rig, 404, "GET", "/scenes/Quiet")
 
     # Under BASIC page security the API wants the pages' login.
     rig.stop_corvane()
@@ -208,12 +203,11 @@ def case_scenes(rig, browser, shot):
                   f"anna=x7Qk2:{digest}\r\n", "a")
     rig.start_corvane()
     before = len(rig.sim_commands())
-    status, hdrs, problem = call(rig, "PATCH", "/zones/1", {"volume": -40})
-    check(status == 401 and "Basic" in hdrs.get("WWW-Authenticate", "") and
-          problem["status"] == 401, f"no login: {status} {hdrs}")
+    hdrs, _ = api(rig, 401, "PATCH", "/zones/1", {"volume": -40})
+    check("Basic" in hdrs.get("WWW-Authenticate", ""), f"no login: {hdrs}")
     check(len(rig.sim_commands()) == before, "a refused PATCH reached the controller")
-    login = {"Authorization": "Basic " + base64.b64encode(b"anna:secret").decode()}
-    check(call(rig, "GET", "/scenes", headers=login)[0] == 200, "with the login")
+    api(rig, 200, "GET", "/scenes",
+        headers={"Authorization": "Basic " + base64.b64encode(b"anna:secret").decode()})
 
 
 def emulate_phone(browser):
@@ -233,13 +227,13 @@ SLIDER = "section[data-zone='2'] input[name='volume']"
 
 
 def case_remote(rig, browser, shot):
-    call(rig, "PUT", "/scenes/Evening", {"capture": True})
+    api(rig, 201, "PUT", "/scenes/Evening", {"capture": True})
     emulate_phone(browser)
     browser.navigate(rig.page("/remote"))
     eventually(lambda: browser.evaluate("document.querySelectorAll('section[data-zone]').length"),
                what="the zone cards")
     shot("phone")
-    used = [z["zone"] for z in call(rig, "GET", "/zones")[2]["zones"] if z["used"]]
+    used = [z["zone"] for z in api(rig, 200, "GET", "/zones")[1]["zones"] if z["used"]]
     layout = browser.evaluate("""(() => ({
       width: document.documentElement.scrollWidth, view: window.innerWidth,
       cards: [...document.querySelectorAll('section[data-zone]')].map(s => +s.dataset.zone),
@@ -281,7 +275,7 @@ def case_remote(rig, browser, shot):
     tap(browser, "#save-scene button")
     eventually(lambda: browser.value("button[data-scene='Late']", "type"),
                what="the new scene's button")
-    check(call(rig, "GET", "/scenes/Late")[2]["zones"]["2"]["volume"] == -44, "captured")
+    check(api(rig, 200, "GET", "/scenes/Late")[1]["zones"]["2"]["volume"] == -44, "captured")
     before = len(rig.sim_commands())
     tap(browser, "button[data-scene='Late']")
     eventually(lambda: len(rig.sim_commands()) > before, what="the recall to reach the controller")
