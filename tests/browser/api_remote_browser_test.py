@@ -107,10 +107,9 @@ def validate_openapi(doc):
 
 
 BAD_REQUESTS = [
-    # method, path, body, headers, status, detail mentions
+    # method, path, body, headers, status, detail mentions (each way of refusing
+    # once; which bodies are refused and why is tests/api's table)
     ("PATCH", "/zones/2", {"volum": -20}, {}, 400, "volum"),
-    ("PATCH", "/zones/2", {"volume": "loud"}, {}, 400, "volume"),
-    ("PATCH", "/zones/2", {"status": "off"}, {}, 400, "status"),
     ("PATCH", "/zones/2", "{not json", {"Content-Type": "application/json"}, 400, "body"),
     ("PATCH", "/zones/7", {"volume": -20}, {}, 404, "zone"),
     ("PATCH", "/zones/2", "volume=-20", {"Content-Type": "application/x-www-form-urlencoded"},
@@ -119,7 +118,6 @@ BAD_REQUESTS = [
     ("DELETE", "/zones/2", None, {}, 405, "DELETE"),
     ("GET", "/scenes/nothing", None, {}, 404, "nothing"),
     ("POST", "/scenes/nothing/recall", None, {}, 404, "nothing"),
-    ("PUT", "/scenes/bad", {"zones": {"9": {"volume": -20}}}, {}, 400, "zones.9"),
     ("PUT", "/scenes/bad", {"zones": {"1": {"volume": "up"}}}, {}, 400, "zones.1.volume"),
     ("GET", "/nothing", None, {}, 404, "path"),
 ]

@@ -11,7 +11,7 @@ import time
 import urllib.request
 
 import websocket
-from testkit import eventually, read
+from testkit import eventually, read, stop
 
 
 class CdpError(RuntimeError):
@@ -56,11 +56,7 @@ class Browser:
     def close(self):
         if getattr(self, "ws", None):
             self.ws.close()
-        self.process.terminate()
-        try:
-            self.process.wait(5)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
+        stop(self.process, 5)
         self.log.close()
         shutil.rmtree(self.profile, ignore_errors=True)
 

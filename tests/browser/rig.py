@@ -9,7 +9,6 @@ import fcntl
 import os
 import re
 import shutil
-import signal
 import socket
 import struct
 import subprocess
@@ -19,7 +18,7 @@ import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-from testkit import Failure, check, eventually, free_port, read  # noqa: E402,F401
+from testkit import check, eventually, free_port, read, stop  # noqa: E402,F401
 
 SKIP = 77
 try:
@@ -65,14 +64,7 @@ class Rig:
 
     def stop(self, name):
         p = self.procs.pop(name, None)
-        if p and p.poll() is None:
-            p.send_signal(signal.SIGTERM)
-            try:
-                p.wait(20)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
-        return p and p.returncode
+        return p and stop(p)
 
     def start_all(self):
         self.start("xap-hub", ["xap-hub", "--verbose"])

@@ -18,7 +18,6 @@ class EventLoop;
 class FakeSerialPort final : public SerialPort {
  public:
   explicit FakeSerialPort(EventLoop& loop) : loop_(loop) {}
-  ~FakeSerialPort() override { *alive_ = false; }
 
   bool Open(const std::string& device, const SerialLineSettings& line, std::string* error) override;
   void Close() override { open_ = false; }
@@ -32,8 +31,7 @@ class FakeSerialPort final : public SerialPort {
   std::string opened_device;  // what the last Open was given
   SerialLineSettings opened_line;
   int open_count = 0;
-  std::vector<std::string> written;                  // every Write, in order
-  std::function<void(const std::string&)> on_write;  // a fake device's reaction
+  std::vector<std::string> written;  // every Write, in order
 
  private:
   EventLoop& loop_;
@@ -48,7 +46,6 @@ class FakeTcpClient final : public TcpClient {
   enum class Peer { kAccept, kRefuse, kSilent, kAcceptThenClose };
 
   explicit FakeTcpClient(EventLoop& loop) : loop_(loop) {}
-  ~FakeTcpClient() override { *alive_ = false; }
 
   void Connect(const std::string& host, int port) override;
   void Close() override;
@@ -72,7 +69,6 @@ class FakeTcpClient final : public TcpClient {
 
   EventLoop& loop_;
   int state_ = kClosed;
-  uint64_t generation_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
