@@ -1,7 +1,5 @@
 #include "support/fake_transports.h"
 
-#include "platform/deferred_call.h"
-
 namespace corvane {
 
 bool FakeSerialPort::Open(const std::string& device, const SerialLineSettings& line,
@@ -25,12 +23,6 @@ void FakeSerialPort::Arrive(std::string data, int event_code) {
     if (event_code == kDeviceLostEvent) open_ = false;
     Deliver(data, event_code);
   });
-}
-
-// Runs `f` from the loop unless this client was closed or destroyed meanwhile.
-template <typename F>
-void FakeTcpClient::Later(F f) {
-  DeferWhileAlive(loop_, alive_, std::move(f));
 }
 
 void FakeTcpClient::Connect(const std::string& to_host, int to_port) {

@@ -8,12 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/deferred_call.h"
 #include "platform/serial_port.h"
 #include "platform/tcp_client.h"
 
 namespace corvane {
-
-class EventLoop;
 
 class FakeSerialPort final : public SerialPort {
  public:
@@ -64,8 +63,11 @@ class FakeTcpClient final : public TcpClient {
   std::function<void(const std::string&)> on_send;
 
  private:
+  // Runs `f` from the loop unless this client was closed or destroyed meanwhile.
   template <typename F>
-  void Later(F f);
+  void Later(F f) {
+    DeferWhileAlive(loop_, alive_, std::move(f));
+  }
 
   EventLoop& loop_;
   int state_ = kClosed;
