@@ -8,6 +8,7 @@ headless Chromium as a phone (390 x 844, touch).
 CASE is one of: api, scenes, remote."""
 import base64
 import contextlib
+import functools
 import hashlib
 import http.client
 import json
@@ -88,21 +89,17 @@ def validate_openapi(doc):
     meta["definitions"]["Schema"] = {"type": "object", "not": {"required": ["$ref"]}}
     jsonschema.Draft4Validator(meta).validate(doc)
 
-    def walk(node, schema_here):
-        if isinstance(node, dict):
-            if schema_here:
-                jsonschema.Draft202012Validator.check_schema(node)
-            for key, value in node.items():
-                if key == "$ref":
-                    target = doc
-                    for part in value.lstrip("#/").split("/"):
-                        target = target[part]
-                walk(value, key == "schema")
-        elif isinstance(node, list):
-            for value in node:
-                walk(value, False)
-    walk(doc, False)
-    for name, schema in doc["components"]["schemas"].items():
+    def walk(node, schema_here=False):
+        if isinstance(node, list):
+            return [walk(value) for value in node]
+        if schema_here:
+            jsonschema.Draft202012Validator.check_schema(node)
+        for key, value in node.items() if isinstance(node, dict) else ():
+            if key == "$ref":  # resolves, or the lookup fails
+                functools.reduce(lambda at, part: at[part], value.lstrip("#/").split("/"), doc)
+            walk(value, key == "schema")
+    walk(doc)
+    for schema in doc["components"]["schemas"].values():
         jsonschema.Draft202012Validator.check_schema(schema)
 
 
