@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 #include "platform/deferred_call.h"
 
@@ -95,20 +97,14 @@ std::unique_ptr<UdpSocket> FakeUdpNetwork::OpenUdp() {
 
 std::vector<FakeDatagram> FakeUdpNetwork::SentTo(uint16_t port) const {
   std::vector<FakeDatagram> out;
-  for (const auto& d : sent_) {
-    if (d.to.port == port) out.push_back(d);
-  }
+  std::copy_if(sent_.begin(), sent_.end(), std::back_inserter(out),
+               [port](const FakeDatagram& d) { return d.to.port == port; });
   return out;
 }
 
 bool FakeUdpNetwork::IsLocal(const std::string& address) const {
-  if (address == "0.0.0.0" || IsLoopbackAddress(address) || IsBroadcastAddress(address)) {
-    return true;
-  }
-  for (const auto& h : host_addresses_) {
-    if (h == address) return true;
-  }
-  return false;
+  return address == "0.0.0.0" || IsLoopbackAddress(address) || IsBroadcastAddress(address) ||
+         std::count(host_addresses_.begin(), host_addresses_.end(), address) > 0;
 }
 
 int FakeUdpNetwork::Bind(uint64_t id, const std::string& address, uint16_t port, bool reuse) {
