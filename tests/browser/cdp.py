@@ -11,15 +11,7 @@ import time
 import urllib.request
 
 import websocket
-
-CHROMIUM_CANDIDATES = ("/usr/bin/chromium", "/usr/bin/chromium-browser")
-
-
-def find_chromium():
-    for path in CHROMIUM_CANDIDATES:
-        if os.access(path, os.X_OK):
-            return path
-    return shutil.which("chromium")
+from testkit import eventually, read, stop
 
 
 class CdpError(RuntimeError):
@@ -43,25 +35,15 @@ class Browser:
             "about:blank",
         ]
         self.process = subprocess.Popen(args, stdout=self.log, stderr=self.log)
-        port_file = os.path.join(self.profile, "DevToolsActivePort")
-        deadline = time.monotonic() + timeout
-        while not os.path.exists(port_file) or os.path.getsize(port_file) == 0:
-            if self.process.poll() is not None or time.monotonic() > deadline:
-                self.close()
-                raise CdpError("chromium did not start; see its log")
-            time.sleep(0.05)
-        with open(port_file) as f:
-            port = int(f.readline())
-        page = None
-        while page is None and time.monotonic() < deadline:
-            with urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list", timeout=5) as r:
-                targets = json.load(r)
-            page = next((t for t in targets if t.get("type") == "page"), None)
-            if page is None:
-                time.sleep(0.05)
-        if page is None:
+        try:
+            port_file = os.path.join(self.profile, "DevToolsActivePort")
+            port = eventually(lambda: read(port_file).split("\n")[0], timeout, "chromium")
+            page = eventually(lambda: next((t for t in json.load(urllib.request.urlopen(
+                f"http://127.0.0.1:{port}/json/list", timeout=5)) if t["type"] == "page"),
+                None), timeout, "chromium's page")
+        except Exception:
             self.close()
-            raise CdpError("chromium has no page")
+            raise
         self.ws = websocket.create_connection(page["webSocketDebuggerUrl"], timeout=timeout,
                                               suppress_origin=True)
         self.next_id = 0
@@ -72,62 +54,47 @@ class Browser:
                   deviceScaleFactor=1, mobile=False)
 
     def close(self):
-        try:
-            if getattr(self, "ws", None):
-                self.ws.close()
-        except Exception:
-            pass
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        if getattr(self, "ws", None):
+            self.ws.close()
+        stop(self.process, 5)
         self.log.close()
         shutil.rmtree(self.profile, ignore_errors=True)
 
     # --- protocol -----------------------------------------------------------
     def call(self, method, **params):
         self.next_id += 1
-        my_id = self.next_id
-        self.ws.send(json.dumps({"id": my_id, "method": method, "params": params}))
-        deadline = time.monotonic() + self.timeout
-        while time.monotonic() < deadline:
+        self.ws.send(json.dumps({"id": self.next_id, "method": method, "params": params}))
+        while True:  # the socket's timeout ends a wait for an answer that never comes
             msg = json.loads(self.ws.recv())
-            if msg.get("id") == my_id:
+            if msg.get("id") == self.next_id:
                 if "error" in msg:
                     raise CdpError(f"{method}: {msg['error']}")
                 return msg.get("result", {})
             if "method" in msg:
                 self.events.append(msg)
-        raise CdpError(f"{method}: no answer")
 
-    def wait_event(self, method, timeout=None):
+    def wait_event(self, method):
         """The first event of that kind since the last wait (older ones are dropped)."""
-        deadline = time.monotonic() + (timeout or self.timeout)
-        while True:
+        deadline = time.monotonic() + self.timeout
+        while time.monotonic() < deadline:
             for i, ev in enumerate(self.events):
                 if ev["method"] == method:
                     del self.events[:i + 1]
                     return ev
-            if time.monotonic() > deadline:
-                raise CdpError(f"no {method}")
-            self.ws.settimeout(max(0.05, deadline - time.monotonic()))
-            try:
-                msg = json.loads(self.ws.recv())
-            except websocket.WebSocketTimeoutException:
-                continue
-            finally:
-                self.ws.settimeout(self.timeout)
+            msg = json.loads(self.ws.recv())  # the socket's timeout ends a silent wait
             if "method" in msg:
                 self.events.append(msg)
+        raise CdpError(f"no {method}")
 
     # --- pages --------------------------------------------------------------
-    def navigate(self, url):
+    def expect_load(self, action):
+        """Runs `action` (which makes the page load anew) and waits for the load."""
         self.events.clear()
-        self.call("Page.navigate", url=url)
+        action()
         self.wait_event("Page.loadEventFired")
+
+    def navigate(self, url):
+        self.expect_load(lambda: self.call("Page.navigate", url=url))
 
     def evaluate(self, expression):
         result = self.call("Runtime.evaluate", expression=expression, returnByValue=True,
@@ -136,11 +103,13 @@ class Browser:
             raise CdpError(f"script failed: {result['exceptionDetails']}")
         return result["result"].get("value")
 
-    def expect_load(self, action):
-        """Runs `action` (which makes the page load anew) and waits for the load."""
-        self.events.clear()
-        action()
-        self.wait_event("Page.loadEventFired")
+    def value(self, selector, prop="value"):
+        """A property of the first element `selector` matches (None when none does)."""
+        return self.evaluate("(e => e && e[%s])(document.querySelector(%s))"
+                             % (json.dumps(prop), json.dumps(selector)))
+
+    def text(self):
+        return self.evaluate("document.body.innerText")
 
     def centre_of(self, selector):
         box = self.evaluate(
@@ -164,9 +133,12 @@ class Browser:
         if text:
             self.call("Input.insertText", text=text)
         else:
-            for kind in ("rawKeyDown", "keyUp"):
-                self.call("Input.dispatchKeyEvent", type=kind, key="Delete", code="Delete",
-                          windowsVirtualKeyCode=46)
+            self.press("Delete", 46)
+
+    def press(self, key, code):
+        for kind in ("rawKeyDown", "keyUp"):
+            self.call("Input.dispatchKeyEvent", type=kind, key=key, code=key,
+                      windowsVirtualKeyCode=code)
 
     def choose(self, selector, value):
         """Picks an option of a drop-down list as the keyboard would: the value

@@ -105,15 +105,17 @@ void FakeTcpPeer::Send(std::string packet) {
 
 void FakeTcpPeer::Close() {
   pipe_->client_reads = false;
-  if (pipe_->client_closed) return;
-  pipe_->client_closed = true;
-  if (auto* server = ServerEnd(pipe_)) server->CloseLater();
+  Hangup();
 }
 
 void FakeTcpPeer::FinishSending() {
+  if (!pipe_->client_closed) pipe_->client_reads = true;
+  Hangup();
+}
+
+void FakeTcpPeer::Hangup() {
   if (pipe_->client_closed) return;
   pipe_->client_closed = true;
-  pipe_->client_reads = true;
   if (auto* server = ServerEnd(pipe_)) server->CloseLater();
 }
 

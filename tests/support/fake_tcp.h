@@ -54,6 +54,8 @@ class FakeTcpPeer {
   void CompleteSends();
 
  private:
+  void Hangup();
+
   std::shared_ptr<FakeTcpPipe> pipe_;
 };
 

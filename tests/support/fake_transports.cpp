@@ -1,7 +1,5 @@
 #include "support/fake_transports.h"
 
-#include "platform/event_loop.h"
-
 namespace corvane {
 
 bool FakeSerialPort::Open(const std::string& device, const SerialLineSettings& line,
@@ -15,27 +13,15 @@ bool FakeSerialPort::Open(const std::string& device, const SerialLineSettings& l
 }
 
 bool FakeSerialPort::Write(std::string_view data) {
-  if (!open_) return false;
-  written.emplace_back(data);
-  if (on_write) on_write(written.back());
-  return true;
+  if (open_) written.emplace_back(data);
+  return open_;
 }
 
 void FakeSerialPort::Arrive(std::string data, int event_code) {
-  std::weak_ptr<bool> alive = alive_;
-  loop_.Defer([this, alive, data = std::move(data), event_code] {
-    if (alive.expired() || !open_) return;
+  DeferWhileAlive(loop_, alive_, [this, data = std::move(data), event_code] {
+    if (!open_) return;
     if (event_code == kDeviceLostEvent) open_ = false;
     Deliver(data, event_code);
-  });
-}
-
-template <typename F>
-void FakeTcpClient::Later(F f) {
-  std::weak_ptr<bool> alive = alive_;
-  const uint64_t generation = generation_;
-  loop_.Defer([this, alive, generation, f = std::move(f)] {
-    if (!alive.expired() && generation == generation_) f();
   });
 }
 
@@ -45,28 +31,23 @@ void FakeTcpClient::Connect(const std::string& to_host, int to_port) {
   port = to_port;
   ++connect_count;
   state_ = kConnecting;
-  switch (peer) {
-    case Peer::kAccept:
-    case Peer::kAcceptThenClose:
-      Later([this] {
-        state_ = kConnected;
-        if (handlers_.on_connect) handlers_.on_connect();
-      });
-      if (peer == Peer::kAcceptThenClose) Drop();
-      break;
-    case Peer::kRefuse:
-      Later([this] {
-        state_ = kError;
-        if (handlers_.on_error) handlers_.on_error(111, "Connection refused");
-      });
-      break;
-    case Peer::kSilent:
-      break;
+  if (peer == Peer::kRefuse) {
+    Later([this] {
+      state_ = kError;
+      if (handlers_.on_error) handlers_.on_error(111, "Connection refused");
+    });
+  } else if (peer != Peer::kSilent) {
+    Later([this] {
+      state_ = kConnected;
+      if (handlers_.on_connect) handlers_.on_connect();
+    });
+    if (peer == Peer::kAcceptThenClose) Drop();
   }
 }
 
 void FakeTcpClient::Close() {
-  ++generation_;
+  *alive_ = false;  // what this connection still had on its way is dropped
+  alive_ = std::make_shared<bool>(true);
   state_ = kClosed;
 }
 

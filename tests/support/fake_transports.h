@@ -8,17 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/deferred_call.h"
 #include "platform/serial_port.h"
 #include "platform/tcp_client.h"
 
 namespace corvane {
 
-class EventLoop;
-
 class FakeSerialPort final : public SerialPort {
  public:
   explicit FakeSerialPort(EventLoop& loop) : loop_(loop) {}
-  ~FakeSerialPort() override { *alive_ = false; }
 
   bool Open(const std::string& device, const SerialLineSettings& line, std::string* error) override;
   void Close() override { open_ = false; }
@@ -32,8 +30,7 @@ class FakeSerialPort final : public SerialPort {
   std::string opened_device;  // what the last Open was given
   SerialLineSettings opened_line;
   int open_count = 0;
-  std::vector<std::string> written;                  // every Write, in order
-  std::function<void(const std::string&)> on_write;  // a fake device's reaction
+  std::vector<std::string> written;  // every Write, in order
 
  private:
   EventLoop& loop_;
@@ -48,7 +45,6 @@ class FakeTcpClient final : public TcpClient {
   enum class Peer { kAccept, kRefuse, kSilent, kAcceptThenClose };
 
   explicit FakeTcpClient(EventLoop& loop) : loop_(loop) {}
-  ~FakeTcpClient() override { *alive_ = false; }
 
   void Connect(const std::string& host, int port) override;
   void Close() override;
@@ -67,12 +63,14 @@ class FakeTcpClient final : public TcpClient {
   std::function<void(const std::string&)> on_send;
 
  private:
+  // Runs `f` from the loop unless this client was closed or destroyed meanwhile.
   template <typename F>
-  void Later(F f);
+  void Later(F f) {
+    DeferWhileAlive(loop_, alive_, std::move(f));
+  }
 
   EventLoop& loop_;
   int state_ = kClosed;
-  uint64_t generation_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

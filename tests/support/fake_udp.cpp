@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 
-#include "platform/event_loop.h"
+#include "platform/deferred_call.h"
 
 namespace corvane {
 
@@ -15,13 +17,12 @@ bool IsDotted(const std::string& a) {
   return ::inet_pton(AF_INET, a.c_str(), &tmp) == 1;
 }
 
-}  // namespace
-
-bool IsBroadcastAddress(std::string_view dotted) {
-  std::string a(dotted);
-  if (!IsDotted(a)) return false;
-  return a.size() > 4 && a.compare(a.size() - 4, 4, ".255") == 0;
+// 255.255.255.255 and dotted addresses whose last part is 255.
+bool IsBroadcastAddress(const std::string& a) {
+  return IsDotted(a) && a.size() > 4 && a.compare(a.size() - 4, 4, ".255") == 0;
 }
+
+}  // namespace
 
 class FakeUdpSocket final : public UdpSocket {
  public:
@@ -66,10 +67,8 @@ class FakeUdpSocket final : public UdpSocket {
   }
 
   void Deliver(const std::string& data, const UdpEndpoint& from) {
-    if (handler_ && !closed_) {
-      auto handler = handler_;
-      handler(data, from);
-    }
+    auto handler = handler_;  // the handler may close or destroy this socket
+    if (handler && !closed_) handler(data, from);
   }
 
  private:
@@ -98,20 +97,14 @@ std::unique_ptr<UdpSocket> FakeUdpNetwork::OpenUdp() {
 
 std::vector<FakeDatagram> FakeUdpNetwork::SentTo(uint16_t port) const {
   std::vector<FakeDatagram> out;
-  for (const auto& d : sent_) {
-    if (d.to.port == port) out.push_back(d);
-  }
+  std::copy_if(sent_.begin(), sent_.end(), std::back_inserter(out),
+               [port](const FakeDatagram& d) { return d.to.port == port; });
   return out;
 }
 
 bool FakeUdpNetwork::IsLocal(const std::string& address) const {
-  if (address == "0.0.0.0" || IsLoopbackAddress(address) || IsBroadcastAddress(address)) {
-    return true;
-  }
-  for (const auto& h : host_addresses_) {
-    if (h == address) return true;
-  }
-  return false;
+  return address == "0.0.0.0" || IsLoopbackAddress(address) || IsBroadcastAddress(address) ||
+         std::count(host_addresses_.begin(), host_addresses_.end(), address) > 0;
 }
 
 int FakeUdpNetwork::Bind(uint64_t id, const std::string& address, uint16_t port, bool reuse) {
@@ -127,20 +120,12 @@ int FakeUdpNetwork::Bind(uint64_t id, const std::string& address, uint16_t port,
     }
     return false;
   };
-  if (port == 0) {
-    for (int tries = 0; tries < 16384; ++tries) {
-      uint16_t p = next_ephemeral_;
-      next_ephemeral_ =
-          next_ephemeral_ >= 65535 ? 49152 : static_cast<uint16_t>(next_ephemeral_ + 1);
-      if (!conflicts(p)) {
-        port = p;
-        break;
-      }
-    }
-    if (port == 0) return EADDRINUSE;
-  } else if (conflicts(port)) {
-    return EADDRINUSE;
+  for (int tries = 0; port == 0 && tries < 16384; ++tries) {  // an ephemeral port
+    const uint16_t p = next_ephemeral_;
+    next_ephemeral_ = static_cast<uint16_t>(p == 65535 ? 49152 : p + 1);
+    if (!conflicts(p)) port = p;
   }
+  if (port == 0 || conflicts(port)) return EADDRINUSE;
   bindings_[id] = Binding{addr, port, reuse};
   return 0;
 }
@@ -177,12 +162,9 @@ int FakeUdpNetwork::Send(uint64_t id, std::string_view data, const std::string& 
   }
   if (!broadcast && (exact || any)) receivers.push_back(exact ? exact : any);
 
-  auto alive = alive_;
   for (uint64_t r : receivers) {
-    loop_.Defer([this, alive, r, text = std::string(data), from] {
-      if (!*alive) return;
-      auto it = sockets_.find(r);
-      if (it != sockets_.end()) it->second->Deliver(text, from);
+    DeferWhileAlive(loop_, alive_, [this, r, text = std::string(data), from] {
+      if (auto it = sockets_.find(r); it != sockets_.end()) it->second->Deliver(text, from);
     });
   }
   return 0;

@@ -71,7 +71,4 @@ class FakeUdpNetwork final : public UdpNetwork {
   int send_error_ = 0;
 };
 
-// True for 255.255.255.255 and for dotted addresses whose last part is 255.
-bool IsBroadcastAddress(std::string_view dotted);
-
 }  // namespace corvane

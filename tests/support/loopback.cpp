@@ -94,11 +94,9 @@ std::optional<TestUdpSocket::Datagram> TestUdpSocket::Receive(std::chrono::milli
 
 uint16_t FreeTcpPort() {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  sockaddr_in addr = Address("127.0.0.1", 0);
   socklen_t len = sizeof addr;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
   ::close(fd);
   return ntohs(addr.sin_port);
@@ -106,15 +104,10 @@ uint16_t FreeTcpPort() {
 
 int ConnectLoopbackTcp(uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  sockaddr_in addr = Address("127.0.0.1", port);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+  ::close(fd);
+  return -1;
 }
 
 }  // namespace corvane::testing

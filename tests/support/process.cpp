@@ -7,8 +7,6 @@
 
 #include <cstdlib>
 
-#include "support/temp_dir.h"
-
 namespace corvane::testing {
 
 std::string BinDir() {
@@ -68,13 +66,6 @@ int Subprocess::Stop(int sig, std::chrono::milliseconds timeout) {
   if (pid_ <= 0) return -1;
   if (Running()) ::kill(pid_, sig);
   return Wait(timeout);
-}
-
-std::string Subprocess::Stdout() const {
-  return ReadFile(out_path_);
-}
-std::string Subprocess::Stderr() const {
-  return ReadFile(err_path_);
 }
 
 }  // namespace corvane::testing

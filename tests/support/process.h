@@ -6,7 +6,10 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace corvane::testing {
 
@@ -30,8 +33,8 @@ class Subprocess {
   // Waits for the process to end by itself; -1 on timeout.
   int Wait(std::chrono::milliseconds timeout);
   pid_t pid() const { return pid_; }
-  std::string Stdout() const;
-  std::string Stderr() const;
+  std::string Stdout() const { return ReadFile(out_path_); }
+  std::string Stderr() const { return ReadFile(err_path_); }
 
  private:
   pid_t pid_ = -1;
@@ -41,20 +44,13 @@ class Subprocess {
 
 // Polls `done` every few milliseconds until it is true or `timeout` passes.
 template <typename F>
-bool Eventually(F done, std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
-}  // namespace corvane::testing
-
-#include <thread>
-
-namespace corvane::testing {
-template <typename F>
-bool Eventually(F done, std::chrono::milliseconds timeout) {
-  auto end = std::chrono::steady_clock::now() + timeout;
+bool Eventually(F done, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < end) {
     if (done()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return done();
 }
+
 }  // namespace corvane::testing

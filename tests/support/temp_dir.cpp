@@ -1,6 +1,5 @@
 #include "support/temp_dir.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -33,8 +32,8 @@ void WriteFile(const std::string& path, std::string_view content) {
 }
 
 bool FileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
 }
 
 }  // namespace corvane::testing

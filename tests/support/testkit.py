@@ -1,5 +1,7 @@
 """Small helpers the Python test drivers share (browser and desktop tests)."""
+import signal
 import socket
+import subprocess
 import time
 
 
@@ -39,3 +41,15 @@ def read(path):
             return f.read().decode("latin-1")
     except FileNotFoundError:
         return ""
+
+
+def stop(process, timeout=20):
+    """Ends a child with SIGTERM, killing it when it does not end in time;
+    its exit code."""
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+    return process.wait()
