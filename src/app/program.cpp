@@ -194,6 +194,7 @@ void Program::InitHW() {
   Step("ApplyHeldPowerup", [&] { vaux_.ApplyHeldPowerup(); });
   Step("GetCurrentUPBStatus", [&] { vaux_.GetCurrentUPBStatus(); });
   Step("BSCQueue", [&] { bridge_.reporter().CreateQueue(); });
+  vaux_.ApplySettings();  // the status poll; requests that waited for the records run
   periodic_ = ComputePeriodicSchedule(settings_.values().periodic_script_interval);
   if (scripting_) scripting_->ApplySettings();
 }
@@ -287,8 +288,11 @@ void Program::ReloadSettingsOnce() {
   const std::string port = settings_.values().upb_comm_port;
   if (port != port_in_use) {
     Step("ClosePort", [&] { port_.ClosePort(port_in_use); });
-    if (!port.empty()) Step("InitCommPort", [&] { port_.InitCommPort(port); });
+    // A port opened here gets the controller's configuration and zone
+    // status read again, as at start-up.
+    if (!port.empty() && port_.InitCommPort(port)) vaux_.RequestRecoveryReads();
   }
+  vaux_.ApplySettings();
   Step("TCPServer", [&] {
     if (web_server_) web_server_->StartListening();
   });

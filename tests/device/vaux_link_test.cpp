@@ -122,69 +122,156 @@ size_t Count(const std::string& all, const std::string& text) {
   return n;
 }
 
-TEST_F(LinkTest, SilentControllerIsKnownDownFailsAtOnceAndIsProbedBack) {
+// The fifteen start-up reads, as they are made again after an outage.
+const std::vector<std::string> kReads = {
+    "VPFF3A0640", "VPFE010000", "VPFE040000", "VPFE510100", "VPFE510200",
+    "VPFE510300", "VPFE510400", "VPFE510500", "VPFE510600", "VPFE520100",
+    "VPFE520200", "VPFE520300", "VPFE520400", "VPFE520500", "VPFE520600"};
+
+TEST_F(LinkTest, SilentControllerRequestsWaitAndRunInOrderOnceItAnswers) {
   Open();
   BuildRecords();
   sim_.options().silent = true;
   const int64_t start = clock_.NowMs();
   EXPECT_EQ(link_.GetZoneStatus(1), "");
   EXPECT_EQ(clock_.NowMs() - start, 2000);
-  // The read-back command's own send and status request are the second and
-  // third unanswered commands: the link is then known down and the
-  // remaining attempts are not made.
+  // The next command first gives a late reply the rest of 5 s; the third
+  // unanswered command marks the controller not answering.
   EXPECT_FALSE(link_.SourceToZoneRoute(1, 5));
-  EXPECT_EQ(clock_.NowMs() - start, 6000);
+  EXPECT_EQ(clock_.NowMs() - start, 9000);
   EXPECT_EQ(TakeSent().size(), 3u);
   EXPECT_EQ(link_.State(), VauxLink::LinkState::kUnanswered);
-  // Fifty more commands cost no time, send nothing and report nothing more.
+  // Requests wait: they cost the caller nothing and each arrival asks the
+  // controller at once (one probe at a time).
   const std::string down = "not answering (3 commands in a row got no reply)";
-  for (int i = 0; i < 50; ++i) link_.ControlVauxLink(table_.Record(13), std::to_string(2 + i % 30));
-  EXPECT_EQ(clock_.NowMs() - start, 6000);
-  EXPECT_TRUE(TakeSent().empty());
-  EXPECT_EQ(Count(err_.str(), down), 1u);
-  // The probe asks every 10 s; while silent the link stays down.
-  loop_.WaitMs(VauxLink::kProbeMs + 10);
+  for (int pos : {10, 1, 1}) link_.QueueControl(table_.Record(13), std::to_string(pos));
+  link_.QueueControl(table_.Record(7), "0");
+  EXPECT_EQ(clock_.NowMs() - start, 9000);
+  loop_.WaitMs(1);
   EXPECT_THAT(TakeSent(), ElementsAre("VPFE010000"));
-  EXPECT_TRUE(link_.LinkDown());
-  // It answers again: the probe's answer ends the outage, once reported.
+  EXPECT_EQ(link_.QueuedControls(), 4u);
+  EXPECT_EQ(Count(err_.str(), down), 1u);
+  // It answers: the waiting requests run in order, then the records are
+  // read again.
   sim_.options().silent = false;
   loop_.WaitMs(VauxLink::kProbeMs);
-  EXPECT_THAT(TakeSent(), ElementsAre("VPFE010000"));
   EXPECT_EQ(link_.State(), VauxLink::LinkState::kUp);
-  EXPECT_FALSE(link_.ProbeTimer().Enabled());
+  std::vector<std::string> expected = {"VPFE010000", "VP21010237", "VPFE520100", "VP21010234",
+                                       "VPFE520100", "VP21010231", "VPFE520100", "VP21012801",
+                                       "VPFE520100"};
+  expected.insert(expected.end(), kReads.begin(), kReads.end());
+  EXPECT_EQ(TakeSent(), expected);
+  EXPECT_EQ(Value(13), 16);  // position 10, then two Downs of 3 positions
+  EXPECT_EQ(Value(7), 2);    // toggled from On to Mute
   EXPECT_EQ(Count(err_.str(), "Vaux Aris 700 answering on port 4001"), 1u);
-  EXPECT_TRUE(link_.SourceToZoneRoute(1, 5));
-  EXPECT_EQ(Value(1), 5);
-  EXPECT_EQ(Count(err_.str(), down), 1u);
 }
 
-TEST_F(LinkTest, ClosedOrMissingPortFailsAtOnceWithOneReport) {
+TEST_F(LinkTest, ClosedPortRequestsWaitReopenAtOnceAndExpireInOneReport) {
   // No controller configured: one clear line, nothing tried.
   settings_.upb_comm_port = "";
   BuildRecords();
   for (int zone = 1; zone <= 6; ++zone) EXPECT_EQ(link_.GetZoneStatus(zone), "");
-  link_.ConfigurationAck();
   EXPECT_EQ(Count(err_.str(), "No Vaux Aris 700 configured"), 1u);
   EXPECT_FALSE(Logged("Unable to Send"));
   EXPECT_EQ(tcp_.connect_count, 0);
-  EXPECT_FALSE(link_.ProbeTimer().Enabled());
 
-  // A TCP link that is not connected: commands fail at once, the probe
-  // reconnects and asks, and commands are sent again.
+  // A TCP adapter that is away: requests wait, each arrival tries to
+  // reconnect, and when it is back they run in order.
   settings_.upb_comm_port = "4001";
   Open();
-  tcp_.Close();
+  tcp_.peer = FakeTcpClient::Peer::kRefuse;
+  tcp_.Drop();
+  loop_.WaitMs(1);
+  TakeSent();
   const int64_t start = clock_.NowMs();
-  for (int i = 0; i < 20; ++i) link_.ControlVauxLink(table_.Record(7), "1");
+  for (int pos : {0, 1}) link_.QueueControl(table_.Record(7), std::to_string(pos));
   EXPECT_EQ(clock_.NowMs(), start);
-  EXPECT_TRUE(TakeSent().empty());
-  EXPECT_EQ(Count(err_.str(), "Vaux Aris 700 port 4001 not open"), 1u);
-  EXPECT_FALSE(Logged("Unable to Send"));
-  loop_.WaitMs(VauxLink::kProbeMs + 10);
-  EXPECT_THAT(TakeSent(), ElementsAre("VPFE010000"));
+  EXPECT_EQ(Count(err_.str(), "Vaux Aris 700 port 4001 not open: requests wait"), 1u);
+  tcp_.peer = FakeTcpClient::Peer::kAccept;
+  loop_.PumpUntil([&] { return link_.QueuedControls() == 0; }, start + 5000);
+  std::vector<std::string> sent = TakeSent();
+  sent.resize(4);
+  EXPECT_THAT(sent, ElementsAre("VP21012801", "VPFE520100", "VP21011B01", "VPFE520100"));
+  EXPECT_EQ(Value(7), 1);
+
+  // Never back: at most 256 wait, each at most RequestTimeout seconds, and
+  // their loss is one line with the count.
+  settings_.request_timeout = "30";
+  tcp_.peer = FakeTcpClient::Peer::kRefuse;
+  tcp_.Drop();
+  for (int i = 0; i < 300; ++i) link_.QueueControl(table_.Record(13), i % 2 ? "0" : "1");
+  EXPECT_EQ(link_.QueuedControls(), VauxLink::kQueueLimit);
+  loop_.WaitMs(32000);
+  EXPECT_EQ(link_.QueuedControls(), 0u);
+  EXPECT_EQ(Count(err_.str(), "request(s) dropped"), 2u);
+  EXPECT_TRUE(Logged("44 Vaux Aris 700 request(s) dropped: 0 not carried out within 30 s "
+                     "(RequestTimeout), 44 beyond the 256 waiting"));
+  EXPECT_TRUE(Logged("256 Vaux Aris 700 request(s) dropped: 256 not carried out"));
+}
+
+TEST_F(LinkTest, SlowControllerIsWaitedForAndItsLateRepliesAnswerNothingElse) {
+  Open();
+  BuildRecords();
+  latency_ms_ = 2300;
+  // The first reply comes after the 2 s wait: the next command waits for
+  // it first, and the wait grows to fit the controller.
+  EXPECT_EQ(link_.GetZoneStatus(1), "");
+  EXPECT_EQ(link_.ReplyWaitMs(), VauxLink::kReplyWaitMs);
+  for (int source : {3, 4, 5}) {
+    EXPECT_TRUE(link_.SourceToZoneRoute(1, source)) << source;
+    EXPECT_EQ(Value(1), source);
+  }
+  EXPECT_EQ(link_.ReplyWaitMs(), 2300 * 3 / 2 + 500);
   EXPECT_EQ(link_.State(), VauxLink::LinkState::kUp);
-  link_.ControlVauxLink(table_.Record(7), "2");
-  EXPECT_THAT(TakeSent(), ElementsAre("VP21012801", "VPFE520100"));
+  EXPECT_THAT(TakeSent(), ElementsAre("VPFE520100", "VP21010103", "VPFE520100", "VP21010104",
+                                      "VPFE520100", "VP21010105", "VPFE520100"));
+}
+
+TEST_F(LinkTest, RelativeRequestsAreNeverMergedAndAbsoluteOnesReplaceOnlyTheLastWaiting) {
+  Open();
+  BuildRecords();
+  struct Case {
+    std::vector<std::pair<int, int>> requests;  // (record, position)
+    size_t waiting;
+  };
+  const Case cases[] = {
+      {{{13, 1}, {13, 1}, {13, 1}}, 3},  // three Downs: three steps
+      {{{7, 0}, {7, 0}}, 2},             // two Toggles
+      {{{13, 10}, {13, 12}}, 1},         // a level replaces the level waiting
+      {{{13, 10}, {13, 1}, {13, 12}}, 3},
+      {{{13, 10}, {19, 6}, {13, 12}}, 2},
+  };
+  for (const Case& c : cases) {
+    for (auto [record, position] : c.requests) link_.Enqueue({table_.Record(record), position});
+    EXPECT_EQ(link_.QueuedControls(), c.waiting);
+    loop_.Pump();
+    EXPECT_EQ(link_.QueuedControls(), 0u);
+  }
+  TakeSent();
+  // Three Downs 3 positions each from 0 dB (5): -18 dB (14).
+  table_.Record(13)->Value = 5;
+  for (int i = 0; i < 3; ++i) link_.Enqueue({table_.Record(13), kDownPosition});
+  loop_.Pump();
+  EXPECT_EQ(Value(13), 14);
+  EXPECT_FALSE(link_.Enqueue({nullptr, 0}));
+}
+
+TEST_F(LinkTest, StatusPollReadsTheZonesInTurnButNotWhileRequestsWait) {
+  Open();
+  BuildRecords();
+  settings_.status_poll = "30";
+  link_.ApplySettings();
+  loop_.WaitMs(30000 + 1);
+  EXPECT_EQ(TakeSent(), std::vector<std::string>(kReads.begin() + 9, kReads.end()));
+  // A keypad change reaches the record.
+  sim_.Zone(2).source = 7;
+  loop_.WaitMs(30000);
+  EXPECT_EQ(Value(2), 7);
+  settings_.status_poll = "0";
+  link_.ApplySettings();
+  TakeSent();
+  loop_.WaitMs(60000);
+  EXPECT_TRUE(TakeSent().empty());
 }
 
 TEST_F(LinkTest, QueuedRequestsRunLaterAndCoalescePerRecord) {
