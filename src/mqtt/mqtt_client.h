@@ -71,8 +71,12 @@ class MqttClient {
   static void OnDisconnect(struct mosquitto*, void* self, int rc);
   static void OnMessage(struct mosquitto*, void* self, const struct ::mosquitto_message* message);
 
+  struct Lookup;
   bool CreateHandle();
   void Connect();
+  void ConnectTo(const std::string& address);
+  void LookupTimer_Timer();
+  void DropLookup();
   void Lost(int rc, const char* where);
   void ScheduleReconnect();
   void UpdateWatch();
@@ -100,6 +104,8 @@ class MqttClient {
   unsigned watch_events_ = 0;
   Timer housekeeping_;
   Timer reconnect_;
+  std::unique_ptr<Lookup> lookup_;
+  Timer lookup_timer_;
   uint64_t connects_ = 0;
   uint64_t published_ = 0;
 };
