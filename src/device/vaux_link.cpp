@@ -639,20 +639,25 @@ void VauxLink::ExpireWaiting() {
   if (controls_.empty() && expired_ + overflowed_ == 0) expiry_timer_.Stop();
 }
 
+// Ticks every second and reads StatusPoll each time, so a value changed on
+// the setup page takes effect without a restart.
 void VauxLink::PollTimer_Timer() {
+  const double seconds = LeadingNumber(settings_.status_poll);
+  if (seconds <= 0) return;
+  const int64_t now = loop_.NowMs();
+  if (last_poll_ms_ >= 0 && now - last_poll_ms_ < static_cast<int64_t>(seconds * 1000)) return;
   // Requests go first; a round still running is not started again.
   if (!controls_.empty() || LinkDown() || polls_left_ > 0) return;
+  last_poll_ms_ = now;
   polls_left_ = kZoneCount;
   ScheduleWork();
 }
 
 void VauxLink::ApplySettings() {
-  const double seconds = LeadingNumber(settings_.status_poll);
-  if (seconds > 0) {
-    poll_timer_.SetInterval(static_cast<int64_t>(seconds * 1000));
+  if (!poll_timer_.Enabled()) {
+    poll_timer_.SetInterval(1000);
     poll_timer_.Start();
-  } else {
-    poll_timer_.Stop();
+    last_poll_ms_ = loop_.NowMs();
   }
   ScheduleWork();
 }

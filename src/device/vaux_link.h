@@ -217,6 +217,7 @@ class VauxLink {
   bool work_after_send_ = false;  // ... once the command now waiting ends
   int reads_next_ = -1;  // the next recovery read (0..14), -1 when none is due
   int polls_left_ = 0;   // zones still to poll in this round
+  int64_t last_poll_ms_ = -1;
   // Requests dropped in the current burst, not yet reported: too old, or
   // pushed out by a full queue.
   int expired_ = 0;
