@@ -395,7 +395,7 @@ bool VauxLink::MuteZone(int zone, int action) {
   const std::string cmd = "VP21" + Zone(zone) + (action == 0 ? "28" : "1B") + "01";
   const std::string reply = action == 0 ? "2" : "1";
   return AttemptUntil([&] { VauxSend(cmd, reply, "MuteZone"); }, [&] { GetZoneStatus(zone); },
-                      kStatusKind, zone, action == 0 ? 2 : 1);
+                      kStatusKind, zone, action == 0 ? kMutePosition : kOnPosition);
 }
 
 std::string VauxLink::AdjustPowerupSettings(int zone, int code, int kind) {
@@ -606,7 +606,7 @@ void VauxLink::ReadNext() {
              step == 1 ? "ConfigurationByteA" : "ConfigurationByteB",
              ReplyDecoder::kConfigurationByte);
   } else if (step < kStatusReads) {
-    PowerupStatus(step - 2);
+    PowerupStatus(step - 2);  // steps 3..8: zones 1..6
   } else {
     GetZoneStatus(step - kStatusReads + 1);
   }
