@@ -29,10 +29,10 @@ class VauxPort {
   static constexpr int64_t kConnectTickMs = 2000;
   static constexpr int kMaxConnects = 6;
   // Reopening a lost link: the first attempt at once, then pauses of 2 s
-  // doubling up to 16 s; a link that stays up 30 s starts over. A missing
+  // doubling up to 30 s; a link that stays up 30 s starts over. A missing
   // serial device path is looked for every second.
   static constexpr int64_t kFirstReconnectPauseMs = 2000;
-  static constexpr int64_t kMaxReconnectPauseMs = 16000;
+  static constexpr int64_t kMaxReconnectPauseMs = 30000;
   static constexpr int64_t kLinkStableMs = 30000;
   static constexpr int64_t kDeviceLookMs = 1000;
 

@@ -71,43 +71,35 @@ TEST_F(LinkTest, CommandEncodingExamples) {
 TEST_F(LinkTest, RequestMapping) {
   Open();
   BuildRecords();
-  ZoneRecord volume = table_.Record(13);
-  // "Up" at the loudest level stays there (+6 dB = code 63).
-  volume->Value = 2;
-  link_.ControlVauxLink(volume, "0");
-  EXPECT_EQ(TakeSent().front(), "VP2101023F");
-  // "Down" at the last position stays there (-80 dB = code 27).
-  volume->Value = 38;
-  link_.ControlVauxLink(volume, "1");
-  EXPECT_EQ(TakeSent().front(), "VP2101021B");
-  // With a step of 3, "Down" from 0 dB (position 5) goes to -6 dB (code 57).
-  volume->Value = 5;
-  link_.ControlVauxLink(volume, "1");
-  EXPECT_EQ(TakeSent().front(), "VP21010239");
-  EXPECT_EQ(Value(13), 8);
-  // A requested position; halves round to even.
-  link_.ControlVauxLink(table_.Record(19), "6.5");  // zone 1 bass, position 6 = +3 dB
-  EXPECT_EQ(TakeSent().front(), "VP21010307");
-  // Status: Mute mutes, On unmutes, Toggle flips.
-  ZoneRecord status = table_.Record(7);
-  link_.ControlVauxLink(status, "2");
-  EXPECT_EQ(TakeSent().front(), "VP21012801");
-  EXPECT_EQ(Value(7), 2);
-  link_.ControlVauxLink(status, "0");
-  EXPECT_EQ(TakeSent().front(), "VP21011B01");
-  EXPECT_EQ(Value(7), 1);
-  link_.ControlVauxLink(status, "1");
-  EXPECT_EQ(TakeSent().front(), "VP21011B01");
-  link_.ControlVauxLink(status, "7");
-  EXPECT_TRUE(TakeSent().empty());
+  struct Case {
+    int record, current;  // the record and the value it holds first (-1: as it is)
+    std::string request, first_sent;
+    int after;  // the value it holds afterwards (-1: not checked)
+  };
+  const Case cases[] = {
+      {13, 2, "0", "VP2101023F", -1},   // "Up" at the loudest stays there (+6 dB)
+      {13, 38, "1", "VP2101021B", -1},  // "Down" at the quietest stays there (-80 dB)
+      {13, 5, "1", "VP21010239", 8},    // "Down" from 0 dB by 3 positions: -6 dB
+      {19, -1, "6.5", "VP21010307", -1},  // halves round to even: bass +3 dB
+      {7, -1, "2", "VP21012801", 2},    // Mute mutes
+      {7, -1, "0", "VP21011B01", 1},    // Toggle flips
+      {7, -1, "1", "VP21011B01", 1},    // On unmutes
+      {7, -1, "7", "", -1},             // no such Status request
+      {13, -1, "loud", "", -1},         // no number: reported, nothing sent
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.record) + " " + c.request);
+    if (c.current >= 0) table_.Record(c.record)->Value = static_cast<int16_t>(c.current);
+    link_.ControlVauxLink(table_.Record(c.record), c.request);
+    const auto sent = TakeSent();
+    EXPECT_EQ(sent.empty() ? "" : sent.front(), c.first_sent);
+    if (c.after >= 0) EXPECT_EQ(Value(c.record), c.after);
+  }
+  EXPECT_TRUE(Logged("ControlVauxLink Line 0 'loud' is not a number"));
   // Turn-on levels go through the power-up record and read it back.
   link_.ControlVauxLink(table_.Record(37), "5");
   EXPECT_THAT(TakeSent(), ElementsAre(::testing::StartsWith("VPX2110013C"), "VPFE510100"));
   EXPECT_EQ(Value(37), 5);
-  // Text that is no number is reported; nothing is sent.
-  link_.ControlVauxLink(volume, "loud");
-  EXPECT_TRUE(TakeSent().empty());
-  EXPECT_TRUE(Logged("ControlVauxLink Line 0 'loud' is not a number"));
 
   link_.CommandVaux(UPBStatus{table_.Record(42), 17});
   EXPECT_EQ(Value(42), 17);
@@ -275,35 +267,6 @@ TEST_F(LinkTest, StatusPollReadsTheZonesInTurnButNotWhileRequestsWait) {
   EXPECT_THAT(TakeSent(), ElementsAre("VP2101023C", "VPFE520100"));
 }
 
-TEST_F(LinkTest, QueuedRequestsRunLaterAndCoalescePerRecord) {
-  Open();
-  BuildRecords();
-  const ZoneRecord volume = table_.Record(13);
-  const ZoneRecord bass = table_.Record(19);
-  link_.QueueControl(volume, "10");
-  link_.QueueControl(bass, "6");
-  link_.QueueControl(volume, "12");  // replaces the waiting 10
-  EXPECT_EQ(link_.QueuedControls(), 2u);
-  EXPECT_TRUE(TakeSent().empty());  // nothing runs inside the caller
-  // While the first request waits for a slow controller, two more for the
-  // bass arrive: only the latest is carried out after it.
-  bool queued = false;
-  tcp_.on_send = [&](const std::string& cmd) {
-    if (!queued) {
-      queued = true;
-      link_.QueueControl(bass, "8");
-      link_.QueueControl(bass, "9");
-    }
-    for (const auto& line : sim_.Feed(cmd)) tcp_.Arrive(line);
-  };
-  loop_.Pump();
-  EXPECT_EQ(link_.QueuedControls(), 0u);
-  // Volume position 12 = -14 dB (code 53), bass position 9 = -6 dB (code 4).
-  EXPECT_THAT(TakeSent(), ElementsAre("VP21010235", "VPFE520100", "VP21010304", "VPFE520100"));
-  EXPECT_EQ(Value(13), 12);
-  EXPECT_EQ(Value(19), 9);
-}
-
 TEST_F(LinkTest, AcceptedRequestWaitsAgainForItsDataWithoutResending) {
   Open();
   BuildRecords();
@@ -328,27 +291,23 @@ TEST_F(LinkTest, ReplyDecodingKeepsAndReports) {
   EXPECT_EQ(link_.LastResponse(), "VI80");
   link_.VauxReceive("VX0101");  // always kept
   EXPECT_EQ(link_.LastResponse(), "VX0101");
-  link_.VauxReceive("VE93");
-  link_.VauxReceive("VE55");
-  link_.VauxReceive("VI81");
-  link_.VauxReceive("VV00100A14010000");
-  link_.VauxReceive("VV00010B1C010000");
-  link_.VauxReceive("VV0099010000");
-  link_.VauxReceive("VV00400C0102");
-  link_.VauxReceive("garbage\x1b[2J");
+  const std::pair<std::string, std::string> reports[] = {
+      {"VE93", "Vaux Error Report: Program download error (contact factory)"},
+      {"VE55", "Vaux Error Report: Unknown Error Code 55"},
+      {"VI81", "Command Aborted (an ABORT character was received \u2014 buffer flushed)"},
+      {"VV00100A14010000",
+       "Vaux Event: VV00100A14010000> Status=Invalid X-10 Function \u2014 Not "
+       "Performed, Source=10, Zone=1, Function=X10 ON"},
+      {"VV00010B1C010000", "Source=11, Zone=1, Function=Security DISARM"},
+      {"VV0099010000", "Status=System Boot (dd = Ctrl Model"},
+      {"VV00400C0102", "Status=A/V Route was performed, Source=12, Zone=2, Function=Unknown Function"},
+      {"garbage\x1b[2J", "Receiving Status garbage?[2J"},  // no escape reaches a terminal
+  };
+  for (const auto& [line, report] : reports) {
+    link_.VauxReceive(line);
+    EXPECT_TRUE(Logged(report)) << line;
+  }
   EXPECT_TRUE(Logged("Vaux Error Report: Invalid Zone number (or Group) requested"));
-  EXPECT_TRUE(Logged("Vaux Error Report: Program download error (contact factory)"));
-  EXPECT_TRUE(Logged("Vaux Error Report: Unknown Error Code 55"));
-  EXPECT_TRUE(Logged("Command Aborted (an ABORT character was received \u2014 buffer flushed)"));
-  EXPECT_TRUE(
-      Logged("Vaux Event: VV00100A14010000> Status=Invalid X-10 Function \u2014 Not "
-             "Performed, Source=10, Zone=1, Function=X10 ON"));
-  EXPECT_TRUE(Logged("Source=11, Zone=1, Function=Security DISARM"));
-  EXPECT_TRUE(Logged("Status=System Boot (dd = Ctrl Model"));
-  EXPECT_TRUE(
-      Logged("Status=A/V Route was performed, Source=12, Zone=2, Function=Unknown "
-             "Function"));
-  EXPECT_TRUE(Logged("Receiving Status garbage?[2J"));  // no escape reaches a terminal
 
   EXPECT_EQ(ParseZoneStatus("VX0503").status, 2);        // larger than 2 counts as Mute
   EXPECT_EQ(ParseZoneStatus("VX0503").volume_code, -1);  // a missing field reads -1
