@@ -93,7 +93,9 @@ TEST_F(LinkTest, RequestMapping) {
     link_.ControlVauxLink(table_.Record(c.record), c.request);
     const auto sent = TakeSent();
     EXPECT_EQ(sent.empty() ? "" : sent.front(), c.first_sent);
-    if (c.after >= 0) EXPECT_EQ(Value(c.record), c.after);
+    if (c.after >= 0) {
+      EXPECT_EQ(Value(c.record), c.after);
+    }
   }
   EXPECT_TRUE(Logged("ControlVauxLink Line 0 'loud' is not a number"));
   // Turn-on levels go through the power-up record and read it back.
