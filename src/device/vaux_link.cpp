@@ -91,6 +91,10 @@ VauxLink::VauxLink(EventLoop& loop, EventLog& log, const Settings& settings, Dev
   port_.SetOpenHandler([this](bool open) { PortChanged(open); });
 }
 
+VauxLink::~VauxLink() {
+  port_.SetOpenHandler(nullptr);
+}
+
 std::string VauxLink::Checksum(std::string_view payload) {
   int sum = 0;
   for (size_t i = 0; i + 1 < payload.size(); i += 2) {

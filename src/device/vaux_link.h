@@ -56,6 +56,9 @@ class VauxLink {
 
   VauxLink(EventLoop& loop, EventLog& log, const Settings& settings, DeviceTable& table,
            VauxPort& port, EchoWindow& echo);
+  ~VauxLink();
+  VauxLink(const VauxLink&) = delete;
+  VauxLink& operator=(const VauxLink&) = delete;
 
   // --- the public request API (bridge, MQTT, scripts, pages, JSON API) ---
   // Queues a request; it is carried out from the event loop in arrival
