@@ -11,6 +11,14 @@
 //  - MalformedFloodLogBytes: 100,000 datagrams with a repeated section sent
 //    straight to corvane's relay port; reports the bytes the error log and
 //    standard error grew by, in all and per datagram.
+//  - FaultMatrix/N: the controller misbehaves in one of five ways (answers
+//    after 0.7 s; after 2.3 s; is silent for its first 16 s; its TCP adapter
+//    is away for 6 s; its serial device, a pty behind a fixed symbolic link,
+//    is removed and re-created 4 s later). Six requests are made during the
+//    fault (three Downs for one volume, a Toggle, a source, an Up). Reports
+//    the requests carried out, whether their order was kept, the seconds
+//    from the fault's end to the last one carried out, and the longest
+//    pause of xAP echo and status page answers throughout.
 // Every loop is bounded in count and time; all traffic stays on loopback.
 // Each runs in a network namespace of its own when the system allows it.
 #include <benchmark/benchmark.h>
@@ -24,7 +32,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -94,23 +104,39 @@ double PageMs(uint16_t port) {
 
 // The hub, the simulator and corvane with its web page on a free port.
 struct Rig {
-  explicit Rig(bool controller = true) {
+  // `sim_args`: how the simulator misbehaves; `serial`: it serves a pty
+  // behind a symbolic link instead of TCP.
+  explicit Rig(bool controller = true, std::vector<std::string> sim_args = {},
+               bool serial = false) {
     me = "zyn.Vaux." + corvane::ComputerName();
     listener.Bind(kBroadcast, kXapPort);
     sender.Bind("0.0.0.0", 0, false);
     StartHub();
     std::string vaux = "[Vaux]\r\nHTTPPort=" + std::to_string(web_port) + "\r\n";
     if (controller) {
-      sim.Start({"vaux-sim", "--tcp", "0"}, dir.File("sim"));
-      std::string sim_port;
-      Eventually([&] {
-        const std::string out = sim.Stdout();
-        const size_t at = out.find("listening on 127.0.0.1:");
-        if (at == std::string::npos || out.find('\n', at) == std::string::npos) return false;
-        sim_port = out.substr(at + 23, out.find('\n', at) - at - 23);
-        return true;
-      });
-      vaux += "UPBCommPort=" + sim_port + "\r\nSerialIP=127.0.0.1\r\n";
+      args = std::move(sim_args);
+      if (serial) {
+        args.insert(args.end(), {"--pty", "--link", dir.File("usb-vaux")});
+      } else {
+        args.insert(args.end(), {"--tcp", "0"});
+      }
+      StartSim(args);
+      if (serial) {
+        Eventually([&] { return ::access(dir.File("usb-vaux").c_str(), F_OK) == 0; });
+        vaux += "UPBCommPort=" + dir.File("usb-vaux") + "\r\n";
+      } else {
+        std::string sim_port;
+        Eventually([&] {
+          const std::string out = sim.Stdout();
+          const size_t at = out.find("listening on 127.0.0.1:");
+          if (at == std::string::npos || out.find('\n', at) == std::string::npos) return false;
+          sim_port = out.substr(at + 23, out.find('\n', at) - at - 23);
+          return true;
+        });
+        vaux += "UPBCommPort=" + sim_port + "\r\nSerialIP=127.0.0.1\r\n";
+        // A restarted simulator takes the same port, as an adapter would.
+        std::replace(args.begin(), args.end(), std::string("0"), sim_port);
+      }
     }
     corvane::testing::WriteLoopbackXapConfig(dir.File("home"), kBroadcast);
     corvane::testing::WriteFile(dir.File("home/Config/Corvane.ini"), vaux);
@@ -120,7 +146,7 @@ struct Rig {
           return hub.Stdout().find("client " + me + " at") != std::string::npos &&
                  corvane.Stderr().find("Corvane running") != std::string::npos;
         },
-        30s);
+        60s);  // a 2.3 s controller takes 35 s to read at start-up
     while (listener.Receive(300ms)) {
     }
   }
@@ -129,6 +155,11 @@ struct Rig {
     corvane.Stop(SIGTERM);
     sim.Stop(SIGTERM);
     hub.Stop(SIGTERM);
+  }
+  void StartSim(const std::vector<std::string>& sim_args) {
+    std::vector<std::string> all = {"vaux-sim"};
+    all.insert(all.end(), sim_args.begin(), sim_args.end());
+    sim.Start(all, dir.File("sim" + std::to_string(++sims)));
   }
   void StartHub() {
     hub.Start({"xap-hub", "--verbose"}, dir.File("hub" + std::to_string(++hubs)));
@@ -160,6 +191,8 @@ struct Rig {
   std::string me;
   bool up = false;
   int hubs = 0;
+  int sims = 0;
+  std::vector<std::string> args;  // the simulator's, for a restart
 };
 
 void BM_SilentControllerPauses(benchmark::State& state) {
@@ -277,5 +310,105 @@ void BM_MalformedFloodLogBytes(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_MalformedFloodLogBytes)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+
+// The control commands a controller received, one per step: a command sent
+// again (a read-back retry) is not counted twice. Keyed by zone and function
+// ("0102" zone 1 volume; mute and unmute both count as "01MU").
+std::vector<std::pair<std::string, std::string>> Steps(const std::string& out) {
+  std::vector<std::pair<std::string, std::string>> steps;
+  for (size_t at = out.find("<- VP21"); at != std::string::npos;
+       at = out.find("<- VP21", at + 1)) {
+    const std::string cmd = out.substr(at + 3, 10);
+    std::string key = cmd.substr(4, 4);
+    if (key.substr(2) == "28" || key.substr(2) == "1B") key = key.substr(0, 2) + "MU";
+    if (!steps.empty() && steps.back().second == cmd) continue;
+    steps.emplace_back(key, cmd);
+  }
+  return steps;
+}
+
+enum Fault { kSlow07, kSlow23, kSilent10, kAdapterAway6, kSerialReplug };
+
+void BM_FaultMatrix(benchmark::State& state) {
+  const auto fault = static_cast<Fault>(state.range(0));
+  std::vector<std::string> sim_args;
+  if (fault == kSlow07) sim_args = {"--fault", "slow", "--slow-ms", "700"};
+  if (fault == kSlow23) sim_args = {"--fault", "slow", "--slow-ms", "2300"};
+  // Start-up with a silent controller takes 9 s (three unanswered reads),
+  // so the requests made once corvane is up meet the last 6 s of silence.
+  if (fault == kSilent10) sim_args = {"--silent-for", "16"};
+  for (auto _ : state) {
+    const auto sim_started = Clock::now();
+    Rig rig(true, sim_args, fault == kSerialReplug);
+    if (!rig.up) {
+      state.SkipWithError("corvane did not come up");
+      return;
+    }
+    double max_echo = 0, max_page = 0;
+    int failures = 0, asked = 0;
+    auto probe_for = [&](std::chrono::milliseconds span, const std::function<bool()>& done) {
+      const auto end = Clock::now() + span;
+      while (Clock::now() < end && !(done && done())) {
+        const double echo = rig.EchoMs(++asked);
+        const double page = PageMs(rig.web_port);
+        if (echo < 0 || page < 0) ++failures;
+        max_echo = std::max(max_echo, echo);
+        max_page = std::max(max_page, page);
+        std::this_thread::sleep_for(50ms);
+      }
+    };
+    const bool outage = fault == kAdapterAway6 || fault == kSerialReplug;
+    if (outage) rig.sim.Stop(SIGTERM);
+    const auto fault_start = Clock::now();
+    // The requests, 150 ms apart: three Downs of zone 1's volume, a Toggle
+    // of zone 1, source 3 for zone 2, an Up of zone 2's volume.
+    const std::vector<std::pair<std::string, std::string>> requests = {
+        {"0D", "1"}, {"0D", "1"}, {"0D", "1"}, {"07", "0"}, {"02", "3"}, {"0E", "0"}};
+    const std::vector<std::string> keys = {"0102", "0102", "0102", "01MU", "0201", "0202"};
+    for (const auto& [id, level] : requests) {
+      rig.Send(Message("xAPBSC.cmd", rig.me + ":>",
+                       "output.state.1\n{\nID=" + id + "\nLevel=" + level + "\n}\n"));
+      probe_for(150ms, nullptr);
+    }
+    // The fault ends: the device or adapter comes back, or the silence or
+    // the last request (a slow controller stays slow) is over.
+    if (outage) {
+      const auto away = fault == kAdapterAway6 ? 6s : 4s;
+      probe_for(10s, [&] { return Clock::now() - fault_start >= away; });
+      rig.StartSim(rig.args);
+    } else if (fault == kSilent10) {
+      probe_for(20s, [&] { return Clock::now() - sim_started >= 16s; });
+    }
+    const auto fault_end = Clock::now();
+    std::vector<std::pair<std::string, std::string>> steps;
+    auto last_step = fault_end;
+    probe_for(60s, [&] {
+      auto now_steps = Steps(rig.sim.Stdout());
+      if (now_steps.size() != steps.size()) last_step = Clock::now();
+      steps = std::move(now_steps);
+      return steps.size() >= keys.size();
+    });
+    probe_for(2s, nullptr);  // nothing more should come
+    steps = Steps(rig.sim.Stdout());
+    std::vector<std::string> got;
+    for (const auto& step : steps) got.push_back(step.first);
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - fault_start).count());
+    state.counters["requests_issued"] = static_cast<double>(requests.size());
+    state.counters["carried_out"] = static_cast<double>(steps.size());
+    state.counters["order_kept"] = got == keys ? 1 : 0;
+    state.counters["recovery_to_last_s"] =
+        std::chrono::duration<double>(last_step - fault_end).count();
+    state.counters["max_echo_ms"] = max_echo;
+    state.counters["max_page_ms"] = max_page;
+    state.counters["failed_probes"] = failures;
+    state.counters["private_net"] = rig.private_net ? 1 : 0;
+  }
+}
+BENCHMARK(BM_FaultMatrix)
+    ->ArgName("fault")
+    ->DenseRange(kSlow07, kSerialReplug)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace

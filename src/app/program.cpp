@@ -230,6 +230,7 @@ void Program::InitHW() {
   Step("ApplyHeldPowerup", [&] { vaux_.ApplyHeldPowerup(); });
   Step("GetCurrentUPBStatus", [&] { vaux_.GetCurrentUPBStatus(); });
   Step("BSCQueue", [&] { bridge_.reporter().CreateQueue(); });
+  vaux_.ApplySettings();  // the status poll; requests that waited for the records run
   periodic_ = ComputePeriodicSchedule(settings_.values().periodic_script_interval);
   if (scripting_) scripting_->ApplySettings();
 }
@@ -328,7 +329,11 @@ bool Program::ApplyControllerPort() {
   open_port_ = wanted;
   if (!wanted.first.empty()) {
     LoadCommAndTimer();
-    Step("InitCommPort", [&] { port_.InitCommPort(wanted.first); });
+    // A port opened here gets the controller's configuration and zone
+    // status read again, as at start-up.
+    Step("InitCommPort", [&] {
+      if (port_.InitCommPort(wanted.first)) vaux_.RequestRecoveryReads();
+    });
   }
   return true;
 }
@@ -338,6 +343,7 @@ void Program::ReloadSettingsOnce() {
   // Compared with the port actually open: a web save may have changed the
   // setting in memory already.
   const bool changed = ApplyControllerPort();
+  vaux_.ApplySettings();
   Step("TCPServer", [&] {
     if (web_server_) web_server_->StartListening();
   });

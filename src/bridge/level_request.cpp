@@ -12,11 +12,6 @@ namespace {
 
 constexpr std::string_view kUnknown = "Unknown";  // what a missing item reads as
 
-// The Status requests (the list offered for control).
-constexpr int kToggle = 0;
-constexpr int kOn = 1;
-constexpr int kMute = 2;
-
 std::string Request(int n) {
   return std::to_string(n);
 }
@@ -24,22 +19,22 @@ std::string Request(int n) {
 // A Status value (Off, On, Mute) as the request that reaches it or, for
 // Off, its nearest.
 int StatusRequest(int value) {
-  return value == 1 ? kOn : kMute;
+  return value == kOnPosition ? kOnPosition : kMutePosition;
 }
 
 std::optional<std::string> FromState(const UPBLinkState& record, std::string_view state) {
   if (record.Kind != kStatusKind) return std::nullopt;
   const std::string_view s = TrimWhite(state);
-  if (EqualsIgnoreCase(s, "on")) return Request(kOn);
-  if (EqualsIgnoreCase(s, "toggle")) return Request(kToggle);
-  if (EqualsIgnoreCase(s, "off")) return Request(kMute);
+  if (EqualsIgnoreCase(s, "on")) return Request(kOnPosition);
+  if (EqualsIgnoreCase(s, "toggle")) return Request(kTogglePosition);
+  if (EqualsIgnoreCase(s, "off")) return Request(kMutePosition);
   return std::nullopt;
 }
 
 std::string FromPercent(const UPBLinkState& record, double percent) {
   const double p = std::clamp(percent, 0.0, 100.0) / 100.0;
   const int last = LastListPosition(record);
-  if (record.Kind == kStatusKind) return Request(p > 0 ? kOn : kMute);
+  if (record.Kind == kStatusKind) return Request(p > 0 ? kOnPosition : kMutePosition);
   const int first = FirstListPosition(record.Kind);
   const int span = std::max(last - first, 0);
   const int steps = static_cast<int>(RoundHalfEven(p * span));
@@ -70,7 +65,7 @@ std::optional<std::string> RequestFor(const UPBLinkState& record, std::string_vi
 }
 
 bool Reachable(const UPBLinkState& record, int position) {
-  return !(record.Kind == kStatusKind && position == 0);
+  return !(record.Kind == kStatusKind && position == kOffPosition);
 }
 
 }  // namespace corvane

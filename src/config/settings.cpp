@@ -69,6 +69,8 @@ constexpr KeyInfo kAddedKeys[] = {
     // Read at start-up with the UID (the xAP identity is set before the
     // other settings are loaded); listed so it is loaded and kept likewise.
     {"Instance", "Instance", "", "", Unquoted<&Settings::instance>},
+    {"RequestTimeout", "RequestTimeout", "60", "", Unquoted<&Settings::request_timeout>},
+    {"StatusPoll", "StatusPoll", "0", "", Unquoted<&Settings::status_poll>},
 };
 
 const KeyInfo* FindKey(std::string_view name) {

@@ -42,6 +42,8 @@ struct Settings {
   std::string http_bind_address;               // HTTPBindAddress: empty = all addresses
   std::string script_timeout = "90";           // ScriptTimeout: seconds a script may run
   std::string instance;  // Instance: appended to the xAP source address; empty = none
+  std::string request_timeout = "60";  // RequestTimeout: seconds a controller request may wait
+  std::string status_poll = "0";       // StatusPoll: seconds between zone polls; 0 = none
 };
 
 // The settings key list (17 names, in order), shared by the start-up loader

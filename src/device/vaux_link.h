@@ -1,9 +1,15 @@
 // The controller's command side and zone model: command encoding with the
-// send-and-wait cycle (VauxSend, the 2 s UPBSendTimer), the read-back retry
-// loops, the request mapper ControlVauxLink with its queue of requests, the
-// reply decoder VauxReceive, and the zone-status and power-up updates of the
-// zone records. It also tracks whether the controller can answer at all: a
-// silent or unplugged controller must not make every command wait.
+// send-and-wait cycle (VauxSend, UPBSendTimer), the read-back retry loops,
+// the request mapper ControlVauxLink, the reply decoder VauxReceive, and the
+// zone-status and power-up updates of the zone records.
+//
+// Requests (ZoneRequest) wait in one queue in arrival order and are carried
+// out one at a time by a worker that runs from the event loop, never inside
+// the caller. While the link is down (no port, port closed, controller not
+// answering) they wait, bounded in number and age, and a request that
+// arrives starts a reopen or a probe at once. When the link comes back the
+// waiting requests run first, then the controller's configuration,
+// power-up levels and zone status are read again so the records follow it.
 #pragma once
 
 #include <array>
@@ -12,8 +18,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "devicetable/levels.h"
 #include "devicetable/records.h"
+#include "devicetable/zone_request.h"
 #include "platform/event_loop.h"
 
 namespace corvane {
@@ -26,33 +35,74 @@ struct Settings;
 
 class VauxLink {
  public:
+  // The reply wait starts at 2 s and follows the controller's observed
+  // latency (one and a half times its slowest recent reply, plus 0.5 s) up
+  // to 5 s, so a slow adapter is waited for and its replies are not taken
+  // as the answer to the next command.
   static constexpr int64_t kReplyWaitMs = 2000;
+  static constexpr int64_t kMaxReplyWaitMs = 5000;
   static constexpr int kAttempts = 3;
   // A reply of the wrong kind starts another wait; this many at the most.
   static constexpr int kMaxWaitPasses = 8;
 
-  // While the controller is known not to answer (no controller configured,
-  // its port not open, or this many commands in a row got no reply) every
-  // command fails at once instead of waiting. A probe asks it every kProbeMs
-  // and normal waits resume when it answers. Each change of this state is
-  // reported once.
+  // After this many commands in a row without a reply the controller counts
+  // as not answering: requests wait and a probe asks it every kProbeMs (and
+  // at once when a request arrives). Any line from it ends that state.
   static constexpr int kUnansweredLimit = 3;
-  static constexpr int64_t kProbeMs = 10000;
+  static constexpr int64_t kProbeMs = 5000;
+  // Waiting requests: at most this many, each at most RequestTimeout seconds.
+  static constexpr size_t kQueueLimit = 256;
   enum class LinkState { kUp, kNotConfigured, kPortClosed, kUnanswered };
 
   VauxLink(EventLoop& loop, EventLog& log, const Settings& settings, DeviceTable& table,
            VauxPort& port, EchoWindow& echo);
+  ~VauxLink();
+  VauxLink(const VauxLink&) = delete;
+  VauxLink& operator=(const VauxLink&) = delete;
 
+  // --- the public request API (bridge, MQTT, scripts, pages, JSON API) ---
+  // Queues a request; it is carried out from the event loop in arrival
+  // order. An absolute request replaces the same record's absolute request
+  // still waiting at the end of that record's requests; relative ones
+  // ("Up", "Down", "Toggle") are never merged. False when the request names
+  // no record.
+  bool Enqueue(ZoneRequest request);
+  // Is the link usable now (port open and controller answering)?
+  bool LinkUp() const { return state_ == LinkState::kUp; }
+  bool LinkDown() const { return !LinkUp(); }
   LinkState State() const { return state_; }
-  bool LinkDown() const { return state_ != LinkState::kUp; }
+  // Called with true when the link comes up and false when it goes down.
+  void AddLinkObserver(std::function<void(bool up)> observer) {
+    link_observers_.push_back(std::move(observer));
+  }
+  size_t QueuedControls() const { return controls_.size(); }
+  // Carries out the waiting requests now while the link is up (the status
+  // page and scripts show the controller's answer next); inside a running
+  // request it does nothing and the running worker takes them.
+  void RunQueuedControls() { Work(); }
+  // Text edges: the value read as a number (halves to even). QueueControl
+  // only queues; ControlVauxLink queues and runs the queue now.
+  void QueueControl(const ZoneRecord& record, std::string_view value);
+  void ControlVauxLink(const ZoneRecord& record, std::string_view value);
+  // Sets a record's value without sending anything.
+  void CommandVaux(const UPBStatus& status);
+
+  // Settings that shape the link (RequestTimeout, StatusPoll); called after
+  // the settings are (re)loaded.
+  void ApplySettings();
+  // The configuration, power-up and zone-status reads run again soon (a
+  // port opened by a settings reload).
+  void RequestRecoveryReads();
+
   const Timer& ProbeTimer() const { return probe_timer_; }
+  int64_t ReplyWaitMs() const { return reply_wait_ms_; }
 
   // What VauxSend does with the awaited reply besides returning it.
   enum class ReplyDecoder { kNone, kConfigurationByte, kZoneStatus, kPowerup };
 
-  // Sends one command; when `reply` is not empty waits up to 2 s (pumping
-  // events) for the reply and returns it, applying it with `decoder`. `name`
-  // names the command in reports.
+  // Sends one command; when `reply` is not empty waits (pumping events) for
+  // the reply and returns it, applying it with `decoder`. `name` names the
+  // command in reports. Fails at once ("") while the link is down.
   std::string VauxSend(const std::string& cmd, std::string_view reply, std::string_view name,
                        ReplyDecoder decoder = ReplyDecoder::kNone);
   // The reply the command path waits for (filled by VauxReceive).
@@ -73,22 +123,8 @@ class VauxLink {
   bool SetTurnOnVolumeLevel(int zone, int db);
   // A script's own command text, sent unchanged; gives the reply.
   std::string VauxCommand(const std::string& text);
-
-  // Carries out a requested value (a list position, as text) for a record,
-  // waiting for the controller.
-  void ControlVauxLink(const ZoneRecord& record, std::string_view value);
-  // Queues a request for ControlVauxLink and carries it out soon, outside
-  // the caller, so that the caller (the xAP drain, a page) never waits for
-  // the controller. A request for a record that already waits replaces the
-  // waiting one: a burst for one record ends at its latest value.
-  void QueueControl(const ZoneRecord& record, std::string value);
-  size_t QueuedControls() const { return controls_.size(); }
-  // Carries out the queued requests now, waiting for the controller; does
-  // nothing when called from inside a request being carried out (the
-  // running drain takes them).
-  void RunQueuedControls() { DrainControls(); }
-  // Sets a record's value without sending anything.
-  void CommandVaux(const UPBStatus& status);
+  // Carries out one request now, waiting for the controller.
+  void Control(const ZoneRequest& request);
 
   // Classifies, keeps and reports one reply line.
   void VauxReceive(const std::string& line);
@@ -117,17 +153,30 @@ class VauxLink {
   bool DecodePowerup(const std::string& cmd, const std::string& reply, std::string_view name);
   bool ApplyReply(ReplyDecoder decoder, const std::string& cmd, const std::string& reply,
                   std::string_view name);
+  std::string WaitForReply(const std::string& cmd, std::string_view name, ReplyDecoder decoder);
+  void WaitOutLateReply();
 
   bool AttemptUntil(const std::function<void()>& command, const std::function<void()>& read_back,
                     int kind, int zone, int expected);
   bool AbsoluteLevel(int zone, int db, int kind, std::string_view function, std::string_view name);
   bool TurnOnLevel(int zone, int db, int kind);
+  void ControlLevel(const ZoneRequest& request, int zone, const LevelTable& table);
   void UPBSendTimer_Timer();
   bool Usable();
   void Answered(bool answered);
+  void LineSeen();
   void SetState(LinkState state);
+  void Recover();
+  void PortChanged(bool open);  // VauxPort's report
   void ProbeTimer_Timer();
-  void DrainControls();
+  void Probe();
+  void ScheduleWork();
+  void Work();
+  bool WorkOnce();
+  void RunRequest(ZoneRequest request);
+  void ReadNext();
+  void ExpireWaiting();
+  void PollTimer_Timer();
 
   EventLoop& loop_;
   EventLog& log_;
@@ -146,19 +195,41 @@ class VauxLink {
   std::array<HeldPowerup, 7> held_powerup_{};  // by zone 1..6
 
   LinkState state_ = LinkState::kUp;
+  std::vector<std::function<void(bool)>> link_observers_;
   int unanswered_ = 0;    // commands in a row without a reply
   int sending_ = 0;       // VauxSend calls waiting (nested waits count each)
   bool probing_ = false;  // the probe's own request goes out while down
   Timer probe_timer_;
 
-  struct QueuedControl {
-    ZoneRecord record;
-    std::string value;
+  // Reply timing: when the last command went out, whether its reply is
+  // still owed, and the adapted wait.
+  int64_t sent_ms_ = -1;
+  bool reply_owed_ = false;
+  bool late_reply_possible_ = false;
+  int64_t slowest_reply_ms_ = 0;
+  int64_t reply_wait_ms_ = kReplyWaitMs;
+  uint64_t lines_seen_ = 0;
+
+  struct Waiting {
+    ZoneRequest request;
+    int64_t queued_ms = 0;
   };
-  std::deque<QueuedControl> controls_;
-  bool draining_ = false;
-  bool drain_scheduled_ = false;
-  std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // for the deferred drain
+  std::deque<Waiting> controls_;
+  bool working_ = false;
+  bool work_deferred_ = false;    // a run of the worker is due from the loop
+  bool work_after_send_ = false;  // ... once the command now waiting ends
+  int reads_next_ = -1;  // the next recovery read (0..14), -1 when none is due
+  int polls_left_ = 0;   // zones still to poll in this round
+  int64_t last_poll_ms_ = -1;
+  // Requests dropped in the current burst, not yet reported: too old, or
+  // pushed out by a full queue.
+  int expired_ = 0;
+  int overflowed_ = 0;
+  bool drops_changed_ = false;
+  Timer expiry_timer_;
+  Timer poll_timer_;
+  Timer work_timer_;  // runs the worker once line decoding is done
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // for deferred calls
 };
 
 }  // namespace corvane

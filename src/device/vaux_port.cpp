@@ -1,10 +1,12 @@
 #include "device/vaux_port.h"
 
-#include <algorithm>
-#include <exception>
+#include <sys/stat.h>
 
-#include "core/event_log.h"
+#include <algorithm>
+
 #include "config/settings.h"
+#include "core/event_log.h"
+#include "core/guard.h"
 #include "core/text.h"
 #include "platform/serial_port.h"
 #include "platform/tcp_client.h"
@@ -28,7 +30,9 @@ VauxPort::VauxPort(EventLoop& loop, EventLog& log, const Settings& settings, Ech
       tcp_(tcp),
       connect_timer_(loop, [this] { ConnectTimer_Timer(); }),
       reconnect_timer_(loop, [this] { ReconnectTimer_Timer(); }),
-      stable_timer_(loop, [this] { LinkStable(); }) {
+      stable_timer_(loop, [this] { LinkStable(); }),
+      device_timer_(loop, [this] { DeviceTimer_Timer(); }) {
+  device_timer_.SetInterval(kDeviceLookMs);
   stable_timer_.SetInterval(kLinkStableMs);
   TcpClient::Handlers h;
   h.on_connect = [this] { Winsock1_Connect(); };
@@ -63,57 +67,70 @@ bool VauxPort::Configured() const {
 bool VauxPort::OpenCommPort(const std::string& port) {
   connect_attempts_ = 0;
   bool result = false;
-  try {
-    const bool tcp = settings_.serial_ip.find('.') != std::string::npos;
-    const bool device_path = !tcp && !port.empty() && port[0] == '/';
-    if (!device_path && LeadingNumber(port) == 0) return false;
-    if (!tcp) {
-      tcp_mode_ = false;
-      if (!serial_.IsOpen()) {
-        auto line = ParseSerialSettings(settings_.serial_settings);
-        std::string error;
-        if (!line) {
-          log_.LogError("Corvane", "OpenCommPort " + port,
-                        "SerialSettings '" + settings_.serial_settings +
-                            "' is not baud,parity,data bits,stop bits (like 9600,n,8,1)");
-        } else if (!serial_.Open(SerialDevicePath(port), *line, &error)) {
-          log_.LogError("Corvane", "OpenCommPort " + port, error);
-        }
-      }
-      result = serial_.IsOpen();
-    } else {
-      tcp_mode_ = true;
-      if (tcp_.State() == TcpClient::kConnected) {
-        result = true;
-      } else {
-        tcp_.Close();
-        connect_host_ = settings_.serial_ip;
-        auto number = ToInt32(LeadingNumber(port));
-        connect_port_ = number ? *number : 0;
-        tcp_.Connect(connect_host_, connect_port_);
-        connect_timer_.SetInterval(kConnectTickMs);
-        connect_timer_.Stop();
-        connect_timer_.Start();
-        opening_ = true;
-        loop_.PumpUntil(
-            [&] { return tcp_.State() == TcpClient::kConnected || !connect_timer_.Enabled(); },
-            loop_.NowMs() + kOpenWaitLimitMs);
-        opening_ = false;
-        result = tcp_.State() == TcpClient::kConnected;
-        if (!result) {
-          connect_timer_.Stop();
-          Report(loss_reported_, "Unable to connect to Vaux Aris 700 via TCP " + port);
-        }
-      }
-    }
-  } catch (const std::exception& e) {
-    opening_ = false;
-    log_.LogError("Corvane", "OpenCommPort " + port, e.what());
-  }
+  const bool tcp = settings_.serial_ip.find('.') != std::string::npos;
+  const bool device_path = !tcp && !port.empty() && port[0] == '/';
+  if (!device_path && LeadingNumber(port) == 0) return false;
+  const bool ok = Guard(log_, "OpenCommPort " + port, [&] {
+    tcp_mode_ = tcp;
+    result = tcp ? OpenTcp(port) : OpenSerial(port);
+  });
+  if (!ok) opening_ = false;
   echo_.SetOpenStatus(result ? "Port Open / " + std::to_string(connect_attempts_) + " tries"
                              : "Port Not Connected");
+  if (result) Opened(true);
   loop_.Pump();
   return result;
+}
+
+bool VauxPort::OpenSerial(const std::string& port) {
+  if (serial_.IsOpen()) return true;
+  auto line = ParseSerialSettings(settings_.serial_settings);
+  std::string error;
+  if (!line) {
+    log_.LogError("Corvane", "OpenCommPort " + port,
+                  "SerialSettings '" + settings_.serial_settings +
+                      "' is not baud,parity,data bits,stop bits (like 9600,n,8,1)");
+  } else if (!serial_.Open(SerialDevicePath(port), *line, &error)) {
+    // A port whose loss was reported fails quietly until it is back.
+    if (loss_reported_) {
+      log_.DebugEvent("Corvane", "OpenCommPort " + port + " " + error);
+    } else {
+      log_.LogError("Corvane", "OpenCommPort " + port, error);
+    }
+  }
+  return serial_.IsOpen();
+}
+
+bool VauxPort::OpenTcp(const std::string& port) {
+  if (tcp_.State() == TcpClient::kConnected) return true;
+  tcp_.Close();
+  connect_host_ = settings_.serial_ip;
+  auto number = ToInt32(LeadingNumber(port));
+  connect_port_ = number ? *number : 0;
+  tcp_.Connect(connect_host_, connect_port_);
+  connect_timer_.SetInterval(kConnectTickMs);
+  connect_timer_.Stop();
+  connect_timer_.Start();
+  opening_ = true;
+  loop_.PumpUntil(
+      [&] { return tcp_.State() == TcpClient::kConnected || !connect_timer_.Enabled(); },
+      loop_.NowMs() + kOpenWaitLimitMs);
+  opening_ = false;
+  const bool result = tcp_.State() == TcpClient::kConnected;
+  if (!result) {
+    connect_timer_.Stop();
+    Report(loss_reported_, "Unable to connect to Vaux Aris 700 via TCP " + port);
+  }
+  return result;
+}
+
+void VauxPort::Opened(bool open) {
+  if (open) {
+    device_timer_.Stop();
+    stable_timer_.Stop();
+    stable_timer_.Start();
+  }
+  if (on_open_) on_open_(open);
 }
 
 void VauxPort::ConnectTimer_Timer() {
@@ -135,19 +152,23 @@ bool VauxPort::InitCommPort(const std::string& port) {
     log_.LogEvent("Corvane", "Error Opening Vaux Arix 700 Comm Port number  " + port);
     ClosePort(port);
   }
+  // Reopened in the background, like a link that was lost.
+  loss_reported_ = true;
+  ReopenLater();
   return false;
 }
 
-void VauxPort::ClosePort(const std::string& /*port*/) {
-  try {
+void VauxPort::ClosePort(const std::string& port) {
+  reconnect_timer_.Stop();
+  device_timer_.Stop();
+  Guard(log_, "ClosePort " + port, [&] {
     if (tcp_mode_) {
       connect_timer_.Stop();
       tcp_.Close();
     } else {
       serial_.Close();
     }
-  } catch (...) {
-  }
+  });
 }
 
 bool VauxPort::PortOpen(const std::string& port) {
@@ -197,7 +218,7 @@ std::string VauxPort::EchoHex(std::string_view text) {
 }
 
 void VauxPort::CommReceive(const std::string& data, int event_code) {
-  try {
+  const bool ok = Guard(log_, "CommERROR ", [&] {
     echo_.EchoReceived(data);
     if (event_code == SerialPort::kReceiveEvent) {
       if (receive_buffer_.size() < kReceiveLimit) {
@@ -216,10 +237,8 @@ void VauxPort::CommReceive(const std::string& data, int event_code) {
     } else if (event_code != 3 && log_.DebugEnabled()) {
       log_.LogEvent("Corvane Debug", "Vaux Comm Event Code=" + std::to_string(event_code));
     }
-  } catch (const std::exception& e) {
-    response_busy_ = false;
-    log_.LogError("Corvane", "CommERROR ", e.what());
-  }
+  });
+  if (!ok) response_busy_ = false;
 }
 
 void VauxPort::DecodeLines() {
@@ -242,16 +261,11 @@ void VauxPort::DecodeLines() {
 
 void VauxPort::Winsock1_Connect() {
   connect_timer_.Stop();
-  stable_timer_.Stop();
-  stable_timer_.Start();
+  Opened(true);
 }
 
 void VauxPort::Winsock1_DataArrival(const std::string& data) {
-  try {
-    CommReceive(data, SerialPort::kReceiveEvent);
-  } catch (const std::exception& e) {
-    log_.LogError("Corvane", "Vaux Winsock1_DataArrival ", e.what());
-  }
+  CommReceive(data, SerialPort::kReceiveEvent);
 }
 
 void VauxPort::Winsock1_Error(int number, const std::string& description) {
@@ -260,13 +274,17 @@ void VauxPort::Winsock1_Error(int number, const std::string& description) {
                            std::to_string(number) + " " + description;
   // A failed connect of a running open is retried by the open's own clock.
   if (opening_) return Report(loss_reported_, text);
-  ReportLoss(text);
-  ReopenLater();
+  Lost(text);
 }
 
 void VauxPort::Winsock1_Close() {
   if (Exiting()) return;
-  ReportLoss("Vaux IP Connection Closed " + std::to_string(tcp_.State()));
+  Lost("Vaux IP Connection Closed " + std::to_string(tcp_.State()));
+}
+
+void VauxPort::Lost(const std::string& text) {
+  ReportLoss(text);
+  Opened(false);
   ReopenLater();
 }
 
@@ -287,7 +305,11 @@ void VauxPort::ReportLoss(const std::string& text) {
 void VauxPort::ReopenLater() {
   // Reopening runs from the loop, outside the socket's own handler, and
   // never nests in a running open.
-  if (!tcp_mode_ || reconnect_timer_.Enabled()) return;
+  if (!tcp_mode_ && !device_timer_.Enabled()) {
+    device_present_ = DevicePresent();
+    device_timer_.Start();
+  }
+  if (reconnect_timer_.Enabled()) return;
   reconnect_timer_.SetInterval(std::max<int64_t>(reconnect_pause_ms_, 1));
   reconnect_timer_.Start();
   reconnect_pause_ms_ = reconnect_pause_ms_ == 0
@@ -295,9 +317,34 @@ void VauxPort::ReopenLater() {
                             : std::min(2 * reconnect_pause_ms_, kMaxReconnectPauseMs);
 }
 
+void VauxPort::ReopenNow() {
+  if (Exiting() || IsOpen() || opening_ || !Configured()) return;
+  reconnect_timer_.Stop();
+  reconnect_timer_.SetInterval(1);
+  reconnect_timer_.Start();
+}
+
+bool VauxPort::DevicePresent() const {
+  struct stat st {};
+  return ::stat(SerialDevicePath(settings_.upb_comm_port).c_str(), &st) == 0;
+}
+
+// A vanished serial device that is back is opened at once, whatever pause
+// the back-off is in.
+void VauxPort::DeviceTimer_Timer() {
+  if (Exiting() || tcp_mode_ || serial_.IsOpen()) {
+    device_timer_.Stop();
+    return;
+  }
+  const bool present = DevicePresent();
+  const bool appeared = present && !device_present_;
+  device_present_ = present;
+  if (appeared) ReopenNow();
+}
+
 void VauxPort::ReconnectTimer_Timer() {
   reconnect_timer_.Stop();
-  if (Exiting() || !tcp_mode_ || tcp_.State() == TcpClient::kConnected) return;
+  if (Exiting() || IsOpen()) return;
   if (opening_) {
     // Another open is waiting; look again after it.
     reconnect_timer_.Start();
@@ -308,7 +355,7 @@ void VauxPort::ReconnectTimer_Timer() {
 
 void VauxPort::LinkStable() {
   stable_timer_.Stop();
-  if (!tcp_mode_ || tcp_.State() != TcpClient::kConnected) return;
+  if (!IsOpen()) return;
   reconnect_pause_ms_ = 0;
   if (loss_reported_) {
     loss_reported_ = false;
@@ -319,8 +366,8 @@ void VauxPort::LinkStable() {
 void VauxPort::MSComm1_OnComm(const std::string& data, int event_code) {
   if (event_code == SerialPort::kDeviceLostEvent) {
     CommReceive(std::string(), event_code);
-    log_.LogEvent("Corvane",
-                  "Vaux Aris 700 Comm Port " + settings_.upb_comm_port + " closed: " + data);
+    if (Exiting()) return;
+    Lost("Vaux Aris 700 Comm Port " + settings_.upb_comm_port + " closed: " + data);
     return;
   }
   CommReceive(data, event_code);
@@ -328,6 +375,7 @@ void VauxPort::MSComm1_OnComm(const std::string& data, int event_code) {
 
 void VauxPort::Shutdown() {
   connect_timer_.Stop();
+  device_timer_.Stop();
   reconnect_timer_.Stop();
   stable_timer_.Stop();
   tcp_.Close();

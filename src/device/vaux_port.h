@@ -1,9 +1,12 @@
 // The physical link to the controller: a local serial port, or TCP to a
 // serial-to-IP adapter (when SerialIP holds a "."). Opens and reopens the
 // link, writes command text, echoes both directions into the echo window,
-// and cuts what arrives into CR LF lines for the reply decoder. A lost TCP
-// link is reopened in the background with a growing pause between attempts,
-// and its loss is reported once, not once per attempt.
+// and cuts what arrives into CR LF lines for the reply decoder. A lost link
+// (a TCP connection, or a serial port that reports an error, hang-up or end
+// of file) is reopened in the background with a growing pause between
+// attempts, and its loss is reported once, not once per attempt. A serial
+// device path that vanished (a USB adapter pulled, its by-id link gone) is
+// watched and reopened as soon as it is back.
 #pragma once
 
 #include <functional>
@@ -25,11 +28,13 @@ class VauxPort {
   static constexpr size_t kReceiveLimit = 2000;
   static constexpr int64_t kConnectTickMs = 2000;
   static constexpr int kMaxConnects = 6;
-  // Reopening a lost TCP link: the first attempt at once, then pauses of
-  // 2 s doubling up to 60 s; a link that stays up 30 s starts over.
+  // Reopening a lost link: the first attempt at once, then pauses of 2 s
+  // doubling up to 30 s; a link that stays up 30 s starts over. A missing
+  // serial device path is looked for every second.
   static constexpr int64_t kFirstReconnectPauseMs = 2000;
-  static constexpr int64_t kMaxReconnectPauseMs = 60000;
+  static constexpr int64_t kMaxReconnectPauseMs = 30000;
   static constexpr int64_t kLinkStableMs = 30000;
+  static constexpr int64_t kDeviceLookMs = 1000;
 
   VauxPort(EventLoop& loop, EventLog& log, const Settings& settings, EchoWindow& echo,
            SerialPort& serial, TcpClient& tcp);
@@ -41,6 +46,11 @@ class VauxPort {
     on_line_ = std::move(handler);
   }
   void SetExitRequested(std::function<bool()> exiting) { exiting_ = std::move(exiting); }
+  // Told true when the link opens and false when an open link is lost.
+  void SetOpenHandler(std::function<void(bool open)> handler) { on_open_ = std::move(handler); }
+  // Someone waits for the link: a reopen is tried now instead of after the
+  // current pause (unless one is already under way).
+  void ReopenNow();
 
   // Start-up open: up to two tries of OpenCommPort.
   bool InitCommPort(const std::string& port);
@@ -92,6 +102,12 @@ class VauxPort {
   // Schedules the next background reopen after the current pause.
   void ReopenLater();
   void ReconnectTimer_Timer();
+  void DeviceTimer_Timer();
+  bool DevicePresent() const;
+  void Opened(bool open);
+  void Lost(const std::string& text);
+  bool OpenSerial(const std::string& port);
+  bool OpenTcp(const std::string& port);
   void LinkStable();
   // The loss of a link that was up: reported once until the link is up again.
   void ReportLoss(const std::string& text);
@@ -109,7 +125,10 @@ class VauxPort {
   Timer connect_timer_;  // ConnectTimer
   Timer reconnect_timer_;
   Timer stable_timer_;
+  Timer device_timer_;  // looks for a vanished serial device path
+  bool device_present_ = true;
   std::function<void(const std::string&)> on_line_;
+  std::function<void(bool)> on_open_;
   std::function<bool()> exiting_;
 
   std::string receive_buffer_;  // ReceiveBuffer

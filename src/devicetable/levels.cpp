@@ -92,14 +92,25 @@ int DbToCode(int db, const LevelTable& table) {
 }
 
 int DbToListPosition(int db, const LevelTable& table) {
-  return static_cast<int>(PairAtOrBelow(db, table)) + 2;
+  return static_cast<int>(PairAtOrBelow(db, table)) + kFirstLevelPosition;
 }
 
-int ListPositionToCode(int pos, const LevelTable& table) {
-  if (table.empty()) return 0;
+namespace {
+
+// The pair a list position names, limited to the table.
+size_t PairOfPosition(int pos, const LevelTable& table) {
   const int last = static_cast<int>(PairCount(table)) - 1;
-  const int pair = std::clamp(pos - 2, 0, last);
-  return table[2 * static_cast<size_t>(pair)];
+  return static_cast<size_t>(std::clamp(pos - kFirstLevelPosition, 0, std::max(last, 0)));
+}
+
+}  // namespace
+
+int ListPositionToCode(int pos, const LevelTable& table) {
+  return table.empty() ? 0 : table[2 * PairOfPosition(pos, table)];
+}
+
+int PositionToDb(int pos, const LevelTable& table) {
+  return table.empty() ? 0 : table[2 * PairOfPosition(pos, table) + 1];
 }
 
 std::vector<std::string> LevelList(const LevelTable& table) {

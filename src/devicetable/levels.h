@@ -58,6 +58,22 @@ int DbToListPosition(int db, const LevelTable& table);
 // The code of pair pos - 2, limited to the first and last pair.
 int ListPositionToCode(int pos, const LevelTable& table);
 
+// Named positions of the value and request lists, so that no layer writes
+// them as bare numbers. A level kind's list starts with the two relative
+// requests; the Status request list ("Toggle", "On", "Mute") shares its
+// positions with the stored Status list ("Off", "On", "Mute").
+inline constexpr int kUpPosition = 0;      // level kinds: "Up" (one step louder)
+inline constexpr int kDownPosition = 1;    // level kinds: "Down"
+inline constexpr int kFirstLevelPosition = 2;  // level kinds: the table's first (loudest) pair
+inline constexpr int kTogglePosition = 0;  // Status request: "Toggle"
+inline constexpr int kOffPosition = 0;     // Status value: "Off"
+inline constexpr int kOnPosition = 1;      // Status: "On"
+inline constexpr int kMutePosition = 2;    // Status: "Mute"
+
+// The decibels a level list position names (pair position - 2), limited to
+// the table's first and last pair; 0 for an empty table.
+int PositionToDb(int position, const LevelTable& table);
+
 // A level kind's value list: "Up", "Down", then each pair's decibels followed
 // by " db" ("6 db", "4 db", ... "-80 db").
 std::vector<std::string> LevelList(const LevelTable& table);

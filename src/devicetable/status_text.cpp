@@ -11,7 +11,7 @@ std::vector<std::string> ValueEntries(const std::string& values) {
 }
 
 int FirstListPosition(int kind) {
-  return TableForKind(kind) ? 2 : 0;
+  return TableForKind(kind) ? kFirstLevelPosition : 0;
 }
 
 std::vector<ListedValue> ListedValues(const UPBLinkState& record) {

@@ -246,7 +246,7 @@ void MqttBridge::Command(const std::string& topic, const std::string& payload) {
     }
     // What an xAP BSC command block does with its level.
     record->LastCommand = command.position;
-    vaux_.ControlVauxLink(record, command.position);
+    vaux_.QueueControl(record, command.position);
   } catch (const std::exception& e) {
     log_.LogError("Corvane", "MqttCommand", e.what());
   }

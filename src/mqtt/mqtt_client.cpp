@@ -1,11 +1,17 @@
 // libmosquitto without its own thread. The library is told nothing about the
 // loop; after every call into it the socket watch is brought up to date
 // (which descriptor, and write interest while output waits). Callbacks only
-// note the new state and defer the owner's handlers.
+// note the new state and defer the owner's handlers. A broker named by host
+// name is looked up with getaddrinfo_a (the C library's resolver works
+// beside the loop, which looks at the answer every 20 ms) and then connected
+// to by address, so a slow name server never stalls the loop.
 #include "mqtt/mqtt_client.h"
 
+#include <arpa/inet.h>
 #include <mosquitto.h>
+#include <netdb.h>
 #include <poll.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +21,26 @@
 namespace corvane {
 
 namespace {
+
+constexpr int64_t kLookupPollMs = 20;
+
+bool IsAddress(const std::string& host) {
+  unsigned char buf[sizeof(in6_addr)];
+  return ::inet_pton(AF_INET, host.c_str(), buf) == 1 ||
+         ::inet_pton(AF_INET6, host.c_str(), buf) == 1;
+}
+
+// The first address of a look-up's answer as text; empty when none.
+std::string FirstAddress(const addrinfo* list) {
+  for (const addrinfo* ai = list; ai; ai = ai->ai_next) {
+    char text[NI_MAXHOST];
+    if (::getnameinfo(ai->ai_addr, ai->ai_addrlen, text, sizeof text, nullptr, 0,
+                      NI_NUMERICHOST) == 0) {
+      return text;
+    }
+  }
+  return {};
+}
 
 void InitLibraryOnce() {
   static const int rc = mosquitto_lib_init();
@@ -30,9 +56,22 @@ MqttClient::MqttClient(EventLoop& loop, EventLog& log)
       reconnect_(loop, [this] {
         reconnect_.Stop();
         Connect();
-      }) {
+      }),
+      lookup_timer_(loop, [this] { LookupTimer_Timer(); }) {
   InitLibraryOnce();
+  lookup_timer_.SetInterval(kLookupPollMs);
 }
+
+// One host-name look-up under way: the resolver writes into it until it is
+// done or cancelled.
+struct MqttClient::Lookup {
+  std::string host;
+  addrinfo hints{};
+  gaicb request{};
+  ~Lookup() {
+    if (request.ar_result) ::freeaddrinfo(request.ar_result);
+  }
+};
 
 MqttClient::~MqttClient() {
   Stop();
@@ -106,6 +145,7 @@ void MqttClient::Stop(const std::string& final_topic, const std::string& final_p
   started_ = false;  // the disconnect below schedules no retry
   housekeeping_.Stop();
   reconnect_.Stop();
+  DropLookup();
   if (mosq_ && connected_) {
     int final_mid = -1;
     if (!final_topic.empty()) {
@@ -148,6 +188,69 @@ void MqttClient::FlushUntil(const std::function<bool()>& done) {
 
 void MqttClient::Connect() {
   if (!started_) return;
+  if (IsAddress(options_.host)) {
+    ConnectTo(options_.host);
+    return;
+  }
+  DropLookup();
+  lookup_ = std::make_unique<Lookup>();
+  lookup_->host = options_.host;
+  lookup_->hints.ai_socktype = SOCK_STREAM;
+  lookup_->request.ar_name = lookup_->host.c_str();
+  lookup_->request.ar_request = &lookup_->hints;
+  gaicb* list[] = {&lookup_->request};
+  sigevent none{};
+  none.sigev_notify = SIGEV_NONE;
+  connecting_ = true;
+  connect_started_ms_ = loop_.NowMs();
+  if (::getaddrinfo_a(GAI_NOWAIT, list, 1, &none) != 0) {
+    lookup_.reset();
+    Lost(MOSQ_ERR_EAI, "look up");
+    return;
+  }
+  lookup_timer_.Start();
+}
+
+void MqttClient::LookupTimer_Timer() {
+  if (!lookup_) {
+    lookup_timer_.Stop();
+    return;
+  }
+  const int rc = ::gai_error(&lookup_->request);
+  if (rc == EAI_INPROGRESS) {
+    if (loop_.NowMs() - connect_started_ms_ > options_.connect_timeout_ms) {
+      DropLookup();
+      Lost(MOSQ_ERR_EAI, "look up");
+    }
+    return;
+  }
+  lookup_timer_.Stop();
+  const std::string address = rc == 0 ? FirstAddress(lookup_->request.ar_result) : "";
+  lookup_.reset();
+  if (address.empty()) {
+    Lost(MOSQ_ERR_EAI, "look up");
+    return;
+  }
+  // TLS checks the broker's certificate against the name libmosquitto was
+  // given, so a TLS broker still gets its name: libmosquitto looks it up
+  // once more, which right after this answered look-up is normally quick.
+  ConnectTo(options_.tls ? options_.host : address);
+}
+
+// A look-up still under way is cancelled; one the resolver cannot let go of
+// is left to it (a few bytes) rather than freed under its feet.
+void MqttClient::DropLookup() {
+  lookup_timer_.Stop();
+  if (!lookup_) return;
+  if (::gai_error(&lookup_->request) == EAI_INPROGRESS &&
+      ::gai_cancel(&lookup_->request) != EAI_CANCELED) {
+    (void)lookup_.release();
+    return;
+  }
+  lookup_.reset();
+}
+
+void MqttClient::ConnectTo(const std::string& address) {
   if (attempted_ && !CreateHandle()) {
     Lost(MOSQ_ERR_NOMEM, "connect to");
     return;
@@ -156,7 +259,7 @@ void MqttClient::Connect() {
   connected_ = false;
   connecting_ = true;
   connect_started_ms_ = loop_.NowMs();
-  const int rc = mosquitto_connect_async(mosq_, options_.host.c_str(), options_.port,
+  const int rc = mosquitto_connect_async(mosq_, address.c_str(), options_.port,
                                          options_.keepalive_s);
   if (rc != MOSQ_ERR_SUCCESS) {
     Lost(rc, "connect");
@@ -166,6 +269,7 @@ void MqttClient::Connect() {
 }
 
 void MqttClient::Lost(int rc, const char* where) {
+  DropLookup();
   const bool was_connected = connected_;
   connected_ = false;
   connecting_ = false;

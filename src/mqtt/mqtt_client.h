@@ -76,8 +76,12 @@ class MqttClient {
   static void OnPublish(struct mosquitto*, void* self, int mid);
   void FlushUntil(const std::function<bool()>& done);
 
+  struct Lookup;
   bool CreateHandle();
   void Connect();
+  void ConnectTo(const std::string& address);
+  void LookupTimer_Timer();
+  void DropLookup();
   void Lost(int rc, const char* where);
   void ScheduleReconnect();
   void UpdateWatch();
@@ -106,6 +110,8 @@ class MqttClient {
   unsigned watch_events_ = 0;
   Timer housekeeping_;
   Timer reconnect_;
+  std::unique_ptr<Lookup> lookup_;
+  Timer lookup_timer_;
   uint64_t connects_ = 0;
   uint64_t published_ = 0;
 };

@@ -172,6 +172,10 @@ void StatusPageModule::AddSetup(FastString& out) {
     field("Enumeration increment on Volume/Bass/Treble Up/Down", "6", "UpDownIncrement",
           "UpDownIncrement", "3");
     out.Add("</tr><tr>");
+    group("Controller Polling");
+    field("Zone status poll (seconds, 0 = none)", "6", "StatusPoll", "StatusPoll", "0");
+    field("Request timeout (seconds)", "6", "RequestTimeout", "RequestTimeout", "60");
+    out.Add("</tr><tr>");
     out.Add(FormatCell("Input Channels", "", "6", "TABLEHEADER"));
     out.Add("</tr>");
     // Every input gets its field; names missing from a short list show the
@@ -215,6 +219,10 @@ void StatusPageModule::SaveSetup() {
   SaveVaux("PeriodicScriptInterval", s.periodic_script_interval);
   s.up_down_increment = Form("UpDownIncrement");
   SaveVaux("UpDownIncrement", s.up_down_increment);
+  s.status_poll = Form("StatusPoll");
+  SaveVaux("StatusPoll", s.status_poll);
+  s.request_timeout = Form("RequestTimeout");
+  SaveVaux("RequestTimeout", s.request_timeout);
   ctx_.scripts.PeriodicScriptIntervalChanged(s.periodic_script_interval);
   s.uid = NormalizeUID(Form("UID"));
   SaveVaux("UID", s.uid);

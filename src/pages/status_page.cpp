@@ -144,14 +144,14 @@ bool StatusPageModule::ClientRequest() {
       }
       if (!offered) return true;
       long level;
-      if (item->Kind == 0 || item->Kind == 1) {
+      if (item->Kind == kSourceKind || item->Kind == kStatusKind) {
         level = static_cast<long>(LeadingNumber(GetEnumIndex(*uid, value)));
       } else if (value == "UP") {
-        level = 0;
+        level = kUpPosition;
       } else if (value == "DOWN") {
-        level = 1;
+        level = kDownPosition;
       } else {
-        level = static_cast<long>(LeadingNumber(GetEnumIndex(*uid, value))) + 2;
+        level = static_cast<long>(LeadingNumber(GetEnumIndex(*uid, value))) + kFirstLevelPosition;
       }
       ctx_.bridge.BSCCmd(">:>", ToHex(item->UIDindex), "ON", std::to_string(level));
       return true;

@@ -1,5 +1,6 @@
-// Over VauxLink::QueueControl: the queue replaces a waiting request for the
-// same record with the newer one, and runs in order.
+// Over VauxLink::QueueControl, the link's text edge: requests run in arrival
+// order and wait while the controller cannot answer; only an absolute
+// request replaces the same record's waiting absolute one.
 #include "scenes/controller_requests.h"
 
 #include "device/vaux_link.h"

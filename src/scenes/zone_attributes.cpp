@@ -70,8 +70,8 @@ MqttCommand StatusCommand(std::string_view payload) {
 
 MqttCommand LevelCommand(int kind, std::string_view payload) {
   const std::string_view text = TrimWhite(payload);
-  if (EqualsIgnoreCase(text, "up")) return Position(0);
-  if (EqualsIgnoreCase(text, "down")) return Position(1);
+  if (EqualsIgnoreCase(text, "up")) return Position(kUpPosition);
+  if (EqualsIgnoreCase(text, "down")) return Position(kDownPosition);
   const LevelTable* table = TableForKind(kind);
   const auto db = NumberOf(text);
   const LevelRange range = RangeOf(kind);
@@ -122,9 +122,9 @@ std::string StatePayload(const UPBLinkState& record) {
   }
   const LevelTable* table = TableForKind(record.Kind);
   if (!table) return {};
-  const long pair = record.Value - 2L;
+  const long pair = record.Value - long{kFirstLevelPosition};
   if (pair < 0 || static_cast<size_t>(pair) * 2 + 1 >= table->size()) return {};
-  return std::to_string((*table)[static_cast<size_t>(pair) * 2 + 1]);
+  return std::to_string(PositionToDb(record.Value, *table));
 }
 
 MqttCommand ParseCommand(const UPBLinkState& record, std::string_view payload) {

@@ -5,7 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <deque>
 #include <sstream>
+#include <utility>
 
 #include "core/datetime.h"
 #include "core/event_log.h"
@@ -24,10 +27,32 @@ class LinkTest : public ::testing::Test {
     port_.SetExitRequested([this] { return exiting_; });
     echo_.SetPump([this] { loop_.Pump(); });
     settings_.debug_log = true;
-    // The simulated controller answers every command sent over TCP.
+    // The simulated controller answers every command sent over TCP, after
+    // latency_ms_ when that is set.
     tcp_.on_send = [this](const std::string& cmd) {
-      for (const auto& line : sim_.Feed(cmd)) tcp_.Arrive(line);
+      for (auto& line : sim_.Feed(cmd)) {
+        if (latency_ms_ == 0) {
+          tcp_.Arrive(line);
+        } else {
+          late_.push_back({clock_.NowMs() + latency_ms_, std::move(line)});
+        }
+      }
+      ArmLate();
     };
+  }
+
+  void ArmLate() {
+    if (late_.empty() || late_timer_.Enabled()) return;
+    late_timer_.SetInterval(std::max<int64_t>(1, late_.front().first - clock_.NowMs()));
+    late_timer_.Start();
+  }
+  void DeliverLate() {
+    late_timer_.Stop();
+    while (!late_.empty() && late_.front().first <= clock_.NowMs()) {
+      tcp_.Arrive(std::move(late_.front().second));
+      late_.pop_front();
+    }
+    ArmLate();
   }
 
   void Open() { ASSERT_TRUE(port_.OpenCommPort("4001")); }
@@ -57,6 +82,9 @@ class LinkTest : public ::testing::Test {
   VauxLink& link_ = rig_.link;
   sim::VauxSimulator sim_;
   bool exiting_ = false;
+  int64_t latency_ms_ = 0;
+  std::deque<std::pair<int64_t, std::string>> late_;
+  Timer late_timer_{loop_, [this] { DeliverLate(); }};
 };
 
 }  // namespace corvane

@@ -24,7 +24,8 @@ class MqttE2eTest : public ::testing::Test {
     ASSERT_TRUE(sim_.Start(dir_, {"--tcp", "0"}));
     WriteSettings(dir_, sim_.address, "127.0.0.1");
     const std::string ini = dir_.File("Config/Corvane.ini");
-    WriteFile(ini, ReadFile(ini) + "[MQTT]\r\nHost=127.0.0.1\r\nPort=" +
+    // A host name: looked up beside the loop, then connected to by address.
+    WriteFile(ini, ReadFile(ini) + "[MQTT]\r\nHost=localhost\r\nPort=" +
                        std::to_string(broker_.port()) + "\r\nBaseTopic=home/amp\r\n");
     ASSERT_TRUE(client_.Connect(broker_.port()));
     ASSERT_TRUE(StartCorvane(corvane_, dir_));

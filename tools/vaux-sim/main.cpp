@@ -38,6 +38,9 @@ void Usage(FILE* out) {
       "                    (close: accept every TCP connection and close it at once)\n"
       "                    (may be given more than once)\n"
       "  --slow-ms N       reply delay of the slow fault (default 1500)\n"
+      "  --silent-for S    answer nothing for the first S seconds, then answer\n"
+      "  --link PATH       with --pty: make PATH a symbolic link to the pty (as\n"
+      "                    udev's by-id links are); removed on exit\n"
       "  --drop-after N    the drop fault closes the TCP connection once, after\n"
       "                    the reply to the Nth command (default 3)\n"
       "  --ack             answer requests with VI80 before their VS/VX line\n"
@@ -72,6 +75,7 @@ class Server {
 
   int slow_ms = 1500;
   bool slow = false;
+  int64_t silent_until_ms = 0;  // answer nothing before this time
   bool drop = false;
   int drop_after = 3;
   bool close_all = false;
@@ -98,6 +102,8 @@ class Server {
     return true;
   }
 
+  const std::string& PtyName() const { return pty_name_; }
+
   bool OpenPty() {
     int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
@@ -105,6 +111,7 @@ class Server {
       return false;
     }
     const char* name = ::ptsname(master);
+    pty_name_ = name ? name : "";
     // Holding the other side open keeps the line up (and raw) while no
     // program has it open.
     slave_fd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -165,6 +172,10 @@ class Server {
     for (size_t i = seen; i < sim_.Commands().size(); ++i)
       Say("<- ", Printable(sim_.Commands()[i]));
     conn_commands_ += static_cast<int>(sim_.Commands().size() - seen);
+    if (loop_.NowMs() < silent_until_ms) {
+      Say("", "silent: no reply");
+      return;
+    }
     const int64_t due = loop_.NowMs() + (slow ? slow_ms : 0);
     for (auto& r : replies) queue_.push_back({due, std::move(r)});
     if (drop && !dropped_ && conn_commands_ >= drop_after && listen_fd_ >= 0) {
@@ -207,6 +218,7 @@ class Server {
   bool quiet_;
   corvane::Timer delay_timer_;
   std::deque<Pending> queue_;
+  std::string pty_name_;
   int listen_fd_ = -1;
   int conn_fd_ = -1;
   int slave_fd_ = -1;
@@ -223,6 +235,8 @@ int main(int argc, char** argv) {
   int tcp_port = -1;
   bool pty = false, quiet = false, slow = false, drop = false, close_all = false;
   int slow_ms = 1500, drop_after = 3;
+  double silent_for = 0;
+  std::string link;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> std::string {
@@ -259,6 +273,10 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--slow-ms") {
       slow_ms = std::atoi(value().c_str());
+    } else if (a == "--silent-for") {
+      silent_for = std::atof(value().c_str());
+    } else if (a == "--link") {
+      link = value();
     } else if (a == "--drop-after") {
       drop_after = std::atoi(value().c_str());
     } else if (a == "--ack") {
@@ -291,8 +309,20 @@ int main(int argc, char** argv) {
   server.drop = drop;
   server.drop_after = drop_after;
   server.close_all = close_all;
+  server.silent_until_ms = loop.NowMs() + static_cast<int64_t>(silent_for * 1000);
   if (pty ? !server.OpenPty() : !server.ListenTcp(tcp_port)) return 1;
+  if (pty && !link.empty()) {
+    // Replaced atomically: a program watching the path never sees it half made.
+    const std::string tmp = link + ".new";
+    ::unlink(tmp.c_str());
+    if (::symlink(server.PtyName().c_str(), tmp.c_str()) != 0 ||
+        ::rename(tmp.c_str(), link.c_str()) != 0) {
+      std::fprintf(stderr, "vaux-sim: cannot link %s: %s\n", link.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
   corvane::WatchTerminationSignals(loop, sig_fd, [&](int) { loop.Quit(); });
   loop.Run();
+  if (pty && !link.empty()) ::unlink(link.c_str());
   return 0;
 }
