@@ -27,18 +27,20 @@ for f in "$build"/bin/* $(find "$build" -name '*.so'); do
   objects+=("-object" "$f")
 done
 
-# covered <profile folder> <set file>: merged profile -> sorted line/branch set.
+# covered <profile folder> <set file> [<all file>]: merged profile -> sorted
+# set of the lines and branch directions reached (and of all there are).
 covered() {
-  local dir=$1 set=$2
+  local dir=$1 set=$2 all=${3:-/dev/null}
   if ! ls "$dir"/*.profraw >/dev/null 2>&1; then : > "$set"; return; fi
   llvm-profdata-14 merge -sparse -o "$dir/p.profdata" "$dir"/*.profraw
   llvm-cov-14 export -format=lcov -instr-profile="$dir/p.profdata" "${objects[@]:1}" \
     "$top/src" "$top/tools" |
-    awk -F'[:,]' -v top="$top/" '
-      /^SF:/ { f = substr($0, 4); sub(top, "", f) }
-      /^DA:/ && $3 > 0 { print f ":" $2 }
-      /^BRDA:/ && $5 != "-" && $5 > 0 { print f ":" $2 ":b" $3 ":" $4 }' |
+    awk -F'[:,]' -v all="$all" '
+      /^SF:/ { f = substr($0, 4); sub(".*/(src|tools)/", "", f); f = substr($0, 4) ~ "/tools/" ? "tools/" f : "src/" f }
+      /^DA:/ { e = f ":" $2; print e > all; if ($3 > 0) print e }
+      /^BRDA:/ { e = f ":" $2 ":b" $3 ":" $4; print e > all; if ($5 != "-" && $5 > 0) print e }' |
     sort -u > "$set"
+  [ "$all" = /dev/null ] || sort -u -o "$all" "$all"
   rm -f "$dir"/*.profraw "$dir/p.profdata"
 }
 
@@ -55,7 +57,7 @@ elif [ "${CORVANE_REST_REUSE:-0}" != "1" ] || [ ! -f "$out/rest.set" ]; then
   rm -rf "$out/rest" && mkdir -p "$out/rest"
   (cd "$build" && LLVM_PROFILE_FILE="$out/rest/%p-%m.profraw" \
     ctest -j "${CORVANE_COVERAGE_JOBS:-2}" -E "$pattern" >/dev/null) || echo "rest: some tests failed"
-  covered "$out/rest" "$out/rest.set"
+  covered "$out/rest" "$out/rest.set" "$out/all.set"
 fi
 
 while read -r n name; do
@@ -83,3 +85,27 @@ awk -v out="$out" '
   }' "$out/rest.set" "$out/mine.txt" $(awk -v o="$out" '{ print o "/" $1 ".set" }' "$out/mine.txt") |
   sort > "$out/report.txt"
 cat "$out/report.txt"
+
+# With the rest run: the suite's totals (the rest and the matched tests),
+# overall and per folder of src/ and tools/, to compare before and after a
+# change of the matched tests (the same rest run on both sides, so the
+# timing of the other tests cannot move the figures).
+if [ -s "$out/all.set" ]; then
+  cat "$out/rest.set" $(awk -v o="$out" '{ print o "/" $1 ".set" }' "$out/mine.txt") |
+    sort -u > "$out/union.set"
+  awk -v out="$out" '
+    function folder(e,  p) { split(e, p, "/"); return p[1] "/" p[2] }
+    function kind(e) { return e ~ /:b[0-9]+:/ ? "branches" : "lines" }
+    FILENAME == out "/all.set" { k = kind($0); all[k]++; fa[folder($0), k]++; fs[folder($0)] = 1; next }
+    { k = kind($0); hit[k]++; fh[folder($0), k]++ }
+    END {
+      printf "total: lines %.2f%% (%d of %d), branches %.2f%% (%d of %d)\n",
+        100 * hit["lines"] / all["lines"], hit["lines"], all["lines"],
+        100 * hit["branches"] / all["branches"], hit["branches"], all["branches"]
+      for (f in fs) if (fa[f, "lines"])
+        printf "%-22s lines %6.2f%% (%d of %d), branches %6.2f%% (%d of %d)\n", f,
+          100 * fh[f, "lines"] / fa[f, "lines"], fh[f, "lines"], fa[f, "lines"],
+          fa[f, "branches"] ? 100 * fh[f, "branches"] / fa[f, "branches"] : 100, fh[f, "branches"], fa[f, "branches"]
+    }' "$out/all.set" "$out/union.set" | sort > "$out/totals.txt"
+  cat "$out/totals.txt"
+fi
