@@ -36,9 +36,10 @@ covered() {
   llvm-cov-14 export -format=lcov -instr-profile="$dir/p.profdata" "${objects[@]:1}" \
     "$top/src" "$top/tools" |
     awk -F'[:,]' -v all="$all" '
-      /^SF:/ { f = substr($0, 4); sub(".*/(src|tools)/", "", f); f = substr($0, 4) ~ "/tools/" ? "tools/" f : "src/" f }
-      /^DA:/ { e = f ":" $2; print e > all; if ($3 > 0) print e }
-      /^BRDA:/ { e = f ":" $2 ":b" $3 ":" $4; print e > all; if ($5 != "-" && $5 > 0) print e }' |
+      /^SF:/ { p = substr($0, 4); f = ""
+               if (p ~ /\/(src|tools)\//) { f = p; sub(".*/(src|tools)/", "", f); f = (p ~ /\/tools\// ? "tools/" : "src/") f } }
+      f != "" && /^DA:/ { e = f ":" $2; print e > all; if ($3 > 0) print e }
+      f != "" && /^BRDA:/ { e = f ":" $2 ":b" $3 ":" $4; print e > all; if ($5 != "-" && $5 > 0) print e }' |
     sort -u > "$set"
   [ "$all" = /dev/null ] || sort -u -o "$all" "$all"
   rm -f "$dir"/*.profraw "$dir/p.profdata"
@@ -65,7 +66,7 @@ while read -r n name; do
   exact="^$(printf '%s' "$name" | sed 's/[][\\.*^$+?(){}|]/\\&/g')\$"
   (cd "$build" && LLVM_PROFILE_FILE="$out/$n/%p-%m.profraw" ctest -R "$exact" >/dev/null) ||
     echo "test $name failed"
-  covered "$out/$n" "$out/$n.set"
+  covered "$out/$n" "$out/$n.set" "$out/$n.all"
 done < "$out/mine.txt"
 
 # Per element: how many matched tests reach it, and whether the rest does.
@@ -90,13 +91,16 @@ cat "$out/report.txt"
 # overall and per folder of src/ and tools/, to compare before and after a
 # change of the matched tests (the same rest run on both sides, so the
 # timing of the other tests cannot move the figures).
-if [ -s "$out/all.set" ]; then
+if [ -s "$out/rest.set" ]; then
   cat "$out/rest.set" $(awk -v o="$out" '{ print o "/" $1 ".set" }' "$out/mine.txt") |
     sort -u > "$out/union.set"
+  for f in "$out/all.set" $(awk -v o="$out" '{ print o "/" $1 ".all" }' "$out/mine.txt"); do
+    if [ -f "$f" ]; then cat "$f"; fi
+  done | sort -u > "$out/universe.set"
   awk -v out="$out" '
     function folder(e,  p) { split(e, p, "/"); return p[1] "/" p[2] }
     function kind(e) { return e ~ /:b[0-9]+:/ ? "branches" : "lines" }
-    FILENAME == out "/all.set" { k = kind($0); all[k]++; fa[folder($0), k]++; fs[folder($0)] = 1; next }
+    FILENAME == out "/universe.set" { k = kind($0); all[k]++; fa[folder($0), k]++; fs[folder($0)] = 1; next }
     { k = kind($0); hit[k]++; fh[folder($0), k]++ }
     END {
       printf "total: lines %.2f%% (%d of %d), branches %.2f%% (%d of %d)\n",
@@ -106,6 +110,6 @@ if [ -s "$out/all.set" ]; then
         printf "%-22s lines %6.2f%% (%d of %d), branches %6.2f%% (%d of %d)\n", f,
           100 * fh[f, "lines"] / fa[f, "lines"], fh[f, "lines"], fa[f, "lines"],
           fa[f, "branches"] ? 100 * fh[f, "branches"] / fa[f, "branches"] : 100, fh[f, "branches"], fa[f, "branches"]
-    }' "$out/all.set" "$out/union.set" | sort > "$out/totals.txt"
+    }' "$out/universe.set" "$out/union.set" | sort > "$out/totals.txt"
   cat "$out/totals.txt"
 fi
