@@ -138,10 +138,4 @@ bool TestClient::WaitFor(const std::string& topic, const std::string& payload,
   return heard_.wait_for(lock, timeout, [&] { return Holds(latest_, topic, payload); });
 }
 
-void TestClient::Clear() {
-  std::lock_guard lock(mutex_);
-  latest_.clear();
-  messages_.clear();
-}
-
 }  // namespace corvane::testing

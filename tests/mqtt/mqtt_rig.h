@@ -64,7 +64,6 @@ class TestClient {
   // Waits until `topic` last carried `payload` (woken by each message).
   bool WaitFor(const std::string& topic, const std::string& payload,
                std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-  void Clear();
 
  private:
   static void OnMessage(struct mosquitto*, void* self, const struct ::mosquitto_message* m);

@@ -1,9 +1,8 @@
 // A main script with an include in the running program: it reacts to a
 // filtered xAP message (tag and items), commands the controller with
 // Response, reacts to the zone change that follows (the record is marked
-// for events), runs on the periodic timer, spawns a script in a process of
-// its own, and loops until its time-out while the program keeps answering
-// on xAP.
+// for events), spawns a script in a process of its own, and loops until its
+// time-out while the program keeps answering on xAP.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -52,8 +51,6 @@ Sub Main(tag)
       Reply tag, Trim(Replace(p.StdOut.ReadAll, vbLf, ""))
     Case "looper"
       Do : Loop
-    Case ""
-      Reply "periodic", Now
   End Select
 End Sub
 )";
@@ -92,7 +89,6 @@ class ScriptingE2ETest : public ::testing::Test {
     WriteFile(dir_.File("home/Config/Corvane.ini"),
               "[Vaux]\r\nUPBCommPort=" + sim_.address +
                   "\r\nSerialIP=127.0.0.1\r\nScriptTimeout=5\r\nHTTPPort=0\r\n"
-                  "PeriodicScriptInterval=2\r\n"
                   "Vaux_Aris_700_07=1/1/2000 12:00:00 AM;0;Channel1_Status;True;1;zone1;True;;\r\n"
                   "[Devices]\r\nhall=1/1/2000 12:00:00 AM\r\nspawner=1/1/2000 12:00:00 AM\r\n"
                   "looper=1/1/2000 12:00:00 AM\r\n"
@@ -154,15 +150,6 @@ TEST_F(ScriptingE2ETest, AScriptReactsToMessagesAndZoneChangesAndCommandsTheCont
   bool commanded = false;
   for (const auto& c : sim_.Commands()) commanded = commanded || c.rfind("VP21", 0) == 0;
   EXPECT_TRUE(commanded);
-}
-
-TEST_F(ScriptingE2ETest, ThePeriodicTimerRunsMainWithAnEmptyTag) {
-  // The first may have waited in the socket since start-up: time the next two.
-  ASSERT_FALSE(Hear("\ntag=periodic\n", 5s).empty()) << corvane_.Stderr();
-  ASSERT_FALSE(Hear("\ntag=periodic\n", 5s).empty());
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_FALSE(Hear("\ntag=periodic\n", 5s).empty());
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 1500ms);  // ticks 2 s apart
 }
 
 TEST_F(ScriptingE2ETest, SpawnRunsTheWrappedScriptInAProcessOfItsOwn) {

@@ -252,22 +252,6 @@ TEST(EngineTest, HostCollectionsAndDefaultMembers) {
   EXPECT_EQ(Text(e.Call("", "All")), "abc");
 }
 
-TEST(EngineTest, TimeoutEndsRunawayScripts) {
-  Engine e;
-  e.SetTimeout(50);
-  e.AddCode("", "Sub Spin\n On Error Resume Next\n Do : Loop\nEnd Sub\n");
-  try {
-    e.Call("", "Spin");
-    FAIL();
-  } catch (const ScriptError& err) {
-    EXPECT_EQ(err.number, kErrTimeout);
-    EXPECT_EQ(err.line, 3);  // the empty loop's own line
-  }
-  e.SetTimeout(0);
-  e.AddCode("", "Function Quick() : Quick = 5 : End Function");
-  EXPECT_EQ(ToLong(e.Call("", "Quick")), 5);
-}
-
 TEST(EngineTest, ResetDropsCodeAndRunsTerminate) {
   Engine e;
   std::vector<std::string> log;
@@ -382,25 +366,6 @@ TEST(EngineTest, GetRefGivesTheHostACallableObject) {
   Value arg = Value::Str("event");
   CallArgs args(&arg, 1);
   EXPECT_EQ(Text(ref.obj()->Invoke(kDefaultMember, InvokeKind::kGet, args)), "handled event");
-}
-
-// A host object's failure reaches the script's Err object; a system HRESULT
-// reads as the run-time error it stands for, other numbers pass through.
-TEST(EngineTest, HostFailuresWithHresultsReadAsRunTimeErrors) {
-  Engine e;
-  auto host = MakeRef<HostObject>("Host");
-  host->AddMethod("Fail", [](CallArgs& a) -> Value {
-    throw ScriptError(static_cast<int32_t>(ToLong(a[0])), "host failed", "Host");
-  });
-  e.AddObject("host", host, false);
-  e.AddCode(
-      "Main",
-      "Function Try(n)\n On Error Resume Next\n host.Fail n\n Try = Err.Number\nEnd Function\n");
-  EXPECT_EQ(ToLong(e.Call("Main", "Try", {Value::Long(kErrPermission)})), 70);
-  EXPECT_EQ(ToLong(e.Call("Main", "Try", {Value::Long(static_cast<int32_t>(0x8007000E))})), 7);
-  EXPECT_EQ(ToLong(e.Call("Main", "Try", {Value::Long(static_cast<int32_t>(0x800A01A8))})), 424);
-  EXPECT_EQ(ToLong(e.Call("Main", "Try", {Value::Long(static_cast<int32_t>(0x80080008))})),
-            static_cast<int32_t>(0x80080008));
 }
 
 }  // namespace
