@@ -39,7 +39,10 @@ for f in "$build"/bin/* $(find "$build" -name '*.so'); do
   objects+=("-object" "$f")
 done
 sources=("$top/src" "$top/tools")
-report=(llvm-cov-14 report -instr-profile="$build/corvane.profdata" "${objects[@]:1}" "${sources[@]}")
+# Paths the build reaches through "../" (tests, fuzz targets, benchmarks) are
+# not the program.
+report=(llvm-cov-14 report -instr-profile="$build/corvane.profdata" "${objects[@]:1}"
+        -ignore-filename-regex="/(tests|fuzz|bench)/" "${sources[@]}")
 "${report[@]}" > "$build/coverage.txt"
 if [ "${CORVANE_COVERAGE_FILES:-0}" = "1" ]; then cat "$build/coverage.txt"; fi
 # TOTAL columns: regions, missed, cover, functions, missed, executed,
