@@ -17,11 +17,6 @@ class Writers : public WebFixture {
     return c;
   }
   int index_ = 0;
-  Request Parsed(const std::string& raw) {
-    Request r;
-    r.ParsePage(raw);
-    return r;
-  }
 };
 
 TEST_F(Writers, ContentTypesFollowTheFirstMatchingNamePart) {
@@ -88,7 +83,9 @@ TEST_F(Writers, RedirectToAnotherServerKeepsPageQueryAndBody) {
   for (const auto& c : kCases) {
     auto peer = Open();
     Response r(server_);
-    r.RedirectToHS(c.location, Parsed(c.raw), index_);
+    Request request;
+    request.ParsePage(c.raw);
+    r.RedirectToHS(c.location, request, index_);
     RunUntilClosed(peer);
     EXPECT_EQ(Plain(peer->Received()), c.answer);
   }
