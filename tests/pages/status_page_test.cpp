@@ -120,10 +120,8 @@ TEST_F(StatusPage, SaveChangesStoresWhatThePageShowed) {
       Of("UpdateButton=Save&clientinput=yes&ShowStatus=2&ShowOnlyUsed=1&Tag7=front door"
          "&name7=Living room&Used7=on&Event7=on&Tag8=&name8=Kitchen"));
   const ZoneRecord r7 = devices_.Record(7);
-  EXPECT_EQ(r7->Tag, "front_door");
-  EXPECT_EQ(r7->Name, "Living_room");
-  EXPECT_TRUE(r7->Used);
-  EXPECT_TRUE(r7->EventNotification);
+  EXPECT_EQ(r7->Tag + "|" + r7->Name, "front_door|Living_room");
+  EXPECT_TRUE(r7->Used && r7->EventNotification);
   EXPECT_FALSE(devices_.Record(8)->Used);
   EXPECT_EQ(devices_.Record(8)->Name, "Kitchen");
   const DeviceRecord* device = devices_.DeviceDictionary().Find("FRONT_DOOR");

@@ -162,13 +162,11 @@ TEST_F(WebServerProgram, AbuseLeavesTheServerServingWithoutLeakingConnections) {
   }
   const std::vector<std::vector<std::string>> abuse = {
       {"GET\r\n\r\n"},
-      {"GARBAGE GARBAGE GARBAGE\r\n\r\n"},
       {"GET /status\r\n\r\n"},
       {std::string("\x01\x02\x00\xff\xfe \x80/\x00 HTTP\r\n\r\n", 18)},
       {"GET /stylenobody.css HTTP/1.1\r\nNo colon here\r\n: \r\nA: b: c\r\n\r\n"},
       {"GET /" + std::string(100 * 1024, 'x') + " HTTP/1.1\r\n\r\n"},
       {"GET /status?a=% HTTP/1.1\r\n\r\n"},
-      {"GET /x.css?a=%4 HTTP/1.1\r\n\r\n"},
       {"GET /status?a=1&a=2&A=3&a=4 HTTP/1.1\r\n\r\n"},
       {"POST /status HTTP/1.1\r\nContent-Length: " + std::to_string(fields.size()) + "\r\n\r\n",
        fields},
