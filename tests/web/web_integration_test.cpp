@@ -1,8 +1,9 @@
 // The real program's web server on loopback, plain and HTTPS (a certificate
-// made at run time, curl as the client): answers of the writers, the gate
+// made at run time, curl as the client): the gate and the security headers
 // seen from outside, and abuse that must leave it serving without leaking
-// connections. Half-closed clients and the help files are covered on the
-// fake transport (tcp_server_test) and the real socket (posix_tcp_test).
+// connections. The writers' exact answers, half-closed clients and the help
+// files are pinned on the fake transport (tcp_server_test, response_test)
+// and the real socket (posix_tcp_test).
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -57,21 +58,6 @@ std::string Exchange(uint16_t port, const std::vector<std::string>& packets) {
   std::string answer = ReadAll(fd);
   ::close(fd);
   return answer;
-}
-
-// An answer without the security headers, which must follow its status line.
-std::string Plain(std::string answer) {
-  const size_t at = answer.find("\r\n") + 2;
-  EXPECT_EQ(answer.compare(at, kSecurityHeaders.size(), kSecurityHeaders), 0) << answer;
-  if (answer.compare(at, kSecurityHeaders.size(), kSecurityHeaders) == 0) {
-    answer.erase(at, kSecurityHeaders.size());
-  }
-  return answer;
-}
-
-std::string Get(uint16_t port, const std::string& path) {
-  return Plain(
-      Exchange(port, {"GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: t\r\n\r\n"}));
 }
 
 size_t OpenDescriptors(pid_t pid) {
@@ -193,7 +179,7 @@ TEST_F(WebServerProgram, AbuseLeavesTheServerServingWithoutLeakingConnections) {
   ::close(leaver);
   for (int fd : idle) ::close(fd);
 
-  const std::string css = Get(port_, "/StyleNoBody.css");
+  const std::string css = Exchange(port_, {"GET /StyleNoBody.css HTTP/1.1\r\n\r\n"});
   EXPECT_EQ(css.substr(0, 17), "HTTP/1.0 200 OK\r\n");
   EXPECT_NE(css.find("body { color: black; }"), std::string::npos);
   EXPECT_TRUE(Eventually([&] { return OpenDescriptors(program_.pid()) == descriptors; }, 10s))
