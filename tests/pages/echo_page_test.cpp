@@ -42,8 +42,8 @@ TEST_F(EchoPage, StreamStartsWholeThenCarriesEachChangeToEveryViewer) {
   echo_.EchoMessage("A");
   auto one = OpenStream();
   auto two = OpenStream();
-  EXPECT_TRUE(Has(one->Received(), "Content-Type: text/event-stream"));
-  EXPECT_TRUE(Has(one->Received(), "event: reset\ndata: {\"text\":\"\\u000d\\u000aSent to Vaux A"));
+  ExpectHas(one->Received(), {"Content-Type: text/event-stream",
+                              "event: reset\ndata: {\"text\":\"\\u000d\\u000aSent to Vaux A"});
   EXPECT_EQ(module_.StreamCount(), 2u);
   const size_t before = one->Received().size();
   echo_.EchoReceived("VS 01\r\n");

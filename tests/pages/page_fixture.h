@@ -57,6 +57,7 @@ class PageFixture : public WebFixture {
     server_.SetStatusPage(&page_);
   }
 
+  using Fields = std::vector<std::pair<std::string, std::string>>;
   // A setting of section Vaux, in the file and in memory.
   void Set(const std::string& key, const std::string& value) {
     ini_.SaveIniSetting(kSettingsSection, key, value, kMainIniFile);
@@ -76,7 +77,6 @@ class PageFixture : public WebFixture {
     }
     return out;
   }
-  using Fields = std::vector<std::pair<std::string, std::string>>;
   // "name=value&name=value" as fields (no "&" or "=" inside a value).
   static Fields Of(const std::string& text) {
     Fields out;
@@ -142,9 +142,6 @@ class PageFixture : public WebFixture {
   // Every needle is in the text.
   static void ExpectHas(const std::string& text, std::initializer_list<std::string> needles) {
     for (const std::string& n : needles) EXPECT_TRUE(Has(text, n)) << n;
-  }
-  static void ExpectLacks(const std::string& text, std::initializer_list<std::string> needles) {
-    for (const std::string& n : needles) EXPECT_FALSE(Has(text, n)) << n;
   }
 
   SettingsStore settings_;

@@ -42,8 +42,7 @@ std::string Basic(const std::string& user_password) {
 TEST(HeaderText, DigestsBase64AndStripHtml) {
   EXPECT_EQ(Pbkdf2Sha256Hex("passwd", "salt", 1),
             "55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc");
-  EXPECT_EQ(Base64Decode("YW5uYTpzZWNyZXQ="), "anna:secret");
-  EXPECT_EQ(Base64Decode("YW5uYTpzZWNyZXQ"), "anna:secret");
+  EXPECT_EQ(Base64Decode("YW5uYTpzZWNyZXQ"), "anna:secret");  // padded: the Basic logins
   EXPECT_FALSE(Base64Decode("YW5u*"));
   EXPECT_FALSE(Base64Decode("Y"));
   EXPECT_EQ(StripHTML("Vaux&nbsp;&NBSP Status<small><font size='1'></b> V1</font></small>"),
@@ -85,13 +84,12 @@ TEST_F(Header, WithoutSecurityEveryPieceIsOptional) {
                    "<meta HTTP-EQUIV=\"refresh\" CONTENT=\"30\">", "<meta name='m'></head>",
                    "<div id='head'></div><div id='links'></div>"});
   EXPECT_FALSE(Has(page, "class=\"titlebar\""));
-  ExpectHas(page, {"alt=\"Sunrise\"> 7:01 AM</td>", "alt=\"Outside\"> 45&deg;F</td>"});
-  EXPECT_TRUE(Has(page,
-                  "<a href=\"http://127.0.0.1:8018/help\">h</a>"
-                  "<img src='http://127.0.0.1:8018/img/x.gif'>"));
-  ExpectHas(page, {"wcontent[0]='<font class=\"pagescrolltext\">Oslo \\x26lt;Snow\\x26gt;",
-                   "wcontent[3]='<font class=\"pagescrolltext\">\\x3cfont color="});
-  EXPECT_TRUE(Has(page, ";\ngo();</script>")) << page.substr(0, 3000);
+  ExpectHas(page, {"alt=\"Sunrise\"> 7:01 AM</td>", "alt=\"Outside\"> 45&deg;F</td>",
+                   "<a href=\"http://127.0.0.1:8018/help\">h</a>"
+                   "<img src='http://127.0.0.1:8018/img/x.gif'>",
+                   "wcontent[0]='<font class=\"pagescrolltext\">Oslo \\x26lt;Snow\\x26gt;",
+                   "wcontent[3]='<font class=\"pagescrolltext\">\\x3cfont color=",
+                   ";\ngo();</script>"});
 }
 
 TEST_F(Header, ApplianceBrowsersGetTouchScreenFiles) {
@@ -118,8 +116,8 @@ TEST_F(Header, BasicSecurityAsksForALoginAndSlowsGuessing) {
   for (const std::string& login : {std::string(), Basic("anna:wrong"), Basic("bob:secret"),
                                    std::string("Authorization: Basic !!!\r\n")}) {
     const std::string answer = Answer({{"clientinput", "V13"}, {"clientvalue", "Up"}}, login);
-    EXPECT_TRUE(Has(answer, "HTTP/1.1 401 Unauthorized\r\n")) << login;
-    ExpectHas(answer, {"WWW-Authenticate: Basic realm=\"Corvane\"\r\n",
+    ExpectHas(answer, {"HTTP/1.1 401 Unauthorized\r\n",
+                       "WWW-Authenticate: Basic realm=\"Corvane\"\r\n",
                        "\r\n\r\n<HTML>Unauthorized Access<HTML>"});
   }
   EXPECT_TRUE(bridge_.cmds.empty());
@@ -207,11 +205,10 @@ TEST_F(Header, EnhancedSecurityAndMenusFromTheDatabase) {
   EXPECT_EQ(page_.header().user(), "anna");
   EXPECT_EQ(page_.header().level(), 5);
   // Items up to the user's level in their order, then the page's section.
-  EXPECT_TRUE(Has(page,
-                  "<td class=\"linkrow\"><a href=\"/lights\">Lights &#39;n &lt;more&gt;</a>"
-                  "</td><td class=\"linkrow\"><a href=\"/status\">Audio</a></td></tr>"));
+  ExpectHas(page, {"<td class=\"linkrow\"><a href=\"/lights\">Lights &#39;n &lt;more&gt;</a>"
+                   "</td><td class=\"linkrow\"><a href=\"/status\">Audio</a></td></tr>",
+                   "<a href=\"/zones\">Zones</a>"});
   EXPECT_FALSE(Has(page, "Secret"));
-  EXPECT_TRUE(Has(page, "<a href=\"/zones\">Zones</a>"));
   EXPECT_TRUE(Has(log_text_.str(), "status was accessed by 127.0.0.1 the user: anna"));
   // Buttons carry the address as a script string.
   ini_.SaveIniSetting("Settings", "rowstyle", "", "Corvane.ini");
@@ -271,10 +268,9 @@ TEST_F(Header, SlideInMenuFromTemplateAndDatabase) {
   ini_.SaveIniSetting("Settings", "usesecurity", "ENHANCED", "Corvane.ini");
   ini_.SaveIniSetting("Settings", "dbpath", dir_.File("m.db"), "Corvane.ini");
   page = Page();
-  ExpectHas(page, {"YOffset=5;\nXOffset=0;\n", "menuIsStatic=\"no\";\n", "barText=\"My bar\";\n"});
-  EXPECT_TRUE(Has(page,
-                  "|ssmItems[0]=[\"Say \\x22hi\\x22\",\"/x\",\"\"]\n"
-                  "ssmItems[1]=[\"Audio\",\"/status\",\"\"]\n</script>"));
+  ExpectHas(page, {"YOffset=5;\nXOffset=0;\n", "menuIsStatic=\"no\";\n", "barText=\"My bar\";\n",
+                   "|ssmItems[0]=[\"Say \\x22hi\\x22\",\"/x\",\"\"]\n"
+                   "ssmItems[1]=[\"Audio\",\"/status\",\"\"]\n</script>"});
 }
 
 TEST_F(Header, ServerAddressFromHostOrReferer) {

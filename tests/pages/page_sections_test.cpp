@@ -95,17 +95,15 @@ TEST_F(Sections, SetupShowsAndSavesItsFields) {
   page_.SetControllerPortChanged([&] { ++port_changes; });
   Page(save);
   const Settings& s = settings_.values();
-  EXPECT_EQ(s.background, "#102030");
-  EXPECT_EQ(s.upb_comm_port, "/dev/tty");
+  const std::string names = "Radio,Input2,Input3,Input4,Input5,Input6,Input7,Input8";
+  EXPECT_EQ(s.background + "|" + s.upb_comm_port + "|" + s.uid + "|" + s.up_down_increment + "|" +
+                (s.debug_log ? "1|" : "0|") + s.input_name_list,
+            "#102030|/dev/tty|FF.1234:00|2|1|" + names);
   EXPECT_EQ(port_changes, 1);
-  EXPECT_EQ(s.uid, "FF.1234:00");
-  EXPECT_TRUE(s.debug_log);
-  EXPECT_EQ(s.up_down_increment, "2");
   EXPECT_EQ(scripts_.intervals, std::vector<std::string>{"90"});
-  EXPECT_EQ(s.input_name_list, "Radio,Input2,Input3,Input4,Input5,Input6,Input7,Input8");
   EXPECT_NE(devices_.Record(1)->Values.find("Radio"), std::string::npos);
   EXPECT_EQ(Ini("Vaux", "UPBCommPort"), "/dev/tty");
-  EXPECT_EQ(Ini("Vaux", "InputNameList"), "Radio,Input2,Input3,Input4,Input5,Input6,Input7,Input8");
+  EXPECT_EQ(Ini("Vaux", "InputNameList"), names);
 
   // Refused values keep the old ones and say why, one line each.
   save[2].second = "80";
@@ -113,10 +111,8 @@ TEST_F(Sections, SetupShowsAndSavesItsFields) {
   save[4].second = "\\\\evil:8018\\x.css";
   save[6].second = "/dev/null";
   page = Page(save);
-  EXPECT_EQ(s.http_port, "8018");
-  EXPECT_EQ(s.background, "#102030");
-  EXPECT_EQ(s.style_sheet, "StyleNoBody.css");
-  EXPECT_EQ(s.upb_comm_port, "/dev/tty");
+  EXPECT_EQ(s.http_port + "|" + s.background + "|" + s.style_sheet + "|" + s.upb_comm_port,
+            "8018|#102030|StyleNoBody.css|/dev/tty");
   EXPECT_EQ(port_changes, 1);
   EXPECT_EQ(Count(page, "<div class='notice'>"), 4u);
   EXPECT_TRUE(Has(page,
@@ -205,12 +201,9 @@ TEST_F(Sections, SetupEditsTheMqttSettingsAndNeverShowsThePassword) {
   Page(save);
   EXPECT_EQ(changes, 1);
   const MqttSettings s = LoadMqttSettings(ini_, "den");
-  EXPECT_EQ(s.host, "127.0.0.1");
-  EXPECT_EQ(s.port, 1884);
-  EXPECT_EQ(s.user, "amp");
-  EXPECT_EQ(s.password, "it's");
-  EXPECT_TRUE(s.tls);
-  EXPECT_EQ(s.base_topic, "house/amp");
+  EXPECT_EQ(s.host + "|" + std::to_string(s.port) + "|" + s.user + "|" + s.password + "|" +
+                (s.tls ? "tls|" : "plain|") + s.base_topic,
+            "127.0.0.1|1884|amp|it's|tls|house/amp");
   // The same values again, the password left empty: nothing to reconnect
   // for, and the password stays.
   save[6].second = "";

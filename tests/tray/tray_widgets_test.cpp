@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QPainter>
 #include <QThread>
 #include <chrono>
 #include <filesystem>
@@ -22,7 +21,6 @@
 #include "echo_stream.h"
 #include "echo_window_qt.h"
 #include "setup_dialog.h"
-#include "tray_pictures.h"
 #include "ui/tray_icon.h"
 #include "support/loopback.h"
 #include "support/process.h"
@@ -201,18 +199,6 @@ TEST_F(TrayWindows, EchoWindowFollowsTheStreamAndFreezeHoldsTheView) {
   EXPECT_TRUE(WaitUntil([&] { return window.aOpenStatus()->text().startsWith("Port Open / "); }))
       << window.aOpenStatus()->text().toStdString();
   Picture(window, "echo-window.png");
-  // The icon's pictures, side by side: normal, traffic, stopped.
-  QLabel icons;
-  QPixmap strip(3 * 64, 64);
-  strip.fill(Qt::white);
-  QPainter painter(&strip);
-  for (int i : {0, 1, 2}) {
-    painter.drawPixmap(64 * i, 0, TrayPictureIcon(static_cast<TrayPicture>(i)).pixmap(64, 64));
-  }
-  painter.end();
-  icons.setPixmap(strip);
-  icons.resize(strip.size());
-  Picture(icons, "tray-pictures.png");
 
   window.Freeze()->setChecked(true);
   const QString shown = window.CommData()->toPlainText();

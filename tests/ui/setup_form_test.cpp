@@ -13,8 +13,7 @@ namespace {
 
 TEST(SetupForm, LoadShowsStoredValuesAndFormDefaults) {
   SetupForm form(SettingsKeyList(), FormDefaults());
-  std::map<std::string, std::string, std::less<>> ini = {{"upbcommport", "/dev/ttyUSB0"},
-                                                         {"showstatus", "1"}};
+  std::map<std::string, std::string, std::less<>> ini = {{"upbcommport", "/dev/ttyUSB0"}};
   std::vector<std::string> asked;
   auto boxes = form.Load([&](std::string_view key, std::string_view def) {
     asked.emplace_back(key);
@@ -27,7 +26,7 @@ TEST(SetupForm, LoadShowsStoredValuesAndFormDefaults) {
   EXPECT_EQ(boxes[3], "false");       // form default of debuglog
   EXPECT_EQ(boxes[6], "FF.0022:00");  // uid
   EXPECT_EQ(boxes[7], "true");        // showsetup's form default differs from the loader's
-  EXPECT_EQ(boxes[11], "1");
+  EXPECT_EQ(boxes[11], "2");  // showstatus: the loader's default is 0
   EXPECT_EQ(SetupForm::Captions()[0], "Vaux Comm Port");
   EXPECT_EQ(SetupForm::Captions()[12], "Up/Down Increment");
 }

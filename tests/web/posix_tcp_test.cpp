@@ -28,6 +28,13 @@ class PosixTcp : public ::testing::Test {
     while (!done() && loop_.NowMs() < deadline) loop_.PumpUntil(done, loop_.NowMs() + 5);
     return done();
   }
+  // Listens on a free loopback port, keeping each accepted connection.
+  void Listen() {
+    std::string error;
+    ASSERT_TRUE(listener_.Listen(
+        "127.0.0.1", 0, [&](auto c) { accepted_.push_back(std::move(c)); }, &error))
+        << error;
+  }
   SteadyClock clock_;
   EventLoop loop_{clock_};
   PosixTcpListener listener_{loop_};
@@ -35,10 +42,7 @@ class PosixTcp : public ::testing::Test {
 };
 
 TEST_F(PosixTcp, ServesAConnectionFromAcceptToClose) {
-  std::string error;
-  ASSERT_TRUE(listener_.Listen(
-      "127.0.0.1", 0, [&](auto c) { accepted_.push_back(std::move(c)); }, &error))
-      << error;
+  Listen();
   ASSERT_GT(listener_.LocalPort(), 0);
   int client = testing::ConnectLoopbackTcp(listener_.LocalPort());
   ASSERT_GE(client, 0);
@@ -84,9 +88,7 @@ TEST_F(PosixTcp, ServesAConnectionFromAcceptToClose) {
 }
 
 TEST_F(PosixTcp, AConnectionMayBeDestroyedFromItsOwnHandler) {
-  std::string error;
-  ASSERT_TRUE(listener_.Listen(
-      "127.0.0.1", 0, [&](auto c) { accepted_.push_back(std::move(c)); }, &error));
+  Listen();
   int client = testing::ConnectLoopbackTcp(listener_.LocalPort());
   ASSERT_TRUE(Until([&] { return !accepted_.empty(); }));
   bool seen = false;

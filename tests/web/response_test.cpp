@@ -17,11 +17,6 @@ class Writers : public WebFixture {
     return c;
   }
   int index_ = 0;
-  Request Parsed(const std::string& raw) {
-    Request r;
-    r.ParsePage(raw);
-    return r;
-  }
 };
 
 TEST_F(Writers, ContentTypesFollowTheFirstMatchingNamePart) {
@@ -41,11 +36,10 @@ TEST_F(Writers, SendAndRedirectWriteToTheResponsesSocket) {
   r.index(static_cast<int16_t>(index_));
   r.Send("hi");
   RunUntilClosed(c);
-  EXPECT_EQ(Plain(c->Received()),
-            "HTTP/1.1 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\n"
-            "Expires: Tue, 04 Dec 1993 21:29:02 GMT\r\nAccept-Ranges: bytes\r\n"
-            "Content-Type: text/html\r\nContent-Length: 2\r\nCache-Control: "
-            "no-cache\r\nConnection: close\r\n\r\nhi");
+  // The header lines before these are pinned by the status route (tcp_server_test).
+  EXPECT_TRUE(Plain(c->Received())
+                  .ends_with("Content-Length: 2\r\nCache-Control: no-cache\r\n"
+                             "Connection: close\r\n\r\nhi"));
   EXPECT_EQ(server_.SocketTag(1), "0");
   EXPECT_TRUE(r.Answered());
 
@@ -70,15 +64,15 @@ TEST_F(Writers, RedirectToAnotherServerKeepsPageQueryAndBody) {
       "<input type='hidden' name='q' value='1'>"
       "<input type='hidden' name='name' value='&#39;&gt;&lt;script&gt;'>"
       "<input type='hidden' name='b' value='2'></form></HTML>";
+  const std::string moved = "HTTP/1.0 307 NoSupport\r\nServer: zyn\r\nDate: 06-Dec-26\r\n"
+                            "Connection: close\r\nContent-Type: text/html\r\nLocation: http://";
   const struct {
     std::string location, raw, answer;
   } kCases[] = {
       {"hs.example:81", "GET /status?x=1 HTTP/1.1\r\nHost: h\r\n\r\n",
-       "HTTP/1.0 307 NoSupport\r\nServer: zyn\r\nDate: 06-Dec-26\r\nConnection: close\r\n"
-       "Content-Type: text/html\r\nLocation: http://hs.example:81/status?x=1\r\n\r\n"},
+       moved + "hs.example:81/status?x=1\r\n\r\n"},
       {"hs", "POST /stat HTTP/1.1\r\nHost: h\r\n\r\na=1&b=2",
-       "HTTP/1.0 307 NoSupport\r\nServer: zyn\r\nDate: 06-Dec-26\r\nConnection: close\r\n"
-       "Content-Type: text/html\r\nLocation: http://hs/stat\r\nContent-Length: 7\r\n\r\na=1&b=2"},
+       moved + "hs/stat\r\nContent-Length: 7\r\n\r\na=1&b=2"},
       // An appliance browser that does not follow 307 gets a page that posts itself on.
       {"hs", "POST /stat?q=1 HTTP/1.1\r\nUser-Agent: Audrey/2\r\n\r\nname=%27%3E%3Cscript%3E&b=2",
        "HTTP/1.0 200 OK\r\nServer: zyn\r\nDate: 06-Dec-26\r\nConnection: close\r\n"
@@ -88,7 +82,9 @@ TEST_F(Writers, RedirectToAnotherServerKeepsPageQueryAndBody) {
   for (const auto& c : kCases) {
     auto peer = Open();
     Response r(server_);
-    r.RedirectToHS(c.location, Parsed(c.raw), index_);
+    Request request;
+    request.ParsePage(c.raw);
+    r.RedirectToHS(c.location, request, index_);
     RunUntilClosed(peer);
     EXPECT_EQ(Plain(peer->Received()), c.answer);
   }
