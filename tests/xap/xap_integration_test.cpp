@@ -48,15 +48,9 @@ class XapIntegrationTest : public ::testing::Test {
   TempDir home;
 };
 
-// The first free port from `first` on, as a bind on 127.0.0.1 finds it now.
-int FirstFreePort(int first) {
-  for (int p = first; p < 32968; ++p) {
-    TestUdpSocket probe;
-    if (probe.Bind("127.0.0.1", static_cast<uint16_t>(p), false) == 0) return p;
-  }
-  return -1;
-}
-
+// The messages' exact texts and the move past a taken first port are
+// checked on the in-memory network (xap_program_test); here the real
+// sockets: both broadcast forms arrive, and all three leave through one port.
 TEST_F(XapIntegrationTest, StartupSendsHeartbeatPortEventAndTimeQuery) {
   for (const std::string broadcast : {"127.0.0.1", "127.255.255.255"}) {
     SCOPED_TRACE(broadcast);
@@ -64,49 +58,20 @@ TEST_F(XapIntegrationTest, StartupSendsHeartbeatPortEventAndTimeQuery) {
     ASSERT_EQ(listener.Bind(broadcast, kXapPort), 0);
     Subprocess corvane;
     ASSERT_TRUE(StartCorvane(corvane, broadcast));
-
-    auto hb = listener.Receive(10s);
-    ASSERT_TRUE(hb);
+    std::vector<TestUdpSocket::Datagram> got;
+    for (const char* cls : {"\nclass=xap-hbeat.alive\n", "\nclass=Homeseer.Event\n",
+                            "\nclass=time.query\n"}) {
+      auto d = listener.Receive(10s);
+      ASSERT_TRUE(d);
+      EXPECT_NE(d->data.find(cls), std::string::npos) << d->data;
+      got.push_back(*d);
+    }
     std::smatch m;
-    const std::regex heartbeat(
-        "xap-hbeat\n\\{\nv=13\nhop=1\nuid=FF\\.0022:00\nclass=xap-hbeat\\.alive\n"
-        "source=zyn\\.Vaux\\.[^\n]+\ninterval=60\nport=(\\d+)\n\\}\n");
-    ASSERT_TRUE(std::regex_match(hb->data, m, heartbeat)) << hb->data;
-    const int port = std::stoi(m[1]);
-    EXPECT_GE(port, 32768);
-    EXPECT_LE(port, 32967);
-
-    auto event = listener.Receive(5s);
-    ASSERT_TRUE(event);
-    EXPECT_NE(event->data.find("\nclass=Homeseer.Event\n"), std::string::npos);
-    EXPECT_NE(event->data.find("}\nEvent.Log\n{\nTime="), std::string::npos);
-    EXPECT_NE(
-        event->data.find("\nType=Corvane\nData=Using xAP port " + std::to_string(port) + "\n}\n"),
-        std::string::npos)
-        << event->data;
-    auto query = listener.Receive(5s);
-    ASSERT_TRUE(query);
-    EXPECT_NE(query->data.find("\nclass=time.query\n"), std::string::npos);
-    EXPECT_EQ(query->data.substr(query->data.find("}\n") + 2), "time.query\n{\nid=*\n}\n");
-    // All three leave through the same socket.
-    EXPECT_EQ(event->from_port, hb->from_port);
-    EXPECT_EQ(query->from_port, hb->from_port);
+    ASSERT_TRUE(std::regex_search(got[0].data, m, std::regex("\nport=(\\d+)\n")));
+    EXPECT_NE(got[1].data.find("Data=Using xAP port " + m[1].str() + "\n"), std::string::npos);
+    for (const auto& d : got) EXPECT_EQ(d.from_port, got[0].from_port);
     EXPECT_EQ(corvane.Stop(SIGTERM), 0);
   }
-}
-
-TEST_F(XapIntegrationTest, TakenFirstPortMovesTheAnnouncementToTheNext) {
-  TestUdpSocket listener;
-  ASSERT_EQ(listener.Bind("127.0.0.1", kXapPort), 0);
-  TestUdpSocket squatter;
-  squatter.Bind("127.0.0.1", 32768, false);  // fails only when someone else has it
-  const int expected = FirstFreePort(32769);
-  Subprocess corvane;
-  ASSERT_TRUE(StartCorvane(corvane, "127.0.0.1"));
-  std::string hb =
-      ReceiveUntil(listener, [](const std::string& d) { return d.rfind("xap-hbeat\n", 0) == 0; });
-  EXPECT_NE(hb.find("\nport=" + std::to_string(expected) + "\n}\n"), std::string::npos) << hb;
-  EXPECT_EQ(corvane.Stop(SIGTERM), 0);
 }
 
 TEST_F(XapIntegrationTest, NoFreePortWritesTheErrorLogAndEnds) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <tuple>
 
 #include <cerrno>
 
@@ -127,33 +128,27 @@ TEST_F(XapTransportTest, SendAddressAndInterfacePatterns) {
   xap.SendHeartbeat(60);  // broadcasts need SO_BROADCAST: the fake refuses them without
   EXPECT_EQ(net.sent().back().to.address, "255.255.255.255");
 
-  EXPECT_TRUE(XapTransport::MatchesInterface("192.168.1.255", "192.168.1.20"));
-  EXPECT_TRUE(XapTransport::MatchesInterface("255.255.255.255", "10.0.0.1"));
-  EXPECT_FALSE(XapTransport::MatchesInterface("192.168.1.255", "192.168.2.20"));
-  EXPECT_FALSE(XapTransport::MatchesInterface("Default", "192.168.1.20"));
-  EXPECT_FALSE(XapTransport::MatchesInterface("192.168.1", "192.168.1.20"));
-  EXPECT_TRUE(XapTransport::MatchesInterface("x.y.z.w", "0.0.0.0"));
-  EXPECT_FALSE(XapTransport::MatchesInterface("1e20.0.0.0", "1.0.0.0"));
+  const std::tuple<const char*, const char*, bool> patterns[] = {
+      {"192.168.1.255", "192.168.1.20", true}, {"255.255.255.255", "10.0.0.1", true},
+      {"192.168.1.255", "192.168.2.20", false}, {"Default", "192.168.1.20", false},
+      {"192.168.1", "192.168.1.20", false},     {"x.y.z.w", "0.0.0.0", true},
+      {"1e20.0.0.0", "1.0.0.0", false}};
+  for (const auto& [pattern, address, match] : patterns)
+    EXPECT_EQ(XapTransport::MatchesInterface(pattern, address), match) << pattern << " " << address;
 }
 
 // A hub that restarted forgets its clients; a heartbeat every interval (the
 // interval it announces) lets it relay to the program again within a minute.
-TEST_F(XapTransportTest, HeartbeatRepeatsEveryIntervalAndAStopIsAnnounced) {
+// The stop's announcement is checked in xap_program_test.
+TEST_F(XapTransportTest, HeartbeatRepeatsEveryInterval) {
   xap.SendStoppedHeartbeat();  // not started: nothing to withdraw
   EXPECT_TRUE(SentTexts().empty());
   ASSERT_GT(xap.Init(), 0);
   xap.SendHeartbeat(60);
   loop.WaitMs(59'000);
   EXPECT_EQ(SentTexts().size(), 1u);
-  loop.WaitMs(2'000);
-  ASSERT_EQ(SentTexts().size(), 2u);
-  EXPECT_EQ(SentTexts()[1], SentTexts()[0]);
-  loop.WaitMs(600'000);
-  EXPECT_EQ(SentTexts().size(), 12u);
-  xap.SendStoppedHeartbeat();
-  std::string stopped = SentTexts()[0];
-  stopped.replace(stopped.find("alive"), 5, "stopped");
-  EXPECT_EQ(SentTexts().back(), stopped);
+  loop.WaitMs(600'000 + 2'000);
+  EXPECT_EQ(SentTexts(), std::vector<std::string>(12, SentTexts()[0]));
 }
 
 TEST(XapSourceAddressTest, AnInstanceExtendsTheInstancePart) {
