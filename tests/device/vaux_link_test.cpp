@@ -3,6 +3,7 @@
 #include "devicetable/levels.h"
 #include "device/vaux_decode.h"
 #include "link_fixture.h"
+#include "sim_values.h"
 
 namespace corvane {
 namespace {
@@ -15,25 +16,12 @@ TEST_F(LinkTest, StartupAsksInOrderAndRecordsTakeTheControllersState) {
   BuildRecords();
   link_.ApplyHeldPowerup();
   link_.GetCurrentUPBStatus();
-  EXPECT_THAT(TakeSent(),
-              ElementsAre("VPFF3A0640", "VPFE010000", "VPFE040000", "VPFE510100", "VPFE510200",
-                          "VPFE510300", "VPFE510400", "VPFE510500", "VPFE510600", "VPFE520100",
-                          "VPFE520200", "VPFE520300", "VPFE520400", "VPFE520500", "VPFE520600"));
+  EXPECT_EQ(TakeSent(), testing::kStartupReads);
   EXPECT_EQ(clock_.NowMs(), 1000);  // every reply came at once: no wait ran out
   for (int zone = 1; zone <= 6; ++zone) {
-    const sim::SimZone& s = sim_.Zone(zone);
-    EXPECT_EQ(Value(RecordIndex(0, zone)), s.source);
-    EXPECT_EQ(Value(RecordIndex(1, zone)), s.status);
-    EXPECT_EQ(Value(RecordIndex(2, zone)),
-              DbToListPosition(CodeToDb(s.volume, VolumeTable()), VolumeTable()));
-    EXPECT_EQ(Value(RecordIndex(3, zone)),
-              DbToListPosition(CodeToDb(s.bass, BassTable()), BassTable()));
-    EXPECT_EQ(Value(RecordIndex(4, zone)),
-              DbToListPosition(CodeToDb(s.treble, TrebleTable()), TrebleTable()));
-    EXPECT_EQ(Value(RecordIndex(5, zone)),
-              DbToListPosition(CodeToDb(s.turn_on_mute, VolumeTable()), VolumeTable()));
-    EXPECT_EQ(Value(RecordIndex(6, zone)),
-              DbToListPosition(CodeToDb(s.turn_on_volume, VolumeTable()), VolumeTable()));
+    for (int kind = 0; kind < 7; ++kind)
+      EXPECT_EQ(Value(RecordIndex(kind, zone)), testing::SimRecordValue(sim_.Zone(zone), kind))
+          << zone << " " << kind;
   }
   EXPECT_TRUE(
       Logged("ConfigurationByteA, Echo_Errors=False, Ignore_Checksum=False, "
@@ -116,12 +104,6 @@ size_t Count(const std::string& all, const std::string& text) {
   return n;
 }
 
-// The fifteen start-up reads, as they are made again after an outage.
-const std::vector<std::string> kReads = {
-    "VPFF3A0640", "VPFE010000", "VPFE040000", "VPFE510100", "VPFE510200",
-    "VPFE510300", "VPFE510400", "VPFE510500", "VPFE510600", "VPFE520100",
-    "VPFE520200", "VPFE520300", "VPFE520400", "VPFE520500", "VPFE520600"};
-
 TEST_F(LinkTest, SilentControllerRequestsWaitAndRunInOrderOnceItAnswers) {
   Open();
   BuildRecords();
@@ -153,7 +135,7 @@ TEST_F(LinkTest, SilentControllerRequestsWaitAndRunInOrderOnceItAnswers) {
   std::vector<std::string> expected = {"VPFE010000", "VP21010237", "VPFE520100", "VP21010234",
                                        "VPFE520100", "VP21010231", "VPFE520100", "VP21012801",
                                        "VPFE520100"};
-  expected.insert(expected.end(), kReads.begin(), kReads.end());
+  expected.insert(expected.end(), testing::kStartupReads.begin(), testing::kStartupReads.end());
   EXPECT_EQ(TakeSent(), expected);
   EXPECT_EQ(Value(13), 16);  // position 10, then two Downs of 3 positions
   EXPECT_EQ(Value(7), 2);    // toggled from On to Mute
@@ -256,7 +238,8 @@ TEST_F(LinkTest, StatusPollReadsTheZonesInTurnButNotWhileRequestsWait) {
   settings_.status_poll = "30";
   link_.ApplySettings();
   loop_.WaitMs(30000 + 1000);
-  EXPECT_EQ(TakeSent(), std::vector<std::string>(kReads.begin() + 9, kReads.end()));
+  const auto& reads = testing::kStartupReads;
+  EXPECT_EQ(TakeSent(), std::vector<std::string>(reads.begin() + 9, reads.end()));
   // A keypad change reaches the record.
   sim_.Zone(2).source = 7;
   loop_.WaitMs(30000);
