@@ -289,19 +289,7 @@ TEST_F(BridgeE2ETest, WholeQueryAnswersEveryUsedRecordPaced) {
   for (size_t i = 1; i < heard.size(); ++i) {
     EXPECT_GE(heard[i].at - heard[i - 1].at, 150ms) << i;
   }
-  const std::string sources[] = {"corvane_channel1_source.vaux_aris_700_01.source",
-                                 "corvane_channel1_status.vaux_aris_700_07.status",
-                                 "corvane_channel1_volumedb.vaux_aris_700_0d.volumedb"};
-  for (size_t i = 0; i < 6; ++i) {
-    EXPECT_NE(heard[i].text.find("\nclass=" + std::string(i % 2 ? "xAPBSC.Info" : "xAPBSC.Values") +
-                                 "\nsource=" + me_ + ":" + sources[i / 2] + "\n"),
-              std::string::npos)
-        << heard[i].text;
-  }
-  // Off is no value a command can set: only On and Mute are offered.
-  EXPECT_NE(heard[2].text.find("}\nvalues.1\n{\nText=On\nLevel=1/2\n}\nvalues.2\n{\nText=Mute\n"
-                               "Level=2/2\n}\n"),
-            std::string::npos);
+  // Their order and texts are checked on virtual time (QueryTest).
   // A status query reads only its zones and answers at once.
   const auto asked = std::chrono::steady_clock::now();
   Send(Message("xAPBSC.query", me_ + ":*.*.status", {{"request"}}));
@@ -340,12 +328,10 @@ TEST_F(BridgeE2ETest, EchoRoleTimeAndFilteredSources) {
 
 TEST_F(BridgeE2ETest, BadInputNeitherStopsNorFloodsTheBridge) {
   Start(UsedOnly({7}));
+  // Malformed messages (the full list is checked on virtual time).
   const std::vector<std::string> odd = {
       "xap-header\n{\nclass=xAPBSC.cmd\ntarget=" + me_ + ":>\n}\n",
       Message("xAPBSC.cmd", me_ + ":>.>.>", {{"output.state.1", "ID=zz!", "Level=x"}}),
-      Message("xAPBSC.cmd", me_ + ":..", {{"output.state", "ID=*", "Level=1"}}),
-      Message("xAPBSC.cmd", "zyn..:>", {{"output.state", "ID=*", "Level=1"}}),
-      Message("xAPBSC.query", "*", {{"request"}}),
       std::string(60000, 'x'),
   };
   for (const auto& m : odd) Send(m);

@@ -97,13 +97,6 @@ TEST_F(LinkTest, RequestMapping) {
   EXPECT_TRUE(Logged("Commanding 2A to 17"));
 }
 
-// How often a text was reported.
-size_t Count(const std::string& all, const std::string& text) {
-  size_t n = 0;
-  for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
-  return n;
-}
-
 TEST_F(LinkTest, SilentControllerRequestsWaitAndRunInOrderOnceItAnswers) {
   Open();
   BuildRecords();
@@ -126,7 +119,7 @@ TEST_F(LinkTest, SilentControllerRequestsWaitAndRunInOrderOnceItAnswers) {
   loop_.WaitMs(1);
   EXPECT_THAT(TakeSent(), ElementsAre("VPFE010000"));
   EXPECT_EQ(link_.QueuedControls(), 4u);
-  EXPECT_EQ(Count(err_.str(), down), 1u);
+  EXPECT_EQ(Reported(down), 1u);
   // It answers: the waiting requests run in order, then the records are
   // read again.
   sim_.options().silent = false;
@@ -139,7 +132,7 @@ TEST_F(LinkTest, SilentControllerRequestsWaitAndRunInOrderOnceItAnswers) {
   EXPECT_EQ(TakeSent(), expected);
   EXPECT_EQ(Value(13), 16);  // position 10, then two Downs of 3 positions
   EXPECT_EQ(Value(7), 2);    // toggled from On to Mute
-  EXPECT_EQ(Count(err_.str(), "Vaux Aris 700 answering on port 4001"), 1u);
+  EXPECT_EQ(Reported("Vaux Aris 700 answering on port 4001"), 1u);
 }
 
 TEST_F(LinkTest, ClosedPortRequestsWaitReopenAtOnceAndExpireInOneReport) {
@@ -147,7 +140,7 @@ TEST_F(LinkTest, ClosedPortRequestsWaitReopenAtOnceAndExpireInOneReport) {
   settings_.upb_comm_port = "";
   BuildRecords();
   for (int zone = 1; zone <= 6; ++zone) EXPECT_EQ(link_.GetZoneStatus(zone), "");
-  EXPECT_EQ(Count(err_.str(), "No Vaux Aris 700 configured"), 1u);
+  EXPECT_EQ(Reported("No Vaux Aris 700 configured"), 1u);
   EXPECT_FALSE(Logged("Unable to Send"));
   EXPECT_EQ(tcp_.connect_count, 0);
 
@@ -162,7 +155,7 @@ TEST_F(LinkTest, ClosedPortRequestsWaitReopenAtOnceAndExpireInOneReport) {
   const int64_t start = clock_.NowMs();
   for (int pos : {0, 1}) link_.QueueControl(table_.Record(7), std::to_string(pos));
   EXPECT_EQ(clock_.NowMs(), start);
-  EXPECT_EQ(Count(err_.str(), "Vaux Aris 700 port 4001 not open: requests wait"), 1u);
+  EXPECT_EQ(Reported("Vaux Aris 700 port 4001 not open: requests wait"), 1u);
   tcp_.peer = FakeTcpClient::Peer::kAccept;
   loop_.PumpUntil([&] { return link_.QueuedControls() == 0; }, start + 5000);
   std::vector<std::string> sent = TakeSent();
@@ -179,7 +172,7 @@ TEST_F(LinkTest, ClosedPortRequestsWaitReopenAtOnceAndExpireInOneReport) {
   EXPECT_EQ(link_.QueuedControls(), VauxLink::kQueueLimit);
   loop_.WaitMs(32000);
   EXPECT_EQ(link_.QueuedControls(), 0u);
-  EXPECT_EQ(Count(err_.str(), "request(s) dropped"), 2u);
+  EXPECT_EQ(Reported("request(s) dropped"), 2u);
   EXPECT_TRUE(Logged("44 Vaux Aris 700 request(s) dropped: 0 not carried out within 30 s "
                      "(RequestTimeout), 44 beyond the 256 waiting"));
   EXPECT_TRUE(Logged("256 Vaux Aris 700 request(s) dropped: 256 not carried out"));

@@ -68,7 +68,8 @@ TEST_F(XapProgramTest, StartupSendsHeartbeatThenPortEventThenTimeQuery) {
 }
 
 // A changed UID and an instance: heartbeats carry the same UID and source
-// as every other message, and an orderly stop is announced.
+// as every other message, and an orderly stop is announced (the repeats are
+// checked in xap_transport_test).
 TEST_F(XapProgramTest, HeartbeatsShareTheIdentityAndTheStopIsAnnounced) {
   WriteFile(home.File("Config/Corvane.ini"),
             "[Vaux]\r\nHTTPPort=0\r\nUID=FF.1234:00\r\nInstance=Upstairs\r\n");
@@ -80,8 +81,6 @@ TEST_F(XapProgramTest, HeartbeatsShareTheIdentityAndTheStopIsAnnounced) {
             "source=zyn.Vaux.HOST.Upstairs\ninterval=60\nport=32768\n}\n");
   EXPECT_NE(sent[1].find("uid=FF.1234:00\nclass=Homeseer.Event\nsource=zyn.Vaux.HOST.Upstairs\n"),
             std::string::npos);
-  program->loop().WaitMs(60'500);
-  EXPECT_EQ(Sent().back(), sent[0]);
   program->Shutdown();
   EXPECT_EQ(Sent().back(),
             "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.1234:00\nclass=xap-hbeat.stopped\n"

@@ -15,10 +15,6 @@
 namespace corvane {
 namespace {
 
-constexpr char kHeartbeat60[] =
-    "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.0022:00\nclass=xap-hbeat.alive\nsource=zyn.Vaux.HOST\n"
-    "interval=60\nport=32769\n}\n";
-
 class Receiver : public XapCallback {
  public:
   explicit Receiver(XapTransport& xap) : xap_(xap) {}
@@ -64,15 +60,14 @@ class XapTransportTest : public ::testing::Test {
   std::vector<std::string> events;
 };
 
-TEST_F(XapTransportTest, TakesTheFirstFreePortAndAnnouncesItInTheHeartbeat) {
+// The heartbeat's text (after a taken first port) is checked in xap_program_test.
+TEST_F(XapTransportTest, TakesTheFirstFreePortAndClampsTheHeartbeatInterval) {
   Occupy(32768);
   ASSERT_EQ(xap.Init(), 32769);
   xap.SendHeartbeat(60);
-  ASSERT_EQ(SentTexts(), std::vector<std::string>{kHeartbeat60});
   EXPECT_EQ(net.sent().back().to.address, "127.255.255.255");
   EXPECT_EQ(xap.HBeatTimer().Interval(), 60000);
   EXPECT_TRUE(xap.HBeatTimer().Enabled());
-
   // The interval is clamped to 0 or 5..60 and announced as it is.
   const std::pair<int, const char*> clamps[] = {
       {3, "interval=5\n"}, {100, "interval=60\n"}, {-4, "interval=0\n"}, {0, "interval=0\n"}};
