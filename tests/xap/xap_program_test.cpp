@@ -138,5 +138,34 @@ TEST_F(XapProgramTest, OnMessageDrainsEverythingWithoutNesting) {
   EXPECT_EQ(program->xap().ReceiveQueueSize(), 0u);
 }
 
+// The bridge inside the program (exercised end to end in
+// tests/bridge_integration): script events are dropped until a script host
+// is installed, and an answer in flight at the end is dropped with its queue.
+class Recorder final : public ScriptEventQueue {
+ public:
+  void QueueScriptEvent(DeviceRecord record) override { tags.push_back(record->Tag); }
+  std::vector<std::string> tags;
+};
+
+TEST_F(XapProgramTest, ScriptEventsWaitForAHostAndShutdownReleasesTheQueue) {
+  ASSERT_EQ(program->Startup(), 0);
+  BscReporter& reporter = program->bridge().reporter();
+  program->bridge().BSCQuery(">:*.*.status");
+  EXPECT_TRUE(reporter.BSCTimer().Enabled());
+  EXPECT_GT(reporter.QueueSize(), 0u);
+  ZoneRecord r = program->devices().Record(7);
+  r->EventNotification = true;
+  r->Tag = "lamp";
+  program->devices().ChangeEvent(r, 2);
+  Recorder host;
+  program->SetScriptEventQueue(&host);
+  program->devices().ChangeEvent(r, 1);
+  EXPECT_EQ(host.tags, std::vector<std::string>{"lamp"});
+  program->SetScriptEventQueue(nullptr);
+  program->Shutdown();
+  EXPECT_FALSE(reporter.BSCTimer().Enabled());
+  EXPECT_EQ(reporter.QueueSize(), 0u);
+}
+
 }  // namespace
 }  // namespace corvane
