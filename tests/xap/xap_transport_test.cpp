@@ -147,13 +147,13 @@ TEST_F(XapTransportTest, HeartbeatRepeatsEveryInterval) {
 }
 
 TEST(XapSourceAddressTest, AnInstanceExtendsTheInstancePart) {
-  EXPECT_EQ(XapSourceAddress("HOST", ""), "zyn.Vaux.HOST");
-  EXPECT_EQ(XapSourceAddress("HOST", "Kitchen"), "zyn.Vaux.HOST.Kitchen");
-  EXPECT_EQ(XapSourceAddress("HOST", "zone.2"), "zyn.Vaux.HOST.zone.2");
   // What would change the address's meaning is left out.
-  EXPECT_EQ(XapSourceAddress("HOST", " up stairs:>*"), "zyn.Vaux.HOST.upstairs");
-  EXPECT_EQ(XapSourceAddress("HOST", "..a.."), "zyn.Vaux.HOST.a");
-  EXPECT_EQ(XapSourceAddress("HOST", ":"), "zyn.Vaux.HOST");
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "zyn.Vaux.HOST"},          {"Kitchen", "zyn.Vaux.HOST.Kitchen"},
+      {"zone.2", "zyn.Vaux.HOST.zone.2"}, {" up stairs:>*", "zyn.Vaux.HOST.upstairs"},
+      {"..a..", "zyn.Vaux.HOST.a"},   {":", "zyn.Vaux.HOST"}};
+  for (const auto& [instance, address] : cases)
+    EXPECT_EQ(XapSourceAddress("HOST", instance), address) << instance;
 }
 
 TEST_F(XapTransportTest, SendXapBuildsOneSectionFromTheItemList) {
