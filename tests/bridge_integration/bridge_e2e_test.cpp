@@ -303,9 +303,7 @@ TEST_F(BridgeE2ETest, WholeQueryAnswersEveryUsedRecordPaced) {
 TEST_F(BridgeE2ETest, EchoRoleTimeAndFilteredSources) {
   Start("", "[Devices]\r\nweather=\r\n[Received]\r\ntest.client.e2e~weather.report=weather;\r\n");
   Send(Message("WDT.Echo", "", {{"Echo.Query", "Query=Hello"}}));
-  Send(Message("WDT.Echo", "", {{"Other", "Query=x"}}));
   Send(Message("Homeseer.Role", "", {{"Role.Query", "Role=ANY"}}));
-  Send(Message("Homeseer.Role", "", {{"Role.Query", "Role=device"}}));
   Send(Message("Time.Today", "", {{"Time.Today", "Sunrise=06:12", "Sunset=21:40"}}));
   // A filtered source's record takes its latest items, whatever the target.
   Send(Message("weather.report", "", {{"Outside", "temp=21.5", "hum=40"}}));
