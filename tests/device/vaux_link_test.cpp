@@ -3,6 +3,7 @@
 #include "devicetable/levels.h"
 #include "device/vaux_decode.h"
 #include "link_fixture.h"
+#include "sim_values.h"
 
 namespace corvane {
 namespace {
@@ -15,25 +16,12 @@ TEST_F(LinkTest, StartupAsksInOrderAndRecordsTakeTheControllersState) {
   BuildRecords();
   link_.ApplyHeldPowerup();
   link_.GetCurrentUPBStatus();
-  EXPECT_THAT(TakeSent(),
-              ElementsAre("VPFF3A0640", "VPFE010000", "VPFE040000", "VPFE510100", "VPFE510200",
-                          "VPFE510300", "VPFE510400", "VPFE510500", "VPFE510600", "VPFE520100",
-                          "VPFE520200", "VPFE520300", "VPFE520400", "VPFE520500", "VPFE520600"));
+  EXPECT_EQ(TakeSent(), testing::kStartupReads);
   EXPECT_EQ(clock_.NowMs(), 1000);  // every reply came at once: no wait ran out
   for (int zone = 1; zone <= 6; ++zone) {
-    const sim::SimZone& s = sim_.Zone(zone);
-    EXPECT_EQ(Value(RecordIndex(0, zone)), s.source);
-    EXPECT_EQ(Value(RecordIndex(1, zone)), s.status);
-    EXPECT_EQ(Value(RecordIndex(2, zone)),
-              DbToListPosition(CodeToDb(s.volume, VolumeTable()), VolumeTable()));
-    EXPECT_EQ(Value(RecordIndex(3, zone)),
-              DbToListPosition(CodeToDb(s.bass, BassTable()), BassTable()));
-    EXPECT_EQ(Value(RecordIndex(4, zone)),
-              DbToListPosition(CodeToDb(s.treble, TrebleTable()), TrebleTable()));
-    EXPECT_EQ(Value(RecordIndex(5, zone)),
-              DbToListPosition(CodeToDb(s.turn_on_mute, VolumeTable()), VolumeTable()));
-    EXPECT_EQ(Value(RecordIndex(6, zone)),
-              DbToListPosition(CodeToDb(s.turn_on_volume, VolumeTable()), VolumeTable()));
+    for (int kind = 0; kind < 7; ++kind)
+      EXPECT_EQ(Value(RecordIndex(kind, zone)), testing::SimRecordValue(sim_.Zone(zone), kind))
+          << zone << " " << kind;
   }
   EXPECT_TRUE(
       Logged("ConfigurationByteA, Echo_Errors=False, Ignore_Checksum=False, "
@@ -49,15 +37,8 @@ TEST_F(LinkTest, StartupAsksInOrderAndRecordsTakeTheControllersState) {
 TEST_F(LinkTest, CommandEncodingExamples) {
   Open();
   BuildRecords();
-  EXPECT_EQ(VauxLink::Checksum("3A06"), "40");
-  link_.GetZoneStatus(3);
-  link_.PowerupStatus(6);
-  EXPECT_THAT(TakeSent(), ElementsAre("VPFE520300", "VPFE510600"));
-
-  EXPECT_TRUE(link_.SourceToZoneRoute(2, 5));
-  EXPECT_THAT(TakeSent(), ElementsAre("VP21020105", "VPFE520200"));
-  EXPECT_EQ(Value(2), 5);
-
+  // Reads and routes are encoded in the start-up, slow-controller and
+  // stale-line tests; the checksum in the start-up's VPFF3A0640.
   // 0 dB for zone 1: level code 60, read back as volume position 5.
   EXPECT_TRUE(link_.AdjustVolumeToAbsoluteLevel(1, 0));
   EXPECT_THAT(TakeSent(), ElementsAre("VP2101023C", "VPFE520100"));
@@ -109,19 +90,6 @@ TEST_F(LinkTest, RequestMapping) {
   EXPECT_TRUE(Logged("Commanding 2A to 17"));
 }
 
-// How often a text was reported.
-size_t Count(const std::string& all, const std::string& text) {
-  size_t n = 0;
-  for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
-  return n;
-}
-
-// The fifteen start-up reads, as they are made again after an outage.
-const std::vector<std::string> kReads = {
-    "VPFF3A0640", "VPFE010000", "VPFE040000", "VPFE510100", "VPFE510200",
-    "VPFE510300", "VPFE510400", "VPFE510500", "VPFE510600", "VPFE520100",
-    "VPFE520200", "VPFE520300", "VPFE520400", "VPFE520500", "VPFE520600"};
-
 TEST_F(LinkTest, SilentControllerRequestsWaitAndRunInOrderOnceItAnswers) {
   Open();
   BuildRecords();
@@ -144,7 +112,7 @@ TEST_F(LinkTest, SilentControllerRequestsWaitAndRunInOrderOnceItAnswers) {
   loop_.WaitMs(1);
   EXPECT_THAT(TakeSent(), ElementsAre("VPFE010000"));
   EXPECT_EQ(link_.QueuedControls(), 4u);
-  EXPECT_EQ(Count(err_.str(), down), 1u);
+  EXPECT_EQ(Reported(down), 1u);
   // It answers: the waiting requests run in order, then the records are
   // read again.
   sim_.options().silent = false;
@@ -153,11 +121,11 @@ TEST_F(LinkTest, SilentControllerRequestsWaitAndRunInOrderOnceItAnswers) {
   std::vector<std::string> expected = {"VPFE010000", "VP21010237", "VPFE520100", "VP21010234",
                                        "VPFE520100", "VP21010231", "VPFE520100", "VP21012801",
                                        "VPFE520100"};
-  expected.insert(expected.end(), kReads.begin(), kReads.end());
+  expected.insert(expected.end(), testing::kStartupReads.begin(), testing::kStartupReads.end());
   EXPECT_EQ(TakeSent(), expected);
   EXPECT_EQ(Value(13), 16);  // position 10, then two Downs of 3 positions
   EXPECT_EQ(Value(7), 2);    // toggled from On to Mute
-  EXPECT_EQ(Count(err_.str(), "Vaux Aris 700 answering on port 4001"), 1u);
+  EXPECT_EQ(Reported("Vaux Aris 700 answering on port 4001"), 1u);
 }
 
 TEST_F(LinkTest, ClosedPortRequestsWaitReopenAtOnceAndExpireInOneReport) {
@@ -165,7 +133,7 @@ TEST_F(LinkTest, ClosedPortRequestsWaitReopenAtOnceAndExpireInOneReport) {
   settings_.upb_comm_port = "";
   BuildRecords();
   for (int zone = 1; zone <= 6; ++zone) EXPECT_EQ(link_.GetZoneStatus(zone), "");
-  EXPECT_EQ(Count(err_.str(), "No Vaux Aris 700 configured"), 1u);
+  EXPECT_EQ(Reported("No Vaux Aris 700 configured"), 1u);
   EXPECT_FALSE(Logged("Unable to Send"));
   EXPECT_EQ(tcp_.connect_count, 0);
 
@@ -180,7 +148,7 @@ TEST_F(LinkTest, ClosedPortRequestsWaitReopenAtOnceAndExpireInOneReport) {
   const int64_t start = clock_.NowMs();
   for (int pos : {0, 1}) link_.QueueControl(table_.Record(7), std::to_string(pos));
   EXPECT_EQ(clock_.NowMs(), start);
-  EXPECT_EQ(Count(err_.str(), "Vaux Aris 700 port 4001 not open: requests wait"), 1u);
+  EXPECT_EQ(Reported("Vaux Aris 700 port 4001 not open: requests wait"), 1u);
   tcp_.peer = FakeTcpClient::Peer::kAccept;
   loop_.PumpUntil([&] { return link_.QueuedControls() == 0; }, start + 5000);
   std::vector<std::string> sent = TakeSent();
@@ -197,7 +165,7 @@ TEST_F(LinkTest, ClosedPortRequestsWaitReopenAtOnceAndExpireInOneReport) {
   EXPECT_EQ(link_.QueuedControls(), VauxLink::kQueueLimit);
   loop_.WaitMs(32000);
   EXPECT_EQ(link_.QueuedControls(), 0u);
-  EXPECT_EQ(Count(err_.str(), "request(s) dropped"), 2u);
+  EXPECT_EQ(Reported("request(s) dropped"), 2u);
   EXPECT_TRUE(Logged("44 Vaux Aris 700 request(s) dropped: 0 not carried out within 30 s "
                      "(RequestTimeout), 44 beyond the 256 waiting"));
   EXPECT_TRUE(Logged("256 Vaux Aris 700 request(s) dropped: 256 not carried out"));
@@ -256,7 +224,8 @@ TEST_F(LinkTest, StatusPollReadsTheZonesInTurnButNotWhileRequestsWait) {
   settings_.status_poll = "30";
   link_.ApplySettings();
   loop_.WaitMs(30000 + 1000);
-  EXPECT_EQ(TakeSent(), std::vector<std::string>(kReads.begin() + 9, kReads.end()));
+  const auto& reads = testing::kStartupReads;
+  EXPECT_EQ(TakeSent(), std::vector<std::string>(reads.begin() + 9, reads.end()));
   // A keypad change reaches the record.
   sim_.Zone(2).source = 7;
   loop_.WaitMs(30000);

@@ -2,44 +2,14 @@
 // pseudo-terminal, on loopback.
 #include <gmock/gmock.h>
 
-#include "devicetable/levels.h"
+#include "device/sim_values.h"
 #include "sim_harness.h"
-#include "simulator.h"
 
 namespace corvane::testing {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-const std::vector<std::string> kStartupCommands = {
-    "VPFF3A0640", "VPFE010000", "VPFE040000", "VPFE510100", "VPFE510200",
-    "VPFE510300", "VPFE510400", "VPFE510500", "VPFE510600", "VPFE520100",
-    "VPFE520200", "VPFE520300", "VPFE520400", "VPFE520500", "VPFE520600"};
-
-// What each of the 42 records holds for the simulator's starting state.
-int ExpectedValue(int n) {
-  const sim::VauxSimulator sim;
-  const int zone = ZoneOfRecord(n);
-  const int kind = (n - 1) / 6;
-  const sim::SimZone& z = sim.Zone(zone);
-  switch (kind) {
-    case 0:
-      return z.source;
-    case 1:
-      return z.status;
-    case 2:
-      return DbToListPosition(CodeToDb(z.volume, VolumeTable()), VolumeTable());
-    case 3:
-      return DbToListPosition(CodeToDb(z.bass, BassTable()), BassTable());
-    case 4:
-      return DbToListPosition(CodeToDb(z.treble, TrebleTable()), TrebleTable());
-    case 5:
-      return DbToListPosition(CodeToDb(z.turn_on_mute, VolumeTable()), VolumeTable());
-    default:
-      return DbToListPosition(CodeToDb(z.turn_on_volume, VolumeTable()), VolumeTable());
-  }
-}
 
 void StartupTakesTheControllersState(const std::vector<std::string>& sim_args, bool tcp) {
   TempDir dir;
@@ -48,12 +18,14 @@ void StartupTakesTheControllersState(const std::vector<std::string>& sim_args, b
   WriteSettings(dir, sim.address, tcp ? "127.0.0.1" : "");
   Subprocess corvane;
   ASSERT_TRUE(StartCorvane(corvane, dir)) << corvane.Stderr();
-  EXPECT_EQ(sim.Commands(), kStartupCommands);
+  EXPECT_EQ(sim.Commands(), kStartupReads);
   EXPECT_THAT(corvane.Stderr(), HasSubstr("Vaux Aris 700 Comm Port " + sim.address + " Opened"));
   EXPECT_THAT(corvane.Stderr(), HasSubstr("Vaux Zone Status Response: VX00062C090406=> Zone 6"));
   EXPECT_EQ(corvane.Stop(SIGTERM), 0);
   const std::string ini = ReadFile(dir.File("Config/Corvane.ini"));
-  for (int n = 1; n <= 42; ++n) EXPECT_EQ(SavedValue(ini, n), ExpectedValue(n)) << "record " << n;
+  const sim::VauxSimulator start;
+  for (int n = 1; n <= 42; ++n)
+    EXPECT_EQ(SavedValue(ini, n), SimRecordValue(start.Zone(ZoneOfRecord(n)), (n - 1) / 6)) << n;
 }
 
 TEST(VauxSimIntegrationTest, StartupOverTcp) {
@@ -100,17 +72,17 @@ TEST(VauxSimIntegrationTest, SilentControllerAtStartupIsReadOnceItAnswers) {
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(StartCorvane(corvane, dir, std::chrono::seconds(45))) << corvane.Stderr();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
-  EXPECT_EQ(sim.Commands(), std::vector<std::string>(kStartupCommands.begin(),
-                                                     kStartupCommands.begin() + 3));
+  EXPECT_EQ(sim.Commands(), std::vector<std::string>(kStartupReads.begin(),
+                                                     kStartupReads.begin() + 3));
   EXPECT_NE(corvane.Stderr().find("not answering (3 commands in a row got no reply)"),
             std::string::npos);
   // Once it answers (a probe gets through), every start-up read is made.
   ASSERT_TRUE(Eventually(
       [&] {
         const auto seen = sim.Commands();
-        return seen.size() >= kStartupCommands.size() &&
-               std::equal(kStartupCommands.begin(), kStartupCommands.end(),
-                          seen.end() - static_cast<long>(kStartupCommands.size()));
+        return seen.size() >= kStartupReads.size() &&
+               std::equal(kStartupReads.begin(), kStartupReads.end(),
+                          seen.end() - static_cast<long>(kStartupReads.size()));
       },
       std::chrono::seconds(25)))
       << sim.process.Stdout();

@@ -48,15 +48,9 @@ class XapIntegrationTest : public ::testing::Test {
   TempDir home;
 };
 
-// The first free port from `first` on, as a bind on 127.0.0.1 finds it now.
-int FirstFreePort(int first) {
-  for (int p = first; p < 32968; ++p) {
-    TestUdpSocket probe;
-    if (probe.Bind("127.0.0.1", static_cast<uint16_t>(p), false) == 0) return p;
-  }
-  return -1;
-}
-
+// The messages' exact texts and the move past a taken first port are
+// checked on the in-memory network (xap_program_test); here the real
+// sockets: both broadcast forms arrive, and all three leave through one port.
 TEST_F(XapIntegrationTest, StartupSendsHeartbeatPortEventAndTimeQuery) {
   for (const std::string broadcast : {"127.0.0.1", "127.255.255.255"}) {
     SCOPED_TRACE(broadcast);
@@ -64,49 +58,20 @@ TEST_F(XapIntegrationTest, StartupSendsHeartbeatPortEventAndTimeQuery) {
     ASSERT_EQ(listener.Bind(broadcast, kXapPort), 0);
     Subprocess corvane;
     ASSERT_TRUE(StartCorvane(corvane, broadcast));
-
-    auto hb = listener.Receive(10s);
-    ASSERT_TRUE(hb);
+    std::vector<TestUdpSocket::Datagram> got;
+    for (const char* cls :
+         {"\nclass=xap-hbeat.alive\n", "\nclass=Homeseer.Event\n", "\nclass=time.query\n"}) {
+      auto d = listener.Receive(10s);
+      ASSERT_TRUE(d);
+      EXPECT_NE(d->data.find(cls), std::string::npos) << d->data;
+      got.push_back(*d);
+    }
     std::smatch m;
-    const std::regex heartbeat(
-        "xap-hbeat\n\\{\nv=13\nhop=1\nuid=FF\\.0022:00\nclass=xap-hbeat\\.alive\n"
-        "source=zyn\\.Vaux\\.[^\n]+\ninterval=60\nport=(\\d+)\n\\}\n");
-    ASSERT_TRUE(std::regex_match(hb->data, m, heartbeat)) << hb->data;
-    const int port = std::stoi(m[1]);
-    EXPECT_GE(port, 32768);
-    EXPECT_LE(port, 32967);
-
-    auto event = listener.Receive(5s);
-    ASSERT_TRUE(event);
-    EXPECT_NE(event->data.find("\nclass=Homeseer.Event\n"), std::string::npos);
-    EXPECT_NE(event->data.find("}\nEvent.Log\n{\nTime="), std::string::npos);
-    EXPECT_NE(
-        event->data.find("\nType=Corvane\nData=Using xAP port " + std::to_string(port) + "\n}\n"),
-        std::string::npos)
-        << event->data;
-    auto query = listener.Receive(5s);
-    ASSERT_TRUE(query);
-    EXPECT_NE(query->data.find("\nclass=time.query\n"), std::string::npos);
-    EXPECT_EQ(query->data.substr(query->data.find("}\n") + 2), "time.query\n{\nid=*\n}\n");
-    // All three leave through the same socket.
-    EXPECT_EQ(event->from_port, hb->from_port);
-    EXPECT_EQ(query->from_port, hb->from_port);
+    ASSERT_TRUE(std::regex_search(got[0].data, m, std::regex("\nport=(\\d+)\n")));
+    EXPECT_NE(got[1].data.find("Data=Using xAP port " + m[1].str() + "\n"), std::string::npos);
+    for (const auto& d : got) EXPECT_EQ(d.from_port, got[0].from_port);
     EXPECT_EQ(corvane.Stop(SIGTERM), 0);
   }
-}
-
-TEST_F(XapIntegrationTest, TakenFirstPortMovesTheAnnouncementToTheNext) {
-  TestUdpSocket listener;
-  ASSERT_EQ(listener.Bind("127.0.0.1", kXapPort), 0);
-  TestUdpSocket squatter;
-  squatter.Bind("127.0.0.1", 32768, false);  // fails only when someone else has it
-  const int expected = FirstFreePort(32769);
-  Subprocess corvane;
-  ASSERT_TRUE(StartCorvane(corvane, "127.0.0.1"));
-  std::string hb =
-      ReceiveUntil(listener, [](const std::string& d) { return d.rfind("xap-hbeat\n", 0) == 0; });
-  EXPECT_NE(hb.find("\nport=" + std::to_string(expected) + "\n}\n"), std::string::npos) << hb;
-  EXPECT_EQ(corvane.Stop(SIGTERM), 0);
 }
 
 TEST_F(XapIntegrationTest, NoFreePortWritesTheErrorLogAndEnds) {
@@ -132,57 +97,46 @@ TEST_F(XapIntegrationTest, XapSendListensBehindAHubThatHoldsThePort) {
   TestUdpSocket hub;
   ASSERT_EQ(hub.Bind("0.0.0.0", kXapPort, false), 0);
   Subprocess send;
-  ASSERT_TRUE(send.Start({"xap-send", "--class", "test.ping", "--to", "127.0.0.1", "ping",
-                          "n=1", "--listen", "5", "--count", "1"},
+  ASSERT_TRUE(send.Start({"xap-send", "--class", "test.ping", "--to", "127.0.0.1", "ping", "n=1",
+                          "--listen", "5", "--count", "1"},
                          home.File("send")));
   std::smatch m;
   const std::string hb =
       ReceiveUntil(hub, [](const std::string& d) { return d.rfind("xap-hbeat\n", 0) == 0; });
-  const std::regex alive("(?:.|\n)*class=xap-hbeat\\.alive\n(?:.|\n)*interval=60\nport=(\\d+)\n\\}\n");
+  const std::regex alive(
+      "(?:.|\n)*class=xap-hbeat\\.alive\n(?:.|\n)*interval=60\nport=(\\d+)\n\\}\n");
   ASSERT_TRUE(std::regex_match(hb, m, alive)) << hb;
   const auto port = static_cast<uint16_t>(std::stoi(m[1]));
-  EXPECT_NE(ReceiveUntil(hub, [](const std::string& d) { return d.find("class=test.ping") != d.npos; }),
-            "");
-  const std::string relayed = "xap-header\n{\nv=13\nhop=1\nuid=FF.1:00\nclass=test.pong\n"
-                              "source=a.b.c\n}\npong\n{\nn=1\n}\n";
+  EXPECT_NE(
+      ReceiveUntil(hub, [](const std::string& d) { return d.find("class=test.ping") != d.npos; }),
+      "");
+  const std::string relayed =
+      "xap-header\n{\nv=13\nhop=1\nuid=FF.1:00\nclass=test.pong\n"
+      "source=a.b.c\n}\npong\n{\nn=1\n}\n";
   ASSERT_TRUE(hub.SendTo(relayed, "127.0.0.1", port));
   EXPECT_EQ(send.Wait(10s), 0);
   EXPECT_NE(send.Stdout().find("class=test.pong"), std::string::npos) << send.Stdout();
   EXPECT_NE(send.Stderr().find("held by a hub"), std::string::npos);
-  EXPECT_NE(ReceiveUntil(hub, [](const std::string& d) { return d.find("xap-hbeat.stopped") != d.npos; }),
-            "");
+  EXPECT_NE(
+      ReceiveUntil(hub, [](const std::string& d) { return d.find("xap-hbeat.stopped") != d.npos; }),
+      "");
 }
 
-TEST_F(XapIntegrationTest, HubRelaysBetweenClientsAndToCorvane) {
+// How the hub relays (to every client, the sender too) is checked on the
+// in-memory network (xap_hub_test); here the real hub relays corvane's
+// messages to a client that announced itself.
+TEST_F(XapIntegrationTest, HubRelaysCorvaneToItsClients) {
   Subprocess hub;
   ASSERT_TRUE(hub.Start({"xap-hub", "--bind", "127.0.0.1", "--verbose"}, home.File("hub")));
   ASSERT_TRUE(Eventually([&] { return hub.Stdout().find("listening") != std::string::npos; }));
-
-  TestUdpSocket a, b;
-  ASSERT_EQ(a.Bind("127.0.0.1", 0, false), 0);
+  TestUdpSocket b;
   ASSERT_EQ(b.Bind("127.0.0.1", 0, false), 0);
-  auto heartbeat = [](const char* name, uint16_t port) {
-    return std::string("xap-hbeat\n{\nv=13\nhop=1\nuid=FF.ABCD:00\nclass=xap-hbeat.alive\n") +
-           "source=test.client." + name + "\ninterval=60\nport=" + std::to_string(port) + "\n}\n";
-  };
-  ASSERT_TRUE(a.SendTo(heartbeat("a", a.port()), "127.0.0.1", kXapPort));
-  ASSERT_TRUE(b.SendTo(heartbeat("b", b.port()), "127.0.0.1", kXapPort));
+  ASSERT_TRUE(
+      b.SendTo("xap-hbeat\n{\nv=13\nhop=1\nuid=FF.ABCD:00\nclass=xap-hbeat.alive\n"
+               "source=test.client.b\ninterval=60\nport=" +
+                   std::to_string(b.port()) + "\n}\n",
+               "127.0.0.1", kXapPort));
   ASSERT_TRUE(Eventually([&] { return hub.Stdout().find("test.client.b") != std::string::npos; }));
-
-  const std::string hello =
-      "xap-header\n{\nv=13\nhop=1\nuid=FF.ABCD:00\nclass=test.hello\nsource=test.client.a\n}\n"
-      "hello\n{\ntext=hi\n}\n";
-  ASSERT_TRUE(a.SendTo(hello, "127.0.0.1", kXapPort));
-  auto at_b = b.Receive(5s);
-  ASSERT_TRUE(at_b);
-  EXPECT_EQ(at_b->data, hello);
-  EXPECT_EQ(at_b->from_port, kXapPort);
-  auto at_a = a.Receive(5s);  // the sender gets it too
-  ASSERT_TRUE(at_a);
-  EXPECT_EQ(at_a->data, hello);
-
-  // Corvane announces itself to the hub, which relays its messages to the
-  // clients (and to corvane).
   Subprocess corvane;
   ASSERT_TRUE(StartCorvane(corvane, "127.0.0.1"));
   std::string query = ReceiveUntil(

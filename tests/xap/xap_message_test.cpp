@@ -148,19 +148,15 @@ TEST(XapAddress, WildcardsSubAddressesAndClasses) {
     const char* b;
     bool match;
   } cases[] = {
-      {"", "a.b", false},
-      {"a.b", "", false},
-      {"a.b", "a.b.c", false},
-      {"a.b.*", "a.b.c", true},
-      {"a.>", "a.b.c", true},
-      {"A.B", "a.b:3", true},
+      {"", "a.b", false},          {"a.b", "", false},
+      {"a.b", "a.b.c", false},     {"a.b.*", "a.b.c", true},
+      {"a.>", "a.b.c", true},      {"A.B", "a.b:3", true},
       {"zyn.Vaux.>", "zyn.vaux.house.zone", true},
       {"zyn.*.house", "zyn.Vaux.house", true},
       {"zyn.*.house", "zyn.Vaux.house.zone", false},
       {"zyn.Vaux.>", "zyn.Vaux", false},
       {"zyn.Vaux.house:Zone1", "zyn.Vaux.house:Zone2", true},
-      {"x.y", "x.z", false},
-      {">", "anything.at.all", true},
+      {"x.y", "x.z", false},       {">", "anything.at.all", true},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CompareXapAddress(c.a, c.b), c.match) << c.a << " vs " << c.b;
