@@ -35,15 +35,22 @@ bool IsNullArg(A& a, int i) {
 std::string Text(A& a, int i) {
   return ToText(a[i]);
 }
-// The text of an argument, read in place when it already is a string (held
-// by a counted reference, so code a later argument's conversion runs cannot
-// free it), else converted once.
+// The text of an argument, read in place when it already is a string, else
+// converted once. A string passed as a value sits in the call's own argument
+// slot, which nothing else can reach, so it stays alive for the call; one
+// passed ByRef is held by a counted reference, so code a later argument's
+// conversion runs cannot free it by assigning to the variable.
 class TextArg {
  public:
   TextArg(A& a, int i) {
     const Value& v = a[i];
-    keep_ = v.tag() == Tag::kString ? v : Value::Str(ToText(v));
-    view_ = keep_.text();
+    if (v.tag() == Tag::kString && !a.IsRef(i)) {
+      str_ = v.str_obj();
+    } else {
+      keep_ = v.tag() == Tag::kString ? v : Value::Str(ToText(v));
+      str_ = keep_.str_obj();
+    }
+    view_ = str_->text;
   }
   explicit TextArg(std::string_view literal) : view_(literal) {}
   TextArg(const TextArg&) = delete;
@@ -53,12 +60,13 @@ class TextArg {
   bool empty() const { return view_.empty(); }
   // True when character positions are byte positions.
   bool ascii() const {
-    if (keep_.IsString()) return keep_.str_obj()->IsAscii();
+    if (str_ != nullptr) return str_->IsAscii();
     return CharCount(view_) == view_.size();
   }
 
  private:
   Value keep_;
+  StrObj* str_ = nullptr;
   std::string_view view_;
 };
 

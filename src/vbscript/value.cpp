@@ -34,6 +34,51 @@ bool StrObj::IsAscii() {
   return ascii == 1;
 }
 
+namespace {
+// Free StrObj blocks of this thread, chained through their first bytes; at
+// most kMaxFree are kept, the rest go back to the heap, as do all of them
+// when the thread ends.
+struct StrPool {
+  static constexpr size_t kMaxFree = 4096;
+  void* head = nullptr;
+  size_t count = 0;
+  StrPool() = default;
+  StrPool(const StrPool&) = delete;
+  StrPool& operator=(const StrPool&) = delete;
+  ~StrPool() {
+    while (head != nullptr) {
+      void* next = *static_cast<void**>(head);
+      ::operator delete(head);
+      head = next;
+    }
+    count = kMaxFree;  // texts freed after this (statics) go to the heap
+  }
+};
+thread_local StrPool str_pool;
+}  // namespace
+
+void* StrObj::operator new(size_t size) {
+  StrPool& pool = str_pool;
+  if (size == sizeof(StrObj) && pool.head != nullptr) {
+    void* p = pool.head;
+    pool.head = *static_cast<void**>(p);
+    --pool.count;
+    return p;
+  }
+  return ::operator new(size);
+}
+
+void StrObj::operator delete(void* p) noexcept {
+  StrPool& pool = str_pool;
+  if (pool.count < StrPool::kMaxFree) {
+    *static_cast<void**>(p) = pool.head;
+    pool.head = p;
+    ++pool.count;
+    return;
+  }
+  ::operator delete(p);
+}
+
 Value Value::Str(std::string s) {
   Value v = Make(Tag::kString);
   v.u_.s = new StrObj(std::move(s));

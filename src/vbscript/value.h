@@ -67,6 +67,10 @@ struct StrObj {
   explicit StrObj(std::string t) : text(std::move(t)) {}
   explicit StrObj(std::string_view t) : text(t) {}
   bool IsAscii();
+  // Texts come and go by the million in string-handling scripts (a Split's
+  // pieces, each Mid): their blocks are kept for reuse per thread.
+  static void* operator new(size_t size);
+  static void operator delete(void* p) noexcept;
 };
 
 class Value {

@@ -46,7 +46,7 @@ constexpr size_t kNativeReserve = size_t{1} << 20;
 
 // For Each over the elements of an array (a snapshot: the array is shared
 // until the script writes to it).
-class ArrayEnum : public Enumerator {
+class ArrayEnum final : public Enumerator {
  public:
   explicit ArrayEnum(Value arr) : arr_(std::move(arr)) {}
   bool Next(Value& out) override {
@@ -61,16 +61,20 @@ class ArrayEnum : public Enumerator {
   size_t i_ = 0;
 };
 
-// Holds a running For Each in a hidden local.
+// Holds a running For Each in a hidden local. An array's enumerator lives
+// inside the holder: a loop over a Split's result starts with one allocation.
 class EnumHolder : public Object {
  public:
-  explicit EnumHolder(std::unique_ptr<Enumerator> e) : e_(std::move(e)) {}
+  explicit EnumHolder(std::unique_ptr<Enumerator> e) : array_(Value()), e_(std::move(e)) {}
+  explicit EnumHolder(const Value& arr) : array_(arr), in_array_(true) {}
   std::string TypeName() const override { return "Enumerator"; }
   int FindMember(std::string_view) override { return kNoMember; }
   Value Invoke(int, InvokeKind, CallArgs&) override { Throw(kErrNoMember); }
-  Enumerator* get() { return e_.get(); }
+  bool Next(Value& out) { return in_array_ ? array_.Next(out) : e_->Next(out); }
 
  private:
+  ArrayEnum array_;
+  bool in_array_ = false;
   std::unique_ptr<Enumerator> e_;
 };
 
@@ -1483,8 +1487,10 @@ void Vm::Interpreter::ForEachInit(const Instr& in) {
   const Value& c = coll.Deref();
   std::unique_ptr<Enumerator> e;
   if (c.tag() == Tag::kArray) {
-    e = std::make_unique<ArrayEnum>(c);
-  } else if (c.tag() == Tag::kObject) {
+    locals_[in.d] = Value::Obj(new EnumHolder(c));
+    return;
+  }
+  if (c.tag() == Tag::kObject) {
     Ref<Object> o(c.obj());
     e = o->NewEnum();
     if (!e) Throw(kErrNotCollection);
@@ -1502,7 +1508,7 @@ void Vm::Interpreter::ForEachNext(const Instr& in) {
   if (locals_[in.d].tag() != Tag::kObject) Throw(kErrNotCollection);
   auto* h = static_cast<EnumHolder*>(locals_[in.d].obj());
   Value item;
-  if (h->get()->Next(item)) {
+  if (h->Next(item)) {
     Push(std::move(item));
   } else {
     ip_ = in.c;
