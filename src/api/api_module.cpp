@@ -24,16 +24,6 @@ namespace {
 constexpr std::string_view kJson = "application/json";
 constexpr std::string_view kProblem = "application/problem+json";
 
-constexpr std::string_view kStreamHeader =
-    "HTTP/1.1 200 OK\r\n"
-    "Server: zyn\r\n"
-    "Content-Type: text/event-stream; charset=utf-8\r\n"
-    "Cache-Control: no-cache\r\n"
-    "Connection: keep-alive\r\n"
-    "X-Accel-Buffering: no\r\n"
-    "\r\n"
-    "retry: 2000\n\n";
-
 std::string Event(std::string_view name, const nlohmann::ordered_json& data) {
   return "event: " + std::string(name) + "\ndata: " + data.dump() + "\n\n";
 }
@@ -243,7 +233,7 @@ void ApiModule::GetEvents(Call& call) {
   link_down_ = requests_.LinkDown();
   nlohmann::ordered_json snapshot = ZonesJson(table_);
   snapshot["link"] = LinkJson(link_down_);
-  if (!server_.StreamSend(stream, std::string(kStreamHeader) + Event("snapshot", snapshot))) {
+  if (!server_.StreamSend(stream, std::string(kEventStreamHeader) + Event("snapshot", snapshot))) {
     return;
   }
   streams_.push_back(stream);

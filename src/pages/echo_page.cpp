@@ -19,16 +19,6 @@ namespace corvane {
 
 namespace {
 
-constexpr std::string_view kStreamHeader =
-    "HTTP/1.1 200 OK\r\n"
-    "Server: zyn\r\n"
-    "Content-Type: text/event-stream; charset=utf-8\r\n"
-    "Cache-Control: no-cache\r\n"
-    "Connection: keep-alive\r\n"
-    "X-Accel-Buffering: no\r\n"
-    "\r\n"
-    "retry: 2000\n\n";
-
 // The page's script: it keeps its own copy of the text (the last 10,000
 // characters, as the window does) and shows it unless Freeze is ticked.
 constexpr std::string_view kScript = R"JS(<script>
@@ -155,7 +145,7 @@ void EchoPageModule::OpenStream(int index) {
   }
   const std::string reset = "{\"text\":" + JsonString(echo_.CommData()) +
                             ",\"status\":" + JsonString(echo_.aOpenStatus()) + "}";
-  std::string first(kStreamHeader);
+  std::string first(kEventStreamHeader);
   first += SseEvent("reset", reset);
   if (!server_.StreamSend(stream, first)) return;
   streams_.push_back(stream);

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
@@ -29,6 +30,18 @@ class EventLog;
 class IniCache;
 class Request;
 class Response;
+
+// The head of a Server-Sent Events answer (the echo page's and the JSON
+// API's streams); the browser reconnects 2 s after a dropped stream.
+inline constexpr std::string_view kEventStreamHeader =
+    "HTTP/1.1 200 OK\r\n"
+    "Server: zyn\r\n"
+    "Content-Type: text/event-stream; charset=utf-8\r\n"
+    "Cache-Control: no-cache\r\n"
+    "Connection: keep-alive\r\n"
+    "X-Accel-Buffering: no\r\n"
+    "\r\n"
+    "retry: 2000\n\n";
 
 class TCPServer {
  public:
