@@ -72,8 +72,13 @@ TEST(VauxSimIntegrationTest, SilentControllerAtStartupIsReadOnceItAnswers) {
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(StartCorvane(corvane, dir, std::chrono::seconds(45))) << corvane.Stderr();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
-  EXPECT_EQ(sim.Commands(), std::vector<std::string>(kStartupReads.begin(),
-                                                     kStartupReads.begin() + 3));
+  // The first three start-up reads, then at most probes (configuration
+  // request A), however slow the machine made the start.
+  const auto sent = sim.Commands();
+  ASSERT_GE(sent.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + 3),
+            std::vector<std::string>(kStartupReads.begin(), kStartupReads.begin() + 3));
+  for (size_t i = 3; i < sent.size(); ++i) EXPECT_EQ(sent[i], kStartupReads[1]) << i;
   EXPECT_NE(corvane.Stderr().find("not answering (3 commands in a row got no reply)"),
             std::string::npos);
   // Once it answers (a probe gets through), every start-up read is made.
