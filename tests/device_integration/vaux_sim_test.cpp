@@ -91,8 +91,14 @@ TEST(VauxSimIntegrationTest, SilentControllerAtStartupIsReadOnceItAnswers) {
       },
       std::chrono::seconds(25)))
       << sim.process.Stdout();
-  EXPECT_NE(corvane.Stderr().find("Zone Status Response: VX00062C090406=> Zone 6"),
-            std::string::npos);
+  // The last read's reply is decoded a moment after the simulator saw it.
+  EXPECT_TRUE(Eventually(
+      [&] {
+        return corvane.Stderr().find("Zone Status Response: VX00062C090406=> Zone 6") !=
+               std::string::npos;
+      },
+      std::chrono::seconds(10)))
+      << corvane.Stderr();
   EXPECT_EQ(corvane.Stop(SIGTERM), 0);
 }
 
