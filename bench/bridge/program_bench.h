@@ -1,6 +1,7 @@
 // What the benchmarks that run the real programs share: milliseconds of a
-// duration, counting a text's occurrences (in a program's output), and
-// finding the programs (CORVANE_BIN_DIR, default: the benchmark's folder).
+// duration, counting a text's occurrences (in a program's output), finding
+// the programs (CORVANE_BIN_DIR, default: the benchmark's folder) and the
+// TCP port a started vaux-sim listens on.
 #pragma once
 
 #include <limits.h>
@@ -9,6 +10,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+
+#include "support/process.h"
 
 namespace corvane::bench {
 
@@ -28,6 +31,20 @@ inline void UseOwnBinDir() {
   const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
   std::string dir(exe, n > 0 ? static_cast<size_t>(n) : 0);
   ::setenv("CORVANE_BIN_DIR", dir.substr(0, dir.rfind('/')).c_str(), 1);
+}
+
+// The port vaux-sim prints ("listening on 127.0.0.1:PORT") once it listens;
+// "" when it did not say so in time.
+inline std::string SimPort(corvane::testing::Subprocess& sim) {
+  std::string port;
+  corvane::testing::Eventually([&] {
+    const std::string out = sim.Stdout();
+    const size_t at = out.find("listening on 127.0.0.1:");
+    if (at == std::string::npos || out.find('\n', at) == std::string::npos) return false;
+    port = out.substr(at + 23, out.find('\n', at) - at - 23);
+    return true;
+  });
+  return port;
 }
 
 }  // namespace corvane::bench

@@ -27,6 +27,7 @@ using corvane::testing::TempDir;
 using corvane::testing::TestUdpSocket;
 using Clock = std::chrono::steady_clock;
 using corvane::bench::Ms;
+using corvane::bench::SimPort;
 using corvane::bench::UseOwnBinDir;
 
 constexpr auto kChattyFor = 75s;
@@ -56,14 +57,7 @@ void BM_ChattyPeerAndAQuietOne(benchmark::State& state) {
   Subprocess hub, sim, corvane;
   hub.Start({"xap-hub", "--verbose"}, dir.File("hub"));
   sim.Start({"vaux-sim", "--tcp", "0"}, dir.File("sim"));
-  std::string sim_port;
-  Eventually([&] {
-    const std::string out = sim.Stdout();
-    const size_t at = out.find("listening on 127.0.0.1:");
-    if (at == std::string::npos || out.find('\n', at) == std::string::npos) return false;
-    sim_port = out.substr(at + 23, out.find('\n', at) - at - 23);
-    return true;
-  });
+  const std::string sim_port = SimPort(sim);
   corvane::testing::WriteLoopbackXapConfig(dir.File("home"), "127.255.255.255");
   corvane::testing::WriteFile(dir.File("home/Config/Corvane.ini"),
                               "[Vaux]\r\nUPBCommPort=" + sim_port + "\r\nSerialIP=127.0.0.1\r\n");

@@ -54,6 +54,7 @@ using corvane::testing::TestUdpSocket;
 using Clock = std::chrono::steady_clock;
 using corvane::bench::Count;
 using corvane::bench::Ms;
+using corvane::bench::SimPort;
 using corvane::bench::UseOwnBinDir;
 
 constexpr uint16_t kXapPort = 3639;
@@ -125,14 +126,7 @@ struct Rig {
         Eventually([&] { return ::access(dir.File("usb-vaux").c_str(), F_OK) == 0; });
         vaux += "UPBCommPort=" + dir.File("usb-vaux") + "\r\n";
       } else {
-        std::string sim_port;
-        Eventually([&] {
-          const std::string out = sim.Stdout();
-          const size_t at = out.find("listening on 127.0.0.1:");
-          if (at == std::string::npos || out.find('\n', at) == std::string::npos) return false;
-          sim_port = out.substr(at + 23, out.find('\n', at) - at - 23);
-          return true;
-        });
+        const std::string sim_port = SimPort(sim);
         vaux += "UPBCommPort=" + sim_port + "\r\nSerialIP=127.0.0.1\r\n";
         // A restarted simulator takes the same port, as an adapter would.
         std::replace(args.begin(), args.end(), std::string("0"), sim_port);
