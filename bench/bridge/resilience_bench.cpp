@@ -103,6 +103,23 @@ double PageMs(uint16_t port) {
   return result;
 }
 
+// How the program answered while a fault lasted: the slowest xAP echo and
+// status page seen, and how many of the asked pairs got no answer.
+struct Answers {
+  double max_echo = 0, max_page = 0;
+  int failures = 0, asked = 0;
+  // One echo and one page fetch, then the pause between probes.
+  template <typename R>
+  void Probe(R& rig) {
+    const double echo = rig.EchoMs(++asked);
+    const double page = PageMs(rig.web_port);
+    if (echo < 0 || page < 0) ++failures;
+    max_echo = std::max(max_echo, echo);
+    max_page = std::max(max_page, page);
+    std::this_thread::sleep_for(50ms);
+  }
+};
+
 // The hub, the simulator and corvane with its web page on a free port.
 struct Rig {
   // `sim_args`: how the simulator misbehaves; `serial`: it serves a pty
@@ -208,22 +225,13 @@ void BM_SilentControllerPauses(benchmark::State& state) {
                        "output.state.1\n{\nID=" + Hex(record) + "\nLevel=" + std::to_string(3 + i % 5) +
                            "\n}\n"));
     }
-    double max_echo = 0, max_page = 0;
-    int failures = 0;
-    int asked = 0;
-    while (Clock::now() - t0 < 15s && asked < 200) {
-      const double echo = rig.EchoMs(++asked);
-      const double page = PageMs(rig.web_port);
-      if (echo < 0 || page < 0) ++failures;
-      max_echo = std::max(max_echo, echo);
-      max_page = std::max(max_page, page);
-      std::this_thread::sleep_for(50ms);
-    }
+    Answers answers;
+    while (Clock::now() - t0 < 15s && answers.asked < 200) answers.Probe(rig);
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
-    state.counters["max_echo_ms"] = max_echo;
-    state.counters["max_page_ms"] = max_page;
-    state.counters["probes"] = asked;
-    state.counters["failed_probes"] = failures;
+    state.counters["max_echo_ms"] = answers.max_echo;
+    state.counters["max_page_ms"] = answers.max_page;
+    state.counters["probes"] = answers.asked;
+    state.counters["failed_probes"] = answers.failures;
     state.counters["link_down_reports"] =
         static_cast<double>(Count(rig.corvane.Stderr(), "not answering ("));
     state.counters["private_net"] = rig.private_net ? 1 : 0;
@@ -341,18 +349,10 @@ void BM_FaultMatrix(benchmark::State& state) {
       state.SkipWithError("corvane did not come up");
       return;
     }
-    double max_echo = 0, max_page = 0;
-    int failures = 0, asked = 0;
+    Answers answers;
     auto probe_for = [&](std::chrono::milliseconds span, const std::function<bool()>& done) {
       const auto end = Clock::now() + span;
-      while (Clock::now() < end && !(done && done())) {
-        const double echo = rig.EchoMs(++asked);
-        const double page = PageMs(rig.web_port);
-        if (echo < 0 || page < 0) ++failures;
-        max_echo = std::max(max_echo, echo);
-        max_page = std::max(max_page, page);
-        std::this_thread::sleep_for(50ms);
-      }
+      while (Clock::now() < end && !(done && done())) answers.Probe(rig);
     };
     const bool outage = fault == kAdapterAway6 || fault == kSerialReplug;
     if (outage) rig.sim.Stop(SIGTERM);
@@ -395,9 +395,9 @@ void BM_FaultMatrix(benchmark::State& state) {
     state.counters["order_kept"] = got == keys ? 1 : 0;
     state.counters["recovery_to_last_s"] =
         std::chrono::duration<double>(last_step - fault_end).count();
-    state.counters["max_echo_ms"] = max_echo;
-    state.counters["max_page_ms"] = max_page;
-    state.counters["failed_probes"] = failures;
+    state.counters["max_echo_ms"] = answers.max_echo;
+    state.counters["max_page_ms"] = answers.max_page;
+    state.counters["failed_probes"] = answers.failures;
     state.counters["private_net"] = rig.private_net ? 1 : 0;
   }
 }
