@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "vbscript/ops.h"
@@ -12,8 +13,16 @@
 namespace corvane::vbs {
 namespace {
 
-std::string Text(const Value& v) {
-  return ToText(v);
+// The script error `work` raises; a test failure when it raises none.
+template <typename F>
+ScriptError ErrorOf(F work) {
+  try {
+    work();
+  } catch (const ScriptError& err) {
+    return err;
+  }
+  ADD_FAILURE() << "no script error";
+  return ScriptError(0, "", "");
 }
 
 TEST(EngineTest, ModulesHoldProceduresFoundByNameInAnyCase) {
@@ -22,54 +31,38 @@ TEST(EngineTest, ModulesHoldProceduresFoundByNameInAnyCase) {
             "Function Main(tag)\n Main = \"got \" & tag\nEnd Function\nSub Tick\nEnd Sub\n");
   auto procs = e.Procedures("Main");
   ASSERT_EQ(procs.size(), 2u);
-  EXPECT_EQ(procs[0].name, "Main");
-  EXPECT_EQ(procs[0].arg_count, 1);
-  EXPECT_TRUE(procs[0].has_return_value);
-  EXPECT_EQ(procs[1].name, "Tick");
-  EXPECT_EQ(procs[1].arg_count, 0);
-  EXPECT_FALSE(procs[1].has_return_value);
-  EXPECT_EQ(Text(e.Call("Main", "MAIN", {Value::Str("kitchen")})), "got kitchen");
+  EXPECT_EQ(std::tie(procs[0].name, procs[0].arg_count, procs[0].has_return_value),
+            std::make_tuple("Main", 1, true));
+  EXPECT_EQ(std::tie(procs[1].name, procs[1].arg_count, procs[1].has_return_value),
+            std::make_tuple("Tick", 0, false));
+  EXPECT_EQ(ToText(e.Call("Main", "MAIN", {Value::Str("kitchen")})), "got kitchen");
   EXPECT_TRUE(e.FindProcedure("main", "tick").has_value());
   EXPECT_FALSE(e.FindProcedure("Main", "Missing").has_value());
   // Modules do not see each other's names.
   e.AddCode("M1", "Function Main(x)\n Main = x * 2\nEnd Function\n");
   EXPECT_EQ(ToLong(e.Call("M1", "main", {Value::Long(21)})), 42);
-  EXPECT_EQ(Text(e.Call("Main", "main", {Value::Str("a")})), "got a");
-  try {
-    e.Call("Main", "Nope");
-    FAIL();
-  } catch (const ScriptError& err) {
-    EXPECT_EQ(err.number, kErrNotDefined);
-  }
+  EXPECT_EQ(ToText(e.Call("Main", "main", {Value::Str("a")})), "got a");
+  EXPECT_EQ(ErrorOf([&] { e.Call("Main", "Nope"); }).number, kErrNotDefined);
 }
 
 TEST(EngineTest, SyntaxErrorsCarryNumberLineAndColumnAndRunNothing) {
   Engine e;
-  std::vector<std::string> log;
-  e.AddObject("Out", MakeRef<HostObject>("Out"));
-  try {
-    e.AddCode("Main", "x = 1\nIf x Then\n  y = 2 +\nEnd If\n");
-    FAIL();
-  } catch (const ScriptError& err) {
-    EXPECT_TRUE(err.compile);
-    EXPECT_EQ(err.number, kErrExpectedExpression);
-    EXPECT_EQ(err.description, "Expected expression");
-    // Where the expression should have started: the end of line 3.
-    EXPECT_EQ(err.line, 3);
-    EXPECT_EQ(err.column, 10);
-    EXPECT_EQ(err.source, "Microsoft VBScript compilation error");
-  }
+  const ScriptError err =
+      ErrorOf([&] { e.AddCode("Main", "x = 1\nIf x Then\n  y = 2 +\nEnd If\n"); });
+  EXPECT_TRUE(err.compile);
+  EXPECT_EQ(err.number, kErrExpectedExpression);
+  EXPECT_EQ(err.description, "Expected expression");
+  // Where the expression should have started: the end of line 3.
+  EXPECT_EQ(err.line, 3);
+  EXPECT_EQ(err.column, 10);
+  EXPECT_EQ(err.source, "Microsoft VBScript compilation error");
   // Nothing of the failed text was defined or run.
   EXPECT_TRUE(e.Procedures("Main").empty());
   EXPECT_TRUE(e.Eval("Main", "IsEmpty(x)").raw_bool());
-  try {
-    e.AddCode("Main", "s = \"open\n");
-    FAIL();
-  } catch (const ScriptError& err) {
-    EXPECT_EQ(err.number, kErrUnterminatedString);
-    EXPECT_EQ(err.line, 1);
-    EXPECT_EQ(err.column, 5);
-  }
+  const ScriptError open = ErrorOf([&] { e.AddCode("Main", "s = \"open\n"); });
+  EXPECT_EQ(open.number, kErrUnterminatedString);
+  EXPECT_EQ(open.line, 1);
+  EXPECT_EQ(open.column, 5);
 }
 
 // Text the language rejects: the number and text of each compilation error
@@ -145,17 +138,18 @@ TEST(EngineTest, RejectedTextGivesItsCompilationError) {
       {"Sub A1(v) : Dim w : End Sub\nSub A2(v) : Dim w : End Sub", 0, ""},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
     Engine e;
-    try {
+    if (c.number == 0) {
       e.AddCode("Main", c.code);
-      EXPECT_EQ(c.number, 0) << c.code;
-    } catch (const ScriptError& err) {
-      EXPECT_EQ(err.number, c.number) << c.code;
-      EXPECT_EQ(err.description, c.text) << c.code;
-      EXPECT_TRUE(err.compile) << c.code;
-      if (c.line) {
-        EXPECT_EQ(err.line, c.line) << c.code;
-      }
+      continue;
+    }
+    const ScriptError err = ErrorOf([&] { e.AddCode("Main", c.code); });
+    EXPECT_EQ(err.number, c.number);
+    EXPECT_EQ(err.description, c.text);
+    EXPECT_TRUE(err.compile);
+    if (c.line) {
+      EXPECT_EQ(err.line, c.line);
     }
   }
 }
@@ -163,16 +157,12 @@ TEST(EngineTest, RejectedTextGivesItsCompilationError) {
 TEST(EngineTest, RuntimeErrorsReportWhereTheyHappened) {
   Engine e;
   e.AddCode("Main", "Sub Main(t)\n  Dim a\n  a = 1\n  a = a / 0\nEnd Sub\n");
-  try {
-    e.Call("Main", "Main", {Value::Str("")});
-    FAIL();
-  } catch (const ScriptError& err) {
-    EXPECT_FALSE(err.compile);
-    EXPECT_EQ(err.number, kErrDivByZero);
-    EXPECT_EQ(err.line, 4);
-    EXPECT_EQ(err.column, 3);
-    EXPECT_EQ(err.module, "Main");
-  }
+  const ScriptError err = ErrorOf([&] { e.Call("Main", "Main", {Value::Str("")}); });
+  EXPECT_FALSE(err.compile);
+  EXPECT_EQ(err.number, kErrDivByZero);
+  EXPECT_EQ(err.line, 4);
+  EXPECT_EQ(err.column, 3);
+  EXPECT_EQ(err.module, "Main");
   // The engine goes on working after an error.
   e.AddCode("Main", "Function Ok() : Ok = 1 : End Function");
   EXPECT_EQ(ToLong(e.Call("Main", "ok")), 1);
@@ -247,9 +237,9 @@ TEST(EngineTest, HostCollectionsAndDefaultMembers) {
     return v;
   });
   e.AddObject("Items", list);
-  EXPECT_EQ(Text(e.Eval("", "Items(1) & Items.Item(2) & Items.Count")), "bc3");
+  EXPECT_EQ(ToText(e.Eval("", "Items(1) & Items.Item(2) & Items.Count")), "bc3");
   e.AddCode("", "Function All()\n For Each x In Items : All = All & x : Next\nEnd Function\n");
-  EXPECT_EQ(Text(e.Call("", "All")), "abc");
+  EXPECT_EQ(ToText(e.Call("", "All")), "abc");
 }
 
 TEST(EngineTest, ResetDropsCodeAndRunsTerminate) {
@@ -289,8 +279,8 @@ TEST(EngineTest, ResetFromInsideARunningScriptIsSafe) {
   e.AddCode("Main",
             "Function Main(t)\n Dim before : before = \"old\"\n Restart\n"
             " Main = before & \" code still ran\"\nEnd Function\n");
-  EXPECT_EQ(Text(e.Call("Main", "Main", {Value::Str("x")})), "old code still ran");
-  EXPECT_EQ(Text(e.Call("Main", "Main", {Value::Str("x")})), "new x");
+  EXPECT_EQ(ToText(e.Call("Main", "Main", {Value::Str("x")})), "old code still ran");
+  EXPECT_EQ(ToText(e.Call("Main", "Main", {Value::Str("x")})), "new x");
 }
 
 TEST(EngineTest, MsgBoxAndInputBoxGoToTheLog) {
@@ -300,7 +290,7 @@ TEST(EngineTest, MsgBoxAndInputBoxGoToTheLog) {
     log.push_back(std::string(kind) + "|" + std::string(text));
   });
   Value r = e.Eval("", "MsgBox(\"Sure?\", vbYesNo, \"Ask\") & InputBox(\"Name\", \"T\", \"dflt\")");
-  EXPECT_EQ(Text(r), "6dflt");
+  EXPECT_EQ(ToText(r), "6dflt");
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0], "MsgBox|Ask: Sure?");
   EXPECT_EQ(log[1], "InputBox|Name");
@@ -310,8 +300,8 @@ TEST(EngineTest, InjectedClockDrivesNow) {
   EngineOptions o;
   o.clock = [] { return 46362.25; };  // 12/6/2026 6:00 AM
   Engine e(o);
-  EXPECT_EQ(Text(e.Eval("", "Now")), "12/6/2026 6:00:00 AM");
-  EXPECT_EQ(Text(e.Eval("", "Date & \" \" & Time")), "12/6/2026 6:00:00 AM");
+  EXPECT_EQ(ToText(e.Eval("", "Now")), "12/6/2026 6:00:00 AM");
+  EXPECT_EQ(ToText(e.Eval("", "Date & \" \" & Time")), "12/6/2026 6:00:00 AM");
 }
 
 TEST(EngineTest, ProgIdsRegisteredByTheHost) {
@@ -323,14 +313,9 @@ TEST(EngineTest, ProgIdsRegisteredByTheHost) {
     o->AddProperty("Kind", [](CallArgs&) { return Value::Str("thing"); });
     return Ref<Object>(o);
   });
-  EXPECT_EQ(Text(e.Eval("", "CreateObject(\"corvane.thing\").Kind")), "thing");
+  EXPECT_EQ(ToText(e.Eval("", "CreateObject(\"corvane.thing\").Kind")), "thing");
   EXPECT_EQ(made, 1);
-  try {
-    e.Eval("", "CreateObject(\"No.Such\")");
-    FAIL();
-  } catch (const ScriptError& err) {
-    EXPECT_EQ(err.number, kErrCantCreate);
-  }
+  EXPECT_EQ(ErrorOf([&] { e.Eval("", "CreateObject(\"No.Such\")"); }).number, kErrCantCreate);
 }
 
 TEST(EngineTest, ScriptTextIsReadInUtf8AndBothUtf16ByteOrders) {
@@ -365,7 +350,7 @@ TEST(EngineTest, GetRefGivesTheHostACallableObject) {
   ASSERT_TRUE(ref.IsObject());
   Value arg = Value::Str("event");
   CallArgs args(&arg, 1);
-  EXPECT_EQ(Text(ref.obj()->Invoke(kDefaultMember, InvokeKind::kGet, args)), "handled event");
+  EXPECT_EQ(ToText(ref.obj()->Invoke(kDefaultMember, InvokeKind::kGet, args)), "handled event");
 }
 
 }  // namespace

@@ -19,3 +19,4 @@ x = DateAdd("m", -30000, #1/1/2026#) : WScript.Echo "DateAdd far back:", Err.Num
 x = DateAdd("m", 1, #12/31/9999#) : WScript.Echo "DateAdd past 9999:", Err.Number : Err.Clear
 WScript.Echo DateAdd("yyyy", -1926, #1/1/2026#)
 On Error GoTo 0
+WScript.Echo IsNull(TimeValue(Null)), DateAdd("y", 1, #1/1/2000#), IsNull(DateDiff("d", Null, Date)), DateDiff("q", #1/1/2000#, #1/1/2001#), DateDiff("y", #1/1/2000#, #1/3/2000#), IsNull(DatePart("m", Null)), DatePart("m", d), DatePart("d", d), DatePart("n", d), DatePart("s", d)

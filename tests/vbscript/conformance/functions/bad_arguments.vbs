@@ -20,46 +20,29 @@ Sub Show(src)
   End If
 End Sub
 For Each s In Array( _
-  "Len(Null)", "Len(Empty)", "Len()", "Len(1, 2)", "Len(arr)", "Len(nd)", "Len(wd)", "Len(Nothing)", _
+  "Len()", "Len(1, 2)", "Len(arr)", "Len(nd)", "Len(wd)", "Len(Nothing)", _
   "Left(Null, 1)", "Left(""abc"", -1)", "Left(""abc"", Null)", "Left(nd, 1)", _
   "Mid(""abc"", 0)", "Mid(Null, 1)", "Mid(""abc"", 1, -1)", "Mid(wd, 2)", _
   "LCase(Null)", "UCase(wd)", "Trim(Null)", "Space(-1)", "Space(Null)", _
-  "String(-1, ""a"")", "String(3, """")", "String(Null, ""a"")", "String(3, Null)", "String(2, 65)", "String(2, wd)", _
-  "InStr(Null, ""a"")", "InStr(""a"", Null)", "InStr(0, ""a"", ""b"")", "InStr(Null, ""a"", ""b"")", "InStrRev(""abc"", ""b"", 0)", "InStrRev(Null, ""b"")", _
+  "String(-1, ""a"")", "String(3, """")", "String(Null, ""a"")", "String(3, Null)", "String(2, wd)", _
+  "InStr(""a"", Null)", "InStr(0, ""a"", ""b"")", "InStr(Null, ""a"", ""b"")", "InStrRev(""abc"", ""b"", 0)", "InStrRev(Null, ""b"")", _
   "Replace(Null, ""a"", ""b"")", "Replace(""abc"", ""a"", ""b"", 0)", "Replace(""abc"", ""a"", ""b"", 1, -2)", "StrReverse(Null)", _
   "Asc("""")", "Asc(Null)", "Chr(-1)", "Chr(256)", "Chr(Null)", "ChrW(65536)", "AscW("""")", _
-  "Split(Null)", "Split("""")", "Join(5)", "Join(Null)", "Join(nd)", "Join(Array(1, Null))", "Join(Array(Array(1)))", "Randomize(0)", "Join(Array(1, 2), Null)", "Join(Array(wd, 1))", "Join(Array(nd, 1))", _
-  "Abs(Null)", "Abs(""abc"")", "Abs(Empty)", "Abs(-32768)", "Abs(True)", "Abs(wd)", "Abs(nd)", "Abs(arr)", _
+  "Split(Null)", "Join(5)", "Join(Null)", "Join(nd)", "Join(Array(1, Null))", "Join(Array(Array(1)))", "Randomize(0)", "Join(Array(1, 2), Null)", "Join(Array(wd, 1))", "Join(Array(nd, 1))", _
+  "Abs(""abc"")", "Abs(Empty)", "Abs(-32768)", "Abs(True)", "Abs(wd)", "Abs(nd)", "Abs(arr)", _
   "Int(Null)", "Fix(Null)", "Int(""2.5"")", "Int(-2.5)", "Int(True)", "Fix(Empty)", _
-  "Sqr(-1)", "Log(0)", "Exp(1000)", "Sin(""x"")", "Round(Null)", "Round(1.5, -1)", "Round(""abc"")", "Round(True)", "Round(wd)", _
-  "Hex(Null)", "Hex(-1)", "Hex(Empty)", "Hex(""abc"")", "Oct(-1)", _
-  "CInt(""abc"")", "CInt(Null)", "CInt(Empty)", "CInt(32767.5)", "CInt(2.5)", "CLng(2147483648)", "CStr(Null)", "CStr(Empty)", "CStr(nd)", "CStr(arr)", _
-  "CByte(256)", "CByte(-0.5)", "CByte(True)", "CBool(Null)", "CBool(""#TRUE#"")", "CDate(""abc"")", "CSng(wd)", _
+  "Sqr(-1)", "Log(0)", "Exp(1000)", "Sin(""x"")", "Round(Null)", "Round(1.5, -1)", "Round(""abc"")", "Round(wd)", _
+  "Hex(Null)", "Hex(Empty)", "Hex(""abc"")", _
+  "CInt(""abc"")", "CInt(Null)", "CInt(Empty)", "CLng(2147483648)", "CStr(Null)", "CStr(Empty)", "CStr(nd)", "CStr(arr)", _
+  "CByte(256)", "CByte(-0.5)", "CBool(Null)", "CDate(""abc"")", "CSng(wd)", _
   "UBound(5)", "UBound(Array(1), 2)", "UBound(Array(1), 0)", "UBound(Array(1), Null)", _
   "Year(Null)", "Year(""abc"")", "MonthName(0)", "MonthName(13)", "WeekdayName(8)", "Weekday(Date, 8)", _
   "DateAdd(""x"", 1, #1/1/2000#)", "DateAdd(""d"", 1, Null)", "DateDiff(""x"", #1/1/2000#, #1/1/2000#)", "DatePart(""x"", #1/1/2000#)", _
   "DateSerial(Null, 1, 1)", "DateSerial(100000, 1, 1)", "DateValue(""abc"")", "DateValue(Null)", _
   "CreateObject(""No.Such"")", "GetRef(""NoSuchProcedure"")", "Rnd(Null)", "RGB(300, -1, 0)", "RGB(Null, 0, 0)", _
-  "VarType(wd)", "VarType(nd)", "TypeName(wd)", "IsNumeric(Null)", "IsNumeric(wd)", "IsNumeric(nd)")
+  "VarType(wd)", "VarType(nd)", "TypeName(wd)", "IsNumeric(wd)", "IsNumeric(nd)", _
+  "InStr(2, ""abcd"", ""bc"", 10)", "InStrRev(""abcd"", ""bc"", 2, 10)", "InStrRev(""abcd"", Null, 2, 0)", "Split(""a-b"", ""-"", -1, 2)", "Split(""a-b"", ""-"", -42, 0)", _
+  "Mid(""test"", ""a"", Null)", "Mid(Null, -1, -1)", "Mid(""test"", 0, Null)", "Mid(""test"", ""a"", Empty)", "Mid(Null, 1, 1)", "Right(Null, -1)", "Left(Null, -1)", "Right(Null, 1)", _
+  "Weekday(Null, -1)", "Weekday(Null, Null)", "Weekday(Null, ""a"")", "Weekday(Null, 1)", "MonthName(""a"", Null)")
   Show s
-Next
-
-' Compare modes other than 0 and 1, Split limits below -1, and the order
-' in which Mid looks at its arguments.
-Dim more, m
-more = Array("InStr(2, ""abcd"", ""bc"", 10)", "InStrRev(""abcd"", ""bc"", 2, 10)", _
-  "InStrRev(""abcd"", Null, 2, 0)", "Split(""a-b"", ""-"", -1, 2)", "Split(""a-b"", ""-"", -42, 0)", _
-  "Mid(""test"", ""a"", Null)", "Mid(Null, -1, -1)", _
-  "Mid(""test"", 0, Null)", "Mid(""test"", ""a"", Empty)", "Mid(Null, 1, 1)", "Right(Null, -1)", "Left(Null, -1)", "Right(Null, 1)", "Weekday(Null, -1)", "Weekday(Null, Null)", "Weekday(Null, ""a"")", "Weekday(Null, 1)", "MonthName(""a"", Null)")
-For Each m In more
-  On Error Resume Next
-  Err.Clear
-  Dim got
-  got = Eval(m)
-  If Err.Number <> 0 Then
-    WScript.Echo m & " => error " & Err.Number
-  Else
-    WScript.Echo m & " => " & TypeName(got) & " " & got
-  End If
-  On Error GoTo 0
 Next

@@ -15,9 +15,5 @@ For i = 1 To 100
 Next
 WScript.Echo ok, TypeName(Rnd), Rnd(0) = Rnd(0)
 WScript.Echo RGB(255, 0, 0), RGB(1, 2, 3)
-On Error Resume Next
-x = Sqr(-1)
-WScript.Echo Err.Number
-Err.Clear
-x = Log(0)
-WScript.Echo Err.Number
+WScript.Echo TypeName(Abs(CByte(3))), Abs(CCur(-2)), TypeName(Abs(CSng(-1.5))), Abs(#1/1/2000#), Round(CSng(1.25), 1), Round(CCur(1.25), 1), TypeName(Round(CByte(5))), Hex(CByte(255)), Int(CCur(-1.5)), Fix(CSng(-1.5)), TypeName(Int(CSng(-1.5))), Rnd(-1)
+WScript.Echo FormatNumber(-0.5, 1, -2, -1), FormatCurrency(1.5, 1), CDbl(True)

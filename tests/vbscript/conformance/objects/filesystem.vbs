@@ -50,21 +50,13 @@ Set ts = fso.CreateTextFile(dir & "/uni.txt", True, True)
 ts.Write "wide " & ChrW(233)
 ts.Close
 WScript.Echo fso.GetFile(dir & "/uni.txt").Size, fso.OpenTextFile(dir & "/uni.txt", 1, False, -1).ReadAll = "wide " & ChrW(233)
-On Error Resume Next
-Set ts = fso.OpenTextFile(dir & "/absent.txt")
-WScript.Echo Err.Number, Err.Description
-Err.Clear
-fso.CreateFolder dir
-WScript.Echo Err.Number, Err.Description
-Err.Clear
 Set ts = fso.OpenTextFile(dir & "/log.txt")
-ts.WriteLine "x"
-WScript.Echo Err.Number, Err.Description
-Err.Clear
-ts.ReadAll
-ts.ReadLine
-WScript.Echo Err.Number, Err.Description
-Err.Clear
+On Error Resume Next
+For Each line In Array("fso.OpenTextFile(dir & ""/absent.txt"")", "fso.CreateFolder(dir)", "ts.WriteLine(""x"")", "ts.ReadAll & ts.ReadLine")
+  Err.Clear
+  n = Eval(line)
+  WScript.Echo Err.Number, Err.Description
+Next
 On Error GoTo 0
 fso.DeleteFile dir & "/moved.txt"
 fso.DeleteFolder dir

@@ -19,3 +19,6 @@ WScript.Echo env("VBS_CONF_VAR"), sh.ExpandEnvironmentStrings("[%VBS_CONF_VAR%] 
 WScript.Echo sh.Run("test ""$VBS_CONF_VAR"" = value1", 0, True)
 env.Remove "VBS_CONF_VAR"
 WScript.Echo "[" & env("VBS_CONF_VAR") & "]", Len(sh.CurrentDirectory) > 0
+Set ex = sh.Exec("printf 'ab\r\ncd'")
+Set so = ex.StdOut
+WScript.Echo so.AtEndOfLine, so.Read(1), so.Read, so.AtEndOfLine, so.ReadLine, so.Skip(1), so.ReadLine, so.AtEndOfLine, so.AtEndOfStream

@@ -7,6 +7,11 @@ WScript.Echo "1" + "2", "1" + 2, 1 + "2", "3" - "1", "2" * "3"
 WScript.Echo 1 + Empty, Empty + "x", Empty & "y", Empty - 1
 WScript.Echo #1/1/2020# + 1, #1/2/2020# - #1/1/2020#, TypeName(#1/2/2020# - #1/1/2020#), TypeName(#1/1/2020# + 1)
 WScript.Echo CCur(1.23456) * 2, CCur(10) / 4, TypeName(CCur(1) + 1)
+' Currency and Single keep their subtype; Null passes through every operator.
+WScript.Echo CCur(-1.5), -CCur(2), CCur(1.5) + CCur(2), CCur(1) < CCur(2), TypeName(CSng(1.5) * CSng(2)), TypeName(CSng(3) / CSng(2)), TypeName(-CSng(1)), CSng(1) < CDbl(2), 1 < CSng(2), TypeName(CSng(3e38) * CSng(10))
+x = Null
+WScript.Echo TypeName(x + 1), TypeName(1 - x), TypeName(x * 2), TypeName(x / 2), TypeName(2 / x), TypeName(x \ 2), TypeName(2 Mod x), TypeName(x ^ 2), TypeName(-x)
+WScript.Echo TypeName(CByte(1) \ CByte(1)), -CByte(3), -True, -#1/1/2000#, TypeName(-Empty), CInt(True) + CByte(2)
 ' Failures, each with its number and text.
 Dim expr
 For Each expr In Array("1 / 0", "0 / 0", "5 \ 0", "5 Mod 0", """abc"" + 1", "CInt(40000)", _

@@ -28,3 +28,5 @@ s = s & s & s
 WScript.Echo s
 ' A start past the end of the text finds nothing, not even "".
 WScript.Echo InStr("", ""), InStr(4, "abc", ""), InStr(3, "abc", ""), InStr("abc", "")
+' Null, edge codes and the less common forms.
+WScript.Echo IsNull(UCase(Null)), IsNull(StrComp(Null, "a")), AscW("😀"), AscW(ChrW(-1)), IsNull(LenB(Null)), UBound(Split("a,b", "")), IsNull(Escape(Null)), IsNull(Unescape(Null)), Unescape("%u00e9%41%zz%4"), String(2, -191), InStrRev("abc", "b", 5)

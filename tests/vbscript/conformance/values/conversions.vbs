@@ -25,3 +25,7 @@ For Each stmt In Array("Call CInt(1)", "CLng 1", "Call CDate(1)", "Call CCur(""-
   WScript.Echo stmt & " => " & Err.Number
   On Error GoTo 0
 Next
+' Numbers in texts (blanks, signs, exponents, &H and &O); letter case beyond ASCII.
+WScript.Echo CDbl(vbTab & " -1.5" & vbCrLf), CDbl("&o17"), CDbl("&hfffff"), CDbl("&hFe"), CDbl("1D3"), CDbl("1e+3"), CDbl("1E-3"), CBool("false"), CBool(" 0 ")
+WScript.Echo IsNumeric("&h1FFFFFFFF"), IsNumeric("&h8g"), IsNumeric("&O8"), IsNumeric("1e"), IsNumeric("1e999"), IsNumeric(Date)
+WScript.Echo UCase("aàéþΩαжѐāă"), LCase("AÀÉÞΩЖЀĀĂ"), StrComp("Äb", "äB", 1)
