@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "core/datetime.h"
@@ -526,7 +527,11 @@ class FileSystem : public BuiltinObject<FileSystem> {
   Value CreateFolder(InvokeKind, CallArgs& a) {
     std::string p = PathArg(a, 0);
     if (IsDir(p) || IsFile(p)) Throw(kErrFileExists);
-    if (mkdir(p.c_str(), 0777) != 0) ThrowErrno(kErrPathNotFound);
+    // A missing parent is a path not found, not a missing file.
+    if (mkdir(p.c_str(), 0777) != 0) {
+      if (errno == ENOENT) Throw(kErrPathNotFound);
+      ThrowErrno(kErrPathNotFound);
+    }
     return NewFolder(vm_, p);
   }
   // CreateTextFile path [, overwrite [, unicode]]
@@ -585,9 +590,13 @@ class FileSystem : public BuiltinObject<FileSystem> {
     const char* tmp = getenv("TMPDIR");
     return NewFolder(vm_, which == 2 ? (tmp && *tmp ? tmp : "/tmp") : "/usr");
   }
+  // Names come from their own generator, seeded anew each run: a script's
+  // Rnd sequence stays its own, and a folder a crashed run left behind does
+  // not meet the same name on the next run.
   Value GetTempName(InvokeKind, CallArgs&) {
+    static std::mt19937 names{std::random_device{}()};
     char buf[32];
-    std::snprintf(buf, sizeof buf, "rad%05X.tmp", static_cast<unsigned>(vm_->Rnd(1) * 0xFFFFF));
+    std::snprintf(buf, sizeof buf, "rad%05X.tmp", static_cast<unsigned>(names() & 0xFFFFF));
     return Value::Str(buf);
   }
   Value MoveFile(InvokeKind, CallArgs& a) { return TransferFile(a, false); }

@@ -52,7 +52,7 @@ ts.Close
 WScript.Echo fso.GetFile(dir & "/uni.txt").Size, fso.OpenTextFile(dir & "/uni.txt", 1, False, -1).ReadAll = "wide " & ChrW(233)
 Set ts = fso.OpenTextFile(dir & "/log.txt")
 On Error Resume Next
-For Each line In Array("fso.OpenTextFile(dir & ""/absent.txt"")", "fso.CreateFolder(dir)", "ts.WriteLine(""x"")", "ts.ReadAll & ts.ReadLine")
+For Each line In Array("fso.OpenTextFile(dir & ""/absent.txt"")", "fso.CreateFolder(dir)", "fso.CreateFolder(dir & ""/no/such"")", "ts.WriteLine(""x"")", "ts.ReadAll & ts.ReadLine")
   Err.Clear
   n = Eval(line)
   WScript.Echo Err.Number, Err.Description
