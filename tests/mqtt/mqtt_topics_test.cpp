@@ -54,44 +54,22 @@ TEST(MqttTopicsTest, StateIsInUserTerms) {
 
 // Source: an input's name (any case) or its number. Status: the request list
 // Toggle, On, Mute. Levels: Up 0, Down 1, decibels as the level at or below
-// them. Anything else is refused with a reason.
+// them (-11 is -12 dB). Anything else is refused with a reason.
 TEST(MqttTopicsTest, CommandsBecomeRequestPositions) {
+  const std::string_view nul("\0", 1);
   const std::tuple<int, std::string_view, std::string> cases[] = {
-      {kSourceKind, "CD", "2"},
-      {kSourceKind, " tuner ", "1"},
-      {kSourceKind, "none", "0"},
-      {kSourceKind, "8", "8"},
-      {kSourceKind, "Input5", "5"},
-      {kStatusKind, "toggle", "0"},
-      {kStatusKind, "on", "1"},
-      {kStatusKind, "MUTE", "2"},
-      {kVolumeKind, "up", "0"},
-      {kVolumeKind, "Down", "1"},
-      {kVolumeKind, "0", "5"},
-      {kVolumeKind, "-20 dB", "15"},
-      {kVolumeKind, "-11", "11"},
-      {kVolumeKind, "-80", "38"},
-      {kVolumeKind, "6.0", "2"},
-      {kBassKind, "-9db", "10"},
-      {kTurnOnVolumeKind, "-30", "20"},
-      {kSourceKind, "", ""},
-      {kSourceKind, "Radio", ""},
-      {kSourceKind, "9", ""},
-      {kSourceKind, "-1", ""},
-      {kSourceKind, "2.5", ""},
-      {kStatusKind, "off", ""},
-      {kStatusKind, "1", ""},
-      {kStatusKind, "mutex", ""},
-      {kVolumeKind, "loud", ""},
-      {kVolumeKind, "7", ""},
-      {kVolumeKind, "-81", ""},
-      {kVolumeKind, "nan", ""},
-      {kVolumeKind, "inf", ""},
-      {kVolumeKind, "1e999", ""},
-      {kVolumeKind, "-20 dBx", ""},
-      {kBassKind, "16", ""},
-      {kTrebleKind, "13", ""},
-      {kVolumeKind, std::string_view("\0", 1), ""},
+      {kSourceKind, "CD", "2"},   {kSourceKind, " tuner ", "1"},    {kSourceKind, "none", "0"},
+      {kSourceKind, "8", "8"},    {kSourceKind, "Input5", "5"},     {kStatusKind, "toggle", "0"},
+      {kStatusKind, "on", "1"},   {kStatusKind, "MUTE", "2"},       {kVolumeKind, "up", "0"},
+      {kVolumeKind, "Down", "1"}, {kVolumeKind, "0", "5"},          {kVolumeKind, "-20 dB", "15"},
+      {kVolumeKind, "-11", "11"}, {kVolumeKind, "-80", "38"},       {kVolumeKind, "6.0", "2"},
+      {kBassKind, "-9db", "10"},  {kTurnOnVolumeKind, "-30", "20"}, {kSourceKind, "", ""},
+      {kSourceKind, "Radio", ""}, {kSourceKind, "9", ""},           {kSourceKind, "-1", ""},
+      {kSourceKind, "2.5", ""},   {kStatusKind, "off", ""},         {kStatusKind, "1", ""},
+      {kStatusKind, "mutex", ""}, {kVolumeKind, "loud", ""},        {kVolumeKind, "7", ""},
+      {kVolumeKind, "-81", ""},   {kVolumeKind, "nan", ""},         {kVolumeKind, "inf", ""},
+      {kVolumeKind, "1e999", ""}, {kVolumeKind, "-20 dBx", ""},     {kBassKind, "16", ""},
+      {kTrebleKind, "13", ""},    {kVolumeKind, nul, ""},
   };
   for (const auto& [kind, payload, position] : cases) {
     const MqttCommand c = ParseCommand(Record(kind, 5), payload);
