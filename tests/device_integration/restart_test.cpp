@@ -1,11 +1,6 @@
-// The zone lines and device records written by one run are what the next
-// run loads and writes back.
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-
-#include "support/process.h"
-#include "support/temp_dir.h"
+// The zone lines, device records and watched sources written by one run are
+// what the next run loads and writes back.
+#include "sim_harness.h"
 
 namespace corvane::testing {
 namespace {
@@ -17,6 +12,7 @@ std::string Section(const std::string& ini, const std::string& name) {
   return ini.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
+// A log of its own: a run is not taken as started by the last run's log.
 void RunOnce(const TempDir& home, const std::string& log) {
   Subprocess corvane;
   ASSERT_TRUE(corvane.Start({"corvane", "--home", home.path()}, log));
@@ -42,8 +38,9 @@ TEST(DeviceTableRestartTest, ZoneLinesAndDevicesSurviveRestarts) {
   }
   WriteFile(home.File("Config/Corvane.ini"),
             vaux +
-                "[Devices]\r\nweather=1/2/2025 3:04:05 AM;temp;hum\r\n"
-                "[Device Messages]\r\nweather.temp=21.5\r\nweather.hum=40\r\n");
+                "[Devices]\r\nweather=1/2/2025 3:04:05 AM;temp;hum\r\nlamp=\r\n"
+                "[Device Messages]\r\nweather.temp=21.5\r\nweather.hum=40\r\n"
+                "[Received]\r\nx.y.z~weather.report=weather;\r\n");
 
   RunOnce(home, home.File("run1"));
   const std::string first = ReadFile(home.File("Config/Corvane.ini"));
@@ -56,7 +53,10 @@ TEST(DeviceTableRestartTest, ZoneLinesAndDevicesSurviveRestarts) {
             std::string::npos)
       << first;
   EXPECT_NE(Section(first, "DEVICES").find("den="), std::string::npos);  // the tagged record
+  // A device without a date never changed.
+  EXPECT_NE(Section(first, "DEVICES").find("lamp=1/1/2000\r\n"), std::string::npos) << first;
   EXPECT_NE(Section(first, "DEVICE MESSAGES").find("weather.hum=40"), std::string::npos);
+  EXPECT_NE(Section(first, "RECEIVED").find("x.y.z~weather.report=weather;"), std::string::npos);
 
   RunOnce(home, home.File("run2"));
   EXPECT_EQ(ReadFile(home.File("Config/Corvane.ini")), first);

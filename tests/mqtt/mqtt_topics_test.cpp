@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <tuple>
+
 #include <nlohmann/json.hpp>
 
 #include "devicetable/levels.h"
@@ -36,79 +39,43 @@ UPBLinkState Record(int kind, int value) {
 }
 
 TEST(MqttTopicsTest, StateIsInUserTerms) {
-  EXPECT_EQ(StatePayload(Record(kSourceKind, 2)), "CD");
-  EXPECT_EQ(StatePayload(Record(kSourceKind, 0)), "None");
-  EXPECT_EQ(StatePayload(Record(kStatusKind, 0)), "off");
-  EXPECT_EQ(StatePayload(Record(kStatusKind, 1)), "on");
-  EXPECT_EQ(StatePayload(Record(kStatusKind, 2)), "mute");
-  EXPECT_EQ(StatePayload(Record(kVolumeKind, 2)), "6");    // first volume level
-  EXPECT_EQ(StatePayload(Record(kVolumeKind, 5)), "0");
-  EXPECT_EQ(StatePayload(Record(kVolumeKind, 38)), "-80");  // last
-  EXPECT_EQ(StatePayload(Record(kBassKind, 2)), "15");
-  EXPECT_EQ(StatePayload(Record(kTrebleKind, 9)), "-9");
-  EXPECT_EQ(StatePayload(Record(kTurnOnMuteKind, 7)), "-4");
   // Values that name no level (a record the controller has not reported
   // yet, a damaged stored line) give no state rather than a wrong one.
-  EXPECT_EQ(StatePayload(Record(kVolumeKind, 0)), "");
-  EXPECT_EQ(StatePayload(Record(kVolumeKind, 39)), "");
-  EXPECT_EQ(StatePayload(Record(kStatusKind, 3)), "");
-  EXPECT_EQ(StatePayload(Record(kSourceKind, -1)), "");
+  const std::tuple<int, int, std::string> cases[] = {
+      {kSourceKind, 2, "CD"}, {kSourceKind, 0, "None"},   {kStatusKind, 0, "off"},
+      {kStatusKind, 1, "on"}, {kStatusKind, 2, "mute"},   {kVolumeKind, 2, "6"},
+      {kVolumeKind, 5, "0"},  {kVolumeKind, 38, "-80"},   {kBassKind, 2, "15"},
+      {kTrebleKind, 9, "-9"}, {kTurnOnMuteKind, 7, "-4"}, {kVolumeKind, 0, ""},
+      {kVolumeKind, 39, ""},  {kStatusKind, 3, ""},       {kSourceKind, -1, ""},
+  };
+  for (const auto& [kind, value, state] : cases)
+    EXPECT_EQ(StatePayload(Record(kind, value)), state) << kind << " " << value;
 }
 
+// Source: an input's name (any case) or its number. Status: the request list
+// Toggle, On, Mute. Levels: Up 0, Down 1, decibels as the level at or below
+// them (-11 is -12 dB). Anything else is refused with a reason.
 TEST(MqttTopicsTest, CommandsBecomeRequestPositions) {
-  auto position = [](int kind, std::string_view payload) {
-    const MqttCommand c = ParseCommand(Record(kind, 5), payload);
-    return c.error.empty() ? c.position : "error: " + c.error;
+  const std::string_view nul("\0", 1);
+  const std::tuple<int, std::string_view, std::string> cases[] = {
+      {kSourceKind, "CD", "2"},   {kSourceKind, " tuner ", "1"},    {kSourceKind, "none", "0"},
+      {kSourceKind, "8", "8"},    {kSourceKind, "Input5", "5"},     {kStatusKind, "toggle", "0"},
+      {kStatusKind, "on", "1"},   {kStatusKind, "MUTE", "2"},       {kVolumeKind, "up", "0"},
+      {kVolumeKind, "Down", "1"}, {kVolumeKind, "0", "5"},          {kVolumeKind, "-20 dB", "15"},
+      {kVolumeKind, "-11", "11"}, {kVolumeKind, "-80", "38"},       {kVolumeKind, "6.0", "2"},
+      {kBassKind, "-9db", "10"},  {kTurnOnVolumeKind, "-30", "20"}, {kSourceKind, "", ""},
+      {kSourceKind, "Radio", ""}, {kSourceKind, "9", ""},           {kSourceKind, "-1", ""},
+      {kSourceKind, "2.5", ""},   {kStatusKind, "off", ""},         {kStatusKind, "1", ""},
+      {kStatusKind, "mutex", ""}, {kVolumeKind, "loud", ""},        {kVolumeKind, "7", ""},
+      {kVolumeKind, "-81", ""},   {kVolumeKind, "nan", ""},         {kVolumeKind, "inf", ""},
+      {kVolumeKind, "1e999", ""}, {kVolumeKind, "-20 dBx", ""},     {kBassKind, "16", ""},
+      {kTrebleKind, "13", ""},    {kVolumeKind, nul, ""},
   };
-  // Source: an input's name (any case) or its number.
-  EXPECT_EQ(position(kSourceKind, "CD"), "2");
-  EXPECT_EQ(position(kSourceKind, " tuner "), "1");
-  EXPECT_EQ(position(kSourceKind, "none"), "0");
-  EXPECT_EQ(position(kSourceKind, "8"), "8");
-  EXPECT_EQ(position(kSourceKind, "Input5"), "5");
-  // Status: the request list Toggle, On, Mute.
-  EXPECT_EQ(position(kStatusKind, "toggle"), "0");
-  EXPECT_EQ(position(kStatusKind, "on"), "1");
-  EXPECT_EQ(position(kStatusKind, "MUTE"), "2");
-  // Levels: Up 0, Down 1, decibels as the level at or below them.
-  EXPECT_EQ(position(kVolumeKind, "up"), "0");
-  EXPECT_EQ(position(kVolumeKind, "Down"), "1");
-  EXPECT_EQ(position(kVolumeKind, "0"), "5");
-  EXPECT_EQ(position(kVolumeKind, "-20 dB"), "15");
-  EXPECT_EQ(position(kVolumeKind, "-11"), "11");  // -12 dB, the level at or below
-  EXPECT_EQ(position(kVolumeKind, "-80"), "38");
-  EXPECT_EQ(position(kVolumeKind, "6.0"), "2");
-  EXPECT_EQ(position(kBassKind, "-9db"), "10");
-  EXPECT_EQ(position(kTurnOnVolumeKind, "-30"), "20");
-}
-
-TEST(MqttTopicsTest, BadCommandPayloadsAreRefused) {
-  const std::vector<std::pair<int, std::string_view>> bad = {
-      {kSourceKind, ""},        {kSourceKind, "Radio"},  {kSourceKind, "9"},
-      {kSourceKind, "-1"},      {kSourceKind, "2.5"},    {kStatusKind, "off"},
-      {kStatusKind, "1"},       {kStatusKind, "mutex"},  {kVolumeKind, "loud"},
-      {kVolumeKind, "7"},       {kVolumeKind, "-81"},    {kVolumeKind, "nan"},
-      {kVolumeKind, "inf"},     {kVolumeKind, "1e999"},  {kVolumeKind, "-20 dBx"},
-      {kBassKind, "16"},        {kTrebleKind, "13"},     {kVolumeKind, std::string_view("\0", 1)},
-  };
-  for (const auto& [kind, payload] : bad) {
+  for (const auto& [kind, payload, position] : cases) {
     const MqttCommand c = ParseCommand(Record(kind, 5), payload);
-    EXPECT_TRUE(c.position.empty()) << kind << " '" << payload << "' -> " << c.position;
-    EXPECT_FALSE(c.error.empty()) << kind << " '" << payload << "'";
+    EXPECT_EQ(c.position, position) << kind << " '" << payload << "'";
+    EXPECT_EQ(c.error.empty(), !position.empty()) << kind << " '" << payload << "'";
   }
-}
-
-TEST(MqttTopicsTest, LevelRangesComeFromTheLevelTables) {
-  const LevelRange volume = RangeOf(kVolumeKind);
-  EXPECT_EQ(volume.min_db, -80);
-  EXPECT_EQ(volume.max_db, 6);
-  EXPECT_EQ(volume.step_db, 2);
-  const LevelRange bass = RangeOf(kBassKind);
-  EXPECT_EQ(bass.min_db, -9);
-  EXPECT_EQ(bass.max_db, 15);
-  EXPECT_EQ(bass.step_db, 3);
-  EXPECT_EQ(RangeOf(kTrebleKind).max_db, 12);
-  EXPECT_EQ(RangeOf(kTurnOnMuteKind).min_db, -80);
 }
 
 TEST(MqttTopicsTest, ZoneAndDeviceNamesFollowTheStatusPage) {
@@ -152,18 +119,18 @@ TEST(MqttTopicsTest, DiscoveryMessagesCarryWhatHomeAssistantRequires) {
       EXPECT_EQ(j["payload_off"], "on");
     } else {
       ++numbers;
-      const LevelRange range = RangeOf(a.kind);
-      EXPECT_EQ(j["min"], range.min_db);
-      EXPECT_EQ(j["max"], range.max_db);
-      EXPECT_EQ(j["step"], range.step_db);
+      // From the level tables: volume and the turn-on levels, bass, treble.
+      const std::array<int, 3> range = a.kind == kBassKind     ? std::array{-9, 15, 3}
+                                       : a.kind == kTrebleKind ? std::array{-9, 12, 3}
+                                                               : std::array{-80, 6, 2};
+      EXPECT_EQ(j["min"], range[0]);
+      EXPECT_EQ(j["max"], range[1]);
+      EXPECT_EQ(j["step"], range[2]);
       EXPECT_EQ(j["unit_of_measurement"], "dB");
     }
   }
   EXPECT_EQ(numbers, 5);  // volume, bass, treble and the two turn-on levels
-}
-
-TEST(MqttTopicsTest, NamesThatAreNotUtf8StillGiveJson) {
-  const DiscoveryContext ctx{"corvane/den", "homeassistant", "1"};
+  // Names that are not UTF-8 still give JSON.
   const std::string latin1 = "Caf\xE9 \xFF\xC3";
   const std::string text = DiscoveryPayload(ctx, 1, MqttAttributes()[0], latin1, {latin1});
   EXPECT_TRUE(nlohmann::json::accept(text)) << text;
