@@ -141,6 +141,7 @@ def case_remote(rig, browser, shot):
     eventually(lambda: browser.evaluate("document.getElementById('banner').offsetHeight > 0"),
                timeout=15, what="the link-down banner")
     shot("link-down")
+    api(rig, 202, "PATCH", "/zones/1", {"volume": -40})  # waits for the link
 
 
 if __name__ == "__main__":
