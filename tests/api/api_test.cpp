@@ -1,5 +1,4 @@
-// The JSON API's reading of request bodies and the scene store, over the
-// device table and the controller link with in-memory transports: what a
+// The JSON API's reading of request bodies and the scene store: what a
 // PATCH body queues (or why it is refused), and scenes saved, validated,
 // read back from Scenes.ini by a new store, and recalled in zone order.
 // Then the routes on the fake transport: answers, refusals and the login.
@@ -14,7 +13,6 @@
 #include "scenes/controller_requests.h"
 #include "scenes/scene_store.h"
 #include "support/controller_rig.h"
-#include "support/temp_dir.h"
 #include "web/web_fixture.h"
 
 namespace corvane {
@@ -22,16 +20,32 @@ namespace {
 
 using nlohmann::ordered_json;
 
-class ApiTest : public ::testing::Test {
+// The API over the device table and the controller link on in-memory
+// transports (its port never opened: the link is down), behind the listener,
+// with a login check that answers `who_`.
+class ApiTest : public testing::WebFixture, public RequestAuthorizer {
  protected:
-  ApiTest() { rig_.controller.table.ReadLastChange(); }
-  DeviceTable& table() { return rig_.controller.table; }
+  ApiTest() {
+    server_.AddPage(std::string(ApiModule::kPrefix), &api_);
+    rig_.table.ReadLastChange();
+  }
+  Authorization Authorize(const Request&) override { return who_; }
+  // The answer to a request below /api/v1.
+  std::string Call(const std::string& method, const std::string& path,
+                   const std::string& body = "", const std::string& headers = kJsonType) {
+    return Get(method + " /api/v1" + path + " HTTP/1.1\r\nHost: 127.0.0.1:8018\r\n" + headers +
+               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  }
+  static constexpr const char* kJsonType = "Content-Type: application/json\r\n";
 
-  testing::TempDir dir_;
-  testing::QuietControllerRig rig_{dir_.path()};
-  ControllerRequests requests_{rig_.controller.link, rig_.controller.port};
-  SceneStore scenes_{rig_.controller.ini, rig_.controller.table, requests_, rig_.log};
+  testing::ControllerRig rig_{loop_, wall_, log_, dir_.File("Config")};
+  ControllerRequests requests_{rig_.link, rig_.port};
+  SceneStore scenes_{rig_.ini, rig_.table, requests_, log_};
+  ApiModule api_{loop_, server_, rig_.table, requests_, scenes_, log_};
+  Authorization who_;
+  DeviceTable& table() { return rig_.table; }
 };
+
 
 TEST_F(ApiTest, PatchBodiesBecomeRequestsOrNamedRefusals) {
   struct Case {
@@ -88,9 +102,9 @@ TEST_F(ApiTest, ScenesAreValidatedStoredAndRecalledInZoneOrder) {
   ASSERT_TRUE(scenes_.Save(scenes_.Capture("Evening")));
 
   // A new store over a new cache reads both back from Scenes.ini.
-  IniCache ini(dir_.path(), rig_.log);
+  IniCache ini(dir_.File("Config"), log_);
   ini.AppInitialize();
-  SceneStore again(ini, table(), requests_, rig_.log);
+  SceneStore again(ini, table(), requests_, log_);
   ASSERT_EQ(again.All().size(), 2u);
   EXPECT_EQ(again.Find("quiet")->zones, quiet.scene.zones);
   EXPECT_EQ(again.Find("EVENING")->name, "Evening");
@@ -100,7 +114,7 @@ TEST_F(ApiTest, ScenesAreValidatedStoredAndRecalledInZoneOrder) {
 
   // Zone 1's source and status, then zone 3's volume; "off" is not sendable.
   EXPECT_EQ(again.Recall("Quiet"), 3);
-  EXPECT_EQ(rig_.controller.link.QueuedControls(), 3u);
+  EXPECT_EQ(rig_.link.QueuedControls(), 3u);
   EXPECT_EQ(table().ZoneRecordOf(kVolumeKind, 3)->LastCommand, "20");
   EXPECT_EQ(again.Recall("nothing"), std::nullopt);
 
@@ -109,33 +123,9 @@ TEST_F(ApiTest, ScenesAreValidatedStoredAndRecalledInZoneOrder) {
   EXPECT_EQ(again.All().size(), 1u);
 }
 
-// The API behind the listener, with the controller link down (its port
-// never opened) and a login check that answers `who_`.
-class ApiRoutes : public testing::WebFixture, public RequestAuthorizer {
- protected:
-  ApiRoutes() {
-    server_.AddPage(std::string(ApiModule::kPrefix), &api_);
-    rig_.table.ReadLastChange();
-  }
-  Authorization Authorize(const Request&) override { return who_; }
-  // The answer to a request below /api/v1.
-  std::string Call(const std::string& method, const std::string& path,
-                   const std::string& body = "", const std::string& headers = kJsonType) {
-    return Get(method + " /api/v1" + path + " HTTP/1.1\r\nHost: 127.0.0.1:8018\r\n" + headers +
-               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
-  }
-  static constexpr const char* kJsonType = "Content-Type: application/json\r\n";
-
-  testing::ControllerRig rig_{loop_, wall_, log_, dir_.File("Config")};
-  ControllerRequests requests_{rig_.link, rig_.port};
-  SceneStore scenes_{rig_.ini, rig_.table, requests_, log_};
-  ApiModule api_{loop_, server_, rig_.table, requests_, scenes_, log_};
-  Authorization who_;
-};
-
 // Refusals are problem+json and reach nothing; the one PATCH let through
 // waits for the controller, and the answer says so.
-TEST_F(ApiRoutes, AnswersRefusalsAndTheLogin) {
+TEST_F(ApiTest, AnswersRefusalsAndTheLogin) {
   using V = Authorization::Verdict;
   const std::string json = kJsonType;
   const std::string volume = R"({"volume": -20})";

@@ -149,7 +149,7 @@ TEST_F(Header, BasicSecurityAsksForALoginAndSlowsGuessing) {
   Set("HTTPSPort", "8443");
   Set("TLSCertificate", "cert.pem");
   Set("TLSKey", "key.pem");
-  answer = From("10.0.0.7", "GET /status HTTP/1.1\r\n" + Basic("anna:secret") + "\r\n");
+  answer = Get("GET /status HTTP/1.1\r\n" + Basic("anna:secret") + "\r\n", "10.0.0.7");
   ExpectHas(answer, {"HTTP/1.1 403 Forbidden\r\n", "Log in over HTTPS (port 8443)"});
   EXPECT_TRUE(Has(Page({}, Basic("anna:secret")), "User: ANNA"));
 }
@@ -226,12 +226,12 @@ TEST_F(Header, EnhancedSecurityAndMenusFromTheDatabase) {
   EXPECT_TRUE(bridge_.cmds.empty());
   EXPECT_TRUE(Has(log_text_.str(), "anna at 127.0.0.1 attempted to access status. "));
   // The user is found by the connection's own address, never by Host.
-  From("10.0.0.5", "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  Get("GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "10.0.0.5");
   EXPECT_EQ(page_.header().user(), "None");
   EXPECT_EQ(page_.header().level(), 0);
   // Such a Host is not one of the server's names: the server's gate answers
   // it before the page code runs.
-  EXPECT_TRUE(Has(From("127.0.0.1", "GET /status HTTP/1.1\r\nHost: x' OR '1'='1\r\n\r\n"),
+  EXPECT_TRUE(Has(Get("GET /status HTTP/1.1\r\nHost: x' OR '1'='1\r\n\r\n"),
                   "HTTP/1.1 421 Misdirected Request"));
 
   // A missing table or file only leaves its piece out.
