@@ -48,8 +48,6 @@ def case_live(rig, browser, shot):
     eventually(lambda: "Sent to Vaux VP" in echo(), what="start-up traffic")
     label = browser.value("#aOpenStatus", "textContent")
     check(label.startswith("Port Open / "), f"link state label {label!r}")
-    check(re.search(r"Sent to Vaux VP FE 52 01 00 +<\d{4}-\d\d-\d\d \d\d:\d\d:\d\d [\d.]+>",
-                    echo()), "entry format")
     check(len(browser.evaluate("window.corvaneEcho.text()")) <= 10000, "at most 10,000 characters")
 
     sent_at = command(rig, "V10", "On", "VP2104")  # zone 4 on

@@ -17,12 +17,6 @@ class EchoPage : public PageFixture {
     echo_.SetWatcher(
         [this](EchoWindow::Change c, std::string_view t) { module_.OnEchoChange(c, t); });
   }
-  std::shared_ptr<FakeTcpPeer> OpenStream() {
-    auto c = Connect();
-    c->Send(GetLine("/echo/stream"));
-    Run(100);
-    return c;
-  }
   EchoWindow echo_{wall_, log_};
   EchoPageModule module_{loop_, server_, echo_,   ini_,      settings_,
                          log_,  wall_,   bridge_, security_, dir_.path()};
@@ -40,8 +34,8 @@ TEST_F(EchoPage, PageShowsTheTextTheFreezeBoxAndTheLinkState) {
 
 TEST_F(EchoPage, StreamStartsWholeThenCarriesEachChangeToEveryViewer) {
   echo_.EchoMessage("A");
-  auto one = OpenStream();
-  auto two = OpenStream();
+  auto one = Open("/echo/stream");
+  auto two = Open("/echo/stream");
   ExpectHas(one->Received(), {"Content-Type: text/event-stream",
                               "event: reset\ndata: {\"text\":\"\\u000d\\u000aSent to Vaux A"});
   EXPECT_EQ(module_.StreamCount(), 2u);

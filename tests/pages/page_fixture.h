@@ -104,14 +104,6 @@ class PageFixture : public WebFixture {
     return Get("POST /status HTTP/1.1\r\nHost: 127.0.0.1:8018\r\nContent-Length: " +
                std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body);
   }
-  // Everything answered to one request from another client address.
-  std::string From(const std::string& address, const std::string& raw) {
-    auto c = listener_.Connect(address);
-    loop_.Pump();
-    c->Send(raw);
-    RunUntilClosed(c);
-    return c->Received();
-  }
   // The form token of pages served to 127.0.0.1 and `token_user_`.
   std::string Token() {
     Request peer;

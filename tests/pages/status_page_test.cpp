@@ -161,7 +161,7 @@ TEST_F(StatusPage, ChangeTimesAndUserTextInThePage) {
   devices_.Record(2)->LastChange = ToDateValue(CivilDateTime{2000, 1, 1, 0, 0, 0});
   devices_.Record(3)->LastChange = now;
   devices_.Record(4)->LastChange = now - 1;
-  devices_.Record(5)->LastChange = ToDateValue(CivilDateTime{2026, 12, 1, 22, 30, 0});
+  devices_.Record(5)->LastChange = ToDateValue(CivilDateTime{2026, 12, 1, 12, 30, 0});
   devices_.Record(6)->Name = "<b>'Tom\" & co";
   devices_.Record(7)->Tag = "a'><script>";
   Set("inputnamelist", "CD <1>,Input2,Input3,Input4,Input5,Input6,Input7,Input8");
@@ -173,7 +173,7 @@ TEST_F(StatusPage, ChangeTimesAndUserTextInThePage) {
     return page.substr(open, page.find("</td>", open) - open);
   };
   const char* kShown[] = {"", "", "Today 8:05:09 AM", "Yesterday 8:05:09 AM",
-                          "12/1/2026 10:30:00 PM"};
+                          "12/1/2026 12:30:00 PM"};
   for (int uid = 1; uid <= 5; ++uid) EXPECT_EQ(changed(uid), kShown[uid - 1]) << uid;
   ExpectHas(page, {"value='&lt;b&gt;&#39;Tom&quot; &amp; co'", "value='a&#39;&gt;&lt;script&gt;'",
                    "<option value='CD &lt;1&gt;'>CD &lt;1&gt;</option>"});

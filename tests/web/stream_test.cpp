@@ -26,12 +26,7 @@ class StreamPage : public PageHandler {
 class Streams : public WebFixture {
  protected:
   Streams() { server_.AddPage("/echo", &page_); }
-  std::shared_ptr<FakeTcpPeer> Open() {
-    auto c = Connect();
-    c->Send(GetLine("/Echo/stream"));
-    Run(100);
-    return c;
-  }
+  std::shared_ptr<FakeTcpPeer> Open() { return WebFixture::Open("/Echo/stream"); }
   StreamPage page_{server_};
 };
 

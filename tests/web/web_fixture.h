@@ -69,9 +69,16 @@ class WebFixture : public ::testing::Test {
     WriteFile(p.string(), content);
   }
 
-  std::shared_ptr<FakeTcpPeer> Connect() {
-    auto c = listener_.Connect();
+  std::shared_ptr<FakeTcpPeer> Connect(const std::string& address = "127.0.0.1") {
+    auto c = listener_.Connect(address);
     loop_.Pump();
+    return c;
+  }
+  // A connection that asked for `path` (a stream, say), a moment later.
+  std::shared_ptr<FakeTcpPeer> Open(const std::string& path) {
+    auto c = Connect();
+    c->Send(GetLine(path));
+    Run(100);
     return c;
   }
 
@@ -98,11 +105,11 @@ class WebFixture : public ::testing::Test {
     return loop_.PumpUntil([&] { return c->ClosedByServer(); }, loop_.NowMs() + ms);
   }
 
-  // One request in one packet; returns everything the server answered,
-  // without the security headers, which every answer must carry right after
-  // its status line.
-  std::string Get(const std::string& raw) {
-    auto c = Connect();
+  // One request in one packet from `address`; returns everything the server
+  // answered, without the security headers, which every answer must carry
+  // right after its status line.
+  std::string Get(const std::string& raw, const std::string& address = "127.0.0.1") {
+    auto c = Connect(address);
     c->Send(raw);
     RunUntilClosed(c);
     return Plain(c->Received());

@@ -112,7 +112,9 @@ std::string Curl(const std::string& args, const std::string& what = "-o /dev/nul
   return out;
 }
 
-TEST_F(WebServerProgram, OtherSitesAreRefusedAndHttpsServesTheSamePages) {
+// The gate's verdicts are pinned on the fake transport (tcp_server_test);
+// here HTTPS, whose scheme is part of the origin a write must come from.
+TEST_F(WebServerProgram, HttpsServesThePagesAndTakesWritesFromItsOwnOrigin) {
   const std::string plain = "http://127.0.0.1:" + std::to_string(port_);
   const std::string secure = "https://127.0.0.1:" + std::to_string(secure_port_);
   // The page's own form token: a save without it is refused by the page.
@@ -122,21 +124,15 @@ TEST_F(WebServerProgram, OtherSitesAreRefusedAndHttpsServesTheSamePages) {
   const std::string token = page.substr(at + 24, page.find('\'', at + 24) - at - 24);
   const std::string save =
       " -d clientinput=yes -d UpdateButton=Save+Changes -d ShowSetup=1 -d FormToken=" + token + " ";
-  EXPECT_EQ(Curl("-H 'Host: evil.example' " + plain + "/status").substr(0, 12), "HTTP/1.1 421");
-  EXPECT_EQ(Curl(save + "-H 'Origin: http://evil.example' " + plain + "/status").substr(0, 12),
-            "HTTP/1.1 403");
   EXPECT_EQ(Curl(save + "-H 'Origin: " + plain + "' " + secure + "/status").substr(0, 12),
-            "HTTP/1.1 403");  // the scheme differs
+            "HTTP/1.1 403");
   EXPECT_EQ(ReadFile(home_.File("Config/Corvane.ini")).find("ShowSetup"), std::string::npos);
   EXPECT_EQ(Curl(save + "-H 'Origin: " + secure + "' " + secure + "/status").substr(0, 12),
             "HTTP/1.1 200");
   EXPECT_NE(ReadFile(home_.File("Config/Corvane.ini")).find("ShowSetup=True"), std::string::npos);
-  for (const std::string& url :
-       {secure + "/status", secure + "/StyleNoBody.css", plain + "/x.css"}) {
-    EXPECT_NE(Curl(url).find(std::string(kSecurityHeaders)), std::string::npos) << url;
-  }
-  EXPECT_NE(Curl(secure + "/stylenobody.css").find("Content-Type: text/css\r\n"),
-            std::string::npos);
+  const std::string css = Curl(secure + "/stylenobody.css");
+  EXPECT_NE(css.find(std::string(kSecurityHeaders)), std::string::npos);
+  EXPECT_NE(css.find("Content-Type: text/css\r\n"), std::string::npos);
 }
 
 TEST_F(WebServerProgram, AbuseLeavesTheServerServingWithoutLeakingConnections) {
