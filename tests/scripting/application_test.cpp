@@ -79,20 +79,19 @@ TEST_F(ApplicationTest, ResponseCommandsControllableZonesAndReportsOtherTags) {
   table_.Record(7)->Tag = "zone1";  // zone 1's Status
   table_.Record(7)->Controllable = true;
   table_.Record(7)->EventNotification = true;  // its changes become script events
-  table_.Record(7)->Value = 0;  // the status read back after the command is a change
   table_.LinkDevicesToModules();
   AddDevice("weather", {});
   Commands();
-  RunMain("Response \"zone1\", \"1\"\nResponse \"weather\", \"1\"\nResponse \"nobody\", \"1\"");
+  RunMain("Response \"zone1\", \"0\"\nResponse \"weather\", \"1\"\nResponse \"nobody\", \"1\"");
   EXPECT_THAT(Commands(), ::testing::Contains(HasSubstr("VP")));
-  EXPECT_EQ(Value(7), 1);
+  EXPECT_EQ(Value(7), 2);  // "0" toggles: zone 1 was on, so it is muted
   ASSERT_FALSE(scripts_.events.empty());
   EXPECT_EQ(scripts_.events.back()->Tag, "zone1");
-  EXPECT_EQ(*scripts_.events.back()->MessageList.Find("value"), "1");
+  EXPECT_EQ(*scripts_.events.back()->MessageList.Find("value"), "2");
   EXPECT_TRUE(Logged("Tag weather is a receive message tag"));
   EXPECT_TRUE(Logged("Tag nobody not recognized"));
   table_.Record(7)->Controllable = false;
-  RunMain("Response \"zone1\", \"0\"");
+  RunMain("Response \"zone1\", \"1\"");
   EXPECT_TRUE(Logged("Tag zone1 not recognized as controllable"));
   EXPECT_TRUE(Commands().empty());
 }

@@ -32,7 +32,7 @@ TEST_F(ScriptingTest, WorkAScriptCausesRunsInTurn) {
   const std::string note_then_hook =
       "Sub Main(t)\n test.Note t\n If t = \"1\" Then test.Hook\nEnd Sub\n";
   const std::tuple<std::string, std::function<void()>, std::vector<std::string>> cases[] = {
-      {"SUB MAIN\n test.note \"called\"\nEnd Sub\n", nullptr, {"called", "called"}},
+      {"SUB MAIN\n test.note LCase(\"Called\")\nEnd Sub\n", nullptr, {"called", "called"}},
       {note_then_hook,
        [this] { loop_.Defer([this] { notes_.push_back("loop"); }); },
        {"1", "loop", "2"}},
@@ -110,7 +110,7 @@ TEST_F(ScriptingTest, AMainWithTheWrongArgumentsOrNoneAtAllIsReported) {
 
 TEST_F(ScriptingTest, TheTimeOutEndsARunawayScriptWhileTheLoopIsServed) {
   host().SetTimeout(300);
-  Main("Sub Main(t)\n If t = \"loop\" Then test.Hook : Do : Loop\n test.Note t\nEnd Sub\n");
+  Main("Sub Main(t)\n If t = \"loop\" Then test.Hook : Do : Loop Else test.Note t\nEnd Sub\n");
   bool served_while_running = false;
   hook_ = [&] { loop_.Defer([&] { served_while_running = host().RunningEvent(); }); };
   Queue("loop");
