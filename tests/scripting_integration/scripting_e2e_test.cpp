@@ -71,7 +71,9 @@ class ScriptingE2ETest : public ::testing::Test {
     sender_ = std::make_unique<TestUdpSocket>();
     ASSERT_EQ(listener_->Bind(kBroadcast, kXapPort), 0);
     ASSERT_EQ(sender_->Bind("0.0.0.0", 0, false), 0);
-    ASSERT_TRUE(hub_.Start({"xap-hub"}, dir_.File("hub")));
+    ASSERT_TRUE(hub_.Start({"xap-hub", "--verbose"}, dir_.File("hub")));
+    // corvane's first heartbeat must find the hub listening.
+    ASSERT_TRUE(Eventually([&] { return hub_.Stdout().find("listening") != std::string::npos; }));
     testing::WriteLoopbackXapConfig(dir_.File("home"), kBroadcast);
     ::mkdir(dir_.File("home/Scripts").c_str(), 0755);
     WriteFile(dir_.File("home/Scripts/Corvane.txt"), kMainScript);
