@@ -56,30 +56,10 @@ TEST(ProgramTest, StartupMakesTheFoldersAndReadsTheSettings) {
   EXPECT_NE(ini.find("Vaux_Aris_700_2A="), std::string::npos);
 }
 
-// SIGINT ends the program as SIGTERM does (the daemon and MQTT tests stop it
-// with SIGTERM).
-TEST(ProgramProcessTest, InterruptEndsTheProgramCleanly) {
-  // An empty settings file means the web server listens on every address at
-  // port 8018: keep that inside a network of this test's own where possible.
-  testing::EnterPrivateNetwork();
-  TempDir home;
-  testing::WriteLoopbackXapConfig(home.File("home"));  // xAP stays on loopback
-  testing::Subprocess corvane;
-  ASSERT_TRUE(corvane.Start({"corvane", "--home", home.File("home")}, home.File("log")));
-  ASSERT_TRUE(testing::Eventually(
-      [&] { return corvane.Stderr().find("Corvane running") != std::string::npos; }));
-  EXPECT_TRUE(FileExists(home.File("home/Config/Corvane.ini")));
-  EXPECT_TRUE(FileExists(home.File("home/Data")));
-  EXPECT_EQ(ReadFile(home.File("home/Config/Corvane.ini")), "");
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(corvane.Stop(SIGINT, 5s), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-  EXPECT_NE(corvane.Stderr().find("Corvane stopped"), std::string::npos);
-}
-
 // One daemon per home, found through HOME/corvane.pid; SIGHUP reads the
-// settings again and the web server follows a changed port.
-TEST(ProgramProcessTest, OneDaemonPerHomeAndSighupReloads) {
+// settings again and the web server follows a changed port; SIGINT ends the
+// program as SIGTERM does (the other process tests stop it with SIGTERM).
+TEST(ProgramProcessTest, OneDaemonPerHomeSighupReloadsAndSigintEnds) {
   testing::EnterPrivateNetwork();
   TempDir home;
   testing::WriteLoopbackXapConfig(home.File("home"));
@@ -98,6 +78,7 @@ TEST(ProgramProcessTest, OneDaemonPerHomeAndSighupReloads) {
   const std::string published =
       std::to_string(corvane.pid()) + "\n" + std::to_string(first) + "\n127.0.0.1\n";
   ASSERT_TRUE(testing::Eventually([&] { return ReadFile(pid_file) == published; }));
+  EXPECT_TRUE(FileExists(home.File("home/Data")));
 
   testing::Subprocess other;
   ASSERT_TRUE(other.Start({"corvane", "--home", home.File("home")}, home.File("other")));
@@ -116,7 +97,10 @@ TEST(ProgramProcessTest, OneDaemonPerHomeAndSighupReloads) {
   EXPECT_GE(fd, 0);
   if (fd >= 0) ::close(fd);
   EXPECT_NE(corvane.Stderr().find("Settings reloaded"), std::string::npos);
-  EXPECT_EQ(corvane.Stop(SIGTERM, 5s), 0);
+  const auto stopping = std::chrono::steady_clock::now();
+  EXPECT_EQ(corvane.Stop(SIGINT, 5s), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopping, 1s);
+  EXPECT_NE(corvane.Stderr().find("Corvane stopped"), std::string::npos);
   EXPECT_EQ(ReadFile(pid_file), "");  // released: a new daemon may start
 }
 

@@ -64,15 +64,13 @@ TEST_F(SettingsTest, LoaderDefaultsAndConversions) {
             "StyleNoBody.css|3|Input1,Input2,Input3,Input4,Input5,Input6,Input7,Input8|9600,n,8,1|");
 }
 
-TEST_F(SettingsTest, SetIniValueTakesListNamesOnly) {
+TEST_F(SettingsTest, SetIniValueTakesListNamesOnlyAndInitOpensThePortOnce) {
   WriteFile(dir_.File("Corvane.ini"), "[Vaux]\r\nSerialIP=127.0.0.1\r\nDebugLog=true\r\n");
   store_.SetIniValue("SERIALIP");
   store_.SetIniValue("nonsense");
   EXPECT_EQ(store_.values().serial_ip, "127.0.0.1");
   EXPECT_FALSE(store_.values().debug_log);  // not asked for
-}
-
-TEST_F(SettingsTest, InitIniVariablesOpensTheConfiguredPortOnce) {
+  // InitINIVariables reads them all and opens the configured port once.
   int opened = 0, resets = 0;
   bool open = false;
   store_.SetPortHooks({[&] { ++resets; }, [&] { return open; },

@@ -17,9 +17,17 @@ class EventLoopTest : public ::testing::Test {
       errors_.push_back(std::string(where) + ": " + std::string(what));
     });
   }
+  // A timer of the fixture, ticking every `ms` from now.
+  Timer& Started(int64_t ms, std::function<void()> on_tick) {
+    auto& t = *timers_.emplace_back(std::make_unique<Timer>(loop_, std::move(on_tick)));
+    t.SetInterval(ms);
+    t.Start();
+    return t;
+  }
   ManualClock clock_{1000};
   EventLoop loop_;
   std::vector<std::string> errors_;
+  std::vector<std::unique_ptr<Timer>> timers_;
 };
 
 TEST_F(EventLoopTest, IntervalZeroNeverFiresEvenWhenEnabled) {
@@ -49,9 +57,7 @@ TEST_F(EventLoopTest, TimerRepeatsUntilDisabledAndVirtualTimeJumps) {
 
 TEST_F(EventLoopTest, ChangingIntervalOrEnablingRestartsCountdown) {
   std::vector<int64_t> at;
-  Timer t(loop_, [&] { at.push_back(clock_.NowMs()); });
-  t.SetInterval(1000);
-  t.Start();
+  Timer& t = Started(1000, [&] { at.push_back(clock_.NowMs()); });
   loop_.WaitMs(600);
   t.SetInterval(2000);  // restarts: next tick 2000 ms from now
   loop_.WaitMs(1900);
@@ -86,8 +92,6 @@ TEST_F(EventLoopTest, NestedPumpServesOthersButNotTheRunningTick) {
   int outer_ticks = 0, other_ticks = 0, fd_reads = 0;
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
-  Timer other(loop_, [&] { ++other_ticks; });
-  other.SetInterval(100);
   Timer outer(loop_);
   outer.SetHandler([&] {
     ++outer_ticks;
@@ -102,7 +106,7 @@ TEST_F(EventLoopTest, NestedPumpServesOthersButNotTheRunningTick) {
     if (::read(fds[0], &c, 1) == 1) ++fd_reads;
   });
   outer.Start();
-  other.Start();
+  Started(100, [&] { ++other_ticks; });
   loop_.WaitMs(1100);
   EXPECT_EQ(outer_ticks, 1);   // never re-entered while its handler waited
   EXPECT_GE(other_ticks, 10);  // the other timer kept ticking inside the wait
@@ -117,9 +121,7 @@ TEST_F(EventLoopTest, RunningWatcherIsNotPolledAgainWhileItWaits) {
   ASSERT_EQ(::pipe(fds), 0);
   ASSERT_EQ(::write(fds[1], "ab", 2), 2);
   int calls = 0;
-  Timer other(loop_, [] {});
-  other.SetInterval(10);
-  other.Start();
+  Started(10, [] {});
   loop_.Watch(fds[0], EventLoop::kReadable, [&](unsigned) {
     ++calls;
     // Still readable: a nested wait must not call this handler again (and
@@ -136,12 +138,8 @@ TEST_F(EventLoopTest, RunningWatcherIsNotPolledAgainWhileItWaits) {
 
 TEST_F(EventLoopTest, ThrowingHandlerIsReportedAndLoopGoesOn) {
   int good = 0;
-  Timer bad(loop_, [] { throw std::runtime_error("boom"); });
-  bad.SetInterval(100);
-  bad.Start();
-  Timer fine(loop_, [&] { ++good; });
-  fine.SetInterval(100);
-  fine.Start();
+  Started(100, [] { throw std::runtime_error("boom"); });
+  Started(100, [&] { ++good; });
   loop_.Defer([] { throw std::runtime_error("deferred boom"); });
   loop_.WaitMs(350);
   EXPECT_EQ(good, 3);
@@ -152,9 +150,7 @@ TEST_F(EventLoopTest, ThrowingHandlerIsReportedAndLoopGoesOn) {
 
 TEST_F(EventLoopTest, PumpUntilReturnsOnConditionDeadlineOrQuit) {
   bool flag = false;
-  Timer t(loop_, [&] { flag = true; });
-  t.SetInterval(700);
-  t.Start();
+  Started(700, [&] { flag = true; });
   const int64_t start = clock_.NowMs();
   EXPECT_TRUE(loop_.PumpUntil([&] { return flag; }, start + 2000));
   EXPECT_EQ(clock_.NowMs(), start + 700);
@@ -163,9 +159,7 @@ TEST_F(EventLoopTest, PumpUntilReturnsOnConditionDeadlineOrQuit) {
   EXPECT_EQ(clock_.NowMs(), start + 2700);
 
   // Quit ends a nested wait early, so a shutdown request is not held up.
-  Timer quitter(loop_, [&] { loop_.Quit(); });
-  quitter.SetInterval(100);
-  quitter.Start();
+  Started(100, [&] { loop_.Quit(); });
   const int64_t before = clock_.NowMs();
   EXPECT_FALSE(loop_.PumpUntil([] { return false; }, before + 60000));
   EXPECT_LT(clock_.NowMs(), before + 1000);
@@ -196,9 +190,7 @@ TEST_F(EventLoopTest, DeferredCallsRunInOrderAndRequeueingDoesNotStarve) {
     if (++spins < 1000) loop_.Defer(again);
   };
   loop_.Defer(again);
-  Timer t(loop_, [&] { ++ticks; });
-  t.SetInterval(1);
-  t.Start();
+  Started(1, [&] { ++ticks; });
   loop_.WaitMs(5);
   EXPECT_GT(ticks, 0);
 }

@@ -60,7 +60,8 @@ TEST_F(ApplicationTest, RequestGivesTheRunningEventsItemsAndDeviceRecords) {
       " Dim e : Set e = Request(\"LastEvent\")\n"
       " If e Is Nothing Then\n  test.Note \"periodic\"\n Else\n"
       "  test.Note tag & \" \" & e(\"door.state\") & \" \" & e.Count\n End If\n"
-      " test.Note Request(\"WEATHER\").Item(\"weather.sky\") & \" \" & Request(\"zone1\")(\"value\")\n"
+      " test.Note Request(\"WEATHER\").Item(\"weather.sky\") & \" \" & "
+      "Request(\"zone1\")(\"value\")\n"
       " test.Note TypeName(Request(\"nobody\")) & \" \" & TagList(\"weather\")(2) & \" \" & "
       "TagList(\"weather\").Count\n"
       " test.Note Sequence(\"weather\") & \" \" & Sequence(\"nobody\") & \" \" & "
@@ -69,25 +70,28 @@ TEST_F(ApplicationTest, RequestGivesTheRunningEventsItemsAndDeviceRecords) {
   host().QueueScriptEvent(event);
   host().QueueScriptEvent(nullptr);
   Drain();
-  EXPECT_THAT(notes_, ElementsAre("door open 1", "clear 1", "Nothing weather.sky 2", "7 -1 2026 2026",
-                                  "periodic", "clear 1", "Nothing weather.sky 2",
-                                  "7 -1 2026 2026"));
+  EXPECT_THAT(notes_,
+              ElementsAre("door open 1", "clear 1", "Nothing weather.sky 2", "7 -1 2026 2026",
+                          "periodic", "clear 1", "Nothing weather.sky 2", "7 -1 2026 2026"));
 }
 
 TEST_F(ApplicationTest, ResponseCommandsControllableZonesAndReportsOtherTags) {
   table_.Record(7)->Tag = "zone1";  // zone 1's Status
   table_.Record(7)->Controllable = true;
+  table_.Record(7)->EventNotification = true;  // its changes become script events
   table_.LinkDevicesToModules();
   AddDevice("weather", {});
   Commands();
-  RunMain(
-      "Response \"zone1\", \"1\"\nResponse \"weather\", \"1\"\nResponse \"nobody\", \"1\"");
+  RunMain("Response \"zone1\", \"0\"\nResponse \"weather\", \"1\"\nResponse \"nobody\", \"1\"");
   EXPECT_THAT(Commands(), ::testing::Contains(HasSubstr("VP")));
-  EXPECT_EQ(Value(7), 1);
+  EXPECT_EQ(Value(7), 2);  // "0" toggles: zone 1 was on, so it is muted
+  ASSERT_FALSE(scripts_.events.empty());
+  EXPECT_EQ(scripts_.events.back()->Tag, "zone1");
+  EXPECT_EQ(*scripts_.events.back()->MessageList.Find("value"), "2");
   EXPECT_TRUE(Logged("Tag weather is a receive message tag"));
   EXPECT_TRUE(Logged("Tag nobody not recognized"));
   table_.Record(7)->Controllable = false;
-  RunMain("Response \"zone1\", \"0\"");
+  RunMain("Response \"zone1\", \"1\"");
   EXPECT_TRUE(Logged("Tag zone1 not recognized as controllable"));
   EXPECT_TRUE(Commands().empty());
 }

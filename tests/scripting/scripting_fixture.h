@@ -65,12 +65,6 @@ class ScriptingTest : public BridgeTest {
                     loop_.NowMs() + 1000);
     loop_.Pump();
   }
-  size_t Count(const std::string& text) const {
-    size_t n = 0;
-    const std::string all = err_.str();
-    for (size_t p = 0; (p = all.find(text, p)) != std::string::npos; p += text.size()) ++n;
-    return n;
-  }
 
   std::unique_ptr<ScriptingModule> module_;
   std::vector<std::string> notes_;

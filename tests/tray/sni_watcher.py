@@ -14,26 +14,10 @@ from gi.repository import GLib
 IFACE = "org.kde.StatusNotifierWatcher"
 # Qt reads IsStatusNotifierHostRegistered through introspection, so the
 # description must name the properties (dbus-python's own lists none).
-INTROSPECTION = """<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd">
-<node>
-  <interface name="org.kde.StatusNotifierWatcher">
-    <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
-    <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
-    <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
-    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+PROPERTIES = """    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
     <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
     <property name="ProtocolVersion" type="i" access="read"/>
-  </interface>
-  <interface name="org.freedesktop.DBus.Properties">
-    <method name="Get"><arg type="s" direction="in"/><arg type="s" direction="in"/>
-      <arg type="v" direction="out"/></method>
-    <method name="GetAll"><arg type="s" direction="in"/><arg type="a{sv}" direction="out"/></method>
-  </interface>
-  <interface name="org.freedesktop.DBus.Introspectable">
-    <method name="Introspect"><arg type="s" direction="out"/></method>
-  </interface>
-</node>"""
+"""
 
 
 class Watcher(dbus.service.Object):
@@ -56,9 +40,11 @@ class Watcher(dbus.service.Object):
     def StatusNotifierItemRegistered(self, service):
         pass
 
-    @dbus.service.method(dbus.INTROSPECTABLE_IFACE, in_signature="", out_signature="s")
-    def Introspect(self):
-        return INTROSPECTION
+    @dbus.service.method(dbus.INTROSPECTABLE_IFACE, in_signature="", out_signature="s",
+                         path_keyword="path", connection_keyword="connection")
+    def Introspect(self, path, connection):
+        head = f'<interface name="{IFACE}">\n'
+        return super().Introspect(path, connection).replace(head, head + PROPERTIES)
 
     @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
     def Get(self, interface, prop):

@@ -120,13 +120,7 @@ class Desktop:
     def close(self):
         info = self.daemon()
         for p in reversed(self.procs):
-            if p.poll() is None:
-                p.send_signal(signal.SIGTERM)
-                try:
-                    p.wait(10)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
+            testkit.stop(p, 10)
         if info and pid_alive(info[0]):  # a daemon a failed case left behind
             os.kill(info[0], signal.SIGTERM)
 
@@ -154,17 +148,13 @@ class Item:
     def entries(self):
         """[(id, label)] of the menu's visible entries, separators left out."""
         _, (_, _, children) = self.menu().GetLayout(0, -1, [])
-        out = []
-        for child in children:
-            ident, props, _ = child
-            if props.get("type") == "separator" or not props.get("visible", True):
-                continue
-            out.append((int(ident), str(props.get("label", "")).replace("&", "")))
-        return out
+        return [(int(ident), str(props.get("label", "")).replace("&", ""))
+                for ident, props, _ in children
+                if props.get("type") != "separator" and props.get("visible", True)]
 
     def click(self, label):
         self.menu().AboutToShow(0)
-        ident = dict((l, i) for i, l in self.entries())[label]
+        ident = {l: i for i, l in self.entries()}[label]
         self.menu().Event(ident, "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
 
 

@@ -13,18 +13,18 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QThread>
-#include <chrono>
 #include <filesystem>
 #include <regex>
 
+#include "../device_integration/sim_harness.h"
 #include "daemon_control.h"
 #include "echo_stream.h"
 #include "echo_window_qt.h"
 #include "setup_dialog.h"
-#include "ui/tray_icon.h"
 #include "support/loopback.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
+#include "ui/tray_icon.h"
 
 // fontconfig (under Qt's fonts) keeps allocations it never frees; the leak
 // checker of sanitizer builds is told to pass over them.
@@ -35,7 +35,6 @@ extern "C" const char* __lsan_default_suppressions() {
 namespace corvane {
 namespace {
 
-using namespace std::chrono_literals;
 using testing::ReadFile;
 using testing::WriteFile;
 
@@ -79,18 +78,11 @@ class TrayWindows : public ::testing::Test {
     WriteFile(home_.File("Config/Corvane.ini"),
               "[Vaux]\r\nHTTPBindAddress=127.0.0.1\r\nHTTPPort=" + std::to_string(port_) +
                   "\r\nBackground=Navy\r\nShowStatus=1\r\n");
-    ASSERT_TRUE(sim_.Start({"vaux-sim", "--tcp", "0"}, home_.File("sim")));
-    std::smatch m;
-    ASSERT_TRUE(testing::Eventually([&] {
-      const std::string out = sim_.Stdout() + sim_.Stderr();
-      static const std::regex kListen(R"(listening on 127\.0\.0\.1:(\d+))");
-      if (!std::regex_search(out, m, kListen)) return false;
-      sim_port_ = m[1];
-      return true;
-    }));
-    control_ = std::make_unique<DaemonControl>(
-        QString::fromStdString(home_.path()),
-        QString::fromStdString(testing::BinDir() + "/corvane"));
+    ASSERT_TRUE(sim_.Start(home_, {"--tcp", "0"}));
+    sim_port_ = sim_.address;
+    control_ =
+        std::make_unique<DaemonControl>(QString::fromStdString(home_.path()),
+                                        QString::fromStdString(testing::BinDir() + "/corvane"));
     QString error;
     ASSERT_TRUE(control_->StartOrAttach(&error)) << error.toStdString();
     ASSERT_TRUE(control_->started_here());
@@ -118,7 +110,7 @@ class TrayWindows : public ::testing::Test {
   std::string DaemonLog() { return ReadFile(home_.File("Data/corvane.log")); }
 
   testing::TempDir home_;
-  testing::Subprocess sim_;
+  testing::Sim sim_;
   uint16_t port_ = 0;
   std::string sim_port_;
   std::unique_ptr<DaemonControl> control_;
@@ -130,9 +122,13 @@ TEST_F(TrayWindows, SetupFormLoadsSavesAndTheDaemonTakesItUp) {
     SetupDialog form(QString::fromStdString(home_.path()), [&] { return control_->Reload(); });
     EXPECT_EQ(form.windowTitle(), "UPB Setup");
     // Box 3 is missing from the file: the form default.
-    for (const auto& [box, text] : std::vector<std::pair<int, std::string>>{
-             {0, ""}, {2, std::to_string(port_)}, {3, "false"}, {4, "Navy"}, {6, "FF.0022:00"},
-             {11, "1"}}) {
+    for (const auto& [box, text] :
+         std::vector<std::pair<int, std::string>>{{0, ""},
+                                                  {2, std::to_string(port_)},
+                                                  {3, "false"},
+                                                  {4, "Navy"},
+                                                  {6, "FF.0022:00"},
+                                                  {11, "1"}}) {
       EXPECT_EQ(form.Box(box)->text().toStdString(), text) << box;
     }
     QStringList captions;
@@ -179,7 +175,8 @@ TEST_F(TrayWindows, EchoWindowFollowsTheStreamAndFreezeHoldsTheView) {
   control_->StopIfStarted();
   WriteFile(home_.File("Config/Corvane.ini"),
             "[Settings]\r\nUseSecurity=BASIC\r\n[Vaux]\r\nHTTPBindAddress=127.0.0.2\r\nHTTPPort=" +
-                std::to_string(port_) + "\r\nUPBCommPort=" + sim_port_ + "\r\nSerialIP=127.0.0.1\r\n");
+                std::to_string(port_) + "\r\nUPBCommPort=" + sim_port_ +
+                "\r\nSerialIP=127.0.0.1\r\n");
   QString error;
   ASSERT_TRUE(control_->StartOrAttach(&error)) << error.toStdString();
   EXPECT_EQ(control_->http_address(), "127.0.0.2");
@@ -195,7 +192,9 @@ TEST_F(TrayWindows, EchoWindowFollowsTheStreamAndFreezeHoldsTheView) {
   EXPECT_EQ(window.windowTitle(), "Vaux Data Monitor Window");
   ASSERT_TRUE(WaitUntil([&] {
     return window.CommData()->toPlainText().contains("Sent to Vaux VP FE 52 06 00");
-  })) << window.mirror().text() << "\n" << DaemonLog();
+  })) << window.mirror().text()
+      << "\n"
+      << DaemonLog();
   EXPECT_TRUE(WaitUntil([&] { return window.aOpenStatus()->text().startsWith("Port Open / "); }))
       << window.aOpenStatus()->text().toStdString();
   Picture(window, "echo-window.png");

@@ -19,9 +19,8 @@ TEST(EchoWatch, ChangesRebuildTheWindowTextAndTheStatus) {
   echo.EchoMessage("VP FE 52 01 00 ");
   EchoMirror mirror;
   mirror.Reset(echo.CommData(), echo.aOpenStatus());
-  echo.SetWatcher([&](EchoWindow::Change change, std::string_view text) {
-    mirror.Apply(change, text);
-  });
+  echo.SetWatcher(
+      [&](EchoWindow::Change change, std::string_view text) { mirror.Apply(change, text); });
   echo.EchoReceived("VS 01 02\r\nVR");
   echo.InsertBeforeLastLineEnd("<try 2>");
   echo.EchoMessage(std::string(12000, 'A'));  // pushes the oldest text out

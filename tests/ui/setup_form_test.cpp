@@ -26,7 +26,7 @@ TEST(SetupForm, LoadShowsStoredValuesAndFormDefaults) {
   EXPECT_EQ(boxes[3], "false");       // form default of debuglog
   EXPECT_EQ(boxes[6], "FF.0022:00");  // uid
   EXPECT_EQ(boxes[7], "true");        // showsetup's form default differs from the loader's
-  EXPECT_EQ(boxes[11], "2");  // showstatus: the loader's default is 0
+  EXPECT_EQ(boxes[11], "2");          // showstatus: the loader's default is 0
   EXPECT_EQ(SetupForm::Captions()[0], "Vaux Comm Port");
   EXPECT_EQ(SetupForm::Captions()[12], "Up/Down Increment");
 }
@@ -43,10 +43,7 @@ TEST(SetupForm, UnloadSavesEveryBoxAndReportsAPortChange) {
   EXPECT_EQ(saved["httpport"], "8020");
   EXPECT_EQ(saved["serialip"], "");  // an empty box stores an empty value
   EXPECT_FALSE(form.Unload(boxes, "COM2", write));
-}
-
-TEST(SetupForm, ShortKeyListIsRefused) {
-  EXPECT_THROW(SetupForm({"a"}, {"b"}), std::invalid_argument);
+  EXPECT_THROW(SetupForm({"a"}, {"b"}), std::invalid_argument);  // a short key list
 }
 
 }  // namespace

@@ -23,20 +23,17 @@ struct Recorder : TrayIconCallbackTarget {
   }
 };
 
-TEST(TrayIcon, OnlyButtonMessagesReachTheCallback) {
+// Only button messages reach the callback; the busy flag stops reentry and is
+// cleared after a failure.
+TEST(TrayIcon, ButtonMessagesReachTheCallbackOnceAtATime) {
   TrayIcon icon;
   Recorder rec;
   icon.SetCallback(&rec);
   for (int32_t msg : {511, 512, 513, 514, 515, 516, 517, 518, 519, 520}) icon.MouseMessage(msg);
   EXPECT_EQ(rec.calls, (std::vector<int32_t>{513, 514, 515, 516, 517, 518}));
-}
-
-TEST(TrayIcon, BusyFlagStopsReentryAndIsClearedAfterAFailure) {
-  TrayIcon icon;
-  Recorder rec;
+  rec.calls.clear();
   rec.icon = &icon;
   rec.reenter = true;
-  icon.SetCallback(&rec);
   icon.MouseMessage(kTrayLeftButtonUp);
   EXPECT_EQ(rec.calls, (std::vector<int32_t>{514}));
   rec.reenter = false;
@@ -60,7 +57,7 @@ TEST(TrayIcon, AddThenModifyThenOneDelete) {
   EXPECT_EQ(icon.Update(false).op, NotifyOp::kNone);
   EXPECT_FALSE(icon.shown());
   EXPECT_EQ(icon.Update(true).op, NotifyOp::kAdd);  // shown again after a delete
-  icon.SetCaption(std::string(70, 'x'));  // cut to the shell's tip field
+  icon.SetCaption(std::string(70, 'x'));            // cut to the shell's tip field
   EXPECT_EQ(icon.Update(true).tip.size(), 63u);
 }
 
@@ -76,14 +73,17 @@ TEST(TrayMenu, ButtonReleasesOpenTheMenuAndTheEntriesAreInOrder) {
   EXPECT_EQ(stopped.front().action, TrayAction::kStart);
   EXPECT_EQ(stopped.back().action, TrayAction::kExit);
   // The page where the daemon listens (as its lock file records it).
-  for (const auto& [bind, host] : std::vector<std::pair<std::string, std::string>>{
-           {"", "127.0.0.1"}, {"0.0.0.0", "127.0.0.1"}, {"::", "[::1]"},
-           {" \"192.168.1.5\"", "192.168.1.5"}, {"fe80::1", "[fe80::1]"}}) {
+  for (const auto& [bind, host] :
+       std::vector<std::pair<std::string, std::string>>{{"", "127.0.0.1"},
+                                                        {"0.0.0.0", "127.0.0.1"},
+                                                        {"::", "[::1]"},
+                                                        {" \"192.168.1.5\"", "192.168.1.5"},
+                                                        {"fe80::1", "[fe80::1]"}}) {
     EXPECT_EQ(TrayPageAddress(bind, 8018, "/status"), "http://" + host + ":8018/status") << bind;
   }
 }
 
-TEST(TrayBlinker, TrafficLightsTheIconForAMomentOnly) {
+TEST(TrayBlinker, TrafficLightsTheIconForAMomentOnlyUnlessTheDaemonStopped) {
   TrayBlinker b;
   EXPECT_EQ(b.OnTraffic(1000), TrayPicture::kTraffic);
   EXPECT_EQ(b.OnTraffic(1100), std::nullopt);  // already lit: no extra shell call
@@ -92,13 +92,9 @@ TEST(TrayBlinker, TrafficLightsTheIconForAMomentOnly) {
   EXPECT_EQ(b.OnTick(1250), TrayPicture::kNormal);
   EXPECT_EQ(b.DueMs(), std::nullopt);
   EXPECT_EQ(b.OnTraffic(1300), TrayPicture::kTraffic);  // the next burst blinks again
-}
-
-TEST(TrayBlinker, StoppedDaemonHoldsTheStoppedPicture) {
-  TrayBlinker b;
-  b.OnTraffic(0);
+  // A stopped daemon holds the stopped picture.
   EXPECT_EQ(b.OnDaemonGone(), TrayPicture::kStopped);
-  EXPECT_EQ(b.OnTick(1000), std::nullopt);  // the pending unlight is dropped
+  EXPECT_EQ(b.OnTick(1900), std::nullopt);  // the pending unlight is dropped
   EXPECT_EQ(b.OnTraffic(2000), std::nullopt);
   EXPECT_EQ(b.shown(), TrayPicture::kStopped);
   EXPECT_EQ(b.OnDaemonBack(), TrayPicture::kNormal);
