@@ -6,7 +6,9 @@
 // give insertion order and a removal keeps the others in place.
 #include "vbscript/objects.h"
 
+#include <bit>
 #include <cstring>
+#include <memory>
 
 #include "core/text.h"
 #include "vbscript/ops.h"
@@ -46,6 +48,50 @@ class ValueEnum : public Enumerator {
   size_t i_ = 0;
 };
 
+// A list that grows without moving its elements: block k holds 8 << k of
+// them, so element i's place follows from its bits, and growing a large
+// list adds one block instead of copying every element into fresh memory.
+template <typename T>
+class StableList {
+ public:
+  StableList() = default;
+  StableList(const StableList&) = delete;
+  StableList& operator=(const StableList&) = delete;
+  ~StableList() {
+    Truncate(0);
+    for (size_t b = 0; b < blocks_.size(); ++b) std::allocator<T>().deallocate(blocks_[b], kFirst << b);
+  }
+  size_t size() const { return size_; }
+  T& operator[](size_t i) {
+    size_t j = i + kFirst;
+    int b = std::bit_width(j) - 1;
+    return blocks_[static_cast<size_t>(b) - kFirstBits][j - (size_t{1} << b)];
+  }
+  const T& operator[](size_t i) const { return const_cast<StableList&>(*this)[i]; }
+  void PushBack(T&& v) {
+    if (size_ + kFirst == kFirst << blocks_.size()) {
+      blocks_.reserve(blocks_.size() + 1);
+      blocks_.push_back(std::allocator<T>().allocate(kFirst << blocks_.size()));
+    }
+    std::construct_at(&(*this)[size_], std::move(v));
+    ++size_;
+  }
+  // Destroys the elements from `n` on; the blocks stay for reuse.
+  void Truncate(size_t n) {
+    while (size_ > n) std::destroy_at(&(*this)[--size_]);
+  }
+  void Swap(StableList& o) noexcept {
+    blocks_.swap(o.blocks_);
+    std::swap(size_, o.size_);
+  }
+
+ private:
+  static constexpr size_t kFirstBits = 3;
+  static constexpr size_t kFirst = size_t{1} << kFirstBits;
+  std::vector<T*> blocks_;
+  size_t size_ = 0;
+};
+
 // ------------------------------------------------------------ Dictionary
 
 class Dictionary : public BuiltinObject<Dictionary> {
@@ -54,8 +100,8 @@ class Dictionary : public BuiltinObject<Dictionary> {
   std::string TypeName() const override { return "Dictionary"; }
   std::unique_ptr<Enumerator> NewEnum() override { return EnumerateValues(LiveKeys()); }
   void ClearReferences() override {
-    std::vector<Entry> old;
-    old.swap(entries_);
+    StableList<Entry> old;
+    old.Swap(entries_);
     table_.clear();
     live_ = 0;
   }
@@ -100,8 +146,8 @@ class Dictionary : public BuiltinObject<Dictionary> {
   Value Items(InvokeKind, CallArgs&) {
     std::vector<Value> items;
     items.reserve(live_);
-    for (auto& e : entries_) {
-      if (e.live) items.push_back(e.value);
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i].hash != kRemoved) items.push_back(entries_[i].value);
     }
     return ArrayFromValues(std::move(items));
   }
@@ -154,15 +200,17 @@ class Dictionary : public BuiltinObject<Dictionary> {
   struct Entry {
     Value key;
     Value value;
-    uint64_t hash;
-    bool live;
+    uint64_t hash;  // kRemoved once the entry is removed
   };
+  // Every key's hash has the top bit set, so 0 is free to mark removal.
+  static constexpr uint64_t kLive = uint64_t{1} << 63;
+  static constexpr uint64_t kRemoved = 0;
 
   std::vector<Value> LiveKeys() const {
     std::vector<Value> keys;
     keys.reserve(live_);
-    for (auto& e : entries_) {
-      if (e.live) keys.push_back(e.key);
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i].hash != kRemoved) keys.push_back(entries_[i].key);
     }
     return keys;
   }
@@ -184,25 +232,16 @@ class Dictionary : public BuiltinObject<Dictionary> {
 
   uint64_t Hash(const Value& k0) const {
     const Value& k = k0.Deref();
-    uint64_t h = 1469598103934665603ULL;
     switch (k.tag()) {
       case Tag::kString:
-        if (text_mode_) {
-          for (unsigned char c : k.text()) {
-            c = static_cast<unsigned char>((c >= 'A' && c <= 'Z') ? c + 32 : c);
-            h = (h ^ c) * 1099511628211ULL;
-          }
-        } else {
-          for (unsigned char c : k.text()) h = (h ^ c) * 1099511628211ULL;
-        }
-        return Mix(h);
+        return HashText(k.str_obj()) | kLive;
       case Tag::kObject:
-        return Mix(reinterpret_cast<uintptr_t>(k.obj()));
+        return Mix(reinterpret_cast<uintptr_t>(k.obj())) | kLive;
       case Tag::kNothing:
-        return 7;
+        return 7 | kLive;
       case Tag::kEmpty:
       case Tag::kNull:
-        return static_cast<uint64_t>(k.tag());
+        return static_cast<uint64_t>(k.tag()) | kLive;
       case Tag::kArray:
         Throw(kErrTypeMismatch);
       default: {
@@ -210,9 +249,43 @@ class Dictionary : public BuiltinObject<Dictionary> {
         if (d == 0) d = 0;  // -0 and 0 are one key
         uint64_t bits;
         std::memcpy(&bits, &d, sizeof bits);
-        return Mix(bits);
+        return Mix(bits) | kLive;
       }
     }
+  }
+
+  // Eight bytes at a time. In text mode letters count as lower case: ASCII
+  // ones by a mask over the word, others through LowerText, the folding
+  // CompareText uses, so keys that compare equal hash alike.
+  uint64_t HashText(StrObj* s) const {
+    if (text_mode_ && !s->IsAscii()) {
+      std::string lower = LowerText(s->text);
+      return HashBytes(lower, false);
+    }
+    return HashBytes(s->text, text_mode_);
+  }
+
+  static uint64_t HashBytes(std::string_view t, bool fold) {
+    const auto lower = [fold](uint64_t w) -> uint64_t {
+      if (!fold) return w;
+      // Bytes are below 0x80 here, so the sums never carry between bytes:
+      // 0x80 ends up set in the bytes 'A' (0x41) to 'Z' (0x5A).
+      uint64_t upper = (w + 0x3F3F3F3F3F3F3F3FULL) & ~(w + 0x2525252525252525ULL);
+      return w | ((upper & 0x8080808080808080ULL) >> 2);
+    };
+    uint64_t h = t.size() * 0x9E3779B97F4A7C15ULL;
+    size_t i = 0;
+    for (; i + 8 <= t.size(); i += 8) {
+      uint64_t w;
+      std::memcpy(&w, t.data() + i, sizeof w);
+      h = (h ^ lower(w)) * 0xFF51AFD7ED558CCDULL;
+      h ^= h >> 32;
+    }
+    uint64_t tail = 0;
+    for (size_t j = 0; i + j < t.size(); ++j) {
+      tail |= uint64_t{static_cast<unsigned char>(t[i + j])} << (8 * j);
+    }
+    return Mix(h ^ lower(tail));
   }
 
   int Find(const Value& key) const { return table_.empty() ? -1 : Find(key, Hash(key)); }
@@ -228,9 +301,19 @@ class Dictionary : public BuiltinObject<Dictionary> {
       // dictionary) for slots that hold another key.
       if (e >= 0 && slot.tag == Tag32(h)) {
         const Entry& en = entries_[static_cast<size_t>(e)];
-        if (en.hash == h && SameKey(en.key, key, text_mode_)) return e;
+        if (en.hash == h && KeyMatches(en.key, key)) return e;
       }
     }
+  }
+
+  // Texts compared in binary mode are equal byte for byte; the rest go
+  // through the rules SameKey holds.
+  bool KeyMatches(const Value& stored, const Value& key0) const {
+    const Value& key = key0.Deref();
+    if (!text_mode_ && stored.tag() == Tag::kString && key.tag() == Tag::kString) {
+      return stored.text() == key.text();
+    }
+    return SameKey(stored, key, text_mode_);
   }
 
   void Insert(const Value& key0, Value value) { Insert(key0, std::move(value), Hash(key0)); }
@@ -239,7 +322,7 @@ class Dictionary : public BuiltinObject<Dictionary> {
     const Value& key = key0.Deref();
     if (key.tag() == Tag::kArray) Throw(kErrTypeMismatch);
     if ((entries_.size() + 1) * 4 > table_.size() * 3) Rehash();
-    entries_.push_back(Entry{key, std::move(value), h, true});
+    entries_.PushBack(Entry{key, std::move(value), h});
     ++live_;
     Place(static_cast<int32_t>(entries_.size() - 1), h);
   }
@@ -266,10 +349,10 @@ class Dictionary : public BuiltinObject<Dictionary> {
     Unplace(index);
     Entry& e = entries_[static_cast<size_t>(index)];
     Value k = std::move(e.key), v = std::move(e.value);
-    e.live = false;
+    e.hash = kRemoved;
     --live_;
     if (live_ == 0) {
-      entries_.clear();
+      entries_.Truncate(0);
       std::fill(table_.begin(), table_.end(), Slot{});
     }
   }
@@ -279,11 +362,11 @@ class Dictionary : public BuiltinObject<Dictionary> {
     if (live_ < entries_.size()) {
       size_t out = 0;
       for (size_t i = 0; i < entries_.size(); ++i) {
-        if (!entries_[i].live) continue;
+        if (entries_[i].hash == kRemoved) continue;
         if (out != i) entries_[out] = std::move(entries_[i]);
         ++out;
       }
-      entries_.resize(out);
+      entries_.Truncate(out);
     }
     size_t want = 16;
     while (want < (entries_.size() + 1) * 2) want *= 2;
@@ -294,7 +377,7 @@ class Dictionary : public BuiltinObject<Dictionary> {
 
   static constexpr int32_t kFree = -1;
   static constexpr int32_t kDeleted = -2;
-  std::vector<Entry> entries_;
+  StableList<Entry> entries_;
   // A table slot: an entry index (or kFree, kDeleted) and the upper half of
   // that entry's hash.
   struct Slot {

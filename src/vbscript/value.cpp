@@ -1238,21 +1238,53 @@ Value OpNot(const Value& a0) {
   return LogicResult(~x, rank, all_bool);
 }
 
+namespace {
+
+// The text `&` adds for a text or a whole number (written into `buf`);
+// false for the other kinds, which AppendText handles.
+[[gnu::always_inline]] inline bool ConcatPiece(const Value& v, char (&buf)[24],
+                                               std::string_view& out) {
+  if (v.tag() == Tag::kString) {
+    out = v.text();
+    return true;
+  }
+  if (v.tag() >= Tag::kByte && v.tag() <= Tag::kLong) {
+    auto r = std::to_chars(buf, buf + sizeof buf, v.raw_int());
+    out = std::string_view(buf, static_cast<size_t>(r.ptr - buf));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 Value OpConcat(const Value& a0, const Value& b0) {
   const Value& a = a0.Deref();
   const Value& b = b0.Deref();
   if (a.tag() == Tag::kNull && b.tag() == Tag::kNull) return Value::Null();
-  std::string s;
-  if (a.tag() == Tag::kString && b.tag() == Tag::kString) {
-    CheckStringSize(a.text().size() + b.text().size());
-    s.reserve(a.text().size() + b.text().size());
-    s.append(a.text());
-    s.append(b.text());
-  } else {
-    AppendText(s, a);
-    AppendText(s, b);
-    CheckStringSize(s.size());
+  // Texts and whole numbers, as in `"key" & i`: the pieces are written once
+  // into a text of the right size.
+  char abuf[24], bbuf[24];
+  std::string_view x, y;
+  if (ConcatPiece(a, abuf, x) && ConcatPiece(b, bbuf, y)) {
+    size_t n = x.size() + y.size();
+    CheckStringSize(n);
+    char small[32];
+    if (n <= sizeof small) {
+      std::memcpy(small, x.data(), x.size());
+      std::memcpy(small + x.size(), y.data(), y.size());
+      return Value::Str(std::string_view(small, n));
+    }
+    std::string s;
+    s.reserve(n);
+    s.append(x);
+    s.append(y);
+    return Value::Str(std::move(s));
   }
+  std::string s;
+  AppendText(s, a);
+  AppendText(s, b);
+  CheckStringSize(s.size());
   return Value::Str(std::move(s));
 }
 
