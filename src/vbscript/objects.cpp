@@ -162,10 +162,10 @@ class Dictionary : public BuiltinObject<Dictionary> {
     if (nk.tag() == Tag::kArray) Throw(kErrTypeMismatch);
     // The entry keeps its place in the order.
     Entry& e = entries_[static_cast<size_t>(i)];
-    Unplace(i);
+    Unplace(static_cast<size_t>(i));
     e.key = nk;
     e.hash = Hash(nk);
-    Place(i, e.hash);
+    Place(static_cast<size_t>(i), e.hash);
     return Value();
   }
   Value Keys(InvokeKind, CallArgs&) { return ArrayFromValues(LiveKeys()); }
@@ -293,15 +293,16 @@ class Dictionary : public BuiltinObject<Dictionary> {
   int Find(const Value& key, uint64_t h) const {
     if (table_.empty()) return -1;
     size_t mask = table_.size() - 1;
+    uint32_t tag = TagOf(h);
     for (size_t i = h & mask;; i = (i + 1) & mask) {
-      const Slot& slot = table_[i];
-      int32_t e = slot.index;
-      if (e == kFree) return -1;
+      uint32_t slot = table_[i];
+      if (slot == kFree) return -1;
       // The tag spares a visit to the entries (a cache miss in a large
-      // dictionary) for slots that hold another key.
-      if (e >= 0 && slot.tag == Tag32(h)) {
-        const Entry& en = entries_[static_cast<size_t>(e)];
-        if (en.hash == h && KeyMatches(en.key, key)) return e;
+      // dictionary) for most slots that hold another key.
+      if ((slot & ~index_mask_) == tag && (slot & index_mask_) != 0) {
+        size_t e = (slot & index_mask_) - 1;
+        const Entry& en = entries_[e];
+        if (en.hash == h && KeyMatches(en.key, key)) return static_cast<int>(e);
       }
     }
   }
@@ -324,36 +325,35 @@ class Dictionary : public BuiltinObject<Dictionary> {
     if ((entries_.size() + 1) * 4 > table_.size() * 3) Rehash();
     entries_.PushBack(Entry{key, std::move(value), h});
     ++live_;
-    Place(static_cast<int32_t>(entries_.size() - 1), h);
+    Place(entries_.size() - 1, h);
   }
 
-  void Place(int32_t index, uint64_t h) {
+  void Place(size_t index, uint64_t h) {
     size_t mask = table_.size() - 1;
     size_t i = h & mask;
-    while (table_[i].index >= 0) i = (i + 1) & mask;
-    table_[i] = Slot{index, Tag32(h)};
+    while ((table_[i] & index_mask_) != 0) i = (i + 1) & mask;
+    table_[i] = TagOf(h) | static_cast<uint32_t>(index + 1);
   }
 
-  void Unplace(int index) {
-    const Entry& e = entries_[static_cast<size_t>(index)];
+  void Unplace(size_t index) {
     size_t mask = table_.size() - 1;
-    for (size_t i = e.hash & mask;; i = (i + 1) & mask) {
-      if (table_[i].index == index) {
-        table_[i].index = kDeleted;
+    for (size_t i = entries_[index].hash & mask;; i = (i + 1) & mask) {
+      if ((table_[i] & index_mask_) == index + 1) {
+        table_[i] = kDeleted;
         return;
       }
     }
   }
 
   void Erase(int index) {
-    Unplace(index);
+    Unplace(static_cast<size_t>(index));
     Entry& e = entries_[static_cast<size_t>(index)];
     Value k = std::move(e.key), v = std::move(e.value);
     e.hash = kRemoved;
     --live_;
     if (live_ == 0) {
       entries_.Truncate(0);
-      std::fill(table_.begin(), table_.end(), Slot{});
+      std::fill(table_.begin(), table_.end(), kFree);
     }
   }
 
@@ -371,21 +371,21 @@ class Dictionary : public BuiltinObject<Dictionary> {
     size_t want = 16;
     while (want < (entries_.size() + 1) * 2) want *= 2;
     if (want > (size_t{1} << 31)) Throw(kErrOutOfMemory);
-    table_.assign(want, Slot{});
-    for (size_t i = 0; i < entries_.size(); ++i) Place(static_cast<int32_t>(i), entries_[i].hash);
+    table_.assign(want, kFree);
+    index_mask_ = static_cast<uint32_t>(want - 1);
+    for (size_t i = 0; i < entries_.size(); ++i) Place(i, entries_[i].hash);
   }
 
-  static constexpr int32_t kFree = -1;
-  static constexpr int32_t kDeleted = -2;
   StableList<Entry> entries_;
-  // A table slot: an entry index (or kFree, kDeleted) and the upper half of
-  // that entry's hash.
-  struct Slot {
-    int32_t index = kFree;
-    uint32_t tag = 0;
-  };
-  static uint32_t Tag32(uint64_t h) { return static_cast<uint32_t>(h >> 32); }
-  std::vector<Slot> table_;
+  // A table slot holds its entry's index + 1 in the bits below the table's
+  // size (the table has room for more than all entries) and bits of the
+  // upper half of the entry's hash above them as a tag. A free slot is 0; a
+  // removed entry's slot has only the top bit set.
+  static constexpr uint32_t kFree = 0;
+  static constexpr uint32_t kDeleted = uint32_t{1} << 31;
+  uint32_t TagOf(uint64_t h) const { return static_cast<uint32_t>(h >> 32) & ~index_mask_; }
+  std::vector<uint32_t> table_;
+  uint32_t index_mask_ = 0;
   size_t live_ = 0;
   bool text_mode_ = false;
   int32_t compare_mode_ = 0;
