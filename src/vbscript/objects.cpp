@@ -1,9 +1,10 @@
 // The Dictionary, GetRef's procedure references, and what the built-in
 // objects share: creating one by ProgID, For Each over a list of values, and
 // releasing engine-made objects when the engine goes away. Dictionary keeps
-// its entries in the order they were added (entries_) and finds them through
-// an open-addressing table of entry indexes (table_), so For Each and Keys
-// give insertion order and a removal keeps the others in place.
+// its entries in the order they were added (entries_, in blocks that never
+// move) and finds them through an open-addressing table of four-byte entry
+// indexes (table_), so For Each and Keys give insertion order and a removal
+// keeps the others in place.
 #include "vbscript/objects.h"
 
 #include <bit>
