@@ -1238,21 +1238,58 @@ Value OpNot(const Value& a0) {
   return LogicResult(~x, rank, all_bool);
 }
 
+namespace {
+
+// A piece of `&` that needs no conversion call: a text, or a whole number
+// written in decimal straight into the result.
+struct ConcatPiece {
+  std::string_view text;
+  int32_t number = 0;  // Byte, Integer and Long all fit
+  bool is_number = false;
+  size_t size = 0;
+
+  [[gnu::always_inline]] bool Read(const Value& v) {
+    if (v.tag() == Tag::kString) {
+      text = v.text();
+      size = text.size();
+      return true;
+    }
+    if (v.tag() < Tag::kByte || v.tag() > Tag::kLong) return false;
+    is_number = true;
+    number = static_cast<int32_t>(v.raw_int());
+    uint32_t m = number < 0 ? 0U - static_cast<uint32_t>(number) : static_cast<uint32_t>(number);
+    size = number < 0 ? 2 : 1;
+    for (uint64_t power = 10; m >= power; power *= 10) ++size;
+    return true;
+  }
+  [[gnu::always_inline]] char* Write(char* p) const {
+    if (is_number) return std::to_chars(p, p + size, number).ptr;
+    std::memcpy(p, text.data(), size);
+    return p + size;
+  }
+};
+
+}  // namespace
+
 Value OpConcat(const Value& a0, const Value& b0) {
   const Value& a = a0.Deref();
   const Value& b = b0.Deref();
   if (a.tag() == Tag::kNull && b.tag() == Tag::kNull) return Value::Null();
-  std::string s;
-  if (a.tag() == Tag::kString && b.tag() == Tag::kString) {
-    CheckStringSize(a.text().size() + b.text().size());
-    s.reserve(a.text().size() + b.text().size());
-    s.append(a.text());
-    s.append(b.text());
-  } else {
-    AppendText(s, a);
-    AppendText(s, b);
-    CheckStringSize(s.size());
+  // Texts and whole numbers, as in `"key" & i`: the pieces are written once,
+  // into the new text itself.
+  ConcatPiece x, y;
+  if (x.Read(a) && y.Read(b)) {
+    CheckStringSize(x.size + y.size);
+    Value r = Value::Str(std::string_view());
+    std::string& t = r.str_obj()->text;
+    t.resize(x.size + y.size);
+    y.Write(x.Write(t.data()));
+    return r;
   }
+  std::string s;
+  AppendText(s, a);
+  AppendText(s, b);
+  CheckStringSize(s.size());
   return Value::Str(std::move(s));
 }
 

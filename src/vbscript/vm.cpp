@@ -1131,6 +1131,12 @@ void Vm::Interpreter::CallName(const Instr& in) {
     Enter(s->proc.get(), argc, Value(), 0);
     return;
   }
+  if (s->kind == SlotKind::kVariable) {  // `d(key)`: an object's default member, an array
+    Value r = vm_.CallValue(s->value, sp_ - argc, argc,
+                            statement ? InvokeKind::kCall : InvokeKind::kGet);
+    PushResult(sp_ - argc, std::move(r));
+    return;
+  }
   CallSlot(s, argc, statement, false);
 }
 

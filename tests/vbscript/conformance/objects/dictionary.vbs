@@ -53,3 +53,13 @@ For i = 1 To 5000 Step 2
   big.Remove "k" & i
 Next
 WScript.Echo big.Count, big("k5000"), big.Keys()(0), big.Exists("k1")
+' Keys added after removals (the table is rebuilt) follow the remaining ones.
+For i = 1 To 2000
+  big.Add "m" & i, i
+Next
+WScript.Echo big.Count, big.Keys()(2499), big.Keys()(2500), big("m2000")
+' Text mode folds letters beyond ASCII as well.
+Set t = CreateObject("Scripting.Dictionary")
+t.CompareMode = vbTextCompare
+t.Add "Été", 1
+WScript.Echo t.Exists("éTÉ"), t("ÉTÉ"), t.Count
