@@ -41,6 +41,7 @@ class XapMessageError : public std::runtime_error {
 bool CompareXapAddress(std::string_view a, std::string_view b);
 
 class XapMessage;
+class XapLineReader;
 
 // The items of one parsed section, in arrival order. Keys are item names
 // lower-cased with surrounding spaces removed; each item keeps its whole
@@ -73,14 +74,16 @@ class XapMessage {
   ~XapMessage();
 
   // --- header fields (start value "Unknown") ---------------------------
-  const std::string& MsgClass() const { return class_; }
-  const std::string& MsgSource() const { return source_; }
-  const std::string& MsgTarget() const { return target_; }
-  const std::string& MsgUID() const { return uid_; }
-  void SetMsgClass(std::string v) { class_ = std::move(v); }
-  void SetMsgSource(std::string v) { source_ = std::move(v); }
-  void SetMsgTarget(std::string v) { target_ = std::move(v); }
-  void SetMsgUID(std::string v) { uid_ = std::move(v); }
+  // A parsed value is a view into the message's copy of the text: valid
+  // while the message lives (a later parse keeps the fields it does not set).
+  std::string_view MsgClass() const { return class_.text; }
+  std::string_view MsgSource() const { return source_.text; }
+  std::string_view MsgTarget() const { return target_.text; }
+  std::string_view MsgUID() const { return uid_.text; }
+  void SetMsgClass(std::string v) { class_.Set(std::move(v)); }
+  void SetMsgSource(std::string v) { source_.Set(std::move(v)); }
+  void SetMsgTarget(std::string v) { target_.Set(std::move(v)); }
+  void SetMsgUID(std::string v) { uid_.Set(std::move(v)); }
 
   // --- writing ------------------------------------------------------------
   // Empties the output text; the argument is not used.
@@ -117,8 +120,12 @@ class XapMessage {
   bool CompareAddress(std::string_view sItem1, std::string_view sItem2) const {
     return CompareXapAddress(sItem1, sItem2);
   }
-  bool CompareSource(std::string_view sSource) const { return CompareXapAddress(sSource, source_); }
-  bool CompareTarget(std::string_view sTarget) const { return CompareXapAddress(sTarget, target_); }
+  bool CompareSource(std::string_view sSource) const {
+    return CompareXapAddress(sSource, source_.text);
+  }
+  bool CompareTarget(std::string_view sTarget) const {
+    return CompareXapAddress(sTarget, target_.text);
+  }
   // Equal ignoring letter case; no wildcards.
   bool CompareClass(std::string_view sClass) const;
 
@@ -126,6 +133,22 @@ class XapMessage {
   friend class XapItemCollection;
   struct Span {
     uint32_t pos = 0, len = 0;
+  };
+  // A header field: a view of the parsed value in the parse's copy of the
+  // text (no copy per message), or a value of its own (start value, set).
+  struct Field {
+    std::string_view text = "Unknown";
+    std::string own;
+    bool parsed = false;
+    void Set(std::string v) {
+      own = std::move(v);
+      text = own;
+      parsed = false;
+    }
+    // Before the copy of the text is replaced by another parse's.
+    void KeepParsed() {
+      if (parsed) Set(std::string(text));
+    }
   };
   struct Item {
     Span key;  // trimmed name, letter case as received
@@ -166,15 +189,13 @@ class XapMessage {
   int FindSection(std::string_view name) const;
   int64_t FindItem(uint32_t section_no, std::string_view key) const;
   bool RegisterSection(Span name);
-  bool AddParsedItem(Span key, Span line);
+  void ReadSections(XapLineReader& lines);
+  bool ReadItems(XapLineReader& lines);
   void HeaderField(std::string_view name, std::string_view value);
   void Fault(std::string_view description) const;
 
   EventLog* log_;
-  std::string class_ = "Unknown";
-  std::string source_ = "Unknown";
-  std::string target_ = "Unknown";
-  std::string uid_ = "Unknown";
+  Field class_, source_, target_, uid_;
 
   FastString out_;
   bool section_open_ = false;
