@@ -17,6 +17,10 @@ namespace corvane {
 namespace {
 
 constexpr uint32_t kSectionSlot = 0x80000000u;
+// Up to this many sections, or items in a section, the parse and the
+// look-ups compare a name with each (cheaper than hashing it) and leave them
+// out of the table.
+constexpr size_t kScanAtMost = 8;
 // Zero bytes after the parse's copy of the text, which XapLineReader reads.
 constexpr size_t kPadding = 64;
 
@@ -409,29 +413,81 @@ size_t XapMessage::ItemSlot(uint32_t section_no, std::string_view key, uint32_t 
 }
 
 [[gnu::always_inline]] inline int XapMessage::FindSection(std::string_view name) const {
-  if (slots_.empty()) return -1;
   // Readers take several items of one section in a row.
   if (last_section_ >= 0 && Same(View(sections_[static_cast<size_t>(last_section_)].name), name)) {
     return last_section_;
   }
-  const uint32_t slot = slots_[SectionSlot(name, HashIgnoreCase(name, kSectionSeed))];
-  if (slot == 0) return -1;
-  last_section_ = static_cast<int>((slot & ~kSectionSlot) - 1);
-  return last_section_;
+  int found = -1;
+  if (sections_.size() <= kScanAtMost) {
+    for (size_t i = 0; i < sections_.size(); ++i) {
+      if (Same(View(sections_[i].name), name)) {
+        found = static_cast<int>(i);
+        break;
+      }
+    }
+  } else {
+    const uint32_t slot = slots_[SectionSlot(name, HashIgnoreCase(name, kSectionSeed))];
+    found = static_cast<int>(slot & ~kSectionSlot) - 1;
+  }
+  if (found >= 0) last_section_ = found;
+  return found;
 }
 
-[[gnu::always_inline]] inline int64_t XapMessage::FindItem(uint32_t section_no, std::string_view key) const {
-  if (slots_.empty()) return -1;
+[[gnu::always_inline]] inline int64_t XapMessage::FindItem(uint32_t section_no,
+                                                           std::string_view key) const {
+  const Section& s = sections_[section_no];
+  if (s.end - s.begin <= kScanAtMost) {
+    for (uint32_t i = s.begin; i < s.end; ++i) {
+      if (Same(View(items_[i].key), key)) return i;
+    }
+    return -1;
+  }
   const uint32_t slot =
       slots_[ItemSlot(section_no, key, HashIgnoreCase(key, ItemSeed(section_no)))];
-  return slot == 0 ? -1 : static_cast<int64_t>(slot) - 1;
+  return static_cast<int64_t>(slot) - 1;
+}
+
+void XapMessage::UseTable() {
+  if (table_ready_) return;
+  std::memset(slots_.data, 0, slots_.size() * sizeof(uint32_t));
+  table_ready_ = true;
+}
+
+// The sections registered so far into the table, when they become more
+// than a look-up compares one by one.
+void XapMessage::IndexSections() {
+  UseTable();
+  for (size_t i = 0; i < sections_.size(); ++i) {
+    Section& s = sections_[i];
+    s.hash = HashIgnoreCase(View(s.name), kSectionSeed);
+    slots_[SectionSlot(View(s.name), s.hash)] = static_cast<uint32_t>(i + 1) | kSectionSlot;
+  }
+}
+
+// Likewise the items of a section (their count stored in the section).
+void XapMessage::IndexItems(uint32_t section_no) {
+  UseTable();
+  const Section& s = sections_[section_no];
+  for (uint32_t i = s.begin; i < s.end; ++i) {
+    Item& item = items_[i];
+    item.hash = HashIgnoreCase(View(item.key), ItemSeed(section_no));
+    slots_[ItemSlot(section_no, View(item.key), item.hash)] = i + 1;
+  }
 }
 
 bool XapMessage::RegisterSection(Span name) {
+  const auto n = static_cast<uint32_t>(items_.size());
+  if (sections_.size() < kScanAtMost) {
+    for (size_t i = 0; i < sections_.size(); ++i) {
+      if (Same(View(sections_[i].name), View(name))) return false;
+    }
+    sections_.push_back(Section{name, 0, n, n});
+    return true;
+  }
+  if (sections_.size() == kScanAtMost) IndexSections();
   const uint32_t hash = HashIgnoreCase(View(name), kSectionSeed);
   const size_t at = SectionSlot(View(name), hash);
   if (slots_[at] != 0) return false;
-  const auto n = static_cast<uint32_t>(items_.size());
   sections_.push_back(Section{name, hash, n, n});
   slots_[at] = static_cast<uint32_t>(sections_.size()) | kSectionSlot;
   return true;
@@ -482,8 +538,10 @@ void XapMessage::StartParse(std::string_view text) {
   block += count.lines * sizeof(Item);
   sections_ = {reinterpret_cast<Section*>(block), 0};
   block += count.braces * sizeof(Section);
+  // The table is cleared when a section or the section list grows past
+  // kScanAtMost; smaller messages never use it.
   slots_ = {reinterpret_cast<uint32_t*>(block), table};
-  std::memset(slots_.data, 0, table * sizeof(uint32_t));
+  table_ready_ = false;
   block += table * sizeof(uint32_t);
   // The copy of the text, with the zero bytes LineReader reads past its end.
   auto* copy = reinterpret_cast<char*>(block);
@@ -506,29 +564,70 @@ void XapMessage::StartParse(std::string_view text) {
 
 // The items of the section registered last, up to a "}" alone (true), the
 // end of the text or a repeated name (false). This runs for every item, so
-// the counts live in locals and are stored when the loop is left, and
-// the reader stays in registers (both are inline in FromXap).
+// the counts live in locals and are stored when the loop is left, and the
+// reader stays in registers (both are inline in FromXap). The first
+// kScanAtMost items are compared with those before them; the table takes
+// the section's items from the next one on.
 [[gnu::always_inline]] inline bool XapMessage::ReadItems(XapLineReader& lines) {
   const char* const base = raw_.data();
-  const auto section_no = static_cast<uint32_t>(sections_.size() - 1);
-  const uint64_t seed = ItemSeed(section_no);
   Item* const items = items_.data;
-  uint32_t* const slots = slots_.data;
-  const size_t mask = slots_.size() - 1;
-  size_t count = items_.count;
+  const uint32_t begin = sections_.back().begin;
+  uint32_t count = begin;
   auto store_count = [&] {
     items_.count = count;
-    sections_.back().end = static_cast<uint32_t>(count);
+    sections_.back().end = count;
+  };
+  auto add = [&](std::string_view name, const XapLineReader::Line& line, uint32_t hash) {
+    Item& item = items[count++];
+    item.key.pos = static_cast<uint32_t>(name.data() - base);
+    item.key.len = static_cast<uint32_t>(name.size());
+    item.line.pos = static_cast<uint32_t>(line.pos);
+    item.line.len = static_cast<uint32_t>(line.len);
+    item.hash = hash;
+  };
+  // Whether the line ends the section ("}" alone, true) or is to be skipped.
+  auto is_brace = [&](const XapLineReader::Line& line) {
+    return line.len == 1 && base[line.pos] == '}';
   };
   XapLineReader::Line line;
-  while (lines.Next(line)) {
-    const char* text = base + line.pos;
+  while (count - begin < kScanAtMost) {
+    if (!lines.Next(line)) {
+      store_count();
+      return false;
+    }
     if (line.eq == line.len) {
-      if (line.len != 1 || text[0] != '}') continue;
+      if (!is_brace(line)) continue;
       store_count();
       return true;
     }
-    const std::string_view name = Trim(std::string_view(text, line.eq));
+    const std::string_view name = Trim(std::string_view(base + line.pos, line.eq));
+    for (uint32_t i = begin; i < count; ++i) {
+      if (Same(View(items[i].key), name)) {
+        store_count();
+        Fault(kDuplicateKey);
+        return false;
+      }
+    }
+    add(name, line, 0);
+  }
+
+  const auto section_no = static_cast<uint32_t>(sections_.size() - 1);
+  const uint64_t seed = ItemSeed(section_no);
+  uint32_t* const slots = slots_.data;
+  const size_t mask = slots_.size() - 1;
+  bool indexed = false;
+  while (lines.Next(line)) {
+    if (line.eq == line.len) {
+      if (!is_brace(line)) continue;
+      store_count();
+      return true;
+    }
+    if (!indexed) [[unlikely]] {
+      store_count();
+      IndexItems(section_no);
+      indexed = true;
+    }
+    const std::string_view name = Trim(std::string_view(base + line.pos, line.eq));
     const uint32_t hash = HashIgnoreCase(name, seed);
     // Usually the first slot looked at is free: no probe needed.
     size_t at = hash & mask;
@@ -540,11 +639,8 @@ void XapMessage::StartParse(std::string_view text) {
         return false;
       }
     }
-    items[count++] = Item{Span{static_cast<uint32_t>(name.data() - base),
-                               static_cast<uint32_t>(name.size())},
-                          Span{static_cast<uint32_t>(line.pos), static_cast<uint32_t>(line.len)},
-                          hash};
-    slots[at] = static_cast<uint32_t>(count);
+    slots[at] = count + 1;
+    add(name, line, hash);
   }
   store_count();
   return false;

@@ -7,8 +7,10 @@
 // name line, "{", name=value lines, "}").
 //
 // A parse keeps one copy of the received text and describes its sections
-// and items as spans into it, with one open-addressing table that finds a
-// section by name and an item by section and name.
+// and items as spans into it. Names are found by comparing them one by one
+// in a message of few sections and a section of few items (the usual
+// datagram); beyond that, one open-addressing table finds a section by name
+// and an item by section and name.
 // A message of a datagram's usual size keeps all of it in the message's own
 // buffer, so parsing allocates nothing per item.
 #pragma once
@@ -188,6 +190,9 @@ class XapMessage {
   size_t ItemSlot(uint32_t section_no, std::string_view key, uint32_t hash) const;
   int FindSection(std::string_view name) const;
   int64_t FindItem(uint32_t section_no, std::string_view key) const;
+  void UseTable();
+  void IndexSections();
+  void IndexItems(uint32_t section_no);
   bool RegisterSection(Span name);
   void ReadSections(XapLineReader& lines);
   bool ReadItems(XapLineReader& lines);
@@ -209,8 +214,11 @@ class XapMessage {
   Run<Item> items_;
   Run<Section> sections_;
   // Open addressing over sections and items: 0 free, else 1 + the index,
-  // with kSectionSlot set for a section; less than half full.
+  // with kSectionSlot set for a section; less than half full. It holds the
+  // sections once there are more than kScanAtMost, and the items of each
+  // section that has more than kScanAtMost.
   Run<uint32_t> slots_;
+  bool table_ready_ = false;  // cleared for this parse
   mutable int last_section_ = -1;  // the section found last
 };
 

@@ -82,6 +82,8 @@ TEST(XapMessageParse, TextsThatAreNotMessages) {
 
   crlf.FromXap("");  // an empty text leaves the message as it was
   EXPECT_EQ(crlf.MsgClass(), "a.b\r");
+  crlf.FromXap("xap-header\n{\nsource=s.t\n}\n");  // a field not given keeps its value
+  EXPECT_EQ(std::string(crlf.MsgClass()) + " " + std::string(crlf.MsgSource()), "a.b\r s.t");
 
   // A header with nothing after it registers only the trailing section, and
   // MsgSection then fails for the caller to handle.
