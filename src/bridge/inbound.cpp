@@ -49,7 +49,7 @@ void InboundHandler::Readmessage(const std::string& text) {
     // Watched sources keep their latest items in their device records.
     auto& filters = table_.FilterDictionary();
     if (!filters.Empty()) {
-      if (const std::string* filter = filters.Find(m.MsgSource() + "~" + m.MsgClass())) {
+      if (const std::string* filter = filters.Find(std::string(m.MsgSource()).append("~").append(m.MsgClass()))) {
         UpdateDeviceRecord(m, *filter);
       }
     }

@@ -1,6 +1,7 @@
 #include "xap/xap_message.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -16,6 +17,12 @@ namespace corvane {
 namespace {
 
 constexpr uint32_t kSectionSlot = 0x80000000u;
+// Up to this many sections, or items in a section, the parse and the
+// look-ups compare a name with each (cheaper than hashing it) and leave them
+// out of the table.
+constexpr size_t kScanAtMost = 8;
+// Zero bytes after the parse's copy of the text, which XapLineReader reads.
+constexpr size_t kPadding = 64;
 
 char Lower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -23,7 +30,7 @@ char Lower(char c) {
 
 // EqualsIgnoreCase of core, inline here: the parser compares names at every
 // header line and every hit of a look-up.
-bool Same(std::string_view a, std::string_view b) {
+[[gnu::always_inline]] inline bool Same(std::string_view a, std::string_view b) {
   const size_t n = a.size();
   if (n != b.size()) return false;
   // Names usually match exactly: whole words first (the last one overlaps).
@@ -52,20 +59,6 @@ bool Same(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The first line feed in [p, end), or end. Lines are short, so sixteen bytes
-// at a time inline beat a library call per line.
-const char* NextLineFeed(const char* p, const char* end) {
-#if defined(__SSE2__)
-  const __m128i lf = _mm_set1_epi8('\n');
-  for (; end - p >= 16; p += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, lf));
-    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
-  }
-#endif
-  const void* hit = std::memchr(p, '\n', static_cast<size_t>(end - p));
-  return hit ? static_cast<const char*>(hit) : end;
-}
 constexpr std::string_view kDuplicateKey =
     "This key is already associated with an element of this collection";
 constexpr std::string_view kNoNameLine = "Subscript out of range";
@@ -111,7 +104,20 @@ uint64_t ItemSeed(uint32_t section_no) {
   return static_cast<uint64_t>(section_no) + 1;
 }
 
+// True when `name`, as long as `lower`, equals it ignoring letter case;
+// `lower` is lower-case letters only, so setting bit 5 of every byte of
+// `name` is the whole fold.
+template <size_t N>
+bool IsName(std::string_view name, const char (&lower)[N]) {
+  static_assert(N >= 2 && N <= 9);
+  uint64_t word = 0, want = 0;
+  std::memcpy(&word, name.data(), N - 1);
+  std::memcpy(&want, lower, N - 1);
+  return (word | (0x2020202020202020ull >> (8 * (9 - N)))) == want;
+}
+
 std::string_view Trim(std::string_view s) {
+  if (s.empty() || (s.front() != ' ' && s.back() != ' ')) return s;  // the usual name
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
   return s;
@@ -123,45 +129,15 @@ unsigned Hits(__m128i chunk, char c) {
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(c))));
 }
 
-unsigned LowestBit(unsigned bits) {
-  return static_cast<unsigned>(__builtin_ctz(bits));
+// The number of bits set in a 16-bit mask (without relying on a popcount
+// instruction, which the build does not assume).
+size_t CountBits16(unsigned x) {
+  x = x - ((x >> 1) & 0x5555u);
+  x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+  x = (x + (x >> 4)) & 0x0F0Fu;
+  return (x + (x >> 8)) & 0x1Fu;
 }
 #endif
-
-// The length of the line that starts at `p` (up to its line feed or `end`)
-// and, in `eq`, where its first "=" is (the length when it has none). The
-// 16 bytes before `end` must be readable (the parse's block keeps its table
-// before the text), so that a line of fewer than 16 bytes, the usual kind,
-// takes one look wherever it lies.
-size_t ScanLine(const char* p, const char* end, size_t& eq) {
-#if defined(__SSE2__)
-  const auto rest = static_cast<size_t>(end - p);
-  // The 16 bytes from p, or the last 16 shifted so that bit 0 stands for p.
-  const unsigned shift = rest >= 16 ? 0 : static_cast<unsigned>(16 - rest);
-  const __m128i chunk =
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(rest >= 16 ? p : end - 16));
-  const unsigned lfs = Hits(chunk, '\n') >> shift;
-  unsigned eqs = Hits(chunk, '=') >> shift;
-  if (lfs != 0 || rest < 16) {
-    const size_t len = lfs != 0 ? LowestBit(lfs) : rest;
-    eqs &= (1u << len) - 1;  // len < 16
-    eq = eqs != 0 ? LowestBit(eqs) : len;
-    return len;
-  }
-  // A longer line: its "=" is usually among its first 16 bytes.
-  const auto len = static_cast<size_t>(NextLineFeed(p + 16, end) - p);
-  if (eqs != 0) {
-    eq = LowestBit(eqs);
-    return len;
-  }
-  eq = 16;
-#else
-  const auto len = static_cast<size_t>(NextLineFeed(p, end) - p);
-  eq = 0;
-#endif
-  while (eq < len && p[eq] != '=') ++eq;
-  return len;
-}
 
 struct LineCount {
   size_t lines = 1;  // line feeds + 1
@@ -197,8 +173,8 @@ LineCount CountLines(std::string_view text) {
     // The last 16 bytes, less those already counted.
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
     const auto shift = static_cast<unsigned>(16 - (end - p));
-    n.lines += static_cast<size_t>(__builtin_popcount(Hits(chunk, '\n') >> shift));
-    n.braces += static_cast<size_t>(__builtin_popcount(Hits(chunk, '}') >> shift));
+    n.lines += CountBits16(Hits(chunk, '\n') >> shift);
+    n.braces += CountBits16(Hits(chunk, '}') >> shift);
     return n;
   }
 #endif
@@ -221,12 +197,104 @@ std::string_view NextPart(std::string_view s, size_t& pos, bool& last) {
 }
 
 std::string_view BeforeColon(std::string_view s) {
-  size_t colon = 0;
-  while (colon < s.size() && s[colon] != ':') ++colon;
-  return s.substr(0, colon);
+  const void* colon = std::memchr(s.data(), ':', s.size());
+  return colon ? s.substr(0, static_cast<size_t>(static_cast<const char*>(colon) - s.data())) : s;
 }
 
 }  // namespace
+
+// Walks the lines of a text that has kPadding zero bytes after its end. Line
+// feeds and "=" signs are found 64 bytes at a time as bit masks, so a line
+// costs a few bit operations, and finding a line's end does not wait for
+// the search that found the previous one.
+class XapLineReader {
+ public:
+  struct Line {
+    size_t pos, len;
+    size_t eq;  // where the first "=" is, from pos; len when there is none
+  };
+
+  XapLineReader(const char* text, size_t size) : text_(text), size_(size) { Load(); }
+
+  // The next line; false past the end. A text that ends with a line feed
+  // has one empty line after it.
+  [[gnu::always_inline]] bool Next(Line& out) {
+    if (lf_ == 0) [[unlikely]] return NextBlock(out);
+    return Take(out, kNone);
+  }
+
+ private:
+  static constexpr size_t kNone = ~size_t{0};
+
+  static size_t Lowest(uint64_t bits) { return static_cast<size_t>(__builtin_ctzll(bits)); }
+
+  // The line that ends at this block's first line feed not yet taken; `eq`
+  // is where its "=" is when an earlier block had one.
+  [[gnu::always_inline]] bool Take(Line& out, size_t eq) {
+    const size_t at = Lowest(lf_);
+    lf_ &= lf_ - 1;
+    const uint64_t upto = (uint64_t{2} << at) - 1;  // bits 0..at (all of them for 63)
+    const uint64_t mine = eq_ & upto;
+    eq_ &= ~upto;
+    const size_t end = base_ + at;
+    if (eq == kNone) eq = mine != 0 ? base_ + Lowest(mine) : end;
+    out = Line{pos_, end - pos_, eq - pos_};
+    pos_ = end + 1;
+    return true;
+  }
+
+  // A line that goes on past this block, or the end of the text.
+  bool NextBlock(Line& out) {
+    if (pos_ > size_) return false;
+    size_t eq = eq_ != 0 ? base_ + Lowest(eq_) : kNone;
+    for (;;) {
+      base_ += 64;
+      if (base_ >= size_) {
+        // The line that ends with the text.
+        out = Line{pos_, size_ - pos_, (eq == kNone ? size_ : eq) - pos_};
+        pos_ = size_ + 1;
+        return true;
+      }
+      Load();
+      if (lf_ != 0) return Take(out, eq);
+      if (eq == kNone && eq_ != 0) eq = base_ + Lowest(eq_);
+    }
+  }
+
+  // The masks of the 64 bytes from base_ (the padding has neither sign).
+  void Load() {
+    const char* p = text_ + base_;
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i eq = _mm_set1_epi8('=');
+    uint64_t lfs = 0, eqs = 0;
+    for (int i = 0; i < 4; ++i) {
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+      lfs |= static_cast<uint64_t>(static_cast<uint16_t>(
+                 _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, lf))))
+             << (16 * i);
+      eqs |= static_cast<uint64_t>(static_cast<uint16_t>(
+                 _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, eq))))
+             << (16 * i);
+    }
+    lf_ = lfs;
+    eq_ = eqs;
+#else
+    lf_ = eq_ = 0;
+    for (int i = 0; i < 64; ++i) {
+      lf_ |= static_cast<uint64_t>(p[i] == '\n') << i;
+      eq_ |= static_cast<uint64_t>(p[i] == '=') << i;
+    }
+#endif
+  }
+
+  const char* text_;
+  size_t size_;
+  size_t pos_ = 0;   // where the next line starts
+  size_t base_ = 0;  // the block the masks describe
+  uint64_t lf_ = 0;  // its line feeds not yet taken
+  uint64_t eq_ = 0;  // its "=" signs after the last line feed taken
+};
 
 bool CompareXapAddress(std::string_view a, std::string_view b) {
   if (a.empty() || b.empty()) return false;
@@ -271,15 +339,15 @@ int XapMessage::Init(std::string_view) {
 
 int XapMessage::AddHeader() {
   out_.Add("xap-header\n{\nv=13\nhop=1\nuid=");
-  out_.Add(uid_);
+  out_.Add(uid_.text);
   out_.Add("\nclass=");
-  out_.Add(class_);
+  out_.Add(class_.text);
   out_.Add("\nsource=");
-  out_.Add(source_);
+  out_.Add(source_.text);
   out_.Add('\n');
-  if (!target_.empty()) {
+  if (!target_.text.empty()) {
     out_.Add("target=");
-    out_.Add(target_);
+    out_.Add(target_.text);
     out_.Add('\n');
   }
   out_.Add("}\n");
@@ -344,82 +412,120 @@ size_t XapMessage::ItemSlot(uint32_t section_no, std::string_view key, uint32_t 
   }
 }
 
-int XapMessage::FindSection(std::string_view name) const {
-  if (slots_.empty()) return -1;
+[[gnu::always_inline]] inline int XapMessage::FindSection(std::string_view name) const {
   // Readers take several items of one section in a row.
   if (last_section_ >= 0 && Same(View(sections_[static_cast<size_t>(last_section_)].name), name)) {
     return last_section_;
   }
-  const uint32_t slot = slots_[SectionSlot(name, HashIgnoreCase(name, kSectionSeed))];
-  if (slot == 0) return -1;
-  last_section_ = static_cast<int>((slot & ~kSectionSlot) - 1);
-  return last_section_;
+  int found = -1;
+  if (sections_.size() <= kScanAtMost) {
+    for (size_t i = 0; i < sections_.size(); ++i) {
+      if (Same(View(sections_[i].name), name)) {
+        found = static_cast<int>(i);
+        break;
+      }
+    }
+  } else {
+    const uint32_t slot = slots_[SectionSlot(name, HashIgnoreCase(name, kSectionSeed))];
+    found = static_cast<int>(slot & ~kSectionSlot) - 1;
+  }
+  if (found >= 0) last_section_ = found;
+  return found;
 }
 
-int64_t XapMessage::FindItem(uint32_t section_no, std::string_view key) const {
-  if (slots_.empty()) return -1;
+[[gnu::always_inline]] inline int64_t XapMessage::FindItem(uint32_t section_no,
+                                                           std::string_view key) const {
+  const Section& s = sections_[section_no];
+  if (s.end - s.begin <= kScanAtMost) {
+    for (uint32_t i = s.begin; i < s.end; ++i) {
+      if (Same(View(items_[i].key), key)) return i;
+    }
+    return -1;
+  }
   const uint32_t slot =
       slots_[ItemSlot(section_no, key, HashIgnoreCase(key, ItemSeed(section_no)))];
-  return slot == 0 ? -1 : static_cast<int64_t>(slot) - 1;
+  return static_cast<int64_t>(slot) - 1;
+}
+
+void XapMessage::UseTable() {
+  if (table_ready_) return;
+  std::memset(slots_.data, 0, slots_.size() * sizeof(uint32_t));
+  table_ready_ = true;
+}
+
+// The sections registered so far into the table, when they become more
+// than a look-up compares one by one.
+void XapMessage::IndexSections() {
+  UseTable();
+  for (size_t i = 0; i < sections_.size(); ++i) {
+    Section& s = sections_[i];
+    s.hash = HashIgnoreCase(View(s.name), kSectionSeed);
+    slots_[SectionSlot(View(s.name), s.hash)] = static_cast<uint32_t>(i + 1) | kSectionSlot;
+  }
+}
+
+// Likewise the items of a section (their count stored in the section).
+void XapMessage::IndexItems(uint32_t section_no) {
+  UseTable();
+  const Section& s = sections_[section_no];
+  for (uint32_t i = s.begin; i < s.end; ++i) {
+    Item& item = items_[i];
+    item.hash = HashIgnoreCase(View(item.key), ItemSeed(section_no));
+    slots_[ItemSlot(section_no, View(item.key), item.hash)] = i + 1;
+  }
 }
 
 bool XapMessage::RegisterSection(Span name) {
+  const auto n = static_cast<uint32_t>(items_.size());
+  if (sections_.size() < kScanAtMost) {
+    for (size_t i = 0; i < sections_.size(); ++i) {
+      if (Same(View(sections_[i].name), View(name))) return false;
+    }
+    sections_.push_back(Section{name, 0, n, n});
+    return true;
+  }
+  if (sections_.size() == kScanAtMost) IndexSections();
   const uint32_t hash = HashIgnoreCase(View(name), kSectionSeed);
   const size_t at = SectionSlot(View(name), hash);
   if (slots_[at] != 0) return false;
-  const auto n = static_cast<uint32_t>(items_.size());
   sections_.push_back(Section{name, hash, n, n});
   slots_[at] = static_cast<uint32_t>(sections_.size()) | kSectionSlot;
   return true;
 }
 
-bool XapMessage::AddParsedItem(Span key, Span line) {
-  const auto section_no = static_cast<uint32_t>(sections_.size() - 1);
-  const uint32_t hash = HashIgnoreCase(View(key), ItemSeed(section_no));
-  // Usually the first slot looked at is free: no probe needed.
-  size_t at = hash & (slots_.size() - 1);
-  if (slots_[at] != 0) {
-    at = ItemSlot(section_no, View(key), hash);
-    if (slots_[at] != 0) return false;
-  }
-  items_.push_back(Item{key, line, hash});
-  sections_.back().end++;
-  slots_[at] = static_cast<uint32_t>(items_.size());
-  return true;
-}
-
 void XapMessage::HeaderField(std::string_view name, std::string_view value) {
   // Most header lines are none of these four ("v", "hop").
-  const char first = Lower(name.empty() ? '\0' : name[0]);
-  if (first != 'u' && first != 'c' && first != 's' && first != 't') return;
-  switch (name.size()) {
-    case 3:
-      if (Same(name, "uid")) uid_.assign(value);
-      break;
-    case 5:
-      if (Same(name, "class")) class_.assign(value);
-      break;
-    case 6:
-      if (Same(name, "source")) {
-        source_.assign(value);
-      } else if (Same(name, "target")) {
-        target_.assign(value);
-      }
-      break;
-    default:
-      break;
+  Field* field = nullptr;
+  if (name.size() == 3) {
+    if (IsName(name, "uid")) field = &uid_;
+  } else if (name.size() == 5) {
+    if (IsName(name, "class")) field = &class_;
+  } else if (name.size() == 6) {
+    if (IsName(name, "source")) {
+      field = &source_;
+    } else if (IsName(name, "target")) {
+      field = &target_;
+    }
+  }
+  if (field) {
+    field->text = value;
+    field->parsed = true;
   }
 }
 
 void XapMessage::StartParse(std::string_view text) {
+  // The fields the new text does not set keep their values.
+  class_.KeepParsed();
+  source_.KeepParsed();
+  target_.KeepParsed();
+  uid_.KeepParsed();
   last_section_ = -1;
   // Every item and every section name takes a line, and every section
   // follows a "}", so these bound what the parse can register.
   const LineCount count = CountLines(text);
-  size_t table = 16;
-  while (table < 2 * (count.lines + 1)) table *= 2;
+  const size_t table = std::max<size_t>(16, std::bit_ceil(2 * (count.lines + 1)));
   const size_t bytes = count.lines * sizeof(Item) + count.braces * sizeof(Section) +
-                       table * sizeof(uint32_t) + text.size();
+                       table * sizeof(uint32_t) + text.size() + kPadding;
   std::byte* block = inline_;
   if (bytes > sizeof inline_) {
     if (heap_size_ < bytes) {
@@ -432,65 +538,141 @@ void XapMessage::StartParse(std::string_view text) {
   block += count.lines * sizeof(Item);
   sections_ = {reinterpret_cast<Section*>(block), 0};
   block += count.braces * sizeof(Section);
+  // The table is cleared when a section or the section list grows past
+  // kScanAtMost; smaller messages never use it.
   slots_ = {reinterpret_cast<uint32_t*>(block), table};
-  std::memset(slots_.data, 0, table * sizeof(uint32_t));
-  // The text comes last: the table's 64 bytes or more before it are what
-  // ScanLine may look at before the text's last 16 bytes.
+  table_ready_ = false;
   block += table * sizeof(uint32_t);
+  // The copy of the text, with the zero bytes LineReader reads past its end.
   auto* copy = reinterpret_cast<char*>(block);
   std::memcpy(copy, text.data(), text.size());
+  std::memset(copy + text.size(), 0, kPadding);
   raw_ = std::string_view(copy, text.size());
+}
+
+// After a "}" alone: a section's name line, its items up to the next "}"
+// alone, and so on.
+[[gnu::always_inline]] inline void XapMessage::ReadSections(XapLineReader& lines) {
+  XapLineReader::Line line;
+  do {
+    if (!lines.Next(line)) return Fault(kNoNameLine);
+    if (!RegisterSection(Span{static_cast<uint32_t>(line.pos), static_cast<uint32_t>(line.len)})) {
+      return Fault(kDuplicateKey);
+    }
+  } while (ReadItems(lines));
+}
+
+// The items of the section registered last, up to a "}" alone (true), the
+// end of the text or a repeated name (false). This runs for every item, so
+// the counts live in locals and are stored when the loop is left, and the
+// reader stays in registers (both are inline in FromXap). The first
+// kScanAtMost items are compared with those before them; the table takes
+// the section's items from the next one on.
+[[gnu::always_inline]] inline bool XapMessage::ReadItems(XapLineReader& lines) {
+  const char* const base = raw_.data();
+  Item* const items = items_.data;
+  const uint32_t begin = sections_.back().begin;
+  uint32_t count = begin;
+  auto store_count = [&] {
+    items_.count = count;
+    sections_.back().end = count;
+  };
+  auto add = [&](std::string_view name, const XapLineReader::Line& line, uint32_t hash) {
+    Item& item = items[count++];
+    item.key.pos = static_cast<uint32_t>(name.data() - base);
+    item.key.len = static_cast<uint32_t>(name.size());
+    item.line.pos = static_cast<uint32_t>(line.pos);
+    item.line.len = static_cast<uint32_t>(line.len);
+    item.hash = hash;
+  };
+  // Whether the line ends the section ("}" alone, true) or is to be skipped.
+  auto is_brace = [&](const XapLineReader::Line& line) {
+    return line.len == 1 && base[line.pos] == '}';
+  };
+  XapLineReader::Line line;
+  while (count - begin < kScanAtMost) {
+    if (!lines.Next(line)) {
+      store_count();
+      return false;
+    }
+    if (line.eq == line.len) {
+      if (!is_brace(line)) continue;
+      store_count();
+      return true;
+    }
+    const std::string_view name = Trim(std::string_view(base + line.pos, line.eq));
+    for (uint32_t i = begin; i < count; ++i) {
+      if (Same(View(items[i].key), name)) {
+        store_count();
+        Fault(kDuplicateKey);
+        return false;
+      }
+    }
+    add(name, line, 0);
+  }
+
+  const auto section_no = static_cast<uint32_t>(sections_.size() - 1);
+  const uint64_t seed = ItemSeed(section_no);
+  uint32_t* const slots = slots_.data;
+  const size_t mask = slots_.size() - 1;
+  bool indexed = false;
+  while (lines.Next(line)) {
+    if (line.eq == line.len) {
+      if (!is_brace(line)) continue;
+      store_count();
+      return true;
+    }
+    if (!indexed) [[unlikely]] {
+      store_count();
+      IndexItems(section_no);
+      indexed = true;
+    }
+    const std::string_view name = Trim(std::string_view(base + line.pos, line.eq));
+    const uint32_t hash = HashIgnoreCase(name, seed);
+    // Usually the first slot looked at is free: no probe needed.
+    size_t at = hash & mask;
+    if (slots[at] != 0) [[unlikely]] {
+      store_count();
+      at = ItemSlot(section_no, name, hash);
+      if (slots[at] != 0) {
+        Fault(kDuplicateKey);
+        return false;
+      }
+    }
+    slots[at] = count + 1;
+    add(name, line, hash);
+  }
+  store_count();
+  return false;
 }
 
 int XapMessage::FromXap(std::string_view sRawMessage) {
   if (sRawMessage.empty() || sRawMessage.size() >= UINT32_MAX / 2) return 0;
   StartParse(sRawMessage);
 
-  size_t pos = 0;
-  const size_t size = raw_.size();
   const char* const base = raw_.data();
-  size_t eq_at = 0;  // of the line read last: where its first "=" is (its length: none)
-  auto next_line = [&](Span& out) {
-    if (pos > size) return false;
-    const size_t len = ScanLine(base + pos, base + size, eq_at);
-    out = Span{static_cast<uint32_t>(pos), static_cast<uint32_t>(len)};
-    pos += len + 1;
-    return true;
-  };
-
-  Span line;
-  next_line(line);
-  if (!View(line).starts_with("xap-header") &&
-      FindIgnoreCase(View(line), "xap-header") == std::string_view::npos) {
+  XapLineReader lines(base, raw_.size());
+  XapLineReader::Line line;
+  lines.Next(line);
+  const std::string_view first(base, line.len);
+  if (!first.starts_with("xap-header") &&
+      FindIgnoreCase(first, "xap-header") == std::string_view::npos) {
     return 0;
   }
-  if (!next_line(line)) return 0;  // the line after the first is skipped
+  if (!lines.Next(line)) return 0;  // the line after the first is skipped
 
-  while (next_line(line)) {
+  // The header's fields, up to the first "}" alone.
+  while (lines.Next(line)) {
     const char* text = base + line.pos;
-    if (line.len == 1 && text[0] == '}') {
-      Span name;
-      if (!next_line(name)) {
-        Fault(kNoNameLine);
-        return 0;
-      }
-      if (!RegisterSection(name)) {
-        Fault(kDuplicateKey);
+    if (line.eq == line.len) {
+      if (line.len == 1 && text[0] == '}') {
+        ReadSections(lines);
         return 0;
       }
       continue;
     }
-    if (eq_at == line.len) continue;
-    const std::string_view name = Trim(std::string_view(text, eq_at));
-    if (sections_.empty()) {
-      HeaderField(name, Trim(std::string_view(text + eq_at + 1, line.len - eq_at - 1)));
-      continue;
-    }
-    const Span key{static_cast<uint32_t>(name.data() - base), static_cast<uint32_t>(name.size())};
-    if (!AddParsedItem(key, line)) {
-      Fault(kDuplicateKey);
-      return 0;
-    }
+    HeaderField(Trim(std::string_view(text, line.eq)),
+                Trim(std::string_view(text + line.eq + 1, line.len - line.eq - 1)));
   }
   return 0;
 }
@@ -526,7 +708,7 @@ std::optional<XapItemCollection> XapMessage::msgCollection(int16_t index) const 
 }
 
 bool XapMessage::CompareClass(std::string_view sClass) const {
-  return Same(sClass, class_);
+  return Same(sClass, class_.text);
 }
 
 }  // namespace corvane

@@ -7,8 +7,10 @@
 // name line, "{", name=value lines, "}").
 //
 // A parse keeps one copy of the received text and describes its sections
-// and items as spans into it, with one open-addressing table that finds a
-// section by name and an item by section and name.
+// and items as spans into it. Names are found by comparing them one by one
+// in a message of few sections and a section of few items (the usual
+// datagram); beyond that, one open-addressing table finds a section by name
+// and an item by section and name.
 // A message of a datagram's usual size keeps all of it in the message's own
 // buffer, so parsing allocates nothing per item.
 #pragma once
@@ -41,6 +43,7 @@ class XapMessageError : public std::runtime_error {
 bool CompareXapAddress(std::string_view a, std::string_view b);
 
 class XapMessage;
+class XapLineReader;
 
 // The items of one parsed section, in arrival order. Keys are item names
 // lower-cased with surrounding spaces removed; each item keeps its whole
@@ -73,14 +76,16 @@ class XapMessage {
   ~XapMessage();
 
   // --- header fields (start value "Unknown") ---------------------------
-  const std::string& MsgClass() const { return class_; }
-  const std::string& MsgSource() const { return source_; }
-  const std::string& MsgTarget() const { return target_; }
-  const std::string& MsgUID() const { return uid_; }
-  void SetMsgClass(std::string v) { class_ = std::move(v); }
-  void SetMsgSource(std::string v) { source_ = std::move(v); }
-  void SetMsgTarget(std::string v) { target_ = std::move(v); }
-  void SetMsgUID(std::string v) { uid_ = std::move(v); }
+  // A parsed value is a view into the message's copy of the text: valid
+  // while the message lives (a later parse keeps the fields it does not set).
+  std::string_view MsgClass() const { return class_.text; }
+  std::string_view MsgSource() const { return source_.text; }
+  std::string_view MsgTarget() const { return target_.text; }
+  std::string_view MsgUID() const { return uid_.text; }
+  void SetMsgClass(std::string v) { class_.Set(std::move(v)); }
+  void SetMsgSource(std::string v) { source_.Set(std::move(v)); }
+  void SetMsgTarget(std::string v) { target_.Set(std::move(v)); }
+  void SetMsgUID(std::string v) { uid_.Set(std::move(v)); }
 
   // --- writing ------------------------------------------------------------
   // Empties the output text; the argument is not used.
@@ -117,8 +122,12 @@ class XapMessage {
   bool CompareAddress(std::string_view sItem1, std::string_view sItem2) const {
     return CompareXapAddress(sItem1, sItem2);
   }
-  bool CompareSource(std::string_view sSource) const { return CompareXapAddress(sSource, source_); }
-  bool CompareTarget(std::string_view sTarget) const { return CompareXapAddress(sTarget, target_); }
+  bool CompareSource(std::string_view sSource) const {
+    return CompareXapAddress(sSource, source_.text);
+  }
+  bool CompareTarget(std::string_view sTarget) const {
+    return CompareXapAddress(sTarget, target_.text);
+  }
   // Equal ignoring letter case; no wildcards.
   bool CompareClass(std::string_view sClass) const;
 
@@ -126,6 +135,22 @@ class XapMessage {
   friend class XapItemCollection;
   struct Span {
     uint32_t pos = 0, len = 0;
+  };
+  // A header field: a view of the parsed value in the parse's copy of the
+  // text (no copy per message), or a value of its own (start value, set).
+  struct Field {
+    std::string_view text = "Unknown";
+    std::string own;
+    bool parsed = false;
+    void Set(std::string v) {
+      own = std::move(v);
+      text = own;
+      parsed = false;
+    }
+    // Before the copy of the text is replaced by another parse's.
+    void KeepParsed() {
+      if (parsed) Set(std::string(text));
+    }
   };
   struct Item {
     Span key;  // trimmed name, letter case as received
@@ -165,16 +190,17 @@ class XapMessage {
   size_t ItemSlot(uint32_t section_no, std::string_view key, uint32_t hash) const;
   int FindSection(std::string_view name) const;
   int64_t FindItem(uint32_t section_no, std::string_view key) const;
+  void UseTable();
+  void IndexSections();
+  void IndexItems(uint32_t section_no);
   bool RegisterSection(Span name);
-  bool AddParsedItem(Span key, Span line);
+  void ReadSections(XapLineReader& lines);
+  bool ReadItems(XapLineReader& lines);
   void HeaderField(std::string_view name, std::string_view value);
   void Fault(std::string_view description) const;
 
   EventLog* log_;
-  std::string class_ = "Unknown";
-  std::string source_ = "Unknown";
-  std::string target_ = "Unknown";
-  std::string uid_ = "Unknown";
+  Field class_, source_, target_, uid_;
 
   FastString out_;
   bool section_open_ = false;
@@ -188,8 +214,11 @@ class XapMessage {
   Run<Item> items_;
   Run<Section> sections_;
   // Open addressing over sections and items: 0 free, else 1 + the index,
-  // with kSectionSlot set for a section; less than half full.
+  // with kSectionSlot set for a section; less than half full. It holds the
+  // sections once there are more than kScanAtMost, and the items of each
+  // section that has more than kScanAtMost.
   Run<uint32_t> slots_;
+  bool table_ready_ = false;  // cleared for this parse
   mutable int last_section_ = -1;  // the section found last
 };
 

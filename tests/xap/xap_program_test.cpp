@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 #include "app/program.h"
@@ -42,99 +43,78 @@ class XapProgramTest : public ::testing::Test {
   std::unique_ptr<Program> program;
 };
 
-TEST_F(XapProgramTest, StartupSendsHeartbeatThenPortEventThenTimeQuery) {
-  auto early = net->OpenUdp();  // another program on the first port
+// With a UID and an instance from the settings and another program on the
+// first port: the heartbeat, the port event and the time query, in that
+// order, carry the same UID and source; an orderly stop is announced (the
+// repeats are checked in xap_transport_test).
+TEST_F(XapProgramTest, StartupSendsHeartbeatThenPortEventThenTimeQueryAndAnnouncesTheStop) {
+  WriteFile(home.File("Config/Corvane.ini"),
+            "[Vaux]\r\nHTTPPort=0\r\nUID=FF.1234:00\r\nInstance=Upstairs\r\n");
+  auto early = net->OpenUdp();
   ASSERT_EQ(early->Bind("127.0.0.1", 32768), 0);
   ASSERT_EQ(program->Startup(), 0);
   EXPECT_TRUE(program->xap_ready());
   // The first three; the controller's start-up events follow them.
   const auto sent = Sent();
   ASSERT_GE(sent.size(), 3u);
-  EXPECT_EQ(sent[0],
-            "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.0022:00\nclass=xap-hbeat.alive\n"
-            "source=zyn.Vaux.HOST\ninterval=60\nport=32769\n}\n");
-  EXPECT_EQ(sent[1],
-            "xap-header\n{\nv=13\nhop=1\nuid=FF.0022:00\nclass=Homeseer.Event\n"
-            "source=zyn.Vaux.HOST\n}\nEvent.Log\n{\nTime=12/9/2025 12:00:00 PM\nType=Corvane\n"
-            "Data=Using xAP port 32769\n}\n");
-  EXPECT_EQ(sent[2],
-            "xap-header\n{\nv=13\nhop=1\nuid=FF.0022:00\nclass=time.query\n"
-            "source=zyn.Vaux.HOST\n}\ntime.query\n{\nid=*\n}\n");
+  const std::string header = "{\nv=13\nhop=1\nuid=FF.1234:00\nclass=";
+  const std::string source = "source=zyn.Vaux.HOST.Upstairs\n";
+  EXPECT_EQ(sent[0], "xap-hbeat\n" + header + "xap-hbeat.alive\n" + source +
+                         "interval=60\nport=32769\n}\n");
+  EXPECT_EQ(sent[1], "xap-header\n" + header + "Homeseer.Event\n" + source +
+                         "}\nEvent.Log\n{\nTime=12/9/2025 12:00:00 PM\nType=Corvane\n"
+                         "Data=Using xAP port 32769\n}\n");
+  EXPECT_EQ(sent[2], "xap-header\n" + header + "time.query\n" + source +
+                         "}\ntime.query\n{\nid=*\n}\n");
 
-  // Events from now on go out at once, with the base UID from the settings.
+  // Events from now on go out at once.
   program->log().LogEvent("Corvane", "later");
   EXPECT_NE(Sent().back().find("Data=later\n"), std::string::npos);
   program->Shutdown();
+  EXPECT_EQ(Sent().back(), "xap-hbeat\n" + header + "xap-hbeat.stopped\n" + source +
+                               "interval=60\nport=32769\n}\n");
 }
 
-// A changed UID and an instance: heartbeats carry the same UID and source
-// as every other message, and an orderly stop is announced (the repeats are
-// checked in xap_transport_test).
-TEST_F(XapProgramTest, HeartbeatsShareTheIdentityAndTheStopIsAnnounced) {
-  WriteFile(home.File("Config/Corvane.ini"),
-            "[Vaux]\r\nHTTPPort=0\r\nUID=FF.1234:00\r\nInstance=Upstairs\r\n");
-  ASSERT_EQ(program->Startup(), 0);
-  auto sent = Sent();
-  ASSERT_GE(sent.size(), 2u);
-  EXPECT_EQ(sent[0],
-            "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.1234:00\nclass=xap-hbeat.alive\n"
-            "source=zyn.Vaux.HOST.Upstairs\ninterval=60\nport=32768\n}\n");
-  EXPECT_NE(sent[1].find("uid=FF.1234:00\nclass=Homeseer.Event\nsource=zyn.Vaux.HOST.Upstairs\n"),
-            std::string::npos);
-  program->Shutdown();
-  EXPECT_EQ(Sent().back(),
-            "xap-hbeat\n{\nv=13\nhop=1\nuid=FF.1234:00\nclass=xap-hbeat.stopped\n"
-            "source=zyn.Vaux.HOST.Upstairs\ninterval=60\nport=32768\n}\n");
-}
+// Hands each message to a function.
+struct HandlerFn final : XapMessageHandler {
+  std::function<void(const std::string&)> fn;
+  void Readmessage(const std::string& text) override { fn(text); }
+};
 
 // A handler that waits on the loop while handling its first message, as the
 // controller command path does; datagrams arriving meanwhile must be taken
 // by the running drain, never by a nested one.
-class WaitingHandler : public XapMessageHandler {
- public:
-  WaitingHandler(Program& p, UdpSocket& peer, uint16_t port) : p_(p), peer_(peer), port_(port) {}
-  void Readmessage(const std::string& text) override {
-    ++depth;
-    max_depth = std::max(max_depth, depth);
-    got.push_back(text);
-    if (got.size() == 1) {
-      peer_.SendTo("xap-header\nsecond\n", "127.0.0.1", port_);
-      p_.loop().WaitMs(500);
-    }
-    if (text == "xap-header\nthrows\n") {
-      --depth;
-      throw std::runtime_error("bad message");
-    }
-    --depth;
-  }
-  std::vector<std::string> got;
-  int depth = 0, max_depth = 0;
-
- private:
-  Program& p_;
-  UdpSocket& peer_;
-  uint16_t port_;
-};
-
 TEST_F(XapProgramTest, OnMessageDrainsEverythingWithoutNesting) {
   ASSERT_EQ(program->Startup(), 0);
   const auto port = static_cast<uint16_t>(program->xap().port());
   auto peer = net->OpenUdp();
-  WaitingHandler handler(*program, *peer, port);
+  std::vector<std::string> got;
+  int depth = 0, max_depth = 0;
+  HandlerFn handler;
+  handler.fn = [&](const std::string& text) {
+    max_depth = std::max(max_depth, ++depth);
+    got.push_back(text);
+    if (got.size() == 1) {
+      peer->SendTo("xap-header\nsecond\n", "127.0.0.1", port);
+      program->loop().WaitMs(500);
+    }
+    --depth;
+    if (text == "xap-header\nthrows\n") throw std::runtime_error("bad message");
+  };
   program->SetMessageHandler(&handler);
   peer->SendTo("xap-header\nfirst\n", "127.0.0.1", port);
   peer->SendTo("xap-header\nthrows\n", "127.0.0.1", port);
   peer->SendTo("xap-header\nthird\n", "127.0.0.1", port);
   program->loop().WaitMs(2000);
-  EXPECT_EQ(handler.got, (std::vector<std::string>{"xap-header\nfirst\n", "xap-header\nthrows\n",
-                                                   "xap-header\nthird\n", "xap-header\nsecond\n"}));
-  EXPECT_EQ(handler.max_depth, 1);
+  EXPECT_EQ(got, (std::vector<std::string>{"xap-header\nfirst\n", "xap-header\nthrows\n",
+                                           "xap-header\nthird\n", "xap-header\nsecond\n"}));
+  EXPECT_EQ(max_depth, 1);
   EXPECT_NE(err.str().find("Readmessage Line 0 bad message"), std::string::npos);
 
   program->SetMessageHandler(nullptr);
   peer->SendTo("xap-header\nignored\n", "127.0.0.1", port);
   program->loop().WaitMs(100);
-  EXPECT_EQ(handler.got.size(), 4u);
+  EXPECT_EQ(got.size(), 4u);
   EXPECT_EQ(program->xap().ReceiveQueueSize(), 0u);
 }
 
