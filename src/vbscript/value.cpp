@@ -141,13 +141,75 @@ void Value::ReleaseSlow() {
       --u_.a->locks;
       [[fallthrough]];
     case Tag::kArray:
-      if (--u_.a->refs == 0) delete u_.a;
+      if (--u_.a->refs == 0) FreeArrayObj(u_.a);
       break;
     default:
       break;
   }
   tag_ = Tag::kEmpty;
   u_.i = 0;
+}
+
+namespace {
+// Freed arrays of this thread, kept with their element storage: a script
+// that splits a line in a loop gets its next array without an allocation.
+// Only small arrays are kept, and at most kMaxFree of them.
+struct ArrayPool {
+  static constexpr size_t kMaxFree = 32;
+  static constexpr size_t kMaxElements = 256;
+  std::vector<ArrayObj*> free;
+  bool closed = false;  // the thread is ending: arrays go back to the heap
+  ArrayPool() { free.reserve(kMaxFree); }
+  ArrayPool(const ArrayPool&) = delete;
+  ArrayPool& operator=(const ArrayPool&) = delete;
+  ~ArrayPool() {
+    closed = true;
+    for (ArrayObj* a : free) delete a;
+  }
+};
+thread_local ArrayPool array_pool;
+
+// A new array object (one reference, no dimensions, no elements).
+ArrayObj* NewArrayObj() {
+  ArrayPool& pool = array_pool;
+  if (pool.closed || pool.free.empty()) return new ArrayObj;
+  ArrayObj* a = pool.free.back();
+  pool.free.pop_back();
+  return a;
+}
+}  // namespace
+
+void FreeArrayObj(ArrayObj* a) {
+  ArrayPool& pool = array_pool;
+  if (pool.closed || pool.free.size() >= ArrayPool::kMaxFree ||
+      a->data.capacity() > ArrayPool::kMaxElements) {
+    delete a;
+    return;
+  }
+  // The elements go first (their release may free further arrays); the
+  // block joins the pool only once it is empty.
+  a->data.clear();
+  a->dims.clear();
+  a->refs = 1;
+  a->locks = 0;
+  a->fixed = false;
+  if (pool.free.size() < ArrayPool::kMaxFree) {
+    pool.free.push_back(a);
+  } else {
+    delete a;
+  }
+}
+
+Value NewList(size_t reserve) {
+  ArrayObj* a = NewArrayObj();
+  a->data.reserve(reserve);
+  Value v = Value::Arr(a);
+  --a->refs;
+  return v;
+}
+
+void SealList(ArrayObj* a) {
+  a->dims.assign(1, ArrayDim{0, static_cast<int32_t>(a->data.size())});
 }
 
 Value NewArray(std::vector<ArrayDim> dims) {
@@ -158,7 +220,7 @@ Value NewArray(std::vector<ArrayDim> dims) {
     total *= static_cast<size_t>(d.count);
     if (total > CurrentLimits().max_array_elements) Throw(kErrOutOfMemory);
   }
-  auto* a = new ArrayObj;
+  ArrayObj* a = NewArrayObj();
   a->dims = std::move(dims);
   a->data.resize(total);
   Value v = Value::Arr(a);
@@ -167,8 +229,8 @@ Value NewArray(std::vector<ArrayDim> dims) {
 }
 
 Value ArrayFromValues(std::vector<Value> items) {
-  auto* a = new ArrayObj;
-  a->dims.push_back(ArrayDim{0, static_cast<int32_t>(items.size())});
+  ArrayObj* a = NewArrayObj();
+  a->dims.assign(1, ArrayDim{0, static_cast<int32_t>(items.size())});
   a->data = std::move(items);
   Value v = Value::Arr(a);
   --a->refs;
@@ -196,7 +258,7 @@ Value& ArrayElement(ArrayObj* a, const Value* subs, int n) {
 ArrayObj* UniqueArray(Value& v) {
   ArrayObj* a = v.arr();
   if (a->Shared()) {
-    auto* copy = new ArrayObj;
+    ArrayObj* copy = NewArrayObj();
     copy->dims = a->dims;
     copy->data = a->data;
     Value nv = Value::Arr(copy);

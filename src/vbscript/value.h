@@ -423,5 +423,12 @@ inline Value& Value::DerefMut() {
 // A new one-dimensional array of `count` Empty elements, bounds 0..count-1.
 Value NewArray(std::vector<ArrayDim> dims);
 Value ArrayFromValues(std::vector<Value> items);
+// A one-dimensional array built in place: append to arr()->data (room for
+// `reserve` elements is made), then SealList sets its bounds. Its storage
+// comes from arrays freed earlier where it can.
+Value NewList(size_t reserve);
+void SealList(ArrayObj* a);
+// Releases an array whose last reference went (its elements too).
+void FreeArrayObj(ArrayObj* a);
 
 }  // namespace corvane::vbs
