@@ -42,13 +42,12 @@ std::string Text(A& a, int i) {
 // conversion runs cannot free it by assigning to the variable.
 class TextArg {
  public:
-  TextArg(A& a, int i) {
+  [[gnu::always_inline]] TextArg(A& a, int i) {
     const Value& v = a[i];
     if (v.tag() == Tag::kString && !a.IsRef(i)) {
       str_ = v.str_obj();
     } else {
-      keep_ = v.tag() == Tag::kString ? v : Value::Str(ToText(v));
-      str_ = keep_.str_obj();
+      Keep(v);
     }
     view_ = str_->text;
   }
@@ -65,6 +64,10 @@ class TextArg {
   }
 
  private:
+  [[gnu::noinline]] void Keep(const Value& v) {
+    keep_ = v.tag() == Tag::kString ? v : Value::Str(ToText(v));
+    str_ = keep_.str_obj();
+  }
   Value keep_;
   StrObj* str_ = nullptr;
   std::string_view view_;

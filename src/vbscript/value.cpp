@@ -21,16 +21,19 @@ namespace corvane::vbs {
 
 // ---------------------------------------------------------------- Value
 
-bool StrObj::IsAscii() {
-  if (ascii < 0) {
-    ascii = 1;
-    for (unsigned char c : text) {
-      if (c >= 0x80) {
-        ascii = 0;
-        break;
-      }
-    }
+bool StrObj::ScanAscii() {
+  // Eight bytes at a time: any byte with its top bit set is no ASCII.
+  const char* p = text.data();
+  const size_t n = text.size();
+  uint64_t high = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    high |= w;
   }
+  for (; i < n; ++i) high |= static_cast<unsigned char>(p[i]);
+  ascii = (high & 0x8080808080808080ull) == 0 ? 1 : 0;
   return ascii == 1;
 }
 
@@ -483,8 +486,8 @@ int CompareText(std::string_view a, std::string_view b, bool ignore_case) {
 
 size_t FindText(std::string_view hay, std::string_view needle, size_t from, bool ignore_case) {
   if (from > hay.size()) return std::string_view::npos;
-  if (!ignore_case) return hay.find(needle, from);
-  return FindIgnoreCase(hay, needle, from);
+  if (ignore_case) return FindIgnoreCase(hay, needle, from);
+  return hay.find(needle, from);
 }
 
 // ---------------------------------------------------------------- numbers

@@ -66,7 +66,8 @@ struct StrObj {
   std::string text;
   explicit StrObj(std::string t) : text(std::move(t)) {}
   explicit StrObj(std::string_view t) : text(t) {}
-  bool IsAscii();
+  bool IsAscii() { return ascii >= 0 ? ascii == 1 : ScanAscii(); }
+  bool ScanAscii();
   // Texts come and go by the million in string-handling scripts (a Split's
   // pieces, each Mid): their blocks are kept for reuse per thread.
   static void* operator new(size_t size);

@@ -1083,8 +1083,15 @@ void Vm::Interpreter::Store(const Instr& in) {
   Value& dst = Var(in, k, true);
   const Tag t = sp_[-1].tag();
   if (in.a != kStoreSet && t != Tag::kObject && t != Tag::kNothing && t != Tag::kArray) {
-    // Numbers and texts: what StoreTo would do, without the call.
-    dst.DerefMut() = std::move(*--sp_);
+    // Numbers and texts: what StoreTo would do, without the call. The old
+    // value is released last (releasing it may run a Class_Terminate).
+    Value& d = dst.DerefMut();
+    if (d.IsCounted()) {
+      Value old(std::move(d));
+      d = std::move(*--sp_);
+    } else {
+      d = std::move(*--sp_);
+    }
     Drain();
     return;
   }
