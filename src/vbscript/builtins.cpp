@@ -82,7 +82,9 @@ Value Piece(std::string_view piece, bool ascii) {
 }
 
 int32_t Long(A& a, int i) {
-  return ToLong(a[i]);
+  const Value& v = a[i];
+  if (v.tag() == Tag::kLong || v.tag() == Tag::kInteger) return static_cast<int32_t>(v.raw_int());
+  return ToLong(v);
 }
 double Num(A& a, int i) {
   return ToDouble(a[i]);

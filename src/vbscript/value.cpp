@@ -487,6 +487,14 @@ int CompareText(std::string_view a, std::string_view b, bool ignore_case) {
 size_t FindText(std::string_view hay, std::string_view needle, size_t from, bool ignore_case) {
   if (from > hay.size()) return std::string_view::npos;
   if (ignore_case) return FindIgnoreCase(hay, needle, from);
+  if (needle.size() == 1) {
+    if (from == hay.size()) return std::string_view::npos;
+    // A separator or a single letter: one memchr, without the compare of the
+    // rest that the general search makes at each hit.
+    const void* hit = std::memchr(hay.data() + from, needle[0], hay.size() - from);
+    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - hay.data())
+               : std::string_view::npos;
+  }
   return hay.find(needle, from);
 }
 

@@ -81,7 +81,12 @@ class Value {
     if (IsCounted()) DropRef();
   }
   Value(const Value& o) : tag_(o.tag_), aux_(o.aux_), u_(o.u_) {
-    if (IsCounted()) AddRef();
+    // Texts, the most copied counted values, are counted in place.
+    if (tag_ == Tag::kString) {
+      ++u_.s->refs;
+    } else if (IsCounted()) {
+      AddRef();
+    }
   }
   Value(Value&& o) noexcept : tag_(o.tag_), aux_(o.aux_), u_(o.u_) {
     o.tag_ = Tag::kEmpty;
