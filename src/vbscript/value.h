@@ -81,12 +81,7 @@ class Value {
     if (IsCounted()) DropRef();
   }
   Value(const Value& o) : tag_(o.tag_), aux_(o.aux_), u_(o.u_) {
-    // Texts, the most copied counted values, are counted in place.
-    if (tag_ == Tag::kString) {
-      ++u_.s->refs;
-    } else if (IsCounted()) {
-      AddRef();
-    }
+    if (IsCounted()) AddRef();
   }
   Value(Value&& o) noexcept : tag_(o.tag_), aux_(o.aux_), u_(o.u_) {
     o.tag_ = Tag::kEmpty;
