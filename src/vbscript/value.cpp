@@ -1311,10 +1311,39 @@ Value OpNot(const Value& a0) {
   return LogicResult(~x, rank, all_bool);
 }
 
+namespace {
+// Writes the text of a string or a whole number at `out` when it fits before
+// `end`; false for any other value or when it does not fit.
+bool PutShortText(const Value& v, char*& out, char* end) {
+  if (v.tag() == Tag::kString) {
+    const std::string& t = v.text();
+    if (t.size() > static_cast<size_t>(end - out)) return false;
+    std::memcpy(out, t.data(), t.size());
+    out += t.size();
+    return true;
+  }
+  if (v.tag() == Tag::kLong || v.tag() == Tag::kInteger || v.tag() == Tag::kByte) {
+    auto r = std::to_chars(out, end, v.raw_int());
+    if (r.ec != std::errc()) return false;
+    out = r.ptr;
+    return true;
+  }
+  return false;
+}
+}  // namespace
+
 Value OpConcat(const Value& a0, const Value& b0) {
   const Value& a = a0.Deref();
   const Value& b = b0.Deref();
   if (a.tag() == Tag::kNull && b.tag() == Tag::kNull) return Value::Null();
+  // Short texts and numbers ("Room" & i) are joined on the stack and the
+  // result built once.
+  char buf[64];
+  char* p = buf;
+  if (PutShortText(a, p, buf + sizeof buf) && PutShortText(b, p, buf + sizeof buf)) {
+    CheckStringSize(static_cast<size_t>(p - buf));
+    return Value::Str(std::string_view(buf, static_cast<size_t>(p - buf)));
+  }
   std::string s;
   if (a.tag() == Tag::kString && b.tag() == Tag::kString) {
     CheckStringSize(a.text().size() + b.text().size());
