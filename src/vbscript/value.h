@@ -116,6 +116,18 @@ class Value {
     }
     return *this;
   }
+  // Makes this Empty value a copy of `o`, counting a text in place: the
+  // interpreter's loads, which copy texts more than anything else.
+  [[gnu::always_inline]] void CopyIntoEmpty(const Value& o) {
+    tag_ = o.tag_;
+    aux_ = o.aux_;
+    u_ = o.u_;
+    if (tag_ == Tag::kString) {
+      ++u_.s->refs;
+    } else if (IsCounted()) {
+      AddRef();
+    }
+  }
   void Swap(Value& o) noexcept {
     std::swap(tag_, o.tag_);
     std::swap(aux_, o.aux_);

@@ -71,12 +71,46 @@ class EnumHolder : public Object {
   int FindMember(std::string_view) override { return kNoMember; }
   Value Invoke(int, InvokeKind, CallArgs&) override { Throw(kErrNoMember); }
   bool Next(Value& out) { return in_array_ ? array_.Next(out) : e_->Next(out); }
+  // A For Each inside another loop starts once per round: freed holders
+  // are kept per thread for the next one.
+  static void* operator new(size_t size);
+  static void operator delete(void* p) noexcept;
 
  private:
   ArrayEnum array_;
   bool in_array_ = false;
   std::unique_ptr<Enumerator> e_;
 };
+
+struct HolderPool {
+  static constexpr int kMax = 8;
+  void* blocks[kMax];
+  int count = 0;
+  bool closed = false;  // the thread is ending: blocks go back to the heap
+  HolderPool() = default;
+  HolderPool(const HolderPool&) = delete;
+  HolderPool& operator=(const HolderPool&) = delete;
+  ~HolderPool() {
+    closed = true;
+    while (count > 0) ::operator delete(blocks[--count]);
+  }
+};
+thread_local HolderPool holder_pool;
+
+void* EnumHolder::operator new(size_t size) {
+  HolderPool& pool = holder_pool;
+  if (size == sizeof(EnumHolder) && !pool.closed && pool.count > 0) return pool.blocks[--pool.count];
+  return ::operator new(size);
+}
+
+void EnumHolder::operator delete(void* p) noexcept {
+  HolderPool& pool = holder_pool;
+  if (!pool.closed && pool.count < HolderPool::kMax) {
+    pool.blocks[pool.count++] = p;
+    return;
+  }
+  ::operator delete(p);
+}
 
 // The dimension for an upper bound given in Dim or ReDim: -1 gives an empty
 // dimension; more elements than the limit allows is "Out of memory".
@@ -637,7 +671,7 @@ class Vm::Interpreter {
   }
   // The slot above sp always holds Empty, so a push constructs in place
   // (no old value to release, texts and objects counted inline).
-  VBS_HOT void Push(const Value& v) { new (sp_++) Value(v); }
+  VBS_HOT void Push(const Value& v) { (sp_++)->CopyIntoEmpty(v); }
   VBS_HOT void Push(Value&& v) { new (sp_++) Value(std::move(v)); }
   VBS_HOT Value Take() { return std::move(*--sp_); }
   VBS_HOT void Pop() { Value old(std::move(*--sp_)); }
