@@ -128,6 +128,17 @@ class Value {
       AddRef();
     }
   }
+  // Empties the value; a text others still hold is uncounted in place.
+  [[gnu::always_inline]] void Reset() {
+    if (tag_ == Tag::kString && u_.s->refs > 1) {
+      --u_.s->refs;
+    } else if (IsCounted()) {
+      Value old(std::move(*this));
+      return;
+    }
+    tag_ = Tag::kEmpty;
+    u_.i = 0;
+  }
   void Swap(Value& o) noexcept {
     std::swap(tag_, o.tag_);
     std::swap(aux_, o.aux_);

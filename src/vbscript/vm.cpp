@@ -1346,7 +1346,10 @@ void Vm::Interpreter::CallBuiltin(const Instr& in) {
   Value r = b.fn(vm_, ca);
   // Execute may have defined new names; the frame itself is unchanged.
   f_ = &vm_.frames_.back();
-  PushResult(sp_ - argc, std::move(r));
+  Value* from = sp_ - argc;
+  for (Value* v = from; v < sp_; ++v) v->Reset();
+  sp_ = from;
+  *sp_++ = std::move(r);
   Drain();
 }
 
