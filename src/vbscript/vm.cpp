@@ -55,6 +55,13 @@ class ArrayEnum final : public Enumerator {
     out = a->data[i_++];
     return true;
   }
+  // As Next, into an Empty slot (the loop's stack top).
+  bool NextInto(Value& empty) {
+    ArrayObj* a = arr_.arr();
+    if (i_ >= a->data.size()) return false;
+    empty.CopyIntoEmpty(a->data[i_++]);
+    return true;
+  }
 
  private:
   Value arr_;
@@ -70,7 +77,14 @@ class EnumHolder : public Object {
   std::string TypeName() const override { return "Enumerator"; }
   int FindMember(std::string_view) override { return kNoMember; }
   Value Invoke(int, InvokeKind, CallArgs&) override { Throw(kErrNoMember); }
-  bool Next(Value& out) { return in_array_ ? array_.Next(out) : e_->Next(out); }
+  // The next element into an Empty slot; false when there is none.
+  bool NextInto(Value& empty) {
+    if (in_array_) return array_.NextInto(empty);
+    Value item;
+    if (!e_->Next(item)) return false;
+    empty = std::move(item);
+    return true;
+  }
   // A For Each inside another loop starts once per round: freed holders
   // are kept per thread for the next one.
   static void* operator new(size_t size);
@@ -1551,9 +1565,8 @@ void Vm::Interpreter::ForEachNext(const Instr& in) {
   Drain();
   if (locals_[in.d].tag() != Tag::kObject) Throw(kErrNotCollection);
   auto* h = static_cast<EnumHolder*>(locals_[in.d].obj());
-  Value item;
-  if (h->Next(item)) {
-    Push(std::move(item));
+  if (h->NextInto(*sp_)) {
+    ++sp_;
   } else {
     ip_ = in.c;
   }
