@@ -42,13 +42,12 @@ std::string Text(A& a, int i) {
 // conversion runs cannot free it by assigning to the variable.
 class TextArg {
  public:
-  TextArg(A& a, int i) {
+  [[gnu::always_inline]] TextArg(A& a, int i) {
     const Value& v = a[i];
     if (v.tag() == Tag::kString && !a.IsRef(i)) {
       str_ = v.str_obj();
     } else {
-      keep_ = v.tag() == Tag::kString ? v : Value::Str(ToText(v));
-      str_ = keep_.str_obj();
+      Keep(v);
     }
     view_ = str_->text;
   }
@@ -65,6 +64,10 @@ class TextArg {
   }
 
  private:
+  [[gnu::noinline]] void Keep(const Value& v) {
+    keep_ = v.tag() == Tag::kString ? v : Value::Str(ToText(v));
+    str_ = keep_.str_obj();
+  }
   Value keep_;
   StrObj* str_ = nullptr;
   std::string_view view_;
@@ -79,7 +82,9 @@ Value Piece(std::string_view piece, bool ascii) {
 }
 
 int32_t Long(A& a, int i) {
-  return ToLong(a[i]);
+  const Value& v = a[i];
+  if (v.tag() == Tag::kLong || v.tag() == Tag::kInteger) return static_cast<int32_t>(v.raw_int());
+  return ToLong(v);
 }
 double Num(A& a, int i) {
   return ToDouble(a[i]);
@@ -138,7 +143,13 @@ Value FnRight(Vm&, A& a) {
   return Value::Str(SubChars(s, len - take, take, false));
 }
 
-Value FnMid(Vm&, A& a) {
+// Mid's checks and the piece of the text it cuts; false when the text is
+// Null. `hold` keeps a text converted from another kind of value.
+struct MidCut {
+  std::string_view piece;
+  bool ascii = false;
+};
+bool CutMid(A& a, std::string& hold, MidCut& out) {
   // The arguments are checked before a Null text gives Null, a Null
   // length first of all.
   if (IsNullArg(a, 2)) Throw(kErrInvalidNull);
@@ -150,14 +161,33 @@ Value FnMid(Vm&, A& a) {
     if (n < 0) Throw(kErrInvalidCall);
     count = static_cast<size_t>(n);
   }
-  if (IsNullArg(a, 0)) return Value::Null();
+  if (IsNullArg(a, 0)) return false;
   const Value& v = Arg(a, 0);
+  const size_t from = static_cast<size_t>(start - 1);
   if (v.tag() == Tag::kString) {
-    const bool ascii = v.str_obj()->IsAscii();
-    return Piece(SubChars(v.text(), static_cast<size_t>(start - 1), count, ascii), ascii);
+    out.ascii = v.str_obj()->IsAscii();
+    out.piece = SubChars(v.text(), from, count, out.ascii);
+    return true;
   }
-  std::string s = ToText(v);
-  return Value::Str(SubChars(s, static_cast<size_t>(start - 1), count, false));
+  hold = ToText(v);
+  out.piece = SubChars(hold, from, count, false);
+  return true;
+}
+
+Value FnMid(Vm&, A& a) {
+  std::string hold;
+  MidCut cut;
+  if (!CutMid(a, hold, cut)) return Value::Null();
+  return Piece(cut.piece, cut.ascii);
+}
+
+// Len(Mid(...)), which the compiler fuses: the length of the piece Mid
+// would cut, without making the text.
+Value FnLenOfMid(Vm&, A& a) {
+  std::string hold;
+  MidCut cut;
+  if (!CutMid(a, hold, cut)) return Value::Null();
+  return Value::Long(static_cast<int32_t>(cut.ascii ? cut.piece.size() : CharCount(cut.piece)));
 }
 
 Value FnLCase(Vm&, A& a) {
@@ -374,29 +404,30 @@ Value FnSplit(Vm&, A& a) {
   if (limit < -1) Throw(kErrInvalidCall);
   bool tc = TextCompare(a, 3);
   const bool ascii = text.ascii();
-  std::vector<Value> parts;
-  parts.reserve(8);
   if (s.empty()) return ArrayFromValues({});
+  Value list = NewList(8);
+  std::vector<Value>& parts = list.arr()->data;
   if (delim.empty() || limit == 1) {
     parts.push_back(Value::Str(s));
-    return ArrayFromValues(std::move(parts));
-  }
-  size_t pos = 0;
-  while (true) {
-    if (limit > 0 && static_cast<int32_t>(parts.size()) == limit - 1) {
-      parts.push_back(Piece(s.substr(pos), ascii));
-      break;
+  } else {
+    size_t pos = 0;
+    while (true) {
+      if (limit > 0 && static_cast<int32_t>(parts.size()) == limit - 1) {
+        parts.push_back(Piece(s.substr(pos), ascii));
+        break;
+      }
+      size_t hit = FindText(s, delim, pos, tc);
+      if (hit == std::string::npos) {
+        parts.push_back(Piece(s.substr(pos), ascii));
+        break;
+      }
+      parts.push_back(Piece(s.substr(pos, hit - pos), ascii));
+      pos = hit + delim.size();
+      if (parts.size() > CurrentLimits().max_array_elements) Throw(kErrOutOfMemory);
     }
-    size_t hit = FindText(s, delim, pos, tc);
-    if (hit == std::string::npos) {
-      parts.push_back(Piece(s.substr(pos), ascii));
-      break;
-    }
-    parts.push_back(Piece(s.substr(pos, hit - pos), ascii));
-    pos = hit + delim.size();
-    if (parts.size() > CurrentLimits().max_array_elements) Throw(kErrOutOfMemory);
   }
-  return ArrayFromValues(std::move(parts));
+  SealList(list.arr());
+  return list;
 }
 
 const ArrayObj* OneDimArray(const Value& v) {
@@ -1388,6 +1419,7 @@ const Builtin kBuiltins[] = {
     {"WeekdayName", 1, 3, FnWeekdayName},
     {"Year", 1, 1, FnYear},
     {"$illegalassign", 1, 1, FnIllegalAssign},
+    {"$lenofmid", 2, 3, FnLenOfMid},
     {"$raise", 1, 1, FnRaise},
     {"$withobject", 1, 1, FnWithObject},
 };

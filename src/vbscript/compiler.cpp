@@ -590,6 +590,26 @@ class ProcCompiler {
   }
 
   // Randomize is a statement: used as a value it runs, then fails (13).
+  // Len(Mid(text, start[, length])) as one call that counts the characters
+  // Mid would cut without making the text (string-handling loops do this).
+  bool LenOfMid(const Expr& e, int builtin) {
+    static const int len = FindBuiltin("Len"), mid = FindBuiltin("Mid");
+    if (builtin != len || e.args.size() != 1) return false;
+    const Expr& inner = *e.args[0];
+    if (inner.kind != ExprKind::kCall || inner.a->kind != ExprKind::kIdent) return false;
+    if (inner.args.size() < 2 || inner.args.size() > 3) return false;
+    for (const auto& a : inner.args) {
+      if (a->kind == ExprKind::kMissing) return false;
+    }
+    if (!self_name_.empty() && Key(inner.a->name) == self_name_) return false;
+    NameRef r = Resolve(inner.a->name, inner.a->line, inner.a->col);
+    if (r.kind != NameRef::kBuiltin || r.builtin != mid) return false;
+    for (const auto& a : inner.args) Expression(*a);
+    static const int fused = FindBuiltin("$lenofmid");
+    Emit(Opc::kCallBuiltin, 0, 0, static_cast<uint16_t>(inner.args.size()), fused);
+    return true;
+  }
+
   static bool IsStatementOnly(const std::string& name) { return Key(name) == "randomize"; }
   void RaiseAfterCall(int32_t number) {
     PushValue(Value::Integer(static_cast<int16_t>(number)));
@@ -622,6 +642,7 @@ class ProcCompiler {
       }
       switch (r.kind) {
         case NameRef::kBuiltin:
+          if (LenOfMid(e, r.builtin)) return;
           for (const auto& a : e.args) Expression(*a);
           Emit(Opc::kCallBuiltin, 0, 0, static_cast<uint16_t>(argc), r.builtin);
           // Scripts written for Windows see error 458 when a number

@@ -21,16 +21,19 @@ namespace corvane::vbs {
 
 // ---------------------------------------------------------------- Value
 
-bool StrObj::IsAscii() {
-  if (ascii < 0) {
-    ascii = 1;
-    for (unsigned char c : text) {
-      if (c >= 0x80) {
-        ascii = 0;
-        break;
-      }
-    }
+bool StrObj::ScanAscii() {
+  // Eight bytes at a time: any byte with its top bit set is no ASCII.
+  const char* p = text.data();
+  const size_t n = text.size();
+  uint64_t high = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    high |= w;
   }
+  for (; i < n; ++i) high |= static_cast<unsigned char>(p[i]);
+  ascii = (high & 0x8080808080808080ull) == 0 ? 1 : 0;
   return ascii == 1;
 }
 
@@ -141,13 +144,75 @@ void Value::ReleaseSlow() {
       --u_.a->locks;
       [[fallthrough]];
     case Tag::kArray:
-      if (--u_.a->refs == 0) delete u_.a;
+      if (--u_.a->refs == 0) FreeArrayObj(u_.a);
       break;
     default:
       break;
   }
   tag_ = Tag::kEmpty;
   u_.i = 0;
+}
+
+namespace {
+// Freed arrays of this thread, kept with their element storage: a script
+// that splits a line in a loop gets its next array without an allocation.
+// Only small arrays are kept, and at most kMaxFree of them.
+struct ArrayPool {
+  static constexpr size_t kMaxFree = 32;
+  static constexpr size_t kMaxElements = 256;
+  std::vector<ArrayObj*> free;
+  bool closed = false;  // the thread is ending: arrays go back to the heap
+  ArrayPool() { free.reserve(kMaxFree); }
+  ArrayPool(const ArrayPool&) = delete;
+  ArrayPool& operator=(const ArrayPool&) = delete;
+  ~ArrayPool() {
+    closed = true;
+    for (ArrayObj* a : free) delete a;
+  }
+};
+thread_local ArrayPool array_pool;
+
+// A new array object (one reference, no dimensions, no elements).
+ArrayObj* NewArrayObj() {
+  ArrayPool& pool = array_pool;
+  if (pool.closed || pool.free.empty()) return new ArrayObj;
+  ArrayObj* a = pool.free.back();
+  pool.free.pop_back();
+  return a;
+}
+}  // namespace
+
+void FreeArrayObj(ArrayObj* a) {
+  ArrayPool& pool = array_pool;
+  if (pool.closed || pool.free.size() >= ArrayPool::kMaxFree ||
+      a->data.capacity() > ArrayPool::kMaxElements) {
+    delete a;
+    return;
+  }
+  // The elements go first (their release may free further arrays); the
+  // block joins the pool only once it is empty.
+  a->data.clear();
+  a->dims.clear();
+  a->refs = 1;
+  a->locks = 0;
+  a->fixed = false;
+  if (pool.free.size() < ArrayPool::kMaxFree) {
+    pool.free.push_back(a);
+  } else {
+    delete a;
+  }
+}
+
+Value NewList(size_t reserve) {
+  ArrayObj* a = NewArrayObj();
+  a->data.reserve(reserve);
+  Value v = Value::Arr(a);
+  --a->refs;
+  return v;
+}
+
+void SealList(ArrayObj* a) {
+  a->dims.assign(1, ArrayDim{0, static_cast<int32_t>(a->data.size())});
 }
 
 Value NewArray(std::vector<ArrayDim> dims) {
@@ -158,7 +223,7 @@ Value NewArray(std::vector<ArrayDim> dims) {
     total *= static_cast<size_t>(d.count);
     if (total > CurrentLimits().max_array_elements) Throw(kErrOutOfMemory);
   }
-  auto* a = new ArrayObj;
+  ArrayObj* a = NewArrayObj();
   a->dims = std::move(dims);
   a->data.resize(total);
   Value v = Value::Arr(a);
@@ -167,8 +232,8 @@ Value NewArray(std::vector<ArrayDim> dims) {
 }
 
 Value ArrayFromValues(std::vector<Value> items) {
-  auto* a = new ArrayObj;
-  a->dims.push_back(ArrayDim{0, static_cast<int32_t>(items.size())});
+  ArrayObj* a = NewArrayObj();
+  a->dims.assign(1, ArrayDim{0, static_cast<int32_t>(items.size())});
   a->data = std::move(items);
   Value v = Value::Arr(a);
   --a->refs;
@@ -196,7 +261,7 @@ Value& ArrayElement(ArrayObj* a, const Value* subs, int n) {
 ArrayObj* UniqueArray(Value& v) {
   ArrayObj* a = v.arr();
   if (a->Shared()) {
-    auto* copy = new ArrayObj;
+    ArrayObj* copy = NewArrayObj();
     copy->dims = a->dims;
     copy->data = a->data;
     Value nv = Value::Arr(copy);
@@ -421,8 +486,16 @@ int CompareText(std::string_view a, std::string_view b, bool ignore_case) {
 
 size_t FindText(std::string_view hay, std::string_view needle, size_t from, bool ignore_case) {
   if (from > hay.size()) return std::string_view::npos;
-  if (!ignore_case) return hay.find(needle, from);
-  return FindIgnoreCase(hay, needle, from);
+  if (ignore_case) return FindIgnoreCase(hay, needle, from);
+  if (needle.size() == 1) {
+    if (from == hay.size()) return std::string_view::npos;
+    // A separator or a single letter: one memchr, without the compare of the
+    // rest that the general search makes at each hit.
+    const void* hit = std::memchr(hay.data() + from, needle[0], hay.size() - from);
+    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - hay.data())
+               : std::string_view::npos;
+  }
+  return hay.find(needle, from);
 }
 
 // ---------------------------------------------------------------- numbers

@@ -66,7 +66,8 @@ struct StrObj {
   std::string text;
   explicit StrObj(std::string t) : text(std::move(t)) {}
   explicit StrObj(std::string_view t) : text(t) {}
-  bool IsAscii();
+  bool IsAscii() { return ascii >= 0 ? ascii == 1 : ScanAscii(); }
+  bool ScanAscii();
   // Texts come and go by the million in string-handling scripts (a Split's
   // pieces, each Mid): their blocks are kept for reuse per thread.
   static void* operator new(size_t size);
@@ -114,6 +115,29 @@ class Value {
       MoveAssignSlow(std::move(o));
     }
     return *this;
+  }
+  // Makes this Empty value a copy of `o`, counting a text in place: the
+  // interpreter's loads, which copy texts more than anything else.
+  [[gnu::always_inline]] void CopyIntoEmpty(const Value& o) {
+    tag_ = o.tag_;
+    aux_ = o.aux_;
+    u_ = o.u_;
+    if (tag_ == Tag::kString) {
+      ++u_.s->refs;
+    } else if (IsCounted()) {
+      AddRef();
+    }
+  }
+  // Empties the value; a text others still hold is uncounted in place.
+  [[gnu::always_inline]] void Reset() {
+    if (tag_ == Tag::kString && u_.s->refs > 1) {
+      --u_.s->refs;
+    } else if (IsCounted()) {
+      Value old(std::move(*this));
+      return;
+    }
+    tag_ = Tag::kEmpty;
+    u_.i = 0;
   }
   void Swap(Value& o) noexcept {
     std::swap(tag_, o.tag_);
@@ -423,5 +447,12 @@ inline Value& Value::DerefMut() {
 // A new one-dimensional array of `count` Empty elements, bounds 0..count-1.
 Value NewArray(std::vector<ArrayDim> dims);
 Value ArrayFromValues(std::vector<Value> items);
+// A one-dimensional array built in place: append to arr()->data (room for
+// `reserve` elements is made), then SealList sets its bounds. Its storage
+// comes from arrays freed earlier where it can.
+Value NewList(size_t reserve);
+void SealList(ArrayObj* a);
+// Releases an array whose last reference went (its elements too).
+void FreeArrayObj(ArrayObj* a);
 
 }  // namespace corvane::vbs

@@ -55,6 +55,13 @@ class ArrayEnum final : public Enumerator {
     out = a->data[i_++];
     return true;
   }
+  // As Next, into an Empty slot (the loop's stack top).
+  bool NextInto(Value& empty) {
+    ArrayObj* a = arr_.arr();
+    if (i_ >= a->data.size()) return false;
+    empty.CopyIntoEmpty(a->data[i_++]);
+    return true;
+  }
 
  private:
   Value arr_;
@@ -70,13 +77,54 @@ class EnumHolder : public Object {
   std::string TypeName() const override { return "Enumerator"; }
   int FindMember(std::string_view) override { return kNoMember; }
   Value Invoke(int, InvokeKind, CallArgs&) override { Throw(kErrNoMember); }
-  bool Next(Value& out) { return in_array_ ? array_.Next(out) : e_->Next(out); }
+  // The next element into an Empty slot; false when there is none.
+  bool NextInto(Value& empty) {
+    if (in_array_) return array_.NextInto(empty);
+    Value item;
+    if (!e_->Next(item)) return false;
+    empty = std::move(item);
+    return true;
+  }
+  // A For Each inside another loop starts once per round: freed holders
+  // are kept per thread for the next one.
+  static void* operator new(size_t size);
+  static void operator delete(void* p) noexcept;
 
  private:
   ArrayEnum array_;
   bool in_array_ = false;
   std::unique_ptr<Enumerator> e_;
 };
+
+struct HolderPool {
+  static constexpr int kMax = 8;
+  void* blocks[kMax];
+  int count = 0;
+  bool closed = false;  // the thread is ending: blocks go back to the heap
+  HolderPool() = default;
+  HolderPool(const HolderPool&) = delete;
+  HolderPool& operator=(const HolderPool&) = delete;
+  ~HolderPool() {
+    closed = true;
+    while (count > 0) ::operator delete(blocks[--count]);
+  }
+};
+thread_local HolderPool holder_pool;
+
+void* EnumHolder::operator new(size_t size) {
+  HolderPool& pool = holder_pool;
+  if (size == sizeof(EnumHolder) && !pool.closed && pool.count > 0) return pool.blocks[--pool.count];
+  return ::operator new(size);
+}
+
+void EnumHolder::operator delete(void* p) noexcept {
+  HolderPool& pool = holder_pool;
+  if (!pool.closed && pool.count < HolderPool::kMax) {
+    pool.blocks[pool.count++] = p;
+    return;
+  }
+  ::operator delete(p);
+}
 
 // The dimension for an upper bound given in Dim or ReDim: -1 gives an empty
 // dimension; more elements than the limit allows is "Out of memory".
@@ -637,7 +685,7 @@ class Vm::Interpreter {
   }
   // The slot above sp always holds Empty, so a push constructs in place
   // (no old value to release, texts and objects counted inline).
-  VBS_HOT void Push(const Value& v) { new (sp_++) Value(v); }
+  VBS_HOT void Push(const Value& v) { (sp_++)->CopyIntoEmpty(v); }
   VBS_HOT void Push(Value&& v) { new (sp_++) Value(std::move(v)); }
   VBS_HOT Value Take() { return std::move(*--sp_); }
   VBS_HOT void Pop() { Value old(std::move(*--sp_)); }
@@ -1083,8 +1131,15 @@ void Vm::Interpreter::Store(const Instr& in) {
   Value& dst = Var(in, k, true);
   const Tag t = sp_[-1].tag();
   if (in.a != kStoreSet && t != Tag::kObject && t != Tag::kNothing && t != Tag::kArray) {
-    // Numbers and texts: what StoreTo would do, without the call.
-    dst.DerefMut() = std::move(*--sp_);
+    // Numbers and texts: what StoreTo would do, without the call. The old
+    // value is released last (releasing it may run a Class_Terminate).
+    Value& d = dst.DerefMut();
+    if (d.IsCounted()) {
+      Value old(std::move(d));
+      d = std::move(*--sp_);
+    } else {
+      d = std::move(*--sp_);
+    }
     Drain();
     return;
   }
@@ -1311,7 +1366,10 @@ void Vm::Interpreter::CallBuiltin(const Instr& in) {
   Value r = b.fn(vm_, ca);
   // Execute may have defined new names; the frame itself is unchanged.
   f_ = &vm_.frames_.back();
-  PushResult(sp_ - argc, std::move(r));
+  Value* from = sp_ - argc;
+  for (Value* v = from; v < sp_; ++v) v->Reset();
+  sp_ = from;
+  *sp_++ = std::move(r);
   Drain();
 }
 
@@ -1513,9 +1571,8 @@ void Vm::Interpreter::ForEachNext(const Instr& in) {
   Drain();
   if (locals_[in.d].tag() != Tag::kObject) Throw(kErrNotCollection);
   auto* h = static_cast<EnumHolder*>(locals_[in.d].obj());
-  Value item;
-  if (h->Next(item)) {
-    Push(std::move(item));
+  if (h->NextInto(*sp_)) {
+    ++sp_;
   } else {
     ip_ = in.c;
   }

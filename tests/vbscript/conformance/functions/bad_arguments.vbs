@@ -23,6 +23,7 @@ For Each s In Array( _
   "Len()", "Len(1, 2)", "Len(arr)", "Len(nd)", "Len(wd)", "Len(Nothing)", _
   "Left(Null, 1)", "Left(""abc"", -1)", "Left(""abc"", Null)", "Left(nd, 1)", _
   "Mid(""abc"", 0)", "Mid(Null, 1)", "Mid(""abc"", 1, -1)", "Mid(wd, 2)", _
+  "Len(Mid(""abc"", 0))", "Len(Mid(Null, 1))", "Len(Mid(""abc"", 1, Null))", "Len(Mid(wd, 2))", _
   "LCase(Null)", "UCase(wd)", "Trim(Null)", "Space(-1)", "Space(Null)", _
   "String(-1, ""a"")", "String(3, """")", "String(Null, ""a"")", "String(3, Null)", "String(2, wd)", _
   "InStr(""a"", Null)", "InStr(0, ""a"", ""b"")", "InStr(Null, ""a"", ""b"")", "InStrRev(""abc"", ""b"", 0)", "InStrRev(Null, ""b"")", _

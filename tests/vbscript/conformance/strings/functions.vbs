@@ -1,6 +1,7 @@
 ' The string functions, with Null handling and optional compare arguments.
 WScript.Echo Len("hello"), Len(""), Len(123), IsNull(Len(Null)), Len(Empty)
 WScript.Echo Left("hello", 2), Left("hi", 10), Right("hello", 3), Mid("hello", 2, 3), Mid("hello", 4), "[" & Mid("hi", 5) & "]"
+WScript.Echo Len(Mid("hello", 2, 3)), Len(Mid("hello", 9)), Len(Mid("h" & ChrW(233) & "llo", 2, 3)), Len(Mid(12345, 2)), IsNull(Len(Mid(Null, 2)))
 WScript.Echo InStr("hello", "l"), InStr(4, "hello", "l"), InStr("hello", "z"), InStr("hello", ""), InStr(1, "HELLO", "l", vbTextCompare), IsNull(InStr(Null, "a"))
 WScript.Echo InStrRev("hello", "l"), InStrRev("hello", "l", 3), InStrRev("abcabc", "abc"), InStrRev("hello", "x")
 WScript.Echo Replace("aXbXc", "X", "-"), Replace("aXbXc", "x", "-", 1, -1, vbTextCompare), Replace("aXbXc", "X", "-", 1, 1), Replace("abcabc", "b", "", 3)
