@@ -5,6 +5,7 @@
 // Long < Single < Double < Currency < Date), and Dictionary key equality.
 // The VM's fast paths handle the common Integer and Long cases inline and
 // call these for the rest.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -486,7 +487,15 @@ int CompareText(std::string_view a, std::string_view b, bool ignore_case) {
 
 size_t FindText(std::string_view hay, std::string_view needle, size_t from, bool ignore_case) {
   if (from > hay.size()) return std::string_view::npos;
-  if (ignore_case) return FindIgnoreCase(hay, needle, from);
+  if (ignore_case) {
+    // An ASCII needle can only meet ASCII bytes, so the byte-wise fold is
+    // enough. Letters beyond ASCII fold as LCase folds them; each keeps its
+    // byte length, so a position in the folded texts holds in the originals.
+    bool ascii = std::all_of(needle.begin(), needle.end(),
+                             [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) return FindIgnoreCase(hay, needle, from);
+    return LowerText(hay).find(LowerText(needle), from);
+  }
   if (needle.size() == 1) {
     if (from == hay.size()) return std::string_view::npos;
     // A separator or a single letter: one memchr, without the compare of the

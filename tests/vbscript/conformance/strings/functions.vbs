@@ -4,6 +4,7 @@ WScript.Echo Left("hello", 2), Left("hi", 10), Right("hello", 3), Mid("hello", 2
 WScript.Echo Len(Mid("hello", 2, 3)), Len(Mid("hello", 9)), Len(Mid("h" & ChrW(233) & "llo", 2, 3)), Len(Mid(12345, 2)), IsNull(Len(Mid(Null, 2)))
 WScript.Echo InStr("hello", "l"), InStr(4, "hello", "l"), InStr("hello", "z"), InStr("hello", ""), InStr(1, "HELLO", "l", vbTextCompare), IsNull(InStr(Null, "a"))
 WScript.Echo InStrRev("hello", "l"), InStrRev("hello", "l", 3), InStrRev("abcabc", "abc"), InStrRev("hello", "x")
+WScript.Echo InStr(1, "x" & ChrW(196) & "b", ChrW(228) & "B", 1), Replace(ChrW(196) & ChrW(228) & "x", ChrW(228), "o", 1, -1, 1), UBound(Split("a" & ChrW(201) & "b" & ChrW(233) & "c", ChrW(233), -1, 1))
 WScript.Echo Replace("aXbXc", "X", "-"), Replace("aXbXc", "x", "-", 1, -1, vbTextCompare), Replace("aXbXc", "X", "-", 1, 1), Replace("abcabc", "b", "", 3)
 WScript.Echo UCase("MiXed"), LCase("MiXed"), "[" & Trim("  a b  ") & "]", "[" & LTrim("  a ") & "]", "[" & RTrim(" a  ") & "]"
 WScript.Echo StrReverse("abc"), String(3, "ab"), String(2, 65), "[" & Space(3) & "]", StrComp("a", "b"), StrComp("b", "a"), StrComp("A", "a", 1)
