@@ -216,7 +216,7 @@ TEST_F(StatusPage, OnlyPostsWithThePagesTokenChangeAnything) {
                   "</body></html>"));
   EXPECT_TRUE(bridge_.cmds.empty());
   EXPECT_FALSE(settings_.values().show_setup);
-  EXPECT_TRUE(Has(log_text_.str(), "refused a form post without this page's token from 127.0.0.1"));
+  EXPECT_TRUE(Logged("refused a form post without this page's token from 127.0.0.1"));
   with_token_ = true;
   Choose(13, "Up");
   EXPECT_EQ(bridge_.cmds.size(), 1u);
