@@ -62,7 +62,7 @@ class BridgeTest : public LinkTest {
     // As at start-up: the records take the controller's state.
     link_.GetCurrentUPBStatus();
     Sent();
-    Commands();
+    TakeSent();
   }
 
   ZoneRecord Record(int n) { return table_.Record(n); }
@@ -100,13 +100,6 @@ class BridgeTest : public LinkTest {
     }
     return out;
   }
-  // The controller commands sent since the last call.
-  std::vector<std::string> Commands() {
-    std::vector<std::string> out(sim_.Commands().begin() + static_cast<long>(commands_seen_),
-                                 sim_.Commands().end());
-    commands_seen_ = sim_.Commands().size();
-    return out;
-  }
 
   FakeUdpNetwork net_{loop_};
   XapTransport xap_{loop_, net_, log_};
@@ -116,7 +109,6 @@ class BridgeTest : public LinkTest {
   XapBridge bridge_{
       loop_, log_, wall_, sender_, xap_, table_, link_, scripts_, "/opt/corvane/corvane"};
   size_t seen_ = 0;
-  size_t commands_seen_ = 0;
 };
 
 }  // namespace corvane

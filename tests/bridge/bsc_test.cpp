@@ -123,7 +123,7 @@ TEST_F(QueryTest, EveryUsedRecordAnsweredAfterTheWholeZonePollAndPaced) {
   sender_.times.clear();
   const int64_t start = loop_.NowMs();
   Query(">");
-  const auto polls = Commands();
+  const auto polls = TakeSent();
   ASSERT_EQ(polls.size(), 9u);
   EXPECT_EQ(std::vector<std::string>(polls.begin(), polls.begin() + 6), kWholePoll);
   EXPECT_EQ(polls[6], "VPFE520100");  // each answer reads its zone first
@@ -217,7 +217,7 @@ TEST_F(QueryTest, TheAttributePartDecidesTheWholeZonePoll) {
     sender_.times.clear();
     const int64_t start = loop_.NowMs();
     Query(c.sub);
-    const auto polls = Commands();
+    const auto polls = TakeSent();
     const bool whole = polls.size() >= 6 &&
                        std::vector<std::string>(polls.begin(), polls.begin() + 6) == kWholePoll;
     EXPECT_EQ(whole, c.whole_poll);
@@ -240,7 +240,7 @@ TEST_F(QueryTest, TheAttributePartDecidesTheWholeZonePoll) {
   // A burst polls once: the second query finds the records freshly polled.
   Query(">");
   Query(">");
-  EXPECT_EQ(Commands().size(), 6u + 2 * 4u);
+  EXPECT_EQ(TakeSent().size(), 6u + 2 * 4u);
 }
 
 // A peer that asks many times a second: each answer waits once and leaves

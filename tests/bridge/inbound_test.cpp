@@ -107,7 +107,7 @@ TEST_F(CommandTest, LevelFormsAndStateBecomeRequests) {
     BSCCmd(target, c.id, c.state, c.level);
     EXPECT_EQ(r->LastCommand, c.request);
   }
-  Commands();
+  TakeSent();
   // State=off alone mutes a playing zone and leaves a muted one muted; the
   // zone's volume is not touched (it used to rise by a step).
   const int16_t volume = Record(16)->Value;
@@ -116,7 +116,7 @@ TEST_F(CommandTest, LevelFormsAndStateBecomeRequests) {
     for (int zone = 1; zone <= 6; ++zone) EXPECT_EQ(Record(6 + zone)->Value, 2) << zone;
   }
   EXPECT_EQ(Record(16)->Value, volume);
-  for (const auto& cmd : Commands())
+  for (const auto& cmd : TakeSent())
     EXPECT_NE(cmd.substr(0, 4) + cmd.substr(6, 2), "VP2102") << cmd;
 }
 
@@ -199,7 +199,7 @@ TEST_F(BridgeTest, ASilentControllerHoldsUpNoOtherMessage) {
   // probes go out meanwhile.
   EXPECT_EQ(link_.QueuedControls(), 6u);
   EXPECT_TRUE(link_.LinkDown());
-  EXPECT_LE(Commands().size(), 3u + 2u);
+  EXPECT_LE(TakeSent().size(), 3u + 2u);
   xap_.RegisterNewMessageCallback(nullptr);
 }
 
@@ -210,15 +210,15 @@ TEST_F(BridgeTest, NetworkCommandsWaitInTheQueuePageCommandsRunAtOnce) {
   const std::string me = "zyn.Vaux.HOST:>";
   bridge_.inbound().Readmessage(
       Message("xAPBSC.cmd", me, {{"output.state.1", "ID=0A", "Level=2"}}));
-  EXPECT_TRUE(Commands().empty());
+  EXPECT_TRUE(TakeSent().empty());
   EXPECT_EQ(link_.QueuedControls(), 1u);
   loop_.Pump();
   // Record 10 is the Status of zone 4: level 2 mutes it; a status request
   // reads it back.
-  EXPECT_EQ(Commands(), (std::vector<std::string>{"VP21042801", "VPFE520400"}));
+  EXPECT_EQ(TakeSent(), (std::vector<std::string>{"VP21042801", "VPFE520400"}));
   EXPECT_EQ(Record(10)->Value, 2);
   bridge_.BSCCmd(me, "0A", "ON", "1");
-  EXPECT_EQ(Commands().front(), "VP21041B01");
+  EXPECT_EQ(TakeSent().front(), "VP21041B01");
   EXPECT_EQ(Record(10)->Value, 1);
 }
 
@@ -255,7 +255,7 @@ TEST_F(BridgeTest, BadMessagesChangeNothingAndSendNothing) {
   };
   for (const auto& text : bad) Handle(text);
   EXPECT_TRUE(Sent().empty());
-  for (const auto& cmd : Commands()) EXPECT_EQ(cmd.rfind("VP21", 0), std::string::npos) << cmd;
+  for (const auto& cmd : TakeSent()) EXPECT_EQ(cmd.rfind("VP21", 0), std::string::npos) << cmd;
   for (auto& [key, r] : table_.LinkDictionary()) EXPECT_EQ(r->LastCommand, "") << key;
   EXPECT_EQ(bridge_.reporter().QueueSize(), 0u);
 }
@@ -347,7 +347,7 @@ TEST_F(BridgeTest, X10RequestsSetTheirRecords) {
   EXPECT_EQ(x10("A1", "bright", "99999", 5, 5), P(5, 5));  // out of range: reported
   EXPECT_TRUE(Logged("Readmessage Line 0 Overflow"));
   EXPECT_TRUE(Logged("Commanding 0D to 100"));
-  EXPECT_TRUE(Commands().empty());  // nothing goes to the controller
+  EXPECT_TRUE(TakeSent().empty());  // nothing goes to the controller
   EXPECT_TRUE(Sent().empty());      // and no event: the value is only stored
 }
 

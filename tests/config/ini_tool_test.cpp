@@ -143,7 +143,7 @@ TEST_F(IniToolTest, SaveKeepsModesAndLinks) {
     const std::string real = c.second ? dir.File("elsewhere.ini") : path;
     WriteFile(real, "[Vaux]\r\nA=1\r\n");
     ASSERT_EQ(::chmod(real.c_str(), c.first), 0);
-    if (c.second) ASSERT_EQ(::symlink("elsewhere.ini", path.c_str()), 0);
+    ASSERT_TRUE(!c.second || ::symlink("elsewhere.ini", path.c_str()) == 0);
     WriteFile(path + "_bck", "an older, wider backup");
     ASSERT_EQ(::chmod((path + "_bck").c_str(), 0666), 0);
     IniTool tool(&log_);

@@ -53,7 +53,7 @@ TEST_F(EventLogTest, EventsGoToStderrAndToTheXapSender) {
   // A failure caught in a routine carries " Line ", 0, a space and the text;
   // line ends in a report cannot split the event.
   log.LogError("Corvane", "ReadLastChange", "bad\nvalue");
-  EXPECT_NE(sent.back().find("Data\x01ReadLastChange Line 0 bad value"), std::string::npos);
+  EXPECT_TRUE(testing::Has(sent.back(), "Data\x01ReadLastChange Line 0 bad value"));
 }
 
 TEST_F(EventLogTest, EventRaisedWhileSendingDoesNotRecurse) {
@@ -64,11 +64,11 @@ TEST_F(EventLogTest, EventRaisedWhileSendingDoesNotRecurse) {
   });
   log.LogEvent("Corvane", "outer");
   EXPECT_EQ(sends, 1);
-  EXPECT_NE(err.str().find("nested"), std::string::npos);
+  EXPECT_TRUE(testing::Has(err.str(), "nested"));
   // A send that fails is noted on standard error; the log goes on.
   log.SetXapSender([](std::string_view) { throw std::runtime_error("no socket"); });
   log.LogEvent("Corvane", "unsent");
-  EXPECT_NE(err.str().find("could not be sent over xAP"), std::string::npos);
+  EXPECT_TRUE(testing::Has(err.str(), "could not be sent over xAP"));
 }
 
 TEST_F(EventLogTest, ErrorLogAppendsOneLinePerEntry) {
@@ -99,11 +99,11 @@ TEST_F(EventLogTest, IdenticalReportsCollapseIntoACount) {
             "From XAP  0 repeated section b\n");
   log.LogEvent("Corvane", "other");
   ASSERT_EQ(sent.size(), 3u);
-  EXPECT_NE(sent[1].find("(the last report came 999 more times) Readmessage Line 0 bad"),
-            std::string::npos);
+  EXPECT_TRUE(
+      testing::Has(sent[1], "(the last report came 999 more times) Readmessage Line 0 bad"));
   log.FlushRepeats();
-  EXPECT_NE(ErrorLog().find("(the last line came 1 more times) From XAP  0 repeated section b\n"),
-            std::string::npos);
+  EXPECT_TRUE(testing::Has(ErrorLog(),
+                           "(the last line came 1 more times) From XAP  0 repeated section b\n"));
   // Standard error carries the same lines, no more.
   EXPECT_LT(err.str().size(), 1000u);
 }
@@ -121,8 +121,7 @@ TEST_F(EventLogTest, ErrorLogRollsOverAtItsLimitKeepingOnePreviousFile) {
   EXPECT_FALSE(std::filesystem::exists(path + ".2"));
   // The newest line is in the current file, whole.
   const std::string text = testing::ReadFile(path);
-  EXPECT_NE(text.find("Corvane " + std::to_string(lines - 1) + " 0 " + filler + "\n"),
-            std::string::npos);
+  EXPECT_TRUE(testing::Has(text, "Corvane " + std::to_string(lines - 1) + " 0 " + filler + "\n"));
 }
 
 }  // namespace

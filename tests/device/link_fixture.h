@@ -60,17 +60,9 @@ class LinkTest : public ::testing::Test {
   int16_t Value(int uid_index) { return table_.Record(uid_index)->Value; }
   bool Logged(const std::string& text) const { return err_.str().find(text) != std::string::npos; }
   // How often a text was reported.
-  size_t Reported(const std::string& text) const {
-    const std::string all = err_.str();
-    size_t n = 0;
-    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
-    return n;
-  }
-  std::vector<std::string> TakeSent() {
-    auto sent = std::move(tcp_.sent);
-    tcp_.sent.clear();
-    return sent;
-  }
+  size_t Reported(const std::string& text) const { return testing::Occurrences(err_.str(), text); }
+  // The controller commands sent since the last call.
+  std::vector<std::string> TakeSent() { return std::exchange(tcp_.sent, {}); }
 
   ManualClock clock_{1000};
   ManualWallClock wall_{ToDateValue({2026, 6, 12, 8, 5, 9}), &clock_};

@@ -15,17 +15,13 @@ std::string Section(const std::string& ini, const std::string& name) {
 // A log of its own: a run is not taken as started by the last run's log.
 void RunOnce(const TempDir& home, const std::string& log) {
   Subprocess corvane;
-  ASSERT_TRUE(corvane.Start({"corvane", "--home", home.path()}, log));
-  ASSERT_TRUE(Eventually([&] {
-    return corvane.Stderr().find("Corvane running") != std::string::npos;
-  })) << corvane.Stderr();
+  ASSERT_TRUE(StartCorvane(corvane, home.path(), log)) << corvane.Stderr();
   EXPECT_EQ(corvane.Stop(SIGTERM), 0) << corvane.Stderr();
 }
 
 TEST(DeviceTableRestartTest, ZoneLinesAndDevicesSurviveRestarts) {
   TempDir home;
-  ::mkdir(home.File("Config").c_str(), 0755);
-  WriteFile(home.File("Config/zynXap.ini"), "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
+  WriteLoopbackXapConfig(home.path(), "127.0.0.1");
   std::string vaux = "[Vaux]\r\nDebugLog=True\r\nHTTPPort=0\r\n";
   for (int n = 1; n <= 42; ++n) {
     char key[64];
@@ -45,18 +41,14 @@ TEST(DeviceTableRestartTest, ZoneLinesAndDevicesSurviveRestarts) {
   RunOnce(home, home.File("run1"));
   const std::string first = ReadFile(home.File("Config/Corvane.ini"));
   const std::string zones = Section(first, "VAUX");
-  EXPECT_NE(zones.find("Vaux_Aris_700_03=2/3/2024 4:05:06 PM;5;Zone_3;True;0;den;False;;"),
-            std::string::npos);
-  EXPECT_NE(zones.find("Vaux_Aris_700_2A=2/3/2024 4:05:06 PM;4;Zone_42;False;6;;False;;"),
-            std::string::npos);
-  EXPECT_NE(Section(first, "DEVICES").find("weather=1/2/2025 3:04:05 AM;temp;hum"),
-            std::string::npos)
-      << first;
-  EXPECT_NE(Section(first, "DEVICES").find("den="), std::string::npos);  // the tagged record
+  EXPECT_TRUE(Has(zones, "Vaux_Aris_700_03=2/3/2024 4:05:06 PM;5;Zone_3;True;0;den;False;;"));
+  EXPECT_TRUE(Has(zones, "Vaux_Aris_700_2A=2/3/2024 4:05:06 PM;4;Zone_42;False;6;;False;;"));
+  EXPECT_TRUE(Has(Section(first, "DEVICES"), "weather=1/2/2025 3:04:05 AM;temp;hum")) << first;
+  EXPECT_TRUE(Has(Section(first, "DEVICES"), "den="));  // the tagged record
   // A device without a date never changed.
-  EXPECT_NE(Section(first, "DEVICES").find("lamp=1/1/2000\r\n"), std::string::npos) << first;
-  EXPECT_NE(Section(first, "DEVICE MESSAGES").find("weather.hum=40"), std::string::npos);
-  EXPECT_NE(Section(first, "RECEIVED").find("x.y.z~weather.report=weather;"), std::string::npos);
+  EXPECT_TRUE(Has(Section(first, "DEVICES"), "lamp=1/1/2000\r\n")) << first;
+  EXPECT_TRUE(Has(Section(first, "DEVICE MESSAGES"), "weather.hum=40"));
+  EXPECT_TRUE(Has(Section(first, "RECEIVED"), "x.y.z~weather.report=weather;"));
 
   RunOnce(home, home.File("run2"));
   EXPECT_EQ(ReadFile(home.File("Config/Corvane.ini")), first);

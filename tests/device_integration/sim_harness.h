@@ -3,12 +3,12 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "support/loopback.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -52,17 +52,9 @@ struct Sim {
 
 // A program folder whose settings point at the simulator.
 inline void WriteSettings(const TempDir& home, const std::string& port, const std::string& ip) {
-  ::mkdir(home.File("Config").c_str(), 0755);
-  WriteFile(home.File("Config/zynXap.ini"), "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
+  WriteLoopbackXapConfig(home.path(), "127.0.0.1");
   WriteFile(home.File("Config/Corvane.ini"), "[Vaux]\r\nUPBCommPort=" + port + "\r\nSerialIP=" +
                                                  ip + "\r\nDebugLog=True\r\nHTTPPort=0\r\n");
-}
-
-inline bool StartCorvane(Subprocess& corvane, const TempDir& home,
-                         std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-  if (!corvane.Start({"corvane", "--home", home.path()}, home.File("corvane"))) return false;
-  return Eventually([&] { return corvane.Stderr().find("Corvane running") != std::string::npos; },
-                    timeout);
 }
 
 // The stored value of zone record n from the saved Corvane.ini, or -1.

@@ -20,7 +20,7 @@ TEST(VauxSimIntegrationTest, StartupOverPseudoTerminalWithSplitReplies) {
   ASSERT_TRUE(sim.Start(dir, {"--pty", "--ack", "--split-vx"})) << sim.process.Stderr();
   WriteSettings(dir, sim.address, "");
   Subprocess corvane;
-  ASSERT_TRUE(StartCorvane(corvane, dir)) << corvane.Stderr();
+  ASSERT_TRUE(StartCorvane(corvane, dir.path())) << corvane.Stderr();
   EXPECT_EQ(sim.Commands(), kStartupReads);
   EXPECT_THAT(corvane.Stderr(), HasSubstr("Vaux Aris 700 Comm Port " + sim.address + " Opened"));
   EXPECT_THAT(corvane.Stderr(), HasSubstr("Vaux Zone Status Response: VX00062C090406=> Zone 6"));
@@ -37,7 +37,7 @@ TEST(VauxSimIntegrationTest, DroppedTcpLinkIsOpenedAgain) {
   ASSERT_TRUE(sim.Start(dir, {"--tcp", "0", "--fault", "drop", "--drop-after", "3"}));
   WriteSettings(dir, sim.address, "127.0.0.1");
   Subprocess corvane;
-  ASSERT_TRUE(StartCorvane(corvane, dir)) << corvane.Stderr();
+  ASSERT_TRUE(StartCorvane(corvane, dir.path())) << corvane.Stderr();
   const std::string out = sim.process.Stdout();
   EXPECT_THAT(out, HasSubstr("dropping the connection"));
   const size_t second = out.find("connected", out.find("disconnected") + 12);
@@ -48,10 +48,7 @@ TEST(VauxSimIntegrationTest, DroppedTcpLinkIsOpenedAgain) {
                                                  HasSubstr("Vaux Winsock1_Error at State 9")));
   EXPECT_EQ(corvane.Stop(SIGTERM), 0);
   // Two connections in all: the closing program does not open a third.
-  const std::string all = sim.process.Stdout();
-  size_t connects = 0;
-  for (size_t at = 0; (at = all.find("\nconnected\n", at)) != std::string::npos; ++at) ++connects;
-  EXPECT_EQ(connects, 2u) << all;
+  EXPECT_EQ(Occurrences(sim.process.Stdout(), "\nconnected\n"), 2u) << sim.process.Stdout();
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ class MqttE2eTest : public ::testing::Test {
     WriteFile(ini, ReadFile(ini) + "[MQTT]\r\nHost=localhost\r\nPort=" +
                        std::to_string(broker_.port()) + "\r\nBaseTopic=home/amp\r\n");
     ASSERT_TRUE(client_.Connect(broker_.port()));
-    ASSERT_TRUE(StartCorvane(corvane_, dir_));
+    ASSERT_TRUE(StartCorvane(corvane_, dir_.path()));
     ASSERT_TRUE(client_.WaitFor("home/amp/status", "online")) << corvane_.Stderr();
     ASSERT_TRUE(Eventually([&] { return client_.Latest().size() == 85; }))
         << client_.Latest().size();
@@ -85,7 +85,7 @@ TEST_F(MqttE2eTest, BadPayloadsChangeNothingAndAShutdownSaysOffline) {
   ASSERT_TRUE(client_.WaitFor("home/amp/zone4/volume", "0"));
   const std::string log = corvane_.Stderr();
   for (const auto& [topic, payload] : bad) {
-    EXPECT_NE(log.find("MQTT command " + topic), std::string::npos) << payload << "\n" << log;
+    EXPECT_TRUE(Has(log, "MQTT command " + topic)) << payload << "\n" << log;
   }
   // Only the good command reached the controller (its command and read-back).
   const std::vector<std::string> commands = sim_.Commands();
@@ -104,7 +104,7 @@ TEST_F(MqttE2eTest, BadPayloadsChangeNothingAndAShutdownSaysOffline) {
   EXPECT_EQ(without_commands(client_.Latest()), without_commands(before));
   EXPECT_EQ(corvane_.Stop(SIGTERM), 0);
   EXPECT_TRUE(client_.WaitFor("home/amp/status", "offline"));
-  EXPECT_NE(corvane_.Stderr().find("MQTT disconnected"), std::string::npos) << corvane_.Stderr();
+  EXPECT_TRUE(Has(corvane_.Stderr(), "MQTT disconnected")) << corvane_.Stderr();
 }
 
 // TLS with the broker's CA in CAFile: state and commands as without; a CA
@@ -121,9 +121,7 @@ TEST(MqttTlsTest, ABrokerWithItsOwnCa) {
   ASSERT_TRUE(other_sim.Start(other_ca, {"--tcp", "0"}));
   auto run = [&](const std::string& name, const std::string& ca, const Sim& s, Subprocess& p) {
     const std::string home = dir.File(name);
-    ::mkdir(home.c_str(), 0755);
-    ::mkdir((home + "/Config").c_str(), 0755);
-    WriteFile(home + "/Config/zynXap.ini", "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
+    WriteLoopbackXapConfig(home, "127.0.0.1");
     WriteFile(home + "/Config/Corvane.ini",
               "[Vaux]\r\nUPBCommPort=" + s.address +
                   "\r\nSerialIP=127.0.0.1\r\nHTTPPort=0\r\n[MQTT]\r\nHost=127.0.0.1\r\nPort=" +
@@ -143,10 +141,7 @@ TEST(MqttTlsTest, ABrokerWithItsOwnCa) {
 
   std::this_thread::sleep_for(3500ms);  // tries at 0, 1 and 3 s
   EXPECT_FALSE(client.Has("bad/status", "online") || client.Has("bad/status", "offline"));
-  const std::string log = bad.Stderr();
-  size_t reports = 0;
-  for (size_t at = log.find("MQTT"); at != std::string::npos; at = log.find("MQTT", at + 1)) ++reports;
-  EXPECT_EQ(reports, 1u) << log;
+  EXPECT_EQ(Occurrences(bad.Stderr(), "MQTT"), 1u) << bad.Stderr();
   EXPECT_EQ(good.Stop(SIGTERM), 0);
   EXPECT_EQ(bad.Stop(SIGTERM), 0);
 }

@@ -44,7 +44,7 @@ TEST_F(EchoPage, StreamStartsWholeThenCarriesEachChangeToEveryViewer) {
   echo_.InsertBeforeLastLineEnd("<try 2>");
   echo_.SetOpenStatus("Port Open / 1 tries");
   const std::string news = one->Received().substr(before);
-  EXPECT_EQ(Count(news, "event: append\n"), 1u);
+  EXPECT_EQ(Occurrences(news, "event: append\n"), 1u);
   ExpectHas(news, {"event: mark\ndata: \"<try 2>\"\n\n",
                    "event: status\ndata: \"Port Open / 1 tries\"\n\n"});
   EXPECT_TRUE(Has(two->Received(), "event: status"));

@@ -121,21 +121,6 @@ class PageFixture : public WebFixture {
     return Page({{"clientinput", "V" + std::to_string(uid)}, {"clientvalue", value}});
   }
 
-  static size_t Count(const std::string& text, const std::string& needle) {
-    size_t n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
-      ++n;
-    }
-    return n;
-  }
-  static bool Has(const std::string& text, const std::string& needle) {
-    return text.find(needle) != std::string::npos;
-  }
-  // Every needle is in the text.
-  static void ExpectHas(const std::string& text, std::initializer_list<std::string> needles) {
-    for (const std::string& n : needles) EXPECT_TRUE(Has(text, n)) << n;
-  }
-
   SettingsStore settings_;
   DeviceTable devices_;
   FakePageBridge bridge_;

@@ -121,7 +121,7 @@ TEST_F(Header, BasicSecurityAsksForALoginAndSlowsGuessing) {
                        "\r\n\r\n<HTML>Unauthorized Access<HTML>"});
   }
   EXPECT_TRUE(bridge_.cmds.empty());
-  EXPECT_TRUE(Has(log_text_.str(), "Anonymous Guest at 127.0.0.1 attempted to access status. "));
+  EXPECT_TRUE(Logged("Anonymous Guest at 127.0.0.1 attempted to access status. "));
 
   // The older salt:sha256 line logs in and is stored anew as PBKDF2.
   const std::string page =
@@ -140,8 +140,7 @@ TEST_F(Header, BasicSecurityAsksForALoginAndSlowsGuessing) {
   std::string answer = Answer({}, Basic("anna:secret"));
   ExpectHas(answer, {"HTTP/1.1 429 Too Many Requests\r\nServer: zyn\r\n", "Retry-After: 1\r\n",
                      "Content-Type: application/problem+json\r\n"});
-  EXPECT_TRUE(
-      Has(log_text_.str(), "5 failed logins from 127.0.0.1; its next attempt must wait 1 s"));
+  EXPECT_TRUE(Logged("5 failed logins from 127.0.0.1; its next attempt must wait 1 s"));
   Run(1000);
   EXPECT_TRUE(Has(Page({}, Basic("anna:secret")), "User: ANNA"));
 
@@ -207,7 +206,7 @@ TEST_F(Header, EnhancedSecurityAndMenusFromTheDatabase) {
                    "</td><td class=\"linkrow\"><a href=\"/status\">Audio</a></td></tr>",
                    "<a href=\"/zones\">Zones</a>"});
   EXPECT_FALSE(Has(page, "Secret"));
-  EXPECT_TRUE(Has(log_text_.str(), "status was accessed by 127.0.0.1 the user: anna"));
+  EXPECT_TRUE(Logged("status was accessed by 127.0.0.1 the user: anna"));
   // Buttons carry the address as a script string.
   ini_.SaveIniSetting("Settings", "rowstyle", "", "Corvane.ini");
   EXPECT_TRUE(Has(Page(),
@@ -224,7 +223,7 @@ TEST_F(Header, EnhancedSecurityAndMenusFromTheDatabase) {
   std::string answer = Answer({{"clientinput", "V13"}, {"clientvalue", "Up"}});
   EXPECT_TRUE(Has(answer, "\r\n\r\n<HTML>Unauthorized Access<HTML>"));
   EXPECT_TRUE(bridge_.cmds.empty());
-  EXPECT_TRUE(Has(log_text_.str(), "anna at 127.0.0.1 attempted to access status. "));
+  EXPECT_TRUE(Logged("anna at 127.0.0.1 attempted to access status. "));
   // The user is found by the connection's own address, never by Host.
   Get("GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "10.0.0.5");
   EXPECT_EQ(page_.header().user(), "None");

@@ -101,7 +101,7 @@ TEST_F(Sections, SetupShowsAndSavesItsFields) {
             "#102030|/dev/tty|FF.1234:00|2|1|" + names);
   EXPECT_EQ(port_changes, 1);
   EXPECT_EQ(scripts_.intervals, std::vector<std::string>{"90"});
-  EXPECT_NE(devices_.Record(1)->Values.find("Radio"), std::string::npos);
+  EXPECT_TRUE(Has(devices_.Record(1)->Values, "Radio"));
   EXPECT_EQ(Ini("Vaux", "UPBCommPort"), "/dev/tty");
   EXPECT_EQ(Ini("Vaux", "InputNameList"), names);
 
@@ -114,7 +114,7 @@ TEST_F(Sections, SetupShowsAndSavesItsFields) {
   EXPECT_EQ(s.http_port + "|" + s.background + "|" + s.style_sheet + "|" + s.upb_comm_port,
             "8018|#102030|StyleNoBody.css|/dev/tty");
   EXPECT_EQ(port_changes, 1);
-  EXPECT_EQ(Count(page, "<div class='notice'>"), 4u);
+  EXPECT_EQ(Occurrences(page, "<div class='notice'>"), 4u);
   EXPECT_TRUE(Has(page,
                   "<div class='notice'>Style Sheet not saved: it must be the name of a file "
                   "in the HTML folder.</div>"));

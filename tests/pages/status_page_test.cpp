@@ -26,9 +26,9 @@ TEST_F(StatusPage, ColumnsFollowShowStatus) {
   for (const auto& m : modes) {
     Set("ShowStatus", m.show);
     const std::string page = Page();
-    EXPECT_EQ(Count(page, "<select class='formdropdown'"), m.selects) << m.show;
-    EXPECT_EQ(Count(page, "checked name='Used"), m.used_boxes) << m.show;
-    EXPECT_EQ(Count(page, "size='15' name='Tag"), m.tag_inputs) << m.show;
+    EXPECT_EQ(Occurrences(page, "<select class='formdropdown'"), m.selects) << m.show;
+    EXPECT_EQ(Occurrences(page, "checked name='Used"), m.used_boxes) << m.show;
+    EXPECT_EQ(Occurrences(page, "size='15' name='Tag"), m.tag_inputs) << m.show;
     ExpectHas(page, {m.has, "<title>Vaux Aris 700 Status V1.2.3</title>", "value='Control'",
                      "</IFRAME></small></center></div></body></html>"});
     EXPECT_FALSE(Has(page, m.lacks)) << m.show;
@@ -194,7 +194,8 @@ TEST_F(StatusPage, CellsInClassOrInlineColours) {
 TEST_F(StatusPage, OnlyPostsWithThePagesTokenChangeAnything) {
   // Every form of the page carries the token of this client.
   Set("ShowReceiveMessages", "True");
-  EXPECT_EQ(Count(Page(), "<input type='hidden' name='FormToken' value='" + Token() + "'>"), 4u);
+  EXPECT_EQ(Occurrences(Page(), "<input type='hidden' name='FormToken' value='" + Token() + "'>"),
+            4u);
   // A post without the token, one with a wrong token, one with another
   // client's token, and a GET with the same fields: nothing is commanded or
   // saved.
@@ -215,7 +216,7 @@ TEST_F(StatusPage, OnlyPostsWithThePagesTokenChangeAnything) {
                   "</body></html>"));
   EXPECT_TRUE(bridge_.cmds.empty());
   EXPECT_FALSE(settings_.values().show_setup);
-  EXPECT_TRUE(Has(log_text_.str(), "refused a form post without this page's token from 127.0.0.1"));
+  EXPECT_TRUE(Logged("refused a form post without this page's token from 127.0.0.1"));
   with_token_ = true;
   Choose(13, "Up");
   EXPECT_EQ(bridge_.cmds.size(), 1u);

@@ -81,9 +81,9 @@ TEST_F(ApplicationTest, ResponseCommandsControllableZonesAndReportsOtherTags) {
   table_.Record(7)->EventNotification = true;  // its changes become script events
   table_.LinkDevicesToModules();
   AddDevice("weather", {});
-  Commands();
+  TakeSent();
   RunMain("Response \"zone1\", \"0\"\nResponse \"weather\", \"1\"\nResponse \"nobody\", \"1\"");
-  EXPECT_THAT(Commands(), ::testing::Contains(HasSubstr("VP")));
+  EXPECT_THAT(TakeSent(), ::testing::Contains(HasSubstr("VP")));
   EXPECT_EQ(Value(7), 2);  // "0" toggles: zone 1 was on, so it is muted
   ASSERT_FALSE(scripts_.events.empty());
   EXPECT_EQ(scripts_.events.back()->Tag, "zone1");
@@ -93,7 +93,7 @@ TEST_F(ApplicationTest, ResponseCommandsControllableZonesAndReportsOtherTags) {
   table_.Record(7)->Controllable = false;
   RunMain("Response \"zone1\", \"1\"");
   EXPECT_TRUE(Logged("Tag zone1 not recognized as controllable"));
-  EXPECT_TRUE(Commands().empty());
+  EXPECT_TRUE(TakeSent().empty());
 }
 
 TEST_F(ApplicationTest, SendsXapMessagesRawDatagramsAndX10Requests) {

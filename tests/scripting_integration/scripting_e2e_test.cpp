@@ -63,9 +63,7 @@ End Sub
 class ScriptingE2ETest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!testing::EnterPrivateNetwork()) {
-      std::fprintf(stderr, "note: no private network namespace; using the shared loopback\n");
-    }
+    testing::EnterPrivateNetwork();
     me_ = "zyn.Vaux." + ComputerName();
     listener_ = std::make_unique<TestUdpSocket>();
     sender_ = std::make_unique<TestUdpSocket>();
@@ -73,7 +71,7 @@ class ScriptingE2ETest : public ::testing::Test {
     ASSERT_EQ(sender_->Bind("0.0.0.0", 0, false), 0);
     ASSERT_TRUE(hub_.Start({"xap-hub", "--verbose"}, dir_.File("hub")));
     // corvane's first heartbeat must find the hub listening.
-    ASSERT_TRUE(Eventually([&] { return hub_.Stdout().find("listening") != std::string::npos; }));
+    ASSERT_TRUE(Eventually([&] { return hub_.Printed("listening"); }));
     testing::WriteLoopbackXapConfig(dir_.File("home"), kBroadcast);
     ::mkdir(dir_.File("home/Scripts").c_str(), 0755);
     WriteFile(dir_.File("home/Scripts/Corvane.txt"), kMainScript);
@@ -86,9 +84,7 @@ class ScriptingE2ETest : public ::testing::Test {
               "[Received]\r\n" +
                   kClient + "~sensor.data=hall;Motion\r\n" + kClient +
                   "~test.spawn=spawner;Go\r\n" + kClient + "~test.loop=looper;Go\r\n");
-    ASSERT_TRUE(corvane_.Start({"corvane", "--home", dir_.File("home")}, dir_.File("corvane")));
-    ASSERT_TRUE(
-        Eventually([&] { return corvane_.Stderr().find("Corvane running") != std::string::npos; }));
+    ASSERT_TRUE(StartCorvane(corvane_, dir_.File("home"), dir_.File("corvane")));
     // The hub relays to corvane once it heard a heartbeat: wait for an echo.
     ASSERT_TRUE(Eventually([&] { return Echo("ready", 500ms); }, 20s));
   }
@@ -126,7 +122,7 @@ TEST_F(ScriptingE2ETest, SpawnRunsTheWrappedScriptInAProcessOfItsOwn) {
   Send("test.spawn", {{"go", "now=1"}});
   EXPECT_FALSE(Hear("\nsaid=hello\n").empty()) << corvane_.Stderr();
   const std::string reply = Hear("\ntag=spawner\n");
-  EXPECT_NE(reply.find("\nvalue=child hello 1.6.174\n"), std::string::npos) << reply;
+  EXPECT_TRUE(testing::Has(reply, "\nvalue=child hello 1.6.174\n")) << reply;
 }
 
 TEST_F(ScriptingE2ETest, TheProgramAnswersWhileAScriptLoopsUntilItsTimeOut) {
@@ -134,10 +130,8 @@ TEST_F(ScriptingE2ETest, TheProgramAnswersWhileAScriptLoopsUntilItsTimeOut) {
   std::this_thread::sleep_for(500ms);  // the script is looping by now
   // Answered while the script still loops: before its time-out is reported.
   EXPECT_TRUE(Echo("during", 3s)) << corvane_.Stderr();
-  EXPECT_EQ(corvane_.Stderr().find("Script execution timed out"), std::string::npos);
-  EXPECT_TRUE(Eventually(
-      [&] { return corvane_.Stderr().find("Script execution timed out") != std::string::npos; },
-      10s));
+  EXPECT_FALSE(testing::Has(corvane_.Stderr(), "Script execution timed out"));
+  EXPECT_TRUE(Eventually([&] { return corvane_.Printed("Script execution timed out"); }, 10s));
   EXPECT_TRUE(Eventually([&] {
     return testing::ReadFile(dir_.File("home/Data/Corvane.txt")).find("Script Run Error") !=
            std::string::npos;
@@ -145,7 +139,7 @@ TEST_F(ScriptingE2ETest, TheProgramAnswersWhileAScriptLoopsUntilItsTimeOut) {
   // The next event runs normally.
   Send("sensor.data", {{"sensor", "value=5"}});
   const std::string hall = Hear("\ntag=hall\n");
-  EXPECT_NE(hall.find("=5;"), std::string::npos) << hall;
+  EXPECT_TRUE(testing::Has(hall, "=5;")) << hall;
 }
 
 }  // namespace

@@ -1,15 +1,15 @@
 #include "support/fake_tcp.h"
 
-#include "platform/deferred_call.h"
+#include "support/fake_transports.h"
 
 namespace corvane {
 
 namespace {
 
-class FakeTcpConnection final : public TcpConnection {
+class FakeTcpConnection final : public TcpConnection, FakeEventSource {
  public:
   FakeTcpConnection(EventLoop& loop, std::shared_ptr<FakeTcpPipe> pipe)
-      : loop_(loop), pipe_(std::move(pipe)) {
+      : FakeEventSource(loop), pipe_(std::move(pipe)) {
     pipe_->server = this;
   }
   ~FakeTcpConnection() override {
@@ -77,18 +77,10 @@ class FakeTcpConnection final : public TcpConnection {
   }
 
  private:
-  // Runs `fn` from the loop unless the connection was closed meanwhile.
-  template <typename F>
-  void Later(F fn) {
-    DeferWhileAlive(loop_, alive_, std::move(fn));
-  }
-
-  EventLoop& loop_;
   std::shared_ptr<FakeTcpPipe> pipe_;
   Events events_;
   int state_ = kConnected;
   size_t pending_ = 0;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 FakeTcpConnection* ServerEnd(const std::shared_ptr<FakeTcpPipe>& pipe) {

@@ -18,7 +18,7 @@ bool FakeSerialPort::Write(std::string_view data) {
 }
 
 void FakeSerialPort::Arrive(std::string data, int event_code) {
-  DeferWhileAlive(loop_, alive_, [this, data = std::move(data), event_code] {
+  Later([this, data = std::move(data), event_code] {
     if (!open_) return;
     if (event_code == kDeviceLostEvent) open_ = false;
     Deliver(data, event_code);
@@ -46,8 +46,7 @@ void FakeTcpClient::Connect(const std::string& to_host, int to_port) {
 }
 
 void FakeTcpClient::Close() {
-  *alive_ = false;  // what this connection still had on its way is dropped
-  alive_ = std::make_shared<bool>(true);
+  Forget();  // what this connection still had on its way is dropped
   state_ = kClosed;
 }
 

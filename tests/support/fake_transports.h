@@ -1,4 +1,5 @@
-// In-memory serial port and TCP client for deterministic tests. Everything
+// In-memory serial port and TCP client for deterministic tests, and the base
+// every fake transport (these, fake_tcp.h, fake_udp.h) shares. Everything
 // they report arrives through EventLoop::Defer, as real events would, so a
 // test on a ManualClock sees replies only while the code under test pumps.
 #pragma once
@@ -14,9 +15,27 @@
 
 namespace corvane {
 
-class FakeSerialPort final : public SerialPort {
+// What every fake transport shares: its events come later from the loop, and
+// what is still on its way when it is closed (Forget) or destroyed is dropped.
+class FakeEventSource {
+ protected:
+  explicit FakeEventSource(EventLoop& loop) : loop_(loop) {}
+  template <typename F>
+  void Later(F f) {
+    DeferWhileAlive(loop_, alive_, std::move(f));
+  }
+  void Forget() {
+    *alive_ = false;
+    alive_ = std::make_shared<bool>(true);
+  }
+
+  EventLoop& loop_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+class FakeSerialPort final : public SerialPort, FakeEventSource {
  public:
-  explicit FakeSerialPort(EventLoop& loop) : loop_(loop) {}
+  explicit FakeSerialPort(EventLoop& loop) : FakeEventSource(loop) {}
 
   bool Open(const std::string& device, const SerialLineSettings& line, std::string* error) override;
   void Close() override { open_ = false; }
@@ -33,18 +52,16 @@ class FakeSerialPort final : public SerialPort {
   std::vector<std::string> written;  // every Write, in order
 
  private:
-  EventLoop& loop_;
   bool open_ = false;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
-class FakeTcpClient final : public TcpClient {
+class FakeTcpClient final : public TcpClient, FakeEventSource {
  public:
   // What a connect meets; kAcceptThenClose is an adapter that accepts and
   // at once closes every connection.
   enum class Peer { kAccept, kRefuse, kSilent, kAcceptThenClose };
 
-  explicit FakeTcpClient(EventLoop& loop) : loop_(loop) {}
+  explicit FakeTcpClient(EventLoop& loop) : FakeEventSource(loop) {}
 
   void Connect(const std::string& host, int port) override;
   void Close() override;
@@ -63,15 +80,7 @@ class FakeTcpClient final : public TcpClient {
   std::function<void(const std::string&)> on_send;
 
  private:
-  // Runs `f` from the loop unless this client was closed or destroyed meanwhile.
-  template <typename F>
-  void Later(F f) {
-    DeferWhileAlive(loop_, alive_, std::move(f));
-  }
-
-  EventLoop& loop_;
   int state_ = kClosed;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace corvane

@@ -6,8 +6,6 @@
 #include <cerrno>
 #include <iterator>
 
-#include "platform/deferred_call.h"
-
 namespace corvane {
 
 namespace {
@@ -81,8 +79,6 @@ class FakeUdpSocket final : public UdpSocket {
   bool closed_ = false;
   ReceiveHandler handler_;
 };
-
-FakeUdpNetwork::FakeUdpNetwork(EventLoop& loop) : loop_(loop) {}
 
 FakeUdpNetwork::~FakeUdpNetwork() {
   *alive_ = false;
@@ -163,7 +159,7 @@ int FakeUdpNetwork::Send(uint64_t id, std::string_view data, const std::string& 
   if (!broadcast && (exact || any)) receivers.push_back(exact ? exact : any);
 
   for (uint64_t r : receivers) {
-    DeferWhileAlive(loop_, alive_, [this, r, text = std::string(data), from] {
+    Later([this, r, text = std::string(data), from] {
       if (auto it = sockets_.find(r); it != sockets_.end()) it->second->Deliver(text, from);
     });
   }

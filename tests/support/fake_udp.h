@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "platform/udp_socket.h"
+#include "support/fake_transports.h"
 
 namespace corvane {
 
-class EventLoop;
 class FakeUdpSocket;
 
 struct FakeDatagram {
@@ -22,9 +22,9 @@ struct FakeDatagram {
   std::string data;
 };
 
-class FakeUdpNetwork final : public UdpNetwork {
+class FakeUdpNetwork final : public UdpNetwork, FakeEventSource {
  public:
-  explicit FakeUdpNetwork(EventLoop& loop);
+  explicit FakeUdpNetwork(EventLoop& loop) : FakeEventSource(loop) {}
   ~FakeUdpNetwork() override;
 
   std::unique_ptr<UdpSocket> OpenUdp() override;
@@ -59,13 +59,11 @@ class FakeUdpNetwork final : public UdpNetwork {
   int Send(uint64_t id, std::string_view data, const std::string& address, uint16_t port);
   bool IsLocal(const std::string& address) const;
 
-  EventLoop& loop_;
   std::vector<std::string> host_addresses_{"127.0.0.1"};
   std::map<uint64_t, Binding> bindings_;
   std::map<uint64_t, FakeUdpSocket*> sockets_;
   std::vector<FakeDatagram> sent_;
   std::map<std::string, int> bind_errors_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   uint64_t next_id_ = 1;
   uint16_t next_ephemeral_ = 49152;
   int send_error_ = 0;

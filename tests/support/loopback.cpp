@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -24,7 +25,10 @@ void WriteLoopbackXapConfig(const std::string& home, std::string_view broadcast_
 }
 
 bool EnterPrivateNetwork() {
-  if (::unshare(CLONE_NEWNET) != 0) return false;
+  if (::unshare(CLONE_NEWNET) != 0) {
+    std::fprintf(stderr, "note: no private network namespace; using the shared loopback\n");
+    return false;
+  }
   // A new namespace's loopback interface starts down.
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;

@@ -18,8 +18,9 @@ void WriteLoopbackXapConfig(const std::string& home,
 
 // Moves this test process (and the programs it starts from now on) into a
 // network namespace of its own with only a loopback interface, so that fixed
-// ports (3639, 32768..32967) are not shared with other tests. False when the
-// system does not allow it; the test then runs in the shared namespace.
+// ports (3639, 32768..32967) are not shared with other tests. False, with a
+// note on standard error, when the system does not allow it; the test then
+// runs in the shared namespace.
 bool EnterPrivateNetwork();
 
 // A TCP port of 127.0.0.1 that was free a moment ago.

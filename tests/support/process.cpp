@@ -68,4 +68,11 @@ int Subprocess::Stop(int sig, std::chrono::milliseconds timeout) {
   return Wait(timeout);
 }
 
+bool StartCorvane(Subprocess& corvane, const std::string& home, std::string log_prefix,
+                  std::chrono::milliseconds timeout) {
+  if (log_prefix.empty()) log_prefix = home + "/corvane";
+  if (!corvane.Start({"corvane", "--home", home}, log_prefix)) return false;
+  return Eventually([&] { return corvane.Printed("Corvane running"); }, timeout);
+}
+
 }  // namespace corvane::testing

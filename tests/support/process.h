@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -35,6 +36,10 @@ class Subprocess {
   pid_t pid() const { return pid_; }
   std::string Stdout() const { return ReadFile(out_path_); }
   std::string Stderr() const { return ReadFile(err_path_); }
+  // Whether it has printed `text`, on its standard output or error.
+  bool Printed(std::string_view text) const {
+    return Stdout().find(text) != std::string::npos || Stderr().find(text) != std::string::npos;
+  }
 
  private:
   pid_t pid_ = -1;
@@ -52,5 +57,10 @@ bool Eventually(F done, std::chrono::milliseconds timeout = std::chrono::seconds
   }
   return done();
 }
+
+// Starts corvane on the program folder `home` (output to `log_prefix`, by
+// default <home>/corvane) and waits until it reports itself running.
+bool StartCorvane(Subprocess& corvane, const std::string& home, std::string log_prefix = {},
+                  std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 }  // namespace corvane::testing

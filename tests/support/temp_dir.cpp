@@ -36,4 +36,13 @@ bool FileExists(const std::string& path) {
   return std::filesystem::exists(path, ec);
 }
 
+size_t Occurrences(std::string_view text, std::string_view needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string_view::npos;
+       at = text.find(needle, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
 }  // namespace corvane::testing

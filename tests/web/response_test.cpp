@@ -46,14 +46,12 @@ TEST_F(Writers, SendAndRedirectWriteToTheResponsesSocket) {
   // A socket that is gone gets nothing, and the writer says so.
   Response late(server_);
   late.SendTextString("x", 1);
-  EXPECT_NE(log_text_.str().find("TCPSever_SendTextString  Line 0 socket 1 is not connected"),
-            std::string::npos);
+  EXPECT_TRUE(Logged("TCPSever_SendTextString  Line 0 socket 1 is not connected"));
   late.SendTextFile("\\none.css", 1);
   WebFile("there.css", "t");
   late.SendTextFile("\\there.css", 1);
-  EXPECT_NE(log_text_.str().find("TCPServer Unable to send TextFile " + dir_.path() +
-                                 "/HTML\\there.css to socket 1 because State is 0"),
-            std::string::npos);
+  EXPECT_TRUE(Logged("TCPServer Unable to send TextFile " + dir_.path() +
+                     "/HTML\\there.css to socket 1 because State is 0"));
 }
 
 TEST_F(Writers, RedirectToAnotherServerKeepsPageQueryAndBody) {

@@ -164,10 +164,8 @@ TEST_F(Web, PicturesGoOutInChunksOfAThousandBytesThenTheConnectionCloses) {
 
   // Completions that never come: the first chunk goes at once; the second,
   // the third and the close each wait for the 5 s watchdog.
-  auto slow = Connect();
-  slow->SetAutoComplete(false);
-  slow->Send(GetLine("/img/photo.png"));
   const int64_t start = loop_.NowMs();
+  auto slow = Open("/img/photo.png", false);
   ASSERT_TRUE(RunUntilClosed(slow, 60000));
   EXPECT_EQ(slow->Sends().size(), 4u);
   EXPECT_GE(loop_.NowMs() - start, 15000);
@@ -331,10 +329,8 @@ TEST_F(Web, IdleStuckOrOversizedConnectionsAreClosedByTheirOwnTimeOuts) {
 
   // An answer the client stops taking: the idle time-out, 30 s after the
   // last data.
-  auto stalled = Connect();
-  stalled->SetAutoComplete(false);
-  stalled->Send(GetLine("/status"));
-  Run(29000);
+  auto stalled = Open("/status", false);
+  Run(28900);
   EXPECT_FALSE(stalled->ClosedByServer());
   EXPECT_NE(stalled->Received().find("<html>status</html>"), std::string::npos);
   Run(2000);

@@ -74,9 +74,11 @@ class WebFixture : public ::testing::Test {
     loop_.Pump();
     return c;
   }
-  // A connection that asked for `path` (a stream, say), a moment later.
-  std::shared_ptr<FakeTcpPeer> Open(const std::string& path) {
+  // A connection that asked for `path` (a stream, say), a moment later;
+  // without `auto_complete` the server's sends complete only on request.
+  std::shared_ptr<FakeTcpPeer> Open(const std::string& path, bool auto_complete = true) {
     auto c = Connect();
+    c->SetAutoComplete(auto_complete);
     c->Send(GetLine(path));
     Run(100);
     return c;
@@ -122,6 +124,11 @@ class WebFixture : public ::testing::Test {
     }
     return answer;
   }
+  // Every needle is in the text.
+  static void ExpectHas(const std::string& text, std::initializer_list<std::string> needles) {
+    for (const std::string& n : needles) EXPECT_TRUE(Has(text, n)) << n;
+  }
+  bool Logged(const std::string& text) const { return Has(log_text_.str(), text); }
   static std::string GetLine(const std::string& path) {
     return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:8018\r\nUser-Agent: test\r\n\r\n";
   }

@@ -84,14 +84,11 @@ class WebServerProgram : public ::testing::Test {
               "[Vaux]\r\nHTTPPort=" + std::to_string(port_) +
                   "\r\nHTTPBindAddress=127.0.0.1\r\nHTTPSPort=" + std::to_string(secure_port_) +
                   "\r\nTLSCertificate=Config/cert.pem\r\nTLSKey=Config/key.pem\r\n");
-    WriteFile(home_.File("Config/zynXap.ini"), "[Interface]\r\nBroadcastAddress=127.0.0.1\r\n");
+    WriteLoopbackXapConfig(home_.path(), "127.0.0.1");
     WriteFile(home_.File("HTML/StyleNoBody.css"), "body { color: black; }\n");
     WriteFile(home_.File("HTML/img/big.gif"), std::string(4 * 1024 * 1024, 'b'));
-    ASSERT_TRUE(program_.Start({"corvane", "--home", home_.path()}, home_.File("corvane")));
     // Start-up has ended (every socket of the program is open) once it says so.
-    ASSERT_TRUE(Eventually(
-        [&] { return program_.Stderr().find("Corvane running") != std::string::npos; }, 20s))
-        << program_.Stderr();
+    ASSERT_TRUE(StartCorvane(program_, home_.path())) << program_.Stderr();
   }
   void TearDown() override { EXPECT_EQ(program_.Stop(SIGTERM), 0) << program_.Stderr(); }
 
@@ -126,13 +123,13 @@ TEST_F(WebServerProgram, HttpsServesThePagesAndTakesWritesFromItsOwnOrigin) {
       " -d clientinput=yes -d UpdateButton=Save+Changes -d ShowSetup=1 -d FormToken=" + token + " ";
   EXPECT_EQ(Curl(save + "-H 'Origin: " + plain + "' " + secure + "/status").substr(0, 12),
             "HTTP/1.1 403");
-  EXPECT_EQ(ReadFile(home_.File("Config/Corvane.ini")).find("ShowSetup"), std::string::npos);
+  EXPECT_FALSE(Has(ReadFile(home_.File("Config/Corvane.ini")), "ShowSetup"));
   EXPECT_EQ(Curl(save + "-H 'Origin: " + secure + "' " + secure + "/status").substr(0, 12),
             "HTTP/1.1 200");
-  EXPECT_NE(ReadFile(home_.File("Config/Corvane.ini")).find("ShowSetup=True"), std::string::npos);
+  EXPECT_TRUE(Has(ReadFile(home_.File("Config/Corvane.ini")), "ShowSetup=True"));
   const std::string css = Curl(secure + "/stylenobody.css");
-  EXPECT_NE(css.find(std::string(kSecurityHeaders)), std::string::npos);
-  EXPECT_NE(css.find("Content-Type: text/css\r\n"), std::string::npos);
+  EXPECT_TRUE(Has(css, std::string(kSecurityHeaders)));
+  EXPECT_TRUE(Has(css, "Content-Type: text/css\r\n"));
 }
 
 TEST_F(WebServerProgram, AbuseLeavesTheServerServingWithoutLeakingConnections) {
@@ -177,7 +174,7 @@ TEST_F(WebServerProgram, AbuseLeavesTheServerServingWithoutLeakingConnections) {
 
   const std::string css = Exchange(port_, {"GET /StyleNoBody.css HTTP/1.1\r\n\r\n"});
   EXPECT_EQ(css.substr(0, 17), "HTTP/1.0 200 OK\r\n");
-  EXPECT_NE(css.find("body { color: black; }"), std::string::npos);
+  EXPECT_TRUE(Has(css, "body { color: black; }"));
   EXPECT_TRUE(Eventually([&] { return OpenDescriptors(program_.pid()) == descriptors; }, 10s))
       << OpenDescriptors(program_.pid()) << " descriptors, " << descriptors << " at start";
   EXPECT_TRUE(program_.Running());
