@@ -15,7 +15,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-from testkit import Programs, check, eventually, free_port, main, read  # noqa: E402,F401
+from testkit import SKIP, Programs, check, eventually, free_port, main, read  # noqa: E402,F401
 
 CHROMEDRIVER = "/usr/bin/chromedriver"  # Debian's; Selenium must never fetch one
 try:
@@ -29,8 +29,8 @@ try:
     from selenium.webdriver.support.expected_conditions import staleness_of
     from selenium.webdriver.support.ui import Select
 except ImportError as e:
-    webdriver = None
-    MISSING = f"the browser tests need Debian's python3-selenium ({e})"
+    print(f"SKIP: the browser tests need Debian's python3-selenium ({e})")
+    sys.exit(SKIP)
 
 
 def enter_private_network():
@@ -41,7 +41,7 @@ def enter_private_network():
     return subprocess.run(["ip", "link", "set", "lo", "up"]).returncode == 0
 
 
-class Browser(webdriver.Chrome if webdriver else object):
+class Browser(webdriver.Chrome):
     """One headless Chromium, with the few steps the cases take."""
 
     def __init__(self, chromium, width=1280, height=900):
@@ -166,7 +166,7 @@ def run(cases, doc, prefix):
     """Runs the case named on the command line against a fresh rig and
     browser; the exit code for ctest (77: skipped)."""
     chromium = shutil.which("chromium") or shutil.which("chromium-browser")
-    missing = (not webdriver and MISSING) or (not chromium and "no Chromium found") or (
+    missing = (not chromium and "no Chromium found") or (
         not os.path.exists(CHROMEDRIVER) and "no chromedriver (Debian's chromium-driver)")
     artifacts = os.path.abspath(os.environ.get("CORVANE_ARTIFACTS", "browser-artifacts"))
     if not missing and not enter_private_network():
