@@ -19,7 +19,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from rig import ActionBuilder, By, Keys, PointerInput, Select, check, eventually, run  # noqa: E402
-from testkit import post_control  # noqa: E402
+from testkit import post_control, read  # noqa: E402
 
 
 def status_of(browser, record_hex):
@@ -244,8 +244,7 @@ def validate_openapi(doc):
     (3.1 keeps its structure; its Schema Objects are JSON Schema 2020-12, so
     those are checked as such), and every $ref resolves."""
     import jsonschema
-    with open(OPENAPI_30_SCHEMA) as f:
-        meta = json.load(f)
+    meta = json.loads(read(OPENAPI_30_SCHEMA))  # ASCII
     meta["properties"]["openapi"]["pattern"] = r"^3\.1\.\d+(-.+)?$"
     # A Schema Object beside a Reference Object: one or the other, as in 3.0.
     meta["definitions"]["Schema"] = {"type": "object", "not": {"required": ["$ref"]}}
