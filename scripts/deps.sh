@@ -12,7 +12,8 @@ packages=(
   openssl curl
 )
 if [ "${CORVANE_BROWSER_TESTS:-1}" = "1" ]; then
-  packages+=(chromium python3 python3-websocket python3-jsonschema openapi-specification)
+  packages+=(chromium chromium-driver python3 python3-selenium python3-jsonschema openapi-specification
+    iproute2)
 fi
 # corvane-tray (Qt 6) and its tests: a private D-Bus session bus, a virtual
 # X server, python3-dbus for the notification-host stand-in; systemd for

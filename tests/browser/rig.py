@@ -1,31 +1,35 @@
 """What every browser test starts from: bin/xap-hub, bin/vaux-sim and
 bin/corvane on loopback (in a network namespace of their own when the system
-allows it) with their home folder and logs, a headless Chromium, and `run`,
-which runs the case named on the command line. Exit code 77 (a skip for
-ctest) when Chromium or Python's websocket module is missing."""
+allows it) with their home folder and logs, a headless Chromium driven by
+Debian's Selenium and chromedriver, and `run`, which runs the case named on
+the command line. Exit code 77 (a skip for ctest) when Chromium, chromedriver
+or Selenium is missing."""
+import base64
 import contextlib
 import ctypes
-import fcntl
 import os
 import re
 import shutil
-import socket
-import struct
 import subprocess
 import sys
-import tempfile
-import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-from testkit import check, eventually, free_port, read, stop  # noqa: E402,F401
+from testkit import SKIP, Programs, check, eventually, free_port, main, read  # noqa: E402,F401
 
-SKIP = 77
+CHROMEDRIVER = "/usr/bin/chromedriver"  # Debian's; Selenium must never fetch one
 try:
-    import cdp
-except ImportError as e:  # python3-websocket missing
-    print(f"SKIP: the browser tests need Python's websocket module ({e}); "
-          "install Debian's python3-websocket")
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.actions.action_builder import ActionBuilder
+    from selenium.webdriver.common.actions.pointer_input import PointerInput
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.remote.remote_connection import RemoteConnection
+    from selenium.webdriver.support.expected_conditions import staleness_of
+    from selenium.webdriver.support.ui import Select
+except ImportError as e:
+    print(f"SKIP: the browser tests need Debian's python3-selenium ({e})")
     sys.exit(SKIP)
 
 
@@ -34,44 +38,72 @@ def enter_private_network():
     system does not allow one (the test then shares the machine's loopback)."""
     if ctypes.CDLL(None, use_errno=True).unshare(0x40000000) != 0:  # CLONE_NEWNET
         return False
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sock:
-        try:
-            flags = struct.unpack("16sH14s", fcntl.ioctl(  # SIOCGIFFLAGS, then IFF_UP
-                sock, 0x8913, struct.pack("16sH14s", b"lo", 0, b"")))[1]
-            fcntl.ioctl(sock, 0x8914, struct.pack("16sH14s", b"lo", flags | 1, b""))
-            return True
-        except OSError:
-            return False
+    return subprocess.run(["ip", "link", "set", "lo", "up"]).returncode == 0
 
 
-class Rig:
-    """The three programs, their home folder and their logs."""
+class Browser(webdriver.Chrome):
+    """One headless Chromium, with the few steps the cases take."""
 
-    def __init__(self, bin_dir, work):
-        self.bin, self.work = bin_dir, work
-        self.home = os.path.join(work, "home")
-        self.procs = {}
-        os.makedirs(os.path.join(self.home, "Config"))
+    def __init__(self, chromium, width=1280, height=900):
+        options = webdriver.ChromeOptions()
+        options.binary_location = chromium
+        for arg in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                    "--disable-component-update", "--disable-dev-shm-usage", "--mute-audio",
+                    f"--window-size={width},{height}"):
+            options.add_argument(arg)
+        RemoteConnection.set_timeout(60)  # a command that hangs fails the case
+        super().__init__(service=Service(CHROMEDRIVER), options=options)
+        self.set_page_load_timeout(30)
+        self.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
 
-    def start(self, name, args):
-        with open(os.path.join(self.work, name + ".out"), "ab") as out, \
-                open(os.path.join(self.work, name + ".err"), "ab") as err:
-            self.procs[name] = subprocess.Popen([os.path.join(self.bin, args[0])] + args[1:],
-                                                stdout=out, stderr=err)
+    def find(self, selector):
+        """The element, scrolled to the middle of the view (a sticky header
+        would take a click at its top edge)."""
+        element = self.find_element(By.CSS_SELECTOR, selector)
+        self.execute_script("arguments[0].scrollIntoView({block: 'center'})", element)
+        return element
 
-    def log(self, name, stream="out"):
-        return read(os.path.join(self.work, f"{name}.{stream}"))
+    def evaluate(self, expression):
+        """The value of a script expression (a promise's once it settles)."""
+        return self.execute_script("return " + expression)
 
-    def stop(self, name):
-        p = self.procs.pop(name, None)
-        return p and stop(p)
+    def value(self, selector, prop="value"):
+        """A property of the first element `selector` matches (None when none does)."""
+        return self.execute_script("const e = document.querySelector(arguments[0]);"
+                                   " return e && e[arguments[1]];", selector, prop)
 
-    def start_all(self):
-        self.start("xap-hub", ["xap-hub", "--verbose"])
-        self.start("vaux-sim", ["vaux-sim", "--tcp", "0"])
-        self.sim_port = eventually(
-            lambda: re.search(r"listening on 127\.0\.0\.1:(\d+)", self.log("vaux-sim")),
-            what="vaux-sim to listen").group(1)
+    def text(self):
+        return self.evaluate("document.body.innerText")
+
+    def expect_load(self, action):
+        """Runs `action` (which makes the page load anew) and waits for the load."""
+        old = self.find("html")
+        action()
+        eventually(lambda: staleness_of(old)(self) and self.evaluate("document.readyState")
+                   == "complete", timeout=30, what="the page to load")
+
+    def click(self, selector):
+        self.find(selector).click()
+
+    def type_into(self, selector, text):
+        """Clicks into a text field, selects what it holds and types `text` over it."""
+        field = self.find(selector)
+        field.click()
+        self.execute_script("arguments[0].select()", field)
+        field.send_keys(text or Keys.DELETE)
+
+
+class Rig(Programs):
+    """The three programs, their home folder and logs, and the browser."""
+
+    def __init__(self, work, chromium, artifacts):
+        super().__init__(work)
+        self.chromium, self.artifacts, self.browser = chromium, artifacts, None
+
+    def start(self):
+        self.spawn("xap-hub", [os.path.join(self.bin, "xap-hub"), "--verbose"])
+        self.sim_port = self.start_sim()
         self.http_port = free_port()
         self.url = f"http://127.0.0.1:{self.http_port}/status"
         self.write_ini("zynXap.ini", "[Interface]\r\nBroadcastAddress=127.255.255.255\r\n")
@@ -79,24 +111,42 @@ class Rig:
                        f"SerialIP=127.0.0.1\r\nHTTPBindAddress=127.0.0.1\r\n"
                        f"HTTPPort={self.http_port}\r\nShowStatus=2\r\n")
         self.start_corvane()
+        self.browser = Browser(self.chromium)
 
-    def write_ini(self, name, text, mode="w"):
-        with open(os.path.join(self.home, "Config", name), mode) as f:
-            f.write(text)
+    def run(self, case):
+        case(self, self.browser, self.shot)
+        self.stop_corvane()
+
+    def shot(self, step):
+        """The whole page, beyond the window too, into the artifacts folder."""
+        size = self.browser.execute_cdp_cmd("Page.getLayoutMetrics", {})["cssContentSize"]
+        shot = self.browser.execute_cdp_cmd("Page.captureScreenshot", {
+            "captureBeyondViewport": True, "clip": dict(size, scale=1)})
+        os.makedirs(self.artifacts, exist_ok=True)
+        with open(os.path.join(self.artifacts, f"{sys.argv[1]}-{step}.png"), "wb") as f:
+            f.write(base64.b64decode(shot["data"]))
+        print("screenshot:", f.name)
+
+    def report(self):
+        if self.browser:
+            with contextlib.suppress(Exception):  # the page may be what failed
+                self.shot("failure")
+        super().report()
+
+    def close(self):
+        if self.browser:
+            self.browser.quit()
+        super().close()
 
     def start_corvane(self):
-        runs = self.log("corvane", "err").count("Corvane running")
-        self.start("corvane", ["corvane", "--home", self.home])
-        eventually(lambda: self.log("corvane", "err").count("Corvane running") > runs,
+        runs = self.log("corvane").count("Corvane running")
+        self.spawn("corvane", [os.path.join(self.bin, "corvane"), "--home", self.home])
+        eventually(lambda: self.log("corvane").count("Corvane running") > runs,
                    timeout=30, what="corvane to start")
 
     def stop_corvane(self):
         code = self.stop("corvane")
-        check(code == 0, f"corvane ended with {code}:\n{self.log('corvane', 'err')[-3000:]}")
-
-    def restart_corvane(self):
-        self.stop_corvane()
-        self.start_corvane()
+        check(code == 0, f"corvane ended with {code}:\n{self.log('corvane')[-3000:]}")
 
     def sim_commands(self):
         return re.findall(r"<- (\S+)", self.log("vaux-sim"))
@@ -111,51 +161,15 @@ class Rig:
     def page(self, path):
         return f"http://127.0.0.1:{self.http_port}{path}"
 
-    def close(self):
-        for name in list(self.procs):
-            self.stop(name)
-
 
 def run(cases, doc, prefix):
     """Runs the case named on the command line against a fresh rig and
     browser; the exit code for ctest (77: skipped)."""
-    if len(sys.argv) != 2 or sys.argv[1] not in cases:
-        print(doc)
-        return 2
-    name = sys.argv[1]
     chromium = shutil.which("chromium") or shutil.which("chromium-browser")
-    if not chromium:
-        print("SKIP: no Chromium found (install Debian's chromium to run the browser tests)")
-        return SKIP
-    bin_dir = os.environ.get("CORVANE_BIN_DIR", os.path.join(os.getcwd(), "bin"))
+    missing = (not chromium and "no Chromium found") or (
+        not os.path.exists(CHROMEDRIVER) and "no chromedriver (Debian's chromium-driver)")
     artifacts = os.path.abspath(os.environ.get("CORVANE_ARTIFACTS", "browser-artifacts"))
-    if not enter_private_network():
+    if not missing and not enter_private_network():
         print("note: no private network namespace; using the shared loopback")
-    work = tempfile.mkdtemp(prefix=f"{prefix}-{name}-")
-    rig, browser, ok = Rig(bin_dir, work), None, False
-
-    def shot(step):
-        print("screenshot:", browser.screenshot(os.path.join(artifacts, f"{name}-{step}.png")))
-
-    try:
-        rig.start_all()
-        browser = cdp.Browser(chromium)
-        cases[name](rig, browser, shot)
-        rig.stop_corvane()
-        ok = True
-    except Exception:
-        traceback.print_exc()
-        if browser:
-            with contextlib.suppress(Exception):
-                shot("failure")
-        for log in ("corvane.err", "vaux-sim.out", "xap-hub.out"):
-            print(f"--- {log} (end)\n{read(os.path.join(work, log))[-4000:]}")
-    finally:
-        if browser:
-            browser.close()
-        rig.close()
-        if ok:
-            shutil.rmtree(work, ignore_errors=True)
-        else:
-            print(f"logs kept in {work}")
-    return 0 if ok else 1
+    return main(cases, doc, prefix, lambda work: Rig(work, chromium, artifacts),
+                missing)

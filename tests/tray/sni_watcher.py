@@ -32,10 +32,6 @@ class Watcher(dbus.service.Object):
         print(f"ITEM {sender} {service}", flush=True)
         self.StatusNotifierItemRegistered(service)
 
-    @dbus.service.method(IFACE, in_signature="s", out_signature="")
-    def RegisterStatusNotifierHost(self, service):
-        pass
-
     @dbus.service.signal(IFACE, signature="s")
     def StatusNotifierItemRegistered(self, service):
         pass

@@ -15,33 +15,28 @@ CASE is one of:
   home   a home folder that cannot be written: a clear message, exit code 1
 Exit code 77 (a skip for ctest) when dbus-daemon, Xvfb or python3-dbus is
 missing."""
+import contextlib
 import hashlib
 import os
-import re
 import shutil
 import signal
 import subprocess
 import sys
-import tempfile
-import threading
 import time
-import traceback
-import urllib.parse
-import urllib.request
 
-SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 import testkit  # noqa: E402
-from testkit import check, free_port, read  # noqa: E402
+from testkit import Programs, check, free_port, post_control, read  # noqa: E402
 TIP = "Vaux Aris 700"
 MENU = ["Browser", "GUI", "IO Window", "Help", "Exit"]
 
 try:
     import dbus
-except ImportError:
-    print("SKIP: python3-dbus is missing")
-    sys.exit(SKIP)
+    import gi  # noqa: F401  (the stand-in host runs a GLib main loop)
+except ImportError as e:
+    dbus = None
+    MISSING = f"python3-dbus or python3-gi is missing ({e})"
 
 
 def eventually(predicate, timeout=15.0, what="condition"):
@@ -55,45 +50,27 @@ def pid_alive(pid):
     return bool(status) and "\nState:\tZ" not in status
 
 
-class Desktop:
+class Desktop(Programs):
     """A private session bus, the notification host stand-in, Xvfb, and the
-    trays started on them; every process is ended by its own id."""
+    trays started on them."""
 
-    def __init__(self, bin_dir, work):
-        self.bin = bin_dir
-        self.work = work
-        self.procs = []
-        self.home = os.path.join(work, "home")
-        os.makedirs(os.path.join(self.home, "Config"))
+    def __init__(self, work):
+        super().__init__(work)
         self.http_port = free_port()
-        with open(os.path.join(self.home, "Config", "Corvane.ini"), "w") as f:
-            f.write(f"[Vaux]\r\nHTTPBindAddress=127.0.0.1\r\nHTTPPort={self.http_port}\r\n")
-        with open(os.path.join(self.home, "Config", "zynXap.ini"), "w") as f:
-            f.write("[Interface]\r\nBroadcastAddress=127.255.255.255\r\n")
-
-    def spawn(self, name, argv, env=None):
-        out = open(os.path.join(self.work, name + ".log"), "ab")
-        p = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT, env=env)
-        out.close()
-        self.procs.append(p)
-        return p
-
-    def log(self, name):
-        return read(os.path.join(self.work, name + ".log"))
+        self.write_ini("Corvane.ini",
+                       f"[Vaux]\r\nHTTPBindAddress=127.0.0.1\r\nHTTPPort={self.http_port}\r\n")
+        self.write_ini("zynXap.ini", "[Interface]\r\nBroadcastAddress=127.255.255.255\r\n")
 
     def start(self):
-        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                "--print-address=1"], stdout=subprocess.PIPE)
-        self.procs.append(bus)
+        bus = self.procs["dbus"] = subprocess.Popen(
+            ["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"],
+            stdout=subprocess.PIPE)
         self.bus_address = bus.stdout.readline().decode().strip()
         self.env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.bus_address)
-        for display in range(90, 140):
-            if not os.path.exists(f"/tmp/.X11-unix/X{display}") and \
-                    not os.path.exists(f"/tmp/.X{display}-lock"):
-                break
-        self.spawn("xvfb", ["Xvfb", f":{display}", "-screen", "0", "1280x800x24",
-                            "-nolisten", "tcp"])
-        eventually(lambda: os.path.exists(f"/tmp/.X11-unix/X{display}"), what="Xvfb")
+        xvfb = self.procs["xvfb"] = subprocess.Popen(
+            ["Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+            stdout=subprocess.PIPE)
+        display = xvfb.stdout.readline().decode().strip()  # once it accepts clients
         self.env.update(DISPLAY=f":{display}", QT_QPA_PLATFORM="xcb",
                         XDG_RUNTIME_DIR=self.work)
         self.env.pop("WAYLAND_DISPLAY", None)
@@ -110,6 +87,12 @@ class Desktop:
         return [line.split()[1:] for line in self.log("watcher").splitlines()
                 if line.startswith("ITEM ")]
 
+    def item(self, count=1):
+        """The `count`th tray item to register, once it has."""
+        items = eventually(lambda: len(self.items()) >= count and self.items(),
+                           what="the tray item to register")
+        return Item(self.bus, items[count - 1][1])
+
     def daemon(self):
         """(pid, port) of the running daemon from the home's lock file, else None."""
         text = read(os.path.join(self.home, "corvane.pid")).split()
@@ -117,10 +100,16 @@ class Desktop:
             return int(text[0]), int(text[1])
         return None
 
+    def run(self, case):
+        case(self)
+
+    def report(self):
+        super().report()
+        print(f"--- daemon log\n{read(os.path.join(self.home, 'Data', 'corvane.log'))[-3000:]}")
+
     def close(self):
         info = self.daemon()
-        for p in reversed(self.procs):
-            testkit.stop(p, 10)
+        super().close()
         if info and pid_alive(info[0]):  # a daemon a failed case left behind
             os.kill(info[0], signal.SIGTERM)
 
@@ -129,92 +118,78 @@ class Item:
     """A registered StatusNotifierItem and its exported menu."""
 
     def __init__(self, bus, service):
-        self.bus = bus
-        self.service = service
-        obj = bus.get_object(service, "/StatusNotifierItem")
-        self.props = dbus.Interface(obj, dbus.PROPERTIES_IFACE)
+        self.bus, self.service = bus, service
+        self.props = dbus.Interface(bus.get_object(service, "/StatusNotifierItem"),
+                                    dbus.PROPERTIES_IFACE)
 
     def prop(self, name):
         return self.props.Get("org.kde.StatusNotifierItem", name)
-
-    def tooltip(self):
-        _, _, title, text = self.prop("ToolTip")
-        return str(title) or str(text)
 
     def menu(self):
         return dbus.Interface(self.bus.get_object(self.service, self.prop("Menu")),
                               "com.canonical.dbusmenu")
 
     def entries(self):
-        """[(id, label)] of the menu's visible entries, separators left out."""
+        """{label: id} of the menu's visible entries in order, separators left out."""
         _, (_, _, children) = self.menu().GetLayout(0, -1, [])
-        return [(int(ident), str(props.get("label", "")).replace("&", ""))
+        return {str(props.get("label", "")).replace("&", ""): int(ident)
                 for ident, props, _ in children
-                if props.get("type") != "separator" and props.get("visible", True)]
+                if props.get("type") != "separator" and props.get("visible", True)}
 
     def click(self, label):
         self.menu().AboutToShow(0)
-        ident = {l: i for i, l in self.entries()}[label]
-        self.menu().Event(ident, "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
-
-
-def first_item(desktop, count=1):
-    items = eventually(lambda: len(desktop.items()) >= count and desktop.items(),
-                       what="the tray item to register")
-    return Item(desktop.bus, items[count - 1][1])
-
-
-def labels(item):
-    return [l for _, l in item.entries()]
+        self.menu().Event(self.entries()[label], "clicked", dbus.Int32(0, variant_level=1),
+                          dbus.UInt32(0))
 
 
 def case_menu(desktop):
     tray = desktop.tray("tray")
-    item = first_item(desktop)
-    check(item.tooltip() == TIP, f"tool tip {item.tooltip()!r}")
+    item = desktop.item()
+    _, _, title, text = item.prop("ToolTip")
+    check((str(title) or str(text)) == TIP, f"tool tip {title!r} {text!r}")
     check(str(item.prop("Status")) in ("Active", "Passive"), "item status")
-    eventually(lambda: labels(item) == MENU, what=f"the menu {MENU}")
+    eventually(lambda: list(item.entries()) == MENU, what=f"the menu {MENU}")
     pid, port = eventually(desktop.daemon, what="the daemon to start")
     check(port == desktop.http_port, f"web port {port}")
 
     # A second tray for the same home attaches to the same daemon.
     second = desktop.tray("second")
-    first_item(desktop, 2)
+    second_item = desktop.item(2)
     time.sleep(1.0)
     check(desktop.daemon() == (pid, port), "the second tray started another daemon")
     check("did not start" not in desktop.log("second"), desktop.log("second"))
     # Its Exit leaves the daemon it did not start running.
-    Item(desktop.bus, desktop.items()[1][1]).click("Exit")
+    second_item.click("Exit")
     eventually(lambda: second.poll() is not None, what="the second tray to end")
     check(desktop.daemon() == (pid, port), "the second tray's Exit stopped the daemon")
 
     # The daemon killed: the menu offers a start, which starts it again.
     os.kill(pid, signal.SIGKILL)
-    eventually(lambda: labels(item)[:1] == ["Start Corvane"], what="the menu to offer a start")
-    check(labels(item)[1:] == MENU, f"menu while stopped {labels(item)}")
+    eventually(lambda: list(item.entries())[:1] == ["Start Corvane"],
+               what="the menu to offer a start")
+    check(list(item.entries())[1:] == MENU, f"menu while stopped {list(item.entries())}")
     check("Corvane is not running for" in desktop.log("tray"), "the tray says the daemon is gone")
     item.click("Start Corvane")
     new_pid, _ = eventually(desktop.daemon, what="the daemon to start again")
     check(new_pid != pid, "a new daemon")
-    eventually(lambda: labels(item) == MENU, what="the menu without the start entry")
+    eventually(lambda: list(item.entries()) == MENU, what="the menu without the start entry")
     item.click("Exit")
     eventually(lambda: tray.poll() is not None, what="the tray to end")
     check(tray.returncode == 0, f"tray exit code {tray.returncode}")
-    check(not pid_alive(new_pid), "Exit left the daemon it started running")
+    eventually(lambda: not pid_alive(new_pid),  # it lets go of its lock before it ends
+               what="Exit to end the daemon it started")
     check(desktop.daemon() is None, "the lock file still names a daemon")
 
 
 def case_blink(desktop):
-    sim = desktop.spawn("vaux-sim", [os.path.join(desktop.bin, "vaux-sim"), "--tcp", "0"])
-    found = eventually(lambda: re.search(r"listening on 127\.0\.0\.1:(\d+)", desktop.log("vaux-sim")),
-                       what="vaux-sim to listen")
+    sim_port = desktop.start_sim()
     digest = hashlib.sha256(b"s4ltpw").hexdigest()
-    with open(os.path.join(desktop.home, "Config", "Corvane.ini"), "w") as f:
-        f.write(f"[Settings]\r\nUseSecurity=BASIC\r\n[WebUsers]\r\nanna=s4lt:{digest}\r\n"
-                f"[Vaux]\r\nHTTPBindAddress=127.0.0.2\r\nHTTPPort={desktop.http_port}\r\n"
-                f"UPBCommPort={found.group(1)}\r\nSerialIP=127.0.0.1\r\n")
+    desktop.write_ini("Corvane.ini",
+                      f"[Settings]\r\nUseSecurity=BASIC\r\n[WebUsers]\r\nanna=s4lt:{digest}\r\n"
+                      f"[Vaux]\r\nHTTPBindAddress=127.0.0.2\r\nHTTPPort={desktop.http_port}\r\n"
+                      f"UPBCommPort={sim_port}\r\nSerialIP=127.0.0.1\r\n")
     tray = desktop.tray("tray")
-    item = first_item(desktop)
+    item = desktop.item()
     eventually(desktop.daemon, what="the daemon to start")
     # The tray follows the daemon's traffic once its picture settles.
     settled = []
@@ -229,39 +204,26 @@ def case_blink(desktop):
     # Zone 4 on, then off, ...: a few commands at most, in case the tray was
     # still connecting to the daemon's echo stream when the first went out.
     for attempt in range(4):
-        value = "On" if attempt % 2 == 0 else "Off"
-        auth = {"Authorization": "Basic YW5uYTpwdw=="}  # anna:pw
-        base = f"http://127.0.0.2:{desktop.http_port}/status"
-        page = urllib.request.urlopen(urllib.request.Request(base, headers=auth),
-                                      timeout=30).read().decode("latin-1")
-        token = re.search(r"name='FormToken' value='(\w+)'", page).group(1)
-        body = urllib.parse.urlencode({"clientinput": "V10", "clientvalue": value,
-                                       "FormToken": token}).encode()
-        post = urllib.request.Request(base, data=body, headers=auth)
-        threading.Thread(target=lambda r=post: urllib.request.urlopen(r, timeout=30).read(),
-                         daemon=True).start()
-        try:
-            # Lit and back: two new pictures (the host is told of each).
+        post_control(f"http://127.0.0.2:{desktop.http_port}/status", "V10",
+                     "On" if attempt % 2 == 0 else "Off",
+                     {"Authorization": "Basic YW5uYTpwdw=="})  # anna:pw
+        with contextlib.suppress(testkit.Failure):  # lit and back: two new pictures
             eventually(lambda: desktop.log("watcher").count("NEWICON") >= icons_before + 2,
                        timeout=4, what="the icon to blink")
             break
-        except testkit.Failure:
-            if attempt == 3:
-                raise
+    else:
+        raise testkit.Failure("the icon did not blink")
     eventually(lambda: bytes(item.prop("IconPixmap")[0][2]) == normal, timeout=15,
                what="the icon to return to its normal picture")
     check(any("<- VP2104" in line for line in desktop.log("vaux-sim").splitlines()),
           "the command reached the controller")
     item.click("Exit")
     eventually(lambda: tray.poll() is not None, what="the tray to end")
-    sim.terminate()
 
 
 def case_home(desktop):
-    blocker = os.path.join(desktop.work, "a-file")
-    with open(blocker, "w") as f:
-        f.write("not a folder\n")
-    tray = desktop.tray("tray", home=os.path.join(blocker, "home"))
+    # A home folder inside a file (the notification host's log) cannot be made.
+    tray = desktop.tray("tray", home=os.path.join(desktop.work, "watcher.log", "home"))
     check(tray.wait(20) == 1, f"exit code {tray.returncode}")
     text = desktop.log("tray")
     check("Corvane cannot use the home folder" in text and "cannot create" in text,
@@ -272,43 +234,13 @@ def case_home(desktop):
 CASES = {"menu": case_menu, "blink": case_blink, "home": case_home}
 
 
-def main():
-    if len(sys.argv) != 2 or sys.argv[1] not in CASES:
-        print(__doc__)
-        return 2
-    for tool in ("dbus-daemon", "Xvfb"):
-        if not shutil.which(tool):
-            print(f"SKIP: {tool} is missing (Debian packages dbus and xvfb)")
-            return SKIP
-    try:
-        import gi  # noqa: F401  (the stand-in host runs a GLib main loop)
-    except ImportError:
-        print("SKIP: python3-gi is missing")
-        return SKIP
-    bin_dir = os.environ.get("CORVANE_BIN_DIR", os.path.join(os.getcwd(), "bin"))
-    if not os.path.exists(os.path.join(bin_dir, "corvane-tray")):
-        print("SKIP: corvane-tray was not built (no Qt 6)")
-        return SKIP
-    work = tempfile.mkdtemp(prefix=f"corvane-tray-{sys.argv[1]}-")
-    desktop = Desktop(bin_dir, work)
-    ok = False
-    try:
-        desktop.start()
-        CASES[sys.argv[1]](desktop)
-        ok = True
-    except Exception:
-        traceback.print_exc()
-        for name in ("tray", "second", "watcher", "vaux-sim"):
-            print(f"--- {name}.log\n{desktop.log(name)[-3000:]}")
-        print(f"--- daemon log\n{read(os.path.join(desktop.home, 'Data', 'corvane.log'))[-3000:]}")
-    finally:
-        desktop.close()
-        if ok:
-            shutil.rmtree(work, ignore_errors=True)
-        else:
-            print(f"logs kept in {work}")
-    return 0 if ok else 1
+def missing():
+    if not (shutil.which("dbus-daemon") and shutil.which("Xvfb")):
+        return "dbus-daemon or Xvfb is missing (Debian packages dbus and xvfb)"
+    if not os.path.exists(os.path.join(testkit.BIN_DIR, "corvane-tray")):
+        return "corvane-tray was not built (no Qt 6)"
+    return None if dbus else MISSING
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(testkit.main(CASES, __doc__, "corvane-tray", Desktop, missing()))
