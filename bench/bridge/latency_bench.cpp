@@ -27,11 +27,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using corvane::testing::Eventually;
+using corvane::testing::Occurrences;
 using corvane::testing::Subprocess;
 using corvane::testing::TempDir;
 using corvane::testing::TestUdpSocket;
 using Clock = std::chrono::steady_clock;
-using corvane::bench::Count;
 using corvane::bench::Ms;
 using corvane::bench::SimPort;
 using corvane::bench::UseOwnBinDir;
@@ -74,7 +74,7 @@ void BM_CommandLatency(benchmark::State& state) {
   std::vector<double> total, to_sim;
   int level = 1;
   for (auto _ : state) {
-    const size_t seen = Count(sim.Stdout(), "<- VP2104");
+    const size_t seen = Occurrences(sim.Stdout(), "<- VP2104");
     const std::string cmd =
         "xap-header\n{\nv=13\nhop=1\nuid=FF.ABCD:00\nclass=xAPBSC.cmd\n"
         "source=bench.client.x\ntarget=" +
@@ -85,7 +85,7 @@ void BM_CommandLatency(benchmark::State& state) {
     // Seen by the simulator: its "<- command" line (polled, so a little late).
     Clock::time_point t1{};
     while (Clock::now() - t0 < 5s) {
-      if (Count(sim.Stdout(), "<- VP2104") > seen) {
+      if (Occurrences(sim.Stdout(), "<- VP2104") > seen) {
         t1 = Clock::now();
         break;
       }

@@ -19,12 +19,6 @@ inline double Ms(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
-inline size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 inline void UseOwnBinDir() {
   if (std::getenv("CORVANE_BIN_DIR")) return;
   char exe[PATH_MAX] = {};

@@ -48,11 +48,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using corvane::testing::Eventually;
+using corvane::testing::Occurrences;
 using corvane::testing::Subprocess;
 using corvane::testing::TempDir;
 using corvane::testing::TestUdpSocket;
 using Clock = std::chrono::steady_clock;
-using corvane::bench::Count;
 using corvane::bench::Ms;
 using corvane::bench::SimPort;
 using corvane::bench::UseOwnBinDir;
@@ -233,7 +233,7 @@ void BM_SilentControllerPauses(benchmark::State& state) {
     state.counters["probes"] = answers.asked;
     state.counters["failed_probes"] = answers.failures;
     state.counters["link_down_reports"] =
-        static_cast<double>(Count(rig.corvane.Stderr(), "not answering ("));
+        static_cast<double>(Occurrences(rig.corvane.Stderr(), "not answering ("));
     state.counters["private_net"] = rig.private_net ? 1 : 0;
   }
 }
@@ -249,7 +249,7 @@ void BM_HubRestartRecovery(benchmark::State& state) {
     rig.hub.Stop(SIGTERM);
     rig.StartHub();  // knows no client yet
     const auto t0 = Clock::now();
-    const size_t seen = Count(rig.sim.Stdout(), "<- VP2104");
+    const size_t seen = Occurrences(rig.sim.Stdout(), "<- VP2104");
     double seconds = -1;
     int level = 1;
     for (int sent = 0; sent < 200 && Clock::now() - t0 < 90s; ++sent) {
@@ -257,7 +257,7 @@ void BM_HubRestartRecovery(benchmark::State& state) {
                        "output.state.1\n{\nID=0A\nLevel=" + std::to_string(level) + "\n}\n"));
       level = level == 1 ? 2 : 1;
       std::this_thread::sleep_for(500ms);
-      if (Count(rig.sim.Stdout(), "<- VP2104") > seen) {
+      if (Occurrences(rig.sim.Stdout(), "<- VP2104") > seen) {
         seconds = std::chrono::duration<double>(Clock::now() - t0).count();
         break;
       }
