@@ -1,7 +1,6 @@
 // What the benchmarks that run the real programs share: milliseconds of a
-// duration, counting a text's occurrences (in a program's output), finding
-// the programs (CORVANE_BIN_DIR, default: the benchmark's folder) and the
-// TCP port a started vaux-sim listens on.
+// duration, finding the programs (CORVANE_BIN_DIR, default: the benchmark's
+// folder) and the TCP port a started vaux-sim listens on.
 #pragma once
 
 #include <limits.h>

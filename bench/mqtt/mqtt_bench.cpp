@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "../bridge/program_bench.h"
 #include "app/program.h"
 #include "devicetable/levels.h"
 #include "mqtt/mqtt_rig.h"
@@ -39,10 +40,9 @@ using corvane::testing::Subprocess;
 using corvane::testing::TempDir;
 using corvane::testing::TestClient;
 using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
+using corvane::bench::Ms;
+using corvane::bench::SimPort;
+using corvane::bench::UseOwnBinDir;
 
 double Percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;
@@ -50,26 +50,11 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
 }
 
-void FindBinDir() {
-  if (std::getenv("CORVANE_BIN_DIR")) return;
-  char exe[PATH_MAX] = {};
-  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  std::string dir(exe, n > 0 ? static_cast<size_t>(n) : 0);
-  ::setenv("CORVANE_BIN_DIR", dir.substr(0, dir.rfind('/')).c_str(), 1);
-}
 
 // vaux-sim on a free port of 127.0.0.1; its port, or empty.
 std::string StartSim(Subprocess& sim, const TempDir& dir) {
   sim.Start({"vaux-sim", "--tcp", "0", "--quiet"}, dir.File("sim"));
-  std::string port;
-  Eventually([&] {
-    const std::string out = sim.Stdout();
-    const size_t at = out.find("127.0.0.1:");
-    if (at == std::string::npos || out.find('\n', at) == std::string::npos) return false;
-    port = out.substr(at + 10, out.find('\n', at) - at - 10);
-    return true;
-  });
-  return port;
+  return SimPort(sim);
 }
 
 std::string Settings(const std::string& sim_port, uint16_t broker_port) {
@@ -79,7 +64,7 @@ std::string Settings(const std::string& sim_port, uint16_t broker_port) {
 }
 
 void BM_MqttCommandLatency(benchmark::State& state) {
-  FindBinDir();
+  UseOwnBinDir();
   const bool private_net = corvane::testing::EnterPrivateNetwork();
   TempDir dir;
   Broker broker;
@@ -123,7 +108,7 @@ void BM_MqttCommandLatency(benchmark::State& state) {
 BENCHMARK(BM_MqttCommandLatency)->UseManualTime()->Iterations(200)->Unit(benchmark::kMillisecond);
 
 void BM_MqttRefresh(benchmark::State& state) {
-  FindBinDir();
+  UseOwnBinDir();
   TempDir dir;
   Broker broker;
   Subprocess sim;
