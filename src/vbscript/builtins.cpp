@@ -332,8 +332,9 @@ Value FnReplace(Vm&, A& a) {
   out.reserve(src.size() + with.size());
   size_t pos = 0;
   int32_t done = 0;
+  const TextSearch search(src, find.view(), tc);
   while (count < 0 || done < count) {
-    size_t hit = FindText(src, find.view(), pos, tc);
+    size_t hit = search.Find(pos);
     if (hit == std::string::npos) break;
     out.append(src.substr(pos, hit - pos));
     out.append(with.view());
@@ -411,12 +412,13 @@ Value FnSplit(Vm&, A& a) {
     parts.push_back(Value::Str(s));
   } else {
     size_t pos = 0;
+    const TextSearch search(s, delim, tc);
     while (true) {
       if (limit > 0 && static_cast<int32_t>(parts.size()) == limit - 1) {
         parts.push_back(Piece(s.substr(pos), ascii));
         break;
       }
-      size_t hit = FindText(s, delim, pos, tc);
+      size_t hit = search.Find(pos);
       if (hit == std::string::npos) {
         parts.push_back(Piece(s.substr(pos), ascii));
         break;

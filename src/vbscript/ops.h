@@ -29,6 +29,25 @@ std::string LowerText(std::string_view s);
 std::string UpperText(std::string_view s);
 int CompareText(std::string_view a, std::string_view b, bool ignore_case);
 size_t FindText(std::string_view hay, std::string_view needle, size_t from, bool ignore_case);
+// One needle searched for again and again in one text (Replace, Split): with
+// text compare and a needle beyond ASCII both texts are folded once here,
+// not at every search. Positions are those of `hay`, which must outlive it.
+class TextSearch {
+ public:
+  TextSearch(std::string_view hay, std::string_view needle, bool ignore_case)
+      : hay_(hay), needle_(needle), ignore_case_(ignore_case) {
+    if (ignore_case) FoldBeyondAscii();
+  }
+  TextSearch(const TextSearch&) = delete;
+  TextSearch& operator=(const TextSearch&) = delete;
+  size_t Find(size_t from) const;
+
+ private:
+  void FoldBeyondAscii();
+  std::string folded_hay_, folded_needle_;
+  std::string_view hay_, needle_;
+  bool ignore_case_;
+};
 
 // --- Number texts.
 // Reads a whole text as a number the way VBScript's conversions do (blanks

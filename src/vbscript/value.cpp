@@ -485,17 +485,17 @@ int CompareText(std::string_view a, std::string_view b, bool ignore_case) {
   return CompareText(LowerText(a), LowerText(b), false);
 }
 
-size_t FindText(std::string_view hay, std::string_view needle, size_t from, bool ignore_case) {
+namespace {
+
+bool AsciiOnly(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// A search that folds at most ASCII letters: an ASCII needle can only meet
+// ASCII bytes, so folding byte by byte is enough for it.
+size_t FindFolded(std::string_view hay, std::string_view needle, size_t from, bool ignore_case) {
   if (from > hay.size()) return std::string_view::npos;
-  if (ignore_case) {
-    // An ASCII needle can only meet ASCII bytes, so the byte-wise fold is
-    // enough. Letters beyond ASCII fold as LCase folds them; each keeps its
-    // byte length, so a position in the folded texts holds in the originals.
-    bool ascii = std::all_of(needle.begin(), needle.end(),
-                             [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii) return FindIgnoreCase(hay, needle, from);
-    return LowerText(hay).find(LowerText(needle), from);
-  }
+  if (ignore_case) return FindIgnoreCase(hay, needle, from);
   if (needle.size() == 1) {
     if (from == hay.size()) return std::string_view::npos;
     // A separator or a single letter: one memchr, without the compare of the
@@ -505,6 +505,30 @@ size_t FindText(std::string_view hay, std::string_view needle, size_t from, bool
                : std::string_view::npos;
   }
   return hay.find(needle, from);
+}
+
+}  // namespace
+
+// Letters beyond ASCII fold as LCase folds them; each keeps its byte length,
+// so a position in the folded texts holds in the originals.
+size_t FindText(std::string_view hay, std::string_view needle, size_t from, bool ignore_case) {
+  if (ignore_case && !AsciiOnly(needle)) {
+    return from > hay.size() ? std::string_view::npos : LowerText(hay).find(LowerText(needle), from);
+  }
+  return FindFolded(hay, needle, from, ignore_case);
+}
+
+void TextSearch::FoldBeyondAscii() {
+  if (AsciiOnly(needle_)) return;
+  folded_hay_ = LowerText(hay_);
+  folded_needle_ = LowerText(needle_);
+  hay_ = folded_hay_;
+  needle_ = folded_needle_;
+  ignore_case_ = false;
+}
+
+size_t TextSearch::Find(size_t from) const {
+  return FindFolded(hay_, needle_, from, ignore_case_);
 }
 
 // ---------------------------------------------------------------- numbers
