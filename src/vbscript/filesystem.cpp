@@ -594,7 +594,7 @@ class FileSystem : public BuiltinObject<FileSystem> {
   // Rnd sequence stays its own, and a folder a crashed run left behind does
   // not meet the same name on the next run.
   Value GetTempName(InvokeKind, CallArgs&) {
-    static std::mt19937 names{std::random_device{}()};
+    thread_local std::mt19937 names{std::random_device{}()};
     char buf[32];
     std::snprintf(buf, sizeof buf, "rad%05X.tmp", static_cast<unsigned>(names() & 0xFFFFF));
     return Value::Str(buf);
