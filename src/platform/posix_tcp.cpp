@@ -16,10 +16,6 @@ namespace corvane {
 
 namespace {
 
-// One receive event takes at most this much, so that a fast sender cannot
-// keep the loop from serving others; the rest comes with the next event.
-constexpr size_t kMaxReadPerEvent = 256 * 1024;
-
 class PosixTcpConnection final : public SocketConnection {
  public:
   PosixTcpConnection(EventLoop& loop, int fd, std::string remote)

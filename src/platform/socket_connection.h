@@ -25,6 +25,10 @@ class SocketConnection : public TcpConnection {
   bool Send(std::string_view bytes) override;
 
  protected:
+  // One receive event takes at most this much, so that a fast sender cannot
+  // keep the loop from serving others; the rest comes with the next event.
+  static constexpr size_t kMaxReadPerEvent = 256 * 1024;
+
   SocketConnection(EventLoop& loop, int fd, std::string remote);
   // Writes queued bytes; called by Send once ReadyToSend().
   virtual void Flush() = 0;

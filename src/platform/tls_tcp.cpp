@@ -14,9 +14,6 @@ namespace corvane {
 
 namespace {
 
-// As for plain connections: one receive event takes at most this much.
-constexpr size_t kMaxReadPerEvent = 256 * 1024;
-
 std::string LastTlsError(std::string_view what) {
   const unsigned long code = ERR_get_error();
   ERR_clear_error();
