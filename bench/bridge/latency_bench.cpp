@@ -8,7 +8,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -33,14 +32,9 @@ using corvane::testing::TempDir;
 using corvane::testing::TestUdpSocket;
 using Clock = std::chrono::steady_clock;
 using corvane::bench::Ms;
+using corvane::bench::Percentile;
 using corvane::bench::SimPort;
 using corvane::bench::UseOwnBinDir;
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 void BM_CommandLatency(benchmark::State& state) {
   UseOwnBinDir();
@@ -107,9 +101,9 @@ void BM_CommandLatency(benchmark::State& state) {
     total.push_back(Ms(t2 - t0));
     to_sim.push_back(Ms(t1 - t0));
   }
-  const double median = Median(total);
+  const double median = Percentile(total, 0.5);
   state.counters["median_ms"] = median;
-  state.counters["median_to_sim_ms"] = Median(to_sim);
+  state.counters["median_to_sim_ms"] = Percentile(to_sim, 0.5);
   state.counters["receive_delay_share"] = median > 0 ? 50.0 / median : 0;
   state.counters["private_net"] = private_net ? 1 : 0;
   stop_all();

@@ -1,14 +1,16 @@
 // What the benchmarks that run the real programs share: milliseconds of a
-// duration, finding the programs (CORVANE_BIN_DIR, default: the benchmark's
+// duration, percentiles of samples, finding the programs (CORVANE_BIN_DIR, default: the benchmark's
 // folder) and the TCP port a started vaux-sim listens on.
 #pragma once
 
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "support/process.h"
 
@@ -16,6 +18,13 @@ namespace corvane::bench {
 
 inline double Ms(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The sample at fraction p (0.5: the median) of the sorted samples; 0 for none.
+inline double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
 }
 
 inline void UseOwnBinDir() {

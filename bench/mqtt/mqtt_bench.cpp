@@ -41,14 +41,9 @@ using corvane::testing::TempDir;
 using corvane::testing::TestClient;
 using Clock = std::chrono::steady_clock;
 using corvane::bench::Ms;
+using corvane::bench::Percentile;
 using corvane::bench::SimPort;
 using corvane::bench::UseOwnBinDir;
-
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
-}
 
 
 // vaux-sim on a free port of 127.0.0.1; its port, or empty.
